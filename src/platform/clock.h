@@ -1,0 +1,61 @@
+// Clock: the current time and sleeping, behind one interface so tests run in simulated time.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <functional>
+#include <mutex>
+
+#include "platform/datetime.h"
+
+namespace qar::platform {
+
+// Everything that sleeps or reads the time takes a Clock. Production code uses
+// SystemClock(); tests use SimulatedClock.
+class Clock {
+ public:
+  virtual ~Clock() = default;
+  virtual TDateTime Now() = 0;
+  virtual void Sleep(std::chrono::milliseconds duration) = 0;
+};
+
+// The real local clock; Sleep blocks the calling thread.
+Clock& SystemClock();
+
+// A clock that only moves when told to.
+//
+// In auto-advance mode (the default) Sleep moves the time forward by the duration
+// and returns at once, so a single-threaded loop runs hours in microseconds.
+// With auto-advance off, Sleep blocks until another thread advances the clock past
+// the sleeper's deadline; WaitForSleepers lets that thread know a sleeper is parked.
+// OnSleep, when set, runs inside every Sleep after the time moved (auto-advance),
+// so a test can change the world at a chosen simulated moment.
+class SimulatedClock : public Clock {
+ public:
+  explicit SimulatedClock(TDateTime start, bool autoAdvance = true);
+
+  TDateTime Now() override;
+  void Sleep(std::chrono::milliseconds duration) override;
+
+  void Set(TDateTime value);
+  void Advance(std::chrono::milliseconds duration);
+  // Blocks until at least `count` threads are parked in Sleep (auto-advance off).
+  void WaitForSleepers(std::size_t count);
+  std::size_t SleepCount();  // number of Sleep calls so far
+  void OnSleep(std::function<void(std::chrono::milliseconds)> hook);
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  TDateTime now_;
+  bool autoAdvance_;
+  std::size_t sleepers_ = 0;
+  std::size_t sleepCount_ = 0;
+  std::function<void(std::chrono::milliseconds)> hook_;
+};
+
+// Milliseconds as a TDateTime difference.
+constexpr TDateTime MillisecondsToDays(long long ms) { return static_cast<double>(ms) / 86400000.0; }
+
+}  // namespace qar::platform

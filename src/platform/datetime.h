@@ -1,0 +1,39 @@
+// TDateTime: days since 1899-12-30 on the local clock, and the formats the system prints.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace qar::platform {
+
+// Whole days since 1899-12-30 plus the time of day as a fraction, local time.
+// Differences multiplied by 24 * 60 give minutes.
+using TDateTime = double;
+
+struct DateTimeParts {
+  int year = 1899, month = 12, day = 30;
+  int hour = 0, minute = 0, second = 0, millisecond = 0;
+};
+
+// The current local date-time from the system clock.
+TDateTime Now();
+
+TDateTime EncodeDateTime(const DateTimeParts& parts);
+DateTimeParts DecodeDateTime(TDateTime value);
+
+// Formats with the tokens the system uses: yyyy, yy, mm / m (month, or minutes
+// right after an hour token), MM / M (month), dd / d, hh / h / HH / H, nn / n,
+// ss / s, zzz, "/" (date separator) and ":" (time separator). Text in single or
+// double quotes is copied as it is; any other character is copied too.
+std::string FormatDateTime(std::string_view format, TDateTime value);
+
+// The process's date settings (the short date format and long time format used by
+// DateTimeToStr). Defaults: "dd/MM/yyyy" and "hh:nn:ss", date separator '/'.
+void SetShortDateFormat(std::string_view format, char dateSeparator = '/');
+std::string ShortDateFormat();
+std::string LongTimeFormat();
+
+// Short date format, a blank and the long time format.
+std::string DateTimeToStr(TDateTime value);
+
+}  // namespace qar::platform

@@ -1,0 +1,47 @@
+// Windows: GetModuleFileNameA, GetModuleHandleExA and GetTempPathA.
+#include <windows.h>
+
+#include "platform/module.h"
+#include "platform/text.h"
+
+namespace qar::platform {
+
+namespace {
+std::string FileNameOf(HMODULE module) {
+  char buffer[MAX_PATH + 1] = {};
+  const DWORD n = GetModuleFileNameA(module, buffer, MAX_PATH);
+  return std::string(buffer, n);
+}
+}  // namespace
+
+std::string ExecutableFileName() { return FileNameOf(nullptr); }
+
+std::string ModuleFileNameOf(const void* address) {
+  HMODULE module = nullptr;
+  if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                              GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                          static_cast<LPCSTR>(address), &module)) {
+    return ExecutableFileName();
+  }
+  return FileNameOf(module);
+}
+
+std::string TempDirectory() {
+  char buffer[MAX_PATH + 1] = {};
+  const DWORD n = GetTempPathA(MAX_PATH, buffer);
+  std::string dir(buffer, n);
+  if (!dir.empty() && dir.back() != '\\') dir += '\\';
+  return dir;
+}
+
+std::filesystem::path ToNativePath(const std::string& ansiPath) {
+  const std::u16string wide = AnsiToUtf16(ansiPath);
+  return std::filesystem::path(std::wstring(wide.begin(), wide.end()));
+}
+
+std::string FromNativePath(const std::filesystem::path& path) {
+  const std::wstring wide = path.wstring();
+  return Utf16ToAnsi(std::u16string(wide.begin(), wide.end()));
+}
+
+}  // namespace qar::platform
