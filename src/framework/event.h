@@ -1,0 +1,60 @@
+// TEvent: a bound event slot, a handler (method + object) a component calls when something happens.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <utility>
+
+namespace qar {
+
+template <class Signature>
+class TEvent;
+
+// A slot holds one handler or none. It is a plain value: a hook saves the slot's
+// current handler by copying it, installs its own, calls the saved one after its own
+// work, and puts the copy back when it is done.
+//
+//   TEvent<void(int)> saved = slot;                    // save
+//   slot = TEvent<void(int)>::Bind(monitor, &TMonitor::OnValue);
+//   if (saved) saved(value);                           // chain
+//   slot = saved;                                      // restore
+template <class... Args>
+class TEvent<void(Args...)> {
+ public:
+  TEvent() = default;
+  TEvent(std::nullptr_t) {}
+
+  // A handler that is a method of `object`, as the framework binds event handlers.
+  template <class T>
+  static TEvent Bind(T& object, void (T::*method)(Args...)) {
+    TEvent event;
+    event.function_ = [&object, method](Args... args) {
+      (object.*method)(std::forward<Args>(args)...);
+    };
+    event.object_ = &object;
+    return event;
+  }
+
+  // A handler that is a free function or lambda, bound to no object.
+  template <class F>
+  static TEvent FromFunction(F function) {
+    TEvent event;
+    event.function_ = std::move(function);
+    return event;
+  }
+
+  // Empty when no handler is installed; an empty slot must not be called.
+  bool Assigned() const { return static_cast<bool>(function_); }
+  explicit operator bool() const { return Assigned(); }
+
+  // The object the handler is bound to (null for an unbound function or none).
+  const void* Object() const { return object_; }
+
+  void operator()(Args... args) const { function_(std::forward<Args>(args)...); }
+
+ private:
+  std::function<void(Args...)> function_;
+  const void* object_ = nullptr;
+};
+
+}  // namespace qar

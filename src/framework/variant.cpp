@@ -1,0 +1,174 @@
+#include "framework/variant.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+
+#include "platform/text.h"
+
+namespace qar {
+
+namespace {
+
+[[noreturn]] void ConversionError(TVarType from, const char* to) {
+  throw EVariantError("Could not convert variant of type (" + VarTypeName(from) + ") into type (" +
+                      to + ")");
+}
+
+std::string FloatToText(double value) {
+  if (std::isnan(value)) return "NAN";
+  if (std::isinf(value)) return value > 0 ? "INF" : "-INF";
+  char buffer[40];
+  std::snprintf(buffer, sizeof buffer, "%.15g", value);
+  return buffer;
+}
+
+std::string Trimmed(const std::string& text) {
+  std::size_t first = 0;
+  std::size_t last = text.size();
+  while (first < last && static_cast<unsigned char>(text[first]) <= ' ') ++first;
+  while (last > first && static_cast<unsigned char>(text[last - 1]) <= ' ') --last;
+  return text.substr(first, last - first);
+}
+
+}  // namespace
+
+Variant Variant::Null() { return Variant(Storage(NullTag{})); }
+
+Variant Variant::FromDate(platform::TDateTime value) { return Variant(Storage(DateValue{value})); }
+
+Variant Variant::FromObject(std::shared_ptr<const void> object) {
+  return Variant(Storage(std::move(object)));
+}
+
+TVarType Variant::Type() const {
+  switch (value_.index()) {
+    case 0: return TVarType::Empty;
+    case 1: return TVarType::Null;
+    case 2: return TVarType::Boolean;
+    case 3: return TVarType::Integer;
+    case 4: return TVarType::Double;
+    case 5: return TVarType::Date;
+    case 6: return TVarType::String;
+    default: return TVarType::Unknown;
+  }
+}
+
+std::string Variant::AsString() const {
+  switch (Type()) {
+    case TVarType::Empty:
+    case TVarType::Null: return {};
+    case TVarType::Boolean: return std::get<bool>(value_) ? "True" : "False";
+    case TVarType::Integer: return std::to_string(std::get<std::int64_t>(value_));
+    case TVarType::Double: return FloatToText(std::get<double>(value_));
+    case TVarType::Date: {
+      // The short date always; the time only when the value is not exactly midnight.
+      const platform::TDateTime value = std::get<DateValue>(value_).value;
+      std::string text = platform::FormatDateTime(platform::ShortDateFormat(), value);
+      const platform::DateTimeParts parts = platform::DecodeDateTime(value);
+      if (parts.hour != 0 || parts.minute != 0 || parts.second != 0)
+        text += " " + platform::FormatDateTime(platform::LongTimeFormat(), value);
+      return text;
+    }
+    case TVarType::String: return std::get<std::string>(value_);
+    case TVarType::Unknown: break;
+  }
+  ConversionError(Type(), "String");
+}
+
+std::int64_t Variant::AsInt64() const {
+  switch (Type()) {
+    case TVarType::Empty:
+    case TVarType::Null: return 0;
+    case TVarType::Boolean: return std::get<bool>(value_) ? -1 : 0;
+    case TVarType::Integer: return std::get<std::int64_t>(value_);
+    case TVarType::Double:
+    case TVarType::Date: {
+      const double value = Type() == TVarType::Double ? std::get<double>(value_)
+                                                      : std::get<DateValue>(value_).value;
+      const double rounded = std::nearbyint(value);
+      if (!(rounded >= -9.2e18 && rounded <= 9.2e18)) ConversionError(Type(), "Int64");
+      return static_cast<std::int64_t>(rounded);
+    }
+    case TVarType::String: {
+      const std::string text = Trimmed(std::get<std::string>(value_));
+      if (text.empty()) ConversionError(Type(), "Int64");
+      errno = 0;
+      char* end = nullptr;
+      const long long value = std::strtoll(text.c_str(), &end, 10);
+      if (errno != 0 || end != text.c_str() + text.size()) ConversionError(Type(), "Int64");
+      return value;
+    }
+    case TVarType::Unknown: break;
+  }
+  ConversionError(Type(), "Int64");
+}
+
+std::int32_t Variant::AsInteger() const {
+  const std::int64_t value = AsInt64();
+  if (value < std::numeric_limits<std::int32_t>::min() ||
+      value > std::numeric_limits<std::int32_t>::max())
+    ConversionError(Type(), "Integer");
+  return static_cast<std::int32_t>(value);
+}
+
+double Variant::AsDouble() const {
+  switch (Type()) {
+    case TVarType::Empty:
+    case TVarType::Null: return 0;
+    case TVarType::Boolean: return std::get<bool>(value_) ? -1 : 0;
+    case TVarType::Integer: return static_cast<double>(std::get<std::int64_t>(value_));
+    case TVarType::Double: return std::get<double>(value_);
+    case TVarType::Date: return std::get<DateValue>(value_).value;
+    case TVarType::String: {
+      const std::string text = Trimmed(std::get<std::string>(value_));
+      if (text.empty()) ConversionError(Type(), "Double");
+      char* end = nullptr;
+      const double value = std::strtod(text.c_str(), &end);
+      if (end != text.c_str() + text.size()) ConversionError(Type(), "Double");
+      return value;
+    }
+    case TVarType::Unknown: break;
+  }
+  ConversionError(Type(), "Double");
+}
+
+bool Variant::AsBoolean() const {
+  if (Type() == TVarType::String) {
+    const std::string text = Trimmed(std::get<std::string>(value_));
+    if (platform::SameTextAscii(text, "True")) return true;
+    if (platform::SameTextAscii(text, "False")) return false;
+  }
+  return AsDouble() != 0;
+}
+
+platform::TDateTime Variant::AsDateTime() const {
+  if (Type() == TVarType::String) ConversionError(Type(), "Date");
+  return AsDouble();
+}
+
+const std::shared_ptr<const void>& Variant::Object() const {
+  static const std::shared_ptr<const void> kNone;
+  if (Type() != TVarType::Unknown) return kNone;
+  return std::get<std::shared_ptr<const void>>(value_);
+}
+
+bool operator==(const Variant& a, const Variant& b) { return a.value_ == b.value_; }
+
+std::string VarTypeName(TVarType type) {
+  switch (type) {
+    case TVarType::Empty: return "Empty";
+    case TVarType::Null: return "Null";
+    case TVarType::Boolean: return "Boolean";
+    case TVarType::Integer: return "Int64";
+    case TVarType::Double: return "Double";
+    case TVarType::Date: return "Date";
+    case TVarType::String: return "String";
+    case TVarType::Unknown: return "Unknown";
+  }
+  return "Unknown";
+}
+
+}  // namespace qar
