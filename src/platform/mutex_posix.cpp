@@ -1,0 +1,121 @@
+// POSIX: the named mutex is an flock on "<name>.lock" in the user's runtime directory.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <system_error>
+
+#include "platform/module.h"
+#include "platform/mutex.h"
+#include "platform/text.h"
+
+namespace qar::platform {
+
+struct NamedMutex::Impl {
+  int fd = -1;
+  ~Impl() {
+    if (fd >= 0) close(fd);
+  }
+};
+
+namespace {
+
+bool PlainName(std::string_view name) {
+  return !name.empty() && name.find_first_of(std::string_view("/\\\0", 3)) == std::string_view::npos;
+}
+
+// A directory only this user may write into: anyone else able to create or swap
+// files there could hold or fake our lock.
+bool OwnedAndPrivate(int dirFd) {
+  struct stat info {};
+  return fstat(dirFd, &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == geteuid() &&
+         (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+// $XDG_RUNTIME_DIR when it is an absolute, private directory of ours.
+int OpenXdgRuntimeDir() {
+  const char* xdg = std::getenv("XDG_RUNTIME_DIR");
+  if (xdg == nullptr || xdg[0] != '/') return -1;
+  const int fd = open(xdg, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  if (OwnedAndPrivate(fd) && faccessat(fd, ".", W_OK | X_OK, 0) == 0) return fd;
+  close(fd);
+  return -1;
+}
+
+// "<temp>/qarsnc-<uid>", created 0700; refused when it is a symbolic link or
+// another user's. Returns -1 with errno set on failure.
+int OpenPerUserDir() {
+  std::string temp = AnsiToUtf8(TempDirectory());
+  if (temp.empty() || temp.front() != '/') temp = "/tmp/";
+  if (temp.back() != '/') temp += '/';
+  const std::string dir = temp + "qarsnc-" + std::to_string(geteuid());
+  if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return -1;
+  const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return -1;  // ELOOP: a symbolic link; ENOTDIR: not a directory
+  struct stat info {};
+  int error = 0;
+  if (fstat(fd, &info) != 0) {
+    error = errno;
+  } else if (info.st_uid != geteuid()) {
+    error = EPERM;  // planted by another user
+  } else if ((info.st_mode & 077) != 0 && fchmod(fd, 0700) != 0) {
+    error = errno;
+  }
+  if (error == 0) return fd;
+  close(fd);
+  errno = error;
+  return -1;
+}
+
+}  // namespace
+
+NamedMutex::NamedMutex(std::string_view name) {
+  if (!PlainName(name)) {
+    lastError_ = EINVAL;
+    return;
+  }
+  int dirFd = OpenXdgRuntimeDir();
+  if (dirFd < 0) dirFd = OpenPerUserDir();
+  if (dirFd < 0) {
+    lastError_ = errno;
+    return;
+  }
+  const std::string file = AnsiToUtf8(name) + ".lock";
+  // CLOEXEC: a started program must not inherit (and so keep holding) the lock.
+  const int fd = openat(dirFd, file.c_str(), O_CREAT | O_RDWR | O_CLOEXEC | O_NOFOLLOW, 0600);
+  const int openError = errno;
+  close(dirFd);
+  if (fd < 0) {
+    lastError_ = openError;
+    return;
+  }
+  auto impl = std::make_unique<Impl>();
+  impl->fd = fd;
+  int result;
+  do {
+    result = flock(fd, LOCK_EX | LOCK_NB);
+  } while (result != 0 && errno == EINTR);
+  if (result != 0) {
+    lastError_ = errno;
+    outcome_ = lastError_ == EWOULDBLOCK ? MutexOutcome::kAlreadyExists : MutexOutcome::kFailed;
+    return;  // impl closes the file
+  }
+  impl_ = std::move(impl);
+  outcome_ = MutexOutcome::kCreated;
+}
+
+NamedMutex::~NamedMutex() = default;
+NamedMutex::NamedMutex(NamedMutex&&) noexcept = default;
+NamedMutex& NamedMutex::operator=(NamedMutex&&) noexcept = default;
+
+std::string NamedMutex::ErrorText() const {
+  return lastError_ == 0 ? std::string() : std::generic_category().message(lastError_);
+}
+
+void NamedMutex::Close() { impl_.reset(); }
+
+}  // namespace qar::platform
