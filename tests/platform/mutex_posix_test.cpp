@@ -1,0 +1,130 @@
+// POSIX only: where the lock file lives, who may plant it, and who inherits it.
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "helpers/helper_process.h"
+#include "platform/mutex.h"
+#include "platform/process.h"
+
+namespace qar::platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Sets an environment variable for one test and puts the old value back.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    if (value) {
+      setenv(name, value->c_str(), 1);
+    } else {
+      unsetenv(name);
+    }
+  }
+  ~ScopedEnv() {
+    if (old_) {
+      setenv(name_, old_->c_str(), 1);
+    } else {
+      unsetenv(name_);
+    }
+  }
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+class NamedMutexPosix : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = test::UniqueTempFile("lockdirs");
+    fs::create_directories(root_);
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(root_, ignored);
+  }
+  std::string Dir(const std::string& name, fs::perms perms) {
+    const std::string dir = root_ + "/" + name;
+    fs::create_directory(dir);
+    fs::permissions(dir, perms);
+    return dir;
+  }
+  std::string PerUserDir() const { return root_ + "/qarsnc-" + std::to_string(geteuid()); }
+  std::string root_;
+};
+
+TEST_F(NamedMutexPosix, LockFileIsInAPrivateXdgRuntimeDir) {
+  const std::string runtime = Dir("runtime", fs::perms::owner_all);
+  ScopedEnv xdg("XDG_RUNTIME_DIR", runtime);
+  NamedMutex mutex("QSYNC");
+  ASSERT_EQ(mutex.Outcome(), MutexOutcome::kCreated) << mutex.ErrorText();
+  const fs::file_status lock = fs::status(runtime + "/QSYNC.lock");
+  ASSERT_TRUE(fs::is_regular_file(lock));
+  EXPECT_EQ(lock.permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+}
+
+TEST_F(NamedMutexPosix, WithoutUsableXdgTheLockIsInAPerUserTempDir) {
+  // Writable by everyone: not a place for our lock.
+  ScopedEnv xdg("XDG_RUNTIME_DIR", Dir("shared", fs::perms::all));
+  ScopedEnv tmp("TMPDIR", root_);
+  NamedMutex mutex("QSYNC");
+  ASSERT_EQ(mutex.Outcome(), MutexOutcome::kCreated) << mutex.ErrorText();
+  EXPECT_TRUE(fs::exists(PerUserDir() + "/QSYNC.lock"));
+  EXPECT_EQ(fs::status(PerUserDir()).permissions() & fs::perms::all, fs::perms::owner_all);
+}
+
+TEST_F(NamedMutexPosix, PlantedSymlinkAsPerUserDirIsRefused) {
+  const std::string elsewhere = Dir("elsewhere", fs::perms::owner_all);
+  fs::create_directory_symlink(elsewhere, PerUserDir());
+  ScopedEnv xdg("XDG_RUNTIME_DIR", std::nullopt);
+  ScopedEnv tmp("TMPDIR", root_);
+  NamedMutex mutex("QSYNC");
+  EXPECT_EQ(mutex.Outcome(), MutexOutcome::kFailed);
+  EXPECT_NE(mutex.LastError(), 0);
+  EXPECT_FALSE(fs::exists(elsewhere + "/QSYNC.lock"));
+}
+
+TEST_F(NamedMutexPosix, PerUserDirOfAnotherUserIsRefused) {
+  if (geteuid() != 0) GTEST_SKIP() << "only root can give a directory to another user";
+  fs::create_directory(PerUserDir());
+  ASSERT_EQ(chown(PerUserDir().c_str(), 4242, 4242), 0);
+  ScopedEnv xdg("XDG_RUNTIME_DIR", std::nullopt);
+  ScopedEnv tmp("TMPDIR", root_);
+  NamedMutex mutex("QSYNC");
+  EXPECT_EQ(mutex.Outcome(), MutexOutcome::kFailed);
+  EXPECT_EQ(mutex.LastError(), EPERM);
+}
+
+TEST_F(NamedMutexPosix, LockIsNotInheritedByProgramsStartedAnyOtherWay) {
+  const std::string name = "QarTest-spawn-" + std::to_string(getpid());
+  NamedMutex holder(name);
+  ASSERT_EQ(holder.Outcome(), MutexOutcome::kCreated);
+  // A plain spawn, without StartDetached's own descriptor clean-up.
+  const std::string pidFile = test::UniqueTempFile("spawn");
+  const std::string path = test::HelperPath();
+  const std::string params = "sleep|" + pidFile;
+  char* argv[] = {const_cast<char*>(path.c_str()), const_cast<char*>(params.c_str()), nullptr};
+  pid_t child = 0;
+  ASSERT_EQ(posix_spawn(&child, path.c_str(), nullptr, nullptr, argv, environ), 0);
+  ASSERT_FALSE(test::WaitForFile(pidFile).empty());  // the helper runs: its exec is done
+
+  holder.Close();
+  EXPECT_EQ(NamedMutex(name).Outcome(), MutexOutcome::kCreated);
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+}
+
+}  // namespace
+}  // namespace qar::platform
