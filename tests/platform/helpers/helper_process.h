@@ -37,7 +37,7 @@ inline std::string OneParameter(const std::string& text) {
 // Asks again until `done` holds, a bounded number of times with a short real
 // pause: this waits for the operating system, it measures nothing.
 template <class Done>
-bool WaitFor(Done done, int attempts = 400) {
+bool WaitFor(Done done, int attempts = 600) {
   for (int i = 0; i < attempts; ++i) {
     if (done()) return true;
     SystemClock().Sleep(std::chrono::milliseconds(50));
