@@ -1,0 +1,237 @@
+#include "platform/regfile.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/text.h"
+
+namespace qar::platform {
+namespace {
+
+// "ção" as ANSI bytes (0xE7 0xE3 0x6F); the document holds UTF-8.
+const std::string kCao = AnsiToUtf8("\xE7\xE3o");
+
+std::string Utf16LeFile(std::string_view utf8) {
+  std::string bytes = "\xFF\xFE";
+  for (char16_t unit : Utf8ToUtf16(utf8)) {
+    bytes += static_cast<char>(unit & 0xFF);
+    bytes += static_cast<char>(unit >> 8);
+  }
+  return bytes;
+}
+
+void ExpectSameValues(const RegKey& actual, const RegKey& expected) {
+  EXPECT_EQ(actual.path, expected.path);
+  ASSERT_EQ(actual.values.size(), expected.values.size()) << actual.path;
+  for (std::size_t i = 0; i < expected.values.size(); ++i) {
+    const RegValue& a = actual.values[i];
+    const RegValue& e = expected.values[i];
+    SCOPED_TRACE("value " + std::to_string(i) + " " + e.name);
+    EXPECT_EQ(a.name, e.name);
+    EXPECT_EQ(a.kind, e.kind);
+    if (e.kind == RegValueKind::kString || e.kind == RegValueKind::kExpandString) {
+      EXPECT_EQ(a.text, e.text);
+    }
+    if (e.kind == RegValueKind::kDword) {
+      EXPECT_EQ(a.dword, e.dword);
+    }
+    if (e.kind == RegValueKind::kOther || e.kind == RegValueKind::kComment) {
+      EXPECT_EQ(a.raw, e.raw);
+    }
+  }
+}
+
+TEST(RegFile, EveryValueKindSurvivesWritingAndReadingBack) {
+  RegDocument document;
+  RegKey& key = document.AddKey("HKEY_LOCAL_MACHINE\\Software\\A" + kCao + "=1 \"x\"");
+  key.values = {
+      {"Path \\\"quoted\"=" + kCao, RegValueKind::kString, "C:\\dir\\\"q\"=1 " + kCao, 0, {}},
+      {"", RegValueKind::kString, "the default", 0, {}},
+      {"Empty", RegValueKind::kString, "", 0, {}},
+      {"Level", RegValueKind::kDword, {}, 10, {}},
+      {"Negative", RegValueKind::kDword, {}, 0xFFFFFFC8u, {}},
+      {"Expand", RegValueKind::kExpandString, "%TEMP%\\" + kCao, 0, {}},
+      {"TwoLines", RegValueKind::kString, "first\r\nsecond", 0, {}},
+      {"Multi", RegValueKind::kOther, {}, 0, "hex(7):61,00,00,00,\\\n  00,00"},
+      {{}, RegValueKind::kComment, {}, 0, "; kept as written"},
+  };
+  document.AddKey("HKEY_LOCAL_MACHINE\\Software\\Other");
+
+  const std::string bytes = SerializeRegFile(document);
+  const RegDocument read = ParseRegFile(bytes);
+  ASSERT_EQ(read.keys.size(), 2u);
+  ExpectSameValues(read.keys[0], document.keys[0]);
+  ExpectSameValues(read.keys[1], document.keys[1]);
+  EXPECT_EQ(SerializeRegFile(read), bytes) << "a second rewrite changes nothing";
+}
+
+TEST(RegFile, WritesTheRegistryEditorsExportText) {
+  RegDocument document;
+  RegKey& key = document.AddKey("HKEY_LOCAL_MACHINE\\Software\\X");
+  key.values = {{"Name", RegValueKind::kString, "C:\\dir \"q\"", 0, {}},
+                {"Level", RegValueKind::kDword, {}, 10, {}},
+                {"", RegValueKind::kString, "d", 0, {}}};
+  const std::string text =
+      "Windows Registry Editor Version 5.00\r\n"
+      "\r\n"
+      "[HKEY_LOCAL_MACHINE\\Software\\X]\r\n"
+      "\"Name\"=\"C:\\\\dir \\\"q\\\"\"\r\n"
+      "\"Level\"=dword:0000000a\r\n"
+      "@=\"d\"\r\n"
+      "\r\n";
+  EXPECT_EQ(FormatRegText(document), text);
+  EXPECT_EQ(SerializeRegFile(document), Utf16LeFile(text)) << "UTF-16LE with BOM";
+}
+
+TEST(RegFile, ReadsUtf16AndUtf8FilesAlike) {
+  const std::string text = "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Software\\" +
+                           kCao + "]\n\"" + kCao + "\"=\"" + kCao + "\"\n";
+  const std::string crlf = "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\" +
+                           kCao + "]\r\n\"" + kCao + "\"=\"" + kCao + "\"\r\n";
+  for (const std::string& bytes :
+       {text, crlf, "\xEF\xBB\xBF" + crlf, Utf16LeFile(crlf), Utf16LeFile(text)}) {
+    const RegDocument document = ParseRegFile(bytes);
+    ASSERT_EQ(document.keys.size(), 1u);
+    EXPECT_EQ(document.keys[0].path, "HKEY_LOCAL_MACHINE\\Software\\" + kCao);
+    ASSERT_EQ(document.keys[0].values.size(), 1u);
+    EXPECT_EQ(document.keys[0].values[0].name, kCao);
+    EXPECT_EQ(document.keys[0].values[0].text, kCao);
+  }
+}
+
+TEST(RegFile, OlderAnsiExportReadsInTheAnsiCodePage) {
+  const RegDocument document =
+      ParseRegFile("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\A]\r\n\"N\"=\"\xE7\xE3o\"\r\n");
+  ASSERT_EQ(document.keys.size(), 1u);
+  EXPECT_EQ(document.keys[0].values[0].text, kCao);
+}
+
+TEST(RegFile, UnknownValueKindsAreRewrittenVerbatim) {
+  const std::string lines =
+      "\"Multi\"=hex(7):41,00,42,00,00,00,43,00,00,00,00,00,44,00,45,00,46,00,47,00,48,\\\r\n"
+      "  00,49,00,00,00,00,00\r\n"
+      "\"Quad\"=hex(b):01,00,00,00,00,00,00,00\r\n"
+      "\"Blob\"=hex:de,AD,  be,ef\r\n"
+      "\"Gone\"=-\r\n";
+  RegDocument document = ParseRegFile("Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\K]\r\n" +
+                                      lines + "\"Level\"=dword:00000001\r\n");
+  RegKey& key = document.keys.at(0);
+  for (const char* name : {"Multi", "Quad", "Blob", "Gone"}) {
+    ASSERT_NE(key.FindValue(name), nullptr) << name;
+    EXPECT_EQ(key.FindValue(name)->kind, RegValueKind::kOther) << name;
+  }
+  key.SetValue({"Level", RegValueKind::kDword, {}, 2, {}});
+  EXPECT_EQ(FormatRegText(document),
+            "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\K]\r\n" + lines +
+                "\"Level\"=dword:00000002\r\n\r\n");
+}
+
+TEST(RegFile, HexFormsOfStringsReadAsText) {
+  const RegDocument document = ParseRegFile(
+      "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\K]\r\n"
+      "\"Dir\"=hex(2):25,00,54,00,45,00,4d,00,50,00,25,00,\\\r\n  00,00\r\n"
+      "\"Plain\"=hex(1):e7,00,e3,00,6f,00,00,00\r\n");
+  const RegKey& key = document.keys.at(0);
+  EXPECT_EQ(key.FindValue("Dir")->kind, RegValueKind::kExpandString);
+  EXPECT_EQ(key.FindValue("Dir")->text, "%TEMP%");
+  EXPECT_EQ(key.FindValue("Plain")->kind, RegValueKind::kString);
+  EXPECT_EQ(key.FindValue("Plain")->text, kCao);
+}
+
+TEST(RegFile, MalformedTextIsRefusedNamingTheLine) {
+  const std::string head = "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\K]\r\n";
+  const struct {
+    std::string text;
+    int line;
+  } cases[] = {
+      {"[HKEY_LOCAL_MACHINE\\K]\r\n", 1},              // no header
+      {"Windows Registry Editor Version 5.00\r\n\"A\"=\"1\"\r\n", 2},  // value outside a key
+      {head + "\"A\"=\"C:\\dir\"\r\n", 4},            // single backslash
+      {head + "\"A\"=\"open\r\n", 4},                 // no closing quote
+      {head + "\"A\"=\"x\" y\r\n", 4},                // text after the quote
+      {head + "\"A\"=dword:1g\r\n", 4},
+      {head + "\"A\"=dword:100000000\r\n", 4},        // more than 32 bits
+      {head + "\"A\"=1\r\n", 4},
+      {head + "\"A\"\r\n", 4},                        // no '='
+      {head + "A=\"1\"\r\n", 4},
+      {head + "[HKEY_LOCAL_MACHINE\\L\r\n", 4},
+      {head + "[-HKEY_LOCAL_MACHINE\\L]\r\n", 4},
+      {head + "\"A\"=hex:0g\r\n", 4},
+      {head + "\"A\"=hex(7:00\r\n", 4},
+      {head + "\"A\"=hex:00,\\\r\n", 4},              // continued past the end
+      {head + "\"A\"=\"1\"\r\n\"B\"=\"\xE7\"\r\n", 5},  // not UTF-8
+      {"\xFF\xFE\x41", 1},                            // half a UTF-16 unit
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    try {
+      ParseRegFile(c.text);
+      ADD_FAILURE() << "accepted";
+    } catch (const RegFormatError& e) {
+      EXPECT_EQ(e.Line(), c.line) << e.what();
+      EXPECT_EQ(std::string(e.what()).rfind("line " + std::to_string(c.line) + ": ", 0), 0u);
+    }
+  }
+}
+
+TEST(RegFile, EmptyFileIsAnEmptyRegistry) {
+  EXPECT_TRUE(ParseRegFile("").keys.empty());
+  EXPECT_TRUE(ParseRegFile("\xFF\xFE").keys.empty());
+  EXPECT_TRUE(ParseRegFile("Windows Registry Editor Version 5.00\r\n").keys.empty());
+}
+
+TEST(RegFile, NamesMatchIgnoringTheCaseOfAsciiLettersOnly) {
+  RegDocument document = ParseRegFile(
+      "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\WebSrv]\r\n"
+      "\"SqlMonitor\"=dword:00000002\r\n\"" + AnsiToUtf8("\xC7") + "\"=\"upper\"\r\n");
+  RegKey* key = document.FindKey("hkey_local_machine\\SOFTWARE\\websrv");
+  ASSERT_NE(key, nullptr);
+  EXPECT_NE(key->FindValue("SQLMONITOR"), nullptr);
+  EXPECT_EQ(key->FindValue(AnsiToUtf8("\xE7")), nullptr) << "only a-z fold";
+  key->SetValue({"sqlmonitor", RegValueKind::kDword, {}, 3, {}});
+  ASSERT_EQ(key->values.size(), 2u);
+  EXPECT_EQ(key->values[0].name, "SqlMonitor") << "the stored name keeps its case";
+  EXPECT_EQ(key->values[0].dword, 3u);
+}
+
+TEST(RegFile, AKeyExistsWhenABlockLiesBelowIt) {
+  const RegDocument document = ParseRegFile(
+      "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\A\\B\\C]\r\n");
+  EXPECT_TRUE(document.HasKey("HKEY_LOCAL_MACHINE\\A"));
+  EXPECT_TRUE(document.HasKey("HKEY_LOCAL_MACHINE\\a\\b\\c"));
+  EXPECT_FALSE(document.HasKey("HKEY_LOCAL_MACHINE\\A\\B\\C\\D"));
+  EXPECT_FALSE(document.HasKey("HKEY_LOCAL_MACHINE\\A\\BC"));
+  EXPECT_EQ(document.FindKey("HKEY_LOCAL_MACHINE\\A"), nullptr);
+}
+
+TEST(RegFile, NewKeysJoinTheirRelativesAndDeletionTakesTheWholeTree) {
+  RegDocument document = ParseRegFile(
+      "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\A]\r\n"
+      "[HKEY_LOCAL_MACHINE\\A\\X]\r\n[HKEY_LOCAL_MACHINE\\B]\r\n");
+  document.AddKey("HKEY_LOCAL_MACHINE\\A\\Y");
+  document.AddKey("HKEY_LOCAL_MACHINE\\C");
+  std::vector<std::string> paths;
+  for (const RegKey& key : document.keys) paths.push_back(key.path);
+  EXPECT_EQ(paths, (std::vector<std::string>{"HKEY_LOCAL_MACHINE\\A", "HKEY_LOCAL_MACHINE\\A\\X",
+                                             "HKEY_LOCAL_MACHINE\\A\\Y", "HKEY_LOCAL_MACHINE\\B",
+                                             "HKEY_LOCAL_MACHINE\\C"}));
+  EXPECT_EQ(document.RemoveKeyTree("HKEY_LOCAL_MACHINE\\a"), 3u);
+  ASSERT_EQ(document.keys.size(), 2u);
+  EXPECT_EQ(document.keys[0].path, "HKEY_LOCAL_MACHINE\\B");
+}
+
+TEST(RegFile, RepeatedKeysMergeAndTheLaterValueWins) {
+  const RegDocument document = ParseRegFile(
+      "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\K]\r\n\"A\"=\"1\"\r\n"
+      "\"B\"=\"1\"\r\n\r\n[HKEY_LOCAL_MACHINE\\k]\r\n\"a\"=\"2\"\r\n\"C\"=\"3\"\r\n");
+  ASSERT_EQ(document.keys.size(), 1u);
+  const RegKey& key = document.keys[0];
+  ASSERT_EQ(key.values.size(), 3u);
+  EXPECT_EQ(key.FindValue("A")->text, "2");
+  EXPECT_EQ(key.FindValue("C")->text, "3");
+}
+
+}  // namespace
+}  // namespace qar::platform

@@ -1,0 +1,268 @@
+// POSIX only: HKEY_LOCAL_MACHINE as a .reg file — its format on disk, atomic rewrites, permissions.
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/registry.h"
+#include "platform/text.h"
+#include "scratch_registry.h"
+
+namespace qar::platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadBytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteBytes(const fs::path& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+std::string Utf16LeFile(std::string_view utf8) {
+  std::string bytes = "\xFF\xFE";
+  for (char16_t unit : Utf8ToUtf16(utf8)) {
+    bytes += static_cast<char>(unit & 0xFF);
+    bytes += static_cast<char>(unit >> 8);
+  }
+  return bytes;
+}
+
+mode_t ModeOf(const fs::path& path) {
+  struct stat st {};
+  EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+  return st.st_mode & 07777;
+}
+
+// Runs `check` as an unprivileged user: in a child that drops root to "nobody"
+// when the tests run as root (root passes every permission check), directly
+// otherwise. Returns check's result; 0 means every expectation held.
+template <typename Check>
+int RunUnprivileged(Check check) {
+  if (::geteuid() != 0) return check();
+  const pid_t child = ::fork();
+  if (child == 0) {
+    constexpr uid_t kNobody = 65534;
+    if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) _exit(100);
+    _exit(check());
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 101;
+}
+
+class RegistryFileTest : public ::testing::Test {
+ protected:
+  ScratchRegistry scratch_;
+  const std::string& Path() const { return scratch_.KeyPath(); }
+  fs::path File() const { return scratch_.FilePath(); }
+  std::string FileKey() const { return "HKEY_LOCAL_MACHINE\\" + Path(); }
+};
+
+TEST_F(RegistryFileTest, FileIsARegistryExportInUtf16WithCrLf) {
+  RegistryKey key;
+  ASSERT_EQ(key.Open(Path(), true), RegStatus::kOk) << key.LastError();
+  ASSERT_EQ(key.WriteInteger("TunningID", 10), RegStatus::kOk) << key.LastError();
+  ASSERT_EQ(key.WriteString("TmpFileDir", "D:\\logs \"a\"\\\xE7\xE3o"), RegStatus::kOk);
+  const std::string expected = "Windows Registry Editor Version 5.00\r\n\r\n[" + FileKey() +
+                               "]\r\n\"TunningID\"=dword:0000000a\r\n"
+                               "\"TmpFileDir\"=\"D:\\\\logs \\\"a\\\"\\\\" + AnsiToUtf8("\xE7\xE3o") +
+                               "\"\r\n\r\n";
+  EXPECT_EQ(ReadBytes(File()), Utf16LeFile(expected));
+}
+
+TEST_F(RegistryFileTest, ReadsAFileWrittenByHandInUtf8) {
+  WriteBytes(File(), "Windows Registry Editor Version 5.00\n\n[" + FileKey() + "\\" +
+                         AnsiToUtf8("A\xE7\xE3o") + "]\n\"SqlMonUser\"=\"" +
+                         AnsiToUtf8("JO\xC3O") + "\"\n\"SqlMonitor\"=dword:00000002\n");
+  RegistryKey key;
+  ASSERT_EQ(key.Open(Path() + "\\a\xE7\xE3o", false), RegStatus::kOk) << key.LastError();
+  std::string text;
+  std::int32_t number = 0;
+  EXPECT_EQ(key.ReadString("SqlMonUser", text), RegStatus::kOk) << key.LastError();
+  EXPECT_EQ(text, "JO\xC3O");
+  EXPECT_EQ(key.ReadInteger("SqlMonitor", number), RegStatus::kOk);
+  EXPECT_EQ(number, 2);
+}
+
+TEST_F(RegistryFileTest, RewriteKeepsEverythingElseTheFileHolds) {
+  // Other keys, comments, kinds this system does not use, and text outside the
+  // ANSI code page ("Ω" and "日本") must all survive a write of one value.
+  const std::string others =
+      "; written by the administrator\r\n"
+      "\r\n"
+      "[HKEY_LOCAL_MACHINE\\Software\\Other]\r\n"
+      "\"Greek\"=\"\xCE\xA9\"\r\n"
+      "\"Multi\"=hex(7):41,00,00,00,42,00,00,00,00,00,43,00,44,00,45,00,46,00,47,00,48,\\\r\n"
+      "  00,00,00,00,00\r\n"
+      "\"Quad\"=hex(b):01,00,00,00,00,00,00,00\r\n"
+      "@=\"\xE6\x97\xA5\xE6\x9C\xAC\"\r\n";
+  WriteBytes(File(), Utf16LeFile("Windows Registry Editor Version 5.00\r\n\r\n" + others + "\r\n[" +
+                                 FileKey() + "]\r\n\"TunningID\"=dword:00000000\r\n\r\n"));
+  RegistryKey key;
+  ASSERT_EQ(key.Open(Path(), false), RegStatus::kOk) << key.LastError();
+  ASSERT_EQ(key.WriteInteger("TunningID", 1), RegStatus::kOk) << key.LastError();
+  EXPECT_EQ(ReadBytes(File()),
+            Utf16LeFile("Windows Registry Editor Version 5.00\r\n\r\n" + others + "\r\n[" +
+                        FileKey() + "]\r\n\"TunningID\"=dword:00000001\r\n\r\n"));
+
+  RegistryKey other;
+  ASSERT_EQ(other.Open("SOFTWARE\\other", false, RegAccess::kRead), RegStatus::kOk);
+  std::string text;
+  std::int32_t number = 0;
+  EXPECT_EQ(other.ReadString("Multi", text), RegStatus::kWrongType);
+  EXPECT_EQ(other.ReadInteger("Quad", number), RegStatus::kWrongType);
+}
+
+TEST_F(RegistryFileTest, MalformedFileFailsNamingTheLineAndIsNeverRewritten) {
+  RegistryKey key;
+  ASSERT_EQ(key.Open(Path(), true), RegStatus::kOk) << key.LastError();
+  const std::string broken = "Windows Registry Editor Version 5.00\r\n\r\n[" + FileKey() +
+                             "]\r\n\"TmpFileDir\"=\"C:\\logs\"\r\n\"TunningID\"=dword:00000001\r\n";
+  WriteBytes(File(), broken);
+  std::string text;
+  EXPECT_EQ(key.ReadString("TmpFileDir", text), RegStatus::kFailed);
+  EXPECT_NE(key.LastError().find("line 4"), std::string::npos) << key.LastError();
+  EXPECT_NE(key.LastError().find(File().string()), std::string::npos) << key.LastError();
+  EXPECT_EQ(key.WriteInteger("TunningID", 2), RegStatus::kFailed);
+  RegistryKey another;
+  EXPECT_EQ(another.Open(Path() + "\\New", true), RegStatus::kFailed);
+  EXPECT_EQ(ReadBytes(File()), broken);
+}
+
+TEST_F(RegistryFileTest, MissingFileReadsAsEmptyAndCreationMakesItWithItsDirectories) {
+  const fs::path file = scratch_.Directory() / "etc" / "qarsnc" / "HKLM.reg";
+  SetEnv("QARSNC_HKLM", file.string());
+  const mode_t oldMask = ::umask(077);  // the new file's mode does not depend on it
+  RegistryKey key;
+  EXPECT_EQ(key.Open(Path(), false), RegStatus::kNotFound);
+  EXPECT_FALSE(fs::exists(file));
+  EXPECT_EQ(key.Open(Path(), true), RegStatus::kOk) << key.LastError();
+  ::umask(oldMask);
+  ASSERT_TRUE(fs::exists(file));
+  EXPECT_EQ(ModeOf(file), 0644u);
+  EXPECT_EQ(ReadBytes(file),
+            Utf16LeFile("Windows Registry Editor Version 5.00\r\n\r\n[" + FileKey() + "]\r\n\r\n"));
+}
+
+TEST_F(RegistryFileTest, RewriteKeepsTheModeAndLeavesNoTempFiles) {
+  RegistryKey key;
+  ASSERT_EQ(key.Open(Path(), true), RegStatus::kOk) << key.LastError();
+  ASSERT_EQ(::chmod(File().c_str(), 0600), 0);
+  for (int i = 0; i < 5; ++i) {
+    ASSERT_EQ(key.WriteInteger("N" + std::to_string(i), i), RegStatus::kOk) << key.LastError();
+  }
+  ASSERT_EQ(key.DeleteValue("N0"), RegStatus::kOk);
+  EXPECT_EQ(ModeOf(File()), 0600u);
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(scratch_.Directory())) {
+    names.push_back(entry.path().filename().string());
+  }
+  EXPECT_EQ(names, std::vector<std::string>{"HKLM.reg"});
+}
+
+TEST_F(RegistryFileTest, WritingThroughASymbolicLinkKeepsTheLink) {
+  const fs::path real = scratch_.Directory() / "real.reg";
+  RegistryKey key;
+  SetEnv("QARSNC_HKLM", real.string());
+  ASSERT_EQ(key.Open(Path(), true), RegStatus::kOk) << key.LastError();
+  fs::create_symlink(real, File());
+  SetEnv("QARSNC_HKLM", File().string());
+  ASSERT_EQ(key.Open(Path(), false), RegStatus::kOk) << key.LastError();
+  ASSERT_EQ(key.WriteInteger("TunningID", 1), RegStatus::kOk) << key.LastError();
+  EXPECT_TRUE(fs::is_symlink(File()));
+  EXPECT_NE(ReadBytes(real).find(std::string("T\0u\0n\0n", 7)), std::string::npos);
+}
+
+TEST_F(RegistryFileTest, ConcurrentWritersLoseNoValue) {
+  {
+    RegistryKey key;
+    ASSERT_EQ(key.Open(Path(), true), RegStatus::kOk) << key.LastError();
+  }
+  constexpr int kWriters = 3;
+  constexpr int kValuesEach = 15;
+  std::vector<std::thread> writers;
+  for (int w = 0; w < kWriters; ++w) {
+    writers.emplace_back([this, w] {
+      RegistryKey key;
+      if (key.Open(Path(), false) != RegStatus::kOk) return;
+      for (int i = 0; i < kValuesEach; ++i) key.WriteInteger("W" + std::to_string(w) + "_" + std::to_string(i), i);
+    });
+  }
+  for (std::thread& writer : writers) writer.join();
+  RegistryKey key;
+  ASSERT_EQ(key.Open(Path(), false, RegAccess::kRead), RegStatus::kOk);
+  for (int w = 0; w < kWriters; ++w) {
+    for (int i = 0; i < kValuesEach; ++i) {
+      std::int32_t number = -1;
+      EXPECT_EQ(key.ReadInteger("W" + std::to_string(w) + "_" + std::to_string(i), number), RegStatus::kOk);
+      EXPECT_EQ(number, i);
+    }
+  }
+}
+
+TEST_F(RegistryFileTest, FileThatMayNotBeWrittenOpensForReadingOnly) {
+  {
+    RegistryKey key;
+    ASSERT_EQ(key.Open(Path(), true), RegStatus::kOk) << key.LastError();
+    ASSERT_EQ(key.WriteString("SqlMonUser", "ANA"), RegStatus::kOk);
+  }
+  ASSERT_EQ(::chmod(File().c_str(), 0444), 0);
+  ASSERT_EQ(::chmod(scratch_.Directory().c_str(), 0555), 0);
+  const std::string path = Path();
+  const int failed = RunUnprivileged([&path] {
+    RegistryKey key;
+    if (key.Open(path, false, RegAccess::kFull) != RegStatus::kAccessDenied) return 1;
+    if (key.Open(path, true, RegAccess::kFull) != RegStatus::kAccessDenied) return 2;
+    if (key.Open(path + "\\New", true, RegAccess::kRead) != RegStatus::kAccessDenied) return 3;
+    if (key.Open(path, false, RegAccess::kRead) != RegStatus::kOk) return 4;
+    std::string text;
+    if (key.ReadString("SqlMonUser", text) != RegStatus::kOk || text != "ANA") return 5;
+    if (key.WriteString("SqlMonUser", "X") != RegStatus::kAccessDenied) return 6;
+    return 0;
+  });
+  ::chmod(scratch_.Directory().c_str(), 0755);
+  EXPECT_EQ(failed, 0) << "the check that failed (100: could not drop root)";
+}
+
+TEST_F(RegistryFileTest, WritableFileInAReadOnlyDirectoryCannotBeOpenedForFullAccess) {
+  // The rewrite needs a temp file beside the file, so the directory counts too.
+  {
+    RegistryKey key;
+    ASSERT_EQ(key.Open(Path(), true), RegStatus::kOk) << key.LastError();
+  }
+  ASSERT_EQ(::chmod(File().c_str(), 0666), 0);
+  ASSERT_EQ(::chmod(scratch_.Directory().c_str(), 0555), 0);
+  const std::string path = Path();
+  const int failed = RunUnprivileged([&path] {
+    RegistryKey key;
+    return key.Open(path, false, RegAccess::kFull) == RegStatus::kAccessDenied ? 0 : 1;
+  });
+  ::chmod(scratch_.Directory().c_str(), 0755);
+  EXPECT_EQ(failed, 0);
+}
+
+TEST(RegistryFilePath, FollowsQarsncHklmElseEtc) {
+  ScratchRegistry scratch;
+  EXPECT_EQ(RegistryFilePath(), scratch.FilePath());
+  UnsetEnv("QARSNC_HKLM");
+  EXPECT_EQ(RegistryFilePath(), "/etc/qarsnc/HKLM.reg");
+  SetEnv("QARSNC_HKLM", scratch.FilePath());
+}
+
+}  // namespace
+}  // namespace qar::platform
