@@ -1,0 +1,160 @@
+#include "data/ado_connection.h"
+
+#include <algorithm>
+
+#include "data/ado_command.h"
+#include "data/custom_ado_data_set.h"
+#include "data/data_error.h"
+
+namespace qar {
+
+namespace {
+
+std::vector<TDriverParameter> DriverParameters(const TStatementRequest& request) {
+  std::vector<TDriverParameter> bound;
+  auto add = [&bound](const TParameter& parameter) {
+    bound.push_back({parameter.Name(), parameter.DataType(), parameter.Direction(), parameter.Size(),
+                     parameter.Direction() == pdOutput || parameter.Direction() == pdReturnValue
+                         ? Variant::Null()
+                         : parameter.BindValue()});
+  };
+  if (request.commandType == cmdStoredProc) {
+    if (request.parameters)
+      for (int i = 0; i < request.parameters->Count(); ++i) add(request.parameters->Items(i));
+    return bound;
+  }
+  for (const std::string& name : request.markerNames) {
+    const TParameter* parameter = request.parameters ? request.parameters->FindParam(name) : nullptr;
+    if (parameter == nullptr) throw EDataError("Parameter '" + name + "' not found", "07002");
+    add(*parameter);
+  }
+  return bound;
+}
+
+TADOError ErrorOf(const std::exception& failure) {
+  TADOError error{failure.what(), "HY000", 0};
+  if (const auto* dataError = dynamic_cast<const EDataError*>(&failure)) {
+    error.SQLState = dataError->SqlState();
+    error.NativeError = dataError->NativeError();
+  }
+  return error;
+}
+
+}  // namespace
+
+TADOConnection::TADOConnection() : object_(std::make_shared<TConnectionObject>()) {}
+
+TADOConnection::~TADOConnection() {
+  // Components that outlive their connection are left without one.
+  for (TADOCommand* command : std::vector<TADOCommand*>(commands_)) command->SetConnection(nullptr);
+  for (TCustomADODataSet* dataSet : std::vector<TCustomADODataSet*>(dataSets_))
+    dataSet->SetConnection(nullptr);
+}
+
+void TADOConnection::SetConnectionString(std::string connectionString) {
+  object_->SetConnectionString(std::move(connectionString));
+}
+
+void TADOConnection::Open() {
+  if (Connected()) return;
+  if (BeforeConnect) BeforeConnect(*this);
+  TEventStatus status = esOK;
+  try {
+    object_->Open();
+  } catch (const std::exception& failure) {
+    const TADOError error = ErrorOf(failure);
+    status = esErrorsOccured;
+    if (OnConnectComplete) OnConnectComplete(*this, &error, status);
+    throw;
+  }
+  if (OnConnectComplete) OnConnectComplete(*this, nullptr, status);
+  if (AfterConnect) AfterConnect(*this);
+}
+
+void TADOConnection::Close() {
+  for (TCustomADODataSet* dataSet : dataSets_)
+    if (dataSet->Active()) dataSet->Close();
+  object_->Close();
+}
+
+std::int64_t TADOConnection::Execute(const std::string& commandText) {
+  TStatementRequest request;
+  request.commandText = commandText;
+  return RunStatement(request).rowsAffected;
+}
+
+int TADOConnection::BeginTrans() {
+  Open();
+  return object_->BeginTrans();
+}
+void TADOConnection::CommitTrans() { object_->CommitTrans(); }
+void TADOConnection::RollbackTrans() { object_->RollbackTrans(); }
+
+void TADOConnection::SetConnectionObject(std::shared_ptr<TConnectionObject> object) {
+  object_ = object ? std::move(object) : std::make_shared<TConnectionObject>();
+}
+
+TADOCommand& TADOConnection::GetCommand(int index) const {
+  if (index < 0 || index >= GetCommandCount())
+    throw EDataError("List index out of bounds (" + std::to_string(index) + ")");
+  return *commands_[static_cast<std::size_t>(index)];
+}
+
+TCustomADODataSet& TADOConnection::GetADODataSet(int index) const {
+  if (index < 0 || index >= DataSetCount())
+    throw EDataError("List index out of bounds (" + std::to_string(index) + ")");
+  return *dataSets_[static_cast<std::size_t>(index)];
+}
+
+TDriverResult TADOConnection::RunStatement(TStatementRequest& request) {
+  Open();
+  // The object is held for the statement: a handler may swap the connection's object.
+  std::shared_ptr<TConnectionObject> object = object_;
+  TEventStatus status = esOK;
+  TCursorType cursorType = request.recordset ? ctKeyset : ctUnspecified;
+  TADOLockType lockType = request.recordset ? ltOptimistic : ltUnspecified;
+  TExecuteOptions options = 0;
+  if (OnWillExecute)
+    OnWillExecute(*this, request.commandText, cursorType, lockType, request.commandType, options,
+                  status, request.command, request.recordset);
+
+  TDriverResult result;
+  std::vector<TDriverParameter> bound;
+  try {
+    if (status == esCancel) throw EDataError("Operation was cancelled.", "HY008");
+    bound = DriverParameters(request);
+    result = request.commandType == cmdStoredProc ? object->ExecuteProcedure(request.commandText, bound)
+                                                  : object->Execute(request.commandText, bound);
+  } catch (const std::exception& failure) {
+    const TADOError error = ErrorOf(failure);
+    status = esErrorsOccured;
+    if (OnExecuteComplete)
+      OnExecuteComplete(*this, -1, &error, status, request.command, request.recordset);
+    throw;
+  }
+  if (request.commandType == cmdStoredProc && request.parameters) {
+    for (std::size_t i = 0; i < bound.size(); ++i)
+      if (bound[i].direction != pdInput && bound[i].direction != pdUnknown)
+        request.parameters->Items(static_cast<int>(i)).SetValue(bound[i].value);
+  }
+  if (OnExecuteComplete)
+    OnExecuteComplete(*this, result.rowsAffected, nullptr, status, request.command, request.recordset);
+  return result;
+}
+
+void TADOConnection::AttachCommand(TADOCommand& command) {
+  if (std::find(commands_.begin(), commands_.end(), &command) == commands_.end())
+    commands_.push_back(&command);
+}
+void TADOConnection::DetachCommand(TADOCommand& command) {
+  commands_.erase(std::remove(commands_.begin(), commands_.end(), &command), commands_.end());
+}
+void TADOConnection::AttachDataSet(TCustomADODataSet& dataSet) {
+  if (std::find(dataSets_.begin(), dataSets_.end(), &dataSet) == dataSets_.end())
+    dataSets_.push_back(&dataSet);
+}
+void TADOConnection::DetachDataSet(TCustomADODataSet& dataSet) {
+  dataSets_.erase(std::remove(dataSets_.begin(), dataSets_.end(), &dataSet), dataSets_.end());
+}
+
+}  // namespace qar

@@ -1,0 +1,39 @@
+// TADOQuery: a data set defined by SQL text lines with ":NAME" parameters.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "data/custom_ado_data_set.h"
+#include "framework/strings.h"
+
+namespace qar {
+
+// The statement is SQL().Text(): every line followed by CR LF. Its ":NAME" markers
+// become Parameters (bound by name) and are reported and sent as "?".
+//
+//   query.SQL().Add("SELECT A FROM T WHERE ID = :ID");
+//   query.Parameters().ParamByName("ID").SetValue(17);
+//   query.Open();
+//   std::string a = query.FieldByName("A").AsString();   // "" when no row
+class TADOQuery : public TCustomADODataSet {
+ public:
+  std::string ClassName() const override { return "TADOQuery"; }
+
+  TStrings& SQL() { return sql_; }
+  const TStrings& SQL() const { return sql_; }
+
+  // Parameters, brought in line with the current SQL text first.
+  TParameters& Parameters();
+
+  // Runs the statement without opening a result; returns the rows affected.
+  std::int64_t ExecSQL();
+
+ protected:
+  TStatementRequest BuildRequest() override;
+
+ private:
+  TStrings sql_;
+};
+
+}  // namespace qar

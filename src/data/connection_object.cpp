@@ -1,0 +1,91 @@
+#include "data/connection_object.h"
+
+#include <atomic>
+
+#include "data/data_error.h"
+#include "data/sqlite_dialect.h"
+#include "platform/text.h"
+
+namespace qar {
+
+namespace {
+
+// Session numbers start above the range SQL Server keeps for its own sessions.
+std::atomic<std::int64_t> gNextSessionId{51};
+
+}  // namespace
+
+TConnectionObject::~TConnectionObject() {
+  try {
+    Close();
+  } catch (...) {
+    // A failing rollback while the session goes away has nobody left to tell.
+  }
+}
+
+void TConnectionObject::SetConnectionString(std::string connectionString) {
+  if (Connected()) throw EDataError("Operation is not allowed when the object is open.");
+  connectionString_ = std::move(connectionString);
+}
+
+void TConnectionObject::Open() {
+  if (Connected()) return;
+  std::unique_ptr<TDriverSession> session =
+      factory_ ? factory_(connectionString_) : OpenDriverSession(connectionString_);
+  if (!session) throw EDataError("No driver session for the connection string");
+  sqliteDialect_ = platform::SameTextAscii(session->DbmsName(), "SQLite");
+  session_ = std::move(session);
+  sessionId_ = gNextSessionId.fetch_add(1);
+  transactionLevel_ = 0;
+}
+
+void TConnectionObject::Close() {
+  if (!session_) return;
+  std::unique_ptr<TDriverSession> session = std::move(session_);
+  sessionId_ = 0;
+  if (transactionLevel_ > 0) {
+    transactionLevel_ = 0;
+    session->Rollback();
+  }
+}
+
+TDriverSession& TConnectionObject::Session() {
+  if (!session_) throw EDataError("Operation is not allowed when the object is closed.", "08003");
+  return *session_;
+}
+
+std::string TConnectionObject::DbmsName() { return Session().DbmsName(); }
+
+TDriverResult TConnectionObject::Execute(const std::string& statement,
+                                         std::vector<TDriverParameter>& parameters) {
+  TDriverSession& session = Session();
+  if (sqliteDialect_) return session.Execute(TranslateTSqlToSqlite(statement, sessionId_), parameters);
+  return session.Execute(statement, parameters);
+}
+
+TDriverResult TConnectionObject::ExecuteProcedure(const std::string& name,
+                                                  std::vector<TDriverParameter>& parameters) {
+  return Session().ExecuteProcedure(name, parameters);
+}
+
+int TConnectionObject::BeginTrans() {
+  TDriverSession& session = Session();
+  if (transactionLevel_ == 0) session.BeginTransaction();
+  return ++transactionLevel_;
+}
+
+void TConnectionObject::CommitTrans() {
+  TDriverSession& session = Session();
+  if (transactionLevel_ == 0) throw EDataError("No transaction is active.", "25000");
+  if (transactionLevel_ == 1) session.Commit();
+  --transactionLevel_;
+}
+
+void TConnectionObject::RollbackTrans() {
+  TDriverSession& session = Session();
+  if (transactionLevel_ == 0) throw EDataError("No transaction is active.", "25000");
+  transactionLevel_ = 0;
+  session.Rollback();
+}
+
+}  // namespace qar

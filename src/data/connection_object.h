@@ -1,0 +1,67 @@
+// TConnectionObject: one database session with its connection string and transaction state, shareable between connections.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "data/driver_session.h"
+
+namespace qar {
+
+// The "connection object" a TADOConnection works through. Held by shared_ptr: a
+// connection may be given another connection's object for a while (both then use
+// the same session) and have its own put back afterwards.
+//
+// The statement texts reaching the session are those the components send, with
+// "?" markers. When the server is SQLite (the embedded driver, or SQLite reached
+// through ODBC) they pass through the SQLite dialect first; no other server's
+// statements are edited.
+class TConnectionObject {
+ public:
+  using TSessionFactory =
+      std::function<std::unique_ptr<TDriverSession>(const std::string& connectionString)>;
+
+  TConnectionObject() = default;
+  ~TConnectionObject();
+  TConnectionObject(const TConnectionObject&) = delete;
+  TConnectionObject& operator=(const TConnectionObject&) = delete;
+
+  const std::string& ConnectionString() const { return connectionString_; }
+  // Only while closed (EDataError otherwise).
+  void SetConnectionString(std::string connectionString);
+
+  // Replaces the driver selection (tests, recording drivers). Empty: by provider.
+  void SetSessionFactory(TSessionFactory factory) { factory_ = std::move(factory); }
+
+  bool Connected() const { return session_ != nullptr; }
+  void Open();   // EDataError with the server's text when the connect fails
+  void Close();  // an open transaction is rolled back
+
+  // This session's number (@@SPID in the SQLite dialect); 0 while closed.
+  std::int64_t SessionId() const { return sessionId_; }
+  std::string DbmsName();
+  bool SqliteDialect() const { return sqliteDialect_; }
+
+  TDriverResult Execute(const std::string& statement, std::vector<TDriverParameter>& parameters);
+  TDriverResult ExecuteProcedure(const std::string& name, std::vector<TDriverParameter>& parameters);
+
+  int BeginTrans();
+  void CommitTrans();
+  void RollbackTrans();
+  bool InTransaction() const { return transactionLevel_ > 0; }
+
+ private:
+  TDriverSession& Session();
+
+  std::string connectionString_;
+  TSessionFactory factory_;
+  std::unique_ptr<TDriverSession> session_;
+  std::int64_t sessionId_ = 0;
+  bool sqliteDialect_ = false;
+  int transactionLevel_ = 0;
+};
+
+}  // namespace qar

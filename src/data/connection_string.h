@@ -1,0 +1,40 @@
+// Connection strings in the ADO form that installations store, and the driver they select.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace qar {
+
+// "Key=Value;Key=Value" split into pairs, keys and values trimmed; a value may be
+// enclosed in double or single quotes (doubled quotes inside stand for one) or,
+// ODBC style, in braces.
+std::vector<std::pair<std::string, std::string>> ParseConnectionString(std::string_view text);
+
+// The value of the first key that equals `key` ignoring case; empty when absent.
+std::string ConnectionStringValue(std::string_view text, std::string_view key);
+
+struct TDriverChoice {
+  enum Kind { kEmbeddedSqlite, kOdbc };
+  Kind kind = kOdbc;
+  std::string target;  // the database file (embedded) or the ODBC connection string
+};
+
+// Picks the driver by provider:
+//   Provider=SQLite;Data Source=<file>          -> the embedded SQLite driver
+//   Provider=SQLOLEDB[.1] / MSOLEDBSQL / SQLNCLI* -> ODBC, keywords translated
+//       (Data Source -> Server, Initial Catalog -> Database, User ID -> UID,
+//        Password -> PWD, Integrated Security=SSPI -> Trusted_Connection=yes),
+//       with the Driver= of the string or else `defaultSqlServerDriver`
+//   Provider=MSDAORA                             -> ODBC (DBQ, UID, PWD), Driver= or
+//       `defaultOracleDriver`
+//   Driver=... or DSN=... (any other or no provider) -> ODBC, the string as given
+//       without its Provider key.
+// Raises EDataError for a provider it does not know.
+TDriverChoice ChooseDriver(std::string_view connectionString,
+                           std::string_view defaultSqlServerDriver,
+                           std::string_view defaultOracleDriver);
+
+}  // namespace qar

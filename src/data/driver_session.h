@@ -1,0 +1,67 @@
+// TDriverSession: one open database session of a driver (embedded SQLite, ODBC, or a test double).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "data/parameters.h"
+#include "framework/variant.h"
+
+namespace qar {
+
+// One parameter as the driver binds it, positionally. Output values are written back
+// into `value`.
+struct TDriverParameter {
+  std::string name;
+  TFieldType dataType = ftUnknown;
+  TParameterDirection direction = pdInput;
+  int size = 0;
+  Variant value;
+};
+
+// What a statement returned: its columns and every row (ANSI texts, numbers, dates or
+// Null), and the rows affected (-1 when the statement reports none).
+struct TDriverResult {
+  std::vector<std::string> columns;
+  std::vector<std::vector<Variant>> rows;
+  std::int64_t rowsAffected = -1;
+};
+
+// A driver's session. Texts are ANSI; each driver converts at its edge (UTF-8 for
+// SQLite, UTF-16 for ODBC). Every failure is raised as EDataError carrying the
+// server's message and codes. A session is used by one thread at a time.
+class TDriverSession {
+ public:
+  virtual ~TDriverSession() = default;
+
+  // The server's product name ("SQLite", "Microsoft SQL Server", ...): picks the dialect.
+  virtual std::string DbmsName() = 0;
+
+  // Runs a statement whose parameter markers are "?", binding `parameters` in order.
+  virtual TDriverResult Execute(const std::string& statement,
+                                std::vector<TDriverParameter>& parameters) = 0;
+  // Calls a stored procedure by name with its parameters in order.
+  virtual TDriverResult ExecuteProcedure(const std::string& name,
+                                         std::vector<TDriverParameter>& parameters) = 0;
+
+  virtual void BeginTransaction() = 0;
+  virtual void Commit() = 0;
+  virtual void Rollback() = 0;
+};
+
+// Opens the session a connection string selects (see ChooseDriver). The embedded
+// SQLite driver exists only in the POSIX build; on Windows "Provider=SQLite" reaches
+// the SQLite ODBC driver ("Driver=SQLite3;Database=<file>") instead.
+std::unique_ptr<TDriverSession> OpenDriverSession(const std::string& connectionString);
+
+// The ODBC driver used for a SQL Server provider without a Driver= keyword
+// (Windows: "SQL Server"; elsewhere: "FreeTDS").
+std::string DefaultSqlServerOdbcDriver();
+std::string DefaultOracleOdbcDriver();
+
+// Opens the embedded SQLite database file (created when missing).
+std::unique_ptr<TDriverSession> OpenEmbeddedSqlite(const std::string& fileName);
+
+}  // namespace qar

@@ -1,0 +1,15 @@
+#include "data/driver_session.h"
+#include "data/odbc_session.h"
+
+namespace qar {
+
+std::string DefaultSqlServerOdbcDriver() { return "SQL Server"; }
+std::string DefaultOracleOdbcDriver() { return "Microsoft ODBC for Oracle"; }
+
+// No SQLite library is linked into the Windows build: the SQLite ODBC driver serves
+// the same database file, and the SQLite dialect is recognised by the server's name.
+std::unique_ptr<TDriverSession> OpenEmbeddedSqlite(const std::string& fileName) {
+  return OpenOdbcSession("Driver=SQLite3;Database=" + fileName);
+}
+
+}  // namespace qar

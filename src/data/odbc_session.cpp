@@ -1,0 +1,423 @@
+#include "data/odbc_session.h"
+
+#include <cstring>
+#include <deque>
+
+#include "data/data_error.h"
+#include "platform/datetime.h"
+#include "platform/odbc_headers.h"
+#include "platform/text.h"
+
+namespace qar {
+
+namespace {
+
+// One ODBC handle, freed by its destructor.
+class Handle {
+ public:
+  Handle() = default;
+  Handle(SQLSMALLINT type, SQLHANDLE handle) : type_(type), handle_(handle) {}
+  Handle(Handle&& other) noexcept : type_(other.type_), handle_(other.handle_) { other.handle_ = SQL_NULL_HANDLE; }
+  Handle& operator=(Handle&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      type_ = other.type_;
+      handle_ = other.handle_;
+      other.handle_ = SQL_NULL_HANDLE;
+    }
+    return *this;
+  }
+  ~Handle() { Reset(); }
+  SQLHANDLE Get() const { return handle_; }
+  SQLSMALLINT Type() const { return type_; }
+
+ private:
+  void Reset() {
+    if (handle_ != SQL_NULL_HANDLE) {
+      if (type_ == SQL_HANDLE_DBC) SQLDisconnect(handle_);
+      SQLFreeHandle(type_, handle_);
+      handle_ = SQL_NULL_HANDLE;
+    }
+  }
+  SQLSMALLINT type_ = 0;
+  SQLHANDLE handle_ = SQL_NULL_HANDLE;
+};
+
+std::u16string Wide(const std::string& ansi) { return platform::AnsiToUtf16(ansi); }
+SQLWCHAR* W(std::u16string& text) { return reinterpret_cast<SQLWCHAR*>(text.data()); }
+std::string Ansi(const SQLWCHAR* text, std::size_t length) {
+  return platform::Utf16ToAnsi(std::u16string_view(reinterpret_cast<const char16_t*>(text), length));
+}
+
+bool Ok(SQLRETURN rc) { return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO; }
+
+// The first diagnostic record of a handle as an error.
+EDataError Diagnostic(SQLSMALLINT type, SQLHANDLE handle, const char* what) {
+  SQLWCHAR state[6] = {};
+  SQLINTEGER native = 0;
+  SQLWCHAR message[2048] = {};
+  SQLSMALLINT length = 0;
+  if (handle != SQL_NULL_HANDLE &&
+      Ok(SQLGetDiagRecW(type, handle, 1, state, &native, message,
+                        static_cast<SQLSMALLINT>(sizeof message / sizeof message[0]), &length))) {
+    std::size_t size = static_cast<std::size_t>(length);
+    if (size >= sizeof message / sizeof message[0]) size = sizeof message / sizeof message[0] - 1;
+    return EDataError(StripOdbcPrefixes(Ansi(message, size)), Ansi(state, 5), native);
+  }
+  return EDataError(std::string("ODBC call failed: ") + what);
+}
+
+[[noreturn]] void Fail(SQLSMALLINT type, SQLHANDLE handle, const char* what) {
+  throw Diagnostic(type, handle, what);
+}
+
+void Check(SQLRETURN rc, const Handle& handle, const char* what) {
+  if (!Ok(rc)) Fail(handle.Type(), handle.Get(), what);
+}
+
+bool IsIntegerType(SQLSMALLINT type) {
+  return type == SQL_INTEGER || type == SQL_SMALLINT || type == SQL_TINYINT || type == SQL_BIGINT ||
+         type == SQL_BIT;
+}
+bool IsFloatType(SQLSMALLINT type) { return type == SQL_REAL || type == SQL_FLOAT || type == SQL_DOUBLE; }
+bool IsDateType(SQLSMALLINT type) {
+  return type == SQL_TYPE_TIMESTAMP || type == SQL_TYPE_DATE || type == SQL_TIMESTAMP || type == SQL_DATE;
+}
+bool IsBinaryType(SQLSMALLINT type) {
+  return type == SQL_BINARY || type == SQL_VARBINARY || type == SQL_LONGVARBINARY;
+}
+
+SQL_TIMESTAMP_STRUCT ToTimestamp(platform::TDateTime value) {
+  const platform::DateTimeParts d = platform::DecodeDateTime(value);
+  SQL_TIMESTAMP_STRUCT ts{};
+  ts.year = static_cast<SQLSMALLINT>(d.year);
+  ts.month = static_cast<SQLUSMALLINT>(d.month);
+  ts.day = static_cast<SQLUSMALLINT>(d.day);
+  ts.hour = static_cast<SQLUSMALLINT>(d.hour);
+  ts.minute = static_cast<SQLUSMALLINT>(d.minute);
+  ts.second = static_cast<SQLUSMALLINT>(d.second);
+  ts.fraction = static_cast<SQLUINTEGER>(d.millisecond) * 1000000u;
+  return ts;
+}
+
+platform::TDateTime FromTimestamp(const SQL_TIMESTAMP_STRUCT& ts) {
+  return platform::EncodeDateTime({ts.year, ts.month, ts.day, ts.hour, ts.minute, ts.second,
+                                   static_cast<int>(ts.fraction / 1000000u)});
+}
+
+// A parameter's buffer, alive until the statement has run.
+struct BoundParameter {
+  SQLSMALLINT cType = SQL_C_WCHAR;
+  SQLSMALLINT sqlType = SQL_WVARCHAR;
+  SQLULEN columnSize = 1;
+  SQLSMALLINT digits = 0;
+  std::int64_t integer = 0;
+  double real = 0;
+  SQL_TIMESTAMP_STRUCT timestamp{};
+  std::u16string text;
+  SQLLEN indicator = 0;
+};
+
+class TOdbcSession : public TDriverSession {
+ public:
+  explicit TOdbcSession(const std::string& connectionString) {
+    SQLHANDLE env = SQL_NULL_HANDLE;
+    if (!Ok(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env)))
+      throw EDataError("ODBC driver manager not available", "IM004");
+    env_ = Handle(SQL_HANDLE_ENV, env);
+    Check(SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0),
+          env_, "SQLSetEnvAttr");
+    SQLHANDLE dbc = SQL_NULL_HANDLE;
+    Check(SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc), env_, "SQLAllocHandle");
+    std::u16string text = Wide(connectionString);
+    SQLWCHAR out[1024];
+    SQLSMALLINT outLength = 0;
+    const SQLRETURN rc = SQLDriverConnectW(dbc, nullptr, W(text), SQL_NTS, out,
+                                           static_cast<SQLSMALLINT>(sizeof out / sizeof out[0]),
+                                           &outLength, SQL_DRIVER_NOPROMPT);
+    if (!Ok(rc)) {
+      // Not connected: freed without SQLDisconnect.
+      EDataError error = Diagnostic(SQL_HANDLE_DBC, dbc, "SQLDriverConnectW");
+      SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+      throw error;
+    }
+    dbc_ = Handle(SQL_HANDLE_DBC, dbc);
+  }
+
+  std::string DbmsName() override {
+    if (dbmsName_.empty()) {
+      SQLWCHAR name[256] = {};
+      SQLSMALLINT length = 0;
+      Check(SQLGetInfoW(dbc_.Get(), SQL_DBMS_NAME, name, sizeof name, &length), dbc_, "SQLGetInfoW");
+      dbmsName_ = Ansi(name, static_cast<std::size_t>(length) / sizeof(SQLWCHAR));
+    }
+    return dbmsName_;
+  }
+
+  TDriverResult Execute(const std::string& statement,
+                        std::vector<TDriverParameter>& parameters) override {
+    return Run(statement, parameters);
+  }
+
+  TDriverResult ExecuteProcedure(const std::string& name,
+                                 std::vector<TDriverParameter>& parameters) override {
+    std::string call = "{";
+    std::size_t first = 0;
+    if (!parameters.empty() && parameters[0].direction == pdReturnValue) {
+      call += "? = ";
+      first = 1;
+    }
+    call += "call " + name;
+    if (parameters.size() > first) {
+      call += "(";
+      for (std::size_t i = first; i < parameters.size(); ++i) call += i > first ? ",?" : "?";
+      call += ")";
+    }
+    call += "}";
+    return Run(call, parameters);
+  }
+
+  void BeginTransaction() override {
+    Check(SQLSetConnectAttrW(dbc_.Get(), SQL_ATTR_AUTOCOMMIT,
+                             reinterpret_cast<SQLPOINTER>(static_cast<std::uintptr_t>(SQL_AUTOCOMMIT_OFF)), 0),
+          dbc_, "SQLSetConnectAttrW");
+  }
+  void Commit() override { End(SQL_COMMIT); }
+  void Rollback() override { End(SQL_ROLLBACK); }
+
+ private:
+  void End(SQLSMALLINT completion) {
+    Check(SQLEndTran(SQL_HANDLE_DBC, dbc_.Get(), completion), dbc_, "SQLEndTran");
+    Check(SQLSetConnectAttrW(dbc_.Get(), SQL_ATTR_AUTOCOMMIT,
+                             reinterpret_cast<SQLPOINTER>(static_cast<std::uintptr_t>(SQL_AUTOCOMMIT_ON)), 0),
+          dbc_, "SQLSetConnectAttrW");
+  }
+
+  static void Prepare(BoundParameter& bound, const TDriverParameter& parameter) {
+    const Variant& value = parameter.value;
+    const bool output = parameter.direction != pdInput && parameter.direction != pdUnknown;
+    TVarType type = value.Type();
+    if ((type == TVarType::Null || type == TVarType::Empty) || output) {
+      // The declared type decides for nulls and for the buffer of an output.
+      switch (parameter.dataType) {
+        case ftSmallint: case ftInteger: case ftWord: case ftLargeint: case ftBoolean:
+          type = TVarType::Integer; break;
+        case ftFloat: case ftCurrency: type = TVarType::Double; break;
+        case ftDate: case ftTime: case ftDateTime: type = TVarType::Date; break;
+        default: if (output) type = TVarType::String; break;
+      }
+    }
+    const bool isNull = value.IsNull() || value.IsEmpty();
+    switch (type) {
+      case TVarType::Boolean:
+      case TVarType::Integer:
+        bound.cType = SQL_C_SBIGINT;
+        bound.sqlType = parameter.dataType == ftInteger || parameter.dataType == ftSmallint ? SQL_INTEGER : SQL_BIGINT;
+        bound.columnSize = bound.sqlType == SQL_INTEGER ? 10 : 19;
+        if (!isNull) bound.integer = value.Type() == TVarType::Boolean ? (value.AsBoolean() ? 1 : 0) : value.AsInt64();
+        bound.indicator = sizeof bound.integer;
+        break;
+      case TVarType::Double:
+        bound.cType = SQL_C_DOUBLE;
+        bound.sqlType = SQL_DOUBLE;
+        bound.columnSize = 15;
+        if (!isNull) bound.real = value.AsDouble();
+        bound.indicator = sizeof bound.real;
+        break;
+      case TVarType::Date:
+        bound.cType = SQL_C_TYPE_TIMESTAMP;
+        bound.sqlType = SQL_TYPE_TIMESTAMP;
+        bound.columnSize = 23;
+        bound.digits = 3;
+        if (!isNull) bound.timestamp = ToTimestamp(value.AsDateTime());
+        bound.indicator = sizeof bound.timestamp;
+        break;
+      case TVarType::Unknown:
+        throw EDataError("Parameter " + parameter.name + " has a value of no database type", "07006");
+      default: {
+        bound.text = isNull ? std::u16string() : Wide(value.AsString());
+        const std::size_t length = bound.text.size();
+        const std::size_t capacity = output ? std::max<std::size_t>(length, std::max(parameter.size, 4000)) : length;
+        bound.text.resize(capacity + 1, u'\0');
+        bound.cType = SQL_C_WCHAR;
+        bound.sqlType = capacity > 4000 ? SQL_WLONGVARCHAR : SQL_WVARCHAR;
+        bound.columnSize = capacity == 0 ? 1 : capacity;
+        bound.indicator = static_cast<SQLLEN>(length * sizeof(SQLWCHAR));
+        break;
+      }
+    }
+    if (isNull) bound.indicator = SQL_NULL_DATA;
+  }
+
+  TDriverResult Run(const std::string& statementText, std::vector<TDriverParameter>& parameters) {
+    SQLHANDLE raw = SQL_NULL_HANDLE;
+    Check(SQLAllocHandle(SQL_HANDLE_STMT, dbc_.Get(), &raw), dbc_, "SQLAllocHandle");
+    Handle statement(SQL_HANDLE_STMT, raw);
+    std::u16string text = Wide(statementText);
+    Check(SQLPrepareW(raw, W(text), SQL_NTS), statement, "SQLPrepareW");
+
+    std::deque<BoundParameter> bound(parameters.size());  // stable addresses
+    for (std::size_t i = 0; i < parameters.size(); ++i) {
+      BoundParameter& b = bound[i];
+      Prepare(b, parameters[i]);
+      SQLSMALLINT ioType = SQL_PARAM_INPUT;
+      switch (parameters[i].direction) {
+        case pdOutput: case pdReturnValue: ioType = SQL_PARAM_OUTPUT; break;
+        case pdInputOutput: ioType = SQL_PARAM_INPUT_OUTPUT; break;
+        default: break;
+      }
+      SQLPOINTER buffer = nullptr;
+      SQLLEN bufferLength = 0;
+      switch (b.cType) {
+        case SQL_C_SBIGINT: buffer = &b.integer; bufferLength = sizeof b.integer; break;
+        case SQL_C_DOUBLE: buffer = &b.real; bufferLength = sizeof b.real; break;
+        case SQL_C_TYPE_TIMESTAMP: buffer = &b.timestamp; bufferLength = sizeof b.timestamp; break;
+        default:
+          buffer = b.text.data();
+          bufferLength = static_cast<SQLLEN>(b.text.size() * sizeof(SQLWCHAR));
+          break;
+      }
+      Check(SQLBindParameter(raw, static_cast<SQLUSMALLINT>(i + 1), ioType, b.cType, b.sqlType,
+                             b.columnSize, b.digits, buffer, bufferLength, &b.indicator),
+            statement, "SQLBindParameter");
+    }
+
+    TDriverResult result;
+    const SQLRETURN rc = SQLExecute(raw);
+    if (rc != SQL_NO_DATA) Check(rc, statement, "SQLExecute");
+
+    // The first result set with columns is the statement's rows.
+    for (;;) {
+      SQLSMALLINT columns = 0;
+      Check(SQLNumResultCols(raw, &columns), statement, "SQLNumResultCols");
+      if (columns > 0) {
+        Fetch(statement, columns, result);
+        break;
+      }
+      SQLLEN count = -1;
+      if (Ok(SQLRowCount(raw, &count)) && count >= 0) result.rowsAffected = count;
+      const SQLRETURN more = SQLMoreResults(raw);
+      if (more == SQL_NO_DATA) break;
+      Check(more, statement, "SQLMoreResults");
+    }
+    SQLCloseCursor(raw);
+
+    for (std::size_t i = 0; i < parameters.size(); ++i) {
+      if (parameters[i].direction == pdInput || parameters[i].direction == pdUnknown) continue;
+      const BoundParameter& b = bound[i];
+      if (b.indicator == SQL_NULL_DATA) {
+        parameters[i].value = Variant::Null();
+        continue;
+      }
+      switch (b.cType) {
+        case SQL_C_SBIGINT: parameters[i].value = Variant(b.integer); break;
+        case SQL_C_DOUBLE: parameters[i].value = Variant(b.real); break;
+        case SQL_C_TYPE_TIMESTAMP: parameters[i].value = Variant::FromDate(FromTimestamp(b.timestamp)); break;
+        default: {
+          std::size_t length = static_cast<std::size_t>(b.indicator) / sizeof(SQLWCHAR);
+          if (length >= b.text.size()) length = b.text.size() - 1;
+          parameters[i].value = Variant(Ansi(reinterpret_cast<const SQLWCHAR*>(b.text.data()), length));
+        }
+      }
+    }
+    return result;
+  }
+
+  void Fetch(const Handle& statement, SQLSMALLINT columns, TDriverResult& result) {
+    std::vector<SQLSMALLINT> types(static_cast<std::size_t>(columns));
+    std::vector<SQLSMALLINT> scales(static_cast<std::size_t>(columns));
+    for (SQLSMALLINT i = 1; i <= columns; ++i) {
+      SQLWCHAR name[256] = {};
+      SQLSMALLINT nameLength = 0, type = 0, digits = 0, nullable = 0;
+      SQLULEN size = 0;
+      Check(SQLDescribeColW(statement.Get(), static_cast<SQLUSMALLINT>(i), name,
+                            static_cast<SQLSMALLINT>(sizeof name / sizeof name[0]), &nameLength,
+                            &type, &size, &digits, &nullable),
+            statement, "SQLDescribeColW");
+      std::size_t length = static_cast<std::size_t>(nameLength);
+      if (length >= sizeof name / sizeof name[0]) length = sizeof name / sizeof name[0] - 1;
+      result.columns.push_back(Ansi(name, length));
+      types[static_cast<std::size_t>(i - 1)] = type;
+      scales[static_cast<std::size_t>(i - 1)] = digits;
+    }
+    for (;;) {
+      const SQLRETURN rc = SQLFetch(statement.Get());
+      if (rc == SQL_NO_DATA) break;
+      Check(rc, statement, "SQLFetch");
+      std::vector<Variant> row;
+      for (SQLSMALLINT i = 1; i <= columns; ++i) {
+        const std::size_t k = static_cast<std::size_t>(i - 1);
+        SQLSMALLINT type = types[k];
+        if ((type == SQL_DECIMAL || type == SQL_NUMERIC)) type = scales[k] == 0 ? SQL_BIGINT : SQL_DOUBLE;
+        row.push_back(Column(statement, static_cast<SQLUSMALLINT>(i), type));
+      }
+      result.rows.push_back(std::move(row));
+    }
+  }
+
+  static Variant Column(const Handle& statement, SQLUSMALLINT column, SQLSMALLINT type) {
+    SQLLEN indicator = 0;
+    if (IsIntegerType(type)) {
+      std::int64_t value = 0;
+      Check(SQLGetData(statement.Get(), column, SQL_C_SBIGINT, &value, sizeof value, &indicator), statement, "SQLGetData");
+      return indicator == SQL_NULL_DATA ? Variant::Null() : Variant(value);
+    }
+    if (IsFloatType(type)) {
+      double value = 0;
+      Check(SQLGetData(statement.Get(), column, SQL_C_DOUBLE, &value, sizeof value, &indicator), statement, "SQLGetData");
+      return indicator == SQL_NULL_DATA ? Variant::Null() : Variant(value);
+    }
+    if (IsDateType(type)) {
+      SQL_TIMESTAMP_STRUCT value{};
+      Check(SQLGetData(statement.Get(), column, SQL_C_TYPE_TIMESTAMP, &value, sizeof value, &indicator), statement, "SQLGetData");
+      return indicator == SQL_NULL_DATA ? Variant::Null() : Variant::FromDate(FromTimestamp(value));
+    }
+    const bool binary = IsBinaryType(type);
+    std::string bytes;
+    std::u16string wide;
+    for (;;) {
+      char buffer[4096];
+      const SQLRETURN rc = SQLGetData(statement.Get(), column, binary ? SQL_C_BINARY : SQL_C_WCHAR,
+                                      buffer, sizeof buffer, &indicator);
+      if (rc == SQL_NO_DATA) break;
+      Check(rc, statement, "SQLGetData");
+      if (indicator == SQL_NULL_DATA) return Variant::Null();
+      std::size_t got = sizeof buffer;
+      if (indicator != SQL_NO_TOTAL && static_cast<std::size_t>(indicator) < sizeof buffer)
+        got = static_cast<std::size_t>(indicator);
+      if (!binary) {
+        if (got == sizeof buffer) got -= sizeof(SQLWCHAR);  // the terminator of a full buffer
+        got -= got % sizeof(SQLWCHAR);
+        const std::size_t start = wide.size();
+        wide.resize(start + got / sizeof(SQLWCHAR));
+        std::memcpy(wide.data() + start, buffer, got);
+      } else {
+        bytes.append(buffer, got);
+      }
+      if (rc == SQL_SUCCESS) break;
+    }
+    return binary ? Variant(std::move(bytes)) : Variant(platform::Utf16ToAnsi(wide));
+  }
+
+  Handle env_;
+  Handle dbc_;
+  std::string dbmsName_;
+};
+
+}  // namespace
+
+std::string StripOdbcPrefixes(const std::string& message) {
+  std::size_t p = 0;
+  while (p < message.size() && message[p] == '[') {
+    const std::size_t close = message.find(']', p);
+    if (close == std::string::npos) break;
+    p = close + 1;
+  }
+  return message.substr(p);
+}
+
+std::unique_ptr<TDriverSession> OpenOdbcSession(const std::string& odbcConnectionString) {
+  return std::make_unique<TOdbcSession>(odbcConnectionString);
+}
+
+}  // namespace qar

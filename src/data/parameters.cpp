@@ -1,0 +1,65 @@
+#include "data/parameters.h"
+
+#include "data/data_error.h"
+#include "platform/text.h"
+
+namespace qar {
+
+Variant TParameter::BindValue() const {
+  if (value_.IsNull() || value_.IsEmpty() || value_.Type() != TVarType::String) return value_;
+  switch (dataType_) {
+    case ftSmallint:
+    case ftInteger:
+    case ftWord:
+    case ftLargeint: return Variant(value_.AsInt64());
+    case ftFloat:
+    case ftCurrency: return Variant(value_.AsDouble());
+    default: return value_;
+  }
+}
+
+TParameter& TParameters::Items(int index) const {
+  if (index < 0 || index >= Count())
+    throw EDataError("Parameter index out of range (" + std::to_string(index) + ")");
+  return *items_[static_cast<std::size_t>(index)];
+}
+
+TParameter* TParameters::FindParam(std::string_view name) const {
+  for (const auto& item : items_)
+    if (platform::SameTextAscii(item->Name(), name)) return item.get();
+  return nullptr;
+}
+
+TParameter& TParameters::ParamByName(std::string_view name) const {
+  TParameter* parameter = FindParam(name);
+  if (parameter == nullptr) throw EDataError("Parameter '" + std::string(name) + "' not found");
+  return *parameter;
+}
+
+TParameter& TParameters::CreateParameter(std::string name, TFieldType dataType,
+                                         TParameterDirection direction, int size, Variant value) {
+  items_.push_back(std::make_unique<TParameter>(std::move(name), dataType, direction, size,
+                                                std::move(value)));
+  return *items_.back();
+}
+
+void TParameters::SyncNames(const std::vector<std::string>& names) {
+  std::vector<std::unique_ptr<TParameter>> synced;
+  for (const std::string& name : names) {
+    bool seen = false;
+    for (const auto& item : synced) seen = seen || platform::SameTextAscii(item->Name(), name);
+    if (seen) continue;
+    std::unique_ptr<TParameter> kept;
+    for (auto& item : items_) {
+      if (item && platform::SameTextAscii(item->Name(), name)) {
+        kept = std::move(item);
+        break;
+      }
+    }
+    if (!kept) kept = std::make_unique<TParameter>(name, ftUnknown, pdInput, 0, Variant());
+    synced.push_back(std::move(kept));
+  }
+  items_ = std::move(synced);
+}
+
+}  // namespace qar

@@ -1,0 +1,16 @@
+// The embedded SQLite driver (POSIX build only; Windows reaches SQLite through ODBC).
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "data/driver_session.h"
+
+namespace qar {
+
+// Opens (creating when missing) the SQLite database file `fileName` (ANSI). Other
+// programs may use the same file at the same time: a locked database is waited for
+// up to five seconds before the statement fails.
+std::unique_ptr<TDriverSession> OpenSqliteSession(const std::string& fileName);
+
+}  // namespace qar

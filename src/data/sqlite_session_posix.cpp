@@ -1,0 +1,207 @@
+#include "data/sqlite_session.h"
+
+#include <sqlite3.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "data/data_error.h"
+#include "platform/datetime.h"
+#include "platform/text.h"
+
+namespace qar {
+
+namespace {
+
+constexpr int kBusyTimeoutMs = 5000;
+
+struct DatabaseCloser {
+  void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+};
+struct StatementFinalizer {
+  void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
+};
+using Database = std::unique_ptr<sqlite3, DatabaseCloser>;
+using Statement = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
+
+[[noreturn]] void Fail(sqlite3* db) {
+  throw EDataError(platform::Utf8ToAnsi(sqlite3_errmsg(db)), "HY000", sqlite3_extended_errcode(db));
+}
+
+// Dates are stored as SQL Server prints them, which SQLite's date functions read.
+std::string DateText(platform::TDateTime value) {
+  const platform::DateTimeParts d = platform::DecodeDateTime(value);
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d.%03d", d.year, d.month, d.day,
+                d.hour, d.minute, d.second, d.millisecond);
+  return buffer;
+}
+
+// A column declared as a date or time holds SQL Server's text form; it reads as a
+// date, as it does from any other server. Other texts stay texts.
+bool ParseDateText(const char* text, platform::TDateTime& value) {
+  platform::DateTimeParts parts;
+  char fraction[8] = {};
+  int consumed = 0;
+  const int fields = std::sscanf(text, "%4d-%2d-%2d%n", &parts.year, &parts.month, &parts.day, &consumed);
+  if (fields != 3 || consumed != 10) return false;
+  const char* rest = text + consumed;
+  if (*rest == ' ' || *rest == 'T') {
+    int more = 0;
+    if (std::sscanf(rest + 1, "%2d:%2d%n", &parts.hour, &parts.minute, &more) != 2) return false;
+    rest += 1 + more;
+    if (*rest == ':') {
+      if (std::sscanf(rest + 1, "%2d%n", &parts.second, &more) != 1) return false;
+      rest += 1 + more;
+      if (*rest == '.') {
+        if (std::sscanf(rest + 1, "%7[0-9]%n", fraction, &more) != 1) return false;
+        rest += 1 + more;
+        const std::string digits = (std::string(fraction) + "00").substr(0, 3);
+        parts.millisecond = std::atoi(digits.c_str());
+      }
+    }
+  }
+  if (*rest != '\0' || parts.month < 1 || parts.month > 12 || parts.day < 1 || parts.day > 31 ||
+      parts.hour > 23 || parts.minute > 59 || parts.second > 59)
+    return false;
+  value = platform::EncodeDateTime(parts);
+  return true;
+}
+
+bool IsDateColumn(sqlite3_stmt* statement, int i) {
+  const char* declared = sqlite3_column_decltype(statement, i);
+  if (declared == nullptr) return false;
+  const std::string upper = platform::UpperCaseAscii(declared);
+  return upper.find("DATE") != std::string::npos || upper.find("TIME") != std::string::npos;
+}
+
+class TSqliteSession : public TDriverSession {
+ public:
+  explicit TSqliteSession(const std::string& fileName) {
+    sqlite3* db = nullptr;
+    const int rc = sqlite3_open_v2(platform::AnsiToUtf8(fileName).c_str(), &db,
+                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    db_.reset(db);
+    if (rc != SQLITE_OK) {
+      if (!db_) throw EDataError("Cannot open the SQLite database " + fileName, "08001", rc);
+      Fail(db_.get());
+    }
+    sqlite3_busy_timeout(db_.get(), kBusyTimeoutMs);
+    sqlite3_extended_result_codes(db_.get(), 1);
+  }
+
+  std::string DbmsName() override { return "SQLite"; }
+
+  TDriverResult Execute(const std::string& statement,
+                        std::vector<TDriverParameter>& parameters) override {
+    const std::string utf8 = platform::AnsiToUtf8(statement);
+    TDriverResult result;
+    const char* tail = utf8.c_str();
+    const char* const end = utf8.c_str() + utf8.size();
+    std::size_t nextParameter = 0;
+    while (tail < end) {
+      sqlite3_stmt* raw = nullptr;
+      if (sqlite3_prepare_v2(db_.get(), tail, static_cast<int>(end - tail), &raw, &tail) != SQLITE_OK)
+        Fail(db_.get());
+      Statement prepared(raw);
+      if (!prepared) continue;  // only blanks or a comment were left
+      const int count = sqlite3_bind_parameter_count(raw);
+      for (int i = 1; i <= count; ++i) {
+        if (nextParameter >= parameters.size())
+          throw EDataError("No value given for one or more required parameters.", "07002");
+        Bind(raw, i, parameters[nextParameter++].value);
+      }
+      Run(raw, result);
+    }
+    return result;
+  }
+
+  TDriverResult ExecuteProcedure(const std::string& name, std::vector<TDriverParameter>&) override {
+    throw EDataError("SQLite has no stored procedures (" + name + ")", "IM001");
+  }
+
+  void BeginTransaction() override { Exec("BEGIN"); }
+  void Commit() override { Exec("COMMIT"); }
+  void Rollback() override { Exec("ROLLBACK"); }
+
+ private:
+  void Exec(const char* sql) {
+    if (sqlite3_exec(db_.get(), sql, nullptr, nullptr, nullptr) != SQLITE_OK) Fail(db_.get());
+  }
+
+  void Bind(sqlite3_stmt* statement, int index, const Variant& value) {
+    int rc = SQLITE_OK;
+    switch (value.Type()) {
+      case TVarType::Empty:
+      case TVarType::Null: rc = sqlite3_bind_null(statement, index); break;
+      case TVarType::Boolean: rc = sqlite3_bind_int(statement, index, value.AsBoolean() ? 1 : 0); break;
+      case TVarType::Integer: rc = sqlite3_bind_int64(statement, index, value.AsInt64()); break;
+      case TVarType::Double: rc = sqlite3_bind_double(statement, index, value.AsDouble()); break;
+      case TVarType::Date: {
+        const std::string text = DateText(value.AsDateTime());
+        rc = sqlite3_bind_text(statement, index, text.c_str(), static_cast<int>(text.size()),
+                               SQLITE_TRANSIENT);
+        break;
+      }
+      case TVarType::String: {
+        const std::string text = platform::AnsiToUtf8(value.AsString());
+        rc = sqlite3_bind_text(statement, index, text.c_str(), static_cast<int>(text.size()),
+                               SQLITE_TRANSIENT);
+        break;
+      }
+      case TVarType::Unknown:
+        throw EDataError("Parameter " + std::to_string(index) + " has a value of no database type",
+                         "07006");
+    }
+    if (rc != SQLITE_OK) Fail(db_.get());
+  }
+
+  void Run(sqlite3_stmt* statement, TDriverResult& result) {
+    const int columns = sqlite3_column_count(statement);
+    if (columns > 0) {
+      result.columns.clear();
+      result.rows.clear();
+      for (int i = 0; i < columns; ++i)
+        result.columns.push_back(platform::Utf8ToAnsi(sqlite3_column_name(statement, i)));
+    }
+    for (;;) {
+      const int rc = sqlite3_step(statement);
+      if (rc == SQLITE_DONE) break;
+      if (rc != SQLITE_ROW) Fail(db_.get());
+      std::vector<Variant> row;
+      row.reserve(static_cast<std::size_t>(columns));
+      for (int i = 0; i < columns; ++i) row.push_back(Column(statement, i));
+      result.rows.push_back(std::move(row));
+    }
+    if (columns == 0) result.rowsAffected = sqlite3_changes(db_.get());
+  }
+
+  static Variant Column(sqlite3_stmt* statement, int i) {
+    switch (sqlite3_column_type(statement, i)) {
+      case SQLITE_INTEGER: return Variant(static_cast<std::int64_t>(sqlite3_column_int64(statement, i)));
+      case SQLITE_FLOAT: return Variant(sqlite3_column_double(statement, i));
+      case SQLITE_NULL: return Variant::Null();
+      case SQLITE_BLOB: {
+        const auto* bytes = static_cast<const char*>(sqlite3_column_blob(statement, i));
+        return Variant(std::string(bytes ? bytes : "", static_cast<std::size_t>(sqlite3_column_bytes(statement, i))));
+      }
+      default: {
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, i));
+        platform::TDateTime date = 0;
+        if (text && IsDateColumn(statement, i) && ParseDateText(text, date)) return Variant::FromDate(date);
+        return Variant(platform::Utf8ToAnsi(
+            std::string_view(text ? text : "", static_cast<std::size_t>(sqlite3_column_bytes(statement, i)))));
+      }
+    }
+  }
+
+  Database db_;
+};
+
+}  // namespace
+
+std::unique_ptr<TDriverSession> OpenSqliteSession(const std::string& fileName) {
+  return std::make_unique<TSqliteSession>(fileName);
+}
+
+}  // namespace qar

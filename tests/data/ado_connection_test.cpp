@@ -1,0 +1,293 @@
+#include "data/ado_connection.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "data/ado_command.h"
+#include "data/ado_query.h"
+#include "data/ado_stored_proc.h"
+#include "recording_session.h"
+
+namespace qar {
+namespace {
+
+using testing::Recording;
+using testing::RecordingFactory;
+
+// A monitor-like hook: saves the slots, logs what a monitor would read, chains.
+class Hook {
+ public:
+  explicit Hook(TADOConnection& connection) : connection_(connection) {
+    savedConnect_ = connection.OnConnectComplete;
+    connection.OnConnectComplete = TConnectCompleteEvent::Bind(*this, &Hook::ConnectComplete);
+    savedWill_ = connection.OnWillExecute;
+    connection.OnWillExecute = TWillExecuteEvent::Bind(*this, &Hook::WillExecute);
+    savedComplete_ = connection.OnExecuteComplete;
+    connection.OnExecuteComplete = TExecuteCompleteEvent::Bind(*this, &Hook::ExecuteComplete);
+  }
+  ~Hook() {
+    connection_.OnConnectComplete = savedConnect_;
+    connection_.OnWillExecute = savedWill_;
+    connection_.OnExecuteComplete = savedComplete_;
+  }
+
+  void ConnectComplete(TADOConnection& connection, const TADOError* error, TEventStatus& status) {
+    log.push_back("connect:" + std::to_string(status) + ":" + (error ? error->Description : "-") +
+                  ":" + connection.Owner()->Name());
+    if (savedConnect_) savedConnect_(connection, error, status);
+  }
+  void WillExecute(TADOConnection& connection, std::string& text, TCursorType& cursor,
+                   TADOLockType& lock, TCommandType& type, TExecuteOptions& options,
+                   TEventStatus& status, TADOCommandObject* command, TCustomADODataSet* recordset) {
+    std::string entry = "will:" + std::to_string(type) + ":" + text;
+    if (command) {
+      entry += ":object=" + std::to_string(command->CommandType()) + ":" + command->CommandText();
+      for (int i = 0; i < command->Parameters().Count(); ++i) {
+        const TParameter& parameter = command->Parameters().Item(Variant(i));
+        entry += ":" + parameter.Name() + "=" + parameter.Value().AsString() + "/" +
+                 std::to_string(parameter.Direction());
+      }
+    }
+    if (recordset) entry += ":recordset=" + recordset->Name();
+    log.push_back(entry);
+    if (savedWill_) savedWill_(connection, text, cursor, lock, type, options, status, command, recordset);
+  }
+  void ExecuteComplete(TADOConnection& connection, std::int64_t affected, const TADOError* error,
+                       TEventStatus& status, TADOCommandObject* command, TCustomADODataSet* recordset) {
+    log.push_back("complete:" + std::to_string(status) + ":" + (error ? error->Description : "-") +
+                  ":" + (command ? command->CommandText() : std::string("no command")));
+    if (savedComplete_) savedComplete_(connection, affected, error, status, command, recordset);
+  }
+
+  std::vector<std::string> log;
+
+ private:
+  TADOConnection& connection_;
+  TConnectCompleteEvent savedConnect_;
+  TWillExecuteEvent savedWill_;
+  TExecuteCompleteEvent savedComplete_;
+};
+
+class ConnectionTest : public ::testing::Test {
+ protected:
+  ConnectionTest() {
+    module.SetName("dmVendas");
+    connection.SetName("adcVendas");
+    connection.ConnectionObject()->SetSessionFactory(RecordingFactory(recording));
+    connection.BeforeConnect = TConnectionNotifyEvent::FromFunction([this](TADOConnection& c) {
+      ++beforeConnectCount;
+      c.SetConnectionString("Provider=MSDAORA;Data Source=ORCL");
+    });
+  }
+
+  std::shared_ptr<Recording> recording = std::make_shared<Recording>();
+  TComponent module;
+  TADOConnection& connection = module.CreateComponent<TADOConnection>();
+  int beforeConnectCount = 0;
+};
+
+TEST_F(ConnectionTest, ClosedConnectionConnectsOnFirstUseThroughBeforeConnect) {
+  Hook hook(connection);
+  TADOCommand& command = module.CreateComponent<TADOCommand>();
+  command.SetConnection(&connection);
+  command.SetCommandText("DELETE FROM T");
+  EXPECT_FALSE(connection.Connected());
+  command.Execute();
+  command.Execute();
+  EXPECT_TRUE(connection.Connected());
+  EXPECT_EQ(beforeConnectCount, 1);
+  EXPECT_EQ(recording->connectionStrings, std::vector<std::string>{"Provider=MSDAORA;Data Source=ORCL"});
+  EXPECT_EQ(hook.log, (std::vector<std::string>{
+                          "connect:0:-:dmVendas", "will:1:DELETE FROM T:object=1:DELETE FROM T",
+                          "complete:0:-:DELETE FROM T", "will:1:DELETE FROM T:object=1:DELETE FROM T",
+                          "complete:0:-:DELETE FROM T"}));
+  connection.Close();
+  connection.Open();
+  EXPECT_EQ(beforeConnectCount, 2);
+}
+
+TEST_F(ConnectionTest, FailedConnectReportsStatusOneWithTheErrorAndReachesTheCaller) {
+  Hook hook(connection);
+  recording->refuseConnect = "Login failed for user 'sa'.";
+  try {
+    connection.Open();
+    FAIL() << "connected";
+  } catch (const EDataError& error) {
+    EXPECT_STREQ(error.what(), "Login failed for user 'sa'.");
+    EXPECT_EQ(error.SqlState(), "08001");
+  }
+  EXPECT_EQ(hook.log, std::vector<std::string>{"connect:1:Login failed for user 'sa'.:dmVendas"});
+  EXPECT_FALSE(connection.Connected());
+}
+
+TEST_F(ConnectionTest, CommandReportsItsObjectWithMarkersAsQuestionMarks) {
+  Hook hook(connection);
+  TADOCommand& command = module.CreateComponent<TADOCommand>();
+  command.SetConnection(&connection);
+  command.SetCommandText("update PEDIDO set SITUACAO = :SITUACAO where ID = :ID");
+  command.Parameters().ParamByName("SITUACAO").SetValue("F");
+  command.Parameters().ParamByName("ID").SetValue(42);
+  command.Execute();
+  EXPECT_EQ(hook.log.at(1),
+            "will:1:update PEDIDO set SITUACAO = ? where ID = ?:object=1:update PEDIDO set SITUACAO = ? "
+            "where ID = ?:SITUACAO=F/1:ID=42/1");
+  ASSERT_EQ(recording->calls.size(), 1u);
+  EXPECT_EQ(recording->calls[0].text, "update PEDIDO set SITUACAO = ? where ID = ?");
+  ASSERT_EQ(recording->calls[0].parameters.size(), 2u);
+  EXPECT_EQ(recording->calls[0].parameters[1].value, Variant(42));
+}
+
+TEST_F(ConnectionTest, QueryOpenedAsDataSetCarriesNoCommandObjectAndReportsItsRewrittenText) {
+  Hook hook(connection);
+  TADOQuery& query = module.CreateComponent<TADOQuery>();
+  query.SetName("adqControleTab");
+  query.SetConnection(&connection);
+  query.SQL().Add("SELECT A FROM T");
+  query.SQL().Add(" WHERE ID = :ID AND B = :ID");
+  query.Parameters().ParamByName("ID").SetValue(7);
+  query.Open();
+  EXPECT_EQ(hook.log.at(1), "will:1:SELECT A FROM T\r\n WHERE ID = ? AND B = ?\r\n:recordset=adqControleTab");
+  EXPECT_EQ(hook.log.at(2), "complete:0:-:no command");
+  ASSERT_EQ(recording->calls[0].parameters.size(), 2u);
+  EXPECT_EQ(recording->calls[0].parameters[1].value, Variant(7));
+}
+
+TEST_F(ConnectionTest, StoredProcedureReportsTypeThreeAndItsNameAndObjectTypeFour) {
+  Hook hook(connection);
+  TADOStoredProc& proc = module.CreateComponent<TADOStoredProc>();
+  proc.SetConnection(&connection);
+  proc.SetProcedureName("SP_GRAVA");
+  proc.Parameters().CreateParameter("CODIGO", ftInteger, pdInput, 0, Variant::Null());
+  proc.Parameters().CreateParameter("TOTAL", ftInteger, pdOutput, 0, Variant());
+  proc.ExecProc();
+  EXPECT_EQ(hook.log.at(1), "will:3:SP_GRAVA:recordset=");
+  EXPECT_EQ(proc.Parameters().ParamByName("TOTAL").Value(), Variant(99));
+
+  TADOCommand& command = module.CreateComponent<TADOCommand>();
+  command.SetConnection(&connection);
+  command.SetCommandType(cmdStoredProc);
+  command.SetCommandText("SP_OUTRA");
+  command.Execute();
+  EXPECT_EQ(hook.log.at(3), "will:3:SP_OUTRA:object=4:SP_OUTRA");
+  EXPECT_TRUE(recording->calls.back().procedure);
+}
+
+TEST_F(ConnectionTest, FailingStatementReportsStatusOneAndTheServerTextThenReachesTheCaller) {
+  Hook hook(connection);
+  TADOCommand& command = module.CreateComponent<TADOCommand>();
+  command.SetConnection(&connection);
+  command.SetCommandText("SELECT * FROM NADA");
+  connection.Open();
+  recording->failWith = "Invalid object name 'NADA'.";
+  try {
+    command.Execute();
+    FAIL() << "no failure";
+  } catch (const EDataError& error) {
+    EXPECT_STREQ(error.what(), "Invalid object name 'NADA'.");
+    EXPECT_EQ(error.NativeError(), 208);
+  }
+  EXPECT_EQ(hook.log.back(), "complete:1:Invalid object name 'NADA'.:SELECT * FROM NADA");
+}
+
+TEST_F(ConnectionTest, HandlersChainAndAFailureInAHandlerReachesTheCallerUnchanged) {
+  std::vector<std::string> order;
+  connection.OnWillExecute = TWillExecuteEvent::FromFunction(
+      [&](TADOConnection&, std::string&, TCursorType&, TADOLockType&, TCommandType&, TExecuteOptions&,
+          TEventStatus&, TADOCommandObject*, TCustomADODataSet*) { order.push_back("original"); });
+  {
+    Hook hook(connection);
+    connection.Execute("SELECT 1");
+    EXPECT_EQ(hook.log.size(), 3u);
+  }
+  EXPECT_EQ(order, std::vector<std::string>{"original"});
+  EXPECT_EQ(connection.OnWillExecute.Object(), nullptr);  // the original is back
+
+  struct Refusal {};
+  connection.OnWillExecute = TWillExecuteEvent::FromFunction(
+      [](TADOConnection&, std::string&, TCursorType&, TADOLockType&, TCommandType&, TExecuteOptions&,
+         TEventStatus&, TADOCommandObject*, TCustomADODataSet*) { throw Refusal{}; });
+  const std::size_t before = recording->calls.size();
+  EXPECT_THROW(connection.Execute("SELECT 2"), Refusal);
+  EXPECT_EQ(recording->calls.size(), before);  // the statement never ran
+}
+
+TEST_F(ConnectionTest, WillExecuteMayRewriteTheTextOrCancel) {
+  connection.OnWillExecute = TWillExecuteEvent::FromFunction(
+      [](TADOConnection&, std::string& text, TCursorType&, TADOLockType&, TCommandType&,
+         TExecuteOptions&, TEventStatus& status, TADOCommandObject*, TCustomADODataSet*) {
+        if (text == "cancel me") status = esCancel;
+        text += " -- seen";
+      });
+  connection.Execute("SELECT 1");
+  EXPECT_EQ(recording->calls.back().text, "SELECT 1 -- seen");
+  EXPECT_THROW(connection.Execute("cancel me"), EDataError);
+}
+
+TEST_F(ConnectionTest, CommandsAndDataSetsAreEnumeratedInIndexOrder) {
+  TADOCommand& first = module.CreateComponent<TADOCommand>();
+  TADOQuery& query = module.CreateComponent<TADOQuery>();
+  TADOCommand& second = module.CreateComponent<TADOCommand>();
+  TADOStoredProc& proc = module.CreateComponent<TADOStoredProc>();
+  first.SetConnection(&connection);
+  query.SetConnection(&connection);
+  second.SetConnection(&connection);
+  proc.SetConnection(&connection);
+  ASSERT_EQ(connection.GetCommandCount(), 2);
+  EXPECT_EQ(&connection.GetCommand(1), &second);
+  ASSERT_EQ(connection.DataSetCount(), 2);
+  EXPECT_EQ(&connection.GetADODataSet(0), &query);
+  EXPECT_TRUE(connection.GetADODataSet(1).Is<TADOStoredProc>());
+  second.SetConnection(nullptr);
+  EXPECT_EQ(connection.GetCommandCount(), 1);
+}
+
+TEST_F(ConnectionTest, ConnectionObjectCanBeSharedAndPutBack) {
+  TADOConnection other;
+  auto otherRecording = std::make_shared<Recording>();
+  other.ConnectionObject()->SetSessionFactory(RecordingFactory(otherRecording));
+  other.SetConnectionString("Provider=SQLOLEDB;Data Source=CLIENTE");
+  other.Open();
+
+  connection.Open();
+  std::shared_ptr<TConnectionObject> saved = connection.ConnectionObject();
+  connection.SetConnectionObject(other.ConnectionObject());
+  EXPECT_EQ(other.ConnectionObject().use_count(), 3);
+  EXPECT_EQ(connection.ConnectionString(), "Provider=SQLOLEDB;Data Source=CLIENTE");
+  connection.Execute("SELECT 1");
+  EXPECT_EQ(otherRecording->calls.back().text, "SELECT 1");
+  connection.BeginTrans();
+  EXPECT_TRUE(other.InTransaction());
+
+  connection.SetConnectionObject(saved);
+  EXPECT_FALSE(connection.InTransaction());
+  EXPECT_EQ(connection.ConnectionString(), "Provider=MSDAORA;Data Source=ORCL");
+  other.RollbackTrans();
+  EXPECT_EQ(otherRecording->calls.back().text, "<rollback>");
+}
+
+TEST_F(ConnectionTest, ClosingTheConnectionClosesItsDataSetsAndRollsBack) {
+  TADOQuery& query = module.CreateComponent<TADOQuery>();
+  query.SetConnection(&connection);
+  query.SQL().Add("SELECT 1");
+  query.Open();
+  connection.BeginTrans();
+  connection.Close();
+  EXPECT_FALSE(query.Active());
+  EXPECT_FALSE(connection.InTransaction());
+  EXPECT_EQ(recording->calls.back().text, "<rollback>");
+}
+
+TEST(ConnectionLifetimeTest, ComponentsOutlivingTheirConnectionAreLeftWithoutOne) {
+  TADOCommand command;
+  {
+    TADOConnection connection;
+    command.SetConnection(&connection);
+  }
+  EXPECT_EQ(command.Connection(), nullptr);
+  EXPECT_THROW(command.Execute(), EDataError);
+}
+
+}  // namespace
+}  // namespace qar
