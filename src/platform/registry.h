@@ -25,6 +25,10 @@ enum class RegAccess { kRead, kFull };
 // Windows .reg export format, $QARSNC_HKLM or /etc/qarsnc/HKLM.reg; writes replace
 // the file atomically, and a file the process may not write cannot be opened
 // with full access (RegAccess::kFull), as a key the process may not write on Windows.
+// A file that does not parse makes every call fail with kFailed (LastError names
+// the line) and is never rewritten. Names and values are converted between ANSI
+// and the file's Unicode at this interface; text of other programs that has no
+// ANSI form is kept as it is on rewrite.
 class RegistryKey {
  public:
   RegistryKey();
