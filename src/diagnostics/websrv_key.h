@@ -1,0 +1,11 @@
+// The registry key of the server settings, shared by the diagnostics and the configuration.
+#pragma once
+
+#include <string_view>
+
+namespace qar::diagnostics {
+
+// Under HKEY_LOCAL_MACHINE. Holds TunningID, SqlMonitor, SqlMonUser and TmpFileDir.
+inline constexpr std::string_view kWebSrvKey = "Software\\VALTIRA\\Sistemas Integrados Valtira\\WebSrv";
+
+}  // namespace qar::diagnostics
