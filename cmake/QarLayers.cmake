@@ -1,10 +1,14 @@
 # Helpers that keep the layer libraries and executables uniform.
 
-# qar_layer(NAME DIR [DEPS libs...]): a static library from DIR's sources. Files
-# ending in _posix.cpp build only on POSIX, files ending in _win32.cpp only on Windows.
+# qar_layer(NAME DIR [DEPS libs...] [EXCLUDE files...]): a static library from DIR's
+# sources. Files ending in _posix.cpp build only on POSIX, files ending in
+# _win32.cpp only on Windows; EXCLUDE names files (such as a program entry) to leave out.
 function(qar_layer name dir)
-  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "DEPS;EXCLUDE" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${dir}/*.cpp)
+  foreach(excluded ${ARG_EXCLUDE})
+    list(REMOVE_ITEM sources ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/${excluded})
+  endforeach()
   if(WIN32)
     list(FILTER sources EXCLUDE REGEX "_posix\\.cpp$")
   else()
@@ -24,6 +28,10 @@ endfunction()
 # qar_test(NAME SOURCES... [DEPS libs...]): one GoogleTest executable, registered with CTest.
 function(qar_test name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;LABELS" ${ARGN})
+  if(NOT ARG_SOURCES)
+    message(STATUS "${name}: no test sources yet")
+    return()
+  endif()
   add_executable(${name} ${ARG_SOURCES})
   qar_exe_name(${name})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest_main GTest::gtest)

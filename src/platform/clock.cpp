@@ -21,11 +21,11 @@ Clock& SystemClock() {
 }
 
 SimulatedClock::SimulatedClock(TDateTime start, bool autoAdvance)
-    : now_(start), autoAdvance_(autoAdvance) {}
+    : base_(start), autoAdvance_(autoAdvance) {}
 
 TDateTime SimulatedClock::Now() {
   std::lock_guard lock(mutex_);
-  return now_;
+  return base_ + MillisecondsToDays(offsetMs_);
 }
 
 void SimulatedClock::Sleep(std::chrono::milliseconds duration) {
@@ -33,15 +33,18 @@ void SimulatedClock::Sleep(std::chrono::milliseconds duration) {
   {
     std::unique_lock lock(mutex_);
     ++sleepCount_;
+    if (stopped_) throw ClockStopped{};
     if (autoAdvance_) {
-      now_ += MillisecondsToDays(duration.count());
+      offsetMs_ += duration.count();
+      elapsedMs_ += duration.count();
       hook = hook_;
     } else {
-      const TDateTime deadline = now_ + MillisecondsToDays(duration.count());
+      const long long deadline = elapsedMs_ + duration.count();
       ++sleepers_;
       changed_.notify_all();
-      changed_.wait(lock, [&] { return now_ >= deadline; });
+      changed_.wait(lock, [&] { return elapsedMs_ >= deadline || stopped_; });
       --sleepers_;
+      if (stopped_) throw ClockStopped{};
       hook = hook_;
     }
   }
@@ -51,19 +54,27 @@ void SimulatedClock::Sleep(std::chrono::milliseconds duration) {
 
 void SimulatedClock::Set(TDateTime value) {
   std::lock_guard lock(mutex_);
-  now_ = value;
+  base_ = value;
+  offsetMs_ = 0;
   changed_.notify_all();
 }
 
 void SimulatedClock::Advance(std::chrono::milliseconds duration) {
   std::lock_guard lock(mutex_);
-  now_ += MillisecondsToDays(duration.count());
+  offsetMs_ += duration.count();
+  elapsedMs_ += duration.count();
   changed_.notify_all();
 }
 
-void SimulatedClock::WaitForSleepers(std::size_t count) {
+void SimulatedClock::WaitUntilParked(std::size_t sleepCalls) {
   std::unique_lock lock(mutex_);
-  changed_.wait(lock, [&] { return sleepers_ >= count; });
+  changed_.wait(lock, [&] { return sleepCount_ >= sleepCalls && sleepers_ > 0; });
+}
+
+void SimulatedClock::Stop() {
+  std::lock_guard lock(mutex_);
+  stopped_ = true;
+  changed_.notify_all();
 }
 
 std::size_t SimulatedClock::SleepCount() {

@@ -27,8 +27,10 @@ Clock& SystemClock();
 //
 // In auto-advance mode (the default) Sleep moves the time forward by the duration
 // and returns at once, so a single-threaded loop runs hours in microseconds.
-// With auto-advance off, Sleep blocks until another thread advances the clock past
-// the sleeper's deadline; WaitForSleepers lets that thread know a sleeper is parked.
+// With auto-advance off, Sleep blocks until another thread has advanced the clock
+// by the sleep's duration (like a real sleep, setting the clock does not end it); WaitUntilParked lets that thread know a sleeper is parked.
+// Stop() makes every parked and later Sleep throw ClockStopped, so a thread that
+// loops on the clock can be ended.
 // OnSleep, when set, runs inside every Sleep after the time moved (auto-advance),
 // so a test can change the world at a chosen simulated moment.
 class SimulatedClock : public Clock {
@@ -40,20 +42,30 @@ class SimulatedClock : public Clock {
 
   void Set(TDateTime value);
   void Advance(std::chrono::milliseconds duration);
-  // Blocks until at least `count` threads are parked in Sleep (auto-advance off).
-  void WaitForSleepers(std::size_t count);
+  // Blocks until `sleepCalls` Sleep calls have begun and a thread is parked in
+  // one (auto-advance off).
+  void WaitUntilParked(std::size_t sleepCalls);
+  void Stop();
   std::size_t SleepCount();  // number of Sleep calls so far
   void OnSleep(std::function<void(std::chrono::milliseconds)> hook);
 
  private:
   std::mutex mutex_;
   std::condition_variable changed_;
-  TDateTime now_;
+  // Now() is base_ + offsetMs_, computed in one step so that whole minutes stay
+  // exact however many sleeps made them up.
+  TDateTime base_;
+  long long offsetMs_ = 0;
+  long long elapsedMs_ = 0;  // time advanced so far; Set() does not move it
   bool autoAdvance_;
   std::size_t sleepers_ = 0;
+  bool stopped_ = false;
   std::size_t sleepCount_ = 0;
   std::function<void(std::chrono::milliseconds)> hook_;
 };
+
+// Thrown by a stopped SimulatedClock's Sleep.
+struct ClockStopped {};
 
 // Milliseconds as a TDateTime difference.
 constexpr TDateTime MillisecondsToDays(long long ms) { return static_cast<double>(ms) / 86400000.0; }

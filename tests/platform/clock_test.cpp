@@ -34,13 +34,30 @@ TEST(SimulatedClock, BlockingSleepWaitsForAnotherThreadToAdvance) {
     clock.Sleep(60s);
     woke = true;
   });
-  clock.WaitForSleepers(1);
+  clock.WaitUntilParked(1);
   clock.Advance(59s);
   EXPECT_FALSE(woke.load());  // still parked: its deadline is not reached
-  clock.WaitForSleepers(1);
+  clock.WaitUntilParked(1);
   clock.Advance(1s);
   sleeper.join();
   EXPECT_TRUE(woke.load());
+}
+
+TEST(SimulatedClock, StopEndsParkedAndLaterSleeps) {
+  SimulatedClock clock(0.0, /*autoAdvance=*/false);
+  std::atomic<bool> stopped{false};
+  std::thread sleeper([&] {
+    try {
+      clock.Sleep(60s);
+    } catch (const ClockStopped&) {
+      stopped = true;
+    }
+  });
+  clock.WaitUntilParked(1);
+  clock.Stop();
+  sleeper.join();
+  EXPECT_TRUE(stopped.load());
+  EXPECT_THROW(clock.Sleep(1s), ClockStopped);
 }
 
 TEST(SimulatedClock, SettingTheClockBackIsVisible) {

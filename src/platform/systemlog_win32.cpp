@@ -1,0 +1,16 @@
+// Windows: the Application event log.
+#include <windows.h>
+
+#include "platform/systemlog.h"
+
+namespace qar::platform {
+
+void WriteSystemLogError(const std::string& source, const std::string& message) {
+  HANDLE log = RegisterEventSourceA(nullptr, source.c_str());
+  if (log == nullptr) return;
+  const char* strings[] = {message.c_str()};
+  ReportEventA(log, EVENTLOG_ERROR_TYPE, 0, 0, nullptr, 1, 0, strings, nullptr);
+  DeregisterEventSource(log);
+}
+
+}  // namespace qar::platform
