@@ -1,0 +1,8 @@
+#include "agent/AgentState.h"
+
+namespace qar::agent {
+
+std::atomic<bool> WorkerBusy{false};
+std::atomic<platform::TDateTime> LastRestartTime{0.0};
+
+}  // namespace qar::agent
