@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "platform/clock.h"
+
 namespace qar::agent {
 
 // The one argument that starts QarSnc.exe as the restarter instead of as an agent.
@@ -10,7 +12,8 @@ inline constexpr const char* kRestarterArgument = "--restart-agents";
 
 // Ends every process of this user named QarSnc.exe but itself, waits until they
 // have ended, then starts QarSnc.exe from `agentDir` (its working directory).
-// Starts nothing when an old agent survives. Returns the process exit code.
-int RunRestarter(const std::string& agentDir);
+// Starts nothing when an old agent survives (about 30 s of waiting). Returns
+// the process exit code.
+int RunRestarter(const std::string& agentDir, platform::Clock& clock);
 
 }  // namespace qar::agent

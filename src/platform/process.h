@@ -57,6 +57,10 @@ ProcessResult StartDetached(const std::string& path, const std::string& params,
 // argument (POSIX).
 extern const bool kStartParamsAreCommandLine;
 
+// True when the process runs under the same user as this one (POSIX: its real
+// user id; Windows: its token's user). False when that cannot be told.
+bool IsProcessOfCurrentUser(std::uint32_t pid);
+
 // The current process's id.
 std::uint32_t CurrentProcessId();
 

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -208,5 +209,16 @@ ProcessResult StartDetached(const std::string& path, const std::string& params,
 std::uint32_t CurrentProcessId() { return static_cast<std::uint32_t>(getpid()); }
 
 bool RunningUnderWine() { return false; }
+
+}  // namespace qar::platform
+
+namespace qar::platform {
+
+bool IsProcessOfCurrentUser(std::uint32_t pid) {
+  struct stat info {};
+  const std::string path = "/proc/" + std::to_string(pid);
+  if (stat(path.c_str(), &info) != 0) return false;
+  return info.st_uid == getuid();
+}
 
 }  // namespace qar::platform

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include "platform/process.h"
 
@@ -96,6 +97,36 @@ std::uint32_t CurrentProcessId() { return static_cast<std::uint32_t>(GetCurrentP
 bool RunningUnderWine() {
   const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
   return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+}  // namespace qar::platform
+
+namespace qar::platform {
+
+namespace {
+// The user SID of a process's token, or empty.
+std::vector<unsigned char> TokenUser(HANDLE process) {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(process, TOKEN_QUERY, &token)) return {};
+  DWORD size = 0;
+  GetTokenInformation(token, ::TokenUser, nullptr, 0, &size);
+  std::vector<unsigned char> buffer(size);
+  const BOOL ok = size > 0 && GetTokenInformation(token, ::TokenUser, buffer.data(), size, &size);
+  CloseHandle(token);
+  if (!ok) return {};
+  return buffer;
+}
+}  // namespace
+
+bool IsProcessOfCurrentUser(std::uint32_t pid) {
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+  if (process == nullptr) return false;
+  const std::vector<unsigned char> theirs = TokenUser(process);
+  CloseHandle(process);
+  const std::vector<unsigned char> ours = TokenUser(GetCurrentProcess());
+  if (theirs.empty() || ours.empty()) return false;
+  return EqualSid(reinterpret_cast<const TOKEN_USER*>(theirs.data())->User.Sid,
+                  reinterpret_cast<const TOKEN_USER*>(ours.data())->User.Sid) != FALSE;
 }
 
 }  // namespace qar::platform

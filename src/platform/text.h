@@ -19,6 +19,9 @@ std::string Utf16ToAnsi(std::u16string_view wide);
 std::u16string Utf8ToUtf16(std::string_view utf8);
 std::string Utf16ToUtf8(std::u16string_view wide);
 
+// ANSI text as the console and log streams expect it (POSIX: UTF-8; Windows: unchanged).
+std::string AnsiToConsole(std::string_view ansi);
+
 // True when the byte opens a double-byte character in the active code page.
 // Windows-1252 has none, so this is always false on POSIX.
 bool IsLeadByte(unsigned char byte);

@@ -60,4 +60,6 @@ std::string Utf16ToAnsi(std::u16string_view wide) {
 
 bool IsLeadByte(unsigned char) { return false; }
 
+std::string AnsiToConsole(std::string_view ansi) { return AnsiToUtf8(ansi); }
+
 }  // namespace qar::platform

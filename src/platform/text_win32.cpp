@@ -26,4 +26,6 @@ std::string Utf16ToAnsi(std::u16string_view wide) {
 
 bool IsLeadByte(unsigned char byte) { return IsDBCSLeadByte(byte) != FALSE; }
 
+std::string AnsiToConsole(std::string_view ansi) { return std::string(ansi); }
+
 }  // namespace qar::platform

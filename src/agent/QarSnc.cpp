@@ -1,0 +1,46 @@
+// QarSnc.exe: the synchronisation agent's entry. Takes no arguments.
+#include <exception>
+#include <string>
+
+#include "agent/Cli_Sync10000.h"
+#include "agent/ErrorReport.h"
+#include "agent/Restarter.h"
+#include "config/GeralQar.h"
+#include "diagnostics/log_file_name.h"
+#include "platform/module.h"
+#include "platform/mutex.h"
+
+int main(int argc, char** argv) {
+  using namespace qar;
+  if (argc == 2 && std::string(argv[1]) == agent::kRestarterArgument) {
+    const std::string exe = platform::ExecutableFileName();
+    return agent::RunRestarter(platform::ExtractFileDir(exe), platform::SystemClock());
+  }
+
+  // Unit start: the log module name, then the connection string, read and
+  // decrypted also in a second instance.
+  try {
+    diagnostics::ModuleShortName();
+    config::InitializeGeralQar();
+  } catch (...) {
+    agent::ReportError("start-up stopped: " + agent::DescribeException(std::current_exception()));
+    return 1;
+  }
+
+  platform::NamedMutex single("QSYNC");
+  if (single.Outcome() == platform::MutexOutcome::kAlreadyExists) {
+    config::FinalizeGeralQar();
+    return 0;
+  }
+
+  agent::TfrmSync frmSync(agent::AgentServices::Real());
+  try {
+    frmSync.FormCreate();
+  } catch (...) {
+    agent::ReportError(agent::DescribeException(std::current_exception()));
+  }
+  agent::RunMessageLoop(frmSync.timVerifTab, platform::SystemClock());
+
+  config::FinalizeGeralQar();
+  return 0;
+}

@@ -1,0 +1,51 @@
+// The remote-execution control table CTRLEXECREM: its status values and the agent's statements.
+#pragma once
+
+namespace qar {
+
+// Status values the agent knows, compared as exact texts.
+inline constexpr const char* kStatusPending = "P";
+inline constexpr const char* kStatusCancelRequested = "C";
+inline constexpr const char* kStatusNotOk = "NOK";
+
+// The statements, line by line; lines are joined with CR LF.
+inline constexpr const char* kPendingRowsQuery[] = {
+    "SELECT IDCTRLEXECREM, IDSTCTRLEXECREM, TPOPERACAO, DSOPERACAO",
+    "  FROM CTRLEXECREM",
+    " WHERE IDSTCTRLEXECREM = 'P'",
+    "   AND CONVERT(VARCHAR,DTINCLUSAO,103) = CONVERT(VARCHAR,GETDATE(),103)",
+};
+
+inline constexpr const char* kRowByIdQuery[] = {
+    "SELECT IDCTRLEXECREM, IDSTCTRLEXECREM, TPOPERACAO",
+    "  FROM CTRLEXECREM",
+    " WHERE IDCTRLEXECREM = :IDCTRLEXECREM",
+    "   AND CONVERT(VARCHAR,DTINCLUSAO,103) = CONVERT(VARCHAR,GETDATE(),103)",
+};
+
+inline constexpr const char* kCancelUpdate[] = {
+    "UPDATE CTRLEXECREM",
+    "   SET IDSTCTRLEXECREM = 'NOK',",
+    "           DSERRO = 'Cancelado pelo operador',",
+    "           DTULTATU = GETDATE()",
+    " WHERE IDCTRLEXECREM = :IDCTRLEXECREM",
+};
+
+inline constexpr const char* kCreateTable[] = {
+    "CREATE TABLE CTRLEXECREM (",
+    "    IDCTRLEXECREM   INT IDENTITY PRIMARY KEY,",
+    "    CDAPP           VARCHAR(16),",
+    "    TPOPERACAO      VARCHAR(50),",
+    "    DSOPERACAO      NVARCHAR(MAX),",
+    "    IDSTCTRLEXECREM VARCHAR(3),",
+    "    DSERRO          NVARCHAR(MAX),",
+    "    DTINCLUSAO      DATETIME DEFAULT GETDATE(),",
+    "    DTINICIO        DATETIME,",
+    "    DTULTATU        DATETIME",
+    ")",
+};
+
+// The parameter of the row-by-id query and the cancel update.
+inline constexpr const char* kIdParameter = "IDCTRLEXECREM";
+
+}  // namespace qar
