@@ -109,6 +109,7 @@ void TfrmSync::FormCreate() {
     // Whatever made the probe fail, the table is created; its own error, if
     // any (the table exists after all), leaves here.
     acmCTRLEXECREM.Execute();
+    adcVerifTab.Execute(kCreateStatusIndex);
   }
 }
 

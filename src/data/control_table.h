@@ -45,6 +45,11 @@ inline constexpr const char* kCreateTable[] = {
     ")",
 };
 
+// Created together with the table, so that the pending-rows query stays a short
+// index lookup however many finished rows the table keeps.
+inline constexpr const char* kCreateStatusIndex =
+    "CREATE INDEX IXCTRLEXECREM_STATUS ON CTRLEXECREM (IDSTCTRLEXECREM)";
+
 // The parameter of the row-by-id query and the cancel update.
 inline constexpr const char* kIdParameter = "IDCTRLEXECREM";
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,6 +28,14 @@ struct ProcessSnapshot {
 // Every running process of the machine; zombies are not running and never listed.
 // Processes that end while the list is taken may or may not be in it.
 ProcessSnapshot SnapshotProcesses();
+
+// The short name the system keeps for every process, ANSI: POSIX: comm (at most
+// 15 bytes, the start of the full name); Windows: the executable name itself.
+using ShortNameFilter = std::function<bool(std::string_view shortName)>;
+
+// Lists only the processes whose short name passes `wanted`; the others cost
+// one short read each (POSIX), so a search for one program stays cheap.
+ProcessSnapshot SnapshotProcesses(const ShortNameFilter& wanted);
 
 struct ProcessResult {
   bool ok = false;

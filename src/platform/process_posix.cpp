@@ -89,7 +89,9 @@ bool ParsePid(const char* text, std::uint32_t& pid) {
 
 }  // namespace
 
-ProcessSnapshot SnapshotProcesses() {
+ProcessSnapshot SnapshotProcesses() { return SnapshotProcesses(nullptr); }
+
+ProcessSnapshot SnapshotProcesses(const ShortNameFilter& wanted) {
   ProcessSnapshot snapshot;
   std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir("/proc"), &closedir);
   if (!dir) {
@@ -110,6 +112,12 @@ ProcessSnapshot SnapshotProcesses() {
     std::uint32_t pid = 0;
     if (!ParsePid(entry->d_name, pid)) continue;
     const std::string base = std::string("/proc/") + entry->d_name;
+    if (wanted) {
+      // comm is far cheaper to read than stat: filter on it first.
+      std::string shortName = ReadProcFile(base + "/comm", procfs::kCommMax + 2);
+      if (!shortName.empty() && shortName.back() == '\n') shortName.pop_back();
+      if (!wanted(Utf8ToAnsi(shortName))) continue;
+    }
     std::string comm;
     char state = '\0';
     if (!procfs::ParseStat(ReadProcFile(base + "/stat", 1024), comm, state)) continue;

@@ -46,7 +46,9 @@ ProcessResult Failure(DWORD error) { return {false, static_cast<int>(error), Sys
 
 }  // namespace
 
-ProcessSnapshot SnapshotProcesses() {
+ProcessSnapshot SnapshotProcesses() { return SnapshotProcesses(nullptr); }
+
+ProcessSnapshot SnapshotProcesses(const ShortNameFilter& wanted) {
   ProcessSnapshot snapshot;
   UniqueHandle handle(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0), INVALID_HANDLE_VALUE);
   if (!handle.Valid()) {
@@ -59,6 +61,7 @@ ProcessSnapshot SnapshotProcesses() {
   entry.dwSize = sizeof entry;
   for (BOOL more = Process32First(handle.Get(), &entry); more; more = Process32Next(handle.Get(), &entry)) {
     const std::size_t length = strnlen(entry.szExeFile, sizeof entry.szExeFile);
+    if (wanted && !wanted(std::string_view(entry.szExeFile, length))) continue;
     snapshot.entries.push_back({static_cast<std::uint32_t>(entry.th32ProcessID), std::string(entry.szExeFile, length)});
   }
   const DWORD error = GetLastError();

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "../platform/helpers/helper_process.h"
+
 namespace qar::agent {
 namespace {
 
@@ -24,6 +26,22 @@ TEST(ProcessUtils, NoMatchingProcessMeansNotRunningAndNothingKilled) {
   const std::string name = "NoSuchProgram-7f3a9.exe";
   EXPECT_FALSE(IsProcessRunning(name));
   KillProcessByName(name);  // must not throw or terminate anything
+}
+
+// The helper's name is longer than the 15 characters POSIX keeps as a short name.
+TEST(ProcessUtils, FindsAndStopsEveryProcessOfALongNameIgnoringCase) {
+  namespace test = platform::test;
+  test::StartedHelper first(test::StartHelper("sleep"));
+  test::StartedHelper second(test::StartHelper("sleep"));
+  ASSERT_NE(first.Pid(), 0u);
+  ASSERT_NE(second.Pid(), 0u);
+  EXPECT_TRUE(IsProcessRunning("qarplatformtesthelper.EXE"));
+  EXPECT_FALSE(IsProcessRunning("QarPlatformTestHelp"));  // a cut name is not the name
+  KillProcessByName("QARPLATFORMTESTHELPER.exe");
+  EXPECT_TRUE(test::WaitFor([&] {
+    return !test::ListedName(first.Pid()) && !test::ListedName(second.Pid());
+  }));
+  EXPECT_FALSE(IsProcessRunning(test::kHelperName));
 }
 
 }  // namespace
