@@ -1,0 +1,244 @@
+#include "tools/AdminSettings.h"
+
+#include <charconv>
+#include <cstdint>
+#include <filesystem>
+
+#include "config/GeralQar.h"
+#include "data/ado_connection.h"
+#include "data/connection_string.h"
+#include "data/data_error.h"
+#include "data/driver_session.h"
+#include "diagnostics/mask_password.h"
+#include "diagnostics/websrv_key.h"
+#include "platform/module.h"
+#include "platform/registry.h"
+#include "platform/secret.h"
+#include "platform/text.h"
+#include "tools/CommandError.h"
+
+namespace qar::tools {
+
+namespace {
+
+enum class TSettingKind { kDword, kText };
+
+struct TSettingInfo {
+  const char* name;
+  TSettingKind kind;
+  std::size_t maxLength;  // texts: the length the diagnostics keep
+  bool mayBeEmpty;
+};
+
+// The diagnostics cut SqlMonUser to 255 and TmpFileDir to 200 characters; a longer
+// value would be used cut, so it is refused here instead.
+constexpr TSettingInfo kSettings[] = {
+    {"TunningID", TSettingKind::kDword, 0, false},
+    {"SqlMonitor", TSettingKind::kDword, 0, false},
+    {"SqlMonUser", TSettingKind::kText, 255, true},  // empty: every operator is monitored
+    {"TmpFileDir", TSettingKind::kText, 200, false},
+};
+
+const TSettingInfo* FindSetting(const std::string& name) {
+  for (const TSettingInfo& setting : kSettings)
+    if (platform::SameTextAscii(name, setting.name)) return &setting;
+  return nullptr;
+}
+
+std::string KeyDisplayName(std::string_view path) {
+  return "HKEY_LOCAL_MACHINE\\" + std::string(path);
+}
+
+platform::RegistryKey OpenForWriting(std::string_view path) {
+  platform::RegistryKey key;
+  if (key.Open(path, /*create=*/true, platform::RegAccess::kFull) != platform::RegStatus::kOk) {
+    throw TCommandError("the registry key " + KeyDisplayName(path) +
+                        " cannot be opened for writing: " + key.LastError());
+  }
+  return key;
+}
+
+std::uint32_t ParseDword(const std::string& name, const std::string& text) {
+  std::uint64_t value = 0;
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value);
+  if (text.empty() || error != std::errc() || stop != end || value > 0xFFFFFFFFull) {
+    throw TUsageError(name + " takes a whole number from 0 to 4294967295, not \"" + text + "\"");
+  }
+  return static_cast<std::uint32_t>(value);
+}
+
+// A relative database file resolves against each program's own working directory.
+bool IsRelativeSqliteFile(const std::string& connectionString) {
+  const TDriverChoice choice =
+      ChooseDriver(connectionString, DefaultSqlServerOdbcDriver(), DefaultOracleOdbcDriver());
+  return choice.kind == TDriverChoice::kEmbeddedSqlite && choice.target != ":memory:" &&
+         platform::ToNativePath(choice.target).is_relative();
+}
+
+std::string DescribeConnectionString(platform::RegistryKey& key, bool keyOpen,
+                                     std::vector<std::string>& problems) {
+  if (!keyOpen) return "(not set)";
+  std::string stored;
+  switch (key.ReadString(config::kStringConexValue, stored)) {
+    case platform::RegStatus::kOk:
+      break;
+    case platform::RegStatus::kNotFound:
+      return "(not set)";
+    case platform::RegStatus::kWrongType:
+      problems.push_back(std::string(config::kStringConexValue) + " is not a string value");
+      return "(not a string value)";
+    default:
+      problems.push_back(std::string(config::kStringConexValue) + " cannot be read: " + key.LastError());
+      return "(cannot be read)";
+  }
+  if (stored.empty()) return "(empty)";
+  try {
+    return diagnostics::MaskPassword(config::ReadConnectionString(""));
+  } catch (const std::exception& error) {
+    problems.push_back(std::string(config::kStringConexValue) + " does not decrypt: " + error.what());
+    return "(stored, but it does not decrypt on this machine)";
+  }
+}
+
+std::string DescribeSetting(platform::RegistryKey& key, bool keyOpen, const TSettingInfo& setting,
+                            std::vector<std::string>& problems) {
+  if (!keyOpen) return "(not set)";
+  platform::RegStatus status;
+  std::string shown;
+  if (setting.kind == TSettingKind::kDword) {
+    std::int32_t value = 0;
+    status = key.ReadInteger(setting.name, value);
+    shown = std::to_string(static_cast<std::uint32_t>(value));
+  } else {
+    status = key.ReadString(setting.name, shown);
+  }
+  switch (status) {
+    case platform::RegStatus::kOk:
+      return shown.empty() ? "(empty)" : shown;
+    case platform::RegStatus::kNotFound:
+      return "(not set)";
+    case platform::RegStatus::kWrongType: {
+      const char* wanted = setting.kind == TSettingKind::kDword ? "a DWORD value" : "a string value";
+      problems.push_back(std::string(setting.name) + " is not " + wanted);
+      return std::string("(not ") + wanted + ")";
+    }
+    default:
+      problems.push_back(std::string(setting.name) + " cannot be read: " + key.LastError());
+      return "(cannot be read)";
+  }
+}
+
+}  // namespace
+
+void CheckConnectionStringForm(const std::string& connectionString) {
+  const auto pairs = ParseConnectionString(connectionString);
+  if (pairs.empty()) {
+    throw TUsageError("the connection string does not parse: it holds no Key=Value pair");
+  }
+  std::string provider;
+  bool odbc = false;
+  for (const auto& [key, value] : pairs) {
+    if (platform::SameTextAscii(key, "Provider") && provider.empty()) provider = value;
+    if (platform::SameTextAscii(key, "Driver") || platform::SameTextAscii(key, "DSN") ||
+        platform::SameTextAscii(key, "FILEDSN")) {
+      odbc = odbc || !value.empty();
+    }
+  }
+  if (provider.empty() && !odbc) {
+    throw TUsageError("the connection string names no Provider=, Driver= or DSN=");
+  }
+  try {
+    ChooseDriver(connectionString, DefaultSqlServerOdbcDriver(), DefaultOracleOdbcDriver());
+  } catch (const EDataError& error) {
+    throw TUsageError(std::string("the connection string does not select a database driver: ") +
+                      error.what());
+  }
+}
+
+std::vector<std::string> StoreConnectionString(const std::string& connectionString) {
+  CheckConnectionStringForm(connectionString);
+  try {
+    TADOConnection connection;
+    connection.SetConnectionString(connectionString);
+    connection.Open();
+    connection.Close();
+  } catch (const EDataError& error) {
+    throw TCommandError(std::string("the database cannot be reached: ") + error.what());
+  }
+
+  std::string stored;
+  try {
+    stored = platform::EncryptSecret(connectionString);
+    if (platform::DecryptSecret(stored) != connectionString) {
+      throw platform::SecretError("the encrypted text does not decrypt to the original");
+    }
+  } catch (const platform::SecretError& error) {
+    throw TCommandError(std::string("the connection string cannot be encrypted: ") + error.what());
+  }
+
+  platform::RegistryKey key = OpenForWriting(config::sSiteWebSrvKey);
+  if (key.WriteString(config::kStringConexValue, stored) != platform::RegStatus::kOk) {
+    throw TCommandError(std::string(config::kStringConexValue) + " cannot be written: " + key.LastError());
+  }
+
+  std::vector<std::string> notes;
+  if (IsRelativeSqliteFile(connectionString)) {
+    notes.push_back("note: the database file name is relative; each program resolves it "
+                    "against its own working directory");
+  }
+  return notes;
+}
+
+std::string StoreSetting(const std::string& name, const std::string& value) {
+  const TSettingInfo* setting = FindSetting(name);
+  if (setting == nullptr) {
+    throw TUsageError("unknown setting \"" + name + "\" (TunningID, SqlMonitor, SqlMonUser, TmpFileDir)");
+  }
+  if (setting->kind == TSettingKind::kDword) {
+    const std::uint32_t dword = ParseDword(setting->name, value);
+    platform::RegistryKey key = OpenForWriting(diagnostics::kWebSrvKey);
+    if (key.WriteInteger(setting->name, static_cast<std::int32_t>(dword)) != platform::RegStatus::kOk) {
+      throw TCommandError(std::string(setting->name) + " cannot be written: " + key.LastError());
+    }
+    return setting->name;
+  }
+  if (value.empty() && !setting->mayBeEmpty) {
+    throw TUsageError(std::string(setting->name) + " cannot be empty");
+  }
+  if (value.size() > setting->maxLength) {
+    throw TUsageError(std::string(setting->name) + " takes at most " +
+                      std::to_string(setting->maxLength) + " characters, not " +
+                      std::to_string(value.size()));
+  }
+  platform::RegistryKey key = OpenForWriting(diagnostics::kWebSrvKey);
+  if (key.WriteString(setting->name, value) != platform::RegStatus::kOk) {
+    throw TCommandError(std::string(setting->name) + " cannot be written: " + key.LastError());
+  }
+  return setting->name;
+}
+
+TSettingsReport DescribeSettings() {
+  TSettingsReport report;
+  const std::string file = platform::RegistryFilePath();
+  if (!file.empty()) report.lines.push_back("Registry file: " + file);
+  report.lines.push_back("Key:         " + KeyDisplayName(diagnostics::kWebSrvKey));
+
+  // Read access only: showing must never create the key or need write rights.
+  platform::RegistryKey key;
+  const platform::RegStatus status =
+      key.Open(diagnostics::kWebSrvKey, /*create=*/false, platform::RegAccess::kRead);
+  const bool keyOpen = status == platform::RegStatus::kOk;
+  if (!keyOpen && status != platform::RegStatus::kNotFound) {
+    report.problems.push_back("the registry key cannot be opened: " + key.LastError());
+  }
+  report.lines.push_back("StringConex: " + DescribeConnectionString(key, keyOpen, report.problems));
+  for (const TSettingInfo& setting : kSettings) {
+    std::string label = std::string(setting.name) + ":";
+    label.resize(13, ' ');
+    report.lines.push_back(label + DescribeSetting(key, keyOpen, setting, report.problems));
+  }
+  return report;
+}
+
+}  // namespace qar::tools

@@ -1,0 +1,36 @@
+// The administrator's side of the WebSrv registry key: the encrypted connection string and the server settings.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace qar::tools {
+
+// Raises TUsageError unless the text selects a database driver: a provider the data
+// layer knows ("Provider=SQLite;Data Source=...", SQLOLEDB, MSOLEDBSQL, MSDAORA, ...)
+// or an ODBC "Driver=" / "DSN=" string.
+void CheckConnectionStringForm(const std::string& connectionString);
+
+// Checks the form, connects once (open and close) to prove the database can be
+// reached, then stores the text encrypted as "StringConex". Nothing is written when
+// a step fails (TUsageError for the form, TCommandError for the rest). Returns notes
+// worth showing the administrator (may be empty).
+std::vector<std::string> StoreConnectionString(const std::string& connectionString);
+
+// Stores one of TunningID, SqlMonitor (DWORD, decimal 0 to 4294967295), SqlMonUser
+// (at most 255 characters) or TmpFileDir (not empty, at most 200 characters); the
+// name is accepted in any case and stored in this case, which is returned. A wrong
+// name or value raises TUsageError before the registry is touched.
+std::string StoreSetting(const std::string& name, const std::string& value);
+
+// What `show` prints: one line per value, the connection string with its password
+// masked. A value that cannot be shown (one that does not decrypt, a value of the
+// wrong type) gets a note in its line and a description in `problems`; the stored
+// text itself is never printed.
+struct TSettingsReport {
+  std::vector<std::string> lines;
+  std::vector<std::string> problems;
+};
+TSettingsReport DescribeSettings();
+
+}  // namespace qar::tools

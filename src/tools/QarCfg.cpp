@@ -1,0 +1,23 @@
+// QarCfg.exe: the administrator's command line for the connection string, the server
+// settings and the requests in CTRLEXECREM.
+#include <exception>
+#include <sstream>
+
+#include "platform/cmdline.h"
+#include "tools/QarCfgCommands.h"
+
+int main(int argc, char** argv) {
+  using qar::platform::ConsoleStream;
+  using qar::platform::WriteToConsole;
+  std::ostringstream out;
+  std::ostringstream err;
+  int code = 2;
+  try {
+    code = qar::tools::RunQarCfg(qar::platform::CommandLineArguments(argc, argv), out, err);
+  } catch (const std::exception& error) {
+    err << "QarCfg: " << error.what() << '\n';
+  }
+  WriteToConsole(ConsoleStream::kOut, out.str());
+  WriteToConsole(ConsoleStream::kError, err.str());
+  return code;
+}
