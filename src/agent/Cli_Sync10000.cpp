@@ -20,16 +20,6 @@ constexpr std::chrono::milliseconds kStartWaitMs{1000};
 constexpr std::chrono::milliseconds kSupervisionWaitMs{10000};
 
 template <std::size_t N>
-std::string JoinLines(const char* const (&lines)[N]) {
-  std::string text;
-  for (std::size_t i = 0; i < N; ++i) {
-    if (i > 0) text += "\r\n";
-    text += lines[i];
-  }
-  return text;
-}
-
-template <std::size_t N>
 void SetSql(TADOQuery& query, const char* const (&lines)[N]) {
   for (const char* line : lines) query.SQL().Add(line);
 }
@@ -82,13 +72,13 @@ TfrmSync::TfrmSync(AgentServices services)
 
   acmUpdVerifTab.SetName("acmUpdVerifTab");
   acmUpdVerifTab.SetConnection(&adcVerifTab);
-  acmUpdVerifTab.SetCommandText(JoinLines(kCancelUpdate));
+  acmUpdVerifTab.SetCommandText(JoinStatementLines(kCancelUpdate));
   acmUpdVerifTab.SetCommandTimeout(0);
   DeclareIdParameter(acmUpdVerifTab.Parameters());
 
   acmCTRLEXECREM.SetName("acmCTRLEXECREM");
   acmCTRLEXECREM.SetConnection(&adcVerifTab);
-  acmCTRLEXECREM.SetCommandText(JoinLines(kCreateTable));
+  acmCTRLEXECREM.SetCommandText(JoinStatementLines(kCreateTable));
   acmCTRLEXECREM.SetCommandTimeout(0);
 
   adqControleTab.SetName("adqControleTab");

@@ -1,6 +1,9 @@
 // The remote-execution control table CTRLEXECREM: its status values and the agent's statements.
 #pragma once
 
+#include <cstddef>
+#include <string>
+
 namespace qar {
 
 // Status values the agent knows, compared as exact texts.
@@ -52,5 +55,16 @@ inline constexpr const char* kCreateStatusIndex =
 
 // The parameter of the row-by-id query and the cancel update.
 inline constexpr const char* kIdParameter = "IDCTRLEXECREM";
+
+// A statement's text: its lines joined with CR LF.
+template <std::size_t N>
+std::string JoinStatementLines(const char* const (&lines)[N]) {
+  std::string text;
+  for (std::size_t i = 0; i < N; ++i) {
+    if (i > 0) text += "\r\n";
+    text += lines[i];
+  }
+  return text;
+}
 
 }  // namespace qar

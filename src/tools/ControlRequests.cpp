@@ -16,16 +16,6 @@ namespace {
 
 constexpr const char* kRequesterApp = "QarCfg";
 
-template <std::size_t N>
-std::string JoinLines(const char* const (&lines)[N]) {
-  std::string text;
-  for (std::size_t i = 0; i < N; ++i) {
-    if (i > 0) text += "\r\n";
-    text += lines[i];
-  }
-  return text;
-}
-
 void CheckOperationValue(const char* name, const std::string& value) {
   if (value.empty()) throw TUsageError(std::string(name) + " cannot be empty");
   for (const char c : value) {
@@ -57,8 +47,9 @@ void EnsureControlTable(TADOConnection& connection) {
     TADOCommand create;
     create.SetConnection(&connection);
     create.SetCommandTimeout(0);
-    create.SetCommandText(JoinLines(kCreateTable));
+    create.SetCommandText(JoinStatementLines(kCreateTable));
     create.Execute();
+    connection.Execute(kCreateStatusIndex);
   } catch (const EDataError& error) {
     throw TCommandError("CTRLEXECREM cannot be read (" + probeError + ") nor created (" +
                         error.what() + ")");
