@@ -7,12 +7,12 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <string>
 
 #include "helpers/helper_process.h"
+#include "platform/environment.h"
 #include "platform/mutex.h"
 #include "platform/process.h"
 
@@ -21,26 +21,16 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Sets an environment variable for one test and puts the old value back.
+// Sets an environment variable (or unsets it) for one test, then puts the old value back.
 class ScopedEnv {
  public:
-  ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    if (value) {
-      setenv(name, value->c_str(), 1);
-    } else {
-      unsetenv(name);
-    }
+  ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name), old_(GetEnv(name)) {
+    Put(value);
   }
-  ~ScopedEnv() {
-    if (old_) {
-      setenv(name_, old_->c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
+  ~ScopedEnv() { Put(old_); }
 
  private:
+  void Put(const std::optional<std::string>& value) { value ? SetEnv(name_, *value) : UnsetEnv(name_); }
   const char* name_;
   std::optional<std::string> old_;
 };
@@ -85,26 +75,24 @@ TEST_F(NamedMutexPosix, WithoutUsableXdgTheLockIsInAPerUserTempDir) {
   EXPECT_EQ(fs::status(PerUserDir()).permissions() & fs::perms::all, fs::perms::owner_all);
 }
 
-TEST_F(NamedMutexPosix, PlantedSymlinkAsPerUserDirIsRefused) {
+// Someone else may create the per-user directory first: a symbolic link, or (only
+// root can test it) a directory of another user, is never used.
+TEST_F(NamedMutexPosix, PlantedPerUserDirIsRefused) {
   const std::string elsewhere = Dir("elsewhere", fs::perms::owner_all);
-  fs::create_directory_symlink(elsewhere, PerUserDir());
   ScopedEnv xdg("XDG_RUNTIME_DIR", std::nullopt);
   ScopedEnv tmp("TMPDIR", root_);
-  NamedMutex mutex("QSYNC");
-  EXPECT_EQ(mutex.Outcome(), MutexOutcome::kFailed);
-  EXPECT_NE(mutex.LastError(), 0);
+  fs::create_directory_symlink(elsewhere, PerUserDir());
+  NamedMutex link("QSYNC");
+  EXPECT_EQ(link.Outcome(), MutexOutcome::kFailed);
+  EXPECT_NE(link.LastError(), 0);
   EXPECT_FALSE(fs::exists(elsewhere + "/QSYNC.lock"));
-}
-
-TEST_F(NamedMutexPosix, PerUserDirOfAnotherUserIsRefused) {
-  if (geteuid() != 0) GTEST_SKIP() << "only root can give a directory to another user";
+  if (geteuid() != 0) return;
+  fs::remove(PerUserDir());
   fs::create_directory(PerUserDir());
   ASSERT_EQ(chown(PerUserDir().c_str(), 4242, 4242), 0);
-  ScopedEnv xdg("XDG_RUNTIME_DIR", std::nullopt);
-  ScopedEnv tmp("TMPDIR", root_);
-  NamedMutex mutex("QSYNC");
-  EXPECT_EQ(mutex.Outcome(), MutexOutcome::kFailed);
-  EXPECT_EQ(mutex.LastError(), EPERM);
+  NamedMutex foreign("QSYNC");
+  EXPECT_EQ(foreign.Outcome(), MutexOutcome::kFailed);
+  EXPECT_EQ(foreign.LastError(), EPERM);
 }
 
 TEST_F(NamedMutexPosix, LockIsNotInheritedByProgramsStartedAnyOtherWay) {

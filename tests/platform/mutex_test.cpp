@@ -20,41 +20,24 @@ std::string UniqueName(const std::string& tag) {
   return "QarTest-" + tag + "-" + std::to_string(CurrentProcessId());
 }
 
-TEST(NamedMutex, SecondMutexOfTheSameNameInThisProcessAlreadyExists) {
+TEST(NamedMutex, NameIsTakenUntilItsHolderClosesOrGoesAndALoserHoldsNothing) {
   const std::string name = UniqueName("twice");
-  NamedMutex first(name);
-  ASSERT_EQ(first.Outcome(), MutexOutcome::kCreated) << first.ErrorText();
-  EXPECT_EQ(first.LastError(), 0);
-
-  NamedMutex second(name);
-  EXPECT_EQ(second.Outcome(), MutexOutcome::kAlreadyExists);
-  EXPECT_NE(second.LastError(), 0);
-  EXPECT_EQ(NamedMutex(UniqueName("other")).Outcome(), MutexOutcome::kCreated);
-}
-
-TEST(NamedMutex, ClosingOrDestroyingTheHolderFreesTheName) {
-  const std::string name = UniqueName("free");
   NamedMutex holder(name);
-  ASSERT_EQ(holder.Outcome(), MutexOutcome::kCreated);
-  holder.Close();
-  EXPECT_EQ(holder.Outcome(), MutexOutcome::kCreated);
-  {
-    NamedMutex again(name);
-    EXPECT_EQ(again.Outcome(), MutexOutcome::kCreated);
-  }
-  EXPECT_EQ(NamedMutex(name).Outcome(), MutexOutcome::kCreated);
-}
-
-TEST(NamedMutex, LoserHoldsNothingAndMovedHolderKeepsTheName) {
-  const std::string name = UniqueName("move");
-  NamedMutex holder(name);
+  ASSERT_EQ(holder.Outcome(), MutexOutcome::kCreated) << holder.ErrorText();
+  EXPECT_EQ(holder.LastError(), 0);
   NamedMutex loser(name);
-  ASSERT_EQ(loser.Outcome(), MutexOutcome::kAlreadyExists);
+  EXPECT_EQ(loser.Outcome(), MutexOutcome::kAlreadyExists);
+  EXPECT_NE(loser.LastError(), 0);
+  EXPECT_EQ(NamedMutex(UniqueName("other")).Outcome(), MutexOutcome::kCreated);
 
   NamedMutex moved(std::move(holder));
   EXPECT_EQ(NamedMutex(name).Outcome(), MutexOutcome::kAlreadyExists);
   moved.Close();
-  // The loser is still alive: it must not keep the name taken.
+  EXPECT_EQ(moved.Outcome(), MutexOutcome::kCreated) << "the outcome outlives the hold";
+  {
+    NamedMutex again(name);  // the loser, still alive, does not keep the name taken
+    EXPECT_EQ(again.Outcome(), MutexOutcome::kCreated);
+  }
   EXPECT_EQ(NamedMutex(name).Outcome(), MutexOutcome::kCreated);
 }
 
@@ -67,27 +50,23 @@ TEST(NamedMutex, NamesThatArePathsOrNamespacesAreRefused) {
   }
 }
 
-TEST(NamedMutex, AnotherProcessHoldsItUntilKilled) {
-  const std::string name = UniqueName("helper");
+TEST(NamedMutex, AnotherProcessSeesOursAndHoldsItsOwnUntilKilled) {
+  const std::string ours = UniqueName("ours");
+  NamedMutex held(ours);
+  ASSERT_EQ(held.Outcome(), MutexOutcome::kCreated);
   std::string outcome;
-  StartedHelper helper(StartHelper("hold-mutex", name, &outcome));
+  StartedHelper loser(StartHelper("hold-mutex", ours, &outcome));
+  ASSERT_NE(loser.Pid(), 0u);
+  EXPECT_EQ(outcome, "exists");
+
+  const std::string theirs = UniqueName("helper");
+  StartedHelper helper(StartHelper("hold-mutex", theirs, &outcome));
   ASSERT_NE(helper.Pid(), 0u);
   ASSERT_EQ(outcome, "created");
-  EXPECT_EQ(NamedMutex(name).Outcome(), MutexOutcome::kAlreadyExists);
-
+  EXPECT_EQ(NamedMutex(theirs).Outcome(), MutexOutcome::kAlreadyExists);
   ASSERT_TRUE(TerminateProcessById(helper.Pid()).ok);
   // The system frees the mutex of a process that was killed.
-  EXPECT_TRUE(WaitFor([&] { return NamedMutex(name).Outcome() == MutexOutcome::kCreated; }));
-}
-
-TEST(NamedMutex, AnotherProcessSeesOursAsExisting) {
-  const std::string name = UniqueName("ours");
-  NamedMutex ours(name);
-  ASSERT_EQ(ours.Outcome(), MutexOutcome::kCreated);
-  std::string outcome;
-  StartedHelper helper(StartHelper("hold-mutex", name, &outcome));
-  ASSERT_NE(helper.Pid(), 0u);
-  EXPECT_EQ(outcome, "exists");
+  EXPECT_TRUE(WaitFor([&] { return NamedMutex(theirs).Outcome() == MutexOutcome::kCreated; }));
 }
 
 TEST(NamedMutex, ProgramsStartedByTheHolderDoNotKeepIt) {

@@ -48,45 +48,30 @@ TEST(ProcessStart, StartedProgramIsListedByItsFullNameUntilTerminated) {
       << "still listed after termination";
 }
 
-TEST(ProcessStart, ParameterStringArrivesWholeAsOneArgument) {
+TEST(ProcessStart, ParameterStringArrivesWholeInTheGivenWorkingDirectory) {
   const std::string file = UniqueTempFile("record");
   // Blanks and shell characters: nothing may split or expand them.
   const std::string params = "record|" + file + "|two words; $HOME `id` * && x";
-  const ProcessResult started = StartDetached(HelperPath(), OneParameter(params));
+  const std::string dir = ExtractFileDir(ExecutableFileName());
+  const ProcessResult started = StartDetached(HelperPath(), OneParameter(params), dir);
   ASSERT_TRUE(started.ok) << started.message;
 
-  const std::vector<std::string> lines = Lines(WaitForFile(file));
+  const std::vector<std::string> lines = Lines(WaitForFile(file));  // arguments, cwd, each argument
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[0], "1");
+  EXPECT_TRUE(std::filesystem::equivalent(ToNativePath(lines[1]), ToNativePath(dir)))
+      << lines[1] << " is not " << dir;
   EXPECT_EQ(lines[2], params);
 }
 
-TEST(ProcessStart, RunsInTheGivenWorkingDirectory) {
-  const std::string file = UniqueTempFile("cwd");
-  const std::string dir = ExtractFileDir(ExecutableFileName());
-  const ProcessResult started = StartDetached(HelperPath(), OneParameter("record|" + file), dir);
-  ASSERT_TRUE(started.ok) << started.message;
-
-  const std::vector<std::string> lines = Lines(WaitForFile(file));
-  ASSERT_EQ(lines.size(), 3u);
-  EXPECT_TRUE(std::filesystem::equivalent(ToNativePath(lines[1]), ToNativePath(dir)))
-      << lines[1] << " is not " << dir;
-}
-
-TEST(ProcessStart, MissingProgramIsReportedWithTheSystemsError) {
+TEST(ProcessStart, MissingProgramOrProcessIsReportedWithTheSystemsError) {
   const std::string missing = ExtractFilePath(ExecutableFileName()) + "NoSuchProgram.exe";
-  const ProcessResult started = StartDetached(missing, "x");
-  EXPECT_FALSE(started.ok);
-  EXPECT_NE(started.error, 0);
-  EXPECT_FALSE(started.message.empty());
-}
-
-TEST(ProcessTerminate, IdThatNamesNoProcessIsReportedAsFailure) {
   // Above every real process id on both systems; nothing is signalled.
-  const ProcessResult result = TerminateProcessById(0x7FFFFFFFu);
-  EXPECT_FALSE(result.ok);
-  EXPECT_NE(result.error, 0);
-  EXPECT_FALSE(result.message.empty());
+  for (const ProcessResult& result : {StartDetached(missing, "x"), TerminateProcessById(0x7FFFFFFFu)}) {
+    EXPECT_FALSE(result.ok);
+    EXPECT_NE(result.error, 0);
+    EXPECT_FALSE(result.message.empty());
+  }
 }
 
 // The name completion of POSIX process names is plain text work: checked everywhere.
@@ -102,22 +87,22 @@ TEST(ProcessNames, StatLineNameIsReadBetweenFirstAndLastParenthesis) {
   EXPECT_FALSE(procfs::ParseStat("42 (cut)", comm, state));
 }
 
-TEST(ProcessNames, NameCutAtFifteenIsCompletedFromArgvOrExecutable) {
-  EXPECT_EQ(procfs::CompleteName("QarPlatformTest", "/opt/q/QarPlatformTestHelper.exe", ""),
-            "QarPlatformTestHelper.exe");
-  // argv[0] rewritten by the program: the executable's path still tells.
-  EXPECT_EQ(procfs::CompleteName("QarPlatformTest", "helper: busy", "/opt/q/QarPlatformTestHelper.exe"),
-            "QarPlatformTestHelper.exe");
-  // Replaced on disk while running.
-  EXPECT_EQ(procfs::CompleteName("QarPlatformTest", "", "/opt/q/QarPlatformTestHelper.exe (deleted)"),
-            "QarPlatformTestHelper.exe");
-}
-
-TEST(ProcessNames, NameIsKeptWhenNotCutOrNoLongerNameBeginsWithIt) {
-  EXPECT_EQ(procfs::CompleteName("QarTab.exe", "/opt/q/QarTab.exe.old", "/opt/q/QarTab.exe.old"), "QarTab.exe");
-  // A program that named itself keeps its chosen name.
-  EXPECT_EQ(procfs::CompleteName("kworker/u8:1-ev", "", ""), "kworker/u8:1-ev");
-  EXPECT_EQ(procfs::CompleteName("SyncWorkerThrea", "/usr/bin/python3", "/usr/bin/python3.11"), "SyncWorkerThrea");
+// A name cut at 15 bytes is completed from argv[0] or the executable's path; a
+// name not cut, or one that no longer name begins with, is kept.
+TEST(ProcessNames, NameCutAtFifteenIsCompletedOnlyFromANameThatBeginsWithIt) {
+  const std::string helper = "/opt/q/QarPlatformTestHelper.exe";
+  const struct {
+    const char* comm;
+    std::string cmdline, exe, expected;
+  } cases[] = {
+      {"QarPlatformTest", helper, "", "QarPlatformTestHelper.exe"},
+      {"QarPlatformTest", "helper: busy", helper, "QarPlatformTestHelper.exe"},  // argv[0] rewritten
+      {"QarPlatformTest", "", helper + " (deleted)", "QarPlatformTestHelper.exe"},  // replaced on disk
+      {"QarTab.exe", "/opt/q/QarTab.exe.old", "/opt/q/QarTab.exe.old", "QarTab.exe"},
+      {"kworker/u8:1-ev", "", "", "kworker/u8:1-ev"},  // a program that named itself
+      {"SyncWorkerThrea", "/usr/bin/python3", "/usr/bin/python3.11", "SyncWorkerThrea"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(procfs::CompleteName(c.comm, c.cmdline, c.exe), c.expected) << c.comm;
   const std::string longName = "QarPlatformTest" + std::string(400, 'x');
   EXPECT_EQ(procfs::CompleteName("QarPlatformTest", "/" + longName, "").size(), kMaxExeName);
 }

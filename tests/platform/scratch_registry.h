@@ -4,12 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <optional>
 #include <string>
 
 #include "platform/environment.h"
 #include "platform/process.h"
 #include "platform/registry.h"
+#include "platform/text.h"
 
 namespace qar::platform {
 
@@ -59,5 +62,24 @@ class ScratchRegistry {
   std::string pidKey_;
   std::string key_;
 };
+
+inline std::string ReadBytes(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+inline void WriteBytes(const std::filesystem::path& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// UTF-8 text as a .reg file holds it: UTF-16LE with a byte-order mark.
+inline std::string Utf16LeFile(std::string_view utf8) {
+  std::string bytes = "\xFF\xFE";
+  for (char16_t unit : Utf8ToUtf16(utf8)) {
+    bytes += static_cast<char>(unit & 0xFF);
+    bytes += static_cast<char>(unit >> 8);
+  }
+  return bytes;
+}
 
 }  // namespace qar::platform
