@@ -82,6 +82,13 @@ class ConnectionTest : public ::testing::Test {
     });
   }
 
+  TADOCommand& Command(const std::string& text) {
+    TADOCommand& command = module.CreateComponent<TADOCommand>();
+    command.SetConnection(&connection);
+    command.SetCommandText(text);
+    return command;
+  }
+
   std::shared_ptr<Recording> recording = std::make_shared<Recording>();
   TComponent module;
   TADOConnection& connection = module.CreateComponent<TADOConnection>();
@@ -90,9 +97,7 @@ class ConnectionTest : public ::testing::Test {
 
 TEST_F(ConnectionTest, ClosedConnectionConnectsOnFirstUseThroughBeforeConnect) {
   Hook hook(connection);
-  TADOCommand& command = module.CreateComponent<TADOCommand>();
-  command.SetConnection(&connection);
-  command.SetCommandText("DELETE FROM T");
+  TADOCommand& command = Command("DELETE FROM T");
   EXPECT_FALSE(connection.Connected());
   command.Execute();
   command.Execute();
@@ -124,9 +129,7 @@ TEST_F(ConnectionTest, FailedConnectReportsStatusOneWithTheErrorAndReachesTheCal
 
 TEST_F(ConnectionTest, CommandReportsItsObjectWithMarkersAsQuestionMarks) {
   Hook hook(connection);
-  TADOCommand& command = module.CreateComponent<TADOCommand>();
-  command.SetConnection(&connection);
-  command.SetCommandText("update PEDIDO set SITUACAO = :SITUACAO where ID = :ID");
+  TADOCommand& command = Command("update PEDIDO set SITUACAO = :SITUACAO where ID = :ID");
   command.Parameters().ParamByName("SITUACAO").SetValue("F");
   command.Parameters().ParamByName("ID").SetValue(42);
   command.Execute();
@@ -176,9 +179,7 @@ TEST_F(ConnectionTest, StoredProcedureReportsTypeThreeAndItsNameAndObjectTypeFou
 
 TEST_F(ConnectionTest, FailingStatementReportsStatusOneAndTheServerTextThenReachesTheCaller) {
   Hook hook(connection);
-  TADOCommand& command = module.CreateComponent<TADOCommand>();
-  command.SetConnection(&connection);
-  command.SetCommandText("SELECT * FROM NADA");
+  TADOCommand& command = Command("SELECT * FROM NADA");
   connection.Open();
   recording->failWith = "Invalid object name 'NADA'.";
   try {

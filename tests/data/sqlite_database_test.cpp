@@ -60,15 +60,10 @@ class SqliteDatabaseTest : public ::testing::TestWithParam<DriverCase> {
     command.Execute();
   }
   // As a requester would insert a row with any SQLite client, relying on the defaults.
-  void Request(const std::string& status, const std::string& operation,
-               const std::string& inserted = "") {
-    std::string columns = "CDAPP, TPOPERACAO, DSOPERACAO, IDSTCTRLEXECREM";
-    std::string values = "'PDV', 'SYNC', '" + operation + "', '" + status + "'";
-    if (!inserted.empty()) {
-      columns += ", DTINCLUSAO";
-      values += ", " + inserted;
-    }
-    Run("INSERT INTO CTRLEXECREM (" + columns + ") VALUES (" + values + ")");
+  void Request(const std::string& status, const std::string& operation, const std::string& insertedAt = "") {
+    Run(std::string("INSERT INTO CTRLEXECREM (CDAPP, TPOPERACAO, DSOPERACAO, IDSTCTRLEXECREM") +
+        (insertedAt.empty() ? "" : ", DTINCLUSAO") + ") VALUES ('PDV', 'SYNC', '" + operation + "', '" +
+        status + "'" + (insertedAt.empty() ? "" : ", " + insertedAt) + ")");
   }
   static void SetLines(TADOQuery& query, const char* const* lines, int count) {
     query.SQL().Clear();
@@ -79,10 +74,6 @@ class SqliteDatabaseTest : public ::testing::TestWithParam<DriverCase> {
   TComponent form;
   TADOConnection& connection = form.CreateComponent<TADOConnection>();
 };
-
-TEST_P(SqliteDatabaseTest, ServerIsRecognisedAsSqlite) {
-  EXPECT_TRUE(connection.ConnectionObject()->SqliteDialect());
-}
 
 TEST_P(SqliteDatabaseTest, ParametersBindByNameAndFieldsReadAsText) {
   Run("CREATE TABLE T (ID INTEGER, DS VARCHAR(20), VL FLOAT, DT DATETIME)");
@@ -111,28 +102,24 @@ TEST_P(SqliteDatabaseTest, ParametersBindByNameAndFieldsReadAsText) {
   EXPECT_THROW(query.FieldByName("NOPE"), EDataError);
 }
 
-TEST_P(SqliteDatabaseTest, NoRowReadsEveryFieldAsEmptyText) {
+TEST_P(SqliteDatabaseTest, FetchWalksEveryRowThenReadsEveryFieldAsEmptyText) {
   Run("CREATE TABLE T (ID INTEGER, DS VARCHAR(20))");
+  Run("INSERT INTO T VALUES (1, 'a')");
+  Run("INSERT INTO T VALUES (2, 'b')");
   TADOQuery query;
   query.SetConnection(&connection);
-  query.SQL().Add("SELECT ID, DS FROM T");
+  query.SQL().Add("SELECT ID, DS FROM T ORDER BY ID");
+  query.Open();
+  std::string seen;
+  for (; !query.Eof(); query.Next()) seen += query.FieldByName("ID").AsString() + query.FieldByName("DS").AsString();
+  EXPECT_EQ(seen, "1a2b");
+  query.Close();
+  query.SQL().Clear();
+  query.SQL().Add("SELECT ID, DS FROM T WHERE ID > 2");
   query.Open();
   EXPECT_TRUE(query.Eof());
   EXPECT_EQ(query.FieldByName("ID").AsString(), "");
   EXPECT_EQ(query.FieldByName("DS").AsString(), "");
-}
-
-TEST_P(SqliteDatabaseTest, FetchWalksEveryRow) {
-  Run("CREATE TABLE T (ID INTEGER)");
-  Run("INSERT INTO T VALUES (1)");
-  Run("INSERT INTO T VALUES (2)");
-  TADOQuery query;
-  query.SetConnection(&connection);
-  query.SQL().Add("SELECT ID FROM T ORDER BY ID");
-  query.Open();
-  std::string seen;
-  for (; !query.Eof(); query.Next()) seen += query.FieldByName("ID").AsString();
-  EXPECT_EQ(seen, "12");
 }
 
 TEST_P(SqliteDatabaseTest, RollbackUndoesAndCommitKeeps) {
@@ -173,7 +160,9 @@ TEST_P(SqliteDatabaseTest, ServerErrorBecomesAnExceptionWithTheServersText) {
 }
 
 TEST_P(SqliteDatabaseTest, ControlTableStatementsRunTextForText) {
+  EXPECT_TRUE(connection.ConnectionObject()->SqliteDialect());
   CreateControlTable();
+  EXPECT_THROW(CreateControlTable(), EDataError) << "the table exists";
   Request("P", "{\"CDFILIAL\":\"001\",\"CDCAIXA\":\"02\"}");
   Request("P", "{\"CDFILIAL\":\"009\"}",
           "strftime('%Y-%m-%d %H:%M:%f','now','localtime','-1 day')");  // yesterday
@@ -223,11 +212,6 @@ TEST_P(SqliteDatabaseTest, ControlTableStatementsRunTextForText) {
   pending.Close();
   pending.Open();
   EXPECT_EQ(pending.FieldByName("IDSTCTRLEXECREM").AsString(), "");
-}
-
-TEST_P(SqliteDatabaseTest, SecondCreateOfTheControlTableFails) {
-  CreateControlTable();
-  EXPECT_THROW(CreateControlTable(), EDataError);
 }
 
 TEST_P(SqliteDatabaseTest, SessionRowsRegisterAndUnregisterOnTheirOwnSession) {

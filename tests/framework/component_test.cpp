@@ -84,10 +84,8 @@ TEST(ComponentTest, ClassNameAndIsATestFollowTheClassHierarchy) {
   EXPECT_EQ(owner.ClassName(), "TComponent");
 }
 
-TEST(ComponentTest, TagAndMessagesReachTheComponent) {
+TEST(ComponentTest, MessagesReachTheComponentsOwnDispatch) {
   TProbe probe("p");
-  probe.SetTag(-5);
-  EXPECT_EQ(probe.Tag(), -5);
   TMessage message{1025, 0, 0, 0};
   probe.Dispatch(message);
   EXPECT_EQ(message.Result, 1026);
