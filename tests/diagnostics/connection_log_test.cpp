@@ -36,8 +36,8 @@ class ConnectionLogTest : public testing::DiagnosticsSandbox {
     event.errorDescription = std::move(description);
     return event;
   }
-  std::string MonitorLog(std::int32_t level = 1) const {
-    return ComposeLogFileName(LogDir(), ModuleShortName(), At(12, 0, 0), level, "MARIA", "CAIXA",
+  std::string MonitorLog() const {
+    return ComposeLogFileName(LogDir(), ModuleShortName(), At(12, 0, 0), 1, "MARIA", "CAIXA",
                               "PDV01", false);
   }
   std::string ErrorLog() const {
@@ -78,15 +78,6 @@ TEST_F(ConnectionLogTest, AnUnmonitoredSuccessWritesNothing) {
   SetString("TmpFileDir", LogDir());
   WriteConnectionLogEntry(Event("dmVendas"), clock_);
   EXPECT_TRUE(FileNames(LogDir()).empty());
-}
-
-TEST_F(ConnectionLogTest, AMonitoredFailureGoesToTheMonitorLogAtTheMonitorLevel) {
-  MonitorEverybody(3);
-  WriteConnectionLogEntry(Failed(Event("dmVendas"), "boom"), clock_);
-  const std::string log = ReadFile(MonitorLog(3));
-  EXPECT_EQ(log.substr(0, 90), std::string(90, '='));
-  EXPECT_NE(log.find("Erro: \r\n   boom\r\n\r\n"), std::string::npos);
-  EXPECT_EQ(FileNames(LogDir()).size(), 1u);
 }
 
 TEST_F(ConnectionLogTest, ObservationsAndErrorAppearOnlyWhenTheyApply) {

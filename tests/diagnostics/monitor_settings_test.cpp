@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "diagnostics_sandbox.h"
@@ -14,31 +16,26 @@ namespace {
 
 using SettingsTest = testing::DiagnosticsSandbox;
 
-TEST_F(SettingsTest, SqlMonitorKeepsTheLowByteAsASignedLevel) {
-  SetInteger("SqlMonitor", 2);
-  EXPECT_TRUE(IsSqlMonitorOn());
-  EXPECT_EQ(SqlMonitorLevel(), 2);
-
-  ResetMonitorSettingsForTest();
-  SetInteger("SqlMonitor", 256);
-  EXPECT_FALSE(IsSqlMonitorOn());
-  EXPECT_EQ(SqlMonitorLevel(), 0);
-
-  ResetMonitorSettingsForTest();
-  SetInteger("SqlMonitor", 200);
-  EXPECT_FALSE(IsSqlMonitorOn());
-  EXPECT_EQ(SqlMonitorLevel(), -56);
+TEST_F(SettingsTest, SwitchesKeepTheLowByteOfTheirDwordAndTheLevelIsSigned) {
+  const struct {
+    std::int32_t value;
+    bool tunning, monitor;
+    int level;
+  } cases[] = {{1, true, true, 1}, {257, true, true, 1}, {2, false, true, 2},
+               {256, false, false, 0}, {200, false, false, -56}};
+  for (const auto& c : cases) {
+    ResetMonitorSettingsForTest();
+    SetInteger("TunningID", c.value);
+    SetInteger("SqlMonitor", c.value);
+    EXPECT_EQ(IsTunningOn(), c.tunning) << c.value;
+    EXPECT_EQ(IsSqlMonitorOn(), c.monitor) << c.value;
+    EXPECT_EQ(SqlMonitorLevel(), c.level) << c.value;
+  }
 }
 
-TEST_F(SettingsTest, SqlMonitorLevelIsMinusOneUntilTheMonitorIsAsked) {
-  SetInteger("SqlMonitor", 3);
-  EXPECT_EQ(SqlMonitorLevel(), -1);
-  EXPECT_TRUE(IsSqlMonitorOn());
-  EXPECT_EQ(SqlMonitorLevel(), 3);
-}
-
-TEST_F(SettingsTest, SqlMonitorOf255IsReadAgainAtEveryRequest) {
+TEST_F(SettingsTest, SqlMonitorLevelIsMinusOneUntilAskedAnd255IsReadAgainAtEveryRequest) {
   SetInteger("SqlMonitor", 255);
+  EXPECT_EQ(SqlMonitorLevel(), -1);
   EXPECT_FALSE(IsSqlMonitorOn());
   EXPECT_EQ(SqlMonitorLevel(), -1);
   SetInteger("SqlMonitor", 4);
@@ -49,23 +46,16 @@ TEST_F(SettingsTest, SqlMonitorOf255IsReadAgainAtEveryRequest) {
 TEST_F(SettingsTest, ValuesOnceReadAreKeptForTheProcess) {
   SetInteger("SqlMonitor", 1);
   SetInteger("TunningID", 1);
+  SetString("TmpFileDir", "D:\\logs\\");
   EXPECT_TRUE(IsSqlMonitorOn());
   EXPECT_TRUE(IsTunningOn());
+  EXPECT_EQ(GetTmpFileDir(), "D:\\logs\\");
   SetInteger("SqlMonitor", 0);
   SetInteger("TunningID", 0);
+  SetString("TmpFileDir", "E:\\other");
   EXPECT_TRUE(IsSqlMonitorOn());
   EXPECT_TRUE(IsTunningOn());
-}
-
-TEST_F(SettingsTest, TunningIsOnOnlyForALowByteOfOne) {
-  for (const std::int32_t value : {1, 257}) {
-    ResetMonitorSettingsForTest();
-    SetInteger("TunningID", value);
-    EXPECT_TRUE(IsTunningOn()) << value;
-  }
-  ResetMonitorSettingsForTest();
-  SetInteger("TunningID", 2);
-  EXPECT_FALSE(IsTunningOn());
+  EXPECT_EQ(GetTmpFileDir(), "D:\\logs\\");
 }
 
 TEST_F(SettingsTest, AMissingOrMistypedSwitchStaysOffForTheProcess) {
@@ -91,35 +81,27 @@ TEST_F(SettingsTest, NobodyIsMonitoredWhileTheMonitorIsOff) {
   EXPECT_FALSE(IsMonitoredUser(""));
 }
 
-TEST_F(SettingsTest, AnEmptyOrMissingOperatorListMonitorsEverybody) {
-  SetInteger("SqlMonitor", 1);
-  EXPECT_TRUE(IsMonitoredUser("ANA"));
-  EXPECT_TRUE(IsMonitoredUser(""));
-
-  ResetMonitorSettingsForTest();
-  SetString("SqlMonUser", "");
-  EXPECT_TRUE(IsMonitoredUser("PEDRO"));
-  EXPECT_TRUE(IsMonitoredUser(""));
-}
-
-TEST_F(SettingsTest, TheOperatorListIsSearchedAsPlainCaseSensitiveText) {
-  SetInteger("SqlMonitor", 1);
-  SetString("SqlMonUser", "ANA;PEDRO");
-  EXPECT_TRUE(IsMonitoredUser("ANA"));
-  EXPECT_FALSE(IsMonitoredUser("ana"));
-  EXPECT_TRUE(IsMonitoredUser("AN"));
-  EXPECT_TRUE(IsMonitoredUser("A;P"));
-  EXPECT_FALSE(IsMonitoredUser(""));
-  EXPECT_FALSE(IsMonitoredUser("MARIA"));
-}
-
-TEST_F(SettingsTest, TheOperatorListIsCutAt255Characters) {
-  SetInteger("SqlMonitor", 1);
-  SetString("SqlMonUser", std::string(255, 'x') + "ANA");
-  EXPECT_FALSE(IsMonitoredUser("ANA"));
-  EXPECT_TRUE(IsMonitoredUser(std::string(255, 'x')));
-  // The operator is cut too before it is looked up.
-  EXPECT_TRUE(IsMonitoredUser(std::string(255, 'x') + "y"));
+// A missing or empty list monitors everybody; otherwise the operator (cut at 255
+// like the list) is searched in it as plain case-sensitive text.
+TEST_F(SettingsTest, TheOperatorListIsSearchedAsPlainTextCutAt255) {
+  const std::string x255(255, 'x');
+  const struct {
+    std::optional<std::string> list;
+    std::vector<std::pair<std::string, bool>> operators;
+  } cases[] = {
+      {std::nullopt, {{"ANA", true}, {"", true}}},
+      {"", {{"PEDRO", true}, {"", true}}},
+      {"ANA;PEDRO", {{"ANA", true}, {"ana", false}, {"AN", true}, {"A;P", true}, {"", false}, {"MARIA", false}}},
+      {x255 + "ANA", {{"ANA", false}, {x255, true}, {x255 + "y", true}}},
+  };
+  for (const auto& c : cases) {
+    ResetMonitorSettingsForTest();
+    SetInteger("SqlMonitor", 1);
+    c.list ? SetString("SqlMonUser", *c.list) : Remove("SqlMonUser");
+    for (const auto& [user, monitored] : c.operators) {
+      EXPECT_EQ(IsMonitoredUser(user), monitored) << c.list.value_or("(missing)").substr(0, 20) << " / " << user;
+    }
+  }
 }
 
 TEST_F(SettingsTest, AnOperatorListReadingLOADREGIsReadAgainAtEveryRequest) {
@@ -140,29 +122,21 @@ TEST_F(SettingsTest, AMistypedOperatorListFailsOnceThenMonitorsEverybody) {
   EXPECT_TRUE(IsMonitoredUser("PEDRO"));
 }
 
-TEST_F(SettingsTest, TheLogDirectoryEndsWithASeparator) {
-  SetString("TmpFileDir", "D:\\logs");
-  EXPECT_EQ(GetTmpFileDir(), std::string("D:\\logs") + platform::kPathDelim);
-
-  ResetMonitorSettingsForTest();
-  SetString("TmpFileDir", "D:\\logs\\");
-  EXPECT_EQ(GetTmpFileDir(), "D:\\logs\\");
-
-  // Kept for the process once read.
-  SetString("TmpFileDir", "E:\\other");
-  EXPECT_EQ(GetTmpFileDir(), "D:\\logs\\");
-}
-
-TEST_F(SettingsTest, ALongLogDirectoryIsCutAt200WithoutASeparator) {
-  SetString("TmpFileDir", std::string(250, 'd'));
-  EXPECT_EQ(GetTmpFileDir(), std::string(200, 'd'));
-}
-
-TEST_F(SettingsTest, AMissingOrEmptyLogDirectoryMeansTheSystemTemporaryDirectory) {
-  EXPECT_EQ(GetTmpFileDir(), platform::TempDirectory());
-  ResetMonitorSettingsForTest();
-  SetString("TmpFileDir", "");
-  EXPECT_EQ(GetTmpFileDir(), platform::TempDirectory());
+TEST_F(SettingsTest, TheLogDirectoryEndsWithASeparatorIsCutAt200AndDefaultsToTheTemporaryDirectory) {
+  const std::string temp = platform::TempDirectory();
+  const struct {
+    std::optional<std::string> value;
+    std::string expected;
+  } cases[] = {{"D:\\logs", std::string("D:\\logs") + platform::kPathDelim},
+               {"D:\\logs\\", "D:\\logs\\"},
+               {std::string(250, 'd'), std::string(200, 'd')},  // no separator added after the cut
+               {"", temp},
+               {std::nullopt, temp}};
+  for (const auto& c : cases) {
+    ResetMonitorSettingsForTest();
+    c.value ? SetString("TmpFileDir", *c.value) : Remove("TmpFileDir");
+    EXPECT_EQ(GetTmpFileDir(), c.expected) << c.value.value_or("(missing)");
+  }
 }
 
 TEST_F(SettingsTest, AMistypedLogDirectoryFailsOnceThenGivesTheTemporaryDirectory) {
