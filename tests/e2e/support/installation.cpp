@@ -11,6 +11,7 @@
 #include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/secret.h"
+#include "wait_until.h"
 
 namespace qar::e2e {
 
@@ -61,8 +62,15 @@ Installation::Installation() : dir_(NewDirectory()) {
 
 Installation::~Installation() {
   RestoreSystem();
-  std::error_code ignored;
-  std::filesystem::remove_all(platform::ToNativePath(dir_), ignored);
+  // A process just ended may hold the directory a moment longer (Windows).
+  const std::filesystem::path native = platform::ToNativePath(dir_);
+  WaitUntil(
+      [&] {
+        std::error_code ignored;
+        std::filesystem::remove_all(native, ignored);
+        return !std::filesystem::exists(native, ignored);
+      },
+      10);
 }
 
 std::string Installation::AgentPath() const { return dir_ + "QarSnc.exe"; }
