@@ -150,14 +150,25 @@ void TfrmSync::ProcessPendingOperation() {
   }
 }
 
-void RunMessageLoop(TTimer& timer, platform::Clock& clock, const std::atomic<bool>* stop) {
+void RunMessageLoop(TTimer& timer, platform::Clock& clock, const std::atomic<bool>* stop,
+                    const std::function<void(const std::string&)>& report) {
+  std::string lastError;
+  int repeats = 0;
   while (stop == nullptr || !stop->load()) {
     clock.Sleep(std::chrono::milliseconds(timer.Interval()));
     if (!timer.Enabled() || !timer.OnTimer) continue;
     try {
       timer.OnTimer(timer);
+      lastError.clear();
     } catch (...) {
-      ReportError(DescribeException(std::current_exception()));
+      const std::string message = DescribeException(std::current_exception());
+      if (message != lastError) {
+        lastError = message;
+        repeats = 0;
+        report(message);
+      } else if (++repeats % kRepeatedErrorReportEvery == 0) {
+        report(message + " (repeated " + std::to_string(repeats) + " times)");
+      }
     }
   }
 }

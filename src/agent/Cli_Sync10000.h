@@ -4,6 +4,7 @@
 #include <functional>
 #include <string>
 
+#include "agent/ErrorReport.h"
 #include "data/ado_command.h"
 #include "data/ado_connection.h"
 #include "data/ado_query.h"
@@ -62,10 +63,17 @@ class TfrmSync : public TComponent {
   AgentServices services_;
 };
 
+// How often a failure that repeats tick after tick is reported again (about an
+// hour of 2-second ticks).
+inline constexpr int kRepeatedErrorReportEvery = 1800;
+
 // The message loop of the hidden form: delivers the timer's event on this thread
 // every Interval milliseconds while it is enabled. An error that leaves the event
-// goes to the default error reporting and the loop goes on. Runs until `stop` is
-// set (never, for the agent).
-void RunMessageLoop(TTimer& timer, platform::Clock& clock, const std::atomic<bool>* stop = nullptr);
+// goes to `report` (the default error reporting) and the loop goes on; the same
+// error again in the following events is reported only every
+// kRepeatedErrorReportEvery times, so a lasting outage does not flood the logs.
+// Runs until `stop` is set (never, for the agent).
+void RunMessageLoop(TTimer& timer, platform::Clock& clock, const std::atomic<bool>* stop = nullptr,
+                    const std::function<void(const std::string&)>& report = ReportError);
 
 }  // namespace qar::agent

@@ -30,6 +30,10 @@ void TConnectionObject::SetConnectionString(std::string connectionString) {
 
 void TConnectionObject::Open() {
   if (Connected()) return;
+  // Say so plainly rather than pass the driver manager's guess at a data source.
+  if (!factory_ && connectionString_.find_first_not_of(" \t\r\n") == std::string::npos) {
+    throw EDataError("The connection string is empty.", "08001");
+  }
   std::unique_ptr<TDriverSession> session =
       factory_ ? factory_(connectionString_) : OpenDriverSession(connectionString_);
   if (!session) throw EDataError("No driver session for the connection string");

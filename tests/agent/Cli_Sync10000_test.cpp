@@ -241,10 +241,27 @@ TEST(RunMessageLoop, DeliversTicksOnTheIntervalAndGoesOnAfterAFailedTick) {
     if (ticks.size() == 1) throw std::runtime_error("lost connection");
     if (ticks.size() == 3) stop = true;
   });
-  RunMessageLoop(timer, clock, &stop);
+  RunMessageLoop(timer, clock, &stop, [](const std::string&) {});
   ASSERT_EQ(ticks.size(), 3u);
   EXPECT_NEAR(ticks[0], 2.0, 1e-6);
   EXPECT_NEAR(ticks[2], 6.0, 1e-6);
+}
+
+TEST(RunMessageLoop, ALastingFailureIsReportedOnceThenRarelyAndAgainAfterARecovery) {
+  platform::SimulatedClock clock(kStart);
+  TTimer timer;
+  std::atomic<bool> stop{false};
+  int tick = 0;
+  const int failing = 2 * kRepeatedErrorReportEvery + 1;
+  timer.OnTimer = TNotifyEvent::FromFunction([&](TComponent&) {
+    ++tick;
+    if (tick == failing + 2) stop = true;
+    if (tick <= failing || tick == failing + 2) throw std::runtime_error("database gone");
+  });
+  std::vector<std::string> reports;
+  RunMessageLoop(timer, clock, &stop, [&](const std::string& m) { reports.push_back(m); });
+  EXPECT_EQ(reports, (std::vector<std::string>{"database gone", "database gone (repeated 1800 times)",
+                                               "database gone (repeated 3600 times)", "database gone"}));
 }
 
 }  // namespace
