@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "data/data_error.h"
 #include "platform/datetime.h"
@@ -97,7 +98,9 @@ class TSqliteSession : public TDriverSession {
     const std::string utf8 = platform::AnsiToUtf8(statement);
     TDriverResult result;
     const char* tail = utf8.c_str();
-    const char* const end = utf8.c_str() + utf8.size();
+    // The text ends at its first NUL, as it does for an ODBC driver: SQLite stops
+    // there too and would hand back the same position for ever.
+    const char* const end = utf8.c_str() + std::strlen(utf8.c_str());
     std::size_t nextParameter = 0;
     while (tail < end) {
       sqlite3_stmt* raw = nullptr;

@@ -122,6 +122,15 @@ TEST_P(SqliteDatabaseTest, FetchWalksEveryRowThenReadsEveryFieldAsEmptyText) {
   EXPECT_EQ(query.FieldByName("DS").AsString(), "");
 }
 
+TEST_P(SqliteDatabaseTest, StatementTextEndsAtItsFirstNul) {
+  // A text copied out of a fixed-size buffer may still carry its terminator and what lay behind it.
+  std::string text = "CREATE TABLE T (ID INTEGER)";
+  text += '\0';
+  text += "DROP TABLE T";
+  Run(text);
+  Run("INSERT INTO T VALUES (1)");
+}
+
 TEST_P(SqliteDatabaseTest, RollbackUndoesAndCommitKeeps) {
   Run("CREATE TABLE T (ID INTEGER)");
   connection.BeginTrans();
