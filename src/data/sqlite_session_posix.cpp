@@ -161,6 +161,9 @@ class TSqliteSession : public TDriverSession {
 
   void Run(sqlite3_stmt* statement, TDriverResult& result) {
     const int columns = sqlite3_column_count(statement);
+    // sqlite3_changes keeps the count of the last INSERT, UPDATE or DELETE; a
+    // statement that changed nothing (a CREATE, say) must not report it again.
+    const int changesBefore = sqlite3_total_changes(db_.get());
     if (columns > 0) {
       result.columns.clear();
       result.rows.clear();
@@ -176,7 +179,9 @@ class TSqliteSession : public TDriverSession {
       for (int i = 0; i < columns; ++i) row.push_back(Column(statement, i));
       result.rows.push_back(std::move(row));
     }
-    if (columns == 0) result.rowsAffected = sqlite3_changes(db_.get());
+    if (columns == 0)
+      result.rowsAffected =
+          sqlite3_total_changes(db_.get()) == changesBefore ? 0 : sqlite3_changes(db_.get());
   }
 
   static Variant Column(sqlite3_stmt* statement, int i) {

@@ -131,6 +131,13 @@ TEST_P(SqliteDatabaseTest, StatementTextEndsAtItsFirstNul) {
   Run("INSERT INTO T VALUES (1)");
 }
 
+TEST_P(SqliteDatabaseTest, StatementReportsOnlyTheRowsItChanged) {
+  Run("CREATE TABLE T (ID INTEGER)");
+  EXPECT_EQ(connection.Execute("INSERT INTO T VALUES (1), (2)"), 2);
+  EXPECT_EQ(connection.Execute("CREATE INDEX IXT ON T (ID)"), 0) << "not the insert's count";
+  EXPECT_EQ(connection.Execute("UPDATE T SET ID = 3 WHERE ID = 9"), 0);
+}
+
 TEST_P(SqliteDatabaseTest, RollbackUndoesAndCommitKeeps) {
   Run("CREATE TABLE T (ID INTEGER)");
   connection.BeginTrans();
