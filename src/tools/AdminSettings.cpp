@@ -1,5 +1,6 @@
 #include "tools/AdminSettings.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <filesystem>
@@ -76,6 +77,31 @@ bool IsRelativeSqliteFile(const std::string& connectionString) {
          platform::ToNativePath(choice.target).is_relative();
 }
 
+bool IsPasswordKey(std::string_view key) {
+  const std::string upper = platform::UpperCaseAscii(platform::TrimControl(key));
+  return upper == "PWD" || upper.ends_with("PASSWORD");
+}
+
+// Where the value starting at `pos` ends as the connection-string parser reads it: at
+// the ";" after it or the end, a quoted or braced value (";" and doubled marks
+// inside) counting whole.
+std::size_t ValueEnd(std::string_view text, std::size_t pos) {
+  while (pos < text.size() && text[pos] == ' ') ++pos;
+  if (pos < text.size() && (text[pos] == '"' || text[pos] == '\'' || text[pos] == '{')) {
+    const char close = text[pos] == '{' ? '}' : text[pos];
+    for (++pos; pos < text.size(); ++pos) {
+      if (text[pos] != close) continue;
+      if (pos + 1 < text.size() && text[pos + 1] == close) {
+        ++pos;
+        continue;
+      }
+      ++pos;
+      break;
+    }
+  }
+  return std::min(text.find(';', pos), text.size());
+}
+
 std::string DescribeConnectionString(platform::RegistryKey& key, bool keyOpen,
                                      std::vector<std::string>& problems) {
   if (!keyOpen) return "(not set)";
@@ -94,7 +120,7 @@ std::string DescribeConnectionString(platform::RegistryKey& key, bool keyOpen,
   }
   if (stored.empty()) return "(empty)";
   try {
-    return diagnostics::MaskPassword(config::ReadConnectionString(""));
+    return MaskConnectionString(config::ReadConnectionString(""));
   } catch (const std::exception& error) {
     problems.push_back(std::string(config::kStringConexValue) + " does not decrypt: " + error.what());
     return "(stored, but it does not decrypt on this machine)";
@@ -154,6 +180,28 @@ void CheckConnectionStringForm(const std::string& connectionString) {
     throw TUsageError(std::string("the connection string does not select a database driver: ") +
                       error.what());
   }
+}
+
+std::string MaskConnectionString(const std::string& connectionString) {
+  std::string shown = diagnostics::MaskPassword(connectionString);
+  const std::string_view text = connectionString;
+  std::size_t p = 0;
+  while (p < text.size()) {
+    const std::size_t equals = text.find('=', p);
+    const std::size_t semicolon = text.find(';', p);
+    if (equals == std::string_view::npos || semicolon < equals) {
+      if (semicolon == std::string_view::npos) break;
+      p = semicolon + 1;
+      continue;
+    }
+    const std::size_t end = ValueEnd(text, equals + 1);
+    if (IsPasswordKey(text.substr(p, equals - p))) {
+      std::fill(shown.begin() + static_cast<std::ptrdiff_t>(equals + 1),
+                shown.begin() + static_cast<std::ptrdiff_t>(end), '*');
+    }
+    p = end + 1;
+  }
+  return shown;
 }
 
 std::vector<std::string> StoreConnectionString(const std::string& connectionString) {

@@ -23,6 +23,11 @@ std::vector<std::string> StoreConnectionString(const std::string& connectionStri
 // name or value raises TUsageError before the registry is touched.
 std::string StoreSetting(const std::string& name, const std::string& value);
 
+// The connection string as QarCfg prints it: masked as in the logs and, beyond that,
+// the whole value of every password key as the drivers read it, also when the key has
+// a blank before "=" or the value is quoted or braced and holds ";".
+std::string MaskConnectionString(const std::string& connectionString);
+
 // What `show` prints: one line per value, the connection string with its password
 // masked. A value that cannot be shown (one that does not decrypt, a value of the
 // wrong type) gets a note in its line and a description in `problems`; the stored

@@ -7,7 +7,6 @@
 #include "config/GeralQar.h"
 #include "data/ado_connection.h"
 #include "data/data_error.h"
-#include "diagnostics/mask_password.h"
 #include "tools/AdminSettings.h"
 #include "tools/CommandError.h"
 #include "tools/ControlRequests.h"
@@ -76,7 +75,7 @@ int Show(const Args& args, std::ostream& out) {
 int SetConnection(const Args& args, std::ostream& out) {
   ExpectArgumentCount(args, 2, "set-connection \"<ADO connection string>\"");
   const std::vector<std::string> notes = StoreConnectionString(args[1]);
-  out << config::kStringConexValue << " stored: " << diagnostics::MaskPassword(args[1]) << '\n';
+  out << config::kStringConexValue << " stored: " << MaskConnectionString(args[1]) << '\n';
   for (const std::string& note : notes) out << note << '\n';
   return 0;
 }

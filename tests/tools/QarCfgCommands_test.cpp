@@ -124,6 +124,20 @@ TEST_F(QarCfgTest, StoredConnectionStringReachesTheAgentAndShowMasksItsPassword)
   EXPECT_NE(out_.str().find("TunningID:   (not set)\n"), std::string::npos) << out_.str();
 }
 
+// The drivers take "Password =x" as the password and read a quoted or braced value
+// whole, ";" included: none of it may reach the screen.
+TEST_F(QarCfgTest, NoPasswordTheDriversReadIsPrinted) {
+  for (const char* tail : {";Password =ab1Kw7q", ";Password=\"ab1;Kw7q\"", ";PWD={ab1;Kw7q};X=1"}) {
+    ASSERT_EQ(Run({"set-connection", SqliteConnection() + tail}), 0) << tail << err_.str();
+    const std::string stored = out_.str();
+    ASSERT_EQ(Run({"show"}), 0) << tail << err_.str();
+    for (const std::string& shown : {stored, out_.str()}) {
+      EXPECT_EQ(shown.find("ab1"), std::string::npos) << shown;
+      EXPECT_EQ(shown.find("Kw7q"), std::string::npos) << shown;
+    }
+  }
+}
+
 TEST_F(QarCfgTest, RefusedInputGetsOneLineAndLeavesTheRegistryAsItWas) {
   ASSERT_EQ(Run({"set-connection", SqliteConnection()}), 0) << err_.str();
   ASSERT_EQ(Run({"set", "TunningID", "1"}), 0) << err_.str();
