@@ -27,9 +27,14 @@ std::string ModuleFileNameOf(const void* address) {
 }
 
 std::string TempDirectory() {
-  char buffer[MAX_PATH + 1] = {};
-  const DWORD n = GetTempPathA(MAX_PATH, buffer);
-  std::string dir(buffer, n);
+  // A longer path than the buffer holds comes back as the size it needs.
+  std::string dir(MAX_PATH + 1, '\0');
+  DWORD n = GetTempPathA(static_cast<DWORD>(dir.size()), dir.data());
+  if (n >= dir.size()) {
+    dir.assign(n + 1, '\0');
+    n = GetTempPathA(static_cast<DWORD>(dir.size()), dir.data());
+  }
+  dir.resize(n < dir.size() ? n : 0);
   if (!dir.empty() && dir.back() != '\\') dir += '\\';
   return dir;
 }
