@@ -12,110 +12,79 @@
 #include "ctrlexecrem_client.h"
 #include "installation.h"
 #include "platform/process.h"
-#include "wait_until.h"
 
 namespace qar::e2e {
 
-// Bounds of the waits for the programs under test, in seconds. Generous, because
-// a loaded machine (or Wine) may be slow; a passing case waits far less.
-inline constexpr double kStartBound = 30;     // an agent through its start-up
-inline constexpr double kDispatchBound = 30;  // a pending row to its worker's start
-inline constexpr double kCancelBound = 45;    // a cancellation seen by the 10 s supervision
+// Bounds, in seconds, of the waits for one step of the programs under test (a start,
+// a dispatch; a cancellation waits for the 10 s supervision). Generous, for a loaded
+// machine or Wine; a passing case waits far less.
+inline constexpr double kBound = 30;
+inline constexpr double kCancelBound = 45;
 
 inline constexpr const char* kWorkerName = "QarTab.exe";
-inline constexpr const char* kAgentName = "QarSnc.exe";
-
-// What a finished run of a command-line program left behind.
-struct ToolRun {
-  std::optional<int> exitCode;  // nothing when it did not end in time
-  std::string out;
-  std::string err;
-};
-
-// One agent process the case started, with the file its standard error goes to.
-struct StartedAgent {
-  std::unique_ptr<ChildProcess> process;
-  std::string stderrFile;
-};
 
 class AgentCase : public ::testing::Test {
  protected:
-  void SetUp() override {
-    if (BuiltAgent().empty()) GTEST_SKIP() << "QarSnc.exe is not part of this build";
-    installation_ = std::make_unique<Installation>();
-    table_ = std::make_unique<CtrlExecRemClient>(installation_->ConnectionStringFor(installation_->DatabaseFile()));
-  }
+  struct ToolRun {
+    std::optional<int> exitCode;  // nothing when it did not end in time
+    std::string out, err;
+  };
 
   // Nothing of the case outlives it: its agents (also one a restart started) and
   // its workers are ended before the installation goes.
   void TearDown() override {
-    if (!installation_) return;
     agents_.clear();
-    for (const std::uint32_t pid : ProcessesOfFile(installation_->AgentPath())) {
-      platform::TerminateProcessById(pid);
-    }
-    for (const std::uint32_t pid : installation_->WorkerPids()) {
-      if (IsRunning(pid, kWorkerName)) platform::TerminateProcessById(pid);
-    }
-    WaitUntil(
-        [this] {
-          for (const std::uint32_t pid : installation_->WorkerPids()) {
-            if (IsRunning(pid, kWorkerName)) return false;
-          }
-          return ProcessesOfFile(installation_->AgentPath()).empty();
-        },
-        kStartBound);
-    installation_.reset();
+    for (const std::uint32_t pid : ProcessesOfFile(installation_.AgentPath())) platform::TerminateProcessById(pid);
+    for (const std::uint32_t pid : RunningWorkers()) platform::TerminateProcessById(pid);
+    WaitUntil([this] { return RunningWorkers().empty() && ProcessesOfFile(installation_.AgentPath()).empty(); },
+              kBound);
   }
 
-  // The control table of the installation's database.
-  const CtrlExecRemClient& Table() const { return *table_; }
-
-  // Starts the installation's QarSnc.exe (working directory: the installation).
+  // Starts the installation's QarSnc.exe in its directory; its output goes to agent<n>.out/.err.
   ChildProcess& StartAgent(const std::vector<std::string>& args = {}) {
-    const std::string base = installation_->Dir() + "agent" + std::to_string(agents_.size());
-    agents_.push_back({std::make_unique<ChildProcess>(installation_->AgentPath(), args, installation_->Dir(),
-                                                      base + ".out", base + ".err"),
-                       "agent" + std::to_string(agents_.size()) + ".err"});
-    return *agents_.back().process;
-  }
-
-  // Runs the build's QarCfg.exe to its end (working directory: the installation).
-  ToolRun RunAdminTool(const std::vector<std::string>& args) {
-    const std::string base = "qarcfg" + std::to_string(++toolRuns_);
-    ToolRun run;
-    {
-      ChildProcess tool(installation_->AdminToolPath(), args, installation_->Dir(),
-                        installation_->Dir() + base + ".out", installation_->Dir() + base + ".err");
-      run.exitCode = tool.Wait(kStartBound);
-    }
-    run.out = installation_->ReadText(base + ".out");
-    run.err = installation_->ReadText(base + ".err");
-    return run;
+    const std::string base = installation_.Dir() + "agent" + std::to_string(agents_.size());
+    return *agents_.emplace_back(
+        std::make_unique<ChildProcess>(installation_.AgentPath(), args, installation_.Dir(), base));
   }
 
   // What the n-th started agent wrote to its standard error so far.
-  std::string AgentErrors(std::size_t index = 0) const { return installation_->ReadText(agents_.at(index).stderrFile); }
+  std::string AgentErrors(std::size_t index = 0) const {
+    return installation_.ReadText("agent" + std::to_string(index) + ".err");
+  }
+
+  // Runs the build's QarCfg.exe to its end, in the installation's directory.
+  ToolRun RunAdminTool(const std::vector<std::string>& args) {
+    const std::string base = "qarcfg" + std::to_string(++toolRuns_);
+    ChildProcess tool(BuiltAdminTool(), args, installation_.Dir(), installation_.Dir() + base);
+    const std::optional<int> code = tool.Wait(kBound);
+    return {code, installation_.ReadText(base + ".out"), installation_.ReadText(base + ".err")};
+  }
 
   // How often the worker was started with this parameter string.
   std::size_t WorkerStarts(const std::string& parameter) const {
     std::size_t count = 0;
-    for (const std::string& started : installation_->WorkerParameters()) count += started == parameter ? 1 : 0;
+    for (const WorkerRun& run : installation_.WorkerRuns()) count += run.parameter == parameter ? 1 : 0;
     return count;
   }
 
-  bool WaitForWorker(const std::string& parameter, double seconds = kDispatchBound) const {
-    return WaitUntil([&] { return WorkerStarts(parameter) > 0; }, seconds);
+  std::vector<std::uint32_t> RunningWorkers() const {
+    std::vector<std::uint32_t> pids;
+    for (const WorkerRun& run : installation_.WorkerRuns()) {
+      if (IsRunning(run.pid, kWorkerName)) pids.push_back(run.pid);
+    }
+    return pids;
   }
 
-  bool WaitForStatus(int id, const std::string& status, double seconds = kDispatchBound) const {
-    return WaitUntil([&] { return table_->Read(id).status == status; }, seconds);
+  bool WaitForWorker(const std::string& parameter) const {
+    return WaitUntil([&] { return WorkerStarts(parameter) > 0; }, kBound);
+  }
+
+  bool WaitForStatus(int id, const std::string& status, double seconds = kBound) const {
+    return WaitUntil([&] { return table_.Read(id).status == status; }, seconds);
   }
 
   // Waits for the agent to be past its start-up: the control table exists.
-  bool WaitForTable() const {
-    return WaitUntil([&] { return table_->TableExists(); }, kStartBound);
-  }
+  bool WaitForTable() const { return WaitUntil([&] { return table_.TableExists(); }, kBound); }
 
   // "SYNC_<id>_<branch>_<till>_", as the agent builds it.
   static std::string Parameter(int id, const std::string& branch, const std::string& till) {
@@ -126,9 +95,9 @@ class AgentCase : public ::testing::Test {
     return "{\"CDFILIAL\":\"" + branch + "\",\"CDCAIXA\":\"" + till + "\"}";
   }
 
-  std::unique_ptr<Installation> installation_;
-  std::unique_ptr<CtrlExecRemClient> table_;
-  std::vector<StartedAgent> agents_;
+  Installation installation_;
+  const CtrlExecRemClient table_{SqliteConnectionString(installation_.DatabaseFile())};
+  std::vector<std::unique_ptr<ChildProcess>> agents_;
   int toolRuns_ = 0;
 };
 

@@ -7,50 +7,48 @@
 #include <string>
 #include <vector>
 
+#include "platform/module.h"
+#include "platform/process.h"
+#include "platform/text.h"
+#include "wait_until.h"
+
 namespace qar::e2e {
 
-// One started program. Its standard output and error go to the files named at
-// the start; the destructor ends it (when it still runs) and reaps it, so a
-// failed case leaves nothing behind.
-//
-// POSIX: posix_spawn, waitpid; the child inherits this process's environment.
-// Windows: CreateProcessA with the two files as inherited handles; the process
-// handle is kept until the end, so the exit code stays readable.
-//
-//   ChildProcess agent(exe, {}, dir, dir + "out.txt", dir + "err.txt");
-//   std::optional<int> code = agent.Wait(10);
+// One started program; its standard output and error go to <outputBase>.out and
+// <outputBase>.err. The destructor ends it when it still runs, so a failed case
+// leaves nothing behind.
 class ChildProcess {
  public:
   ChildProcess(const std::string& path, const std::vector<std::string>& args, const std::string& workDir,
-               const std::string& stdoutFile, const std::string& stderrFile);
-  ~ChildProcess();
-  ChildProcess(const ChildProcess&) = delete;
-  ChildProcess& operator=(const ChildProcess&) = delete;
+               const std::string& outputBase);
+  ~ChildProcess() {
+    if (Running() && platform::TerminateProcessById(pid_).ok) Wait(30);
+  }
 
-  std::uint32_t Pid() const;
-  bool Running();
-  // The exit code once the process has ended, waiting about `seconds` for it;
-  // nothing when it still runs then.
-  std::optional<int> Wait(double seconds);
-  // Ends the process at once (POSIX: SIGKILL) and reaps it.
-  void Kill();
-  // The exit code, nothing while it runs.
-  std::optional<int> ExitCode();
+  std::uint32_t Pid() const { return pid_; }
+  std::optional<int> ExitCode();  // nothing while it runs
+  bool Running() { return !ExitCode(); }
+  // The exit code, waiting about `seconds` for the end.
+  std::optional<int> Wait(double seconds) {
+    WaitUntil([this] { return !Running(); }, seconds);
+    return ExitCode();
+  }
 
  private:
-  struct Impl;
-  std::unique_ptr<Impl> impl_;
+  std::uint32_t pid_ = 0;
+  std::optional<int> exitCode_;
+  std::shared_ptr<void> handle_;  // Windows: the process, kept open so its exit code stays readable
 };
 
-// The processes running from exactly this executable file (POSIX: /proc/<pid>/exe;
-// Windows: the image file name of each process of the snapshot).
+// The processes running from exactly this executable file.
 std::vector<std::uint32_t> ProcessesOfFile(const std::string& exePath);
 
-// Every running process with this executable name (its file-name part, ignoring
-// the case of a to z).
-std::vector<std::uint32_t> ProcessesNamed(const std::string& exeName);
-
-// True while a process of this id and executable name runs.
-bool IsRunning(std::uint32_t pid, const std::string& exeName);
+// True while a process of this id and executable name (a to z in either case) runs.
+inline bool IsRunning(std::uint32_t pid, const std::string& exeName) {
+  for (const platform::ProcessEntry& entry : platform::SnapshotProcesses().entries) {
+    if (entry.pid == pid && platform::SameTextAscii(platform::ExtractFileName(entry.exeName), exeName)) return true;
+  }
+  return false;
+}
 
 }  // namespace qar::e2e

@@ -2,49 +2,77 @@
 #pragma once
 
 #include <string>
+#include <vector>
+
+#include "data/ado_connection.h"
+#include "data/ado_query.h"
+#include "data/control_table.h"
+#include "data/data_error.h"
 
 namespace qar::e2e {
 
-// One row as the test reads it back.
+// IDSTCTRLEXECREM, DSERRO and DTULTATU (empty when not set) of one row.
 struct ControlRow {
-  bool found = false;
-  std::string status;      // IDSTCTRLEXECREM
-  std::string error;       // DSERRO
-  std::string lastUpdate;  // DTULTATU, empty when not set
+  std::string status, error, lastUpdate;
 };
 
-// Each call opens the database, runs its statement and closes it again, so the
-// test never holds the file while the agent works on it.
+// Each call opens the database for its one statement, so the test never holds
+// the file while the agent works on it.
 class CtrlExecRemClient {
  public:
   explicit CtrlExecRemClient(std::string connectionString) : connectionString_(std::move(connectionString)) {}
 
-  bool TableExists() const;
-  void CreateTable() const;
-  // Inserts a row as a requester does (DTINCLUSAO left to its default); returns its id.
-  int Request(const std::string& operation, const std::string& status = "P") const;
-  void SetStatus(int id, const std::string& status) const;
-  ControlRow Read(int id) const;
+  bool TableExists() const try {
+    FirstRow("SELECT COUNT(*) AS N FROM CTRLEXECREM", {});
+    return true;
+  } catch (const EDataError&) {
+    return false;
+  }
+
+  void CreateTable() const {
+    Execute(JoinStatementLines(kCreateTable));
+    Execute(kCreateStatusIndex);
+  }
+
+  // Inserts a pending row as a requester does (DTINCLUSAO left to its default); returns its id.
+  int Request(const std::string& operation) const {
+    Execute("INSERT INTO CTRLEXECREM (CDAPP, TPOPERACAO, DSOPERACAO, IDSTCTRLEXECREM) VALUES ('E2E', 'SYNC', '" +
+            operation + "', 'P')");
+    // Nobody else inserts into the test's database.
+    return std::stoi(FirstRow("SELECT MAX(IDCTRLEXECREM) AS ID FROM CTRLEXECREM", {"ID"})[0]);
+  }
+
+  void SetStatus(int id, const std::string& status) const {
+    Execute("UPDATE CTRLEXECREM SET IDSTCTRLEXECREM = '" + status + "' WHERE IDCTRLEXECREM = " + std::to_string(id));
+  }
+
+  ControlRow Read(int id) const {
+    const std::vector<std::string> row = FirstRow(
+        "SELECT IDSTCTRLEXECREM, DSERRO, DTULTATU FROM CTRLEXECREM WHERE IDCTRLEXECREM = " + std::to_string(id),
+        {"IDSTCTRLEXECREM", "DSERRO", "DTULTATU"});
+    return {row[0], row[1], row[2]};
+  }
 
  private:
+  void Execute(const std::string& text) const {
+    TADOConnection connection;
+    connection.SetConnectionString(connectionString_);
+    connection.Execute(text);
+  }
+
+  std::vector<std::string> FirstRow(const std::string& text, const std::vector<std::string>& fields) const {
+    TADOConnection connection;
+    connection.SetConnectionString(connectionString_);
+    TADOQuery query;
+    query.SetConnection(&connection);
+    query.SQL().Add(text);
+    query.Open();
+    std::vector<std::string> values;
+    for (const std::string& field : fields) values.push_back(query.FieldByName(field).AsString());
+    return values;
+  }
+
   std::string connectionString_;
-};
-
-// Makes a database file unreadable in place (its content replaced by text that is
-// no database) until End() or the destructor puts the content back. In place, so
-// that a connection that holds the file open meets the damage too.
-class DatabaseOutage {
- public:
-  explicit DatabaseOutage(std::string file);
-  ~DatabaseOutage();
-  DatabaseOutage(const DatabaseOutage&) = delete;
-  DatabaseOutage& operator=(const DatabaseOutage&) = delete;
-  void End();
-
- private:
-  std::string file_;
-  std::string content_;
-  bool active_ = false;
 };
 
 }  // namespace qar::e2e
