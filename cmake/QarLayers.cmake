@@ -1,5 +1,18 @@
 # Helpers that keep the layer libraries and executables uniform.
 
+# Keeps the sources of this build's operating system in the list LISTVAR: files
+# ending in _posix.cpp / _posix_test.cpp build only on POSIX, files ending in
+# _win32.cpp / _win32_test.cpp only on Windows.
+function(qar_filter_os listvar)
+  set(sources ${${listvar}})
+  if(WIN32)
+    list(FILTER sources EXCLUDE REGEX "_posix(_test)?\\.cpp$")
+  else()
+    list(FILTER sources EXCLUDE REGEX "_win32(_test)?\\.cpp$")
+  endif()
+  set(${listvar} ${sources} PARENT_SCOPE)
+endfunction()
+
 # qar_layer(NAME DIR [DEPS libs...] [EXCLUDE files...]): a static library from DIR's
 # sources. Files ending in _posix.cpp build only on POSIX, files ending in
 # _win32.cpp only on Windows; EXCLUDE names files (such as a program entry) to leave out.
@@ -9,11 +22,7 @@ function(qar_layer name dir)
   foreach(excluded ${ARG_EXCLUDE})
     list(REMOVE_ITEM sources ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/${excluded})
   endforeach()
-  if(WIN32)
-    list(FILTER sources EXCLUDE REGEX "_posix\\.cpp$")
-  else()
-    list(FILTER sources EXCLUDE REGEX "_win32\\.cpp$")
-  endif()
+  qar_filter_os(sources)
   add_library(${name} STATIC ${sources})
   target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
   target_link_libraries(${name} PUBLIC ${ARG_DEPS})
@@ -25,13 +34,11 @@ function(qar_exe_name target)
   set_target_properties(${target} PROPERTIES SUFFIX ".exe")
 endfunction()
 
-# qar_test(NAME SOURCES... [DEPS libs...]): one GoogleTest executable, registered with CTest.
+# qar_test(NAME SOURCES... [DEPS libs...]): one GoogleTest executable, registered with
+# CTest; cases for one operating system only live in *_posix_test.cpp / *_win32_test.cpp.
 function(qar_test name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;LABELS" ${ARGN})
-  if(NOT ARG_SOURCES)
-    message(STATUS "${name}: no test sources yet")
-    return()
-  endif()
+  qar_filter_os(ARG_SOURCES)
   add_executable(${name} ${ARG_SOURCES})
   qar_exe_name(${name})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest_main GTest::gtest)
