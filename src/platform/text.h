@@ -32,6 +32,12 @@ std::string UpperCaseAscii(std::string_view text);
 // Compares two texts ignoring the case of a to z only.
 bool SameTextAscii(std::string_view a, std::string_view b);
 
+// Compares two ANSI texts ignoring letter case under the user's locale: every
+// letter of the code page, accented ones included ('\xE7' equals '\xC7' in
+// Windows-1252). Windows asks the system (CompareStringA, the exact characters
+// otherwise); POSIX folds the letters of Windows-1252.
+bool AnsiSameText(std::string_view a, std::string_view b);
+
 // Removes every leading and trailing byte whose code is at or below 32.
 std::string TrimControl(std::string_view text);
 
