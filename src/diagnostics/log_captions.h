@@ -33,6 +33,16 @@ inline constexpr std::string_view kOperator = "Operador: ";
 inline constexpr std::string_view kProcedure = "PROCEDURE: ";
 inline constexpr std::string_view kParameters = "Parametros: ";
 inline constexpr std::string_view kExecutionEnd = "T\xE9rmino de Execu\xE7\xE3o: ";
+inline constexpr std::string_view kParameterNumber = "No.: ";
+inline constexpr std::string_view kParameterName = " - Nome: ";
+inline constexpr std::string_view kParameterValue = " - Valor: ";
+inline constexpr std::string_view kNullValue = "NULL";
+// Parameter directions 0 (unknown) to 4 (return value), each ten characters.
+inline constexpr std::string_view kDirections[] = {" (Unknown)", " (Input)  ", " (OutPut) ",
+                                                   " (In/Out) ", " (Return) "};
+// Under "Erro: " when a failed statement's notification carries no error object.
+inline constexpr std::string_view kNoErrorObject =
+    "(sem descri\xE7\xE3o: a notifica\xE7\xE3o n\xE3o trouxe o objeto de erro)";
 
 // Bug report lines: a fixed 13-character caption, then the value.
 inline constexpr std::string_view kReportDateTime = "Data/Hora .: ";

@@ -69,6 +69,15 @@ std::string ComposeLogFileName(std::string_view directory, std::string_view modu
   return path;
 }
 
+std::string EntryLogFileName(bool monitored, std::string_view operatorName,
+                             std::string_view application, std::string_view host,
+                             platform::TDateTime now) {
+  constexpr std::int32_t kErrorLogLevel = 1;
+  return ComposeLogFileName(GetTmpFileDir(), ModuleShortName(), now,
+                            monitored ? SqlMonitorLevel() : kErrorLogLevel, operatorName,
+                            application, host, /*isErrorLog=*/!monitored);
+}
+
 std::string BuildLogFileName(std::int32_t level, std::string_view operatorName,
                              std::string_view application, std::string_view host,
                              bool isErrorLog, platform::Clock& clock) {
