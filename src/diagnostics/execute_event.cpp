@@ -1,8 +1,6 @@
 // The SQL execution monitor: before- and after-execution entries, error entries, chaining.
 #include "diagnostics/execute_event.h"
 
-#include <iterator>
-
 #include "data/ado_command.h"
 #include "data/ado_query.h"
 #include "data/ado_stored_proc.h"
@@ -26,6 +24,18 @@ constexpr std::size_t kRuleWidth = 90;
 std::string_view UpToNul(std::string_view text) { return text.substr(0, text.find('\0')); }
 
 bool HasMarker(std::string_view text) { return text.find('?') != std::string_view::npos; }
+
+// Empty for a value outside the five directions.
+std::string_view DirectionText(int direction) {
+  switch (direction) {
+    case pdUnknown: return captions::kDirectionUnknown;
+    case pdInput: return captions::kDirectionInput;
+    case pdOutput: return captions::kDirectionOutput;
+    case pdInputOutput: return captions::kDirectionInputOutput;
+    case pdReturnValue: return captions::kDirectionReturn;
+    default: return {};
+  }
+}
 
 // Lines 4 to 15 of the before-execution and error entries: client host, application,
 // the operator (when not blank), the data module with the called method.
@@ -51,10 +61,7 @@ void AddParameters(TLogEntryText& entry, const TParameters& parameters, bool wit
     std::string line(captions::kIndent);
     line += captions::kParameterNumber;
     line += std::to_string(i);
-    const int direction = parameter.Direction();
-    if (withDirection && direction >= 0 && direction < static_cast<int>(std::size(captions::kDirections))) {
-      line += captions::kDirections[direction];
-    }
+    if (withDirection) line += DirectionText(parameter.Direction());
     line += captions::kParameterName;
     line += parameter.Name();
     line += captions::kParameterValue;

@@ -37,9 +37,12 @@ inline constexpr std::string_view kParameterNumber = "No.: ";
 inline constexpr std::string_view kParameterName = " - Nome: ";
 inline constexpr std::string_view kParameterValue = " - Valor: ";
 inline constexpr std::string_view kNullValue = "NULL";
-// Parameter directions 0 (unknown) to 4 (return value), each ten characters.
-inline constexpr std::string_view kDirections[] = {" (Unknown)", " (Input)  ", " (OutPut) ",
-                                                   " (In/Out) ", " (Return) "};
+// Parameter directions, each ten characters.
+inline constexpr std::string_view kDirectionUnknown = " (Unknown)";
+inline constexpr std::string_view kDirectionInput = " (Input)  ";
+inline constexpr std::string_view kDirectionOutput = " (OutPut) ";
+inline constexpr std::string_view kDirectionInputOutput = " (In/Out) ";
+inline constexpr std::string_view kDirectionReturn = " (Return) ";
 // Under "Erro: " when a failed statement's notification carries no error object.
 inline constexpr std::string_view kNoErrorObject =
     "(sem descri\xE7\xE3o: a notifica\xE7\xE3o n\xE3o trouxe o objeto de erro)";

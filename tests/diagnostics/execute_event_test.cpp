@@ -194,9 +194,10 @@ TEST_P(ExecuteEventTest, UnmonitoredFailuresMatchTheGolden) {
     TExecuteEvent monitor(connection, clock);
     monitor.Identity() = Caller();
     reported = FailureOf([&] { update.Execute(); });
-    update.Parameters().ParamByName("ID").SetValue(43);
-    update.SetCommandText("update PEDIDO set SITUACAO = :SITUACAO where ID = :ID");
-    EXPECT_EQ(update.Execute(), 0);  // succeeds: nothing written
+    // No block for a text without markers, whatever the collection holds.
+    update.SetCommandText("update PEDIDOX set SITUACAO = 'X'");
+    update.Parameters().CreateParameter("EXTRA", ftString, pdInput, 0, "y");
+    FailureOf([&] { update.Execute(); });
     clock.Advance(1s);
     monitor.Identity() = Caller("");
     FailureOf([&] { query.Open(); });
@@ -244,12 +245,19 @@ TEST_P(ExecuteEventTest, AValueWithoutTextFormEndsTheEntryAndTheStatementStillRu
   EXPECT_EQ(ReadFile(Log("")), golden.substr(0, golden.find("\r\n\r\nT\xE9rmino") + 2) +
                                    "T\xE9rmino de Execu\xE7\xE3o: 14:03:27\r\n\r\n");
 
+  // A text without markers has no parameter block, whatever the collection holds.
+  update.SetCommandText("update PEDIDO set SITUACAO = 'G'");
+  update.Parameters().CreateParameter("FOTO", ftUnknown, pdInput, 0,
+                                      Variant::FromObject(std::make_shared<int>(0)));
+  EXPECT_EQ(update.Execute(), 1);
+  const std::vector<std::string> entries = Entries(ReadFile(Log("")));
+  ASSERT_EQ(entries.size(), 4u);
+  EXPECT_TRUE(entries[0].ends_with("SQL: \r\n   update PEDIDO set SITUACAO = 'G'\r\n\r\n")) << entries[0];
+
   // A log that cannot be written: the statement runs all the same.
   ResetMonitorSettingsForTest();
   SetInteger("SqlMonitor", 1);
   SetString("TmpFileDir", Dir() + "missing" + platform::kPathDelim);
-  update.Parameters().Clear();
-  update.SetCommandText("update PEDIDO set SITUACAO = 'G'");
   EXPECT_EQ(update.Execute(), 1);
   EXPECT_FALSE(Exists(Dir() + "missing"));
 }
@@ -257,7 +265,7 @@ TEST_P(ExecuteEventTest, AValueWithoutTextFormEndsTheEntryAndTheStatementStillRu
 // Eight connections, each with its own monitor on its own thread, log to the same
 // file: the entries are those of the same work done one connection after another.
 TEST_P(ExecuteEventTest, EightThreadsAppendWholeEntriesAndLoseNone) {
-  MonitorEverybody(1);
+  MonitorEverybody(4);
   constexpr int kThreads = 8;
   auto work = [this](int thread) {
     TComponent dm;
@@ -276,15 +284,16 @@ TEST_P(ExecuteEventTest, EightThreadsAppendWholeEntriesAndLoseNone) {
       query.Close();
     }
   };
+  const std::string log = Log("PDV01_CAIXA_MARIA_");
   for (int t = 0; t < kThreads; ++t) work(t);
-  const std::vector<std::string> expected = Entries(ReadFile(Log("")));
-  ASSERT_EQ(expected.size(), kThreads * 41u);
-  std::filesystem::remove(platform::ToNativePath(Log("")));
+  const std::vector<std::string> expected = Entries(ReadFile(log));
+  ASSERT_EQ(expected.size(), kThreads * 41u);  // a connect, then 20 statements before and after
+  std::filesystem::remove(platform::ToNativePath(log));
   {
     std::vector<std::jthread> threads;
     for (int t = 0; t < kThreads; ++t) threads.emplace_back(work, t);
   }
-  EXPECT_EQ(Entries(ReadFile(Log(""))), expected);
+  EXPECT_EQ(Entries(ReadFile(log)), expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Drivers, ExecuteEventTest,
@@ -324,7 +333,7 @@ TEST_F(ExecuteEventRecordedTest, StoredProcedureMatchesTheGolden) {
   parameters.CreateParameter("TOTAL", ftInteger, pdOutput, 0, Variant());
   parameters.CreateParameter("SALDO", ftFloat, pdInputOutput, 0, 10.5);
   parameters.CreateParameter("ORIGEM", ftString, pdUnknown, 0, "PDV");
-  parameters.CreateParameter("OUTRO", ftString, static_cast<TParameterDirection>(7), 0, "x");
+  parameters.CreateParameter("OUTRO", ftString, static_cast<TParameterDirection>(5), 0, "x");
   connection.Open();
   TExecuteEvent monitor(connection, clock);
   monitor.Identity() = Caller();
