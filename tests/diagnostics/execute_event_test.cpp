@@ -12,9 +12,9 @@
 #include "data/ado_query.h"
 #include "data/ado_stored_proc.h"
 #include "data/data_error.h"
+#include "diagnostics/log_captions.h"
 #include "diagnostics/log_file_name.h"
 #include "diagnostics_sandbox.h"
-#include "platform/clock.h"
 
 namespace qar::diagnostics {
 namespace {
@@ -26,27 +26,22 @@ platform::TDateTime At(int hour, int minute, int second) {
   return platform::EncodeDateTime({2026, 12, 5, hour, minute, second, 0});
 }
 
-ClientIdentity Caller(const char* operatorName = "MARIA") {
-  ClientIdentity identity;
-  identity.Operator = operatorName;
-  identity.Host = "PDV01";
-  identity.Application = "CAIXA";
-  identity.Method = "GravaPedido";
-  return identity;
-}
+// A monitor for MARIA (or `operatorName`) calling GravaPedido from CAIXA on PDV01.
+struct TMonitor : TExecuteEvent {
+  TMonitor(TADOConnection& connection, platform::Clock& clock, const char* operatorName = "MARIA")
+      : TExecuteEvent(connection, clock) {
+    Identity() = {operatorName, "PDV01", "CAIXA", "GravaPedido"};
+  }
+};
 
-// How the embedded driver words the failure of the statements below. The ODBC
-// driver adds its code ("... (1)"): the golden files are compared with the text the
-// statement's caller received put in its place.
+// The embedded driver's text for the failures below. The ODBC driver appends its code
+// ("... (1)"), so the golden files are compared with the caller's text in its place.
 constexpr std::string_view kNoSuchTable = "no such table: PEDIDOX";
 
 std::string GoldenAsReported(const std::string& name, const std::string& reported) {
-  EXPECT_EQ(reported.substr(0, kNoSuchTable.size()), kNoSuchTable);
   std::string text = Golden(name);
-  for (auto pos = text.find(kNoSuchTable); pos != std::string::npos;
-       pos = text.find(kNoSuchTable, pos + reported.size())) {
+  for (auto pos = text.find(kNoSuchTable); pos != std::string::npos; pos = text.find(kNoSuchTable, pos + 1))
     text.replace(pos, kNoSuchTable.size(), reported);
-  }
   return text;
 }
 
@@ -55,25 +50,26 @@ std::string FailureOf(Statement&& statement) {
   try {
     statement();
   } catch (const EDataError& error) {
+    EXPECT_EQ(std::string_view(error.what()).substr(0, kNoSuchTable.size()), kNoSuchTable);
     return error.what();
   }
   ADD_FAILURE() << "the statement did not fail";
   return {};
 }
 
-// One entry per element, in sorted order: an entry starts at a line of 90 "=" (connect),
-// of 90 "-" (before execution) or at "Término de Execução: " (after execution).
+// The entries of a log, sorted: each starts at a line of 90 "=" (connect) or 90 "-"
+// (before execution) or at "Término de Execução: " (after execution).
 std::vector<std::string> Entries(const std::string& log) {
   const std::string starts[] = {std::string(90, '=') + "\r\n", std::string(90, '-') + "\r\n",
-                                "T\xE9rmino de Execu\xE7\xE3o: "};
+                                std::string(captions::kExecutionEnd)};
   std::vector<std::string> entries;
   std::size_t start = 0;
   for (std::size_t pos = 0; pos < log.size();) {
-    bool starting = false;
-    for (const auto& s : starts) starting = starting || log.compare(pos, s.size(), s) == 0;
-    if (starting && pos > start) {
-      entries.push_back(log.substr(start, pos - start));
-      start = pos;
+    for (const auto& s : starts) {
+      if (pos > start && log.compare(pos, s.size(), s) == 0) {
+        entries.push_back(log.substr(start, pos - start));
+        start = pos;
+      }
     }
     const std::size_t lineEnd = log.find("\r\n", pos);
     pos = lineEnd == std::string::npos ? log.size() : lineEnd + 2;
@@ -88,8 +84,8 @@ struct DriverCase {
   const char* prefix;  // connection string before the database file name
 };
 
-// Data module "dmVendas" with a connection to a fresh SQLite database holding the
-// order 42 in PEDIDO; the clock stands at 14:03:27 on 5 December 2026.
+// Data module "dmVendas" on a fresh SQLite database holding order 42 in PEDIDO; the
+// clock stands at 14:03:27 on 5 December 2026.
 class ExecuteEventTest : public testing::DiagnosticsSandbox,
                          public ::testing::WithParamInterface<DriverCase> {
  protected:
@@ -98,7 +94,6 @@ class ExecuteEventTest : public testing::DiagnosticsSandbox,
     platform::SetShortDateFormat("dd/MM/yyyy", '/');
     module.SetName("dmVendas");
     // Relative: under Wine the host's ODBC driver resolves it in the same directory.
-    database_ = std::string("qar_execute_event_") + GetParam().name + ".db";
     std::remove(database_.c_str());
     connection.SetConnectionString(GetParam().prefix + database_);
     try {
@@ -116,26 +111,26 @@ class ExecuteEventTest : public testing::DiagnosticsSandbox,
     DiagnosticsSandbox::TearDown();
   }
 
-  TADOCommand& Update(const char* table = "PEDIDO") {
+  TADOCommand& Update(const std::string& table = "PEDIDO") {
     TADOCommand& command = module.CreateComponent<TADOCommand>();
     command.SetConnection(&connection);
-    command.SetCommandText(std::string("update ") + table +
-                           " set SITUACAO = :SITUACAO where ID = :ID");
+    command.SetCommandText("update " + table + " set SITUACAO = :SITUACAO where ID = :ID");
     command.Parameters().ParamByName("SITUACAO").SetValue("F");
     command.Parameters().ParamByName("ID").SetValue(42);
     return command;
   }
-  TADOQuery& Query(std::initializer_list<const char*> lines) {
+  TADOQuery& Query(const char* text, const char* parameter, Variant value) {
     TADOQuery& query = module.CreateComponent<TADOQuery>();
     query.SetConnection(&connection);
-    for (const char* line : lines) query.SQL().Add(line);
+    query.SQL().SetText(text);
+    query.Parameters().ParamByName(parameter).SetValue(std::move(value));
     return query;
   }
-  std::string Log(const std::string& identity, const char* kind = "Monitor") const {
+  std::string Log(const std::string& identity = "", const char* kind = "Monitor") const {
     return LogDir() + ModuleShortName() + "_" + identity + "20261205_" + kind + ".log";
   }
 
-  std::string database_;
+  std::string database_ = std::string("qar_execute_event_") + GetParam().name + ".db";
   TComponent module;
   TADOConnection& connection = module.CreateComponent<TADOConnection>();
   platform::SimulatedClock clock{At(14, 3, 27)};
@@ -147,39 +142,31 @@ TEST_P(ExecuteEventTest, MonitoredStatementMatchesTheGolden) {
   // Installed before the monitor: the statement takes a second after its entry.
   connection.OnWillExecute = TWillExecuteEvent::FromFunction(
       [this](TADOConnection&, std::string&, TCursorType&, TADOLockType&, TCommandType&,
-             TExecuteOptions&, TEventStatus&, TADOCommandObject*, TCustomADODataSet*) {
-        clock.Advance(1s);
-      });
-  TExecuteEvent monitor(connection, clock);
-  monitor.Identity() = Caller();
+             TExecuteOptions&, TEventStatus&, TADOCommandObject*, TCustomADODataSet*) { clock.Advance(1s); });
+  TMonitor monitor(connection, clock);
   EXPECT_EQ(update.Execute(), 1);
   EXPECT_EQ(ReadFile(Log("PDV01_CAIXA_MARIA_")), Golden("statement_monitor.log"));
   EXPECT_EQ(FileNames(LogDir()).size(), 1u);
 }
 
-// A query found by its rewritten text supplies the parameters; the failure goes to
-// the monitor log only.
+// The query is found by its rewritten text; its failure goes to the monitor log only.
 TEST_P(ExecuteEventTest, MonitoredFailureMatchesTheGolden) {
   MonitorEverybody(1);
-  TADOQuery& query = Query({"select SITUACAO from PEDIDOX", " where ID = :ID and SITUACAO <> :SITUACAO"});
-  query.Parameters().ParamByName("ID").SetValue(42);
+  TADOQuery& query = Query("select SITUACAO from PEDIDOX\r\n where ID = :ID and SITUACAO <> :SITUACAO", "ID", 42);
   query.Parameters().ParamByName("SITUACAO").SetValue("C");
-  TExecuteEvent monitor(connection, clock);
-  monitor.Identity() = Caller();
+  TMonitor monitor(connection, clock);
   const std::string reported = FailureOf([&] { query.Open(); });
-  EXPECT_EQ(ReadFile(Log("")), GoldenAsReported("failure_monitor.log", reported));
+  EXPECT_EQ(ReadFile(Log()), GoldenAsReported("failure_monitor.log", reported));
   EXPECT_EQ(FileNames(LogDir()).size(), 1u);
 }
 
 TEST_P(ExecuteEventTest, BlankOperatorHasNoOperatorLines) {
   MonitorEverybody(2);
-  TADOQuery& query = Query({"select SITUACAO from PEDIDO where ID = :ID"});
-  query.Parameters().ParamByName("ID").SetValue(42);
-  TExecuteEvent monitor(connection, clock);
-  monitor.Identity() = Caller(" \t");
+  TADOQuery& query = Query("select SITUACAO from PEDIDO where ID = :ID", "ID", 42);
+  TMonitor monitor(connection, clock, " \t");
   query.Open();
   EXPECT_EQ(query.FieldByName("SITUACAO").AsString(), "A");
-  EXPECT_EQ(ReadFile(Log("")), Golden("blank_operator_monitor.log"));
+  EXPECT_EQ(ReadFile(Log()), Golden("blank_operator_monitor.log"));
 }
 
 // Failures of operators who are not monitored go to the error log, named at level 1:
@@ -188,23 +175,19 @@ TEST_P(ExecuteEventTest, UnmonitoredFailuresMatchTheGolden) {
   SetInteger("SqlMonitor", 0);
   SetString("TmpFileDir", LogDir());
   TADOCommand& update = Update("PEDIDOX");
-  TADOQuery& query = Query({"select * from PEDIDOX where ID = :ID"});
+  TADOQuery& query = Query("select * from PEDIDOX where ID = :ID", "ID", 42);
   std::string reported;
   {
-    TExecuteEvent monitor(connection, clock);
-    monitor.Identity() = Caller();
+    TMonitor monitor(connection, clock);
     reported = FailureOf([&] { update.Execute(); });
-    // No block for a text without markers, whatever the collection holds.
-    update.SetCommandText("update PEDIDOX set SITUACAO = 'X'");
-    update.Parameters().CreateParameter("EXTRA", ftString, pdInput, 0, "y");
-    FailureOf([&] { update.Execute(); });
-    clock.Advance(1s);
-    monitor.Identity() = Caller("");
+  }
+  clock.Advance(1s);
+  {
+    TMonitor blank(connection, clock, "");
     FailureOf([&] { query.Open(); });
   }
-
   ResetMonitorSettingsForTest();
-  SetInteger("SqlMonitor", 4);
+  MonitorEverybody(4);
   SetString("SqlMonUser", "PEDRO");
   TComponent stock;
   stock.SetName("dmEstoque");
@@ -219,13 +202,14 @@ TEST_P(ExecuteEventTest, UnmonitoredFailuresMatchTheGolden) {
   procedure.SetCommandText("SP_BAIXA");
   procedure.Parameters().CreateParameter("CODIGO", ftInteger, pdInput, 0, Variant::Null());
   procedure.Parameters().CreateParameter("SALDO", ftFloat, pdInputOutput, 0, 2.5);
-  TExecuteEvent monitor(recorded, clock);
-  monitor.Identity() = Caller();
+  TMonitor monitor(recorded, clock);
   clock.Advance(1s);
   EXPECT_THROW(procedure.Execute(), EDataError);
-  // A failure notified without a command, a data set or an error object.
+  // Told of a failure without an error object, for a text without markers: no block.
+  update.SetCommandText("update PEDIDOX set SITUACAO = 'X'");
+  update.Parameters().CreateParameter("EXTRA", ftString, pdInput, 0, "y");
   TEventStatus status = esErrorsOccured;
-  monitor.HandleExecuteComplete(recorded, -1, nullptr, status, nullptr, nullptr);
+  monitor.HandleExecuteComplete(recorded, -1, nullptr, status, &update.CommandObject(), nullptr);
   EXPECT_EQ(status, esErrorsOccured);
 
   EXPECT_EQ(FileNames(LogDir()), std::vector<std::string>{ModuleShortName() + "_20261205_Error.log"});
@@ -235,22 +219,19 @@ TEST_P(ExecuteEventTest, UnmonitoredFailuresMatchTheGolden) {
 TEST_P(ExecuteEventTest, AValueWithoutTextFormEndsTheEntryAndTheStatementStillRuns) {
   MonitorEverybody(1);
   TADOCommand& update = Update();
-  // Listed in the collection, bound to no marker.
-  update.Parameters().CreateParameter("FOTO", ftUnknown, pdInput, 0,
-                                      Variant::FromObject(std::make_shared<int>(0)));
-  TExecuteEvent monitor(connection, clock);
-  monitor.Identity() = Caller();
+  const Variant picture = Variant::FromObject(std::make_shared<int>(0));
+  update.Parameters().CreateParameter("FOTO", ftUnknown, pdInput, 0, picture);  // bound to no marker
+  TMonitor monitor(connection, clock);
   EXPECT_EQ(update.Execute(), 1);
   const std::string golden = Golden("statement_monitor.log");
-  EXPECT_EQ(ReadFile(Log("")), golden.substr(0, golden.find("\r\n\r\nT\xE9rmino") + 2) +
-                                   "T\xE9rmino de Execu\xE7\xE3o: 14:03:27\r\n\r\n");
+  EXPECT_EQ(ReadFile(Log()), golden.substr(0, golden.find("\r\n\r\nT\xE9rmino") + 2) +
+                                 "T\xE9rmino de Execu\xE7\xE3o: 14:03:27\r\n\r\n");
 
   // A text without markers has no parameter block, whatever the collection holds.
   update.SetCommandText("update PEDIDO set SITUACAO = 'G'");
-  update.Parameters().CreateParameter("FOTO", ftUnknown, pdInput, 0,
-                                      Variant::FromObject(std::make_shared<int>(0)));
+  update.Parameters().CreateParameter("FOTO", ftUnknown, pdInput, 0, picture);
   EXPECT_EQ(update.Execute(), 1);
-  const std::vector<std::string> entries = Entries(ReadFile(Log("")));
+  const std::vector<std::string> entries = Entries(ReadFile(Log()));
   ASSERT_EQ(entries.size(), 4u);
   EXPECT_TRUE(entries[0].ends_with("SQL: \r\n   update PEDIDO set SITUACAO = 'G'\r\n\r\n")) << entries[0];
 
@@ -276,8 +257,7 @@ TEST_P(ExecuteEventTest, EightThreadsAppendWholeEntriesAndLoseNone) {
     query.SetConnection(&own);
     query.SQL().Add("select SITUACAO from PEDIDO where ID = :ID");
     platform::SimulatedClock ownClock(At(14, 3, 27));
-    TExecuteEvent monitor(own, ownClock);
-    monitor.Identity() = Caller();
+    TMonitor monitor(own, ownClock);
     for (int i = 0; i < 20; ++i) {
       query.Parameters().ParamByName("ID").SetValue(thread * 100 + i);
       query.Open();
@@ -301,17 +281,17 @@ INSTANTIATE_TEST_SUITE_P(Drivers, ExecuteEventTest,
                                            DriverCase{"odbc", "Driver=SQLite3;Database="}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// Data module "dmEstoque" on a recorded session: stored procedures, and statements
-// whose driver does not matter.
+// Data module "dmEstoque" on a recorded session (SQLite has no stored procedures).
 class ExecuteEventRecordedTest : public testing::DiagnosticsSandbox {
  protected:
   ExecuteEventRecordedTest() {
     module.SetName("dmEstoque");
-    connection.SetConnectionString("Provider=MSDAORA;Data Source=ORCL;Password=segredo");
+    connection.SetName("adcEstoque");
     connection.ConnectionObject()->SetSessionFactory(qar::testing::RecordingFactory(recording));
     update.SetConnection(&connection);
     update.SetCommandText("UPDATE T SET A = :A");
   }
+  std::string Log() const { return LogDir() + ModuleShortName() + "_20261205_Monitor.log"; }
 
   std::shared_ptr<qar::testing::Recording> recording = std::make_shared<qar::testing::Recording>();
   TComponent module;
@@ -335,11 +315,9 @@ TEST_F(ExecuteEventRecordedTest, StoredProcedureMatchesTheGolden) {
   parameters.CreateParameter("ORIGEM", ftString, pdUnknown, 0, "PDV");
   parameters.CreateParameter("OUTRO", ftString, static_cast<TParameterDirection>(5), 0, "x");
   connection.Open();
-  TExecuteEvent monitor(connection, clock);
-  monitor.Identity() = Caller();
+  TMonitor monitor(connection, clock);
   procedure.ExecProc();
-  EXPECT_EQ(ReadFile(LogDir() + ModuleShortName() + "_20261205_Monitor.log"),
-            Golden("procedure_monitor.log"));
+  EXPECT_EQ(ReadFile(Log()), Golden("procedure_monitor.log"));
 }
 
 TEST_F(ExecuteEventRecordedTest, SavedHandlersAreCalledOnceWithTheArgumentsAsReceivedAndPutBack) {
@@ -347,6 +325,7 @@ TEST_F(ExecuteEventRecordedTest, SavedHandlersAreCalledOnceWithTheArgumentsAsRec
   SetString("SqlMonUser", "PEDRO");  // MARIA is not monitored
   SetString("TmpFileDir", LogDir());
   std::vector<std::string> calls;
+  auto own = [&](TADOCommandObject* command) { return command == &update.CommandObject() ? ":own" : ""; };
   connection.OnConnectComplete = TConnectCompleteEvent::FromFunction(
       [&](TADOConnection& c, const TADOError* error, TEventStatus& status) {
         calls.push_back("connect:" + c.Name() + ":" + std::to_string(status) + (error ? "!" : ""));
@@ -354,42 +333,34 @@ TEST_F(ExecuteEventRecordedTest, SavedHandlersAreCalledOnceWithTheArgumentsAsRec
   connection.OnWillExecute = TWillExecuteEvent::FromFunction(
       [&](TADOConnection&, std::string& text, TCursorType&, TADOLockType&, TCommandType& type,
           TExecuteOptions&, TEventStatus& status, TADOCommandObject* command, TCustomADODataSet*) {
-        calls.push_back("will:" + text + ":" + std::to_string(type) + ":" +
-                        std::to_string(status) + (command == &update.CommandObject() ? ":own" : ""));
+        calls.push_back("will:" + text + ":" + std::to_string(type) + ":" + std::to_string(status) + own(command));
         text += " -- visto";  // in/out arguments are the statement's own
       });
   connection.OnExecuteComplete = TExecuteCompleteEvent::FromFunction(
       [&](TADOConnection&, std::int64_t affected, const TADOError*, TEventStatus& status,
           TADOCommandObject* command, TCustomADODataSet*) {
-        calls.push_back("complete:" + std::to_string(affected) + ":" + std::to_string(status) +
-                        (command == &update.CommandObject() ? ":own" : ""));
+        calls.push_back("complete:" + std::to_string(affected) + ":" + std::to_string(status) + own(command));
       });
-  connection.SetName("adcEstoque");
   recording->result.rowsAffected = 3;
-  const std::vector<std::string> statementCalls = {"will:UPDATE T SET A = ?:1:0:own",
-                                                   "complete:3:0:own"};
+  const std::vector<std::string> statement = {"will:UPDATE T SET A = ?:1:0:own", "complete:3:0:own"};
   {
-    TExecuteEvent monitor(connection, clock);
-    monitor.Identity() = Caller();
+    TMonitor monitor(connection, clock);
     EXPECT_EQ(update.Execute(), 3);
-    std::vector<std::string> expected = {"connect:adcEstoque:0"};
-    expected.insert(expected.end(), statementCalls.begin(), statementCalls.end());
-    EXPECT_EQ(calls, expected);
+    EXPECT_EQ(calls, (std::vector<std::string>{"connect:adcEstoque:0", statement[0], statement[1]}));
     EXPECT_EQ(recording->calls.back().text, "UPDATE T SET A = ? -- visto");
-    // Something else takes the slots meanwhile.
-    connection.OnConnectComplete = nullptr;
+    connection.OnConnectComplete = nullptr;  // something else takes the slots
     connection.OnWillExecute = nullptr;
     connection.OnExecuteComplete = nullptr;
   }
   EXPECT_TRUE(FileNames(LogDir()).empty());
   calls.clear();
   update.Execute();
-  EXPECT_EQ(calls, statementCalls);
+  EXPECT_EQ(calls, statement);
 
   // With nothing installed before it, nothing is chained and nothing is left behind.
   TADOConnection bare;
   bare.ConnectionObject()->SetSessionFactory(qar::testing::RecordingFactory(recording));
-  { TExecuteEvent monitor(bare, clock); bare.Execute("SELECT 1"); }
+  { TMonitor monitor(bare, clock); bare.Execute("SELECT 1"); }
   EXPECT_FALSE(bare.OnConnectComplete || bare.OnWillExecute || bare.OnExecuteComplete);
 }
 
@@ -398,15 +369,12 @@ TEST_F(ExecuteEventRecordedTest, AFailureOfASavedHandlerReachesTheCallerUnchange
   struct Refusal {};
   connection.OnWillExecute = TWillExecuteEvent::FromFunction(
       [](TADOConnection&, std::string&, TCursorType&, TADOLockType&, TCommandType&,
-         TExecuteOptions&, TEventStatus&, TADOCommandObject*, TCustomADODataSet*) {
-        throw Refusal{};
-      });
+         TExecuteOptions&, TEventStatus&, TADOCommandObject*, TCustomADODataSet*) { throw Refusal{}; });
   connection.Open();
-  TExecuteEvent monitor(connection, clock);
-  monitor.Identity() = Caller();
+  TMonitor monitor(connection, clock);
   EXPECT_THROW(update.Execute(), Refusal);
   EXPECT_TRUE(recording->calls.empty());
-  const std::string log = ReadFile(LogDir() + ModuleShortName() + "_20261205_Monitor.log");
+  const std::string log = ReadFile(Log());
   EXPECT_EQ(Entries(log).size(), 1u);
   EXPECT_NE(log.find("   UPDATE T SET A = ?\r\n"), std::string::npos) << log;
 }
@@ -422,8 +390,7 @@ TEST(FindParametersForTextTest, FirstMatchingComponentInSearchOrder) {
   };
   auto& first = attach(dm.CreateComponent<TADOCommand>());
   first.SetCommandText("update T set A = :A");
-  auto& second = attach(dm.CreateComponent<TADOCommand>());
-  second.SetCommandText("UPDATE t SET a = :X");
+  attach(dm.CreateComponent<TADOCommand>()).SetCommandText("UPDATE t SET a = :X");
   auto& query = attach(dm.CreateComponent<TADOQuery>());
   query.SQL().Add("select \xE7 from T where B = :B");
   auto& sameAsCommand = attach(dm.CreateComponent<TADOQuery>());
@@ -444,9 +411,7 @@ TEST(FindParametersForTextTest, FirstMatchingComponentInSearchOrder) {
       {"update T set A = :A", nullptr},
       {"", nullptr},
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(TExecuteEvent::FindParametersForText(connection, c.text), c.expected) << c.text;
-  }
+  for (const auto& c : cases) EXPECT_EQ(TExecuteEvent::FindParametersForText(connection, c.text), c.expected) << c.text;
 }
 
 }  // namespace
