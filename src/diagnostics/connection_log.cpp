@@ -11,15 +11,11 @@
 
 namespace qar::diagnostics {
 
-namespace {
-constexpr std::size_t kBannerWidth = 90;
-}  // namespace
-
 std::string ComposeConnectionLogEntry(const ConnectionLogEvent& event, bool monitored,
                                       std::string_view time) {
   TLogEntryText entry;
   if (monitored) {
-    entry.Line(std::string(kBannerWidth, '='));
+    entry.Line(captions::kEqualsRule);
     entry.Line(captions::kConnectionBanner, time);
     entry.Line();
   } else {
@@ -52,7 +48,7 @@ void WriteConnectionLogEntry(const ConnectionLogEvent& event, platform::Clock& c
     const platform::TDateTime now = clock.Now();
     const std::string path =
         EntryLogFileName(monitored, event.operatorName, event.application, event.host, now);
-    const std::string time = platform::FormatDateTime("hh:nn:ss", now);
+    const std::string time = EntryTime(now);
     AppendToLogFile(path, ComposeConnectionLogEntry(event, monitored, time));
   } catch (...) {
     // The diagnostics never disturb the work they observe: a lost entry is all.

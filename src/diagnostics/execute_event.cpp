@@ -1,6 +1,9 @@
 // The SQL execution monitor: before- and after-execution entries, error entries, chaining.
 #include "diagnostics/execute_event.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include "data/ado_command.h"
 #include "data/ado_query.h"
 #include "data/ado_stored_proc.h"
@@ -17,8 +20,6 @@
 namespace qar::diagnostics {
 
 namespace {
-
-constexpr std::size_t kRuleWidth = 90;
 
 // A statement text as logged and compared: up to its first NUL.
 std::string_view UpToNul(std::string_view text) { return text.substr(0, text.find('\0')); }
@@ -42,10 +43,13 @@ std::string_view DirectionText(int direction) {
 void AddCaller(TLogEntryText& entry, const ClientIdentity& identity, const TADOConnection& connection) {
   entry.Item(captions::kClientHost, identity.Host);
   entry.Item(captions::kApplication, identity.Application);
-  if (!platform::TrimControl(identity.Operator).empty()) {
+  const std::string_view op = identity.Operator;
+  if (std::any_of(op.begin(), op.end(), [](char c) { return static_cast<unsigned char>(c) > ' '; })) {
     entry.Item(captions::kOperator, identity.Operator);
   }
-  entry.Item(captions::kDataModule, connection.OwnerName() + " (" + identity.Method.Str() + ")");
+  entry.Line(captions::kDataModule);
+  entry.Line(captions::kIndent, connection.OwnerName(), " (", identity.Method, ")");
+  entry.Line();
 }
 
 // "Parametros: ", a line per item, an empty line. A value without a text form raises
@@ -54,19 +58,13 @@ void AddParameters(TLogEntryText& entry, const TParameters& parameters, bool wit
                    bool nullAsText) {
   entry.Line(captions::kParameters);
   for (int i = 0; i < parameters.Count(); ++i) {
-    const TParameter& parameter = parameters.Item(Variant(i));
+    const TParameter& parameter = parameters.Items(i);
     const std::string value = nullAsText && parameter.Value().IsNull()
                                   ? std::string(captions::kNullValue)
                                   : VarToStr(parameter.Value());
-    std::string line(captions::kIndent);
-    line += captions::kParameterNumber;
-    line += std::to_string(i);
-    if (withDirection) line += DirectionText(parameter.Direction());
-    line += captions::kParameterName;
-    line += parameter.Name();
-    line += captions::kParameterValue;
-    line += value;
-    entry.Line(line);
+    entry.Line(captions::kIndent, captions::kParameterNumber, std::to_string(i),
+               withDirection ? DirectionText(parameter.Direction()) : std::string_view(),
+               captions::kParameterName, parameter.Name(), captions::kParameterValue, value);
   }
   entry.Line();
 }
@@ -96,16 +94,29 @@ TExecuteEvent::~TExecuteEvent() {
   connection_.OnExecuteComplete = savedExecuteComplete_;
 }
 
+const std::string& TExecuteEvent::LogPath(bool monitored, platform::TDateTime now) {
+  std::string directory = GetTmpFileDir();
+  const std::int32_t level = monitored ? SqlMonitorLevel() : 1;
+  const double day = std::trunc(now);
+  if (!lastPath_ || lastPath_->monitored != monitored || lastPath_->level != level ||
+      lastPath_->day != day || lastPath_->directory != directory || !(lastPath_->identity == identity_)) {
+    lastPath_.reset();  // a failure below leaves no half-made name behind
+    std::string path = EntryLogFileName(monitored, identity_.Operator, identity_.Application,
+                                        identity_.Host, now);
+    lastPath_ = TLogPath{monitored, level, day, std::move(directory), identity_, std::move(path)};
+  }
+  return lastPath_->path;
+}
+
 template <class Compose>
 void TExecuteEvent::AppendEntry(bool monitored, Compose&& compose) noexcept {
   try {
     // One reading of the clock gives both the file's date and the entry's time.
     const platform::TDateTime now = clock_.Now();
-    const std::string path = EntryLogFileName(monitored, identity_.Operator,
-                                              identity_.Application, identity_.Host, now);
+    const std::string& path = LogPath(monitored, now);
     TLogEntryText entry;
     try {
-      compose(entry, platform::FormatDateTime("hh:nn:ss", now));
+      compose(entry, EntryTime(now));
     } catch (...) {
       // The entry ends at the line reached; those lines are still written.
     }
@@ -132,7 +143,7 @@ void TExecuteEvent::HandleWillExecute(TADOConnection& connection, std::string& c
     AppendEntry(true, [&](TLogEntryText& entry, std::string_view time) {
       const bool procedure = commandType == cmdStoredProc;
       const std::string_view text = UpToNul(commandText);
-      entry.Line(std::string(kRuleWidth, '-'));
+      entry.Line(captions::kDashRule);
       entry.Line(captions::kExecutionStart, time);
       entry.Line();
       AddCaller(entry, identity_, connection);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -88,12 +89,27 @@ class TExecuteEvent {
   template <class Compose>
   void AppendEntry(bool monitored, Compose&& compose) noexcept;
 
+  // The log file of an entry at `now`, built like EntryLogFileName. The entries of a
+  // call mostly go to one file: the last name is kept with everything it was built
+  // from, and built again only when one of them changes (day, directory, level, caller).
+  const std::string& LogPath(bool monitored, platform::TDateTime now);
+
+  struct TLogPath {
+    bool monitored = false;
+    std::int32_t level = 0;
+    double day = 0;
+    std::string directory;
+    ClientIdentity identity;
+    std::string path;
+  };
+
   TConnectCompleteEvent savedConnectComplete_;
   TWillExecuteEvent savedWillExecute_;
   TExecuteCompleteEvent savedExecuteComplete_;
   TADOConnection& connection_;
   ClientIdentity identity_;
   platform::Clock& clock_;
+  std::optional<TLogPath> lastPath_;
 };
 
 }  // namespace qar::diagnostics

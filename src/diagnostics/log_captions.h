@@ -12,6 +12,12 @@ namespace qar::diagnostics::captions {
 inline constexpr std::string_view kNewLine = "\r\n";
 inline constexpr std::string_view kIndent = "   ";
 
+// The first line of a connection entry (90 "=") and of a before-execution entry (90 "-").
+inline constexpr std::string_view kEqualsRule =
+    "==========================================================================================";
+inline constexpr std::string_view kDashRule =
+    "------------------------------------------------------------------------------------------";
+
 // Connection log entries.
 inline constexpr std::string_view kConnectionBanner = "Conex\xE3o Banco de Dados: ";
 inline constexpr std::string_view kConnectionString = "String de Conex\xE3o: ";

@@ -11,6 +11,8 @@ namespace qar::platform {
 // every one of the 256 byte values has a Unicode form. Conversions to ANSI turn a
 // character with no ANSI form into '?'.
 std::string AnsiToUtf8(std::string_view ansi);
+// True when every byte is below 0x80: such a text reads the same as ANSI and as UTF-8.
+bool IsAscii(std::string_view text);
 std::string Utf8ToAnsi(std::string_view utf8);
 std::u16string AnsiToUtf16(std::string_view ansi);
 std::string Utf16ToAnsi(std::u16string_view wide);

@@ -241,6 +241,7 @@ TEST_P(ExecuteEventTest, AValueWithoutTextFormEndsTheEntryAndTheStatementStillRu
   SetString("TmpFileDir", Dir() + "missing" + platform::kPathDelim);
   EXPECT_EQ(update.Execute(), 1);
   EXPECT_FALSE(Exists(Dir() + "missing"));
+  EXPECT_EQ(Entries(ReadFile(Log())).size(), 4u);
 }
 
 // Eight connections, each with its own monitor on its own thread, log to the same
@@ -318,6 +319,20 @@ TEST_F(ExecuteEventRecordedTest, StoredProcedureMatchesTheGolden) {
   TMonitor monitor(connection, clock);
   procedure.ExecProc();
   EXPECT_EQ(ReadFile(Log()), Golden("procedure_monitor.log"));
+}
+
+TEST_F(ExecuteEventRecordedTest, EachEntryGoesToTheFileOfItsDayAndCaller) {
+  MonitorEverybody(2);
+  connection.Open();
+  TMonitor monitor(connection, clock);
+  update.Execute();
+  clock.Set(At(0, 0, 1) + 1);  // the next day
+  update.Execute();
+  monitor.Identity().Operator = "JOSE";
+  update.Execute();
+  const std::string m = ModuleShortName();
+  EXPECT_EQ(FileNames(LogDir()), (std::vector<std::string>{m + "_JOSE_20261206_Monitor.log", m + "_MARIA_20261205_Monitor.log",
+                                                           m + "_MARIA_20261206_Monitor.log"}));
 }
 
 TEST_F(ExecuteEventRecordedTest, SavedHandlersAreCalledOnceWithTheArgumentsAsReceivedAndPutBack) {
