@@ -38,8 +38,13 @@ void TConnectionObject::Open() {
       factory_ ? factory_(connectionString_) : OpenDriverSession(connectionString_);
   if (!session) throw EDataError("No driver session for the connection string");
   sqliteDialect_ = platform::SameTextAscii(session->DbmsName(), "SQLite");
-  session_ = std::move(session);
   sessionId_ = gNextSessionId.fetch_add(1);
+  if (sqliteDialect_) {
+    session->SetDialect([sessionId = sessionId_](const std::string& statement) {
+      return TranslateTSqlToSqlite(statement, sessionId);
+    });
+  }
+  session_ = std::move(session);
   transactionLevel_ = 0;
 }
 
@@ -60,11 +65,13 @@ TDriverSession& TConnectionObject::Session() {
 
 std::string TConnectionObject::DbmsName() { return Session().DbmsName(); }
 
+TStatementCacheStats TConnectionObject::StatementCache() const {
+  return session_ ? session_->StatementCache() : TStatementCacheStats{};
+}
+
 TDriverResult TConnectionObject::Execute(const std::string& statement,
                                          std::vector<TDriverParameter>& parameters) {
-  TDriverSession& session = Session();
-  if (sqliteDialect_) return session.Execute(TranslateTSqlToSqlite(statement, sessionId_), parameters);
-  return session.Execute(statement, parameters);
+  return Session().Execute(statement, parameters);
 }
 
 TDriverResult TConnectionObject::ExecuteProcedure(const std::string& name,

@@ -18,7 +18,8 @@ namespace qar {
 // The statement texts reaching the session are those the components send, with
 // "?" markers. When the server is SQLite (the embedded driver, or SQLite reached
 // through ODBC) they pass through the SQLite dialect first; no other server's
-// statements are edited.
+// statements are edited. The session keeps what it prepared, translation included,
+// for as long as it stays open, whichever connection works through the object.
 class TConnectionObject {
  public:
   using TSessionFactory =
@@ -44,6 +45,8 @@ class TConnectionObject {
   std::int64_t SessionId() const { return sessionId_; }
   std::string DbmsName();
   bool SqliteDialect() const { return sqliteDialect_; }
+  // The open session's prepared statements (nothing while closed).
+  TStatementCacheStats StatementCache() const;
 
   TDriverResult Execute(const std::string& statement, std::vector<TDriverParameter>& parameters);
   TDriverResult ExecuteProcedure(const std::string& name, std::vector<TDriverParameter>& parameters);
