@@ -41,7 +41,14 @@ class TConnectionObject {
   void Open();   // EDataError with the server's text when the connect fails
   void Close();  // an open transaction is rolled back
 
-  // This session's number (@@SPID in the SQLite dialect); 0 while closed.
+  // This session's number (@@SPID in the SQLite dialect); 0 while closed. The
+  // number is unique among the sessions of every process on this machine that is
+  // connected at the same time, so that a session's rows in SQLWEBTUNNING are its
+  // own even when several processes share one SQLite file: the process id times
+  // 1,000,000 plus the process's own count of sessions opened (1 to 999,999, then
+  // from 1 again). Process ids are one machine's: processes of two machines, or of
+  // two process-id spaces (a Windows program under Wine beside a native one), may
+  // draw the same number.
   std::int64_t SessionId() const { return sessionId_; }
   std::string DbmsName();
   bool SqliteDialect() const { return sqliteDialect_; }
