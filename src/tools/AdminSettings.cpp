@@ -17,6 +17,7 @@
 #include "platform/secret.h"
 #include "platform/text.h"
 #include "tools/CommandError.h"
+#include "tools/shown_text.h"
 
 namespace qar::tools {
 
@@ -49,6 +50,10 @@ const TSettingInfo* FindSetting(const std::string& name) {
 std::string KeyDisplayName(std::string_view path) {
   return "HKEY_LOCAL_MACHINE\\" + std::string(path);
 }
+
+// Longest setting value `show` prints whole; the diagnostics keep at most 255.
+constexpr std::size_t kMaxShownSetting = 300;
+
 
 platform::RegistryKey OpenForWriting(std::string_view path) {
   platform::RegistryKey key;
@@ -112,17 +117,19 @@ std::string DescribeConnectionString(platform::RegistryKey& key, bool keyOpen,
     case platform::RegStatus::kNotFound:
       return "(not set)";
     case platform::RegStatus::kWrongType:
-      problems.push_back(std::string(config::kStringConexValue) + " is not a string value");
+      problems.push_back(std::string(config::kStringConexValue) + " in " + SettingsPlace() + " is not a string value");
       return "(not a string value)";
     default:
-      problems.push_back(std::string(config::kStringConexValue) + " cannot be read: " + key.LastError());
+      problems.push_back(std::string(config::kStringConexValue) + " in " + SettingsPlace() +
+                         " cannot be read: " + key.LastError());
       return "(cannot be read)";
   }
   if (stored.empty()) return "(empty)";
   try {
-    return MaskConnectionString(config::ReadConnectionString(""));
+    return Printable(MaskConnectionString(config::ReadConnectionString("")));
   } catch (const std::exception& error) {
-    problems.push_back(std::string(config::kStringConexValue) + " does not decrypt: " + error.what());
+    problems.push_back(std::string(config::kStringConexValue) + " in " + SettingsPlace() +
+                       " does not decrypt: " + error.what());
     return "(stored, but it does not decrypt on this machine)";
   }
 }
@@ -141,16 +148,17 @@ std::string DescribeSetting(platform::RegistryKey& key, bool keyOpen, const TSet
   }
   switch (status) {
     case platform::RegStatus::kOk:
-      return shown.empty() ? "(empty)" : shown;
+      return shown.empty() ? "(empty)" : Quoted(shown, kMaxShownSetting);
     case platform::RegStatus::kNotFound:
       return "(not set)";
     case platform::RegStatus::kWrongType: {
       const char* wanted = setting.kind == TSettingKind::kDword ? "a DWORD value" : "a string value";
-      problems.push_back(std::string(setting.name) + " is not " + wanted);
+      problems.push_back(std::string(setting.name) + " in " + SettingsPlace() + " is not " + wanted);
       return std::string("(not ") + wanted + ")";
     }
     default:
-      problems.push_back(std::string(setting.name) + " cannot be read: " + key.LastError());
+      problems.push_back(std::string(setting.name) + " in " + SettingsPlace() + " cannot be read: " +
+                         key.LastError());
       return "(cannot be read)";
   }
 }
@@ -158,6 +166,16 @@ std::string DescribeSetting(platform::RegistryKey& key, bool keyOpen, const TSet
 }  // namespace
 
 void CheckConnectionStringForm(const std::string& connectionString) {
+  // A line break would split the value wherever it is shown and read; no driver needs one.
+  const auto control = std::find_if(connectionString.begin(), connectionString.end(), [](char c) {
+    return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+  });
+  if (control != connectionString.end()) {
+    throw TUsageError("the connection string holds a control character (" +
+                      Printable(std::string_view(&*control, 1)) + ") at position " +
+                      std::to_string(control - connectionString.begin() + 1) +
+                      "; it must be one line of text");
+  }
   const auto pairs = ParseConnectionString(connectionString);
   if (pairs.empty()) {
     throw TUsageError("the connection string does not parse: it holds no Key=Value pair");
@@ -183,7 +201,14 @@ void CheckConnectionStringForm(const std::string& connectionString) {
 }
 
 std::string MaskConnectionString(const std::string& connectionString) {
-  std::string shown = diagnostics::MaskPassword(connectionString);
+  // Where the logs' masking hides a character, and where a password key's whole value
+  // lies as the drivers read it. A '*' of the text itself must not look unmasked.
+  std::string probe = connectionString;
+  std::replace(probe.begin(), probe.end(), '*', 'x');
+  const std::string logMasked = diagnostics::MaskPassword(probe);
+  std::vector<bool> hidden(connectionString.size(), false);
+  for (std::size_t i = 0; i < logMasked.size() && i < hidden.size(); ++i) hidden[i] = logMasked[i] == '*';
+
   const std::string_view text = connectionString;
   std::size_t p = 0;
   while (p < text.size()) {
@@ -196,10 +221,20 @@ std::string MaskConnectionString(const std::string& connectionString) {
     }
     const std::size_t end = ValueEnd(text, equals + 1);
     if (IsPasswordKey(text.substr(p, equals - p))) {
-      std::fill(shown.begin() + static_cast<std::ptrdiff_t>(equals + 1),
-                shown.begin() + static_cast<std::ptrdiff_t>(end), '*');
+      std::fill(hidden.begin() + static_cast<std::ptrdiff_t>(equals + 1),
+                hidden.begin() + static_cast<std::ptrdiff_t>(end), true);
     }
     p = end + 1;
+  }
+
+  // Each hidden stretch becomes one fixed mask: its length tells nothing.
+  std::string shown;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (!hidden[i]) {
+      shown += text[i];
+    } else if (i == 0 || !hidden[i - 1]) {
+      shown += kPasswordMask;
+    }
   }
   return shown;
 }
@@ -212,7 +247,8 @@ std::vector<std::string> StoreConnectionString(const std::string& connectionStri
     connection.Open();
     connection.Close();
   } catch (const EDataError& error) {
-    throw TCommandError(std::string("the database cannot be reached: ") + error.what());
+    throw TCommandError("the database " + DatabaseName(connectionString) +
+                        " cannot be reached: " + error.what());
   }
 
   std::string stored;
@@ -266,10 +302,25 @@ std::string StoreSetting(const std::string& name, const std::string& value) {
   return setting->name;
 }
 
+std::string SettingsPlace() {
+  const std::string file = platform::RegistryFilePath();
+  return Printable(file.empty() ? KeyDisplayName(diagnostics::kWebSrvKey) : file);
+}
+
+std::string DatabaseName(const std::string& connectionString) {
+  try {
+    const TDriverChoice choice =
+        ChooseDriver(connectionString, DefaultSqlServerOdbcDriver(), DefaultOracleOdbcDriver());
+    if (choice.kind == TDriverChoice::kEmbeddedSqlite) return Quoted(choice.target, 200);
+  } catch (const EDataError&) {
+  }
+  return "(" + Quoted(MaskConnectionString(connectionString), 200) + ")";
+}
+
 TSettingsReport DescribeSettings() {
   TSettingsReport report;
   const std::string file = platform::RegistryFilePath();
-  if (!file.empty()) report.lines.push_back("Registry file: " + file);
+  if (!file.empty()) report.lines.push_back("Registry file: " + Printable(file));
   report.lines.push_back("Key:         " + KeyDisplayName(diagnostics::kWebSrvKey));
 
   // Read access only: showing must never create the key or need write rights.
@@ -278,7 +329,8 @@ TSettingsReport DescribeSettings() {
       key.Open(diagnostics::kWebSrvKey, /*create=*/false, platform::RegAccess::kRead);
   const bool keyOpen = status == platform::RegStatus::kOk;
   if (!keyOpen && status != platform::RegStatus::kNotFound) {
-    report.problems.push_back("the registry key cannot be opened: " + key.LastError());
+    report.problems.push_back("the registry key cannot be opened in " + SettingsPlace() + ": " +
+                              key.LastError());
   }
   report.lines.push_back("StringConex: " + DescribeConnectionString(key, keyOpen, report.problems));
   for (const TSettingInfo& setting : kSettings) {
