@@ -69,7 +69,7 @@ std::uint32_t ParseDword(const std::string& name, const std::string& text) {
   const char* end = text.data() + text.size();
   const auto [stop, error] = std::from_chars(text.data(), end, value);
   if (text.empty() || error != std::errc() || stop != end || value > 0xFFFFFFFFull) {
-    throw TUsageError(name + " takes a whole number from 0 to 4294967295, not \"" + text + "\"");
+    throw TUsageError(name + " takes a whole number from 0 to 4294967295, not \"" + Quoted(text) + "\"");
   }
   return static_cast<std::uint32_t>(value);
 }
@@ -277,7 +277,7 @@ std::vector<std::string> StoreConnectionString(const std::string& connectionStri
 std::string StoreSetting(const std::string& name, const std::string& value) {
   const TSettingInfo* setting = FindSetting(name);
   if (setting == nullptr) {
-    throw TUsageError("unknown setting \"" + name + "\" (TunningID, SqlMonitor, SqlMonUser, TmpFileDir)");
+    throw TUsageError("unknown setting \"" + Quoted(name) + "\" (TunningID, SqlMonitor, SqlMonUser, TmpFileDir)");
   }
   if (setting->kind == TSettingKind::kDword) {
     const std::uint32_t dword = ParseDword(setting->name, value);
