@@ -10,13 +10,13 @@
 #include "data/connection_string.h"
 #include "data/data_error.h"
 #include "data/driver_session.h"
-#include "diagnostics/mask_password.h"
 #include "diagnostics/websrv_key.h"
 #include "platform/module.h"
 #include "platform/registry.h"
 #include "platform/secret.h"
 #include "platform/text.h"
 #include "tools/CommandError.h"
+#include "tools/connection_mask.h"
 #include "tools/shown_text.h"
 
 namespace qar::tools {
@@ -80,31 +80,6 @@ bool IsRelativeSqliteFile(const std::string& connectionString) {
       ChooseDriver(connectionString, DefaultSqlServerOdbcDriver(), DefaultOracleOdbcDriver());
   return choice.kind == TDriverChoice::kEmbeddedSqlite && choice.target != ":memory:" &&
          platform::ToNativePath(choice.target).is_relative();
-}
-
-bool IsPasswordKey(std::string_view key) {
-  const std::string upper = platform::UpperCaseAscii(platform::TrimControl(key));
-  return upper == "PWD" || upper.ends_with("PASSWORD");
-}
-
-// Where the value starting at `pos` ends as the connection-string parser reads it: at
-// the ";" after it or the end, a quoted or braced value (";" and doubled marks
-// inside) counting whole.
-std::size_t ValueEnd(std::string_view text, std::size_t pos) {
-  while (pos < text.size() && text[pos] == ' ') ++pos;
-  if (pos < text.size() && (text[pos] == '"' || text[pos] == '\'' || text[pos] == '{')) {
-    const char close = text[pos] == '{' ? '}' : text[pos];
-    for (++pos; pos < text.size(); ++pos) {
-      if (text[pos] != close) continue;
-      if (pos + 1 < text.size() && text[pos + 1] == close) {
-        ++pos;
-        continue;
-      }
-      ++pos;
-      break;
-    }
-  }
-  return std::min(text.find(';', pos), text.size());
 }
 
 std::string DescribeConnectionString(platform::RegistryKey& key, bool keyOpen,
@@ -198,45 +173,6 @@ void CheckConnectionStringForm(const std::string& connectionString) {
     throw TUsageError(std::string("the connection string does not select a database driver: ") +
                       error.what());
   }
-}
-
-std::string MaskConnectionString(const std::string& connectionString) {
-  // Where the logs' masking hides a character, and where a password key's whole value
-  // lies as the drivers read it. A '*' of the text itself must not look unmasked.
-  std::string probe = connectionString;
-  std::replace(probe.begin(), probe.end(), '*', 'x');
-  const std::string logMasked = diagnostics::MaskPassword(probe);
-  std::vector<bool> hidden(connectionString.size(), false);
-  for (std::size_t i = 0; i < logMasked.size() && i < hidden.size(); ++i) hidden[i] = logMasked[i] == '*';
-
-  const std::string_view text = connectionString;
-  std::size_t p = 0;
-  while (p < text.size()) {
-    const std::size_t equals = text.find('=', p);
-    const std::size_t semicolon = text.find(';', p);
-    if (equals == std::string_view::npos || semicolon < equals) {
-      if (semicolon == std::string_view::npos) break;
-      p = semicolon + 1;
-      continue;
-    }
-    const std::size_t end = ValueEnd(text, equals + 1);
-    if (IsPasswordKey(text.substr(p, equals - p))) {
-      std::fill(hidden.begin() + static_cast<std::ptrdiff_t>(equals + 1),
-                hidden.begin() + static_cast<std::ptrdiff_t>(end), true);
-    }
-    p = end + 1;
-  }
-
-  // Each hidden stretch becomes one fixed mask: its length tells nothing.
-  std::string shown;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (!hidden[i]) {
-      shown += text[i];
-    } else if (i == 0 || !hidden[i - 1]) {
-      shown += kPasswordMask;
-    }
-  }
-  return shown;
 }
 
 std::vector<std::string> StoreConnectionString(const std::string& connectionString) {

@@ -24,15 +24,6 @@ std::vector<std::string> StoreConnectionString(const std::string& connectionStri
 // name or value raises TUsageError before the registry is touched.
 std::string StoreSetting(const std::string& name, const std::string& value);
 
-// What a masked password shows, whatever its length.
-inline constexpr const char* kPasswordMask = "********";
-
-// The connection string as QarCfg prints it: what the logs mask and, beyond that, the
-// whole value of every password key as the drivers read it (also when the key has a
-// blank before "=" or the value is quoted or braced and holds ";"), each replaced by
-// kPasswordMask.
-std::string MaskConnectionString(const std::string& connectionString);
-
 // Where the settings live, for messages: the settings file (POSIX) or the registry
 // key (Windows), printable.
 std::string SettingsPlace();

@@ -9,6 +9,7 @@
 #include "data/ado_connection.h"
 #include "data/data_error.h"
 #include "tools/AdminSettings.h"
+#include "tools/connection_mask.h"
 #include "tools/CommandError.h"
 #include "tools/ControlRequests.h"
 #include "tools/shown_text.h"
