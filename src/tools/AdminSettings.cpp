@@ -250,7 +250,9 @@ std::string DatabaseName(const std::string& connectionString) {
     if (choice.kind == TDriverChoice::kEmbeddedSqlite) return Quoted(choice.target, 200);
   } catch (const EDataError&) {
   }
-  return "(" + Quoted(MaskConnectionString(connectionString), 200) + ")";
+  std::string shown = Quoted(MaskConnectionString(connectionString), 200);
+  shown.insert(0, 1, '(');
+  return shown + ')';
 }
 
 TSettingsReport DescribeSettings() {
