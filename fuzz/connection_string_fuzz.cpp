@@ -1,76 +1,92 @@
-// The connection-string parser and QarCfg's masking. The input describes Key=Value pairs,
-// each value plain, quoted or braced; the text built from them must parse back to exactly
-// those pairs, and the masked text must hold no byte of a password's value: every
-// password carries a marker that no other part of the text can hold.
+// The stored connection string, translated for ODBC: a value never changes the keys.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 #include "data/connection_string.h"
+#include "data/data_error.h"
+#include "fuzz_check.h"
 #include "platform/text.h"
-#include "tools/connection_mask.h"
 
 namespace {
 
-constexpr char kMarker = '\x7F';  // kept by the parser's trimming, found nowhere else
+using Pairs = std::vector<std::pair<std::string, std::string>>;
 
-const char* const kPasswordKeys[] = {"Password", " pwd", "Jet OLEDB:Database PASSWORD ", "PWD"};
-
-bool IsPasswordKey(const std::string& key) {
-  const std::string upper = qar::platform::UpperCaseAscii(key);
-  return upper == "PWD" || upper.ends_with("PASSWORD");
+// The ODBC reading of a connection string, as a driver manager splits it: a value is
+// either plain up to the next ";" or enclosed in braces with "}}" for "}".
+std::optional<Pairs> ParseOdbc(std::string_view text) {
+  Pairs pairs;
+  std::size_t p = 0;
+  while (p < text.size()) {
+    const std::size_t equals = text.find('=', p);
+    if (equals == std::string_view::npos) return std::nullopt;
+    std::string key(text.substr(p, equals - p));
+    std::string value;
+    std::size_t q = equals + 1;
+    if (q < text.size() && text[q] == '{') {
+      for (++q;; ++q) {
+        if (q >= text.size()) return std::nullopt;  // unclosed brace
+        if (text[q] == '}') {
+          if (q + 1 < text.size() && text[q + 1] == '}') {
+            value += '}';
+            ++q;
+            continue;
+          }
+          ++q;
+          break;
+        }
+        value += text[q];
+      }
+      if (q < text.size() && text[q] != ';') return std::nullopt;
+    } else {
+      const std::size_t end = std::min(text.find(';', q), text.size());
+      value.assign(text.substr(q, end - q));
+      q = end;
+    }
+    pairs.emplace_back(std::move(key), std::move(value));
+    p = q + 1;
+  }
+  return pairs;
 }
 
-// Takes the next piece of the input, up to a 0 byte or the end.
-std::string Piece(const std::uint8_t*& data, const std::uint8_t* end) {
-  std::string piece;
-  while (data < end && *data != 0) piece += static_cast<char>(*data++);
-  if (data < end) ++data;
-  return piece;
+bool IsPasswordKey(std::string_view key) {
+  return qar::platform::SameTextAscii(key, "PWD") || qar::platform::SameTextAscii(key, "Password");
+}
+
+std::vector<std::string> Passwords(const Pairs& pairs) {
+  std::vector<std::string> values;
+  for (const auto& [key, value] : pairs)
+    if (IsPasswordKey(key)) values.push_back(value);
+  return values;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::uint8_t* end = data + size;
-  std::string text;
-  std::vector<std::pair<std::string, std::string>> expected;
-  while (data < end && expected.size() < 16) {
-    const int choice = *data++;
-    const int style = choice % 4;  // plain, "quoted", 'quoted', {braced}
-    std::string key = Piece(data, end);
-    if ((choice >> 2) % 2 == 0) key = kPasswordKeys[(choice >> 3) % 4];  // reached more often than by chance
-    std::string value = Piece(data, end);
-    std::erase_if(key, [](char c) { return c == '=' || c == ';' || c == kMarker; });
-    const std::string name = qar::platform::TrimControl(key);  // as the parser reads it
-    if (name.empty()) continue;
-    const bool secret = IsPasswordKey(name);
-    std::erase(value, kMarker);
-    std::string written;
-    if (style == 0) {
-      std::erase(value, ';');
-      value = qar::platform::TrimControl(value);
-      if (secret) value.insert(0, 1, kMarker);
-      if (!value.empty() && (value[0] == '"' || value[0] == '\'' || value[0] == '{')) value.insert(0, "x");
-      written = value;
-    } else {
-      if (secret) value.insert(0, 1, kMarker);
-      const char open = style == 1 ? '"' : style == 2 ? '\'' : '{';
-      const char close = style == 3 ? '}' : open;
-      written += open;
-      for (char c : value) {
-        written += c;
-        if (c == close) written += c;
-      }
-      written += close;
-    }
-    text += (text.empty() ? "" : ";") + key + "=" + written;
-    expected.emplace_back(name, value);
+  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  const Pairs source = qar::ParseConnectionString(text);
+  qar::TDriverChoice choice;
+  try {
+    choice = qar::ChooseDriver(text, "FreeTDS", "Oracle");
+  } catch (const qar::EDataError&) {
+    return 0;  // an unknown provider or a SQLite string without a file: refused
   }
-  if (qar::ParseConnectionString(text) != expected) std::abort();
-  if (qar::tools::MaskConnectionString(text).find(kMarker) != std::string::npos) std::abort();
+  if (choice.kind == qar::TDriverChoice::kEmbeddedSqlite) {
+    QAR_FUZZ_CHECK(!choice.target.empty());
+    return 0;
+  }
+
+  const std::optional<Pairs> odbc = ParseOdbc(choice.target);
+  QAR_FUZZ_CHECK(odbc.has_value());
+  for (const auto& [key, value] : *odbc) QAR_FUZZ_CHECK(!key.empty());
+  // Every password the administrator stored reaches the driver whole, in order, and
+  // nothing else is read as one.
+  QAR_FUZZ_CHECK(Passwords(source) == Passwords(*odbc));
+  // A translation never makes more keys than the string had, plus the driver's.
+  QAR_FUZZ_CHECK(odbc->size() <= source.size() + 1);
   return 0;
 }

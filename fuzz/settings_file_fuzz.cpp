@@ -3,11 +3,11 @@
 // again gives the same bytes.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "fuzz_check.h"
 #include "platform/regfile.h"
 
 namespace {
@@ -35,12 +35,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   try {
     document = qar::platform::ParseRegFile(std::string_view(reinterpret_cast<const char*>(data), size));
   } catch (const qar::platform::RegFormatError& error) {
-    if (error.Line() < 1) std::abort();
+    QAR_FUZZ_CHECK(error.Line() >= 1);
     return 0;
   }
   const std::string written = qar::platform::SerializeRegFile(document);
   const RegDocument read = qar::platform::ParseRegFile(written);  // must not throw
-  if (Meaning(read) != Meaning(document)) std::abort();
-  if (qar::platform::SerializeRegFile(read) != written) std::abort();
+  QAR_FUZZ_CHECK(Meaning(read) == Meaning(document));
+  QAR_FUZZ_CHECK(qar::platform::SerializeRegFile(read) == written);
   return 0;
 }
