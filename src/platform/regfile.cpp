@@ -125,6 +125,8 @@ class TLineReader {
       }
       current_ = encoding_ == kAnsi ? std::string_view(buffer_) : raw;
     }
+    // A NUL is no text: a value holding one would not read back the same.
+    if (current_.find('\0') != std::string_view::npos) throw RegFormatError(number_, "the text holds a NUL character");
     line = current_;
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     return true;

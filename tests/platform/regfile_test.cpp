@@ -120,6 +120,7 @@ TEST(RegFile, MalformedTextIsRefusedNamingTheLine) {
       {kHead + "\"A\"=hex:00,\\\r\n 01\r\n\"B\"=1\r\n", 6},  // lines counted past a continuation
       {kHead + "\"A\"=\"1\"\r\n\"B\"=\"\xE7\"\r\n", 5},      // not UTF-8
       {"\xFF\xFE\x41", 1},                                  // half a UTF-16 unit
+      {kHead + "\"A\"=\"1" + std::string(1, '\0') + "2\"\r\n", 4},  // a NUL would not read back
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
