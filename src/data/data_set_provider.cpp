@@ -30,12 +30,11 @@ struct TStatement {
   }
 };
 
-// The rows of an open data set, at most `limit` of them (negative: all).
-void ReadRows(TCustomADODataSet& dataSet, std::int32_t limit, std::vector<std::string>& columns,
+// The columns and rows of an open data set.
+void ReadRows(TCustomADODataSet& dataSet, std::vector<std::string>& columns,
               std::vector<std::vector<Variant>>& rows) {
   for (int i = 0; i < dataSet.FieldCount(); ++i) columns.push_back(dataSet.Fields(i).FieldName());
-  for (dataSet.First(); !dataSet.Eof() && (limit < 0 || rows.size() < static_cast<std::size_t>(limit));
-       dataSet.Next()) {
+  for (dataSet.First(); !dataSet.Eof(); dataSet.Next()) {
     std::vector<Variant> row;
     for (int i = 0; i < dataSet.FieldCount(); ++i) row.push_back(dataSet.FieldValue(i));
     rows.push_back(std::move(row));
@@ -111,9 +110,13 @@ Variant TDataSetProvider::GetRecords(std::int32_t count, std::int32_t& recsOut, 
   const TClosing closing{query};
   std::vector<std::string> columns;
   std::vector<std::vector<Variant>> rows;
-  ReadRows(query, count, columns, rows);
-  recsOut = static_cast<std::int32_t>(rows.size());
-  return MakeDataPacket(DataPacketOf(std::move(columns), std::move(rows)));
+  ReadRows(query, columns, rows);
+  // The types follow every row of the result, so they do not change with the count.
+  TDataPacket packet = DataPacketOf(std::move(columns), std::move(rows));
+  if (count >= 0 && packet.Rows.size() > static_cast<std::size_t>(count))
+    packet.Rows.resize(static_cast<std::size_t>(count));
+  recsOut = static_cast<std::int32_t>(packet.Rows.size());
+  return MakeDataPacket(packet);
 }
 
 Variant TDataSetProvider::GetParams(Variant&) { return MakeParams(StatementParameters()); }
@@ -148,7 +151,7 @@ Variant TDataSetProvider::RowRequest(const Variant& row, std::int32_t, Variant&)
   query.Open();
   std::vector<std::string> names;
   std::vector<std::vector<Variant>> rows;
-  ReadRows(query, -1, names, rows);
+  ReadRows(query, names, rows);
   return MakeDataPacket(DataPacketOf(std::move(names), std::move(rows)));
 }
 

@@ -28,7 +28,8 @@ namespace qar {
 //
 // GetRecords: sets the client's parameter values, opens the query, returns the first
 //   `count` rows (-1 all, 0 none: only the fields) as a data packet, their number in
-//   recsOut, and closes the query. `options` is not used.
+//   recsOut, and closes the query. The field types follow all the result's rows, so
+//   they are the same whatever the count. `options` is not used.
 // GetParams: the statement's parameters (second parameter form).
 // Execute: sets the client's parameter values, runs the statement, and puts the
 //   parameters that return a value back into `params` (second form).
