@@ -73,7 +73,7 @@ const VoteCase kVoteCases[] = {
     {"AS_ApplyUpdates", R"(["dsp", Empty, 0, Empty, Empty])", false, 0, "complete"},
     {"AS_ApplyUpdates", R"(["dsp", Empty, 0, Empty, Empty])", false, 1, "abort"},
     {"AS_ApplyUpdates", R"(["dsp", Empty, -1, Empty, Empty])", false, 0, "abort"},
-    {"AS_ApplyUpdates", R"(["dsp", Empty, -1, Empty, Empty])", false, -1, "complete"},
+    {"AS_ApplyUpdates", R"(["dsp", Empty, -2, Empty, Empty])", false, -1, "complete"},
     {"AS_ApplyUpdates", R"(["dsp", Empty, 2, Empty, Empty])", false, 2, "complete"},
     {"AS_ApplyUpdates", R"(["dsp", Empty, 5, Empty, Empty])", true, 0, "abort"},
     {"AS_GetRecords", R"(["dsp", -1, Empty, 0, "", Empty, Empty])", false, 0, "complete"},
