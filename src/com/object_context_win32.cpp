@@ -3,8 +3,10 @@
 #include <windows.h>
 #include <objbase.h>
 #include <comsvcs.h>
+#undef GetObjectContext  // the system header's macro; the model has a function of that name
 
 #include "com/com_object.h"
+#include "com/com_server.h"
 
 namespace qar::com {
 
@@ -40,7 +42,10 @@ class TSystemObjectContext : public TImplements<TComObject, IObjectContext> {
 
 }  // namespace
 
-void EnableSystemObjectControl() {}
+void EnableSystemObjectControl() {
+  // Registered once; further calls find it there.
+  RegisterNativeInterface(IObjectControl::kIID);
+}
 
 TComPtr<IObjectContext> SystemObjectContext() {
   const TGetObjectContext get = SystemGetObjectContext();
