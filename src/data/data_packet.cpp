@@ -81,6 +81,15 @@ class TReader {
       Fail(std::string("it does not start with \"") + expected + "\"");
   }
 
+  // A form's three items: its name, its fields (into `fields`), its row list.
+  const std::vector<Variant>& Form(const Variant& value, const char* format, bool plainNames,
+                                   std::vector<TPacketField>& fields) const {
+    const std::vector<Variant>& items = Array(value, "the " + form_, 3, 3);
+    Format(items[0], format);
+    fields = Fields(items[1], plainNames);
+    return Array(items[2], "the row list");
+  }
+
   std::vector<TPacketField> Fields(const Variant& value, bool plainNames) const {
     std::vector<TPacketField> fields;
     const std::vector<Variant>& items = Array(value, "the field list");
@@ -188,11 +197,8 @@ Variant MakeDataPacket(const TDataPacket& packet) {
 
 TDataPacket ReadDataPacket(const Variant& value) {
   const TReader reader("data packet");
-  const std::vector<Variant>& items = reader.Array(value, "the packet", 3, 3);
-  reader.Format(items[0], kDataPacketFormat);
   TDataPacket packet;
-  packet.Fields = reader.Fields(items[1], false);
-  const std::vector<Variant>& rows = reader.Array(items[2], "the row list");
+  const std::vector<Variant>& rows = reader.Form(value, kDataPacketFormat, false, packet.Fields);
   for (std::size_t r = 0; r < rows.size(); ++r)
     packet.Rows.push_back(reader.Values(rows[r], packet.Fields, "row " + std::to_string(r), false));
   return packet;
@@ -250,11 +256,8 @@ Variant MakeDelta(const TDelta& delta) {
 
 TDelta ReadDelta(const Variant& value) {
   const TReader reader("delta");
-  const std::vector<Variant>& items = reader.Array(value, "the delta", 3, 3);
-  reader.Format(items[0], kDeltaFormat);
   TDelta delta;
-  delta.Fields = reader.Fields(items[1], true);
-  const std::vector<Variant>& rows = reader.Array(items[2], "the row list");
+  const std::vector<Variant>& rows = reader.Form(value, kDeltaFormat, true, delta.Fields);
   for (std::size_t r = 0; r < rows.size(); ++r) {
     const std::string what = "row " + std::to_string(r);
     const std::vector<Variant>& row = reader.Array(rows[r], what, 2, 3);
