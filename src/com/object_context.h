@@ -43,9 +43,8 @@ void EnableSystemObjectControl();
 
 // The context of the current activation, or null when there is none. A provider
 // installed by the host answers; without one, on Windows the system's context when
-// the object runs under the transaction service (looked up at run time, so a server
-// loads where the service is absent), and nothing on POSIX. Throws EOleError when
-// the system reports a failure other than "no context".
+// the object runs under the transaction service (none where the service is absent),
+// and nothing on POSIX.
 TComPtr<IObjectContext> GetObjectContext();
 
 // Installs the provider of GetObjectContext (empty: the system's again); returns the

@@ -5,27 +5,14 @@
 #include <comsvcs.h>
 #undef GetObjectContext  // the system header's macro; the model has a function of that name
 
+#include <cstring>
+
 #include "com/com_object.h"
 #include "com/com_server.h"
 
 namespace qar::com {
 
 namespace {
-
-using TGetObjectContext = HRESULT(WINAPI*)(::IObjectContext** context);
-
-// The transaction service's own GetObjectContext, or null where the service is not
-// installed. The library stays loaded for the life of the process, so no context
-// handed out can outlive its code.
-TGetObjectContext SystemGetObjectContext() {
-  static const TGetObjectContext function = []() -> TGetObjectContext {
-    HMODULE library = LoadLibraryA("comsvcs.dll");
-    if (library == nullptr) return nullptr;
-    return reinterpret_cast<TGetObjectContext>(
-        reinterpret_cast<void*>(GetProcAddress(library, "GetObjectContext")));
-  }();
-  return function;
-}
 
 // The system's context seen through the model: the two votes.
 class TSystemObjectContext : public TImplements<TComObject, IObjectContext> {
@@ -48,12 +35,16 @@ void EnableSystemObjectControl() {
 }
 
 TComPtr<IObjectContext> SystemObjectContext() {
-  const TGetObjectContext get = SystemGetObjectContext();
-  if (get == nullptr) return nullptr;
+  // The context object of the calling apartment answers IObjectContext only under
+  // the transaction service; elsewhere (and where the service is not installed) any
+  // failure means no context. The call lives in ole32, present on every system, so a
+  // server loads and runs without the service.
+  GUID iid;
+  static_assert(sizeof iid == sizeof IObjectContext::kIID);
+  std::memcpy(&iid, &IObjectContext::kIID, sizeof iid);
   ::IObjectContext* context = nullptr;
-  const HRESULT result = get(&context);
-  if (result == CONTEXT_E_NOCONTEXT || (SUCCEEDED(result) && context == nullptr)) return nullptr;
-  if (FAILED(result)) throw EOleError(result, ResultText(result));
+  if (CoGetObjectContext(iid, reinterpret_cast<void**>(&context)) != S_OK || context == nullptr)
+    return nullptr;
   return TComPtr<IObjectContext>(NewComObject<TSystemObjectContext>(context));
 }
 

@@ -19,9 +19,7 @@ using testing::TInstalledObjectContext;
 // reports the error count it is told.
 class TScriptedProvider : public TCustomProvider {
  public:
-  Variant GetRecords(std::int32_t, std::int32_t& recsOut, std::int32_t, const std::string&, Variant&,
-                     Variant&) override {
-    recsOut = 1;
+  Variant GetRecords(std::int32_t, std::int32_t&, std::int32_t, const std::string&, Variant&, Variant&) override {
     return Answer();
   }
   Variant ApplyUpdates(const Variant&, std::int32_t, std::int32_t& errorCount, Variant&) override {
@@ -32,15 +30,13 @@ class TScriptedProvider : public TCustomProvider {
   Variant RowRequest(const Variant&, std::int32_t, Variant&) override { return Answer(); }
   void Execute(const std::string&, Variant&, Variant&) override { Answer(); }
   Variant DataRequest(const Variant&) override { return Answer(); }
-
-  static inline bool fail = false;
-  static inline std::int32_t reportedErrors = 0;
-
- private:
   static Variant Answer() {
     if (fail) throw std::runtime_error("falhou");
     return "ok";
   }
+
+  static inline bool fail = false;
+  static inline std::int32_t reportedErrors = 0;
 };
 
 class TdmVotos : public TMtsDataModule {
@@ -113,7 +109,7 @@ TEST_P(VoteTest, VotesAfterTheOperationAndReturnsItsFailureWithTheDescription) {
     if (call.failure.empty() && std::string(c.operation) == "AS_ApplyUpdates") {
       EXPECT_EQ(call.args[3], Variant(c.reportedErrors));
     }
-    EXPECT_EQ(installed.context->Votes(), mode == 0 ? c.votes : "");
+    EXPECT_EQ(installed.context->votes, mode == 0 ? c.votes : "");
   }
 }
 
@@ -131,7 +127,7 @@ TEST(MtsDataModuleTest, AFailingVoteIsTheOperationsFailureAndApplyUpdatesThenAbo
   Variant owner;
   EXPECT_EQ(module.AS_ApplyUpdates("dsp", Variant(), 0, errorCount, owner, result), com::kCONTEXT_E_NOCONTEXT);
   EXPECT_EQ(com::GetErrorInfo()->Description, com::ResultText(com::kCONTEXT_E_NOCONTEXT));
-  EXPECT_EQ(installed.context->Votes(), "complete,complete,abort");
+  EXPECT_EQ(installed.context->votes, "complete,complete,abort");
   // A failed operation hands back no stale value.
   TScriptedProvider::fail = true;
   installed.context->failWith = com::kS_OK;
@@ -152,7 +148,7 @@ TEST(MtsDataModuleTest, ActivationHoldsTheContextUntilDeactivationAndPoolingIsAl
   EXPECT_EQ(module.ObjectContext(), nullptr);
   module.SetAbort();
   EXPECT_EQ(module.CanBePooled(), -1);
-  EXPECT_EQ(installed.context->Votes(), "abort");
+  EXPECT_EQ(installed.context->votes, "abort");
 }
 
 }  // namespace

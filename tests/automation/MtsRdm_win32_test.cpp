@@ -38,6 +38,7 @@ GUID ToSystem(const TGUID& guid) {
 
 TEST(MtsDataModuleComTest, TheSystemActivatesDeactivatesAndPoolsTheModuleThroughItsAutomationObject) {
   ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+  EXPECT_EQ(com::GetObjectContext(), nullptr);  // not under the transaction service
   testing::TInstalledObjectContext installed;
   {
     // The class as a running server offers it, so CoCreateInstance finds it.
@@ -66,7 +67,7 @@ TEST(MtsDataModuleComTest, TheSystemActivatesDeactivatesAndPoolsTheModuleThrough
     VariantInit(&result);
     EXPECT_EQ(object->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &none, &result, nullptr, nullptr), S_OK);
     VariantClear(&result);
-    EXPECT_EQ(installed.context->Votes(), "complete");
+    EXPECT_EQ(installed.context->votes, "complete");
 
     EXPECT_EQ(control->CanBePooled(), -1);
     control->Deactivate();

@@ -12,26 +12,18 @@
 
 namespace qar::automation::testing {
 
-// Votes are "complete" and "abort"; each answers `failWith`.
+// Votes are "complete" and "abort", joined by commas in `votes`; each answers `failWith`.
 class TRecordingObjectContext : public com::TImplements<com::TComObject, com::IObjectContext> {
  public:
   HResult SetComplete() override { return Vote("complete"); }
   HResult SetAbort() override { return Vote("abort"); }
-
-  std::string Votes() const {
-    std::string text;
-    for (const std::string& vote : votes) text += (text.empty() ? "" : ",") + vote;
-    return text;
-  }
-
-  std::vector<std::string> votes;
-  HResult failWith = com::kS_OK;
-
- private:
   HResult Vote(const char* vote) {
-    votes.push_back(vote);
+    votes += (votes.empty() ? "" : ",") + std::string(vote);
     return failWith;
   }
+
+  std::string votes;
+  HResult failWith = com::kS_OK;
 };
 
 // Makes `context` every activation's context while it exists, as a transactional
