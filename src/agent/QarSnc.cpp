@@ -5,8 +5,8 @@
 #include "agent/Cli_Sync10000.h"
 #include "agent/ErrorReport.h"
 #include "agent/Restarter.h"
+#include "automation/VCLCom.h"
 #include "config/GeralQar.h"
-#include "diagnostics/log_file_name.h"
 #include "platform/module.h"
 #include "platform/mutex.h"
 
@@ -17,10 +17,10 @@ int main(int argc, char** argv) {
     return agent::RunRestarter(platform::ExtractFileDir(exe), platform::SystemClock());
   }
 
-  // Unit start: the log module name, then the connection string, read and
-  // decrypted also in a second instance.
+  // Unit start: the automation support (module short name, automation-object hook),
+  // then the connection string, read and decrypted also in a second instance.
   try {
-    diagnostics::ModuleShortName();
+    automation::InitializeVCLCom();
     config::InitializeGeralQar();
   } catch (...) {
     agent::ReportError("start-up stopped: " + agent::DescribeException(std::current_exception()));
@@ -30,6 +30,7 @@ int main(int argc, char** argv) {
   platform::NamedMutex single("QSYNC");
   if (single.Outcome() == platform::MutexOutcome::kAlreadyExists) {
     config::FinalizeGeralQar();
+    automation::FinalizeVCLCom();
     return 0;
   }
 
@@ -42,5 +43,6 @@ int main(int argc, char** argv) {
   agent::RunMessageLoop(frmSync.timVerifTab, platform::SystemClock());
 
   config::FinalizeGeralQar();
+  automation::FinalizeVCLCom();
   return 0;
 }

@@ -93,18 +93,18 @@ std::string Utf16ToUtf8(std::u16string_view wide) {
 }
 
 bool IsAscii(std::string_view text) {
-  unsigned char bits = 0;
-  for (const char c : text) bits |= static_cast<unsigned char>(c);
-  return bits < 0x80;
+  for (const char c : text)
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  return true;
 }
 
 std::string AnsiToUtf8(std::string_view ansi) {
-  // ASCII reads the same in every ANSI code page and in UTF-8 (most paths and statements).
-  if (IsAscii(ansi)) return std::string(ansi);
-  return Utf16ToUtf8(AnsiToUtf16(ansi));
+  return IsAscii(ansi) ? std::string(ansi) : Utf16ToUtf8(AnsiToUtf16(ansi));
 }
 
-std::string Utf8ToAnsi(std::string_view utf8) { return Utf16ToAnsi(Utf8ToUtf16(utf8)); }
+std::string Utf8ToAnsi(std::string_view utf8) {
+  return IsAscii(utf8) ? std::string(utf8) : Utf16ToAnsi(Utf8ToUtf16(utf8));
+}
 
 std::string UpperCaseAscii(std::string_view text) {
   std::string out(text);
