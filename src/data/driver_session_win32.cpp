@@ -1,3 +1,4 @@
+#include "data/data_error.h"
 #include "data/driver_session.h"
 #include "data/odbc_session.h"
 
@@ -9,7 +10,11 @@ std::string DefaultOracleOdbcDriver() { return "Microsoft ODBC for Oracle"; }
 // No SQLite library is linked into the Windows build: the SQLite ODBC driver serves
 // the same database file, and the SQLite dialect is recognised by the server's name.
 std::unique_ptr<TDriverSession> OpenEmbeddedSqlite(const std::string& fileName) {
-  return OpenOdbcSession("Driver=SQLite3;Database=" + fileName);
+  try {
+    return OpenOdbcSession("Driver=SQLite3;Database=" + fileName);
+  } catch (const EDataError& error) {
+    throw EDataError(std::string(error.what()) + ": " + fileName, error.SqlState(), error.NativeError());
+  }
 }
 
 }  // namespace qar
