@@ -180,6 +180,7 @@ void TfrmSync::ProcessPendingOperation() {
                                              ": supervising it before any request");
     runLogged_ = line.has_value();
     if (line) services_.log(*line);
+    services_.supervising(lastRequest_);
     Supervise(lastRequest_, services_.clock->Now());
     return;
   }
@@ -220,6 +221,7 @@ void TfrmSync::ProcessPendingOperation() {
                              "; tried again at the next tick");
   }
   lastRequest_ = id;
+  services_.supervising(id);  // published at once: an agent ended now leaves it to the next
   const auto line = runs_.Pass("run " + id, "request " + id + ": worker started with " + params);
   runLogged_ = line.has_value();
   if (line) services_.log(*line);
@@ -230,11 +232,8 @@ void TfrmSync::ProcessPendingOperation() {
 void TfrmSync::Supervise(const std::string& id, platform::TDateTime began) {
   std::int32_t idNumber = 0;
   const bool known = ParseNumber(id, idNumber);
-  bool supervised = false;
   TRepeatFilter failures;
   while (!services_.stopRequested() && services_.workers.running()) {
-    if (!supervised) services_.supervising(id);
-    supervised = true;
     WorkerBusy = true;
     services_.clock->Sleep(kSupervisionWaitMs);
     if (!known || services_.stopRequested()) continue;
@@ -252,7 +251,7 @@ void TfrmSync::Supervise(const std::string& id, platform::TDateTime began) {
     }
   }
   if (services_.stopRequested()) return;  // the worker, if any, runs on
-  if (supervised) services_.supervising("");
+  services_.supervising("");
   if (runLogged_) {
     services_.log("request " + id + ": worker ended, gone " +
                   std::to_string(SecondsBetween(began, services_.clock->Now())) + " s after the start (checked every 10 s)");

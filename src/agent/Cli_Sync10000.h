@@ -35,7 +35,7 @@ struct AgentServices {
   std::function<void(const std::string&)> report = ReportError;
   // True once the agent is asked to end: supervision stops, the worker runs on.
   std::function<bool()> stopRequested = [] { return false; };
-  // Told the request whose worker is supervised from now on; empty when none.
+  // Told the request whose worker runs from now on (from its start); empty when none.
   std::function<void(const std::string& request)> supervising = [](const std::string&) {};
   // The directory of the agent's executable, without a trailing separator.
   std::string agentDirectory;

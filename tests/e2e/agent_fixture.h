@@ -15,7 +15,9 @@
 #include "child_process.h"
 #include "ctrlexecrem_client.h"
 #include "installation.h"
+#include "config/AgentStatus.h"
 #include "platform/module.h"
+#include "platform/mutex.h"
 
 namespace qar::e2e {
 
@@ -69,7 +71,7 @@ class AgentCase : public ::testing::Test {
   // Runs the build's QarCfg.exe to its end, in the installation's directory.
   ToolRun RunAdminTool(const std::vector<std::string>& args) {
     const std::string base = "qarcfg" + std::to_string(++toolRuns_);
-    ChildProcess tool(BuiltAdminTool(), args, installation_.Dir(), installation_.Dir() + base);
+    ChildProcess tool(installation_.AdminToolPath(), args, installation_.Dir(), installation_.Dir() + base);
     const std::optional<int> code = tool.Wait(kBound);
     return {code, installation_.ReadText(base + ".out"), installation_.ReadText(base + ".err")};
   }
@@ -98,8 +100,16 @@ class AgentCase : public ::testing::Test {
     return WaitUntil([&] { return WorkerStarts(parameter) > 0; }, kBound);
   }
 
-  bool WaitForStatus(int id, const std::string& status) const {
+  bool WaitForStatus(long long id, const std::string& status) const {
     return WaitUntil([&] { return table_.Read(id).status == status; }, kBound);
+  }
+
+  // Waits until the agent published that it supervises request `id`.
+  bool WaitForPublishedRequest(int id) const {
+    return WaitUntil([&] {
+      const auto note = platform::NamedMutex::ReadPublished(config::kAgentMutexName);
+      return note && config::ParseAgentStatus(*note).request == std::to_string(id);
+    }, kBound);
   }
 
   // Waits for the agent to be past its start-up: the control table exists.

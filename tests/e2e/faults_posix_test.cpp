@@ -7,8 +7,6 @@
 #include <fstream>
 
 #include "agent_fixture.h"
-#include "config/AgentStatus.h"
-#include "platform/mutex.h"
 
 namespace qar::e2e {
 namespace {
@@ -26,11 +24,7 @@ TEST_F(FaultsPosixTest, AnAgentEndedWhileItsWorkerRunsLeavesItToTheNextAgentWhic
   for (const auto& [signal, name] : {std::pair{SIGKILL, ""}, {SIGTERM, "SIGTERM"}, {SIGINT, "SIGINT"}}) {
     ChildProcess& agent = StartAgent();
     ASSERT_TRUE(index == 0 ? WaitForWorker(Parameter(id, "001", "02")) : WaitForLog(left, index)) << AgentLog(index);
-    // The request the agent supervises is published before it is ended.
-    ASSERT_TRUE(WaitUntil([&] {
-      const auto note = platform::NamedMutex::ReadPublished(config::kAgentMutexName);
-      return note && config::ParseAgentStatus(*note).request == std::to_string(id);
-    }, kBound));
+    ASSERT_TRUE(WaitForPublishedRequest(id));
     ASSERT_EQ(kill(static_cast<pid_t>(agent.Pid()), signal), 0);
     ASSERT_TRUE(agent.Wait(kBound).has_value());
     if (signal != SIGKILL) {
@@ -69,6 +63,7 @@ TEST_F(FaultsPosixTest, ProgramsOfTheSameNamesElsewhereAreNeitherWatchedNorStopp
   ChildProcess& old = StartAgent();
   const int running = table_.Request(Operation("001", "01"));
   ASSERT_TRUE(WaitForWorker(Parameter(running, "001", "01"))) << AgentLog();
+  ASSERT_TRUE(WaitForPublishedRequest(running));
   ChildProcess& restarter = StartAgent({"--restart-agents"});
   EXPECT_TRUE(WaitUntil([&] { return !old.Running() && !restarter.Running(); }, kBound)) << AgentLog(1);
   EXPECT_EQ(restarter.ExitCode(), 0) << AgentLog(1);
