@@ -159,6 +159,9 @@ TEST_F(TfrmSyncTest, AConnectFailureLeavesFormCreateBeforeTheWatchdogAndNamesThe
     EXPECT_NE(std::string(error.what()).find("no-such-dir/x/y.db"), std::string::npos) << error.what();
   }
   EXPECT_EQ(watchdogStarts_, 0);
+  connectionString_ = "Data Source=no-such-server;Initial Catalog=loja";  // read as SQL Server's
+  EXPECT_THROW(form_->FormCreate(), EDataError);
+  EXPECT_EQ(form_->adcVerifTab.ConnectionString(), "Provider=SQLOLEDB.1;" + connectionString_);
 }
 
 // "p" passes a case-insensitive SQL comparison; the agent's own check refuses it.
@@ -313,7 +316,7 @@ TEST_F(TfrmSyncTest, AStopRequestEndsSupervisionAndLeavesTheWorkerRunning) {
   EXPECT_EQ(logs_.size(), 1u);  // no end line: the worker runs on
 }
 
-TEST(WithDefaultProvider, AStringWithoutProviderDriverOrDsnIsReadWithTheAgentsProvider) {
+TEST(WithDefaultProvider, OnlyAStringWithoutProviderDriverOrDsnIsReadWithTheAgentsProvider) {
   const struct {
     const char *stored, *read;
   } cases[] = {
