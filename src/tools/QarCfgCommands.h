@@ -9,7 +9,7 @@ namespace qar::tools {
 
 // Runs one QarCfg command line (the arguments after the program name, ANSI text):
 //   help | show | set-connection "<ADO connection string>" | set NAME VALUE
-//   enqueue --filial X --caixa Y | cancel ID | list
+//   enqueue --filial X --caixa Y | cancel ID | list | status
 // Writes results to `out` and, on failure, one line "QarCfg: <problem>" to `err`.
 // Returns the exit code: 0 done, 1 the command failed, 2 the command line is wrong.
 // A failed command leaves the registry as it was.

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 
 #include "agent_fixture.h"
 #include "config/GeralQar.h"
@@ -40,13 +41,22 @@ TEST_F(AgentStartupTest, FirstStartCreatesTheTableASecondReadsTheSettingsBeforeI
   EXPECT_TRUE(first.Running());
 }
 
-TEST_F(AgentStartupTest, WithoutAStoredConnectionStringTheAgentNamesTheSettingsAndRunsOn) {
+TEST_F(AgentStartupTest, BrokenSettingsStopTheStartAndMissingOnesAreNamedWhileTheAgentRunsOn) {
+  const std::string settings = config::SettingsLocation();
+  if (settings.ends_with(".reg")) {  // a settings file (POSIX) can be damaged
+    const std::string kept = installation_.ReadText("HKLM.reg");
+    std::ofstream(settings, std::ios::trunc) << "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\x\n";
+    EXPECT_EQ(StartAgent().Wait(kBound), 1);
+    EXPECT_NE(AgentErrors(0).find("the settings in " + settings + " cannot be read: "), std::string::npos)
+        << AgentLog(0);
+    std::ofstream(settings, std::ios::trunc) << kept;
+  }
   installation_.RemoveStringConex();
   ChildProcess& agent = StartAgent();
   // The start's errors (no string, no connect) and then a tick's: the agent still polls.
-  EXPECT_TRUE(WaitUntil([&] { return std::ranges::count(AgentErrors(), '\n') >= 3; }, kBound)) << AgentLog();
-  EXPECT_NE(AgentErrors().find("no connection string: " + config::SettingsLocation()), std::string::npos)
-      << AgentLog();
+  const std::size_t last = agents_.size() - 1;
+  EXPECT_TRUE(WaitUntil([&] { return std::ranges::count(AgentErrors(last), '\n') >= 3; }, kBound)) << AgentLog(last);
+  EXPECT_NE(AgentErrors(last).find("no connection string: " + settings), std::string::npos) << AgentLog(last);
   EXPECT_TRUE(agent.Running());
 }
 
