@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <tuple>
 
 #include "agent_fixture.h"
 #include "config/GeralQar.h"
@@ -25,15 +26,21 @@ TEST_F(AgentStartupTest, FirstStartCreatesTheTableASecondReadsTheSettingsBeforeI
       << AgentLog();
   EXPECT_EQ(StartAgent().Wait(kBound), 0);
   EXPECT_EQ(AgentLog(1), "");
+  // Asked for its version or help, it prints them and ends; it takes no other argument.
+  for (const auto& [argument, code, output] : {std::tuple{"--version", 0, "out"}, {"--help", 0, "out"}, {"-x", 2, "err"}}) {
+    EXPECT_EQ(StartAgent({argument}).Wait(kBound), code) << argument;
+    EXPECT_NE(installation_.ReadText("agent" + std::to_string(agents_.size() - 1) + "." + output).find("QarSnc.exe"),
+              std::string::npos) << argument;
+  }
 
   // A second start reads and decrypts before it meets the mutex: a value that does
   // not decrypt stops it with a message naming the settings, never quoting them.
   const std::string password = "Password=NotEncrypted42";
   installation_.StoreStringConex("Provider=SQLite;Data Source=plain.db;" + password);
   EXPECT_EQ(StartAgent().Wait(kBound), 1);
-  EXPECT_NE(AgentErrors(2).find("in " + config::SettingsLocation() + " does not decrypt"), std::string::npos)
-      << AgentLog(2);
-  EXPECT_EQ(AgentLog(2).find(password), std::string::npos) << AgentLog(2);
+  EXPECT_NE(AgentErrors(5).find("in " + config::SettingsLocation() + " does not decrypt"), std::string::npos)
+      << AgentLog(5);
+  EXPECT_EQ(AgentLog(5).find(password), std::string::npos) << AgentLog(5);
 
   // The first agent read its settings once and goes on with them.
   const int request = table_.Request(Operation("111", "01"));
