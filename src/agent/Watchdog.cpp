@@ -17,8 +17,9 @@ void onDisparaThreadQarSnc::Execute() {
   using std::chrono::milliseconds;
   platform::Clock& clock = *context_.clock;
   // A program asked to end has no restart to make.
-  while (!platform::StopRequested()) {
+  for (;;) {
     clock.Sleep(milliseconds(kWatchdogTestIntervalMs));
+    if (platform::StopRequested()) break;
     if (context_.workerBusy->load()) continue;
     const double ageMinutes = (clock.Now() - context_.lastRestartTime->load()) * 24 * 60;
     if (!(ageMinutes > kRestartAgeMinutes)) continue;

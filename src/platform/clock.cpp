@@ -1,6 +1,7 @@
 // The system clock and the simulated clock used by tests.
 #include "platform/clock.h"
 
+#include "platform/no_destructor.h"
 #include "platform/stop_request.h"
 
 namespace qar::platform {
@@ -15,8 +16,8 @@ class RealClock : public Clock {
 }  // namespace
 
 Clock& SystemClock() {
-  static RealClock clock;
-  return clock;
+  static NoDestructor<RealClock> clock;
+  return *clock;
 }
 
 SimulatedClock::SimulatedClock(TDateTime start, bool autoAdvance)

@@ -4,6 +4,8 @@
 #include <condition_variable>
 #include <mutex>
 
+#include "platform/no_destructor.h"
+
 namespace qar::platform {
 
 namespace {
@@ -16,8 +18,8 @@ struct StopState {
 };
 
 StopState& State() {
-  static StopState state;
-  return state;
+  static NoDestructor<StopState> state;
+  return *state;
 }
 }  // namespace
 
