@@ -233,12 +233,13 @@ void TfrmSync::Supervise(const std::string& id, platform::TDateTime began) {
   std::int32_t idNumber = 0;
   const bool known = ParseNumber(id, idNumber);
   TRepeatFilter failures;
-  while (!services_.stopRequested() && services_.workers.running()) {
+  bool unmarked = false;  // stopped for a cancellation, the row not marked yet
+  while (!services_.stopRequested() && (unmarked || services_.workers.running())) {
     WorkerBusy = true;
     services_.clock->Sleep(kSupervisionWaitMs);
     if (!known || services_.stopRequested()) continue;
     try {
-      Guarded([&] { CheckCancellation(idNumber); });
+      Guarded([&] { CheckCancellation(idNumber, unmarked); });
       failures.Reset();
     } catch (...) {
       // The worker runs on: giving up here would let the next tick start the
@@ -259,14 +260,18 @@ void TfrmSync::Supervise(const std::string& id, platform::TDateTime began) {
   lastRequest_.clear();
 }
 
-void TfrmSync::CheckCancellation(std::int32_t id) {
-  adqControleTab.Close();
-  adqControleTab.Parameters().ParamByName(kIdParameter).SetValue(id);
-  adqControleTab.Open();
-  if (adqControleTab.FieldByName("IDSTCTRLEXECREM").AsString() != kStatusCancelRequested) return;
-  services_.workers.kill();
+void TfrmSync::CheckCancellation(std::int32_t id, bool& unmarked) {
+  if (!unmarked) {
+    adqControleTab.Close();
+    adqControleTab.Parameters().ParamByName(kIdParameter).SetValue(id);
+    adqControleTab.Open();
+    if (adqControleTab.FieldByName("IDSTCTRLEXECREM").AsString() != kStatusCancelRequested) return;
+    services_.workers.kill();
+    unmarked = true;  // a failed update is tried again at the next pass
+  }
   acmUpdVerifTab.Parameters().ParamByName(kIdParameter).SetValue(id);
   acmUpdVerifTab.Execute();
+  unmarked = false;
   services_.log("request " + std::to_string(id) + ": cancelled by the operator, worker stopped, row marked " +
                 kStatusNotOk);
 }

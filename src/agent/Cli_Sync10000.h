@@ -84,7 +84,8 @@ class TfrmSync : public TComponent {
   template <class Step>
   void Guarded(Step step);
   void Supervise(const std::string& id, platform::TDateTime began);
-  void CheckCancellation(std::int32_t id);
+  // Stops the workers of a row asked to be cancelled, then marks the row.
+  void CheckCancellation(std::int32_t id, bool& unmarked);
   void MarkNotStarted(const std::string& id, const std::string& reason);
 
   AgentServices services_;

@@ -37,6 +37,7 @@ class TfrmSyncTest : public ::testing::Test {
     services.clock = &clock_;
     services.workers.running = [this] { return workerAlive_; };
     services.workers.kill = [this] {
+      if (onKill_) onKill_();
       ++kills_;
       workerAlive_ = survivesKill_-- > 0;
     };
@@ -100,6 +101,7 @@ class TfrmSyncTest : public ::testing::Test {
   };
   std::vector<Sleep> sleeps_;
   std::function<void(std::chrono::milliseconds)> onSleep_;
+  std::function<void()> onKill_;
   Lines started_, logs_, reports_, published_;
   std::string startedPath_, file_, connectionString_;
   std::unique_ptr<TfrmSync> form_;
@@ -212,6 +214,23 @@ TEST_F(TfrmSyncTest, ARunningWorkerIsSupervisedEveryTenSecondsAndACancellationSt
   EXPECT_EQ(logs_, (Lines{"request 1: worker started with SYNC_1_001_02_",
                           "request 1: cancelled by the operator, worker stopped, row marked NOK",
                           "request 1: worker ended, gone 61 s after the start (checked every 10 s)"}));
+}
+
+// The row cannot be marked right after its worker was stopped: it is marked at
+// the next pass, though no worker is left to supervise.
+TEST_F(TfrmSyncTest, ACancelledRowThatCannotBeMarkedAtOnceIsMarkedAtTheNextPass) {
+  Started();
+  Request(kRequest);
+  workerLife_ = 3600s;
+  AtPass(1, [this] { Sql("UPDATE CTRLEXECREM SET IDSTCTRLEXECREM = 'C'"); });
+  onKill_ = [this] {
+    Sql("ALTER TABLE CTRLEXECREM RENAME TO HIDDEN");
+    AtPass(1, [this] { Sql("ALTER TABLE HIDDEN RENAME TO CTRLEXECREM"); });
+  };
+  form_->ProcessPendingOperation();
+  EXPECT_EQ(kills_, 1);
+  EXPECT_EQ(reports_.size(), 1u);
+  EXPECT_EQ(Row(1), "NOK|Cancelado pelo operador|updated");
 }
 
 // The database locked (here: the table gone) while a worker runs: supervision is
