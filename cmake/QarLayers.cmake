@@ -48,3 +48,12 @@ function(qar_test name)
     set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}")
   endif()
 endfunction()
+
+# qar_com_server_dll(NAME SOURCES... [DEPS libs...]): an in-process automation server
+# (Windows): the sources declare the classes (static factories), the layer does the rest.
+function(qar_com_server_dll name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_library(${name} SHARED ${ARG_SOURCES} ${PROJECT_SOURCE_DIR}/src/com/server/com_server.def)
+  set_target_properties(${name} PROPERTIES PREFIX "")
+  target_link_libraries(${name} PRIVATE qar_com_server ${ARG_DEPS})
+endfunction()

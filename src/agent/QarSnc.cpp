@@ -7,10 +7,10 @@
 #include "agent/Cli_Sync10000.h"
 #include "agent/ErrorReport.h"
 #include "agent/Restarter.h"
+#include "automation/VCLCom.h"
 #include "config/AgentStatus.h"
 #include "config/GeralQar.h"
 #include "data/connection_string.h"
-#include "diagnostics/log_file_name.h"
 #include "platform/cmdline.h"
 #include "platform/datetime.h"
 #include "platform/module.h"
@@ -51,10 +51,10 @@ std::string Timestamp() { return platform::FormatDateTime("yyyy-mm-dd hh:nn:ss",
 
 int RunAgent() {
   platform::CatchStopSignals();
-  // Unit start: the log module name, then the connection string, read and
-  // decrypted also in a second instance.
+  // Unit start: the automation support (module short name, automation-object hook),
+  // then the connection string, read and decrypted also in a second instance.
   try {
-    diagnostics::ModuleShortName();
+    automation::InitializeVCLCom();
     config::InitializeGeralQar();
   } catch (...) {
     agent::ReportError("start-up stopped: " + agent::DescribeException(std::current_exception()));
@@ -64,6 +64,7 @@ int RunAgent() {
   platform::NamedMutex single(config::kAgentMutexName);
   if (single.Outcome() == platform::MutexOutcome::kAlreadyExists) {
     config::FinalizeGeralQar();
+    automation::FinalizeVCLCom();
     return 0;
   }
 
@@ -103,6 +104,7 @@ int RunAgent() {
                                     : ""));
   single.Close();
   config::FinalizeGeralQar();
+  automation::FinalizeVCLCom();
   return platform::StopExitCode();
 }
 

@@ -4,21 +4,30 @@
 
 namespace qar {
 
+const TNamedParamText& TADOQuery::ParsedSql() {
+  std::string text = sql_.Text();
+  if (text != parsedSql_) {
+    parsed_ = ParseNamedParams(text);
+    parsedSql_ = std::move(text);
+  }
+  return parsed_;
+}
+
 TParameters& TADOQuery::Parameters() {
   TParameters& parameters = TCustomADODataSet::Parameters();
-  parameters.SyncNames(ParseNamedParams(sql_.Text()).names);
+  parameters.SyncNames(ParsedSql().names);
   return parameters;
 }
 
 std::int64_t TADOQuery::ExecSQL() { return Run().rowsAffected; }
 
 TStatementRequest TADOQuery::BuildRequest() {
-  TNamedParamText parsed = ParseNamedParams(sql_.Text());
+  const TNamedParamText& parsed = ParsedSql();
   TCustomADODataSet::Parameters().SyncNames(parsed.names);
   TStatementRequest request;
-  request.commandText = std::move(parsed.text);
+  request.commandText = parsed.text;
   request.commandType = cmdText;
-  request.markerNames = std::move(parsed.names);
+  request.markerNames = parsed.names;
   request.recordset = this;
   return request;
 }

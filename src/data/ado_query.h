@@ -5,6 +5,7 @@
 #include <string>
 
 #include "data/custom_ado_data_set.h"
+#include "data/named_params.h"
 #include "framework/strings.h"
 
 namespace qar {
@@ -33,7 +34,12 @@ class TADOQuery : public TCustomADODataSet {
   TStatementRequest BuildRequest() override;
 
  private:
+  // The SQL text with its markers rewritten, parsed again only when the text changed.
+  const TNamedParamText& ParsedSql();
+
   TStrings sql_;
+  std::string parsedSql_;
+  TNamedParamText parsed_;
 };
 
 }  // namespace qar

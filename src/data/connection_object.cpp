@@ -4,14 +4,21 @@
 
 #include "data/data_error.h"
 #include "data/sqlite_dialect.h"
+#include "platform/process.h"
 #include "platform/text.h"
 
 namespace qar {
 
 namespace {
 
-// Session numbers start above the range SQL Server keeps for its own sessions.
-std::atomic<std::int64_t> gNextSessionId{51};
+constexpr std::int64_t kSessionsPerProcess = 1000000;
+
+std::atomic<std::int64_t> gSessionCount{0};
+
+std::int64_t NextSessionId() {
+  const std::int64_t count = gSessionCount.fetch_add(1) % (kSessionsPerProcess - 1) + 1;
+  return static_cast<std::int64_t>(platform::CurrentProcessId()) * kSessionsPerProcess + count;
+}
 
 }  // namespace
 
@@ -38,8 +45,13 @@ void TConnectionObject::Open() {
       factory_ ? factory_(connectionString_) : OpenDriverSession(connectionString_);
   if (!session) throw EDataError("No driver session for the connection string");
   sqliteDialect_ = platform::SameTextAscii(session->DbmsName(), "SQLite");
+  sessionId_ = NextSessionId();
+  if (sqliteDialect_) {
+    session->SetDialect([sessionId = sessionId_](const std::string& statement) {
+      return TranslateTSqlToSqlite(statement, sessionId);
+    });
+  }
   session_ = std::move(session);
-  sessionId_ = gNextSessionId.fetch_add(1);
   transactionLevel_ = 0;
 }
 
@@ -60,11 +72,13 @@ TDriverSession& TConnectionObject::Session() {
 
 std::string TConnectionObject::DbmsName() { return Session().DbmsName(); }
 
+TStatementCacheStats TConnectionObject::StatementCache() const {
+  return session_ ? session_->StatementCache() : TStatementCacheStats{};
+}
+
 TDriverResult TConnectionObject::Execute(const std::string& statement,
                                          std::vector<TDriverParameter>& parameters) {
-  TDriverSession& session = Session();
-  if (sqliteDialect_) return session.Execute(TranslateTSqlToSqlite(statement, sessionId_), parameters);
-  return session.Execute(statement, parameters);
+  return Session().Execute(statement, parameters);
 }
 
 TDriverResult TConnectionObject::ExecuteProcedure(const std::string& name,

@@ -18,7 +18,8 @@ namespace qar {
 // The statement texts reaching the session are those the components send, with
 // "?" markers. When the server is SQLite (the embedded driver, or SQLite reached
 // through ODBC) they pass through the SQLite dialect first; no other server's
-// statements are edited.
+// statements are edited. The session keeps what it prepared, translation included,
+// for as long as it stays open, whichever connection works through the object.
 class TConnectionObject {
  public:
   using TSessionFactory =
@@ -40,10 +41,19 @@ class TConnectionObject {
   void Open();   // EDataError with the server's text when the connect fails
   void Close();  // an open transaction is rolled back
 
-  // This session's number (@@SPID in the SQLite dialect); 0 while closed.
+  // This session's number (@@SPID in the SQLite dialect); 0 while closed. The
+  // number is unique among the sessions of every process on this machine that is
+  // connected at the same time, so that a session's rows in SQLWEBTUNNING are its
+  // own even when several processes share one SQLite file: the process id times
+  // 1,000,000 plus the process's own count of sessions opened (1 to 999,999, then
+  // from 1 again). Process ids are one machine's: processes of two machines, or of
+  // two process-id spaces (a Windows program under Wine beside a native one), may
+  // draw the same number.
   std::int64_t SessionId() const { return sessionId_; }
   std::string DbmsName();
   bool SqliteDialect() const { return sqliteDialect_; }
+  // The open session's prepared statements (nothing while closed).
+  TStatementCacheStats StatementCache() const;
 
   TDriverResult Execute(const std::string& statement, std::vector<TDriverParameter>& parameters);
   TDriverResult ExecuteProcedure(const std::string& name, std::vector<TDriverParameter>& parameters);

@@ -1,7 +1,9 @@
 // TDriverSession: one open database session of a driver (embedded SQLite, ODBC, or a test double).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -29,15 +31,31 @@ struct TDriverResult {
   std::int64_t rowsAffected = -1;
 };
 
+// What a session's statement cache holds and has done.
+struct TStatementCacheStats {
+  std::size_t cached = 0;      // prepared statements held now
+  std::uint64_t prepared = 0;  // statements prepared since the session opened
+};
+
 // A driver's session. Texts are ANSI; each driver converts at its edge (UTF-8 for
 // SQLite, UTF-16 for ODBC). Every failure is raised as EDataError carrying the
 // server's message and codes. A session is used by one thread at a time.
+//
+// A session keeps the statements it has prepared (see TStatementCache) under the
+// text it was given and runs that text again by rebinding the kept statement. Its
+// statements are freed when it is destroyed.
 class TDriverSession {
  public:
+  using TDialect = std::function<std::string(const std::string& statement)>;
+
   virtual ~TDriverSession() = default;
 
   // The server's product name ("SQLite", "Microsoft SQL Server", ...): picks the dialect.
   virtual std::string DbmsName() = 0;
+
+  // Rewrites every statement text before the server prepares it. It runs once per
+  // text the session prepares: it must give the same result for the same text.
+  void SetDialect(TDialect dialect) { dialect_ = std::move(dialect); }
 
   // Runs a statement whose parameter markers are "?", binding `parameters` in order.
   virtual TDriverResult Execute(const std::string& statement,
@@ -49,6 +67,17 @@ class TDriverSession {
   virtual void BeginTransaction() = 0;
   virtual void Commit() = 0;
   virtual void Rollback() = 0;
+
+  virtual TStatementCacheStats StatementCache() const { return {}; }
+
+ protected:
+  // The text the server is given for `statement`.
+  std::string ServerText(const std::string& statement) const {
+    return dialect_ ? dialect_(statement) : statement;
+  }
+
+ private:
+  TDialect dialect_;
 };
 
 // Opens the session a connection string selects (see ChooseDriver). The embedded

@@ -4,6 +4,7 @@
 #include <deque>
 
 #include "data/data_error.h"
+#include "data/statement_cache.h"
 #include "platform/datetime.h"
 #include "platform/odbc_headers.h"
 #include "platform/text.h"
@@ -118,6 +119,22 @@ struct BoundParameter {
   SQLLEN indicator = 0;
 };
 
+// Readies a statement for its next run however this one ends: no cursor left open,
+// no parameter bound to a buffer that is gone.
+class TRewind {
+ public:
+  explicit TRewind(SQLHANDLE statement) : statement_(statement) {}
+  ~TRewind() {
+    SQLFreeStmt(statement_, SQL_CLOSE);
+    SQLFreeStmt(statement_, SQL_RESET_PARAMS);
+  }
+  TRewind(const TRewind&) = delete;
+  TRewind& operator=(const TRewind&) = delete;
+
+ private:
+  SQLHANDLE statement_;
+};
+
 class TOdbcSession : public TDriverSession {
  public:
   explicit TOdbcSession(const std::string& connectionString) {
@@ -142,6 +159,11 @@ class TOdbcSession : public TDriverSession {
       throw error;
     }
     dbc_ = Handle(SQL_HANDLE_DBC, dbc);
+    keepsPrepared_ = KeepsPreparedStatements();
+    if (keepsPrepared_ && platform::SameTextAscii(DbmsName(), "SQLite")) {
+      schemaProbe_ = PrepareStatement("PRAGMA schema_version");
+      schemaVersion_ = SchemaVersion();
+    }
   }
 
   std::string DbmsName() override {
@@ -185,7 +207,21 @@ class TOdbcSession : public TDriverSession {
   void Commit() override { End(SQL_COMMIT); }
   void Rollback() override { End(SQL_ROLLBACK); }
 
+  TStatementCacheStats StatementCache() const override { return {cache_.Size(), prepareCount_}; }
+
  private:
+  // A driver that deletes prepared statements at a commit or rollback (SQL_CB_DELETE)
+  // gets every statement prepared afresh.
+  bool KeepsPreparedStatements() {
+    for (const SQLUSMALLINT info : {SQL_CURSOR_COMMIT_BEHAVIOR, SQL_CURSOR_ROLLBACK_BEHAVIOR}) {
+      SQLUSMALLINT behaviour = SQL_CB_DELETE;
+      if (!Ok(SQLGetInfoW(dbc_.Get(), info, &behaviour, sizeof behaviour, nullptr)) ||
+          behaviour == SQL_CB_DELETE)
+        return false;
+    }
+    return true;
+  }
+
   void End(SQLSMALLINT completion) {
     Check(SQLEndTran(SQL_HANDLE_DBC, dbc_.Get(), completion), dbc_, "SQLEndTran");
     Check(SQLSetConnectAttrW(dbc_.Get(), SQL_ATTR_AUTOCOMMIT,
@@ -249,13 +285,54 @@ class TOdbcSession : public TDriverSession {
     if (isNull) bound.indicator = SQL_NULL_DATA;
   }
 
-  TDriverResult Run(const std::string& statementText, std::vector<TDriverParameter>& parameters) {
+  TDriverResult Run(const std::string& text, std::vector<TDriverParameter>& parameters) {
+    if (!keepsPrepared_) return RunPrepared(PrepareStatement(text), parameters);
+    DropStaleStatements();
+    Handle* kept = cache_.Find(text);
+    if (kept == nullptr) kept = &cache_.Insert(text, PrepareStatement(text));
+    try {
+      return RunPrepared(*kept, parameters);
+    } catch (...) {
+      cache_.Erase(text);  // prepared afresh next time
+      throw;
+    }
+  }
+
+  // The SQLite ODBC driver describes a statement's columns when it prepares it and
+  // keeps that description, while SQLite itself prepares the statement again after a
+  // schema change: a kept statement would read the new rows by the old columns. So
+  // before a statement runs, a changed schema version drops every kept statement.
+  void DropStaleStatements() {
+    if (!schemaProbe_.Get()) return;
+    const std::int64_t version = SchemaVersion();
+    if (version != schemaVersion_) cache_.Clear();
+    schemaVersion_ = version;
+  }
+
+  std::int64_t SchemaVersion() {
+    const TRewind rewind(schemaProbe_.Get());
+    std::int64_t version = 0;
+    SQLLEN indicator = 0;
+    Check(SQLExecute(schemaProbe_.Get()), schemaProbe_, "SQLExecute");
+    Check(SQLFetch(schemaProbe_.Get()), schemaProbe_, "SQLFetch");
+    Check(SQLGetData(schemaProbe_.Get(), 1, SQL_C_SBIGINT, &version, sizeof version, &indicator), schemaProbe_,
+          "SQLGetData");
+    return version;
+  }
+
+  Handle PrepareStatement(const std::string& text) {
     SQLHANDLE raw = SQL_NULL_HANDLE;
     Check(SQLAllocHandle(SQL_HANDLE_STMT, dbc_.Get(), &raw), dbc_, "SQLAllocHandle");
     Handle statement(SQL_HANDLE_STMT, raw);
-    std::u16string text = Wide(statementText);
-    Check(SQLPrepareW(raw, W(text), SQL_NTS), statement, "SQLPrepareW");
+    std::u16string wide = Wide(ServerText(text));
+    Check(SQLPrepareW(raw, W(wide), SQL_NTS), statement, "SQLPrepareW");
+    ++prepareCount_;
+    return statement;
+  }
 
+  TDriverResult RunPrepared(const Handle& statement, std::vector<TDriverParameter>& parameters) {
+    SQLHANDLE raw = statement.Get();
+    const TRewind rewind(raw);
     std::deque<BoundParameter> bound(parameters.size());  // stable addresses
     for (std::size_t i = 0; i < parameters.size(); ++i) {
       BoundParameter& b = bound[i];
@@ -300,7 +377,8 @@ class TOdbcSession : public TDriverSession {
       if (more == SQL_NO_DATA) break;
       Check(more, statement, "SQLMoreResults");
     }
-    SQLCloseCursor(raw);
+    // Output values arrive once the results are done with.
+    SQLFreeStmt(raw, SQL_CLOSE);
 
     for (std::size_t i = 0; i < parameters.size(); ++i) {
       if (parameters[i].direction == pdInput || parameters[i].direction == pdUnknown) continue;
@@ -402,6 +480,12 @@ class TOdbcSession : public TDriverSession {
   Handle env_;
   Handle dbc_;
   std::string dbmsName_;
+  bool keepsPrepared_ = false;
+  // Destroyed before the connection: the statements go first.
+  TStatementCache<Handle> cache_;
+  std::uint64_t prepareCount_ = 0;
+  Handle schemaProbe_;  // SQLite only
+  std::int64_t schemaVersion_ = 0;
 };
 
 }  // namespace

@@ -43,7 +43,22 @@ TParameter& TParameters::CreateParameter(std::string name, TFieldType dataType,
   return *items_.back();
 }
 
+bool TParameters::HoldsExactly(const std::vector<std::string>& names) const {
+  std::size_t held = 0;
+  for (const std::string& name : names) {
+    if (held < items_.size() && platform::SameTextAscii(items_[held]->Name(), name)) {
+      ++held;
+      continue;
+    }
+    bool repeated = false;
+    for (std::size_t i = 0; i < held && !repeated; ++i) repeated = platform::SameTextAscii(items_[i]->Name(), name);
+    if (!repeated) return false;
+  }
+  return held == items_.size();
+}
+
 void TParameters::SyncNames(const std::vector<std::string>& names) {
+  if (HoldsExactly(names)) return;  // the common case: the same statement again
   std::vector<std::unique_ptr<TParameter>> synced;
   for (const std::string& name : names) {
     bool seen = false;

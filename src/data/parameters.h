@@ -95,6 +95,9 @@ class TParameters {
   void SyncNames(const std::vector<std::string>& names);
 
  private:
+  // True when the collection already is one parameter per distinct name, in order.
+  bool HoldsExactly(const std::vector<std::string>& names) const;
+
   std::vector<std::unique_ptr<TParameter>> items_;
 };
 

@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -10,6 +11,7 @@
 #include <utility>
 
 #include "data/data_error.h"
+#include "data/statement_cache.h"
 #include "platform/datetime.h"
 #include "platform/text.h"
 
@@ -79,6 +81,28 @@ bool IsDateColumn(sqlite3_stmt* statement, int i) {
   return upper.find("DATE") != std::string::npos || upper.find("TIME") != std::string::npos;
 }
 
+bool IsBlank(const char* p, const char* end) {
+  for (; p < end; ++p)
+    if (!std::isspace(static_cast<unsigned char>(*p))) return false;
+  return true;
+}
+
+// Readies a statement for its next run however this one ends: a statement left
+// mid-way would keep its read lock (blocking writers and COMMIT) and its bound texts.
+class TRewind {
+ public:
+  explicit TRewind(sqlite3_stmt* statement) : statement_(statement) {}
+  ~TRewind() {
+    sqlite3_reset(statement_);
+    sqlite3_clear_bindings(statement_);
+  }
+  TRewind(const TRewind&) = delete;
+  TRewind& operator=(const TRewind&) = delete;
+
+ private:
+  sqlite3_stmt* statement_;
+};
+
 class TSqliteSession : public TDriverSession {
  public:
   explicit TSqliteSession(const std::string& fileName) : fileName_(fileName) {
@@ -98,29 +122,37 @@ class TSqliteSession : public TDriverSession {
 
   std::string DbmsName() override { return "SQLite"; }
 
+  // A text holding one statement is kept prepared. A text of several statements is
+  // prepared statement by statement as it runs, since one may create what the next
+  // uses, and is not kept.
   TDriverResult Execute(const std::string& statement,
                         std::vector<TDriverParameter>& parameters) override {
     CheckSameFile();
-    const std::string utf8 = platform::AnsiToUtf8(statement);
     TDriverResult result;
+    std::size_t nextParameter = 0;
+    if (Statement* kept = cache_.Find(statement)) {
+      RunKept(statement, kept->get(), parameters, result);
+      return result;
+    }
+    const std::string utf8 = platform::AnsiToUtf8(ServerText(statement));
     const char* tail = utf8.c_str();
     // The text ends at its first NUL, as it does for an ODBC driver: SQLite stops
     // there too and would hand back the same position for ever.
     const char* const end = utf8.c_str() + std::strlen(utf8.c_str());
-    std::size_t nextParameter = 0;
+    bool first = true;
     while (tail < end) {
       sqlite3_stmt* raw = nullptr;
       if (sqlite3_prepare_v2(db_.get(), tail, static_cast<int>(end - tail), &raw, &tail) != SQLITE_OK)
         Fail(db_.get());
       Statement prepared(raw);
       if (!prepared) continue;  // only blanks or a comment were left
-      const int count = sqlite3_bind_parameter_count(raw);
-      for (int i = 1; i <= count; ++i) {
-        if (nextParameter >= parameters.size())
-          throw EDataError("No value given for one or more required parameters.", "07002");
-        Bind(raw, i, parameters[nextParameter++].value);
+      ++prepareCount_;
+      if (first && IsBlank(tail, end)) {
+        RunKept(statement, cache_.Insert(statement, std::move(prepared)).get(), parameters, result);
+        return result;
       }
-      Run(raw, result);
+      first = false;
+      Run(raw, parameters, nextParameter, result);
     }
     return result;
   }
@@ -132,6 +164,8 @@ class TSqliteSession : public TDriverSession {
   void BeginTransaction() override { Exec("BEGIN"); }
   void Commit() override { Exec("COMMIT"); }
   void Rollback() override { Exec("ROLLBACK"); }
+
+  TStatementCacheStats StatementCache() const override { return {cache_.Size(), prepareCount_}; }
 
  private:
   // Another program may remove or replace the file: this session would then work on
@@ -147,6 +181,18 @@ class TSqliteSession : public TDriverSession {
 
   void Exec(const char* sql) {
     if (sqlite3_exec(db_.get(), sql, nullptr, nullptr, nullptr) != SQLITE_OK) Fail(db_.get());
+  }
+
+  // A kept statement that failed is dropped: the next run prepares the text afresh.
+  void RunKept(const std::string& text, sqlite3_stmt* statement,
+               std::vector<TDriverParameter>& parameters, TDriverResult& result) {
+    std::size_t nextParameter = 0;
+    try {
+      Run(statement, parameters, nextParameter, result);
+    } catch (...) {
+      cache_.Erase(text);
+      throw;
+    }
   }
 
   void Bind(sqlite3_stmt* statement, int index, const Variant& value) {
@@ -176,26 +222,36 @@ class TSqliteSession : public TDriverSession {
     if (rc != SQLITE_OK) Fail(db_.get());
   }
 
-  void Run(sqlite3_stmt* statement, TDriverResult& result) {
-    const int columns = sqlite3_column_count(statement);
+  // Binds the statement's markers from parameters[nextParameter...] and runs it.
+  void Run(sqlite3_stmt* statement, std::vector<TDriverParameter>& parameters,
+           std::size_t& nextParameter, TDriverResult& result) {
+    const TRewind rewind(statement);
+    const int count = sqlite3_bind_parameter_count(statement);
+    for (int i = 1; i <= count; ++i) {
+      if (nextParameter >= parameters.size())
+        throw EDataError("No value given for one or more required parameters.", "07002");
+      Bind(statement, i, parameters[nextParameter++].value);
+    }
     // sqlite3_changes keeps the count of the last INSERT, UPDATE or DELETE; a
     // statement that changed nothing (a CREATE, say) must not report it again.
     const int changesBefore = sqlite3_total_changes(db_.get());
+    int rc = sqlite3_step(statement);
+    // Columns are read after the first step: a statement kept from before a schema
+    // change is prepared again there and reports the new columns.
+    const int columns = sqlite3_column_count(statement);
     if (columns > 0) {
       result.columns.clear();
       result.rows.clear();
       for (int i = 0; i < columns; ++i)
         result.columns.push_back(platform::Utf8ToAnsi(sqlite3_column_name(statement, i)));
     }
-    for (;;) {
-      const int rc = sqlite3_step(statement);
-      if (rc == SQLITE_DONE) break;
-      if (rc != SQLITE_ROW) Fail(db_.get());
+    for (; rc == SQLITE_ROW; rc = sqlite3_step(statement)) {
       std::vector<Variant> row;
       row.reserve(static_cast<std::size_t>(columns));
       for (int i = 0; i < columns; ++i) row.push_back(Column(statement, i));
       result.rows.push_back(std::move(row));
     }
+    if (rc != SQLITE_DONE) Fail(db_.get());
     if (columns == 0)
       result.rowsAffected =
           sqlite3_total_changes(db_.get()) == changesBefore ? 0 : sqlite3_changes(db_.get());
@@ -223,6 +279,8 @@ class TSqliteSession : public TDriverSession {
   std::string fileName_;
   std::optional<std::pair<dev_t, ino_t>> opened_;  // the file opened; none for a database without one
   Database db_;
+  TStatementCache<Statement> cache_;  // destroyed first: its statements go before the database
+  std::uint64_t prepareCount_ = 0;
 };
 
 }  // namespace

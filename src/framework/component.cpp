@@ -6,6 +6,8 @@
 
 namespace qar {
 
+std::atomic<TCreateVCLComObjectProc> CreateVCLComObjectProc{nullptr};
+
 TComponent::~TComponent() {
   // One at a time from the end, so that a component being destroyed still finds
   // its owner's list consistent.
@@ -61,5 +63,17 @@ void TComponent::SetName(std::string name) {
 }
 
 void TComponent::Dispatch(TMessage&) {}
+
+TComPtr<IUnknown> TComponent::ComObject() {
+  if (vclComObject_ != nullptr) return TComPtr<IUnknown>(vclComObject_);
+  const TCreateVCLComObjectProc create = CreateVCLComObjectProc.load();
+  if (create == nullptr) throw EComponentError("No automation support for " + ClassName());
+  return create(*this);
+}
+
+bool TComponent::GetInterface(const TGUID&, void** object) {
+  if (object != nullptr) *object = nullptr;
+  return false;
+}
 
 }  // namespace qar

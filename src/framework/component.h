@@ -1,6 +1,7 @@
 // TComponent: the base of everything that has an owner, a name and a tag and owns other components.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
@@ -9,7 +10,17 @@
 #include <utility>
 #include <vector>
 
+#include "framework/interface.h"
+
 namespace qar {
+
+class TComponent;
+
+// The hook that makes an automation object for a component that has none yet. The
+// automation layer installs it while it is initialised; it returns the new object
+// (which has stored itself in the component's slot) or throws.
+using TCreateVCLComObjectProc = TComPtr<IUnknown> (*)(TComponent& component);
+extern std::atomic<TCreateVCLComObjectProc> CreateVCLComObjectProc;
 
 class EComponentError : public std::runtime_error {
  public:
@@ -79,11 +90,25 @@ class TComponent {
   // The default handler ignores the message.
   virtual void Dispatch(TMessage& message);
 
+  // The automation-object slot: the automation object that wraps this component, as
+  // the component-side interface it handed over, not counted (the object clears the
+  // slot before it dies). Null while no object wraps the component.
+  IUnknown* VCLComObject() const { return vclComObject_; }
+  void SetVCLComObject(IUnknown* object) { vclComObject_ = object; }
+  // The automation object of this component, made through CreateVCLComObjectProc
+  // when the slot is empty. Throws EComponentError when no hook is installed.
+  TComPtr<IUnknown> ComObject();
+
+  // Interfaces the component implements itself: a counted reference to `iid` in
+  // `object`, or false. The base class implements none.
+  virtual bool GetInterface(const TGUID& iid, void** object);
+
  private:
   TComponent* owner_ = nullptr;
   std::vector<std::unique_ptr<TComponent>> components_;
   std::string name_;
   std::int32_t tag_ = 0;
+  IUnknown* vclComObject_ = nullptr;
 };
 
 }  // namespace qar

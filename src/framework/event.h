@@ -7,6 +7,8 @@
 
 namespace qar {
 
+class TComponent;
+
 template <class Signature>
 class TEvent;
 
@@ -56,5 +58,8 @@ class TEvent<void(Args...)> {
   std::function<void(Args...)> function_;
   const void* object_ = nullptr;
 };
+
+// The event that only says "this happened" to its handler, with the component as sender.
+using TNotifyEvent = TEvent<void(TComponent& sender)>;
 
 }  // namespace qar

@@ -6,8 +6,6 @@
 
 namespace qar {
 
-using TNotifyEvent = TEvent<void(TComponent& sender)>;
-
 // The loop that runs the timer delivers OnTimer on its own thread, Interval
 // milliseconds after the timer was enabled or after the previous event ended.
 class TTimer : public TComponent {

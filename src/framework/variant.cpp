@@ -35,15 +35,43 @@ std::string Trimmed(const std::string& text) {
 
 }  // namespace
 
-Variant Variant::Null() { return Variant(Storage(NullTag{})); }
+Variant Variant::Null() { return Variant(Storage(NullTag{}), kVarNull); }
 
-Variant Variant::FromDate(platform::TDateTime value) { return Variant(Storage(DateValue{value})); }
+Variant Variant::FromDate(platform::TDateTime value) {
+  return Variant(Storage(DateValue{value}), kVarDate);
+}
 
 Variant Variant::FromObject(std::shared_ptr<const void> object) {
-  return Variant(Storage(std::move(object)));
+  return Variant(Storage(std::move(object)), kVarUnknown);
+}
+
+Variant Variant::FromInterface(TComPtr<IUnknown> object, std::uint16_t varType) {
+  return Variant(Storage(std::move(object)), varType);
+}
+
+Variant Variant::Error(HResult code) { return Variant(Storage(ErrorValue{code}), kVarError); }
+
+Variant Variant::Array(std::vector<Variant> items, std::int32_t lowBound) {
+  auto array = std::make_shared<TVariantArray>(TVariantArray{lowBound, std::move(items)});
+  return Variant(Storage(ArrayValue{std::move(array)}), kVarArray | kVarVariant);
+}
+
+Variant Variant::ByRef(Variant& target) {
+  return Variant(Storage(RefValue{&target}), kVarByRef | kVarVariant);
+}
+
+const Variant& Variant::Deref() const {
+  const Variant* target = Target();
+  return target != nullptr ? *target : *this;
+}
+
+Variant* Variant::Target() const {
+  const RefValue* ref = std::get_if<RefValue>(&value_);
+  return ref != nullptr ? ref->target : nullptr;
 }
 
 TVarType Variant::Type() const {
+  if (IsByRef()) return Deref().Type();
   switch (value_.index()) {
     case 0: return TVarType::Empty;
     case 1: return TVarType::Null;
@@ -57,6 +85,7 @@ TVarType Variant::Type() const {
 }
 
 std::string Variant::AsString() const {
+  if (IsByRef()) return Deref().AsString();
   switch (Type()) {
     case TVarType::Empty:
     case TVarType::Null: return {};
@@ -79,6 +108,7 @@ std::string Variant::AsString() const {
 }
 
 std::int64_t Variant::AsInt64() const {
+  if (IsByRef()) return Deref().AsInt64();
   switch (Type()) {
     case TVarType::Empty:
     case TVarType::Null: return 0;
@@ -115,6 +145,7 @@ std::int32_t Variant::AsInteger() const {
 }
 
 double Variant::AsDouble() const {
+  if (IsByRef()) return Deref().AsDouble();
   switch (Type()) {
     case TVarType::Empty:
     case TVarType::Null: return 0;
@@ -136,6 +167,7 @@ double Variant::AsDouble() const {
 }
 
 bool Variant::AsBoolean() const {
+  if (IsByRef()) return Deref().AsBoolean();
   if (Type() == TVarType::String) {
     const std::string text = Trimmed(std::get<std::string>(value_));
     if (platform::SameTextAscii(text, "True")) return true;
@@ -145,14 +177,41 @@ bool Variant::AsBoolean() const {
 }
 
 platform::TDateTime Variant::AsDateTime() const {
+  if (IsByRef()) return Deref().AsDateTime();
   if (Type() == TVarType::String) ConversionError(Type(), "Date");
   return AsDouble();
 }
 
 const std::shared_ptr<const void>& Variant::Object() const {
   static const std::shared_ptr<const void> kNone;
-  if (Type() != TVarType::Unknown) return kNone;
-  return std::get<std::shared_ptr<const void>>(value_);
+  const auto* object = std::get_if<std::shared_ptr<const void>>(&Deref().value_);
+  return object != nullptr ? *object : kNone;
+}
+
+const TComPtr<IUnknown>& Variant::Interface() const {
+  static const TComPtr<IUnknown> kNone;
+  const auto* object = std::get_if<TComPtr<IUnknown>>(&Deref().value_);
+  return object != nullptr ? *object : kNone;
+}
+
+HResult Variant::ErrorCode() const {
+  const auto* error = std::get_if<ErrorValue>(&Deref().value_);
+  return error != nullptr ? error->code : 0;
+}
+
+const std::vector<Variant>& Variant::ArrayItems() const {
+  static const std::vector<Variant> kNone;
+  const auto* array = std::get_if<ArrayValue>(&Deref().value_);
+  return array != nullptr ? array->array->items : kNone;
+}
+
+std::int32_t Variant::ArrayLowBound() const {
+  const auto* array = std::get_if<ArrayValue>(&Deref().value_);
+  return array != nullptr ? array->array->lowBound : 0;
+}
+
+bool operator==(const TVariantArray& a, const TVariantArray& b) {
+  return a.lowBound == b.lowBound && a.items == b.items;
 }
 
 bool operator==(const Variant& a, const Variant& b) { return a.value_ == b.value_; }

@@ -6,13 +6,57 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 #include <variant>
+#include <vector>
 
+#include "framework/interface.h"
 #include "platform/datetime.h"
 
 namespace qar {
 
+// The kind of a value, as the data layer sees it. Interfaces, error values and
+// arrays are all Unknown here; VarType() tells them apart.
 enum class TVarType { Empty, Null, Boolean, Integer, Double, Date, String, Unknown };
+
+// The variant type codes of automation calls. The low 12 bits name the type; the
+// flag bits above them mark an array of that type or a reference to a value of it.
+inline constexpr std::uint16_t kVarEmpty = 0;
+inline constexpr std::uint16_t kVarNull = 1;
+inline constexpr std::uint16_t kVarSmallInt = 2;
+inline constexpr std::uint16_t kVarInteger = 3;
+inline constexpr std::uint16_t kVarSingle = 4;
+inline constexpr std::uint16_t kVarDouble = 5;
+inline constexpr std::uint16_t kVarCurrency = 6;
+inline constexpr std::uint16_t kVarDate = 7;
+inline constexpr std::uint16_t kVarOleStr = 8;
+inline constexpr std::uint16_t kVarDispatch = 9;
+inline constexpr std::uint16_t kVarError = 10;
+inline constexpr std::uint16_t kVarBoolean = 11;
+inline constexpr std::uint16_t kVarVariant = 12;
+inline constexpr std::uint16_t kVarUnknown = 13;
+inline constexpr std::uint16_t kVarShortInt = 16;
+inline constexpr std::uint16_t kVarByte = 17;
+inline constexpr std::uint16_t kVarWord = 18;
+inline constexpr std::uint16_t kVarLongWord = 19;
+inline constexpr std::uint16_t kVarInt64 = 20;
+inline constexpr std::uint16_t kVarUInt64 = 21;
+inline constexpr std::uint16_t kVarTypeMask = 0x0FFF;
+inline constexpr std::uint16_t kVarArray = 0x2000;
+inline constexpr std::uint16_t kVarByRef = 0x4000;
+
+// The integer type code of a C++ integer type.
+template <class T>
+constexpr std::uint16_t IntegerVarType() {
+  if constexpr (sizeof(T) == 1) return std::is_signed_v<T> ? kVarShortInt : kVarByte;
+  else if constexpr (sizeof(T) == 2) return std::is_signed_v<T> ? kVarSmallInt : kVarWord;
+  else if constexpr (sizeof(T) == 4) return std::is_signed_v<T> ? kVarInteger : kVarLongWord;
+  else return std::is_signed_v<T> ? kVarInt64 : kVarUInt64;
+}
+
+class Variant;
+struct TVariantArray;
+bool operator==(const TVariantArray& a, const TVariantArray& b);
 
 // Raised when a value cannot be converted to the type asked for.
 class EVariantError : public std::runtime_error {
@@ -22,28 +66,49 @@ class EVariantError : public std::runtime_error {
 
 // A value of one of the types above. Empty is the default ("no value assigned");
 // Null is the database null. Unknown holds an opaque object reference (an interface
-// handed through a call), which has no text or number form.
+// handed through a call), an error value, or an array: none has a text or number form.
+// Each value also keeps its exact type code (VarType), so an int arrives as
+// kVarInteger and a string as kVarOleStr.
 //
-//   Variant v = 42;           v.AsString() == "42"
+//   Variant v = 42;           v.AsString() == "42", v.VarType() == kVarInteger
 //   Variant d = Variant::FromDate(t);   d.AsString() follows the process's date settings
+//   Variant r = Variant::ByRef(v);      reads through to v; VarType() == kVarByRef | kVarVariant
 class Variant {
  public:
   Variant() = default;
-  Variant(bool value) : value_(value) {}
+  Variant(bool value) : value_(value), vt_(kVarBoolean) {}
   template <std::integral T>
     requires(!std::same_as<T, bool> && !std::same_as<T, char>)
-  Variant(T value) : value_(static_cast<std::int64_t>(value)) {}
-  Variant(double value) : value_(value) {}
-  Variant(std::string value) : value_(std::move(value)) {}
-  Variant(const char* value) : value_(std::string(value)) {}
+  Variant(T value) : value_(static_cast<std::int64_t>(value)), vt_(IntegerVarType<T>()) {}
+  Variant(double value) : value_(value), vt_(kVarDouble) {}
+  Variant(float value) : value_(static_cast<double>(value)), vt_(kVarSingle) {}
+  Variant(std::string value) : value_(std::move(value)), vt_(kVarOleStr) {}
+  Variant(const char* value) : value_(std::string(value)), vt_(kVarOleStr) {}
 
   static Variant Null();
   static Variant FromDate(platform::TDateTime value);
   static Variant FromObject(std::shared_ptr<const void> object);
+  // A counted interface reference; `varType` is kVarUnknown or kVarDispatch.
+  static Variant FromInterface(TComPtr<IUnknown> object, std::uint16_t varType = kVarUnknown);
+  // An error value (a 32-bit result code), as a caller sends for an omitted argument.
+  static Variant Error(HResult code);
+  // A one-dimensional array of variants whose first index is `lowBound`.
+  static Variant Array(std::vector<Variant> items, std::int32_t lowBound = 0);
+  // A reference to `target`, which must outlive the reference. Reading the value reads
+  // the target; the callee may assign through Target().
+  static Variant ByRef(Variant& target);
 
   TVarType Type() const;
+  // The exact type code with its flag bits.
+  std::uint16_t VarType() const { return vt_; }
   bool IsEmpty() const { return Type() == TVarType::Empty; }
   bool IsNull() const { return Type() == TVarType::Null; }
+  bool IsByRef() const { return (vt_ & kVarByRef) != 0; }
+
+  // The referenced value of a by-reference variant; the variant itself otherwise.
+  const Variant& Deref() const;
+  // The variant a by-reference variant refers to, null otherwise.
+  Variant* Target() const;
 
   // Conversions. Each raises EVariantError when the value has no such form
   // (an object, a text that is not a number, ...). Null and Empty convert to
@@ -57,7 +122,15 @@ class Variant {
 
   // The object reference of an Unknown value, null otherwise.
   const std::shared_ptr<const void>& Object() const;
+  // The interface of an interface value, null otherwise.
+  const TComPtr<IUnknown>& Interface() const;
+  // The code of an error value, 0 otherwise.
+  HResult ErrorCode() const;
+  // The items and first index of an array (an empty list for anything else).
+  const std::vector<Variant>& ArrayItems() const;
+  std::int32_t ArrayLowBound() const;
 
+  // Same type and value; arrays compare item by item, references by their target.
   friend bool operator==(const Variant& a, const Variant& b);
 
  private:
@@ -68,11 +141,31 @@ class Variant {
     platform::TDateTime value;
     friend bool operator==(DateValue a, DateValue b) { return a.value == b.value; }
   };
+  struct ErrorValue {
+    HResult code;
+    friend bool operator==(ErrorValue a, ErrorValue b) { return a.code == b.code; }
+  };
+  struct RefValue {
+    Variant* target;
+    friend bool operator==(RefValue a, RefValue b) { return a.target == b.target; }
+  };
+  struct ArrayValue {
+    std::shared_ptr<const TVariantArray> array;
+    friend bool operator==(const ArrayValue& a, const ArrayValue& b) { return *a.array == *b.array; }
+  };
   using Storage = std::variant<std::monostate, NullTag, bool, std::int64_t, double, DateValue,
-                               std::string, std::shared_ptr<const void>>;
-  explicit Variant(Storage value) : value_(std::move(value)) {}
+                               std::string, std::shared_ptr<const void>, TComPtr<IUnknown>,
+                               ErrorValue, ArrayValue, RefValue>;
+  Variant(Storage value, std::uint16_t vt) : value_(std::move(value)), vt_(vt) {}
 
   Storage value_;
+  std::uint16_t vt_ = kVarEmpty;
+};
+
+// The contents of an array value.
+struct TVariantArray {
+  std::int32_t lowBound = 0;
+  std::vector<Variant> items;
 };
 
 // The general conversion of a value to text (the same as Variant::AsString).

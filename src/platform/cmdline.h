@@ -14,6 +14,12 @@ namespace qar::platform {
 // a character the ANSI code page cannot represent.
 std::vector<std::string> CommandLineArguments(int argc, char** argv);
 
+// What the program is given on standard input, as ANSI text (at most 64 KB). A
+// terminal gives one line, typed without echo after `prompt` (written to standard
+// error); a pipe or file gives everything up to its end. Raises std::runtime_error
+// when the text is not valid or holds a character the ANSI code page cannot hold.
+std::string ReadStandardInput(std::string_view prompt);
+
 enum class ConsoleStream { kOut, kError };
 
 // Writes ANSI text to standard output or standard error. POSIX: converted to UTF-8.

@@ -89,67 +89,106 @@ std::size_t FindInvalidUtf8(std::string_view text) {
   return std::string_view::npos;
 }
 
-int LineOfOffset(std::string_view text, std::size_t offset) {
-  return 1 + static_cast<int>(std::count(text.begin(), text.begin() + offset, '\n'));
-}
-
-// The file's bytes as UTF-8 text.
-std::string Decode(std::string_view bytes) {
-  if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
-      static_cast<unsigned char>(bytes[1]) == 0xFE) {
-    bytes.remove_prefix(2);
-    if (bytes.size() % 2 != 0) throw RegFormatError(1, "UTF-16 text with an odd number of bytes");
-    std::u16string wide(bytes.size() / 2, u'\0');
-    for (std::size_t i = 0; i < wide.size(); ++i) {
-      wide[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
-                                      (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
+// The file's lines as UTF-8, one at a time, so that a large file is never held a
+// second time in another encoding. The bytes are UTF-16LE with BOM, UTF-8 with or
+// without BOM, or the older export in the ANSI code page.
+class TLineReader {
+ public:
+  explicit TLineReader(std::string_view bytes) : bytes_(bytes) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(bytes_[i]); };
+    if (bytes_.size() >= 2 && byte(0) == 0xFF && byte(1) == 0xFE) {
+      bytes_.remove_prefix(2);
+      if (bytes_.size() % 2 != 0) throw RegFormatError(1, "UTF-16 text with an odd number of bytes");
+      encoding_ = kUtf16;
+    } else if (bytes_.size() >= 2 && byte(0) == 0xFE && byte(1) == 0xFF) {
+      throw RegFormatError(1, "UTF-16 big-endian text is not supported; save it as UTF-16LE or UTF-8");
+    } else {
+      if (bytes_.substr(0, 3) == "\xEF\xBB\xBF") bytes_.remove_prefix(3);
+      if (bytes_.substr(0, kOldHeader.size()) == kOldHeader) encoding_ = kAnsi;
     }
-    return Utf16ToUtf8(wide);
   }
-  if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFE &&
-      static_cast<unsigned char>(bytes[1]) == 0xFF) {
-    throw RegFormatError(1, "UTF-16 big-endian text is not supported; save it as UTF-16LE or UTF-8");
-  }
-  if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
-  if (bytes.substr(0, kOldHeader.size()) == kOldHeader) return AnsiToUtf8(bytes);
-  if (const std::size_t bad = FindInvalidUtf8(bytes); bad != std::string_view::npos) {
-    throw RegFormatError(LineOfOffset(bytes, bad),
-                         "the text is not valid UTF-8; save the file as UTF-8 or UTF-16LE");
-  }
-  return std::string(bytes);
-}
 
-std::vector<std::string_view> SplitLines(std::string_view text) {
-  std::vector<std::string_view> lines;
-  while (!text.empty()) {
-    const std::size_t end = text.find('\n');
-    std::string_view line = text.substr(0, end);
+  // The next line without its line end, valid until the next call; false at the end.
+  bool Next(std::string_view& line) {
+    if (pos_ >= bytes_.size()) return false;
+    ++number_;
+    if (encoding_ == kUtf16) {
+      NextUtf16Line();
+    } else {
+      const std::size_t end = std::min(bytes_.find('\n', pos_), bytes_.size());
+      const std::string_view raw = bytes_.substr(pos_, end - pos_);
+      pos_ = end + 1;
+      if (encoding_ == kAnsi) {
+        buffer_ = AnsiToUtf8(raw);
+      } else if (FindInvalidUtf8(raw) != std::string_view::npos) {
+        throw RegFormatError(number_, "the text is not valid UTF-8; save the file as UTF-8 or UTF-16LE");
+      }
+      current_ = encoding_ == kAnsi ? std::string_view(buffer_) : raw;
+    }
+    // A NUL is no text: a value holding one would not read back the same.
+    if (current_.find('\0') != std::string_view::npos) throw RegFormatError(number_, "the text holds a NUL character");
+    line = current_;
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    lines.push_back(line);
-    if (end == std::string_view::npos) break;
-    text.remove_prefix(end + 1);
+    return true;
   }
-  return lines;
-}
+
+  int LineNumber() const { return number_; }
+
+ private:
+  enum Encoding { kUtf8, kUtf16, kAnsi };
+
+  char16_t UnitAt(std::size_t offset) const {
+    return static_cast<char16_t>(static_cast<unsigned char>(bytes_[offset]) |
+                                 (static_cast<unsigned char>(bytes_[offset + 1]) << 8));
+  }
+
+  // ASCII, nearly all of a settings file, is copied directly; a run of other
+  // characters goes through the general conversion (no surrogate is a line end).
+  void NextUtf16Line() {
+    buffer_.clear();
+    while (pos_ < bytes_.size()) {
+      const char16_t unit = UnitAt(pos_);
+      if (unit < 0x80) {
+        pos_ += 2;
+        if (unit == u'\n') break;
+        buffer_ += static_cast<char>(unit);
+        continue;
+      }
+      wide_.clear();
+      for (; pos_ < bytes_.size() && UnitAt(pos_) >= 0x80; pos_ += 2) wide_ += UnitAt(pos_);
+      buffer_ += Utf16ToUtf8(wide_);
+    }
+    current_ = buffer_;
+  }
+
+  std::string_view bytes_;
+  Encoding encoding_ = kUtf8;
+  std::size_t pos_ = 0;
+  int number_ = 0;
+  std::string buffer_;
+  std::u16string wide_;
+  std::string_view current_;
+};
 
 // Reads a quoted text starting at text[0] == '"'; returns the unescaped text and
 // leaves `text` after the closing quote.
 std::string ReadQuoted(std::string_view& text, int line) {
   std::string out;
   std::size_t i = 1;
-  for (; i < text.size() && text[i] != '"'; ++i) {
-    if (text[i] != '\\') {
-      out += text[i];
-      continue;
+  while (true) {
+    const std::size_t stop = text.find_first_of("\"\\", i);
+    if (stop == std::string_view::npos) throw RegFormatError(line, "a quoted text has no closing quote");
+    out.append(text.substr(i, stop - i));
+    if (text[stop] == '"') {
+      text.remove_prefix(stop + 1);
+      return out;
     }
-    if (i + 1 >= text.size() || (text[i + 1] != '\\' && text[i + 1] != '"')) {
+    if (stop + 1 >= text.size() || (text[stop + 1] != '\\' && text[stop + 1] != '"')) {
       throw RegFormatError(line, "a backslash in quotes must be written \\\\ (or \\\" for a quote)");
     }
-    out += text[++i];
+    out += text[stop + 1];
+    i = stop + 2;
   }
-  if (i >= text.size()) throw RegFormatError(line, "a quoted text has no closing quote");
-  text.remove_prefix(i + 1);
-  return out;
 }
 
 std::string Quote(std::string_view text) {
@@ -359,16 +398,114 @@ std::size_t RegDocument::RemoveKeyTree(std::string_view path) {
   return before - keys.size();
 }
 
+namespace {
+
+// Finds names as the lookups compare them (a-z folded) in an open-addressing table of
+// (hash, position) slots, so that a file is read in time linear in its size however
+// many keys it has and however many values one key holds.
+class TFoldedNameIndex {
+ public:
+  // The position stored for a name equal to `name`, or `candidate` after storing it;
+  // `nameAt(position)` gives the name stored at a position.
+  template <typename NameAt>
+  std::size_t FindOrAdd(std::string_view name, std::size_t candidate, NameAt nameAt) {
+    if ((count_ + 1) * 2 > slots_.size()) Grow();
+    const std::uint64_t hash = Hash(name);
+    for (std::size_t i = hash & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1)) {
+      TSlot& slot = slots_[i];
+      if (slot.position == kEmpty) {
+        slot = {hash, candidate};
+        ++count_;
+        return candidate;
+      }
+      if (slot.hash == hash && SameTextAscii(nameAt(slot.position), name)) return slot.position;
+    }
+  }
+
+ private:
+  static constexpr std::size_t kEmpty = static_cast<std::size_t>(-1);
+  struct TSlot {
+    std::uint64_t hash = 0;
+    std::size_t position = kEmpty;
+  };
+
+  static std::uint64_t Hash(std::string_view name) {
+    std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
+    for (char c : name) {
+      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+      hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+    }
+    return hash ^ (hash >> 29);
+  }
+
+  void Grow() {
+    std::vector<TSlot> old(std::max<std::size_t>(16, slots_.size() * 2));
+    old.swap(slots_);
+    for (const TSlot& slot : old) {
+      if (slot.position == kEmpty) continue;
+      std::size_t i = slot.hash & (slots_.size() - 1);
+      while (slots_[i].position != kEmpty) i = (i + 1) & (slots_.size() - 1);
+      slots_[i] = slot;
+    }
+  }
+
+  std::vector<TSlot> slots_;
+  std::size_t count_ = 0;
+};
+
+// Builds the document from the lines of a file.
+class TDocumentBuilder {
+ public:
+  explicit TDocumentBuilder(RegDocument& document) : document_(document) {}
+
+  // A key listed twice is one key, as an import would make it.
+  void SelectKey(std::string_view path) {
+    std::vector<RegKey>& keys = document_.keys;
+    current_ = keys_.FindOrAdd(path, keys.size(), [&](std::size_t i) -> std::string_view { return keys[i].path; });
+    if (current_ == keys.size()) {
+      keys.push_back(RegKey{std::string(path), {}});
+      values_.emplace_back();
+    }
+  }
+  bool HasKey() const { return current_ != kNone; }
+
+  void AddComment(std::string line) {
+    document_.keys[current_].values.push_back(RegValue{{}, RegValueKind::kComment, {}, 0, std::move(line)});
+  }
+
+  // A name given twice in one key keeps its first place and its first spelling; the
+  // later value wins, as an import would leave it.
+  void SetValue(RegValue value) {
+    std::vector<RegValue>& values = document_.keys[current_].values;
+    const std::size_t at = values_[current_].FindOrAdd(
+        value.name, values.size(), [&](std::size_t i) -> std::string_view { return values[i].name; });
+    if (at == values.size()) {
+      values.push_back(std::move(value));
+    } else {
+      value.name = std::move(values[at].name);
+      values[at] = std::move(value);
+    }
+  }
+
+ private:
+  static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+  RegDocument& document_;
+  TFoldedNameIndex keys_;
+  std::vector<TFoldedNameIndex> values_;  // one per key
+  std::size_t current_ = kNone;
+};
+
+}  // namespace
+
 RegDocument ParseRegFile(std::string_view bytes) {
-  const std::string text = Decode(bytes);
-  const std::vector<std::string_view> lines = SplitLines(text);
+  TLineReader reader(bytes);
   RegDocument document;
-  std::optional<std::size_t> current;  // index of the key being read
+  TDocumentBuilder builder(document);
   bool headerSeen = false;
 
-  for (std::size_t index = 0; index < lines.size(); ++index) {
-    const int lineNumber = static_cast<int>(index) + 1;
-    const std::string_view line = Trim(lines[index]);
+  for (std::string_view next; reader.Next(next);) {
+    const int lineNumber = reader.LineNumber();
+    const std::string_view line = Trim(next);
     if (line.empty()) continue;
     if (!headerSeen) {
       if (line != kHeader && line != kOldHeader) {
@@ -378,11 +515,10 @@ RegDocument ParseRegFile(std::string_view bytes) {
       continue;
     }
     if (line.front() == ';') {
-      RegValue comment{{}, RegValueKind::kComment, {}, 0, std::string(line)};
-      if (current) {
-        document.keys[*current].values.push_back(std::move(comment));
+      if (builder.HasKey()) {
+        builder.AddComment(std::string(line));
       } else {
-        document.preamble.push_back(std::move(comment.raw));
+        document.preamble.emplace_back(line);
       }
       continue;
     }
@@ -394,19 +530,13 @@ RegDocument ParseRegFile(std::string_view bytes) {
       if (path.front() == '-') {
         throw RegFormatError(lineNumber, "key deletions ([-path]) do not belong in a registry file");
       }
-      // A key listed twice is one key, as an import would make it.
-      if (RegKey* existing = document.FindKey(path)) {
-        current = static_cast<std::size_t>(existing - document.keys.data());
-      } else {
-        document.keys.push_back(RegKey{std::string(path), {}});
-        current = document.keys.size() - 1;
-      }
+      builder.SelectKey(path);
       continue;
     }
     if (line.front() != '"' && line.front() != '@') {
       throw RegFormatError(lineNumber, "expected [key], \"name\"=value, @=value or ;comment");
     }
-    if (!current) throw RegFormatError(lineNumber, "a value before the first [key]");
+    if (!builder.HasKey()) throw RegFormatError(lineNumber, "a value before the first [key]");
 
     std::string_view rest = line;
     std::string name;
@@ -421,9 +551,9 @@ RegDocument ParseRegFile(std::string_view bytes) {
 
     RegValue value;
     if (!rest.empty() && rest.front() == '"') {
-      std::string text = ReadQuoted(rest, lineNumber);
+      std::string valueText = ReadQuoted(rest, lineNumber);
       if (!Trim(rest).empty()) throw RegFormatError(lineNumber, "text after the closing quote");
-      value = RegValue{std::move(name), RegValueKind::kString, std::move(text), 0, {}};
+      value = RegValue{std::move(name), RegValueKind::kString, std::move(valueText), 0, {}};
     } else if (StartsWithNoCase(rest, "dword:")) {
       const auto number = ParseHexNumber(Trim(rest.substr(6)), 8);
       if (!number) throw RegFormatError(lineNumber, "dword: needs up to 8 hexadecimal digits");
@@ -435,12 +565,10 @@ RegDocument ParseRegFile(std::string_view bytes) {
       std::string_view segment = TrimRight(rest);
       while (!segment.empty() && segment.back() == '\\') {
         joined += segment.substr(0, segment.size() - 1);
-        if (++index >= lines.size()) {
-          throw RegFormatError(lineNumber, "the file ends inside continued hex data");
-        }
+        if (!reader.Next(next)) throw RegFormatError(lineNumber, "the file ends inside continued hex data");
         raw += '\n';
-        raw += lines[index];
-        segment = Trim(lines[index]);
+        raw += next;
+        segment = Trim(next);
       }
       joined += segment;
       value = ParseHexValue(std::move(name), joined, std::move(raw), lineNumber);
@@ -449,7 +577,7 @@ RegDocument ParseRegFile(std::string_view bytes) {
     } else {
       throw RegFormatError(lineNumber, "unknown value: expected \"text\", dword:, hex: or hex(n):");
     }
-    document.keys[*current].SetValue(std::move(value));
+    builder.SetValue(std::move(value));
   }
   return document;
 }

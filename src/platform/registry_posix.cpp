@@ -109,7 +109,10 @@ RegStatus LoadDocument(const std::string& file, RegDocument& document, std::stri
     return FailErrno(error, "cannot read " + file, errno);
   }
   std::string bytes;
-  char buffer[16384];
+  if (struct stat st {}; ::fstat(fd.Get(), &st) == 0 && st.st_size > 0) {
+    bytes.reserve(static_cast<std::size_t>(st.st_size));
+  }
+  char buffer[65536];
   for (;;) {
     const ssize_t count = ::read(fd.Get(), buffer, sizeof buffer);
     if (count == 0) break;

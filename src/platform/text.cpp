@@ -92,9 +92,24 @@ std::string Utf16ToUtf8(std::u16string_view wide) {
   return out;
 }
 
-std::string AnsiToUtf8(std::string_view ansi) { return Utf16ToUtf8(AnsiToUtf16(ansi)); }
+namespace {
 
-std::string Utf8ToAnsi(std::string_view utf8) { return Utf16ToAnsi(Utf8ToUtf16(utf8)); }
+// ASCII reads the same in UTF-8 and in every ANSI code page: it needs no conversion.
+bool IsAscii(std::string_view text) {
+  for (const char c : text)
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  return true;
+}
+
+}  // namespace
+
+std::string AnsiToUtf8(std::string_view ansi) {
+  return IsAscii(ansi) ? std::string(ansi) : Utf16ToUtf8(AnsiToUtf16(ansi));
+}
+
+std::string Utf8ToAnsi(std::string_view utf8) {
+  return IsAscii(utf8) ? std::string(utf8) : Utf16ToAnsi(Utf8ToUtf16(utf8));
+}
 
 std::string UpperCaseAscii(std::string_view text) {
   std::string out(text);

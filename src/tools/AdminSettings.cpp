@@ -10,13 +10,14 @@
 #include "data/connection_string.h"
 #include "data/data_error.h"
 #include "data/driver_session.h"
-#include "diagnostics/mask_password.h"
 #include "diagnostics/websrv_key.h"
 #include "platform/module.h"
 #include "platform/registry.h"
 #include "platform/secret.h"
 #include "platform/text.h"
 #include "tools/CommandError.h"
+#include "tools/connection_mask.h"
+#include "tools/shown_text.h"
 
 namespace qar::tools {
 
@@ -50,6 +51,10 @@ std::string KeyDisplayName(std::string_view path) {
   return "HKEY_LOCAL_MACHINE\\" + std::string(path);
 }
 
+// Longest setting value `show` prints whole; the diagnostics keep at most 255.
+constexpr std::size_t kMaxShownSetting = 300;
+
+
 platform::RegistryKey OpenForWriting(std::string_view path) {
   platform::RegistryKey key;
   if (key.Open(path, /*create=*/true, platform::RegAccess::kFull) != platform::RegStatus::kOk) {
@@ -64,7 +69,7 @@ std::uint32_t ParseDword(const std::string& name, const std::string& text) {
   const char* end = text.data() + text.size();
   const auto [stop, error] = std::from_chars(text.data(), end, value);
   if (text.empty() || error != std::errc() || stop != end || value > 0xFFFFFFFFull) {
-    throw TUsageError(name + " takes a whole number from 0 to 4294967295, not \"" + text + "\"");
+    throw TUsageError(name + " takes a whole number from 0 to 4294967295, not \"" + Quoted(text) + "\"");
   }
   return static_cast<std::uint32_t>(value);
 }
@@ -77,31 +82,6 @@ bool IsRelativeSqliteFile(const std::string& connectionString) {
          platform::ToNativePath(choice.target).is_relative();
 }
 
-bool IsPasswordKey(std::string_view key) {
-  const std::string upper = platform::UpperCaseAscii(platform::TrimControl(key));
-  return upper == "PWD" || upper.ends_with("PASSWORD");
-}
-
-// Where the value starting at `pos` ends as the connection-string parser reads it: at
-// the ";" after it or the end, a quoted or braced value (";" and doubled marks
-// inside) counting whole.
-std::size_t ValueEnd(std::string_view text, std::size_t pos) {
-  while (pos < text.size() && text[pos] == ' ') ++pos;
-  if (pos < text.size() && (text[pos] == '"' || text[pos] == '\'' || text[pos] == '{')) {
-    const char close = text[pos] == '{' ? '}' : text[pos];
-    for (++pos; pos < text.size(); ++pos) {
-      if (text[pos] != close) continue;
-      if (pos + 1 < text.size() && text[pos + 1] == close) {
-        ++pos;
-        continue;
-      }
-      ++pos;
-      break;
-    }
-  }
-  return std::min(text.find(';', pos), text.size());
-}
-
 std::string DescribeConnectionString(platform::RegistryKey& key, bool keyOpen,
                                      std::vector<std::string>& problems) {
   if (!keyOpen) return "(not set)";
@@ -112,17 +92,19 @@ std::string DescribeConnectionString(platform::RegistryKey& key, bool keyOpen,
     case platform::RegStatus::kNotFound:
       return "(not set)";
     case platform::RegStatus::kWrongType:
-      problems.push_back(std::string(config::kStringConexValue) + " is not a string value");
+      problems.push_back(std::string(config::kStringConexValue) + " in " + SettingsPlace() + " is not a string value");
       return "(not a string value)";
     default:
-      problems.push_back(std::string(config::kStringConexValue) + " cannot be read: " + key.LastError());
+      problems.push_back(std::string(config::kStringConexValue) + " in " + SettingsPlace() +
+                         " cannot be read: " + key.LastError());
       return "(cannot be read)";
   }
   if (stored.empty()) return "(empty)";
   try {
-    return MaskConnectionString(config::ReadConnectionString(""));
+    return Printable(MaskConnectionString(config::ReadConnectionString("")));
   } catch (const std::exception& error) {
-    problems.push_back(std::string(config::kStringConexValue) + " does not decrypt: " + error.what());
+    problems.push_back(std::string(config::kStringConexValue) + " in " + SettingsPlace() +
+                       " does not decrypt: " + error.what());
     return "(stored, but it does not decrypt on this machine)";
   }
 }
@@ -141,16 +123,17 @@ std::string DescribeSetting(platform::RegistryKey& key, bool keyOpen, const TSet
   }
   switch (status) {
     case platform::RegStatus::kOk:
-      return shown.empty() ? "(empty)" : shown;
+      return shown.empty() ? "(empty)" : Quoted(shown, kMaxShownSetting);
     case platform::RegStatus::kNotFound:
       return "(not set)";
     case platform::RegStatus::kWrongType: {
       const char* wanted = setting.kind == TSettingKind::kDword ? "a DWORD value" : "a string value";
-      problems.push_back(std::string(setting.name) + " is not " + wanted);
+      problems.push_back(std::string(setting.name) + " in " + SettingsPlace() + " is not " + wanted);
       return std::string("(not ") + wanted + ")";
     }
     default:
-      problems.push_back(std::string(setting.name) + " cannot be read: " + key.LastError());
+      problems.push_back(std::string(setting.name) + " in " + SettingsPlace() + " cannot be read: " +
+                         key.LastError());
       return "(cannot be read)";
   }
 }
@@ -158,6 +141,16 @@ std::string DescribeSetting(platform::RegistryKey& key, bool keyOpen, const TSet
 }  // namespace
 
 void CheckConnectionStringForm(const std::string& connectionString) {
+  // A line break would split the value wherever it is shown and read; no driver needs one.
+  const auto control = std::find_if(connectionString.begin(), connectionString.end(), [](char c) {
+    return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+  });
+  if (control != connectionString.end()) {
+    throw TUsageError("the connection string holds a control character (" +
+                      Printable(std::string_view(&*control, 1)) + ") at position " +
+                      std::to_string(control - connectionString.begin() + 1) +
+                      "; it must be one line of text");
+  }
   const auto pairs = ParseConnectionString(connectionString);
   if (pairs.empty()) {
     throw TUsageError("the connection string does not parse: it holds no Key=Value pair");
@@ -182,28 +175,6 @@ void CheckConnectionStringForm(const std::string& connectionString) {
   }
 }
 
-std::string MaskConnectionString(const std::string& connectionString) {
-  std::string shown = diagnostics::MaskPassword(connectionString);
-  const std::string_view text = connectionString;
-  std::size_t p = 0;
-  while (p < text.size()) {
-    const std::size_t equals = text.find('=', p);
-    const std::size_t semicolon = text.find(';', p);
-    if (equals == std::string_view::npos || semicolon < equals) {
-      if (semicolon == std::string_view::npos) break;
-      p = semicolon + 1;
-      continue;
-    }
-    const std::size_t end = ValueEnd(text, equals + 1);
-    if (IsPasswordKey(text.substr(p, equals - p))) {
-      std::fill(shown.begin() + static_cast<std::ptrdiff_t>(equals + 1),
-                shown.begin() + static_cast<std::ptrdiff_t>(end), '*');
-    }
-    p = end + 1;
-  }
-  return shown;
-}
-
 std::vector<std::string> StoreConnectionString(const std::string& connectionString) {
   CheckConnectionStringForm(connectionString);
   try {
@@ -212,7 +183,8 @@ std::vector<std::string> StoreConnectionString(const std::string& connectionStri
     connection.Open();
     connection.Close();
   } catch (const EDataError& error) {
-    throw TCommandError(std::string("the database cannot be reached: ") + error.what());
+    throw TCommandError("the database " + DatabaseName(connectionString) +
+                        " cannot be reached: " + error.what());
   }
 
   std::string stored;
@@ -241,7 +213,7 @@ std::vector<std::string> StoreConnectionString(const std::string& connectionStri
 std::string StoreSetting(const std::string& name, const std::string& value) {
   const TSettingInfo* setting = FindSetting(name);
   if (setting == nullptr) {
-    throw TUsageError("unknown setting \"" + name + "\" (TunningID, SqlMonitor, SqlMonUser, TmpFileDir)");
+    throw TUsageError("unknown setting \"" + Quoted(name) + "\" (TunningID, SqlMonitor, SqlMonUser, TmpFileDir)");
   }
   if (setting->kind == TSettingKind::kDword) {
     const std::uint32_t dword = ParseDword(setting->name, value);
@@ -266,10 +238,27 @@ std::string StoreSetting(const std::string& name, const std::string& value) {
   return setting->name;
 }
 
+std::string SettingsPlace() {
+  const std::string file = platform::RegistryFilePath();
+  return Printable(file.empty() ? KeyDisplayName(diagnostics::kWebSrvKey) : file);
+}
+
+std::string DatabaseName(const std::string& connectionString) {
+  try {
+    const TDriverChoice choice =
+        ChooseDriver(connectionString, DefaultSqlServerOdbcDriver(), DefaultOracleOdbcDriver());
+    if (choice.kind == TDriverChoice::kEmbeddedSqlite) return Quoted(choice.target, 200);
+  } catch (const EDataError&) {
+  }
+  std::string shown = Quoted(MaskConnectionString(connectionString), 200);
+  shown.insert(0, 1, '(');
+  return shown + ')';
+}
+
 TSettingsReport DescribeSettings() {
   TSettingsReport report;
   const std::string file = platform::RegistryFilePath();
-  if (!file.empty()) report.lines.push_back("Registry file: " + file);
+  if (!file.empty()) report.lines.push_back("Registry file: " + Printable(file));
   report.lines.push_back("Key:         " + KeyDisplayName(diagnostics::kWebSrvKey));
 
   // Read access only: showing must never create the key or need write rights.
@@ -278,7 +267,8 @@ TSettingsReport DescribeSettings() {
       key.Open(diagnostics::kWebSrvKey, /*create=*/false, platform::RegAccess::kRead);
   const bool keyOpen = status == platform::RegStatus::kOk;
   if (!keyOpen && status != platform::RegStatus::kNotFound) {
-    report.problems.push_back("the registry key cannot be opened: " + key.LastError());
+    report.problems.push_back("the registry key cannot be opened in " + SettingsPlace() + ": " +
+                              key.LastError());
   }
   report.lines.push_back("StringConex: " + DescribeConnectionString(key, keyOpen, report.problems));
   for (const TSettingInfo& setting : kSettings) {

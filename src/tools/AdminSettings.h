@@ -6,7 +6,8 @@
 
 namespace qar::tools {
 
-// Raises TUsageError unless the text selects a database driver: a provider the data
+// Raises TUsageError for a text holding a control character (a line break, say) and
+// unless the text selects a database driver: a provider the data
 // layer knows ("Provider=SQLite;Data Source=...", SQLOLEDB, MSOLEDBSQL, MSDAORA, ...)
 // or an ODBC "Driver=" / "DSN=" string.
 void CheckConnectionStringForm(const std::string& connectionString);
@@ -23,10 +24,13 @@ std::vector<std::string> StoreConnectionString(const std::string& connectionStri
 // name or value raises TUsageError before the registry is touched.
 std::string StoreSetting(const std::string& name, const std::string& value);
 
-// The connection string as QarCfg prints it: masked as in the logs and, beyond that,
-// the whole value of every password key as the drivers read it, also when the key has
-// a blank before "=" or the value is quoted or braced and holds ";".
-std::string MaskConnectionString(const std::string& connectionString);
+// Where the settings live, for messages: the settings file (POSIX) or the registry
+// key (Windows), printable.
+std::string SettingsPlace();
+
+// The database a connection string names, for messages: the file of the embedded
+// driver, else the masked connection string in parentheses; printable and cut.
+std::string DatabaseName(const std::string& connectionString);
 
 // What `show` prints: one line per value, the connection string with its password
 // masked. A value that cannot be shown (one that does not decrypt, a value of the

@@ -9,6 +9,7 @@
 #include "data/control_table.h"
 #include "data/data_error.h"
 #include "tools/CommandError.h"
+#include "tools/shown_text.h"
 
 namespace qar::tools {
 
@@ -16,8 +17,19 @@ namespace {
 
 constexpr const char* kRequesterApp = "QarCfg";
 
+// The agent's day filter: inserted on the database server's current day.
+constexpr const char* kInsertedToday =
+    "CONVERT(VARCHAR,DTINCLUSAO,103) = CONVERT(VARCHAR,GETDATE(),103)";
+
+// Widest cell of `list`; a longer text (another program's operation or error) is cut.
+constexpr std::size_t kMaxCellWidth = 60;
+
 void CheckOperationValue(const char* name, const std::string& value) {
   if (value.empty()) throw TUsageError(std::string(name) + " cannot be empty");
+  if (value.size() > kMaxCodeLength) {
+    throw TUsageError(std::string(name) + " takes at most " + std::to_string(kMaxCodeLength) +
+                      " characters, not " + std::to_string(value.size()));
+  }
   for (const char c : value) {
     const auto byte = static_cast<unsigned char>(c);
     if (c == '"' || c == '\\' || byte < 32 || byte == 127) {
@@ -70,12 +82,6 @@ std::int64_t LastInsertedId(TADOConnection& connection) {
   return id.AsInt64();
 }
 
-std::string Printable(std::string text) {
-  std::replace_if(text.begin(), text.end(),
-                  [](char c) { return static_cast<unsigned char>(c) < 32; }, ' ');
-  return text;
-}
-
 }  // namespace
 
 std::string SyncOperationText(const std::string& filial, const std::string& caixa) {
@@ -102,51 +108,68 @@ std::int64_t EnqueueSyncRequest(TADOConnection& connection, const std::string& f
   }
 }
 
-std::string CancelRequest(TADOConnection& connection, std::int64_t id) {
+void CancelRequest(TADOConnection& connection, std::int64_t id) {
+  const std::string request = "request " + std::to_string(id);
   try {
     TADOQuery row;
     row.SetConnection(&connection);
-    row.SQL().Add("SELECT IDCTRLEXECREM, IDSTCTRLEXECREM FROM CTRLEXECREM WHERE IDCTRLEXECREM = :IDCTRLEXECREM");
+    row.SQL().Add("SELECT IDSTCTRLEXECREM, CONVERT(VARCHAR,DTINCLUSAO,120) AS DTINCLUSAO,");
+    row.SQL().Add(std::string("       CASE WHEN ") + kInsertedToday + " THEN 1 ELSE 0 END AS HOJE");
+    row.SQL().Add("  FROM CTRLEXECREM WHERE IDCTRLEXECREM = :IDCTRLEXECREM");
     row.Parameters().ParamByName(kIdParameter).SetDataType(ftInteger);
     row.Parameters().ParamByName(kIdParameter).SetValue(id);
     row.Open();
-    if (row.IsEmpty()) throw TCommandError("there is no request " + std::to_string(id));
-    const std::string previous = row.FieldByName("IDSTCTRLEXECREM").AsString();
+    if (row.IsEmpty()) throw TCommandError("there is no " + request);
+    const std::string status = row.FieldByName("IDSTCTRLEXECREM").AsString();
+    // Exactly "P", as the agent compares it, whatever the database's collation.
+    if (status != kStatusPending) {
+      throw TCommandError(request + " is not pending or running: its status is " +
+                          (status.empty() ? std::string("empty") : "\"" + Quoted(status) + "\""));
+    }
+    if (row.FieldByName("HOJE").AsString() != "1") {
+      throw TCommandError(request + " expired: it is pending since " +
+                          Quoted(row.FieldByName("DTINCLUSAO").AsString()) +
+                          ", an earlier day, and the agent never starts it");
+    }
 
+    // Guarded, so that a worker that ends meanwhile keeps its final status.
     TADOCommand update;
     update.SetConnection(&connection);
     update.SetCommandText(
         "UPDATE CTRLEXECREM\r\n"
         "   SET IDSTCTRLEXECREM = '" + std::string(kStatusCancelRequested) + "',\r\n"
         "       DTULTATU = GETDATE()\r\n"
-        " WHERE IDCTRLEXECREM = :IDCTRLEXECREM");
+        " WHERE IDCTRLEXECREM = :IDCTRLEXECREM\r\n"
+        "   AND IDSTCTRLEXECREM = '" + kStatusPending + "'");
     update.Parameters().ParamByName(kIdParameter).SetDataType(ftInteger);
     update.Parameters().ParamByName(kIdParameter).SetValue(id);
-    update.Execute();
-    return previous;
+    if (update.Execute() != 1) throw TCommandError(request + " ended while it was being cancelled");
   } catch (const EDataError& error) {
-    throw TCommandError("request " + std::to_string(id) + " cannot be cancelled: " + error.what());
+    throw TCommandError(request + " cannot be cancelled: " + error.what());
   }
 }
 
-std::vector<TRequestRow> TodaysRequests(TADOConnection& connection) {
+std::vector<TRequestRow> ListedRequests(TADOConnection& connection) {
   std::vector<TRequestRow> rows;
   try {
     TADOQuery query;
     query.SetConnection(&connection);
     query.SQL().Add("SELECT IDCTRLEXECREM, IDSTCTRLEXECREM, DSOPERACAO,");
-    query.SQL().Add("       CONVERT(VARCHAR,DTINCLUSAO,120) AS DTINCLUSAO, DSERRO");
+    query.SQL().Add("       CONVERT(VARCHAR,DTINCLUSAO,120) AS DTINCLUSAO, DSERRO,");
+    query.SQL().Add(std::string("       CASE WHEN ") + kInsertedToday + " THEN 1 ELSE 0 END AS HOJE");
     query.SQL().Add("  FROM CTRLEXECREM");
-    // The agent's own day filter: the rows it can still start or cancel.
-    query.SQL().Add(" WHERE CONVERT(VARCHAR,DTINCLUSAO,103) = CONVERT(VARCHAR,GETDATE(),103)");
+    query.SQL().Add(std::string(" WHERE ") + kInsertedToday);
+    query.SQL().Add(std::string("    OR IDSTCTRLEXECREM = '") + kStatusPending + "'");
     query.SQL().Add(" ORDER BY IDCTRLEXECREM");
     query.Open();
     for (query.First(); !query.Eof(); query.Next()) {
-      rows.push_back({query.FieldByName("IDCTRLEXECREM").AsString(),
+      TRequestRow row{query.FieldByName("IDCTRLEXECREM").AsString(),
                       query.FieldByName("IDSTCTRLEXECREM").AsString(),
                       query.FieldByName("DSOPERACAO").AsString(),
                       query.FieldByName("DTINCLUSAO").AsString(),
-                      query.FieldByName("DSERRO").AsString()});
+                      query.FieldByName("DSERRO").AsString()};
+      row.expired = row.status == kStatusPending && query.FieldByName("HOJE").AsString() != "1";
+      rows.push_back(std::move(row));
     }
   } catch (const EDataError& error) {
     throw TCommandError(std::string("CTRLEXECREM cannot be read: ") + error.what());
@@ -158,8 +181,9 @@ std::vector<std::string> FormatRequestRows(const std::vector<TRequestRow>& rows)
   using Cells = std::array<std::string, 5>;
   std::vector<Cells> table{{"ID", "STATUS", "DSOPERACAO", "DTINCLUSAO", "DSERRO"}};
   for (const TRequestRow& row : rows) {
-    table.push_back({Printable(row.id), Printable(row.status), Printable(row.operation),
-                     Printable(row.inserted), Printable(row.error)});
+    const auto cell = [](const std::string& text) { return Quoted(text, kMaxCellWidth); };
+    table.push_back({cell(row.id), cell(row.status) + (row.expired ? " (expired)" : ""),
+                     cell(row.operation), cell(row.inserted), cell(row.error)});
   }
   std::array<std::size_t, 5> widths{};
   for (const Cells& cells : table)

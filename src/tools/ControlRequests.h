@@ -1,6 +1,7 @@
 // Requests on the control table CTRLEXECREM as requesting programs and operators make them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -11,10 +12,14 @@ class TADOConnection;
 
 namespace qar::tools {
 
+// The longest branch or till code a request takes: codes are short, and a longer one
+// would only widen every line of `list` and the worker's parameter string.
+inline constexpr std::size_t kMaxCodeLength = 20;
+
 // The operation text of a synchronisation request, {"CDFILIAL":"X","CDCAIXA":"Y"}.
-// Raises TUsageError for a value that is empty or that would break the text or the
-// worker's parameter string "SYNC_<id>_<branch>_<till>_": a double quote, a
-// backslash, a control character, a blank or an underscore.
+// Raises TUsageError for a value that is empty, longer than kMaxCodeLength, or that
+// would break the text or the worker's parameter string "SYNC_<id>_<branch>_<till>_":
+// a double quote, a backslash, a control character, a blank or an underscore.
 std::string SyncOperationText(const std::string& filial, const std::string& caixa);
 
 // Creates CTRLEXECREM with the agent's own statement when the agent's pending-rows
@@ -23,9 +28,11 @@ std::string SyncOperationText(const std::string& filial, const std::string& caix
 std::int64_t EnqueueSyncRequest(TADOConnection& connection, const std::string& filial,
                                 const std::string& caixa);
 
-// Sets the status of request `id` to "C" (cancellation requested) and returns the
-// status it had. A request that does not exist raises TCommandError.
-std::string CancelRequest(TADOConnection& connection, std::int64_t id);
+// Sets the status of request `id` to "C" (cancellation requested). Only a request
+// the agent can still start or stop is cancelled: status exactly "P", inserted on the
+// database server's current day. Anything else raises TCommandError naming the
+// status the request has (or that it does not exist, or that it expired).
+void CancelRequest(TADOConnection& connection, std::int64_t id);
 
 struct TRequestRow {
   std::string id;
@@ -33,12 +40,15 @@ struct TRequestRow {
   std::string operation;
   std::string inserted;  // yyyy-mm-dd hh:mm:ss
   std::string error;
+  bool expired = false;  // still "P" from an earlier day: the agent never starts it
 };
 
-// The requests inserted on the database server's current day, by id.
-std::vector<TRequestRow> TodaysRequests(TADOConnection& connection);
+// The requests inserted on the database server's current day and the expired
+// pending ones of earlier days, by id.
+std::vector<TRequestRow> ListedRequests(TADOConnection& connection);
 
-// The rows as aligned columns under a heading; control characters show as blanks.
+// The rows as aligned columns under a heading; an expired request's status reads
+// "P (expired)". Cells are printable and cut to a readable width.
 std::vector<std::string> FormatRequestRows(const std::vector<TRequestRow>& rows);
 
 }  // namespace qar::tools

@@ -5,6 +5,7 @@
 
 #include "platform/cmdline.h"
 #include "tools/QarCfgCommands.h"
+#include "tools/shown_text.h"
 
 int main(int argc, char** argv) {
   using qar::platform::ConsoleStream;
@@ -13,9 +14,11 @@ int main(int argc, char** argv) {
   std::ostringstream err;
   int code = 2;
   try {
-    code = qar::tools::RunQarCfg(qar::platform::CommandLineArguments(argc, argv), out, err);
+    code = qar::tools::RunQarCfg(
+        qar::platform::CommandLineArguments(argc, argv),
+        [] { return qar::platform::ReadStandardInput("Connection string: "); }, out, err);
   } catch (const std::exception& error) {
-    err << "QarCfg: " << error.what() << '\n';
+    err << "QarCfg: " << qar::tools::Quoted(error.what(), 2000) << '\n';
   }
   WriteToConsole(ConsoleStream::kOut, out.str());
   WriteToConsole(ConsoleStream::kError, err.str());

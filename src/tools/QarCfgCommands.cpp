@@ -1,6 +1,7 @@
 #include "tools/QarCfgCommands.h"
 
 #include <charconv>
+#include <functional>
 #include <cstdint>
 #include <limits>
 
@@ -9,12 +10,20 @@
 #include "data/data_error.h"
 #include "tools/AdminSettings.h"
 #include "tools/AgentStatusReport.h"
+#include "tools/connection_mask.h"
 #include "tools/CommandError.h"
 #include "tools/ControlRequests.h"
+#include "tools/shown_text.h"
 
 namespace qar::tools {
 
 namespace {
+
+#ifdef QAR_VERSION
+constexpr const char* kQarVersion = QAR_VERSION;
+#else
+constexpr const char* kQarVersion = "unknown";
+#endif
 
 using Args = std::vector<std::string>;
 
@@ -23,12 +32,13 @@ void ExpectArgumentCount(const Args& args, std::size_t count, const char* form) 
   if (args.size() > count) throw TUsageError(std::string("too many arguments: usage is QarCfg ") + form);
 }
 
-// One line, whatever the driver or system put into the text.
-std::string OneLine(std::string text) {
-  for (char& c : text)
-    if (c == '\r' || c == '\n' || c == '\t') c = ' ';
-  return text;
-}
+// Longest message line: a driver's or the system's text can be long too.
+constexpr std::size_t kMaxMessage = 2000;
+
+struct TStreams {
+  const std::function<std::string()>& readInput;
+  std::ostream& out;
+};
 
 // The stored connection string, connected: what enqueue, cancel and list work through.
 void ConnectStored(TADOConnection& connection) {
@@ -36,16 +46,19 @@ void ConnectStored(TADOConnection& connection) {
   try {
     connectionString = config::ReadConnectionString("");
   } catch (const std::exception& error) {
-    throw TCommandError(std::string("the stored connection string cannot be read: ") + error.what());
+    throw TCommandError("the stored connection string cannot be read from " + SettingsPlace() + ": " +
+                        error.what());
   }
   if (connectionString.empty()) {
-    throw TCommandError("no connection string is stored (QarCfg set-connection stores one)");
+    throw TCommandError("no connection string is stored in " + SettingsPlace() +
+                        " (QarCfg set-connection stores one)");
   }
   try {
     connection.SetConnectionString(connectionString);
     connection.Open();
   } catch (const EDataError& error) {
-    throw TCommandError(std::string("the database cannot be reached: ") + error.what());
+    throw TCommandError("the database " + DatabaseName(connectionString) + " cannot be reached: " +
+                        error.what());
   }
 }
 
@@ -56,7 +69,7 @@ std::int64_t ParseRequestId(const std::string& text) {
   // IDCTRLEXECREM is an INT.
   if (text.empty() || error != std::errc() || stop != end || id < 1 ||
       id > std::numeric_limits<std::int32_t>::max()) {
-    throw TUsageError("the request id must be a whole number from 1 to 2147483647, not \"" + text + "\"");
+    throw TUsageError("the request id must be a whole number from 1 to 2147483647, not \"" + Quoted(text) + "\"");
   }
   return id;
 }
@@ -73,10 +86,19 @@ int Show(const Args& args, std::ostream& out) {
   return 0;
 }
 
-int SetConnection(const Args& args, std::ostream& out) {
-  ExpectArgumentCount(args, 2, "set-connection \"<ADO connection string>\"");
-  const std::vector<std::string> notes = StoreConnectionString(args[1]);
-  out << config::kStringConexValue << " stored: " << MaskConnectionString(args[1]) << '\n';
+int SetConnection(const Args& args, const TStreams& streams) {
+  ExpectArgumentCount(args, 2, "set-connection \"<ADO connection string>\" | -");
+  std::string connectionString = args[1];
+  if (connectionString == "-") {
+    // Kept off the command line, where every user of the machine can read it.
+    connectionString = streams.readInput();
+    if (connectionString.ends_with('\n')) connectionString.pop_back();
+    if (connectionString.ends_with('\r')) connectionString.pop_back();
+    if (connectionString.empty()) throw TUsageError("standard input holds no connection string");
+  }
+  const std::vector<std::string> notes = StoreConnectionString(connectionString);
+  std::ostream& out = streams.out;
+  out << config::kStringConexValue << " stored: " << Printable(MaskConnectionString(connectionString)) << '\n';
   for (const std::string& note : notes) out << note << '\n';
   return 0;
 }
@@ -84,7 +106,7 @@ int SetConnection(const Args& args, std::ostream& out) {
 int Set(const Args& args, std::ostream& out) {
   ExpectArgumentCount(args, 3, "set <TunningID|SqlMonitor|SqlMonUser|TmpFileDir> <value>");
   const std::string name = StoreSetting(args[1], args[2]);
-  out << name << " = " << args[2] << '\n';
+  out << name << " = " << Printable(args[2]) << '\n';
   return 0;
 }
 
@@ -98,7 +120,7 @@ int Enqueue(const Args& args, std::ostream& out) {
     const std::string& option = args[i];
     const bool isFilial = option == "--filial";
     if (!isFilial && option != "--caixa") {
-      throw TUsageError("unknown option \"" + option + "\": usage is QarCfg " + kForm);
+      throw TUsageError("unknown option \"" + Quoted(option) + "\": usage is QarCfg " + kForm);
     }
     if (isFilial ? haveFilial : haveCaixa) throw TUsageError(option + " is given twice");
     if (i + 1 >= args.size()) throw TUsageError("missing value after " + option);
@@ -122,17 +144,17 @@ int Cancel(const Args& args, std::ostream& out) {
   const std::int64_t id = ParseRequestId(args[1]);
   TADOConnection connection;
   ConnectStored(connection);
-  const std::string previous = CancelRequest(connection, id);
-  out << "request " << id << ": status C (was " << (previous.empty() ? "empty" : previous) << ")\n";
+  CancelRequest(connection, id);
+  out << "request " << id << ": status C (was P); the agent stops its worker\n";
   return 0;
 }
 
 int Status(const Args& args, std::ostream& out) {
   ExpectArgumentCount(args, 1, "status");
-  for (const std::string& line : DescribeAgent(FindRunningAgent())) out << line << '\n';
+  for (const std::string& line : DescribeAgent(FindRunningAgent())) out << Printable(line) << '\n';
   TADOConnection connection;
   ConnectStored(connection);
-  out << DescribeQueue(connection) << '\n';
+  out << Printable(DescribeQueue(connection)) << '\n';
   return 0;
 }
 
@@ -140,38 +162,44 @@ int List(const Args& args, std::ostream& out) {
   ExpectArgumentCount(args, 1, "list");
   TADOConnection connection;
   ConnectStored(connection);
-  std::vector<TRequestRow> rows = TodaysRequests(connection);
+  std::vector<TRequestRow> rows = ListedRequests(connection);
   const TRunningAgent agent = FindRunningAgent();
   for (TRequestRow& row : rows) {
-    if (agent.ours && !agent.request.empty() && row.id == agent.request) row.status += " running";
+    if (agent.ours && !agent.request.empty() && row.id == agent.request) row.status += " (running)";
   }
   for (const std::string& line : FormatRequestRows(rows)) out << line << '\n';
   return 0;
 }
 
-int Dispatch(const Args& args, std::ostream& out) {
+int Dispatch(const Args& args, const TStreams& streams) {
+  std::ostream& out = streams.out;
   if (args.empty()) throw TUsageError("no command given (QarCfg help lists the commands)");
   const std::string& command = args[0];
   if (command == "help" || command == "--help" || command == "-h" || command == "/?") {
     out << QarCfgUsage();
     return 0;
   }
+  if (command == "--version") {
+    out << "QarCfg " << kQarVersion << '\n';
+    return 0;
+  }
   if (command == "show") return Show(args, out);
-  if (command == "set-connection") return SetConnection(args, out);
+  if (command == "set-connection") return SetConnection(args, streams);
   if (command == "set") return Set(args, out);
   if (command == "enqueue") return Enqueue(args, out);
   if (command == "cancel") return Cancel(args, out);
   if (command == "list") return List(args, out);
   if (command == "status") return Status(args, out);
-  throw TUsageError("unknown command \"" + command + "\" (QarCfg help lists the commands)");
+  throw TUsageError("unknown command \"" + Quoted(command) + "\" (QarCfg help lists the commands)");
 }
 
 }  // namespace
 
 std::string QarCfgUsage() {
   return "Usage: QarCfg <command>\n"
-         "  set-connection \"<ADO connection string>\"\n"
-         "        check that the database can be reached, then store the string encrypted\n"
+         "  set-connection \"<ADO connection string>\" | -\n"
+         "        check that the database can be reached, then store the string encrypted;\n"
+         "        with -, read it from standard input (keeps a password out of the process list)\n"
          "  show  print the settings; the connection string with its password masked\n"
          "  set <TunningID|SqlMonitor|SqlMonUser|TmpFileDir> <value>\n"
          "        store a server setting (TunningID and SqlMonitor are whole numbers)\n"
@@ -179,23 +207,30 @@ std::string QarCfgUsage() {
          "        request a synchronisation run in CTRLEXECREM and print its id\n"
          "  cancel ID\n"
          "        ask the agent to stop the run of request ID\n"
-         "  list  print today's requests; the one the agent supervises is marked running\n"
+         "  list  print today's requests and the expired pending ones of earlier days; the\n"
+         "        one whose worker runs is marked running\n"
          "  status\n"
          "        whether this installation's agent runs, what it supervises, and the queue\n"
          "  help  print this text\n"
+         "  --version  print the version\n"
          "Exit codes: 0 done, 1 the command failed, 2 the command line is wrong.\n";
 }
 
-int RunQarCfg(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+int RunQarCfg(const std::vector<std::string>& args, const std::function<std::string()>& readInput,
+              std::ostream& out, std::ostream& err) {
   try {
-    return Dispatch(args, out);
+    return Dispatch(args, TStreams{readInput, out});
   } catch (const TUsageError& error) {
-    err << "QarCfg: " << OneLine(error.what()) << '\n';
+    err << "QarCfg: " << Quoted(error.what(), kMaxMessage) << '\n';
     return 2;
   } catch (const std::exception& error) {
-    err << "QarCfg: " << OneLine(error.what()) << '\n';
+    err << "QarCfg: " << Quoted(error.what(), kMaxMessage) << '\n';
     return 1;
   }
+}
+
+int RunQarCfg(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  return RunQarCfg(args, [] { return std::string(); }, out, err);
 }
 
 }  // namespace qar::tools

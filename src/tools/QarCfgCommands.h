@@ -1,6 +1,7 @@
 // QarCfg's commands: the administrator's command line, callable in-process.
 #pragma once
 
+#include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -8,11 +9,16 @@
 namespace qar::tools {
 
 // Runs one QarCfg command line (the arguments after the program name, ANSI text):
-//   help | show | set-connection "<ADO connection string>" | set NAME VALUE
-//   enqueue --filial X --caixa Y | cancel ID | list | status
-// Writes results to `out` and, on failure, one line "QarCfg: <problem>" to `err`.
-// Returns the exit code: 0 done, 1 the command failed, 2 the command line is wrong.
-// A failed command leaves the registry as it was.
+//   help | --version | show | set-connection "<ADO connection string>" | set-connection -
+//   set NAME VALUE | enqueue --filial X --caixa Y | cancel ID | list | status
+// `readInput` gives standard input's text (asked only by set-connection -). Writes
+// results to `out` and, on failure, one line "QarCfg: <problem>" to `err`; whatever
+// is printed has its control characters escaped. Returns the exit code: 0 done, 1 the
+// command failed, 2 the command line is wrong. A failed command leaves the registry
+// as it was.
+int RunQarCfg(const std::vector<std::string>& args, const std::function<std::string()>& readInput,
+              std::ostream& out, std::ostream& err);
+// The same with nothing on standard input.
 int RunQarCfg(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 // The usage text that `help` prints.

@@ -9,77 +9,49 @@
 #include "data/ado_query.h"
 #include "data/ado_stored_proc.h"
 #include "recording_session.h"
+#include "session_statements.h"
 
 namespace qar {
 namespace {
 
-using testing::Recording;
-using testing::RecordingFactory;
-
-// A monitor-like hook: saves the slots, logs what a monitor would read, chains.
-class Hook {
- public:
-  explicit Hook(TADOConnection& connection) : connection_(connection) {
-    savedConnect_ = connection.OnConnectComplete;
-    connection.OnConnectComplete = TConnectCompleteEvent::Bind(*this, &Hook::ConnectComplete);
-    savedWill_ = connection.OnWillExecute;
-    connection.OnWillExecute = TWillExecuteEvent::Bind(*this, &Hook::WillExecute);
-    savedComplete_ = connection.OnExecuteComplete;
-    connection.OnExecuteComplete = TExecuteCompleteEvent::Bind(*this, &Hook::ExecuteComplete);
-  }
-  ~Hook() {
-    connection_.OnConnectComplete = savedConnect_;
-    connection_.OnWillExecute = savedWill_;
-    connection_.OnExecuteComplete = savedComplete_;
-  }
-
-  void ConnectComplete(TADOConnection& connection, const TADOError* error, TEventStatus& status) {
-    log.push_back("connect:" + std::to_string(status) + ":" + (error ? error->Description : "-") +
-                  ":" + connection.Owner()->Name());
-    if (savedConnect_) savedConnect_(connection, error, status);
-  }
-  void WillExecute(TADOConnection& connection, std::string& text, TCursorType& cursor,
-                   TADOLockType& lock, TCommandType& type, TExecuteOptions& options,
-                   TEventStatus& status, TADOCommandObject* command, TCustomADODataSet* recordset) {
-    std::string entry = "will:" + std::to_string(type) + ":" + text;
-    if (command) {
-      entry += ":object=" + std::to_string(command->CommandType()) + ":" + command->CommandText();
-      for (int i = 0; i < command->Parameters().Count(); ++i) {
-        const TParameter& parameter = command->Parameters().Item(Variant(i));
-        entry += ":" + parameter.Name() + "=" + parameter.Value().AsString() + "/" +
-                 std::to_string(parameter.Direction());
-      }
-    }
-    if (recordset) entry += ":recordset=" + recordset->Name();
-    log.push_back(entry);
-    if (savedWill_) savedWill_(connection, text, cursor, lock, type, options, status, command, recordset);
-  }
-  void ExecuteComplete(TADOConnection& connection, std::int64_t affected, const TADOError* error,
-                       TEventStatus& status, TADOCommandObject* command, TCustomADODataSet* recordset) {
-    log.push_back("complete:" + std::to_string(status) + ":" + (error ? error->Description : "-") +
-                  ":" + (command ? command->CommandText() : std::string("no command")));
-    if (savedComplete_) savedComplete_(connection, affected, error, status, command, recordset);
-  }
-
-  std::vector<std::string> log;
-
- private:
-  TADOConnection& connection_;
-  TConnectCompleteEvent savedConnect_;
-  TWillExecuteEvent savedWill_;
-  TExecuteCompleteEvent savedComplete_;
-};
+using namespace qar::testing;
 
 class ConnectionTest : public ::testing::Test {
  protected:
+  // Logs what a monitor reads from each notification.
   ConnectionTest() {
     module.SetName("dmVendas");
-    connection.SetName("adcVendas");
     connection.ConnectionObject()->SetSessionFactory(RecordingFactory(recording));
     connection.BeforeConnect = TConnectionNotifyEvent::FromFunction([this](TADOConnection& c) {
       ++beforeConnectCount;
       c.SetConnectionString("Provider=MSDAORA;Data Source=ORCL");
     });
+    connection.OnConnectComplete = TConnectCompleteEvent::FromFunction(
+        [this](TADOConnection& c, const TADOError* error, TEventStatus& status) {
+          log.push_back("connect:" + std::to_string(status) + ":" + (error ? error->Description : "-") + ":" +
+                        c.Owner()->Name());
+        });
+    connection.OnWillExecute = TWillExecuteEvent::FromFunction(
+        [this](TADOConnection&, std::string& text, TCursorType&, TADOLockType&, TCommandType& type,
+               TExecuteOptions&, TEventStatus&, TADOCommandObject* command, TCustomADODataSet* recordset) {
+          std::string entry = "will:" + std::to_string(type) + ":" + text;
+          if (command) {
+            entry += ":object=" + std::to_string(command->CommandType()) + ":" + command->CommandText();
+            for (int i = 0; i < command->Parameters().Count(); ++i) {
+              const TParameter& parameter = command->Parameters().Item(Variant(i));
+              entry += ":" + parameter.Name() + "=" + parameter.Value().AsString() + "/" +
+                       std::to_string(parameter.Direction());
+            }
+          }
+          if (recordset) entry += ":recordset=" + recordset->Name();
+          log.push_back(entry);
+        });
+    connection.OnExecuteComplete = TExecuteCompleteEvent::FromFunction(
+        [this](TADOConnection&, std::int64_t, const TADOError* error, TEventStatus& status,
+               TADOCommandObject* command, TCustomADODataSet*) {
+          log.push_back("complete:" + std::to_string(status) + ":" + (error ? error->Description : "-") + ":" +
+                        (command ? command->CommandText() : std::string("no command")));
+        });
   }
 
   TADOCommand& Command(const std::string& text) {
@@ -93,10 +65,10 @@ class ConnectionTest : public ::testing::Test {
   TComponent module;
   TADOConnection& connection = module.CreateComponent<TADOConnection>();
   int beforeConnectCount = 0;
+  std::vector<std::string> log;
 };
 
 TEST_F(ConnectionTest, ClosedConnectionConnectsOnFirstUseThroughBeforeConnect) {
-  Hook hook(connection);
   TADOCommand& command = Command("DELETE FROM T");
   EXPECT_FALSE(connection.Connected());
   command.Execute();
@@ -104,17 +76,16 @@ TEST_F(ConnectionTest, ClosedConnectionConnectsOnFirstUseThroughBeforeConnect) {
   EXPECT_TRUE(connection.Connected());
   EXPECT_EQ(beforeConnectCount, 1);
   EXPECT_EQ(recording->connectionStrings, std::vector<std::string>{"Provider=MSDAORA;Data Source=ORCL"});
-  EXPECT_EQ(hook.log, (std::vector<std::string>{
-                          "connect:0:-:dmVendas", "will:1:DELETE FROM T:object=1:DELETE FROM T",
-                          "complete:0:-:DELETE FROM T", "will:1:DELETE FROM T:object=1:DELETE FROM T",
-                          "complete:0:-:DELETE FROM T"}));
+  EXPECT_EQ(log, (std::vector<std::string>{
+                     "connect:0:-:dmVendas", "will:1:DELETE FROM T:object=1:DELETE FROM T",
+                     "complete:0:-:DELETE FROM T", "will:1:DELETE FROM T:object=1:DELETE FROM T",
+                     "complete:0:-:DELETE FROM T"}));
   connection.Close();
   connection.Open();
   EXPECT_EQ(beforeConnectCount, 2);
 }
 
-TEST_F(ConnectionTest, FailedConnectReportsStatusOneWithTheErrorAndReachesTheCaller) {
-  Hook hook(connection);
+TEST_F(ConnectionTest, FailuresReportStatusOneWithTheServersTextAndReachTheCaller) {
   recording->refuseConnect = "Login failed for user 'sa'.";
   try {
     connection.Open();
@@ -123,27 +94,33 @@ TEST_F(ConnectionTest, FailedConnectReportsStatusOneWithTheErrorAndReachesTheCal
     EXPECT_STREQ(error.what(), "Login failed for user 'sa'.");
     EXPECT_EQ(error.SqlState(), "08001");
   }
-  EXPECT_EQ(hook.log, std::vector<std::string>{"connect:1:Login failed for user 'sa'.:dmVendas"});
+  EXPECT_EQ(log, std::vector<std::string>{"connect:1:Login failed for user 'sa'.:dmVendas"});
   EXPECT_FALSE(connection.Connected());
+
+  recording->refuseConnect.clear();
+  connection.Open();
+  recording->failWith = "Invalid object name 'NADA'.";
+  try {
+    Command("SELECT * FROM NADA").Execute();
+    FAIL() << "no failure";
+  } catch (const EDataError& error) {
+    EXPECT_STREQ(error.what(), "Invalid object name 'NADA'.");
+    EXPECT_EQ(error.NativeError(), 208);
+  }
+  EXPECT_EQ(log.back(), "complete:1:Invalid object name 'NADA'.:SELECT * FROM NADA");
 }
 
-TEST_F(ConnectionTest, CommandReportsItsObjectWithMarkersAsQuestionMarks) {
-  Hook hook(connection);
+TEST_F(ConnectionTest, EachComponentReportsItsTextTypeAndObjectsWithMarkersAsQuestionMarks) {
   TADOCommand& command = Command("update PEDIDO set SITUACAO = :SITUACAO where ID = :ID");
   command.Parameters().ParamByName("SITUACAO").SetValue("F");
   command.Parameters().ParamByName("ID").SetValue(42);
   command.Execute();
-  EXPECT_EQ(hook.log.at(1),
+  EXPECT_EQ(log.at(1),
             "will:1:update PEDIDO set SITUACAO = ? where ID = ?:object=1:update PEDIDO set SITUACAO = ? "
             "where ID = ?:SITUACAO=F/1:ID=42/1");
-  ASSERT_EQ(recording->calls.size(), 1u);
-  EXPECT_EQ(recording->calls[0].text, "update PEDIDO set SITUACAO = ? where ID = ?");
-  ASSERT_EQ(recording->calls[0].parameters.size(), 2u);
-  EXPECT_EQ(recording->calls[0].parameters[1].value, Variant(42));
-}
+  EXPECT_EQ(recording->calls.at(0).text, "update PEDIDO set SITUACAO = ? where ID = ?");
+  EXPECT_EQ(recording->calls[0].parameters.at(1).value, Variant(42));
 
-TEST_F(ConnectionTest, QueryOpenedAsDataSetCarriesNoCommandObjectAndReportsItsRewrittenText) {
-  Hook hook(connection);
   TADOQuery& query = module.CreateComponent<TADOQuery>();
   query.SetName("adqControleTab");
   query.SetConnection(&connection);
@@ -151,70 +128,66 @@ TEST_F(ConnectionTest, QueryOpenedAsDataSetCarriesNoCommandObjectAndReportsItsRe
   query.SQL().Add(" WHERE ID = :ID AND B = :ID");
   query.Parameters().ParamByName("ID").SetValue(7);
   query.Open();
-  EXPECT_EQ(hook.log.at(1), "will:1:SELECT A FROM T\r\n WHERE ID = ? AND B = ?\r\n:recordset=adqControleTab");
-  EXPECT_EQ(hook.log.at(2), "complete:0:-:no command");
-  ASSERT_EQ(recording->calls[0].parameters.size(), 2u);
-  EXPECT_EQ(recording->calls[0].parameters[1].value, Variant(7));
-}
+  EXPECT_EQ(log.at(3), "will:1:SELECT A FROM T\r\n WHERE ID = ? AND B = ?\r\n:recordset=adqControleTab");
+  EXPECT_EQ(log.at(4), "complete:0:-:no command");
+  EXPECT_EQ(recording->calls.at(1).parameters.at(1).value, Variant(7));
+  query.Close();
+  query.SQL().Add("   AND C = :C");
+  query.Parameters().ParamByName("C").SetValue(8);
+  query.Open();
+  EXPECT_EQ(recording->calls.at(2).parameters.size(), 3u) << "a changed text is parsed again";
 
-TEST_F(ConnectionTest, StoredProcedureReportsTypeThreeAndItsNameAndObjectTypeFour) {
-  Hook hook(connection);
   TADOStoredProc& proc = module.CreateComponent<TADOStoredProc>();
   proc.SetConnection(&connection);
   proc.SetProcedureName("SP_GRAVA");
   proc.Parameters().CreateParameter("CODIGO", ftInteger, pdInput, 0, Variant::Null());
   proc.Parameters().CreateParameter("TOTAL", ftInteger, pdOutput, 0, Variant());
   proc.ExecProc();
-  EXPECT_EQ(hook.log.at(1), "will:3:SP_GRAVA:recordset=");
+  EXPECT_EQ(log.at(7), "will:3:SP_GRAVA:recordset=");
   EXPECT_EQ(proc.Parameters().ParamByName("TOTAL").Value(), Variant(99));
 
-  TADOCommand& command = module.CreateComponent<TADOCommand>();
-  command.SetConnection(&connection);
-  command.SetCommandType(cmdStoredProc);
-  command.SetCommandText("SP_OUTRA");
-  command.Execute();
-  EXPECT_EQ(hook.log.at(3), "will:3:SP_OUTRA:object=4:SP_OUTRA");
+  TADOCommand& call = Command("SP_OUTRA");
+  call.SetCommandType(cmdStoredProc);
+  call.Execute();
+  EXPECT_EQ(log.at(9), "will:3:SP_OUTRA:object=4:SP_OUTRA");
   EXPECT_TRUE(recording->calls.back().procedure);
 }
 
-TEST_F(ConnectionTest, FailingStatementReportsStatusOneAndTheServerTextThenReachesTheCaller) {
-  Hook hook(connection);
-  TADOCommand& command = Command("SELECT * FROM NADA");
-  connection.Open();
-  recording->failWith = "Invalid object name 'NADA'.";
-  try {
+// Only a SQLite server gets the dialect: other servers receive the text as written.
+TEST_F(ConnectionTest, StatementsReachOtherServersAsWrittenWithPositionalMarkers) {
+  struct Case {
+    const char* dbms;
+    std::string text;
+    std::string sent;
+    std::size_t parameters;
+  };
+  const Case cases[] = {
+      {"Oracle", kInsertLongOracle,
+       "INSERT INTO SQLWEBTUNNING\r\n"
+       "     (NRSID, NRAUDSID, DSREMOTEADDR, DSREMOTEHOST, DSREMOTEAPPL,\r\n"
+       "      DSREMOTEOPER, DSSERVERRDM, DSSERVERDLL, DSSERVMETHOD, DTSTARTDATE)\r\n"
+       "SELECT SID, AUDSID, ?, ?, ?,\r\n"
+       "       ?, ?, ?, ?, SYSDATE\r\n"
+       "FROM V$SESSION\r\n"
+       "WHERE AUDSID = USERENV('SESSIONID')",
+       7},
+      {"Oracle", kDeleteShortOracle, kDeleteShortOracle, 0},
+      {"Microsoft SQL Server", kDeleteSqlServer, kDeleteSqlServer, 0},
+      {"Microsoft SQL Server", "SELECT CONVERT(VARCHAR,GETDATE(),103) WHERE 1 = :A",
+       "SELECT CONVERT(VARCHAR,GETDATE(),103) WHERE 1 = ?", 1},
+  };
+  for (const Case& c : cases) {
+    recording->dbmsName = c.dbms;
+    connection.Close();
+    TADOCommand& command = Command(c.text);
+    for (int i = 0; i < command.Parameters().Count(); ++i) command.Parameters()[i].SetValue(i);
     command.Execute();
-    FAIL() << "no failure";
-  } catch (const EDataError& error) {
-    EXPECT_STREQ(error.what(), "Invalid object name 'NADA'.");
-    EXPECT_EQ(error.NativeError(), 208);
+    EXPECT_EQ(recording->calls.back().text, c.sent);
+    EXPECT_EQ(recording->calls.back().parameters.size(), c.parameters) << c.sent;
   }
-  EXPECT_EQ(hook.log.back(), "complete:1:Invalid object name 'NADA'.:SELECT * FROM NADA");
 }
 
-TEST_F(ConnectionTest, HandlersChainAndAFailureInAHandlerReachesTheCallerUnchanged) {
-  std::vector<std::string> order;
-  connection.OnWillExecute = TWillExecuteEvent::FromFunction(
-      [&](TADOConnection&, std::string&, TCursorType&, TADOLockType&, TCommandType&, TExecuteOptions&,
-          TEventStatus&, TADOCommandObject*, TCustomADODataSet*) { order.push_back("original"); });
-  {
-    Hook hook(connection);
-    connection.Execute("SELECT 1");
-    EXPECT_EQ(hook.log.size(), 3u);
-  }
-  EXPECT_EQ(order, std::vector<std::string>{"original"});
-  EXPECT_EQ(connection.OnWillExecute.Object(), nullptr);  // the original is back
-
-  struct Refusal {};
-  connection.OnWillExecute = TWillExecuteEvent::FromFunction(
-      [](TADOConnection&, std::string&, TCursorType&, TADOLockType&, TCommandType&, TExecuteOptions&,
-         TEventStatus&, TADOCommandObject*, TCustomADODataSet*) { throw Refusal{}; });
-  const std::size_t before = recording->calls.size();
-  EXPECT_THROW(connection.Execute("SELECT 2"), Refusal);
-  EXPECT_EQ(recording->calls.size(), before);  // the statement never ran
-}
-
-TEST_F(ConnectionTest, WillExecuteMayRewriteTheTextOrCancel) {
+TEST_F(ConnectionTest, WillExecuteMayRewriteTheTextCancelOrFail) {
   connection.OnWillExecute = TWillExecuteEvent::FromFunction(
       [](TADOConnection&, std::string& text, TCursorType&, TADOLockType&, TCommandType&,
          TExecuteOptions&, TEventStatus& status, TADOCommandObject*, TCustomADODataSet*) {
@@ -224,6 +197,12 @@ TEST_F(ConnectionTest, WillExecuteMayRewriteTheTextOrCancel) {
   connection.Execute("SELECT 1");
   EXPECT_EQ(recording->calls.back().text, "SELECT 1 -- seen");
   EXPECT_THROW(connection.Execute("cancel me"), EDataError);
+
+  struct Refusal {};
+  connection.OnWillExecute = TWillExecuteEvent::FromFunction([](auto&&...) { throw Refusal{}; });
+  const std::size_t before = recording->calls.size();
+  EXPECT_THROW(connection.Execute("SELECT 2"), Refusal);  // unchanged
+  EXPECT_EQ(recording->calls.size(), before) << "the statement never ran";
 }
 
 TEST_F(ConnectionTest, CommandsAndDataSetsAreEnumeratedInIndexOrder) {

@@ -4,35 +4,49 @@
 
 #include <cmath>
 #include <cstdio>
+#include <fstream>
+#include <optional>
 #include <string>
 
-#include "ctrlexecrem_statements.h"
+#include "../platform/helpers/helper_process.h"
 #include "data/ado_command.h"
 #include "data/ado_connection.h"
 #include "data/ado_query.h"
+#include "data/control_table.h"
 #include "data/data_error.h"
+#include "data/statement_cache.h"
 #include "platform/datetime.h"
+#include "session_statements.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes();  // the sanitizer's runtime
+#endif
 
 namespace qar {
 namespace {
 
-using namespace qar::testing;
+using namespace qar::platform::test;
 
 struct DriverCase {
   const char* name;
   const char* prefix;  // connection string before the file name
 };
 
+// Bytes the program holds on its heap, where the allocator tells.
+std::optional<std::size_t> LiveHeapBytes() {
+#if defined(__SANITIZE_ADDRESS__)
+  return __sanitizer_get_current_allocated_bytes();
+#else
+  return std::nullopt;
+#endif
+}
+
 class SqliteDatabaseTest : public ::testing::TestWithParam<DriverCase> {
  protected:
   void SetUp() override {
-    // A file name relative to the working directory: under Wine the host's ODBC
-    // driver receives it unchanged and resolves it in the same directory.
     platform::SetShortDateFormat("dd/MM/yyyy", '/');
-    file_ = std::string("qar_data_test_") + GetParam().name + ".db";
     std::remove(file_.c_str());
-    connection.SetName("adcVerifTab");
-    connection.SetConnectionString(GetParam().prefix + file_);
+    connection.SetConnectionString(ConnectionString());
     try {
       connection.Open();
     } catch (const EDataError& error) {
@@ -45,38 +59,27 @@ class SqliteDatabaseTest : public ::testing::TestWithParam<DriverCase> {
     connection.Close();
     std::remove(file_.c_str());
   }
+  std::string ConnectionString() const { return GetParam().prefix + file_; }
 
-  void Run(const std::string& text) {
-    TADOCommand command;
-    command.SetConnection(&connection);
-    command.SetCommandText(text);
-    command.Execute();
+  // The first field of the first row of `select`, as text.
+  std::string Value(const std::string& select) {
+    TADOQuery query;
+    query.SetConnection(&connection);
+    query.SQL().Add(select);
+    query.Open();
+    return query.Fields(0).AsString();
   }
-  void CreateControlTable() {
-    TADOCommand command;
-    command.SetConnection(&connection);
-    command.SetCommandTimeout(0);
-    command.SetCommandText(kCreateCtrlExecRem);
-    command.Execute();
-  }
-  // As a requester would insert a row with any SQLite client, relying on the defaults.
-  void Request(const std::string& status, const std::string& operation, const std::string& insertedAt = "") {
-    Run(std::string("INSERT INTO CTRLEXECREM (CDAPP, TPOPERACAO, DSOPERACAO, IDSTCTRLEXECREM") +
-        (insertedAt.empty() ? "" : ", DTINCLUSAO") + ") VALUES ('PDV', 'SYNC', '" + operation + "', '" +
-        status + "'" + (insertedAt.empty() ? "" : ", " + insertedAt) + ")");
-  }
-  static void SetLines(TADOQuery& query, const char* const* lines, int count) {
-    query.SQL().Clear();
-    for (int i = 0; i < count; ++i) query.SQL().Add(lines[i]);
-  }
+  TStatementCacheStats Cache() const { return connection.ConnectionObject()->StatementCache(); }
 
-  std::string file_;
+  // Relative to the working directory: under Wine the host's ODBC driver receives the
+  // name unchanged and resolves it in the same directory.
+  std::string file_ = std::string("qar_data_test_") + GetParam().name + ".db";
   TComponent form;
   TADOConnection& connection = form.CreateComponent<TADOConnection>();
 };
 
 TEST_P(SqliteDatabaseTest, ParametersBindByNameAndFieldsReadAsText) {
-  Run("CREATE TABLE T (ID INTEGER, DS VARCHAR(20), VL FLOAT, DT DATETIME)");
+  connection.Execute("CREATE TABLE T (ID INTEGER, DS VARCHAR(20), VL FLOAT, DT DATETIME)");
   TADOCommand insert;
   insert.SetConnection(&connection);
   insert.SetCommandText("INSERT INTO T (DS, ID, VL, DT) VALUES (:DS, :ID, :VL, :DT)");
@@ -86,120 +89,77 @@ TEST_P(SqliteDatabaseTest, ParametersBindByNameAndFieldsReadAsText) {
   insert.Parameters().ParamByName("DT").SetValue(
       Variant::FromDate(platform::EncodeDateTime({2024, 3, 5, 14, 3, 27, 120})));
   EXPECT_EQ(insert.Execute(), 1);
+  insert.Parameters().ParamByName("ID").SetValue(18);
+  insert.Execute();
 
   TADOQuery query;
   query.SetConnection(&connection);
-  query.SQL().Add("SELECT ID, DS, VL, DT FROM T WHERE ID = :ID AND DS <> 'a::b'");
+  query.SQL().Add("SELECT ID, DS, VL, DT FROM T WHERE ID >= :ID AND DS <> 'a::b' ORDER BY ID");
   query.Parameters().ParamByName("ID").SetValue(std::string("17"));
   query.Parameters().ParamByName("ID").SetDataType(ftInteger);
   query.Open();
-  EXPECT_EQ(query.RecordCount(), 1);
+  EXPECT_EQ(query.RecordCount(), 2);
   EXPECT_EQ(query.FieldByName("id").AsString(), "17");
   EXPECT_EQ(query.FieldByName("DS").AsString(), "A\xE7\xE3o:'x'");
   EXPECT_EQ(query.FieldByName("VL").AsFloat(), 2.5);
   // A date column reads as a date, printed with the process's date settings.
   EXPECT_EQ(query.FieldByName("DT").AsString(), "05/03/2024 14:03:27");
   EXPECT_THROW(query.FieldByName("NOPE"), EDataError);
-}
-
-TEST_P(SqliteDatabaseTest, FetchWalksEveryRowThenReadsEveryFieldAsEmptyText) {
-  Run("CREATE TABLE T (ID INTEGER, DS VARCHAR(20))");
-  Run("INSERT INTO T VALUES (1, 'a')");
-  Run("INSERT INTO T VALUES (2, 'b')");
-  TADOQuery query;
-  query.SetConnection(&connection);
-  query.SQL().Add("SELECT ID, DS FROM T ORDER BY ID");
-  query.Open();
-  std::string seen;
-  for (; !query.Eof(); query.Next()) seen += query.FieldByName("ID").AsString() + query.FieldByName("DS").AsString();
-  EXPECT_EQ(seen, "1a2b");
-  query.Close();
-  query.SQL().Clear();
-  query.SQL().Add("SELECT ID, DS FROM T WHERE ID > 2");
-  query.Open();
+  query.Next();
+  EXPECT_EQ(query.FieldByName("ID").AsString(), "18");
+  query.Next();
   EXPECT_TRUE(query.Eof());
-  EXPECT_EQ(query.FieldByName("ID").AsString(), "");
-  EXPECT_EQ(query.FieldByName("DS").AsString(), "");
+  EXPECT_EQ(query.FieldByName("DS").AsString(), "") << "no current row: every field is empty";
 }
 
-TEST_P(SqliteDatabaseTest, StatementTextEndsAtItsFirstNul) {
+TEST_P(SqliteDatabaseTest, StatementsReportTheirOwnRowsAndEndAtTheFirstNul) {
   // A text copied out of a fixed-size buffer may still carry its terminator and what lay behind it.
-  std::string text = "CREATE TABLE T (ID INTEGER)";
-  text += '\0';
-  text += "DROP TABLE T";
-  Run(text);
-  Run("INSERT INTO T VALUES (1)");
-}
-
-TEST_P(SqliteDatabaseTest, StatementReportsOnlyTheRowsItChanged) {
-  Run("CREATE TABLE T (ID INTEGER)");
+  connection.Execute(std::string("CREATE TABLE T (ID INTEGER)\0DROP TABLE T", 40));
   EXPECT_EQ(connection.Execute("INSERT INTO T VALUES (1), (2)"), 2);
   EXPECT_EQ(connection.Execute("CREATE INDEX IXT ON T (ID)"), 0) << "not the insert's count";
   EXPECT_EQ(connection.Execute("UPDATE T SET ID = 3 WHERE ID = 9"), 0);
 }
 
 TEST_P(SqliteDatabaseTest, RollbackUndoesAndCommitKeeps) {
-  Run("CREATE TABLE T (ID INTEGER)");
+  connection.Execute("CREATE TABLE T (ID INTEGER)");
   connection.BeginTrans();
-  EXPECT_TRUE(connection.InTransaction());
-  Run("INSERT INTO T VALUES (1)");
+  connection.Execute("INSERT INTO T VALUES (1)");
+  EXPECT_EQ(Value("SELECT COUNT(*) FROM T"), "1");  // a kept SELECT must not hold the transaction open
   connection.RollbackTrans();
   EXPECT_FALSE(connection.InTransaction());
   connection.BeginTrans();
-  Run("INSERT INTO T VALUES (2)");
+  connection.Execute("INSERT INTO T VALUES (2)");
+  EXPECT_EQ(Value("SELECT COUNT(*) FROM T"), "1");
   connection.CommitTrans();
-  TADOQuery query;
-  query.SetConnection(&connection);
-  query.SQL().Add("SELECT COUNT(*) AS N, MAX(ID) AS M FROM T");
-  query.Open();
-  EXPECT_EQ(query.FieldByName("N").AsString(), "1");
-  EXPECT_EQ(query.FieldByName("M").AsString(), "2");
+  EXPECT_EQ(Value("SELECT COUNT(*) || '/' || MAX(ID) FROM T"), "1/2");
 }
 
-TEST_P(SqliteDatabaseTest, ServerErrorBecomesAnExceptionWithTheServersText) {
-  TEventStatus reported = esOK;
-  std::string description;
-  connection.OnExecuteComplete = TExecuteCompleteEvent::FromFunction(
-      [&](TADOConnection&, std::int64_t, const TADOError* error, TEventStatus& status,
-          TADOCommandObject*, TCustomADODataSet*) {
-        reported = status;
-        if (error) description = error->Description;
-      });
-  try {
-    Run("SELECT * FROM NADA");
-    FAIL() << "no error";
-  } catch (const EDataError& error) {
-    EXPECT_NE(std::string(error.what()).find("no such table: NADA"), std::string::npos) << error.what();
-    EXPECT_EQ(description, error.what());
-  }
-  EXPECT_EQ(reported, esErrorsOccured);
-}
-
-TEST_P(SqliteDatabaseTest, ControlTableStatementsRunTextForText) {
+TEST_P(SqliteDatabaseTest, ControlTableStatementsRunAsTheAgentSendsThem) {
   EXPECT_TRUE(connection.ConnectionObject()->SqliteDialect());
-  CreateControlTable();
-  EXPECT_THROW(CreateControlTable(), EDataError) << "the table exists";
-  Request("P", "{\"CDFILIAL\":\"001\",\"CDCAIXA\":\"02\"}");
-  Request("P", "{\"CDFILIAL\":\"009\"}",
-          "strftime('%Y-%m-%d %H:%M:%f','now','localtime','-1 day')");  // yesterday
-  Request("p", "{}");
+  const auto createTable = [&] { connection.Execute(JoinStatementLines(kCreateTable)); };
+  createTable();
+  EXPECT_THROW(createTable(), EDataError) << "the table exists";
+  // As a requester inserts rows with any SQLite client, relying on the defaults.
+  const std::string insert = "INSERT INTO CTRLEXECREM (CDAPP, TPOPERACAO, DSOPERACAO, IDSTCTRLEXECREM";
+  connection.Execute(insert + ") VALUES ('PDV', 'SYNC', '{\"CDFILIAL\":\"001\",\"CDCAIXA\":\"02\"}', 'P')");
+  connection.Execute(insert + ", DTINCLUSAO) VALUES ('PDV', 'SYNC', '{}', 'P', "
+                              "strftime('%Y-%m-%d %H:%M:%f','now','localtime','-1 day'))");  // yesterday
+  connection.Execute(insert + ") VALUES ('PDV', 'SYNC', '{}', 'p')");
 
   TADOQuery& pending = form.CreateComponent<TADOQuery>();
   pending.SetConnection(&connection);
-  SetLines(pending, kPendingRows, 4);
+  for (const char* line : kPendingRowsQuery) pending.SQL().Add(line);
   pending.Open();
   ASSERT_EQ(pending.RecordCount(), 1);  // neither yesterday's row nor "p"
-  EXPECT_EQ(pending.FieldByName("IDSTCTRLEXECREM").AsString(), "P");
   EXPECT_EQ(pending.FieldByName("IDCTRLEXECREM").AsString(), "1");
   EXPECT_EQ(pending.FieldByName("DSOPERACAO").AsString(), "{\"CDFILIAL\":\"001\",\"CDCAIXA\":\"02\"}");
 
   TADOQuery& byId = form.CreateComponent<TADOQuery>();
   byId.SetConnection(&connection);
-  SetLines(byId, kRowById, 4);
-  TParameter& id = byId.Parameters().ParamByName("IDCTRLEXECREM");
+  for (const char* line : kRowByIdQuery) byId.SQL().Add(line);
+  TParameter& id = byId.Parameters().ParamByName(kIdParameter);
   id.SetDataType(ftInteger);
-  id.SetSize(16);
-  id.SetValue(Variant("3").AsInteger());
+  id.SetValue(3);
   byId.Open();
   EXPECT_EQ(byId.FieldByName("IDSTCTRLEXECREM").AsString(), "p");
   byId.Close();
@@ -209,9 +169,8 @@ TEST_P(SqliteDatabaseTest, ControlTableStatementsRunTextForText) {
 
   TADOCommand& cancel = form.CreateComponent<TADOCommand>();
   cancel.SetConnection(&connection);
-  cancel.SetCommandTimeout(0);
-  cancel.SetCommandText(kCancelUpdate);
-  cancel.Parameters().ParamByName("IDCTRLEXECREM").SetValue(1);
+  cancel.SetCommandText(JoinStatementLines(kCancelUpdate));
+  cancel.Parameters().ParamByName(kIdParameter).SetValue(1);
   EXPECT_EQ(cancel.Execute(), 1);
 
   TADOQuery check;
@@ -227,41 +186,181 @@ TEST_P(SqliteDatabaseTest, ControlTableStatementsRunTextForText) {
   EXPECT_LT(std::abs(inserted - platform::Now()) * 24 * 60, 5.0);
   pending.Close();
   pending.Open();
-  EXPECT_EQ(pending.FieldByName("IDSTCTRLEXECREM").AsString(), "");
+  EXPECT_TRUE(pending.IsEmpty());
 }
 
-TEST_P(SqliteDatabaseTest, SessionRowsRegisterAndUnregisterOnTheirOwnSession) {
-  Run("CREATE TABLE SQLWEBTUNNING (NRSID INTEGER, NRAUDSID INTEGER, DSREMOTEADDR VARCHAR(15),"
-      " DSREMOTEHOST VARCHAR(15), DSREMOTEAPPL VARCHAR(10), DSREMOTEOPER VARCHAR(12),"
-      " DSSERVERRDM VARCHAR(20), DSSERVERDLL VARCHAR(15), DSSERVMETHOD VARCHAR(30),"
-      " NRSERVERDID INTEGER, DTSTARTDATE DATETIME)");
-  TADOCommand command;
-  command.SetConnection(&connection);
-  command.SetCommandText(kInsertLongSqlServer);
-  ASSERT_EQ(command.Parameters().Count(), 7);
-  const char* values[] = {"192.168.0.10", "PDV01", "CAIXA", "MARIA", "dmVendas", "QarSnc.exe", "GravaPedido"};
-  for (int i = 0; i < 7; ++i) command.Parameters()[i].SetValue(values[i]);
-  command.Execute();
-
-  command.SetCommandText(kInsertShortSqlServer);
-  ASSERT_EQ(command.Parameters().Count(), 6);
-  command.Parameters()[3].SetValue("dmVendas");
-  command.Parameters()[4].SetValue("QarSnc.exe");
-  command.Parameters()[5].SetValue(12);
-  command.Execute();
-
+// Statements are kept prepared, and nothing of that shows: every run is notified,
+// runs what the handler leaves in the text and binds what it is given now.
+TEST_P(SqliteDatabaseTest, KeptStatementsRunAsNewOnes) {
+  int will = 0, complete = 0;
+  std::string rewrite;
+  connection.OnWillExecute = TWillExecuteEvent::FromFunction(
+      [&](TADOConnection&, std::string& text, TCursorType&, TADOLockType&, TCommandType&,
+          TExecuteOptions&, TEventStatus&, TADOCommandObject*, TCustomADODataSet*) {
+        ++will;
+        if (!rewrite.empty()) text = rewrite;
+      });
+  connection.OnExecuteComplete = TExecuteCompleteEvent::FromFunction(
+      [&](TADOConnection&, std::int64_t, const TADOError*, TEventStatus&, TADOCommandObject*,
+          TCustomADODataSet*) { ++complete; });
+  connection.Execute("CREATE TABLE T (ID INTEGER, V)");
+  TADOCommand insert;
+  insert.SetConnection(&connection);
+  insert.SetCommandText("INSERT INTO T VALUES (:ID, :V)");
   TADOQuery query;
   query.SetConnection(&connection);
-  query.SQL().Add("SELECT NRSID, NRAUDSID, DSREMOTEOPER, DSSERVMETHOD, NRSERVERDID FROM SQLWEBTUNNING ORDER BY NRSERVERDID");
-  query.Open();
-  ASSERT_EQ(query.RecordCount(), 2);
-  const std::string spid = std::to_string(connection.ConnectionObject()->SessionId());
-  EXPECT_EQ(query.FieldByName("NRSID").AsString(), spid);
-  EXPECT_EQ(query.FieldByName("NRAUDSID").AsString(), spid);
-  EXPECT_EQ(query.FieldByName("DSSERVMETHOD").AsString(), "GravaPedido");
+  query.SQL().Add("SELECT COUNT(*) AS N, SUM(ID) AS S FROM T WHERE ID > :MIN");
+  const std::uint64_t prepared = Cache().prepared;
+  const Variant values[] = {Variant(7), Variant("sete"), Variant(7.5), Variant::Null(), Variant(true)};
+  for (int i = 0; i < 5; ++i) {
+    insert.Parameters()[0].SetValue(i + 1);
+    insert.Parameters()[1].SetValue(values[i]);
+    insert.Execute();
+    query.Parameters()[0].SetValue(i);
+    query.Close();
+    query.Open();
+    EXPECT_EQ(query.FieldByName("N").AsString() + "/" + query.FieldByName("S").AsString(), "1/" + std::to_string(i + 1));
+  }
+  EXPECT_EQ(Cache().prepared - prepared, 2u) << "each text prepared once";
+  EXPECT_EQ(Value("SELECT group_concat(typeof(V) || ':' || COALESCE(V, ''), ',') FROM T"),
+            "integer:7,text:sete,real:7.5,null:,integer:1");
+  EXPECT_EQ(will, 12);
+  EXPECT_EQ(complete, 12);
 
-  command.SetCommandText(kDeleteSqlServer);
-  EXPECT_EQ(command.Execute(), 2);
+  rewrite = "SELECT -1 AS N, -1 AS S";
+  query.Close();
+  query.Open();
+  EXPECT_EQ(query.FieldByName("N").AsString(), "-1");
+  rewrite.clear();
+  query.Close();
+  query.Open();
+  EXPECT_EQ(query.FieldByName("N").AsString() + "/" + query.FieldByName("S").AsString(), "1/5")
+      << "the kept statement is the query's own";
+
+  TADOConnection other;  // handed the object, and with it the kept statements
+  other.SetConnectionObject(connection.ConnectionObject());
+  query.SetConnection(&other);
+  query.Open();
+  EXPECT_EQ(Cache().prepared - prepared, 4u) << "new: only the check and the rewritten text";
+}
+
+TEST_P(SqliteDatabaseTest, SchemaChangeBetweenRunsGivesTheNewSchemasResult) {
+  connection.Execute("CREATE TABLE T (A INTEGER)");
+  connection.Execute("INSERT INTO T VALUES (1)");
+  TADOQuery query;
+  query.SetConnection(&connection);
+  query.SQL().Add("SELECT * FROM T");
+  query.Open();
+  EXPECT_EQ(query.FieldCount(), 1);
+  connection.Execute("DROP TABLE T");
+  connection.Execute("CREATE TABLE T (B VARCHAR(5), C INTEGER)");
+  connection.Execute("INSERT INTO T VALUES ('x', 2)");
+  query.Close();
+  query.Open();
+  ASSERT_EQ(query.FieldCount(), 2);
+  EXPECT_EQ(query.Fields(0).FieldName() + query.Fields(0).AsString() + query.Fields(1).AsString(), "Bx2");
+  connection.Execute("DROP TABLE T");
+  query.Close();
+  try {
+    query.Open();
+    FAIL() << "no error";
+  } catch (const EDataError& error) {
+    EXPECT_NE(std::string(error.what()).find("no such table: T"), std::string::npos) << error.what();
+  }
+  connection.Execute("CREATE TABLE T (D INTEGER)");
+  query.Open();
+  EXPECT_EQ(query.Fields(0).FieldName(), "D");
+}
+
+TEST_P(SqliteDatabaseTest, CacheKeepsItsBoundDroppingTheLeastRecentlyUsed) {
+  const int capacity = static_cast<int>(kStatementCacheCapacity);
+  const std::uint64_t prepared = Cache().prepared;
+  const auto run = [&](int i) { connection.Execute("SELECT " + std::to_string(i)); };
+  for (int i = 0; i < capacity; ++i) run(i);
+  run(0);         // now the most recently used
+  run(capacity);  // drops 1, the least recently used
+  EXPECT_EQ(Cache().cached, kStatementCacheCapacity);
+  EXPECT_EQ(Cache().prepared - prepared, kStatementCacheCapacity + 1);
+  run(0);
+  EXPECT_EQ(Cache().prepared - prepared, kStatementCacheCapacity + 1) << "0 was kept";
+  run(1);
+  EXPECT_EQ(Cache().prepared - prepared, kStatementCacheCapacity + 2) << "1 was dropped";
+  EXPECT_EQ(Cache().cached, kStatementCacheCapacity);
+}
+
+TEST_P(SqliteDatabaseTest, SameStatementRunTenThousandTimesKeepsMemoryFlat) {
+  connection.Execute("CREATE TABLE T (ID INTEGER, DS VARCHAR(40))");
+  connection.Execute("INSERT INTO T VALUES (1, '')");
+  TADOCommand update;
+  update.SetConnection(&connection);
+  update.SetCommandText("UPDATE T SET DS = :DS WHERE ID = :ID");
+  update.Parameters()[1].SetValue(1);
+  TADOQuery query;
+  query.SetConnection(&connection);
+  query.SQL().Add("SELECT DS FROM T WHERE ID = :ID");
+  query.Parameters()[0].SetValue(1);
+  const auto runs = [&](int count) {
+    for (int i = 0; i < count; ++i) {
+      update.Parameters()[0].SetValue("texto da execucao " + std::to_string(i));
+      update.Execute();
+      query.Close();
+      query.Open();
+    }
+  };
+  connection.BeginTrans();  // no disk write per run
+  runs(100);
+  const TStatementCacheStats before = Cache();
+  const std::optional<std::size_t> heap = LiveHeapBytes();
+  runs(10000);
+  EXPECT_EQ(query.Fields(0).AsString(), "texto da execucao 9999");
+  EXPECT_EQ(Cache().cached, before.cached);
+  EXPECT_EQ(Cache().prepared, before.prepared);
+  if (heap) {
+    EXPECT_LT(static_cast<double>(*LiveHeapBytes()) - static_cast<double>(*heap), 64.0 * 1024);
+  }
+}
+
+// A QarDataTestHelper.exe process that registers its session and holds it until released.
+class SessionHolder {
+ public:
+  SessionHolder(const std::string& connectionString, const std::string& form)
+      : reply_(UniqueTempFile("session")), release_(reply_ + ".release") {
+    const std::string helper = platform::ExtractFilePath(platform::ExecutableFileName()) + "QarDataTestHelper.exe";
+    started_ = platform::StartDetached(helper, OneParameter(connectionString + "|" + form + "|" + reply_ + "|" + release_)).ok;
+  }
+  ~SessionHolder() {
+    if (started_) Release();
+    for (const std::string& file : {reply_, reply_ + ".done", release_}) std::remove(file.c_str());
+  }
+  bool Started() const { return started_; }
+  std::string SessionId() const { return Reply(reply_); }
+  // Lets the helper unregister its session and end; the rows it deleted.
+  std::string Release() {
+    std::ofstream(platform::ToNativePath(release_)).put('\n');
+    return Reply(reply_ + ".done");
+  }
+
+ private:
+  static std::string Reply(const std::string& file) {
+    std::optional<std::string> text;
+    WaitFor([&] { return (text = ReadFileText(file)).has_value(); });
+    return text.value_or("no reply");
+  }
+  std::string reply_, release_;
+  bool started_ = false;
+};
+
+TEST_P(SqliteDatabaseTest, ProcessesSharingTheFileUnregisterOnlyTheirOwnSessions) {
+  connection.Execute(testing::kCreateSessionTable);
+  // Each helper is a new process opening its first session.
+  SessionHolder first(ConnectionString(), "long");
+  SessionHolder second(ConnectionString(), "short");
+  ASSERT_TRUE(first.Started() && second.Started());
+  const std::string firstId = first.SessionId();
+  EXPECT_NE(firstId, second.SessionId());
+  EXPECT_EQ(second.Release(), "1");
+  EXPECT_EQ(Value("SELECT group_concat(NRSID || '/' || NRAUDSID) FROM SQLWEBTUNNING"), firstId + "/" + firstId);
+  EXPECT_EQ(first.Release(), "1");
 }
 
 INSTANTIATE_TEST_SUITE_P(Drivers, SqliteDatabaseTest,

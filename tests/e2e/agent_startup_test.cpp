@@ -95,7 +95,7 @@ TEST_F(AgentStartupTest, QarCfgStoresTheStringAndTellsWhatTheAgentDoesWhileItRun
             std::string::npos) << status.out;
   EXPECT_NE(status.out.find("Pending:    1 today, 1 expired from earlier days"), std::string::npos) << status.out;
   const ToolRun listed = RunAdminTool({"list"});
-  EXPECT_NE(listed.out.find("P running"), std::string::npos) << listed.out;
+  EXPECT_NE(listed.out.find("P (running)"), std::string::npos) << listed.out;
 
   const ToolRun enqueued = RunAdminTool({"enqueue", "--filial", "001", "--caixa", "02"});
   ASSERT_EQ(enqueued.exitCode, 0) << enqueued.err;

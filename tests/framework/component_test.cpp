@@ -31,35 +31,23 @@ class TSpecialProbe : public TProbe {
   std::string ClassName() const override { return "TSpecialProbe"; }
 };
 
-TEST(ComponentTest, OwnerKeepsItsComponentsInCreationOrder) {
-  TComponent owner;
-  auto& first = owner.CreateComponent<TProbe>("first");
-  auto& second = owner.CreateComponent<TSpecialProbe>();
-  ASSERT_EQ(owner.ComponentCount(), 2);
-  EXPECT_EQ(&owner.Components(0), &first);
-  EXPECT_EQ(&owner.Components(1), &second);
-  EXPECT_EQ(first.Owner(), &owner);
-  EXPECT_THROW(owner.Components(2), EComponentError);
-}
-
-TEST(ComponentTest, DestroyingTheOwnerDestroysOwnedComponentsLastFirst) {
+TEST(ComponentTest, OwnerKeepsItsComponentsInOrderAndDestroysThemLastFirst) {
   std::vector<std::string> destroyed;
   gDestroyed = &destroyed;
   {
     TComponent owner;
-    owner.CreateComponent<TProbe>("connection");
+    auto& first = owner.CreateComponent<TProbe>("connection");
+    auto& second = owner.CreateComponent<TSpecialProbe>();
+    ASSERT_EQ(owner.ComponentCount(), 2);
+    EXPECT_EQ(&owner.Components(1), &second);
+    EXPECT_EQ(first.Owner(), &owner);
+    EXPECT_THROW(owner.Components(2), EComponentError);
+    std::unique_ptr<TComponent> taken = owner.RemoveComponent(second);
+    EXPECT_EQ(taken->Owner(), nullptr);
     owner.CreateComponent<TProbe>("query");
   }
   gDestroyed = nullptr;
-  EXPECT_EQ(destroyed, (std::vector<std::string>{"query", "connection"}));
-}
-
-TEST(ComponentTest, RemovedComponentLeavesItsOwner) {
-  TComponent owner;
-  auto& probe = owner.CreateComponent<TProbe>("p");
-  std::unique_ptr<TComponent> taken = owner.RemoveComponent(probe);
-  EXPECT_EQ(owner.ComponentCount(), 0);
-  EXPECT_EQ(taken->Owner(), nullptr);
+  EXPECT_EQ(destroyed, (std::vector<std::string>{"special", "query", "connection"}));
 }
 
 TEST(ComponentTest, NamesAreFoundIgnoringCaseAndAreUniquePerOwner) {
@@ -73,26 +61,50 @@ TEST(ComponentTest, NamesAreFoundIgnoringCaseAndAreUniquePerOwner) {
   EXPECT_EQ(b.Name(), "");
 }
 
-TEST(ComponentTest, ClassNameAndIsATestFollowTheClassHierarchy) {
+TEST(ComponentTest, ClassNameIsATestAndMessagesFollowTheClass) {
   TComponent owner;
-  auto& special = owner.CreateComponent<TSpecialProbe>();
-  const TComponent& asBase = special;
-  EXPECT_EQ(asBase.ClassName(), "TSpecialProbe");
-  EXPECT_TRUE(asBase.Is<TProbe>());
-  EXPECT_TRUE(asBase.Is<TSpecialProbe>());
+  const TComponent& special = owner.CreateComponent<TSpecialProbe>();
+  EXPECT_EQ(special.ClassName(), "TSpecialProbe");
+  EXPECT_TRUE(special.Is<TProbe>());
   EXPECT_FALSE(owner.Is<TProbe>());
-  EXPECT_EQ(owner.ClassName(), "TComponent");
-}
-
-TEST(ComponentTest, MessagesReachTheComponentsOwnDispatch) {
-  TProbe probe("p");
   TMessage message{1025, 0, 0, 0};
-  probe.Dispatch(message);
+  owner.Components(0).Dispatch(message);
   EXPECT_EQ(message.Result, 1026);
   TMessage ignored{1025, 0, 0, 0};
-  TComponent plain;
-  plain.Dispatch(ignored);
+  owner.Dispatch(ignored);
   EXPECT_EQ(ignored.Result, 0);
+}
+
+// Stands for an automation object: counts references.
+struct TFakeComObject : IUnknown {
+  int count = 0;
+  HResult QueryInterface(const TGUID&, void** object) override { *object = nullptr; return -1; }
+  std::uint32_t AddRef() override { return static_cast<std::uint32_t>(++count); }
+  std::uint32_t Release() override { return static_cast<std::uint32_t>(--count); }
+};
+TFakeComObject gMadeByHook;
+
+TComPtr<IUnknown> MakeComObject(TComponent& component) {
+  component.SetVCLComObject(&gMadeByHook);
+  return TComPtr<IUnknown>(&gMadeByHook);
+}
+
+TEST(ComponentTest, ComObjectIsTheSlotOrWhatTheHookMakes) {
+  TProbe probe("p");
+  ASSERT_EQ(CreateVCLComObjectProc.load(), nullptr);
+  EXPECT_THROW(probe.ComObject(), EComponentError);
+  CreateVCLComObjectProc = &MakeComObject;
+  {
+    TComPtr<IUnknown> made = probe.ComObject();
+    EXPECT_EQ(made.Get(), &gMadeByHook);
+    EXPECT_EQ(probe.ComObject(), made);  // from the slot now
+    EXPECT_EQ(gMadeByHook.count, 1);
+  }
+  CreateVCLComObjectProc = nullptr;
+  EXPECT_EQ(gMadeByHook.count, 0);
+  void* object = &object;
+  EXPECT_FALSE(probe.GetInterface(IUnknown::kIID, &object));
+  EXPECT_EQ(object, nullptr);
 }
 
 TEST(StringsTest, TextEndsEveryLineWithCrLfAndSplitsBack) {

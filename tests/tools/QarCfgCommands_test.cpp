@@ -3,14 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <sstream>
 
 #include "config/GeralQar.h"
-#include "data/ado_command.h"
 #include "data/ado_connection.h"
 #include "data/ado_query.h"
 #include "data/control_table.h"
@@ -19,12 +18,20 @@
 #include "platform/module.h"
 #include "platform/process.h"
 #include "platform/registry.h"
+#include "platform/secret.h"
+#include "tools/AdminSettings.h"
 
 namespace qar::tools {
 namespace {
 
-constexpr const char* kValueNames[] = {"StringConex", "TunningID", "SqlMonitor", "SqlMonUser",
-                                       "TmpFileDir"};
+constexpr const char* kValueNames[] = {"StringConex", "TunningID", "SqlMonitor", "SqlMonUser", "TmpFileDir"};
+
+bool HasControlBesidesLineEnds(const std::string& text) {
+  return std::any_of(text.begin(), text.end(), [](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return c != '\n' && (byte < 0x20 || byte == 0x7F);
+  });
+}
 
 // POSIX: HKEY_LOCAL_MACHINE is a file in a fresh folder. Windows: the test prefix's
 // registry, whose WebSrv values are removed before and after each test.
@@ -32,8 +39,7 @@ class QarCfgTest : public ::testing::Test {
  protected:
   void SetUp() override {
     const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    dir_ = platform::TempDirectory() + "qar_cfg_" + std::to_string(platform::CurrentProcessId()) +
-           "_" + name;
+    dir_ = platform::TempDirectory() + "qar_cfg_" + std::to_string(platform::CurrentProcessId()) + "_" + name;
     std::filesystem::create_directories(platform::ToNativePath(dir_));
     oldHklm_ = platform::GetEnv("QARSNC_HKLM");
     platform::SetEnv("QARSNC_HKLM", dir_ + platform::kPathDelim + "HKLM.reg");
@@ -44,11 +50,7 @@ class QarCfgTest : public ::testing::Test {
   }
   void TearDown() override {
     ClearValues();
-    if (oldHklm_) {
-      platform::SetEnv("QARSNC_HKLM", *oldHklm_);
-    } else {
-      platform::UnsetEnv("QARSNC_HKLM");
-    }
+    oldHklm_ ? platform::SetEnv("QARSNC_HKLM", *oldHklm_) : platform::UnsetEnv("QARSNC_HKLM");
     std::error_code ignored;
     std::filesystem::remove_all(platform::ToNativePath(dir_), ignored);
     std::remove(database_.c_str());
@@ -60,26 +62,30 @@ class QarCfgTest : public ::testing::Test {
     for (const char* name : kValueNames) key.DeleteValue(name);
   }
 
-  int Run(std::vector<std::string> args) {
+  int Run(std::vector<std::string> args, const std::string& input = {}) {
     out_.str("");
     err_.str("");
-    return RunQarCfg(args, out_, err_);
+    return RunQarCfg(args, [input] { return input; }, out_, err_);
   }
 
   // Everything a command could have changed: the values and, on POSIX, the file's bytes.
   static std::string RegistrySnapshot() {
     platform::RegistryKey key;
-    std::string snapshot = std::to_string(static_cast<int>(
-        key.Open(diagnostics::kWebSrvKey, false, platform::RegAccess::kRead)));
+    std::string snapshot = std::to_string(static_cast<int>(key.Open(diagnostics::kWebSrvKey, false, platform::RegAccess::kRead)));
     for (const char* name : kValueNames) {
       std::string text;
       std::int32_t number = 0;
-      snapshot += std::string("\n") + name + " " + std::to_string(static_cast<int>(key.ReadString(name, text))) +
-                  " " + text + " " + std::to_string(static_cast<int>(key.ReadInteger(name, number))) + " " +
-                  std::to_string(number);
+      const int textStatus = static_cast<int>(key.ReadString(name, text));
+      const int numberStatus = static_cast<int>(key.ReadInteger(name, number));
+      snapshot += "\n" + std::to_string(textStatus) + text + std::to_string(numberStatus) + std::to_string(number);
     }
-    std::ifstream in(platform::ToNativePath(platform::RegistryFilePath()), std::ios::binary);
-    return snapshot + std::string(std::istreambuf_iterator<char>(in), {});
+    return snapshot;
+  }
+
+  static void WriteRaw(const char* name, const std::string& value) {
+    platform::RegistryKey key;
+    ASSERT_EQ(key.Open(diagnostics::kWebSrvKey, true), platform::RegStatus::kOk) << key.LastError();
+    ASSERT_EQ(key.WriteString(name, value), platform::RegStatus::kOk) << key.LastError();
   }
 
   std::string SqliteConnection() const { return "Provider=SQLite;Data Source=" + database_; }
@@ -97,17 +103,9 @@ class QarCfgTest : public ::testing::Test {
   std::ostringstream err_;
 };
 
-TEST_F(QarCfgTest, StoredConnectionStringReachesTheAgentAndShowMasksItsPassword) {
+TEST_F(QarCfgTest, StoredConnectionStringReachesTheAgentAndShowsOnlyAFixedMask) {
   const std::string plain = SqliteConnection() + ";Password=s3cret!";
-  ASSERT_EQ(Run({"set-connection", plain}), 0) << err_.str();
-  EXPECT_EQ(out_.str().find("s3cret"), std::string::npos);
-
-  // Encrypted in the registry, decrypted by the agent's provider, and it connects.
-  platform::RegistryKey key;
-  std::string stored;
-  ASSERT_EQ(key.Open(config::sSiteWebSrvKey, false, platform::RegAccess::kRead), platform::RegStatus::kOk);
-  ASSERT_EQ(key.ReadString("StringConex", stored), platform::RegStatus::kOk);
-  EXPECT_EQ(stored.find("s3cret"), std::string::npos);
+  ASSERT_EQ(Run({"set-connection", "-"}, plain + "\r\n"), 0) << err_.str();  // off the command line
   config::InitializeGeralQar();
   const std::string served = config::GetConnectionString("");
   config::FinalizeGeralQar();
@@ -115,53 +113,56 @@ TEST_F(QarCfgTest, StoredConnectionStringReachesTheAgentAndShowMasksItsPassword)
   TADOConnection agent;
   agent.SetConnectionString(served);
   EXPECT_NO_THROW(agent.Open());
-
   ASSERT_EQ(Run({"show"}), 0) << err_.str();
-  EXPECT_NE(out_.str().find("StringConex: " + SqliteConnection() + ";Password=*******\n"),
-            std::string::npos)
-      << out_.str();
-  EXPECT_EQ(out_.str().find("s3cret"), std::string::npos);
+  EXPECT_NE(out_.str().find("StringConex: " + SqliteConnection() + ";Password=********\n"), std::string::npos) << out_.str();
   EXPECT_NE(out_.str().find("TunningID:   (not set)\n"), std::string::npos) << out_.str();
-}
 
-// The drivers take "Password =x" as the password and read a quoted or braced value
-// whole, ";" included: none of it may reach the screen.
-TEST_F(QarCfgTest, NoPasswordTheDriversReadIsPrinted) {
-  for (const char* tail : {";Password =ab1Kw7q", ";Password=\"ab1;Kw7q\"", ";PWD={ab1;Kw7q};X=1"}) {
+  // The drivers take "Password =x" as the password and read a quoted or braced value whole,
+  // ";" included; a password's own '*' or length must not show either.
+  for (const char* tail : {";Password =ab1Kw7q", ";Password=\"ab1;Kw7q\"", ";PWD={ab1;Kw7q};X=1",
+                           ";Password=ab1*Kw7q", ";Password=ab1Kw7qab1Kw7qab1Kw7q"}) {
     ASSERT_EQ(Run({"set-connection", SqliteConnection() + tail}), 0) << tail << err_.str();
     const std::string stored = out_.str();
     ASSERT_EQ(Run({"show"}), 0) << tail << err_.str();
     for (const std::string& shown : {stored, out_.str()}) {
       EXPECT_EQ(shown.find("ab1"), std::string::npos) << shown;
       EXPECT_EQ(shown.find("Kw7q"), std::string::npos) << shown;
+      EXPECT_EQ(shown.find("*********"), std::string::npos) << shown;
     }
   }
 }
 
-TEST_F(QarCfgTest, RefusedInputGetsOneLineAndLeavesTheRegistryAsItWas) {
+TEST_F(QarCfgTest, RefusedInputGetsOneShortLineAndLeavesTheRegistryAsItWas) {
   ASSERT_EQ(Run({"set-connection", SqliteConnection()}), 0) << err_.str();
   ASSERT_EQ(Run({"set", "TunningID", "1"}), 0) << err_.str();
   const std::string before = RegistrySnapshot();
+  const std::string huge(100000, 'x');
 
   struct Case {
     std::vector<std::string> args;
     int code;
+    std::string input = {};
+    std::string mentions = {};
   };
   const Case cases[] = {
       {{}, 2},
-      {{"frobnicate"}, 2},
+      {{"frobnicate\x1b[2J\r"}, 2, {}, "frobnicate\\x1B[2J\\r"},
+      {{huge}, 2},
       {{"show", "extra"}, 2},
       {{"set-connection"}, 2},
       {{"set-connection", "not a connection string"}, 2},
-      {{"set-connection", "Data Source=x.db;Password=p"}, 2},        // no provider or driver
+      {{"set-connection", "Data Source=x.db;Password=p"}, 2},  // no provider or driver
       {{"set-connection", "Provider=NoSuchProvider;Data Source=x"}, 2},
-      {{"set-connection", "Provider=SQLite;Password=p"}, 2},          // no database file
-      {{"set-connection", "Provider=SQLite;Data Source=no_such_dir/sub/x.db"}, 1},
+      {{"set-connection", "Provider=SQLite;Password=p"}, 2},  // no database file
+      {{"set-connection", SqliteConnection() + ";Password=p\nq"}, 2, {}, "\\n"},
+      {{"set-connection", "-"}, 2, SqliteConnection() + "\n;Password=p\n"},
+      {{"set-connection", "-"}, 2, "\n"},
+      {{"set-connection", "Provider=SQLite;Data Source=no_such_dir/sub/x.db"}, 1, {}, "no_such_dir/sub/x.db"},
       {{"set", "TunningID"}, 2},
       {{"set", "Tuning", "1"}, 2},
       {{"set", "SqlMonitor", "-1"}, 2},
       {{"set", "SqlMonitor", "4294967296"}, 2},
-      {{"set", "SqlMonitor", "1x"}, 2},
+      {{"set", "SqlMonitor", huge}, 2, {}, "(100000 characters)"},
       {{"set", "TmpFileDir", ""}, 2},
       {{"set", "TmpFileDir", std::string(201, 'd')}, 2},
       {{"set", "SqlMonUser", std::string(256, 'u')}, 2},
@@ -171,56 +172,57 @@ TEST_F(QarCfgTest, RefusedInputGetsOneLineAndLeavesTheRegistryAsItWas) {
       {{"enqueue", "--filial", "001", "--caixa", "0\\2"}, 2},
       {{"enqueue", "--filial", "001", "--caixa", "0\n2"}, 2},
       {{"enqueue", "--filial", "0_1", "--caixa", "02"}, 2},
-      {{"enqueue", "--filial", "001", "--loja", "02"}, 2},
+      {{"enqueue", "--filial", std::string(21, '1'), "--caixa", "02"}, 2},
+      {{"enqueue", "--filial", "001", "--caixa", huge}, 2},
+      {{"enqueue", "--filial", "001", huge, "02"}, 2},
       {{"cancel"}, 2},
       {{"cancel", "0"}, 2},
-      {{"cancel", "-3"}, 2},
       {{"cancel", "2147483648"}, 2},
-      {{"cancel", "12a"}, 2},
+      {{"cancel", huge}, 2},
       {{"cancel", "99"}, 1},  // no such request
   };
   for (const Case& c : cases) {
     std::string shown;
     for (const std::string& arg : c.args) shown.append("[").append(arg, 0, 40).append("]");
-    EXPECT_EQ(Run(c.args), c.code) << shown;
+    EXPECT_EQ(Run(c.args, c.input), c.code) << shown;
     const std::string err = err_.str();
     EXPECT_EQ(err.rfind("QarCfg: ", 0), 0u) << shown << " " << err;
     EXPECT_EQ(err.find('\n'), err.size() - 1) << shown << " " << err;
+    EXPECT_FALSE(HasControlBesidesLineEnds(err)) << shown << " " << err;
+    EXPECT_LT(err.size(), 400u) << shown;
+    EXPECT_NE(err.find(c.mentions), std::string::npos) << shown << " " << err;
     EXPECT_EQ(RegistrySnapshot(), before) << shown;
   }
   EXPECT_FALSE(std::filesystem::exists("no_such_dir"));
 }
 
+// Names in any case, stored under their own spelling; show reads them back by type.
 TEST_F(QarCfgTest, SetStoresIntegersAsDwordsAndTextsAsStringsUnderTheirOwnNames) {
-  EXPECT_EQ(Run({"set", "tunningid", "1"}), 0) << err_.str();
-  EXPECT_EQ(out_.str(), "TunningID = 1\n");
-  EXPECT_EQ(Run({"set", "SQLMONITOR", "4294967295"}), 0) << err_.str();
-  EXPECT_EQ(Run({"set", "SqlMonUser", "ANA;PEDRO"}), 0) << err_.str();
-  EXPECT_EQ(Run({"set", "TmpFileDir", "D:\\logs"}), 0) << err_.str();
-
-  platform::RegistryKey key;
-  ASSERT_EQ(key.Open(diagnostics::kWebSrvKey, false, platform::RegAccess::kRead), platform::RegStatus::kOk);
-  std::int32_t number = 0;
-  std::string text;
-  EXPECT_EQ(key.ReadInteger("TunningID", number), platform::RegStatus::kOk);
-  EXPECT_EQ(number, 1);
-  EXPECT_EQ(key.ReadInteger("SqlMonitor", number), platform::RegStatus::kOk);
-  EXPECT_EQ(number, -1);  // 0xFFFFFFFF
-  EXPECT_EQ(key.ReadString("SqlMonUser", text), platform::RegStatus::kOk);
-  EXPECT_EQ(text, "ANA;PEDRO");
-  EXPECT_EQ(key.ReadString("TmpFileDir", text), platform::RegStatus::kOk);
-  EXPECT_EQ(text, "D:\\logs");
-
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"set", "tunningid", "1"}, {"set", "SQLMONITOR", "4294967295"}, {"set", "SqlMonUser", ""},
+           {"set", "TmpFileDir", "D:\\logs"}}) {
+    EXPECT_EQ(Run(args), 0) << err_.str();
+  }
+  EXPECT_EQ(out_.str(), "TmpFileDir = D:\\logs\n");
   ASSERT_EQ(Run({"show"}), 0) << err_.str();
-  EXPECT_NE(out_.str().find("SqlMonitor:  4294967295\n"), std::string::npos) << out_.str();
-  EXPECT_NE(out_.str().find("SqlMonUser:  ANA;PEDRO\n"), std::string::npos) << out_.str();
-  EXPECT_NE(out_.str().find("TmpFileDir:  D:\\logs\n"), std::string::npos) << out_.str();
-  EXPECT_NE(out_.str().find("StringConex: (not set)\n"), std::string::npos) << out_.str();
+  for (const char* line : {"TunningID:   1\n", "SqlMonitor:  4294967295\n", "SqlMonUser:  (empty)\n",
+                           "TmpFileDir:  D:\\logs\n", "StringConex: (not set)\n"}) {
+    EXPECT_NE(out_.str().find(line), std::string::npos) << line << out_.str();
+  }
+}
 
-  // An empty operator list is a setting of its own: every operator is monitored.
-  EXPECT_EQ(Run({"set", "SqlMonUser", ""}), 0) << err_.str();
+// Values another program stored may hold line breaks and terminal controls: show keeps
+// one line per value and cannot be made to print a line of its own.
+TEST_F(QarCfgTest, ShowPrintsOneEscapedLinePerValue) {
+  WriteRaw("TmpFileDir", "D:\\logs\nStringConex: Provider=Fake\x1b[1A");
+  WriteRaw("StringConex", platform::EncryptSecret(SqliteConnection() + ";Password=ab1\nKw7q;X=\r1"));
   ASSERT_EQ(Run({"show"}), 0) << err_.str();
-  EXPECT_NE(out_.str().find("SqlMonUser:  (empty)\n"), std::string::npos) << out_.str();
+  const std::string out = out_.str();
+  EXPECT_FALSE(HasControlBesidesLineEnds(out)) << out;
+  EXPECT_NE(out.find("TmpFileDir:  D:\\logs\\nStringConex: Provider=Fake\\x1B[1A\n"), std::string::npos) << out;
+  EXPECT_NE(out.find(";Password=********;X=\\r1\n"), std::string::npos) << out;
+  EXPECT_EQ(out.find("Kw7q"), std::string::npos) << out;
+  EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), platform::RegistryFilePath().empty() ? 6 : 7) << out;
 }
 
 TEST_F(QarCfgTest, ShowNeverPrintsAValueThatDoesNotDecryptAndNeverCreatesTheKey) {
@@ -228,22 +230,17 @@ TEST_F(QarCfgTest, ShowNeverPrintsAValueThatDoesNotDecryptAndNeverCreatesTheKey)
   EXPECT_EQ(Run({"show"}), 0) << err_.str();
   EXPECT_EQ(RegistrySnapshot(), before);
 
-  platform::RegistryKey key;
-  ASSERT_EQ(key.Open(config::sSiteWebSrvKey, true), platform::RegStatus::kOk);
-  ASSERT_EQ(key.WriteString("StringConex", "Provider=SQLOLEDB.1;Password=plain-secret"),
-            platform::RegStatus::kOk);
+  WriteRaw("StringConex", "Provider=SQLOLEDB.1;Password=plain-secret");
   EXPECT_EQ(Run({"show"}), 1);
-  EXPECT_NE(out_.str().find("StringConex: (stored, but it does not decrypt on this machine)"),
-            std::string::npos)
+  EXPECT_NE(out_.str().find("StringConex: (stored, but it does not decrypt on this machine)"), std::string::npos)
       << out_.str();
-  EXPECT_EQ(out_.str().find("plain-secret"), std::string::npos);
-  EXPECT_EQ(err_.str().find("plain-secret"), std::string::npos);
-  EXPECT_EQ(err_.str().rfind("QarCfg: StringConex does not decrypt", 0), 0u) << err_.str();
+  EXPECT_EQ((out_.str() + err_.str()).find("plain-secret"), std::string::npos);
+  EXPECT_EQ(err_.str().rfind("QarCfg: StringConex in " + SettingsPlace() + " does not decrypt", 0), 0u) << err_.str();
 }
 
 TEST_F(QarCfgTest, RequestsNeedAStoredConnectionString) {
   EXPECT_EQ(Run({"enqueue", "--filial", "001", "--caixa", "02"}), 1);
-  EXPECT_NE(err_.str().find("no connection string is stored"), std::string::npos) << err_.str();
+  EXPECT_NE(err_.str().find("no connection string is stored in " + SettingsPlace()), std::string::npos) << err_.str();
   EXPECT_EQ(Run({"list"}), 1);
 }
 
@@ -251,7 +248,7 @@ TEST_F(QarCfgTest, EnqueueCreatesTheTableAndTheAgentFindsThePendingRequest) {
   ASSERT_EQ(Run({"set-connection", SqliteConnection()}), 0) << err_.str();
   ASSERT_EQ(Run({"enqueue", "--caixa", "02", "--filial", "001"}), 0) << err_.str();
   EXPECT_EQ(out_.str(), "1\n");
-  ASSERT_EQ(Run({"enqueue", "--filial", "S\xE3o", "--caixa", "7"}), 0) << err_.str();
+  ASSERT_EQ(Run({"enqueue", "--filial", "S\xE3o" + std::string(17, '1'), "--caixa", "7"}), 0) << err_.str();
   EXPECT_EQ(out_.str(), "2\n");
 
   TADOConnection agent;
@@ -261,63 +258,74 @@ TEST_F(QarCfgTest, EnqueueCreatesTheTableAndTheAgentFindsThePendingRequest) {
   for (const char* line : kPendingRowsQuery) pending.SQL().Add(line);
   pending.Open();
   ASSERT_EQ(pending.RecordCount(), 2);
-  EXPECT_EQ(pending.FieldByName("IDCTRLEXECREM").AsString(), "1");
-  EXPECT_EQ(pending.FieldByName("IDSTCTRLEXECREM").AsString(), "P");
   EXPECT_EQ(pending.FieldByName("TPOPERACAO").AsString(), "SYNC");
   EXPECT_EQ(pending.FieldByName("DSOPERACAO").AsString(), "{\"CDFILIAL\":\"001\",\"CDCAIXA\":\"02\"}");
   pending.Next();
-  EXPECT_EQ(pending.FieldByName("DSOPERACAO").AsString(), "{\"CDFILIAL\":\"S\xE3o\",\"CDCAIXA\":\"7\"}");
-
-  TADOQuery app;
-  app.SetConnection(&agent);
-  app.SQL().Add("SELECT COUNT(*) AS N FROM CTRLEXECREM WHERE CDAPP = 'QarCfg'");
-  app.Open();
-  EXPECT_EQ(app.FieldByName("N").AsString(), "2");
+  EXPECT_EQ(pending.FieldByName("DSOPERACAO").AsString(),
+            "{\"CDFILIAL\":\"S\xE3o" + std::string(17, '1') + "\",\"CDCAIXA\":\"7\"}");
 }
 
-TEST_F(QarCfgTest, CancelMarksTheRowAndListShowsOnlyTodaysRows) {
+// Only a request the agent can still start or stop is cancelled; list shows today's
+// requests and the pending ones of earlier days, which the agent never starts.
+TEST_F(QarCfgTest, CancelTakesOnlyTodaysPendingRequestsAndListShowsExpiredOnes) {
   ASSERT_EQ(Run({"set-connection", SqliteConnection()}), 0) << err_.str();
   ASSERT_EQ(Run({"enqueue", "--filial", "001", "--caixa", "02"}), 0) << err_.str();
   {
-    // A requester's row of yesterday, inserted with an ordinary SQLite client.
+    // Other requesters' rows, inserted with an ordinary SQLite client.
     TADOConnection requester;
     OpenDatabase(requester);
-    requester.Execute(
-        "INSERT INTO CTRLEXECREM (CDAPP, TPOPERACAO, DSOPERACAO, IDSTCTRLEXECREM, DTINCLUSAO) "
-        "VALUES ('PDV', 'SYNC', '{}', 'P', datetime('now', 'localtime', '-1 day'))");
+    for (const char* row : {"'P', datetime('now', 'localtime', '-1 day')", "'OK', datetime('now', 'localtime')",
+                            "'OK', datetime('now', 'localtime', '-1 day')", "'p', datetime('now', 'localtime')"}) {
+      requester.Execute("INSERT INTO CTRLEXECREM (CDAPP, TPOPERACAO, DSOPERACAO, IDSTCTRLEXECREM, DTINCLUSAO) "
+                        "VALUES ('PDV', 'SYNC', '{}\n' || hex(zeroblob(5000)), " + std::string(row) + ")");
+    }
   }
-  ASSERT_EQ(Run({"cancel", "1"}), 0) << err_.str();
-  EXPECT_EQ(out_.str(), "request 1: status C (was P)\n");
-  ASSERT_EQ(Run({"cancel", "2"}), 0) << err_.str();  // any existing row, today's or not
+  const struct {
+    const char* id;
+    int code;
+    const char* says;
+  } cancels[] = {{"1", 0, "request 1: status C (was P)"},
+                 {"1", 1, "its status is \"C\""},
+                 {"2", 1, "request 2 expired: it is pending since"},
+                 {"3", 1, "request 3 is not pending or running: its status is \"OK\""},
+                 {"5", 1, "its status is \"p\""}};
+  for (const auto& c : cancels) {
+    EXPECT_EQ(Run({"cancel", c.id}), c.code) << c.id;
+    EXPECT_NE((out_.str() + err_.str()).find(c.says), std::string::npos) << out_.str() << err_.str();
+  }
 
   TADOConnection agent;
   OpenDatabase(agent);
   TADOQuery row;
   row.SetConnection(&agent);
-  row.SQL().Add("SELECT IDSTCTRLEXECREM, DTULTATU FROM CTRLEXECREM WHERE IDCTRLEXECREM = 1");
+  row.SQL().Add("SELECT group_concat(IDSTCTRLEXECREM) AS S, COUNT(DTULTATU) AS N FROM CTRLEXECREM");
   row.Open();
-  EXPECT_EQ(row.FieldByName("IDSTCTRLEXECREM").AsString(), "C");
-  EXPECT_FALSE(row.FieldByName("DTULTATU").IsNull());
+  EXPECT_EQ(row.FieldByName("S").AsString(), "C,P,OK,OK,p");
+  EXPECT_EQ(row.FieldByName("N").AsString(), "1");
   agent.Close();
 
   ASSERT_EQ(Run({"list"}), 0) << err_.str();
   std::istringstream lines(out_.str());
-  std::string heading;
-  std::string first;
-  std::string extra;
-  std::getline(lines, heading);
-  std::getline(lines, first);
-  EXPECT_FALSE(std::getline(lines, extra)) << out_.str();  // yesterday's row is not listed
-  EXPECT_EQ(heading.rfind("ID  STATUS  DSOPERACAO", 0), 0u) << heading;
-  EXPECT_EQ(first.rfind("1   C       {\"CDFILIAL\":\"001\",\"CDCAIXA\":\"02\"}", 0), 0u) << first;
-  EXPECT_EQ(first.find_first_of("0123456789", first.find('}')), heading.find("DTINCLUSAO")) << out_.str();
+  std::vector<std::string> listed;
+  for (std::string line; std::getline(lines, line);) listed.push_back(line);
+  ASSERT_EQ(listed.size(), 5u) << out_.str();  // the heading, 1, 2, 3 and 5: not yesterday's finished row
+  EXPECT_EQ(listed[0].rfind("ID  STATUS       DSOPERACAO", 0), 0u) << listed[0];
+  EXPECT_EQ(listed[1].rfind("1   C            {\"CDFILIAL\":\"001\",\"CDCAIXA\":\"02\"}", 0), 0u) << listed[1];
+  EXPECT_EQ(listed[1].find_first_of("0123456789", listed[1].find('}')), listed[0].find("DTINCLUSAO")) << out_.str();
+  EXPECT_EQ(listed[2].rfind("2   P (expired)  {}\\n0000", 0), 0u) << listed[2];
+  EXPECT_EQ(listed[4].rfind("5   p ", 0), 0u) << listed[4];
+  for (const std::string& line : listed) EXPECT_LT(line.size(), 200u) << line;
+  EXPECT_FALSE(HasControlBesidesLineEnds(out_.str()));
 }
 
-TEST(QarCfgUsageTest, HelpSucceedsAndAMissingCommandIsAUsageError) {
+TEST(QarCfgUsageTest, HelpAndVersionPrintAndAMissingCommandIsAUsageError) {
   std::ostringstream out;
   std::ostringstream err;
   EXPECT_EQ(RunQarCfg({"help"}, out, err), 0);
   EXPECT_EQ(out.str(), QarCfgUsage());
+  out.str("");
+  EXPECT_EQ(RunQarCfg({"--version"}, out, err), 0);
+  EXPECT_EQ(out.str().rfind("QarCfg 0.", 0), 0u) << out.str();
   EXPECT_TRUE(err.str().empty());
   EXPECT_EQ(RunQarCfg({}, out, err), 2);
 }

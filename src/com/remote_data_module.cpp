@@ -1,0 +1,143 @@
+#include "com/remote_data_module.h"
+
+#include <algorithm>
+
+#include "platform/text.h"
+
+namespace qar::com {
+
+namespace {
+
+// Writes `value` back to a by-reference argument; nothing for one passed by value.
+void WriteBack(const Variant& argument, Variant value) {
+  if (Variant* target = argument.Target()) *target = std::move(value);
+}
+
+}  // namespace
+
+void TRemoteDataModule::RegisterProvider(TCustomProvider& provider) {
+  for (const TCustomProvider* registered : providers_)
+    if (platform::SameTextAscii(registered->Name(), provider.Name()))
+      throw EProviderError("A provider named " + provider.Name() + " is already registered");
+  providers_.push_back(&provider);
+}
+
+void TRemoteDataModule::UnRegisterProvider(TCustomProvider& provider) {
+  providers_.erase(std::remove(providers_.begin(), providers_.end(), &provider), providers_.end());
+}
+
+TCustomProvider& TRemoteDataModule::GetProvider(const std::string& name) const {
+  for (TCustomProvider* provider : providers_)
+    if (platform::SameTextAscii(provider->Name(), name)) return *provider;
+  throw EProviderError("Provider not found: " + name);
+}
+
+HResult TRemoteDataModule::AS_ApplyUpdates(const std::string& providerName, const Variant& delta,
+                                           std::int32_t maxErrors, std::int32_t& errorCount,
+                                           Variant& ownerData, Variant& result) {
+  return SafeCall([&] {
+    result = GetProvider(providerName).ApplyUpdates(delta, maxErrors, errorCount, ownerData);
+  });
+}
+
+HResult TRemoteDataModule::AS_GetRecords(const std::string& providerName, std::int32_t count,
+                                         std::int32_t& recsOut, std::int32_t options,
+                                         const std::string& commandText, Variant& params,
+                                         Variant& ownerData, Variant& result) {
+  return SafeCall([&] {
+    result = GetProvider(providerName).GetRecords(count, recsOut, options, commandText, params, ownerData);
+  });
+}
+
+HResult TRemoteDataModule::AS_DataRequest(const std::string& providerName, const Variant& data,
+                                          Variant& result) {
+  return SafeCall([&] { result = GetProvider(providerName).DataRequest(data); });
+}
+
+HResult TRemoteDataModule::AS_GetProviderNames(Variant& result) {
+  return SafeCall([&] {
+    std::vector<Variant> names;
+    for (const TCustomProvider* provider : providers_) names.emplace_back(provider->Name());
+    result = Variant::Array(std::move(names));
+  });
+}
+
+HResult TRemoteDataModule::AS_GetParams(const std::string& providerName, Variant& ownerData,
+                                        Variant& result) {
+  return SafeCall([&] { result = GetProvider(providerName).GetParams(ownerData); });
+}
+
+HResult TRemoteDataModule::AS_RowRequest(const std::string& providerName, const Variant& row,
+                                         std::int32_t requestType, Variant& ownerData, Variant& result) {
+  return SafeCall([&] { result = GetProvider(providerName).RowRequest(row, requestType, ownerData); });
+}
+
+HResult TRemoteDataModule::AS_Execute(const std::string& providerName, const std::string& commandText,
+                                      Variant& params, Variant& ownerData) {
+  return SafeCall([&] { GetProvider(providerName).Execute(commandText, params, ownerData); });
+}
+
+Variant TRemoteDataModule::DispApplyUpdates(std::string providerName, Variant delta, std::int32_t maxErrors,
+                                            Variant errorCount, Variant ownerData) {
+  std::int32_t count = 0;
+  Variant owner = ownerData.Deref();
+  Variant result;
+  SafeCallCheck(AS_ApplyUpdates(providerName, delta.Deref(), maxErrors, count, owner, result));
+  WriteBack(errorCount, count);
+  WriteBack(ownerData, owner);
+  return result;
+}
+
+Variant TRemoteDataModule::DispGetRecords(std::string providerName, std::int32_t count, Variant recsOut,
+                                          std::int32_t options, std::string commandText, Variant params,
+                                          Variant ownerData) {
+  std::int32_t records = 0;
+  Variant parameters = params.Deref();
+  Variant owner = ownerData.Deref();
+  Variant result;
+  SafeCallCheck(AS_GetRecords(providerName, count, records, options, commandText, parameters, owner, result));
+  WriteBack(recsOut, records);
+  WriteBack(params, parameters);
+  WriteBack(ownerData, owner);
+  return result;
+}
+
+Variant TRemoteDataModule::DispDataRequest(std::string providerName, Variant data) {
+  Variant result;
+  SafeCallCheck(AS_DataRequest(providerName, data.Deref(), result));
+  return result;
+}
+
+Variant TRemoteDataModule::DispGetProviderNames() {
+  Variant result;
+  SafeCallCheck(AS_GetProviderNames(result));
+  return result;
+}
+
+Variant TRemoteDataModule::DispGetParams(std::string providerName, Variant ownerData) {
+  Variant owner = ownerData.Deref();
+  Variant result;
+  SafeCallCheck(AS_GetParams(providerName, owner, result));
+  WriteBack(ownerData, owner);
+  return result;
+}
+
+Variant TRemoteDataModule::DispRowRequest(std::string providerName, Variant row, std::int32_t requestType,
+                                          Variant ownerData) {
+  Variant owner = ownerData.Deref();
+  Variant result;
+  SafeCallCheck(AS_RowRequest(providerName, row.Deref(), requestType, owner, result));
+  WriteBack(ownerData, owner);
+  return result;
+}
+
+void TRemoteDataModule::DispExecute(std::string providerName, std::string commandText, Variant params,
+                                    Variant ownerData) {
+  Variant parameters = params.Deref();
+  Variant owner = ownerData.Deref();
+  SafeCallCheck(AS_Execute(providerName, commandText, parameters, owner));
+  WriteBack(params, parameters);
+  WriteBack(ownerData, owner);
+}
+
+}  // namespace qar::com
