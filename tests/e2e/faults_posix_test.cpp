@@ -78,7 +78,11 @@ TEST_F(FaultsPosixTest, ProgramsOfTheSameNamesElsewhereAreNeitherWatchedNorStopp
   const int next = table_.Request(Operation("001", "02"));
   EXPECT_TRUE(WaitForStatus(next, "OK"));
   EXPECT_EQ(WorkerStarts(Parameter(running, "001", "01")), 1u);
-  for (const auto& process : others) EXPECT_TRUE(process->Running());
+  for (const char* name : {"QarTab.exe", "QarSnc.exe"}) {
+    ChildProcess& process = *others[name[3] == 'T' ? 0 : 1];
+    EXPECT_TRUE(process.Running()) << other << name << " ended with " << process.ExitCode().value_or(-1) << ": "
+                                   << installation_.ReadText(std::string("other/") + name + ".err");
+  }
   std::filesystem::remove(other + "hold");
 }
 
