@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <utility>
 
@@ -38,7 +39,8 @@ TEST(NamedMutex, NameIsTakenUntilItsHolderClosesAndALoserHoldsNothing) {
 }
 
 TEST(NamedMutex, TheHoldersNoteIsReplacedWholeAndOutlivesTheHolder) {
-  const std::string name = UniqueName("note");
+  // Notes outlive their holders, and ids are reused: the name is unique to this run.
+  const std::string name = UniqueName("note-" + std::to_string(std::chrono::system_clock::now().time_since_epoch().count()));
   EXPECT_EQ(NamedMutex::ReadPublished(name), std::nullopt);
   {
     NamedMutex holder(name);
