@@ -1,23 +1,16 @@
-// The common ground of the end-to-end cases: an installation, its database and the agents started on it.
+// The common ground of the end-to-end cases: an installation, its control table and the programs started on it.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <memory>
-#include <optional>
-#include <sstream>
-#include <string>
-#include <vector>
 
 #include "child_process.h"
-#include "ctrlexecrem_client.h"
 #include "installation.h"
-#include "config/AgentStatus.h"
-#include "platform/module.h"
-#include "platform/mutex.h"
+#include "data/ado_connection.h"
+#include "data/ado_query.h"
+#include "data/control_table.h"
 
 namespace qar::e2e {
 
@@ -33,99 +26,101 @@ class AgentCase : public ::testing::Test {
     std::string out, err;
   };
 
-  // Nothing of the case outlives it: its agents (also one a restart started) and
-  // its workers are ended before the installation goes. Only this installation's
-  // files are looked for: other agents on the machine are never touched.
+  // Nothing of the case outlives it: its agents (also one a restart started) and its
+  // workers end before the installation goes. Only this installation's are touched.
   void TearDown() override {
     ReleaseWorkers();
     agents_.clear();
-    EndProcessesOfFile(installation_.AgentPath());
-    EndProcessesOfFile(installation_.WorkerPath());
-    WaitUntil([this] { return RunningWorkers().empty() && ProcessesOfFile(installation_.AgentPath()).empty(); },
-              kBound);
-  }
-
-  // Starts the installation's QarSnc.exe in its directory; its log goes to agent<n>.err.
-  ChildProcess& StartAgent(const std::vector<std::string>& args = {}) {
-    const std::string base = installation_.Dir() + "agent" + std::to_string(agents_.size());
-    return *agents_.emplace_back(
-        std::make_unique<ChildProcess>(installation_.AgentPath(), args, installation_.Dir(), base));
-  }
-
-  // What the n-th started agent logged so far, and its failures ("error: " lines).
-  std::string AgentLog(std::size_t index = 0) const {
-    return installation_.ReadText("agent" + std::to_string(index) + ".err");
-  }
-  std::string AgentErrors(std::size_t index = 0) const {
-    std::string errors;
-    std::istringstream lines(AgentLog(index));
-    for (std::string line; std::getline(lines, line);) {
-      if (line.find("]: error: ") != std::string::npos) errors += line + "\n";
-    }
-    return errors;
-  }
-  bool WaitForLog(const std::string& text, std::size_t index = 0) const {
-    return WaitUntil([&] { return AgentLog(index).find(text) != std::string::npos; }, kBound);
-  }
-
-  // Runs the build's QarCfg.exe to its end, in the installation's directory.
-  ToolRun RunAdminTool(const std::vector<std::string>& args) {
-    const std::string base = "qarcfg" + std::to_string(++toolRuns_);
-    ChildProcess tool(installation_.AdminToolPath(), args, installation_.Dir(), installation_.Dir() + base);
-    const std::optional<int> code = tool.Wait(kBound);
-    return {code, installation_.ReadText(base + ".out"), installation_.ReadText(base + ".err")};
-  }
-
-  // Workers started from now on work until ReleaseWorkers() (and report `status`).
-  void HoldWorkers(const std::string& status = "OK") {
-    installation_.ConfigureWorker({"hold=" + HoldFile(), "status=" + status});
-    std::ofstream(platform::ToNativePath(HoldFile())) << "hold";
-  }
-  void ReleaseWorkers() const {
-    std::error_code ignored;
-    std::filesystem::remove(platform::ToNativePath(HoldFile()), ignored);
-  }
-  std::string HoldFile() const { return installation_.Dir() + "worker.hold"; }
-
-  // How often the worker was started with this parameter string.
-  std::size_t WorkerStarts(const std::string& parameter) const {
-    const std::vector<WorkerRun> runs = installation_.WorkerRuns();
-    return static_cast<std::size_t>(
-        std::ranges::count_if(runs, [&](const WorkerRun& run) { return run.parameter == parameter; }));
-  }
-
-  std::vector<std::uint32_t> RunningWorkers() const { return ProcessesOfFile(installation_.WorkerPath()); }
-
-  bool WaitForWorker(const std::string& parameter) const {
-    return WaitUntil([&] { return WorkerStarts(parameter) > 0; }, kBound);
-  }
-
-  bool WaitForStatus(long long id, const std::string& status) const {
-    return WaitUntil([&] { return table_.Read(id).status == status; }, kBound);
-  }
-
-  // Waits until the agent published that it supervises request `id`.
-  bool WaitForPublishedRequest(int id) const {
-    return WaitUntil([&] {
-      const auto note = platform::NamedMutex::ReadPublished(config::kAgentMutexName);
-      return note && config::ParseAgentStatus(*note).request == std::to_string(id);
+    WaitUntil([this] {
+      bool left = false;
+      for (const std::string& exe : {installation_.AgentPath(), installation_.WorkerPath()}) {
+        for (const platform::TProcessHandle& process : platform::FindProcessesOfFile(exe)) {
+          process.Terminate();
+          left = true;
+        }
+      }
+      return !left;
     }, kBound);
   }
 
-  // Waits for the agent to be past its start-up: the control table exists.
-  bool WaitForTable() const { return WaitUntil([&] { return table_.TableExists(); }, kBound); }
-
-  // "SYNC_<id>_<branch>_<till>_", as the agent builds it.
-  static std::string Parameter(long long id, const std::string& branch, const std::string& till) {
-    return "SYNC_" + std::to_string(id) + "_" + branch + "_" + till + "_";
+  // Starts the installation's QarSnc.exe in its directory, its output in agent<n>.out and .err.
+  ChildProcess& StartAgent(const std::vector<std::string>& args = {}) {
+    const std::string base = installation_.Dir() + "agent" + std::to_string(agents_.size());
+    return *agents_.emplace_back(std::make_unique<ChildProcess>(installation_.AgentPath(), args, installation_.Dir(), base));
+  }
+  std::string AgentLog(std::size_t index = 0, const char* stream = "err") const {
+    return installation_.ReadText("agent" + std::to_string(index) + "." + stream);
+  }
+  static std::size_t Occurrences(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+    return count;
+  }
+  std::size_t ErrorCount(std::size_t index = 0) const { return Occurrences(AgentLog(index), "]: error: "); }
+  bool WaitForLog(const std::string& text, std::size_t index = 0) const {
+    return WaitUntil([&] { return AgentLog(index).find(text) != std::string::npos; }, kBound);
+  }
+  // Runs the installation's QarCfg.exe to its end, in its directory.
+  ToolRun RunAdminTool(const std::vector<std::string>& args) {
+    const std::string base = "qarcfg" + std::to_string(++toolRuns_);
+    const auto code = ChildProcess(installation_.AdminToolPath(), args, installation_.Dir(), installation_.Dir() + base).Wait(kBound);
+    return {code, installation_.ReadText(base + ".out"), installation_.ReadText(base + ".err")};
   }
 
-  static std::string Operation(const std::string& branch, const std::string& till) {
-    return "{\"CDFILIAL\":\"" + branch + "\",\"CDCAIXA\":\"" + till + "\"}";
+  // Workers started from now on work until ReleaseWorkers(), then report `status`.
+  void HoldWorkers(const std::string& status = "OK") const {
+    installation_.ConfigureWorker({"hold=" + installation_.Dir() + "hold", "status=" + status});
+    std::ofstream(platform::ToNativePath(installation_.Dir() + "hold")) << "hold";
+  }
+  void ReleaseWorkers() const {
+    std::error_code ignored;
+    std::filesystem::remove(platform::ToNativePath(installation_.Dir() + "hold"), ignored);
+  }
+  std::size_t RunningWorkers() const { return ProcessesOfFile(installation_.WorkerPath()).size(); }
+  // The worker's runs so far (QarTab.log has a line "<parameter string> pid=<id>" for
+  // each), or those for request `id` with the operation's values.
+  std::size_t WorkerStarts(const std::string& parameter = "") const {
+    return Occurrences(installation_.ReadText("QarTab.log"), parameter + " pid=");
+  }
+  std::size_t WorkerStarts(long long id, const std::string& branch, const std::string& till) const {
+    return WorkerStarts("SYNC_" + std::to_string(id) + "_" + branch + "_" + till + "_");
+  }
+  bool WaitForWorker(long long id, const std::string& branch, const std::string& till) const {
+    return WaitUntil([&] { return WorkerStarts(id, branch, till) > 0; }, kBound);
+  }
+
+  // The control table as requesters and operators use it, each statement on a
+  // connection of its own: the case never holds the file while the agent works.
+  std::unique_ptr<TADOConnection> Connect() const {
+    auto connection = std::make_unique<TADOConnection>();
+    connection->SetConnectionString(SqliteConnectionString(installation_.DatabaseFile()));
+    return connection;
+  }
+  void Sql(const std::string& text) const { Connect()->Execute(text); }
+  int Request(const std::string& branch, const std::string& till) const {  // a pending row; its id
+    Sql("INSERT INTO CTRLEXECREM (CDAPP, TPOPERACAO, DSOPERACAO, IDSTCTRLEXECREM) VALUES ('E2E', 'SYNC', "
+        "'{\"CDFILIAL\":\"" + branch + "\",\"CDCAIXA\":\"" + till + "\"}', 'P')");
+    return std::stoi(Field("SELECT MAX(IDCTRLEXECREM) AS F FROM CTRLEXECREM"));
+  }
+  std::string Field(const std::string& select) const {  // the column F of the first row
+    const auto connection = Connect();
+    TADOQuery query;
+    query.SetConnection(connection.get());
+    query.SQL().Add(select);
+    query.Open();
+    return query.FieldByName("F").AsString();
+  }
+  std::string Row(long long id, const char* column = "IDSTCTRLEXECREM") const {
+    return Field(std::string("SELECT ") + column + " AS F FROM CTRLEXECREM WHERE IDCTRLEXECREM = " + std::to_string(id));
+  }
+  bool WaitForStatus(long long id, const std::string& status) const {
+    return WaitUntil([&] { return Row(id) == status; }, kBound);
+  }
+  bool WaitForTable() const {
+    return WaitUntil([&] { return !Field("SELECT COUNT(*) AS F FROM CTRLEXECREM").empty(); }, kBound);
   }
 
   Installation installation_;
-  const CtrlExecRemClient table_{SqliteConnectionString(installation_.DatabaseFile())};
   std::vector<std::unique_ptr<ChildProcess>> agents_;
   int toolRuns_ = 0;
 };

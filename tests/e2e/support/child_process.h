@@ -1,34 +1,51 @@
-// Starting a program under test as a child process, with its output in files.
+// Starting a program under test with its output in files, and waiting for it.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <exception>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/module.h"
 #include "platform/process.h"
-#include "wait_until.h"
 
 namespace qar::e2e {
 
-// One started program; its standard output and error go to <outputBase>.out and
-// <outputBase>.err. The destructor ends it when it still runs, so a failed case
-// leaves nothing behind.
+// Asks `done` again, with short real pauses, until it holds or about `seconds` have
+// passed, and returns its last answer; an exception (a database busy or not there
+// yet) counts as "not yet". It waits for other processes and measures nothing.
+inline bool WaitUntil(const std::function<bool()>& done, double seconds) {
+  const platform::TDateTime end = platform::Now() + seconds / 86400.0;
+  for (bool last = false; !last; platform::SystemClock().Sleep(std::chrono::milliseconds(100))) {
+    last = platform::Now() >= end;
+    try {
+      if (done()) return true;
+    } catch (const std::exception&) {
+    }
+  }
+  return false;
+}
+
+// One started program, its standard output and error in <outputBase>.out and .err.
+// The destructor ends it when it still runs.
 class ChildProcess {
  public:
   ChildProcess(const std::string& path, const std::vector<std::string>& args, const std::string& workDir,
                const std::string& outputBase);
-  ~ChildProcess() {
-    if (Running() && platform::TerminateProcessById(pid_).ok) Wait(30);
-  }
+  ~ChildProcess() { Stop(), Wait(30); }
 
   std::uint32_t Pid() const { return pid_; }
-  std::optional<int> ExitCode();  // nothing while it runs
+  std::optional<int> ExitCode();  // nothing while it runs; POSIX: 128 + the signal that ended it
   bool Running() { return !ExitCode(); }
-  // The exit code, waiting about `seconds` for the end.
-  std::optional<int> Wait(double seconds) {
+  void Stop() {
+    if (Running()) platform::TerminateProcessById(pid_);  // still ours: not reaped yet
+  }
+  std::optional<int> Wait(double seconds) {  // the exit code, once it came within about `seconds`
     WaitUntil([this] { return !Running(); }, seconds);
     return ExitCode();
   }
@@ -44,11 +61,6 @@ inline std::vector<std::uint32_t> ProcessesOfFile(const std::string& exePath) {
   std::vector<std::uint32_t> pids;
   for (const platform::TProcessHandle& process : platform::FindProcessesOfFile(exePath)) pids.push_back(process.Pid());
   return pids;
-}
-
-// Ends every process of this user running the file, through handles taken while finding them.
-inline void EndProcessesOfFile(const std::string& exePath) {
-  for (const platform::TProcessHandle& process : platform::FindProcessesOfFile(exePath)) process.Terminate();
 }
 
 }  // namespace qar::e2e

@@ -1,26 +1,27 @@
-// A throw-away agent installation: its directory, programs, registry, database and worker settings.
+// A throw-away agent installation: its directory, programs, settings, database and worker settings.
 #pragma once
 
-#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "child_process.h"
+#include "config/GeralQar.h"
+#include "platform/registry.h"
+
 namespace qar::e2e {
 
-// One run of the worker, as QarTab.log records it.
-struct WorkerRun {
-  std::string parameter;
-  std::uint32_t pid;
-};
+// "Provider=SQLite;Data Source=<file>" with the file as the driver sees it (under Wine: the host's path).
+std::string SqliteConnectionString(const std::string& databaseFile);
 
 // A fresh directory holding copies of QarSnc.exe, QarTab.exe (the agent starts the
-// worker from its own directory) and QarCfg.exe and StringConex for its database "qar.db".
-//
-// POSIX: QARSNC_HKLM names a .reg file in the directory and XDG_RUNTIME_DIR a
-// private directory, so this installation's "QSYNC" never meets a real agent's;
+// worker from its own directory) and QarCfg.exe, and StringConex for its database
+// "qar.db". POSIX: QARSNC_HKLM names a .reg file in the directory and XDG_RUNTIME_DIR
+// a private directory, so this installation's "QSYNC" never meets another agent's;
 // programs started afterwards inherit both. Windows: the registry of the test
-// prefix; the value is removed again at the end. One installation at a time per
-// test process: the environment is process-wide.
+// prefix, the value removed again at the end. One at a time per test process.
 class Installation {
  public:
   Installation();
@@ -33,22 +34,29 @@ class Installation {
   std::string DatabaseFile(const std::string& name = "qar.db") const { return dir_ + name; }
 
   // Stores "StringConex" exactly as given (callers encrypt), or removes it.
-  void StoreStringConex(const std::string& stored) const;
-  void RemoveStringConex() const;
+  void StoreStringConex(const std::string& stored) const {
+    platform::RegistryKey key;
+    if (key.Open(config::sSiteWebSrvKey, true) != platform::RegStatus::kOk ||
+        key.WriteString(config::kStringConexValue, stored) != platform::RegStatus::kOk) {
+      throw std::runtime_error("cannot store StringConex: " + key.LastError());
+    }
+  }
+  void RemoveStringConex() const {
+    platform::RegistryKey key;
+    if (key.Open(config::sSiteWebSrvKey, false) == platform::RegStatus::kOk) key.DeleteValue(config::kStringConexValue);
+  }
 
-  void ConfigureWorker(const std::vector<std::string>& lines) const;  // QarTab.cfg, key=value lines
-  std::vector<WorkerRun> WorkerRuns() const;
-  std::string ReadText(const std::string& name) const;  // empty when the file is not there
+  void ConfigureWorker(const std::vector<std::string>& lines) const {  // QarTab.cfg, key=value lines
+    std::ofstream out(platform::ToNativePath(dir_ + "QarTab.cfg"), std::ios::trunc | std::ios::binary);
+    for (const std::string& line : lines) out << line << '\n';
+  }
+  std::string ReadText(const std::string& name) const {  // empty when the file is not there
+    std::ifstream in(platform::ToNativePath(dir_ + name), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
 
  private:
-  // Per system: the registry and the runtime directory.
-  void PrepareSystem();
-  void RestoreSystem();
-
   std::string dir_;
 };
-
-// "Provider=SQLite;Data Source=<file>" with the file as the driver sees it (under Wine: the host's path).
-std::string SqliteConnectionString(const std::string& databaseFile);
 
 }  // namespace qar::e2e

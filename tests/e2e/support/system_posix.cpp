@@ -4,11 +4,10 @@
 #include <sys/wait.h>
 
 #include <cstring>
-#include <filesystem>
 #include <stdexcept>
 
 #include "child_process.h"
-#include "platform/process.h"
+#include "installation.h"
 
 extern char** environ;
 
@@ -40,6 +39,10 @@ std::optional<int> ChildProcess::ExitCode() {
     exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   }
   return exitCode_;
+}
+
+std::string SqliteConnectionString(const std::string& databaseFile) {
+  return "Provider=SQLite;Data Source=" + databaseFile;
 }
 
 }  // namespace qar::e2e
