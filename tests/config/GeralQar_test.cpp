@@ -41,8 +41,8 @@ TEST_F(GeralQarTest, RegistryIsReadOnceUntilTheUnitEnds) {
   FinalizeGeralQar();
   key_.WriteString(kStringConexValue, platform::EncryptSecret("first"));
   InitializeGeralQar();
-  InitializeGeralQar();  // counted: no second read
   key_.WriteString(kStringConexValue, platform::EncryptSecret("second"));
+  InitializeGeralQar();  // counted: no second read
   EXPECT_EQ(GetConnectionString(""), "first");
   EXPECT_EQ(GetConnectionString("211"), "first");
   EXPECT_EQ(GetConnectionString("212"), "");

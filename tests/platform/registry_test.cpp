@@ -46,7 +46,7 @@ TEST(RegistryKey, ValuesReadBackUnderAnyCaseOfTheirNames) {
 // and a reason, and leaves the caller's variable alone. A key exists above a created one.
 TEST(RegistryKey, EachFailureHasItsStatus) {
   ScratchRegistry scratch;
-  const std::string sub = scratch.KeyPath() + "\\A\\BC";
+  const std::string sub = scratch.KeyPath() + "\\A\\BCD";
   RegistryKey reader;
   EXPECT_EQ(reader.Open(sub, false, RegAccess::kRead), RegStatus::kNotFound);
   EXPECT_FALSE(reader.IsOpen());
