@@ -1,22 +1,54 @@
-// The session row statements, byte for byte, as a recording database session receives them.
+// Session rows in SQLWEBTUNNING: the statements byte for byte on a recording session,
+// and the rows of real calls on a SQLite database (embedded, and through ODBC).
 #include "automation/session_registration.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "../data/recording_session.h"
 #include "../data/session_statements.h"
+#include "../diagnostics/diagnostics_sandbox.h"
 #include "automation/VCLCom.h"
+#include "com/dispatch_client.h"
 #include "com/type_info.h"
+#include "data/ado_query.h"
+#include "data/data_error.h"
 #include "data/named_params.h"
 #include "diagnostics/log_file_name.h"
 
 namespace qar::automation {
 namespace {
 
+// Its method reads the session table through its own connection while it runs.
 class TdmSessao : public TComponent {
  public:
-  void GravaPedido() {}
-  void MetodoComUmNomeDeTrintaECincoLetras() {}
+  TdmSessao() {
+    SetName("dmSessao");
+    connection.SetConnectionString(connectionString);
+    query.SetConnection(&connection);
+    query.SQL().Add("SELECT NRSID, NRAUDSID, DSREMOTEADDR, DSREMOTEHOST, DSREMOTEAPPL, DSREMOTEOPER,"
+                    " DSSERVERRDM, DSSERVERDLL, DSSERVMETHOD, NRSERVERDID FROM SQLWEBTUNNING");
+  }
+  // Each row's columns joined by "|", the session's own number shown as "spid".
+  std::string GravaPedido() {
+    query.Open();
+    std::string rows;
+    for (; !query.Eof(); query.Next()) {
+      for (int i = 0; i < query.FieldCount(); ++i) {
+        const std::string value = query.Fields(i).AsString();
+        rows += (i > 0 ? "|" : "") +
+                (value == std::to_string(connection.ConnectionObject()->SessionId()) ? "spid" : value);
+      }
+      rows += ";";
+    }
+    return rows;
+  }
+  void MetodoComUmNomeDeTrintaECincoLetras() { throw std::runtime_error(GravaPedido()); }
+
+  TADOConnection& connection = CreateComponent<TADOConnection>();
+  TADOQuery& query = CreateComponent<TADOQuery>();
+  static inline std::string connectionString;
 };
 
 com::TAutoObjectFactory gSessaoFactory = VCLAutoObjectFactoryOf<TdmSessao>(
@@ -28,35 +60,42 @@ com::TAutoObjectFactory gSessaoFactory = VCLAutoObjectFactoryOf<TdmSessao>(
 
 const std::string kIdentity = std::string("\xC0\xA8\x00\x0A", 4) + "PDV01          CAIXA     MARIA";
 
-struct StatementCase {
-  const char* connectionString;
-  std::uint8_t kind;
-  com::DispId method;
-  std::vector<std::string> registered;  // statements (named markers), then their parameter values
-  std::string values;                   // "|"-joined values of the insert
-  std::vector<std::string> unregistered;
-};
+// What a session receives for `statement`: its text with positional markers, and the values.
+std::string Sent(const std::string& statement, const std::string& values = "") {
+  return ParseNamedParams(statement).text + "(" + values + ")\n";
+}
 
 TEST(SessionRegistrationTest, StatementsByProviderAndKindReachTheSessionByteForByte) {
   const std::string module = diagnostics::ModuleShortName();
-  const std::string rowBase = "192.168.0.10|PDV01          |CAIXA     |";
-  const StatementCase cases[] = {
-      {"Provider=MSDAORA;Data Source=ORCL", 4, 7, {testing::kInsertLongOracle, "COMMIT"},
-       rowBase + "MARIA|dmVendasComUmNomeMui|" + module + "|GravaPedido", {testing::kDeleteLongOracle, "COMMIT"}},
-      {"Provider=msdaora;Extended=SQLOLEDB", 3, 7, {testing::kInsertShortOracle, "COMMIT"},
-       rowBase + "dmVendasComUmNomeMui|" + module + "|7", {testing::kDeleteShortOracle, "COMMIT"}},
-      {"Provider=SQLOLEDB.1;Data Source=LOJA", 5, 8, {testing::kInsertLongSqlServer},
-       rowBase + "MARIA|dmVendasComUmNomeMui|" + module + "|MetodoComUmNomeDeTrintaECincoL", {testing::kDeleteSqlServer}},
-      {"Provider=SQLite;Data Source=x.db", 3, 99, {testing::kInsertShortSqlServer},
-       rowBase + "dmVendasComUmNomeMui|" + module + "|99", {testing::kDeleteSqlServer}},
-      {"Driver=SQLite3;Database=x.db", 0, 1, {testing::kInsertShortSqlServer},
-       "0.0.0.0|||dmVendasComUmNomeMui|" + module + "|1", {testing::kDeleteSqlServer}},
-      {"Driver={Microsoft Access Driver (*.mdb)};DBQ=c:\\sqlite\\x.mdb", 4, 7, {}, "", {}},
+  const std::string head = "192.168.0.10|PDV01          |CAIXA     |";
+  const std::string longValues = head + "MARIA|dmVendasComUmNomeMui|" + module + "|";
+  const std::string shortValues = head + "dmVendasComUmNomeMui|" + module + "|";
+  const struct {
+    const char* connectionString;
+    std::uint8_t kind;
+    com::DispId method;
+    std::string sent;  // registration, "--", removal
+  } cases[] = {
+      {"Provider=MSDAORA;Data Source=ORCL", 4, 7,
+       Sent(testing::kInsertLongOracle, longValues + "GravaPedido") + Sent("COMMIT") + "--" +
+           Sent(testing::kDeleteLongOracle) + Sent("COMMIT")},
+      {"Provider=msdaora;Extended=SQLOLEDB", 3, 7,
+       Sent(testing::kInsertShortOracle, shortValues + "7") + Sent("COMMIT") + "--" +
+           Sent(testing::kDeleteShortOracle) + Sent("COMMIT")},
+      {"Provider=SQLOLEDB.1;Data Source=LOJA", 5, 8,
+       Sent(testing::kInsertLongSqlServer, longValues + "MetodoComUmNomeDeTrintaECincoL") + "--" +
+           Sent(testing::kDeleteSqlServer)},
+      {"Provider=SQLite;Data Source=x.db", 3, 99,
+       Sent(testing::kInsertShortSqlServer, shortValues + "99") + "--" + Sent(testing::kDeleteSqlServer)},
+      {"Driver=SQLite3;Database=x.db", 0, 1,
+       Sent(testing::kInsertShortSqlServer, "0.0.0.0|||dmVendasComUmNomeMui|" + module + "|1") + "--" +
+           Sent(testing::kDeleteSqlServer)},
+      {"Driver={Microsoft Access Driver (*.mdb)};DBQ=c:\\sqlite\\x.mdb", 4, 7, "--"},
   };
   TComPtr<IUnknown> object = gSessaoFactory.CreateComObject();
   CallContext call;
   call.AutoObject = static_cast<com::TAutoObject*>(static_cast<com::TComObject*>(object.Get()));
-  for (const StatementCase& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.connectionString);
     TComponent owner;
     owner.SetName("dmVendasComUmNomeMuitoLongo");
@@ -65,26 +104,21 @@ TEST(SessionRegistrationTest, StatementsByProviderAndKindReachTheSessionByteForB
     auto recording = std::make_shared<testing::Recording>();
     connection.ConnectionObject()->SetSessionFactory(testing::RecordingFactory(recording));
     const std::string identity = c.kind == 0 ? "" : kIdentity;
-
-    EXPECT_EQ(RegisterSession(&connection, identity, c.kind, c.method, call), !c.registered.empty());
-    ASSERT_EQ(recording->calls.size(), c.registered.size());
-    for (std::size_t i = 0; i < c.registered.size(); ++i)
-      EXPECT_EQ(recording->calls[i].text, ParseNamedParams(c.registered[i]).text);
-    if (!c.registered.empty()) {
-      std::string values;
-      const TNamedParamText expected = ParseNamedParams(c.registered[0]);
-      ASSERT_EQ(recording->calls[0].parameters.size(), expected.names.size());
-      for (std::size_t i = 0; i < expected.names.size(); ++i) {
-        EXPECT_EQ(recording->calls[0].parameters[i].name, expected.names[i]);
-        values += (i > 0 ? "|" : "") + recording->calls[0].parameters[i].value.AsString();
-      }
-      EXPECT_EQ(values, c.values);
-    }
-    recording->calls.clear();
+    EXPECT_EQ(RegisterSession(&connection, identity, c.kind, c.method, call), c.sent != "--");
+    recording->calls.push_back({"--", {}, false});
     UnregisterSession(&connection, c.kind);
-    ASSERT_EQ(recording->calls.size(), c.unregistered.size());
-    for (std::size_t i = 0; i < c.unregistered.size(); ++i)
-      EXPECT_EQ(recording->calls[i].text, c.unregistered[i]);
+    std::string sent;
+    for (const testing::RecordedCall& recorded : recording->calls) {
+      if (recorded.text == "--") {
+        sent += "--";
+        continue;
+      }
+      std::string values;
+      for (const TDriverParameter& parameter : recorded.parameters)
+        values += (values.empty() ? "" : "|") + parameter.value.AsString();
+      sent += recorded.text + "(" + values + ")\n";
+    }
+    EXPECT_EQ(sent, c.sent);
   }
 }
 
@@ -100,9 +134,61 @@ TEST(SessionRegistrationTest, FailuresAreSwallowed) {
   recording->refuseConnect = "Login failed";
   EXPECT_FALSE(RegisterSession(&connection, kIdentity, 3, 1, call));
   EXPECT_FALSE(RegisterSession(nullptr, kIdentity, 3, 1, call));
-  EXPECT_NO_THROW(UnregisterSession(nullptr, 3));
   EXPECT_EQ(connection.GetCommandCount(), 0);
 }
+
+struct DriverCase {
+  const char* name;
+  const char* prefix;
+};
+
+class SessionRowsTest : public diagnostics::testing::DiagnosticsSandbox,
+                        public ::testing::WithParamInterface<DriverCase> {};
+
+TEST_P(SessionRowsTest, ARowExistsWhileTheMethodRunsAndIsGoneAfterwards) {
+  TdmSessao::connectionString = GetParam().prefix + Dir() + "sessoes.db";
+  TADOConnection admin;
+  admin.SetConnectionString(TdmSessao::connectionString);
+  try {
+    admin.Execute(testing::kCreateSessionTable);
+  } catch (const EDataError& error) {
+    if (error.SqlState() == "IM002" || error.SqlState() == "IM003") GTEST_SKIP() << error.what();
+    throw;
+  }
+  TComPtr<com::IDispatch> server = com::CreateOleObject("QarTeste.Sessao");
+  const std::string module = diagnostics::ModuleShortName();
+  const std::string extended = std::string(kExtendedIdentityPrefix) + kIdentity;
+  const std::string basic = std::string(kBasicIdentityPrefix) + kIdentity.substr(0, 29);
+  const std::string head = "spid|spid|192.168.0.10|PDV01          |CAIXA     |MARIA";
+  SetInteger("TunningID", 1);
+  const struct {
+    std::string identity;
+    const char* method;
+    std::string rows;
+  } cases[] = {
+      {extended, "GravaPedido", head + "|dmSessao|" + module + "|GravaPedido|;"},
+      {extended + "       212  ", "GravaPedido", head + "       |dmSessao|" + module + "|GravaPedido|;"},
+      {basic, "GravaPedido", "spid||192.168.0.10|PDV01          |CAIXA     ||dmSessao|" + module + "||7;"},
+      {extended, "MetodoComUmNomeDeTrintaECincoLetras",
+       head + "|dmSessao|" + module + "|MetodoComUmNomeDeTrintaECincoL|;"},
+  };
+  for (const auto& c : cases) {
+    try {
+      EXPECT_EQ(com::CallByName(*server, c.method, {c.identity}), Variant(c.rows));
+    } catch (const com::EOleException& failure) {
+      EXPECT_EQ(failure.what(), c.rows);
+    }
+    EXPECT_EQ(com::CallByName(*server, "GravaPedido", {}), Variant("")) << "a row stayed behind";
+  }
+  SetInteger("TunningID", 0);
+  ResetMonitorSettingsForTest();
+  EXPECT_EQ(com::CallByName(*server, "GravaPedido", {extended}), Variant(""));
+}
+
+INSTANTIATE_TEST_SUITE_P(Drivers, SessionRowsTest,
+                         ::testing::Values(DriverCase{"embedded", "Provider=SQLite;Data Source="},
+                                           DriverCase{"odbc", "Driver=SQLite3;Database="}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace qar::automation
