@@ -8,6 +8,8 @@
 #include "com/auto_object.h"
 #include "com/dispatch.h"
 #include "data/ado_connection.h"
+#include "diagnostics/client_identity.h"
+#include "diagnostics/execute_event.h"
 
 namespace qar::automation {
 
@@ -25,15 +27,18 @@ struct CallContext {
   com::DispId DispatchId = 0;
   std::uint8_t IdentityKind = kIdentityNone;
   std::string IdentityText;  // at most 50 characters; empty for kind 0
-  std::string Host;          // at most 15, filled by AttachCallMonitor
-  std::string Application;   // at most 10
-  std::string Operator;      // at most 12
-  std::string DatabaseKey;   // kind 5: the five characters of the key
+  // Filled by AttachCallMonitor (empty without a connection).
+  diagnostics::TShortString<15> Host;
+  diagnostics::TShortString<10> Application;
+  diagnostics::TShortString<12> Operator;
+  diagnostics::TShortString<10> DatabaseKey;  // kind 5: the five characters of the key
   // The caller's own connection object (the two-argument form), held for the call.
   std::shared_ptr<TConnectionObject> ClientConnection;
   // The module connection's own object while the caller's is in its place.
   std::shared_ptr<TConnectionObject> SavedConnectionObject;
   TADOConnection* Connection = nullptr;  // the module's first connection, or none
+  // The SQL monitor on Connection for this call (holding the caller's ClientIdentity).
+  std::unique_ptr<diagnostics::TExecuteEvent> Monitor;
   bool WasConnected = false;
   bool Activated = false;
   bool Registered = false;

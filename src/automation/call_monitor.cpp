@@ -26,7 +26,7 @@ TADOConnection* AttachCallMonitor(TComponent& component, CallContext& call, plat
                           : std::string();
   } else {
     call.Operator = {};
-    identity.Operator = call.Operator;
+    identity.Operator = {};
     identity.Method = texts::kMethodNotIdentified;
   }
   return connection;

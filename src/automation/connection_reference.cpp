@@ -47,10 +47,10 @@ class TConnectionReference : public com::TImplements<com::TComObject, IConnectio
   std::shared_ptr<TConnectionObject> object_;
 };
 
-[[noreturn]] void Refuse(const Variant& argument) {
+[[noreturn]] void Refuse() {
   throw com::EOleError(com::kDISP_E_TYPEMISMATCH,
-                       "Could not convert variant of type (" + VarTypeName(argument.Type()) +
-                           ") into type (connection object)");
+                       "The argument before the caller identity is not a connection object "
+                       "(0, Empty or Null for none)");
 }
 
 }  // namespace
@@ -72,17 +72,17 @@ std::shared_ptr<TConnectionObject> ConnectionObjectOfArgument(const Variant& arg
     const TComPtr<IUnknown>& object = value.Interface();
     if (!object) return nullptr;
     TComPtr<IConnectionObject> connection = object.As<IConnectionObject>();
-    if (!connection) Refuse(value);
+    if (!connection) Refuse();
     return connection->ConnectionObject();
   }
   std::int32_t number = 0;
   try {
     number = value.AsInteger();
   } catch (const EVariantError&) {
-    Refuse(value);
+    Refuse();
   }
   // A number other than 0 would be an address in the caller's memory: never used.
-  if (number != 0) Refuse(value);
+  if (number != 0) Refuse();
   return nullptr;
 }
 

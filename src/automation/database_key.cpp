@@ -24,7 +24,7 @@ std::shared_ptr<const std::vector<std::string>> ServerConnectionList() {
 std::string ValueOf(const std::vector<std::string>& list, std::string_view key) {
   for (const std::string& line : list) {
     const std::size_t equals = line.find('=');
-    if (equals != std::string::npos && platform::SameTextAscii(std::string_view(line).substr(0, equals), key))
+    if (equals != std::string::npos && platform::AnsiSameText(std::string_view(line).substr(0, equals), key))
       return line.substr(equals + 1);
   }
   return {};
@@ -54,7 +54,7 @@ std::optional<std::string> ServerConnectionString(std::string_view key) {
 void NotifyStorageComponents(TComponent& component) {
   for (int i = 0; i < component.ComponentCount(); ++i) {
     TComponent& owned = component.Components(i);
-    if (!platform::SameTextAscii(owned.ClassName(), kStorageClassName)) continue;
+    if (!platform::AnsiSameText(owned.ClassName(), kStorageClassName)) continue;
     TMessage message;
     message.Msg = kStorageMessage;
     owned.Dispatch(message);

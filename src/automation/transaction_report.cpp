@@ -66,9 +66,13 @@ TransactionReportEntry TransactionReportEntryOf(const CallContext& call) {
     entry.dll = factory->ModuleFileName();
   if (call.Connection != nullptr && call.Connection->Owner() != nullptr)
     entry.dataModule = call.Connection->Owner()->Name();
-  entry.operatorName = call.Operator;
-  entry.host = call.Host;
-  entry.application = call.Application;
+  if (call.Monitor) {
+    const diagnostics::ClientIdentity& identity = call.Monitor->Identity();
+    entry.method = identity.Method.Str();
+    entry.operatorName = identity.Operator.Str();
+    entry.host = identity.Host.Str();
+    entry.application = identity.Application.Str();
+  }
   return entry;
 }
 

@@ -10,6 +10,7 @@
 #include "../data/session_statements.h"
 #include "../diagnostics/diagnostics_sandbox.h"
 #include "automation/VCLCom.h"
+#include "automation/caller_identity.h"
 #include "com/dispatch_client.h"
 #include "com/type_info.h"
 #include "data/ado_query.h"
@@ -181,7 +182,7 @@ TEST_P(SessionRowsTest, ARowExistsWhileTheMethodRunsAndIsGoneAfterwards) {
     EXPECT_EQ(com::CallByName(*server, "GravaPedido", {}), Variant("")) << "a row stayed behind";
   }
   SetInteger("TunningID", 0);
-  ResetMonitorSettingsForTest();
+  diagnostics::ResetMonitorSettingsForTest();
   EXPECT_EQ(com::CallByName(*server, "GravaPedido", {extended}), Variant(""));
 }
 

@@ -14,6 +14,7 @@
 #include "com/dispatch_client.h"
 #include "com/type_info.h"
 #include "data/ado_query.h"
+#include "data/data_error.h"
 #include "diagnostics/execute_event.h"
 
 namespace qar::automation {
@@ -68,7 +69,12 @@ class CallThreadsTest : public diagnostics::testing::DiagnosticsSandbox {
     TdmParalelo::connectionString = "Provider=SQLite;Data Source=" + Dir() + "paralelo.db";
     TADOConnection admin;
     admin.SetConnectionString(TdmParalelo::connectionString);
-    admin.Execute(testing::kCreateSessionTable);
+    try {
+      admin.Execute(testing::kCreateSessionTable);
+    } catch (const EDataError& error) {  // Windows: SQLite through its ODBC driver
+      if (error.SqlState() == "IM002" || error.SqlState() == "IM003") GTEST_SKIP() << error.what();
+      throw;
+    }
   }
 
   // `calls` calls of Quem on each object, one thread per object; each thread's answers.
@@ -94,7 +100,7 @@ TEST_F(CallThreadsTest, TwoObjectsKeepTheirOwnKeyMonitorAndRow) {
   const auto answers = Run({first.Get(), second.Get()}, 20);
   for (std::size_t t = 0; t < answers.size(); ++t) {
     const std::string name = "OPERADOR" + std::to_string(t);
-    std::vector<std::string> expected(20, "30" + std::to_string(t) + "|" + name + "    |" + name + "    ");
+    std::vector<std::string> expected(20, "30" + std::to_string(t) + "|" + name + "   |" + name + "   ");
     expected.push_back("after:");
     EXPECT_EQ(answers[t], expected);
   }
@@ -105,7 +111,7 @@ TEST_F(CallThreadsTest, CallsOnOneObjectTakeTurns) {
   TdmParalelo* module = TdmParalelo::last;
   const auto answers = Run({object.Get(), object.Get()}, 30);
   EXPECT_EQ(module->overlaps, 0);
-  EXPECT_EQ(answers[1][29], "301|OPERADOR1    |OPERADOR1    ");
+  EXPECT_EQ(answers[1][29], "301|OPERADOR1   |OPERADOR1   ");
 }
 
 }  // namespace
