@@ -1,8 +1,11 @@
-// The instrumented call step by step, observed in order on a recording data module:
-// connection states, log requests, activation events, votes, session statements,
-// the method, the report, the rollback, and what is put back afterwards.
+// The instrumented call step by step, observed in order on a data module whose
+// connection reaches a real SQLite database (embedded, and through ODBC): connects and
+// statements (through the module's own handlers, which the monitor chains), log
+// requests, activation events, votes, the method, the report, the session rows, and
+// what is put back afterwards.
 #include <gtest/gtest.h>
 
+#include "../data/session_statements.h"
 #include "../diagnostics/diagnostics_sandbox.h"
 #include "automation/MtsRdm.h"
 #include "automation/VCLCom.h"
@@ -12,36 +15,14 @@
 #include "automation/transaction_report.h"
 #include "com/dispatch_client.h"
 #include "data/ado_query.h"
+#include "data/data_error.h"
+#include "diagnostics/log_file_name.h"
 
 namespace qar::automation {
 namespace {
 
 std::vector<std::string> gEvents;
 void Event(std::string text) { gEvents.push_back(std::move(text)); }
-
-// A database session that tells the events what reaches it.
-class TEventSession : public TDriverSession {
- public:
-  std::string DbmsName() override { return "Microsoft SQL Server"; }
-  TDriverResult Execute(const std::string& statement, std::vector<TDriverParameter>&) override {
-    Event("sql:" + statement.substr(0, statement.find(' ')));
-    return {};
-  }
-  TDriverResult ExecuteProcedure(const std::string&, std::vector<TDriverParameter>&) override { return {}; }
-  void BeginTransaction() override { Event("begin"); }
-  void Commit() override { Event("commit"); }
-  void Rollback() override { Event("rollback"); }
-};
-
-std::shared_ptr<TConnectionObject> EventConnectionObject(const std::string& name) {
-  auto object = std::make_shared<TConnectionObject>();
-  object->SetConnectionString("Provider=SQLOLEDB;Data Source=" + name);
-  object->SetSessionFactory([name](const std::string&) {
-    Event("connect:" + name);
-    return std::make_unique<TEventSession>();
-  });
-  return object;
-}
 
 class TEventContext : public com::TImplements<com::TComObject, com::IObjectContext> {
  public:
@@ -60,42 +41,57 @@ class TStorage : public TComponent {
   void Dispatch(TMessage& message) override { Event("storage:" + std::to_string(message.Msg)); }
 };
 
+// Its own handlers tell the events of each connect and statement ("[trans]" inside a transaction).
+void WatchStatements(TADOConnection& connection) {
+  connection.OnConnectComplete =
+      TConnectCompleteEvent::FromFunction([](TADOConnection&, const TADOError*, TEventStatus&) { Event("connect"); });
+  connection.OnWillExecute = TWillExecuteEvent::FromFunction(
+      [](TADOConnection& connection, std::string& text, TCursorType&, TADOLockType&, TCommandType&,
+         TExecuteOptions&, TEventStatus&, TADOCommandObject*, TCustomADODataSet*) {
+        Event("sql:" + text.substr(0, text.find(' ')) + (connection.InTransaction() ? "[trans]" : ""));
+      });
+}
+
 class TdmGravacao : public TMtsDataModule {
  public:
   TdmGravacao() {
     SetName("dmGravacao");
     CreateComponent<TStorage>();
-    connection.SetConnectionObject(EventConnectionObject("LOJA"));
-    connection.OnWillExecute = TWillExecuteEvent::FromFunction(
-        [](TADOConnection&, std::string&, TCursorType&, TADOLockType&, TCommandType&,
-           TExecuteOptions&, TEventStatus&, TADOCommandObject*, TCustomADODataSet*) {});
-    ownHandler = connection.OnWillExecute;
+    connection.SetConnectionString(connectionString);
+    WatchStatements(connection);
     query.SetConnection(&connection);
-    query.SQL().Add("SELECT 1");
+    query.SQL().Add("SELECT NRSID, NRAUDSID, DSREMOTEADDR, DSREMOTEHOST, DSREMOTEAPPL, DSREMOTEOPER,"
+                    " DSSERVERRDM, DSSERVERDLL, DSSERVMETHOD, NRSERVERDID FROM SQLWEBTUNNING");
     OnActivate = TNotifyEvent::FromFunction([](TComponent&) { Event("activate"); });
     OnDeactivate = TNotifyEvent::FromFunction([](TComponent&) { Event("deactivate"); });
     last = this;
   }
   void Grava(const std::string& text, std::int32_t number) {
-    Event("method(" + text + "," + std::to_string(number) + ")" + State());
+    const std::string key = CurrentDatabaseKey();
+    Event("method(" + text + "," + std::to_string(number) + ")[" + (connection.Connected() ? "open" : "closed") +
+          (connection.OnWillExecute.Object() != nullptr ? ",monitor" : "") + (key.empty() ? "" : ",key=" + key) + "]");
   }
   void Transacao() {
     connection.BeginTrans();
-    Event("method" + State());
+    Event("method");
   }
-  void Consulta() { query.Open(); }
+  // The session rows the method sees, columns joined by "|", its own session number as "spid".
+  void Sessao() {
+    query.Open();
+    std::string rows;
+    for (; !query.Eof(); query.Next()) {
+      for (int i = 0; i < query.FieldCount(); ++i) {
+        const std::string value = query.Fields(i).AsString();
+        rows += (i > 0 ? "|" : "") + (value == std::to_string(connection.ConnectionObject()->SessionId()) ? "spid" : value);
+      }
+    }
+    Event("rows:" + rows);
+  }
   void Falha() { throw std::runtime_error("Estoque insuficiente"); }
-
-  std::string State() const {
-    const std::string key = CurrentDatabaseKey();
-    return std::string("[") + (connection.Connected() ? "open" : "closed") +
-           (connection.OnWillExecute.Object() != ownHandler.Object() ? ",monitor" : "") +
-           (key.empty() ? "" : ",key=" + key) + "]";
-  }
 
   TADOConnection& connection = CreateComponent<TADOConnection>();
   TADOQuery& query = CreateComponent<TADOQuery>();
-  TWillExecuteEvent ownHandler;
+  static inline std::string connectionString;
   static inline TdmGravacao* last = nullptr;
 };
 
@@ -115,7 +111,7 @@ com::TAutoObjectFactory gGravacaoFactory = VCLAutoObjectFactoryOf<TdmGravacao>(
     com::TTypeInfoBuilder<TdmGravacao>("IdmGravacao", TGUID::Parse("{2B3C4D5E-6F70-4182-93A4-B5C6D7E8F902}"))
         .Method(1, "Grava", &TdmGravacao::Grava)
         .Method(2, "Transacao", &TdmGravacao::Transacao)
-        .Method(3, "Consulta", &TdmGravacao::Consulta)
+        .Method(3, "Sessao", &TdmGravacao::Sessao)
         .Method(4, "Falha", &TdmGravacao::Falha)
         .Build());
 com::TAutoObjectFactory gVazioFactory = VCLAutoObjectFactoryOf<TdmVazio>(
@@ -130,21 +126,24 @@ const std::string kOperator = std::string(kExtendedIdentityPrefix) + kHead + "MA
 // Five characters of key make the 46 of a kind-5 identity.
 std::string WithKey(const std::string& key) { return kOperator + "       " + key; }
 
-struct SequenceCase {
+struct DriverCase {
   const char* name;
-  const char* member;
-  std::vector<Variant> args;  // in call order; "@client" stands for the caller's connection
-  bool openBefore;
-  bool tuning;
-  const char* events;
-  const char* failure;
+  const char* prefix;
 };
 
-class InstrumentedCallTest : public diagnostics::testing::DiagnosticsSandbox {
+class InstrumentedCallTest : public diagnostics::testing::DiagnosticsSandbox,
+                             public ::testing::WithParamInterface<DriverCase> {
  protected:
   void SetUp() override {
     DiagnosticsSandbox::SetUp();
-    gEvents.clear();
+    TdmGravacao::connectionString = GetParam().prefix + Dir() + "loja.db";
+    client.SetConnectionString(TdmGravacao::connectionString);
+    try {
+      client.Execute(testing::kCreateSessionTable);
+    } catch (const EDataError& error) {
+      if (error.SqlState() == "IM002" || error.SqlState() == "IM003") GTEST_SKIP() << error.what();
+      throw;
+    }
     TEventContext::failWith = com::kS_OK;
     previousProvider_ = com::SetObjectContextProvider([] { return TComPtr<com::IObjectContext>(new TEventContext); });
     CallEnvironment() = {
@@ -154,7 +153,8 @@ class InstrumentedCallTest : public diagnostics::testing::DiagnosticsSandbox {
         },
         [this](const CallContext& call) {
           const TransactionReportEntry entry = TransactionReportEntryOf(call);
-          Event("report(" + entry.dataModule + "|" + entry.method + "|" + entry.operatorName + ")");
+          Event("report(" + entry.dataModule + "|" + entry.method + "|" + entry.operatorName + ")" +
+                (call.Connection->InTransaction() ? "[trans]" : ""));
           if (failReport_) throw std::runtime_error("disco cheio");
         }};
     server_ = com::CreateOleObject("QarTeste.Gravacao");
@@ -163,6 +163,7 @@ class InstrumentedCallTest : public diagnostics::testing::DiagnosticsSandbox {
   }
   void TearDown() override {
     server_.Reset();
+    client.Close();
     CallEnvironment() = DefaultCallEnvironment();
     SetServerConnectionList(std::nullopt);
     com::SetObjectContextProvider(std::move(previousProvider_));
@@ -183,6 +184,7 @@ class InstrumentedCallTest : public diagnostics::testing::DiagnosticsSandbox {
     return {events, failure};
   }
 
+  TADOConnection client;  // also the caller's own connection in the two-argument form
   platform::SimulatedClock clock_{platform::EncodeDateTime({2026, 12, 5, 14, 3, 27, 0})};
   com::TObjectContextProvider previousProvider_;
   TComPtr<com::IDispatch> server_;
@@ -190,26 +192,37 @@ class InstrumentedCallTest : public diagnostics::testing::DiagnosticsSandbox {
   bool failReport_ = false;
 };
 
-TEST_F(InstrumentedCallTest, StepsRunInOrderAndEverythingIsPutBack) {
-  const SequenceCase cases[] = {
+TEST_P(InstrumentedCallTest, StepsRunInOrderAndEverythingIsPutBack) {
+  const std::string module = diagnostics::ModuleShortName();
+  const std::string notIdentified = "M\xE9todo n\xE3o identificado";
+  const struct {
+    const char* name;
+    const char* member;
+    std::vector<Variant> args;  // in call order; "@client" stands for the caller's connection
+    bool openBefore;
+    bool tuning;
+    std::string events;
+    const char* failure;
+  } cases[] = {
       {"no identity, connection closed: no log, no row", "Grava", {"a", 1}, false, true,
        "activate,vote,method(a,1)[closed,monitor],deactivate", ""},
       {"no identity, connection open: closed first, logged as design time", "Grava", {"a", 1}, true, true,
        "log(1,0),activate,vote,method(a,1)[closed,monitor],deactivate", ""},
-      {"basic identity: short row around the method", "Grava", {kBasic, "a", 1}, false, true,
-       "activate,connect:LOJA,sql:INSERT,vote,method(a,1)[open,monitor],sql:DELETE,deactivate", ""},
-      {"tuning off: no row", "Grava", {kOperator, "a", 1}, false, false,
-       "activate,vote,method(a,1)[closed,monitor],deactivate", ""},
-      {"open transaction: report, rollback, then the row goes", "Transacao", {kOperator}, false, true,
-       "activate,connect:LOJA,sql:INSERT,vote,begin,method[open,monitor],report(dmGravacao|Transacao|MARIA),"
-       "rollback,sql:DELETE,deactivate", ""},
+      {"extended identity: the long row while the method runs", "Sessao", {kOperator}, false, true,
+       "activate,connect,sql:INSERT,vote,sql:SELECT,rows:spid|spid|192.168.0.10|PDV01          |CAIXA     |MARIA|"
+       "dmGravacao|" + module + "|Sessao|,sql:DELETE,deactivate", ""},
+      {"basic identity: the short row", "Sessao", {kBasic}, false, true,
+       "activate,connect,sql:INSERT,vote,sql:SELECT,rows:spid||192.168.0.10|PDV01          |CAIXA     ||"
+       "dmGravacao|" + module + "||3,sql:DELETE,deactivate", ""},
+      {"tuning off: no row", "Sessao", {kOperator}, false, false,
+       "activate,vote,connect,sql:SELECT,rows:,deactivate", ""},
+      {"open transaction: reported, rolled back, then the row goes", "Transacao", {kOperator}, false, true,
+       "activate,connect,sql:INSERT,vote,method,report(dmGravacao|Transacao|MARIA)[trans],sql:DELETE,deactivate", ""},
       {"no identity: the report names no method", "Transacao", {}, false, true,
-       "activate,vote,connect:LOJA,begin,method[open,monitor],report(dmGravacao|M\xE9todo n\xE3o identificado|),"
-       "rollback,deactivate", ""},
-      {"a data set the method opened is closed", "Consulta", {}, false, false,
-       "activate,vote,connect:LOJA,sql:SELECT,deactivate", ""},
+       "activate,vote,connect,method,report(dmGravacao|" + notIdentified + "|)[trans],deactivate", ""},
       {"the method fails: its error, every clean-up", "Falha", {kBasic}, false, true,
-       "activate,connect:LOJA,sql:INSERT,vote,sql:DELETE,deactivate", "Estoque insuficiente"},
+       "activate,connect,sql:INSERT,vote,sql:DELETE,deactivate", "Estoque insuficiente"},
+      {"no row was left behind", "Sessao", {}, false, true, "activate,vote,connect,sql:SELECT,rows:,deactivate", ""},
       {"the caller's connection in place of the module's", "Grava", {Variant("@client"), kBasic, "a", 1}, true, true,
        "log(1,1),activate,sql:INSERT,vote,method(a,1)[open,monitor],sql:DELETE,deactivate", ""},
       {"a number as connection argument ends the call at once", "Grava", {5, kBasic, "a", 1}, false, true, "",
@@ -224,11 +237,9 @@ TEST_F(InstrumentedCallTest, StepsRunInOrderAndEverythingIsPutBack) {
   SetServerConnectionList(std::vector<std::string>{"211=Provider=SQLOLEDB;Data Source=LOJA",
                                                    "212=Provider=SQLOLEDB;Data Source=LOJA",
                                                    "213=Provider=SQLOLEDB;Data Source=OUTRA"});
-  TADOConnection client;
-  client.SetConnectionObject(EventConnectionObject("CLIENTE"));
   client.Open();
   const std::shared_ptr<TConnectionObject> own = module_->connection.ConnectionObject();
-  for (const SequenceCase& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     SetInteger("TunningID", c.tuning ? 1 : 0);
     diagnostics::ResetMonitorSettingsForTest();
@@ -244,7 +255,7 @@ TEST_F(InstrumentedCallTest, StepsRunInOrderAndEverythingIsPutBack) {
     if (std::string(c.failure).rfind("The argument", 0) != 0) server_->GetIDsOfNames(TGUID{}, &member, 1, 0, &id);
     EXPECT_EQ(module_->Tag(), id);
     EXPECT_EQ(module_->connection.ConnectionObject(), own);
-    EXPECT_EQ(module_->connection.OnWillExecute.Object(), module_->ownHandler.Object());
+    EXPECT_TRUE(module_->connection.OnWillExecute && !module_->connection.OnWillExecute.Object());  // its own again
     EXPECT_FALSE(module_->connection.InTransaction());
     EXPECT_FALSE(module_->query.Active());
     EXPECT_EQ(CurrentDatabaseKey(), "");
@@ -252,28 +263,33 @@ TEST_F(InstrumentedCallTest, StepsRunInOrderAndEverythingIsPutBack) {
   EXPECT_TRUE(client.Connected());
 }
 
-TEST_F(InstrumentedCallTest, FailuresOfTheCallsOwnStepsStillCleanUp) {
+TEST_P(InstrumentedCallTest, FailuresOfTheCallsOwnStepsStillCleanUp) {
   SetInteger("TunningID", 1);
   failReport_ = true;
   EXPECT_EQ(Call(*server_, "Transacao", {kBasic}),
-            std::make_pair(std::string("activate,connect:LOJA,sql:INSERT,vote,begin,method[open,monitor],"
-                                       "report(dmGravacao|M\xE9todo n\xE3o identificado|),rollback,sql:DELETE"),
+            std::make_pair(std::string("activate,connect,sql:INSERT,vote,method,report(dmGravacao|M\xE9todo n\xE3o "
+                                       "identificado|)[trans],sql:DELETE"),
                            std::string("disco cheio")));
   failReport_ = false;
   TEventContext::failWith = com::kCONTEXT_E_NOCONTEXT;
   EXPECT_EQ(Call(*server_, "Grava", {WithKey("211  "), "a", 1}).first,
-            "log(1,0),activate,connect:LOJA,sql:INSERT,vote,sql:DELETE");
-  EXPECT_EQ(module_->connection.OnWillExecute.Object(), module_->ownHandler.Object());
+            "log(1,0),activate,connect,sql:INSERT,vote,sql:DELETE");
+  EXPECT_TRUE(module_->connection.OnWillExecute && !module_->connection.OnWillExecute.Object());
   EXPECT_EQ(CurrentDatabaseKey(), "");
 }
 
-TEST_F(InstrumentedCallTest, AModuleWithoutConnectionGetsNoMonitorNoActivationNoRow) {
+TEST_P(InstrumentedCallTest, AModuleWithoutConnectionGetsNoMonitorNoActivationNoRow) {
   SetInteger("TunningID", 1);
   TComPtr<com::IDispatch> server = com::CreateOleObject("QarTeste.Vazio");
   server.As<com::IObjectControl>()->Activate();
   EXPECT_EQ(Call(*server, "Nada", {kOperator}).first, "vote,method");
   EXPECT_EQ(TdmVazio::last->Tag(), 9);
 }
+
+INSTANTIATE_TEST_SUITE_P(Drivers, InstrumentedCallTest,
+                         ::testing::Values(DriverCase{"embedded", "Provider=SQLite;Data Source="},
+                                           DriverCase{"odbc", "Driver=SQLite3;Database="}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace qar::automation

@@ -1,55 +1,23 @@
-// Session rows in SQLWEBTUNNING: the statements byte for byte on a recording session,
-// and the rows of real calls on a SQLite database (embedded, and through ODBC).
+// The session row statements by provider and kind, byte for byte, as a recording
+// database session receives them (the rows of real calls: instrumented_call_test.cpp).
 #include "automation/session_registration.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-
 #include "../data/recording_session.h"
 #include "../data/session_statements.h"
-#include "../diagnostics/diagnostics_sandbox.h"
 #include "automation/VCLCom.h"
-#include "automation/caller_identity.h"
-#include "com/dispatch_client.h"
 #include "com/type_info.h"
-#include "data/ado_query.h"
-#include "data/data_error.h"
 #include "data/named_params.h"
 #include "diagnostics/log_file_name.h"
 
 namespace qar::automation {
 namespace {
 
-// Its method reads the session table through its own connection while it runs.
 class TdmSessao : public TComponent {
  public:
-  TdmSessao() {
-    SetName("dmSessao");
-    connection.SetConnectionString(connectionString);
-    query.SetConnection(&connection);
-    query.SQL().Add("SELECT NRSID, NRAUDSID, DSREMOTEADDR, DSREMOTEHOST, DSREMOTEAPPL, DSREMOTEOPER,"
-                    " DSSERVERRDM, DSSERVERDLL, DSSERVMETHOD, NRSERVERDID FROM SQLWEBTUNNING");
-  }
-  // Each row's columns joined by "|", the session's own number shown as "spid".
-  std::string GravaPedido() {
-    query.Open();
-    std::string rows;
-    for (; !query.Eof(); query.Next()) {
-      for (int i = 0; i < query.FieldCount(); ++i) {
-        const std::string value = query.Fields(i).AsString();
-        rows += (i > 0 ? "|" : "") +
-                (value == std::to_string(connection.ConnectionObject()->SessionId()) ? "spid" : value);
-      }
-      rows += ";";
-    }
-    return rows;
-  }
-  void MetodoComUmNomeDeTrintaECincoLetras() { throw std::runtime_error(GravaPedido()); }
-
-  TADOConnection& connection = CreateComponent<TADOConnection>();
-  TADOQuery& query = CreateComponent<TADOQuery>();
-  static inline std::string connectionString;
+  void GravaPedido() {}
+  void MetodoComUmNomeDeTrintaECincoLetras() {}
 };
 
 com::TAutoObjectFactory gSessaoFactory = VCLAutoObjectFactoryOf<TdmSessao>(
@@ -137,59 +105,6 @@ TEST(SessionRegistrationTest, FailuresAreSwallowed) {
   EXPECT_FALSE(RegisterSession(nullptr, kIdentity, 3, 1, call));
   EXPECT_EQ(connection.GetCommandCount(), 0);
 }
-
-struct DriverCase {
-  const char* name;
-  const char* prefix;
-};
-
-class SessionRowsTest : public diagnostics::testing::DiagnosticsSandbox,
-                        public ::testing::WithParamInterface<DriverCase> {};
-
-TEST_P(SessionRowsTest, ARowExistsWhileTheMethodRunsAndIsGoneAfterwards) {
-  TdmSessao::connectionString = GetParam().prefix + Dir() + "sessoes.db";
-  TADOConnection admin;
-  admin.SetConnectionString(TdmSessao::connectionString);
-  try {
-    admin.Execute(testing::kCreateSessionTable);
-  } catch (const EDataError& error) {
-    if (error.SqlState() == "IM002" || error.SqlState() == "IM003") GTEST_SKIP() << error.what();
-    throw;
-  }
-  TComPtr<com::IDispatch> server = com::CreateOleObject("QarTeste.Sessao");
-  const std::string module = diagnostics::ModuleShortName();
-  const std::string extended = std::string(kExtendedIdentityPrefix) + kIdentity;
-  const std::string basic = std::string(kBasicIdentityPrefix) + kIdentity.substr(0, 29);
-  const std::string head = "spid|spid|192.168.0.10|PDV01          |CAIXA     |MARIA";
-  SetInteger("TunningID", 1);
-  const struct {
-    std::string identity;
-    const char* method;
-    std::string rows;
-  } cases[] = {
-      {extended, "GravaPedido", head + "|dmSessao|" + module + "|GravaPedido|;"},
-      {extended + "       212  ", "GravaPedido", head + "       |dmSessao|" + module + "|GravaPedido|;"},
-      {basic, "GravaPedido", "spid||192.168.0.10|PDV01          |CAIXA     ||dmSessao|" + module + "||7;"},
-      {extended, "MetodoComUmNomeDeTrintaECincoLetras",
-       head + "|dmSessao|" + module + "|MetodoComUmNomeDeTrintaECincoL|;"},
-  };
-  for (const auto& c : cases) {
-    try {
-      EXPECT_EQ(com::CallByName(*server, c.method, {c.identity}), Variant(c.rows));
-    } catch (const com::EOleException& failure) {
-      EXPECT_EQ(failure.what(), c.rows);
-    }
-    EXPECT_EQ(com::CallByName(*server, "GravaPedido", {}), Variant("")) << "a row stayed behind";
-  }
-  SetInteger("TunningID", 0);
-  diagnostics::ResetMonitorSettingsForTest();
-  EXPECT_EQ(com::CallByName(*server, "GravaPedido", {extended}), Variant(""));
-}
-
-INSTANTIATE_TEST_SUITE_P(Drivers, SessionRowsTest,
-                         ::testing::Values(DriverCase{"embedded", "Provider=SQLite;Data Source="},
-                                           DriverCase{"odbc", "Driver=SQLite3;Database="}),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace qar::automation
