@@ -95,17 +95,6 @@ class TdmGravacao : public TMtsDataModule {
   static inline TdmGravacao* last = nullptr;
 };
 
-// A transactional module without a connection.
-class TdmVazio : public TMtsDataModule {
- public:
-  TdmVazio() {
-    OnActivate = TNotifyEvent::FromFunction([](TComponent&) { Event("activate"); });
-    last = this;
-  }
-  void Nada() { Event("method"); }
-  static inline TdmVazio* last = nullptr;
-};
-
 com::TAutoObjectFactory gGravacaoFactory = VCLAutoObjectFactoryOf<TdmGravacao>(
     {TGUID::Parse("{2B3C4D5E-6F70-4182-93A4-B5C6D7E8F901}"), "dmGravacao", "QarTeste.Gravacao", ""},
     com::TTypeInfoBuilder<TdmGravacao>("IdmGravacao", TGUID::Parse("{2B3C4D5E-6F70-4182-93A4-B5C6D7E8F902}"))
@@ -113,11 +102,6 @@ com::TAutoObjectFactory gGravacaoFactory = VCLAutoObjectFactoryOf<TdmGravacao>(
         .Method(2, "Transacao", &TdmGravacao::Transacao)
         .Method(3, "Sessao", &TdmGravacao::Sessao)
         .Method(4, "Falha", &TdmGravacao::Falha)
-        .Build());
-com::TAutoObjectFactory gVazioFactory = VCLAutoObjectFactoryOf<TdmVazio>(
-    {TGUID::Parse("{2B3C4D5E-6F70-4182-93A4-B5C6D7E8F903}"), "dmVazio", "QarTeste.Vazio", ""},
-    com::TTypeInfoBuilder<TdmVazio>("IdmVazio", TGUID::Parse("{2B3C4D5E-6F70-4182-93A4-B5C6D7E8F904}"))
-        .Method(9, "Nada", &TdmVazio::Nada)
         .Build());
 
 const std::string kHead = std::string("\xC0\xA8\x00\x0A", 4) + "PDV01          CAIXA     ";
@@ -280,10 +264,9 @@ TEST_P(InstrumentedCallTest, FailuresOfTheCallsOwnStepsStillCleanUp) {
 
 TEST_P(InstrumentedCallTest, AModuleWithoutConnectionGetsNoMonitorNoActivationNoRow) {
   SetInteger("TunningID", 1);
-  TComPtr<com::IDispatch> server = com::CreateOleObject("QarTeste.Vazio");
-  server.As<com::IObjectControl>()->Activate();
-  EXPECT_EQ(Call(*server, "Nada", {kOperator}).first, "vote,method");
-  EXPECT_EQ(TdmVazio::last->Tag(), 9);
+  const std::unique_ptr<TComponent> detached = module_->RemoveComponent(module_->connection);
+  EXPECT_EQ(Call(*server_, "Grava", {kOperator, "a", 1}).first, "vote,method(a,1)[closed]");
+  EXPECT_EQ(module_->Tag(), 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Drivers, InstrumentedCallTest,

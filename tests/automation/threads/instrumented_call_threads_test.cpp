@@ -1,5 +1,5 @@
-// Instrumented calls from two threads at once: calls on two objects keep their own
-// database key, monitor and session row; calls on one object take turns.
+// Instrumented calls from several threads at once: each keeps its own database key,
+// monitor and session row; calls on one object take turns.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -76,42 +76,33 @@ class CallThreadsTest : public diagnostics::testing::DiagnosticsSandbox {
       throw;
     }
   }
-
-  // `calls` calls of Quem on each object, one thread per object; each thread's answers.
-  static std::vector<std::vector<std::string>> Run(std::vector<com::IDispatch*> objects, int calls) {
-    std::vector<std::vector<std::string>> answers(objects.size());
-    std::vector<std::thread> threads;
-    for (std::size_t t = 0; t < objects.size(); ++t) {
-      threads.emplace_back([&, t] {
-        const std::string name = "OPERADOR" + std::to_string(t);
-        for (int i = 0; i < calls; ++i)
-          answers[t].push_back(com::CallByName(*objects[t], "Quem", {Identity(name, "30" + std::to_string(t) + "  ")}).AsString());
-        answers[t].push_back("after:" + CurrentDatabaseKey());
-      });
-    }
-    for (std::thread& thread : threads) thread.join();
-    return answers;
-  }
 };
 
-TEST_F(CallThreadsTest, TwoObjectsKeepTheirOwnKeyMonitorAndRow) {
-  TComPtr<com::IDispatch> first = com::CreateOleObject("QarTeste.Paralelo");
-  TComPtr<com::IDispatch> second = com::CreateOleObject("QarTeste.Paralelo");
-  const auto answers = Run({first.Get(), second.Get()}, 20);
-  for (std::size_t t = 0; t < answers.size(); ++t) {
+// Three threads at once, each with its own operator and key: two on one object, the
+// third on another.
+TEST_F(CallThreadsTest, EachCallKeepsItsOwnKeyMonitorAndRowAndCallsOnOneObjectTakeTurns) {
+  TComPtr<com::IDispatch> shared = com::CreateOleObject("QarTeste.Paralelo");
+  TdmParalelo* sharedModule = TdmParalelo::last;
+  TComPtr<com::IDispatch> other = com::CreateOleObject("QarTeste.Paralelo");
+  com::IDispatch* objects[] = {shared.Get(), shared.Get(), other.Get()};
+  std::vector<std::string> answers[3];
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 3; ++t) {
+    threads.emplace_back([&, t] {
+      const std::string name = "OPERADOR" + std::to_string(t);
+      for (int i = 0; i < 20; ++i)
+        answers[t].push_back(com::CallByName(*objects[t], "Quem", {Identity(name, "30" + std::to_string(t) + "  ")}).AsString());
+      answers[t].push_back("after:" + CurrentDatabaseKey());
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  for (int t = 0; t < 3; ++t) {
     const std::string name = "OPERADOR" + std::to_string(t);
     std::vector<std::string> expected(20, "30" + std::to_string(t) + "|" + name + "   |" + name + "   ");
     expected.push_back("after:");
     EXPECT_EQ(answers[t], expected);
   }
-}
-
-TEST_F(CallThreadsTest, CallsOnOneObjectTakeTurns) {
-  TComPtr<com::IDispatch> object = com::CreateOleObject("QarTeste.Paralelo");
-  TdmParalelo* module = TdmParalelo::last;
-  const auto answers = Run({object.Get(), object.Get()}, 30);
-  EXPECT_EQ(module->overlaps, 0);
-  EXPECT_EQ(answers[1][29], "301|OPERADOR1   |OPERADOR1   ");
+  EXPECT_EQ(sharedModule->overlaps, 0);
 }
 
 }  // namespace
