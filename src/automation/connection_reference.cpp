@@ -70,7 +70,10 @@ std::shared_ptr<TConnectionObject> ConnectionObjectOfArgument(const Variant& arg
   const std::uint16_t type = value.VarType() & kVarTypeMask;
   if ((value.VarType() & kVarArray) == 0 && (type == kVarUnknown || type == kVarDispatch)) {
     const TComPtr<IUnknown>& object = value.Interface();
-    if (!object) return nullptr;
+    if (!object) {
+      if (value.Object()) Refuse();  // an opaque object of the caller's, not a reference
+      return nullptr;
+    }
     TComPtr<IConnectionObject> connection = object.As<IConnectionObject>();
     if (!connection) Refuse();
     return connection->ConnectionObject();

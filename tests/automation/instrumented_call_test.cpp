@@ -5,6 +5,8 @@
 // what is put back afterwards.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "../data/session_statements.h"
 #include "../diagnostics/diagnostics_sandbox.h"
 #include "automation/MtsRdm.h"
@@ -120,7 +122,10 @@ class InstrumentedCallTest : public diagnostics::testing::DiagnosticsSandbox,
  protected:
   void SetUp() override {
     DiagnosticsSandbox::SetUp();
-    TdmGravacao::connectionString = GetParam().prefix + Dir() + "loja.db";
+    // In the working directory: under Wine the ODBC driver may be the host's, which
+    // reads a Windows path as a relative name.
+    TdmGravacao::connectionString = GetParam().prefix + file_;
+    std::remove(file_.c_str());
     client.SetConnectionString(TdmGravacao::connectionString);
     try {
       client.Execute(testing::kCreateSessionTable);
@@ -148,6 +153,7 @@ class InstrumentedCallTest : public diagnostics::testing::DiagnosticsSandbox,
   void TearDown() override {
     server_.Reset();
     client.Close();
+    std::remove(file_.c_str());
     CallEnvironment() = DefaultCallEnvironment();
     SetServerConnectionList(std::nullopt);
     com::SetObjectContextProvider(std::move(previousProvider_));
@@ -168,6 +174,7 @@ class InstrumentedCallTest : public diagnostics::testing::DiagnosticsSandbox,
     return {events, failure};
   }
 
+  const std::string file_ = "qar_call_test_" + std::to_string(platform::CurrentProcessId()) + ".db";
   TADOConnection client;  // also the caller's own connection in the two-argument form
   platform::SimulatedClock clock_{platform::EncodeDateTime({2026, 12, 5, 14, 3, 27, 0})};
   com::TObjectContextProvider previousProvider_;

@@ -66,7 +66,9 @@ class CallThreadsTest : public diagnostics::testing::DiagnosticsSandbox {
   void SetUp() override {
     DiagnosticsSandbox::SetUp();
     SetInteger("TunningID", 1);
-    TdmParalelo::connectionString = "Provider=SQLite;Data Source=" + Dir() + "paralelo.db";
+    // In the working directory: under Wine the ODBC driver may be the host's.
+    std::remove(file_.c_str());
+    TdmParalelo::connectionString = "Provider=SQLite;Data Source=" + file_;
     TADOConnection admin;
     admin.SetConnectionString(TdmParalelo::connectionString);
     try {
@@ -76,6 +78,11 @@ class CallThreadsTest : public diagnostics::testing::DiagnosticsSandbox {
       throw;
     }
   }
+  void TearDown() override {
+    std::remove(file_.c_str());
+    DiagnosticsSandbox::TearDown();
+  }
+  const std::string file_ = "qar_call_threads_" + std::to_string(platform::CurrentProcessId()) + ".db";
 };
 
 // Three threads at once, each with its own operator and key: two on one object, the
