@@ -229,7 +229,7 @@ HResult TVCLAutoObject::InstrumentedInvoke(com::DispId id, std::uint16_t flags,
   auto* module = dynamic_cast<TMtsDataModule*>(component_);
   call.Activated = (connection != nullptr && !connection->Connected()) || call.ClientConnection != nullptr;
   if (call.Activated && module != nullptr) FireSwallowing(module->OnActivate, *module);
-  if (!call.IdentityText.empty() && diagnostics::IsTunningOn())
+  if (diagnostics::IsTunningOn() && !call.IdentityText.empty())
     call.Registered = RegisterSession(connection, call.IdentityText, call.IdentityKind, id, call);
   try {
     if (module != nullptr) module->SetComplete();
