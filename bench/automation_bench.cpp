@@ -11,6 +11,7 @@
 #include "com/dispatch_client.h"
 #include "com/type_info.h"
 #include "data/ado_query.h"
+#include "diagnostics/execute_event.h"
 #include "diagnostics/monitor_settings.h"
 #include "diagnostics/websrv_key.h"
 #include "platform/environment.h"
@@ -86,6 +87,28 @@ void Direct(benchmark::State& state, const TBenchCall& call) {
   }
 }
 
+// What the instrumented call adds on a module whose connection the method uses: the
+// connection is closed before every call, so the method connects again.
+void DirectReconnecting(benchmark::State& state, const TBenchCall& call) {
+  TdmBench module;
+  Variant result;
+  for (auto _ : state) {
+    module.connection.Close();
+    com::TDispArgs args(call.args);
+    if (com::DispInvoke(&module, gBenchFactory.ClassTypeInfo(), call.id, com::kDispatchMethod, args.Params(),
+                        &result, nullptr, nullptr) != 0)
+      state.SkipWithError("call failed");
+    benchmark::DoNotOptimize(result);
+  }
+}
+
+// The monitor of one call, made and destroyed (its three handlers saved and put back).
+void MonitorOfOneCall(benchmark::State& state) {
+  TdmBench module;
+  for (auto _ : state) diagnostics::TExecuteEvent monitor(module.connection);
+}
+BENCHMARK(MonitorOfOneCall);
+
 const TBenchCall kSoma{1, {20, 22}};
 const TBenchCall kSomaWithIdentity{1, {kIdentity, 20, 22}};
 const TBenchCall kProduto{2, {2}};
@@ -95,6 +118,7 @@ BENCHMARK_CAPTURE(Direct, Soma, kSoma);
 BENCHMARK_CAPTURE(Instrumented, Soma, kSoma);
 BENCHMARK_CAPTURE(Instrumented, SomaWithIdentity, kSomaWithIdentity);
 BENCHMARK_CAPTURE(Direct, Produto, kProduto);
+BENCHMARK_CAPTURE(DirectReconnecting, Produto, kProduto);
 BENCHMARK_CAPTURE(Instrumented, Produto, kProduto);
 BENCHMARK_CAPTURE(Instrumented, ProdutoWithIdentity, kProdutoWithIdentity);
 

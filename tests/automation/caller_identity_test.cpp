@@ -70,14 +70,5 @@ TEST(CallerIdentityTest, TheIdentityIsFoundCutAndRemovedFromTheArguments) {
   }
 }
 
-TEST(CallerIdentityTest, FieldsAndAddress) {
-  EXPECT_EQ(IdentityField(kFields, kHostField), "PDV01          ");
-  EXPECT_EQ(IdentityField(kFields, kDatabaseKeyField), "211  ");
-  EXPECT_EQ(IdentityField("abcdefgh", kHostField), "efgh");
-  EXPECT_EQ(IdentityField("abc", kHostField), "");
-  EXPECT_EQ(FormatIPv4(kFields), "192.168.0.10");
-  EXPECT_EQ(FormatIPv4("\xFF"), "255.0.0.0");
-}
-
 }  // namespace
 }  // namespace qar::automation
