@@ -57,7 +57,10 @@ std::string FormatIPv4(std::string_view text);
 //   - otherwise kind 0 and nothing changes.
 // Only positional arguments count: named arguments (the first NamedArgCount entries
 // of Args) are never taken, so the record stays consistent. The count is lowered in
-// `params` itself and is not put back after the call. A connection argument that is
+// `params` itself and is not put back after the call. On Windows `params` is the
+// model's copy of the system caller's record, so the caller's own record keeps its
+// count: with a lowered count written back, the caller would free only the arguments
+// the method saw and leak the identity and connection arguments. A connection argument that is
 // not a connection object, 0, Empty or Null throws com::EOleError (type mismatch)
 // and leaves `params` as it was.
 void ExtractCallerIdentity(CallContext& call, com::TDispParams& params);
