@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <functional>
+#include <map>
 #include <memory>
+#include <utility>
 
 #include "agent/AgentState.h"
 #include "data/connection_string.h"
-#include "data/data_error.h"
 #include "platform/module.h"
 
 namespace qar::agent {
@@ -17,6 +19,16 @@ using namespace std::chrono_literals;
 using Lines = std::vector<std::string>;
 constexpr platform::TDateTime kStart = 46361.5;  // 5 December 2026, noon
 constexpr const char* kRequest = R"({"CDFILIAL":"001","CDCAIXA":"02"})";
+constexpr auto npos = std::string::npos;
+
+std::string ErrorOf(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const std::exception& error) {
+    return error.what();
+  }
+  return "no error";
+}
 
 // The form on a real SQLite database, with the worker, the process list and the
 // clock simulated: a worker "runs" for workerLife of simulated time after its start.
@@ -31,16 +43,13 @@ class TfrmSyncTest : public ::testing::Test {
       elapsed_ += duration;
       if (workerAlive_ && elapsed_ >= workerEnds_) workerAlive_ = false;
       sleeps_.push_back({duration, WorkerBusy.load()});
-      if (onSleep_) onSleep_(duration);
+      if (duration != 10s) return;
+      if (auto at = onPass_.find(++passes_); at != onPass_.end() && at->second) std::exchange(at->second, nullptr)();
     });
     AgentServices services;
     services.clock = &clock_;
-    services.workers.running = [this] { return workerAlive_; };
-    services.workers.kill = [this] {
-      if (onKill_) onKill_();
-      ++kills_;
-      workerAlive_ = survivesKill_-- > 0;
-    };
+    services.workers = {[this] { return workerAlive_; },
+                        [this] { ++kills_, workerAlive_ = survivesKill_-- > 0, onKill_ ? onKill_() : void(); }};
     services.startWorker = [this](const std::string& path, const std::string& params) {
       started_.push_back(params);
       startedPath_ = path;
@@ -65,8 +74,7 @@ class TfrmSyncTest : public ::testing::Test {
   }
 
   void Sql(const std::string& text) { form_->adcVerifTab.Execute(text); }
-  // Status and error text of a row, and whether the agent updated it.
-  std::string Row(long long id) {
+  std::string Row(long long id) {  // status, error text, and whether the agent updated it
     TADOQuery query;
     query.SetConnection(&form_->adcVerifTab);
     query.SQL().Add("SELECT IDSTCTRLEXECREM, DSERRO, DTULTATU FROM CTRLEXECREM WHERE IDCTRLEXECREM = " +
@@ -83,24 +91,15 @@ class TfrmSyncTest : public ::testing::Test {
     form_->FormCreate();
     sleeps_.clear();
   }
-  // Runs `action` at the n-th ten-second supervision pass (1-based).
-  void AtPass(int pass, std::function<void()> action) {
-    onSleep_ = [this, pass, action, count = 0](std::chrono::milliseconds d) mutable {
-      if (d == 10000ms && ++count == pass) action();
-    };
-  }
+  void Cancel(int id) { Sql("UPDATE CTRLEXECREM SET IDSTCTRLEXECREM = 'C' WHERE IDCTRLEXECREM = " + std::to_string(id)); }
 
   platform::SimulatedClock clock_{kStart};
   std::chrono::milliseconds elapsed_{0}, workerLife_{0}, workerEnds_{0};
   bool workerAlive_ = false, startFails_ = false, stop_ = false;
-  int survivesKill_ = 0, kills_ = 0, watchdogStarts_ = 0;
+  int survivesKill_ = 0, kills_ = 0, watchdogStarts_ = 0, passes_ = 0;
   std::size_t maxParams_ = 1000;
-  struct Sleep {
-    std::chrono::milliseconds duration;
-    bool busy;
-  };
-  std::vector<Sleep> sleeps_;
-  std::function<void(std::chrono::milliseconds)> onSleep_;
+  std::vector<std::pair<std::chrono::milliseconds, bool>> sleeps_;  // each sleep, and WorkerBusy during it
+  std::map<int, std::function<void()>> onPass_;  // run at the n-th ten-second supervision pass
   std::function<void()> onKill_;
   Lines started_, logs_, reports_, published_;
   std::string startedPath_, file_, connectionString_;
@@ -133,37 +132,23 @@ TEST_F(TfrmSyncTest, FormCreateCreatesTheTableStartsTheWatchdogAndHoldsTheStatem
             "    DSOPERACAO      NVARCHAR(MAX),\r\n    IDSTCTRLEXECREM VARCHAR(3),\r\n"
             "    DSERRO          NVARCHAR(MAX),\r\n    DTINCLUSAO      DATETIME DEFAULT GETDATE(),\r\n"
             "    DTINICIO        DATETIME,\r\n    DTULTATU        DATETIME\r\n)");
-  for (TADOCommand* command : {&form_->acmUpdVerifTab, &form_->acmCTRLEXECREM}) {
-    EXPECT_EQ(command->CommandTimeout(), 0);
-  }
+  EXPECT_EQ(form_->acmUpdVerifTab.CommandTimeout() + form_->acmCTRLEXECREM.CommandTimeout(), 0);
 }
 
-// The probe fails on a table it cannot read for another reason: CREATE TABLE is
-// tried all the same, and its error leaves with the watchdog already running.
-TEST_F(TfrmSyncTest, AProbeFailingForAnotherReasonReportsTheCreateErrorWithTheWatchdogRunning) {
+// A probe failing for another reason than a missing table still tries CREATE TABLE,
+// whose error leaves with the watchdog running; a connect failure leaves before it.
+TEST_F(TfrmSyncTest, FormCreateFailuresLeaveWithTheWatchdogStartedOnlyOnceConnected) {
   Sql("CREATE TABLE CTRLEXECREM (IDCTRLEXECREM INTEGER PRIMARY KEY)");  // no status column
-  try {
-    form_->FormCreate();
-    ADD_FAILURE() << "no error";
-  } catch (const EDataError& error) {
-    EXPECT_NE(std::string(error.what()).find("already exists"), std::string::npos) << error.what();
-  }
+  EXPECT_NE(ErrorOf([&] { form_->FormCreate(); }).find("already exists"), npos);
   EXPECT_EQ(watchdogStarts_, 1);
   EXPECT_EQ(LastRestartTime.load(), kStart);
-}
-
-TEST_F(TfrmSyncTest, AConnectFailureLeavesFormCreateBeforeTheWatchdogAndNamesTheFile) {
+  form_->adcVerifTab.Close();
   connectionString_ = "Provider=SQLite;Data Source=no-such-dir/x/y.db";
-  try {
-    form_->FormCreate();
-    ADD_FAILURE() << "no error";
-  } catch (const EDataError& error) {
-    EXPECT_NE(std::string(error.what()).find("no-such-dir/x/y.db"), std::string::npos) << error.what();
-  }
-  EXPECT_EQ(watchdogStarts_, 0);
+  EXPECT_NE(ErrorOf([&] { form_->FormCreate(); }).find("no-such-dir/x/y.db"), npos);
   connectionString_ = "Data Source=no-such-server;Initial Catalog=loja";  // read as SQL Server's
-  EXPECT_THROW(form_->FormCreate(), EDataError);
+  EXPECT_NE(ErrorOf([&] { form_->FormCreate(); }), "no error");
   EXPECT_EQ(form_->adcVerifTab.ConnectionString(), "Provider=SQLOLEDB.1;" + connectionString_);
+  EXPECT_EQ(watchdogStarts_, 1);
 }
 
 // "p" passes a case-insensitive SQL comparison; the agent's own check refuses it.
@@ -184,9 +169,7 @@ TEST_F(TfrmSyncTest, OnlyExactlyPendingRowsOfTodayStartAWorkerWithTheirParameter
   EXPECT_EQ(started_, Lines{"SYNC_3__02_"});
   EXPECT_EQ(startedPath_, std::string("agentdir") + platform::kPathDelim + "QarTab.exe");
   // A worker gone within the first second is not supervised; the row stays "P".
-  ASSERT_EQ(sleeps_.size(), 1u);
-  EXPECT_EQ(sleeps_[0].duration, 1000ms);
-  EXPECT_FALSE(sleeps_[0].busy);
+  EXPECT_EQ(sleeps_, (decltype(sleeps_){{1000ms, false}}));
   EXPECT_TRUE(form_->timVerifTab.Enabled());
   EXPECT_EQ(Row(3), "P||no update");
   EXPECT_EQ(logs_, (Lines{"request 3: worker started with SYNC_3__02_",
@@ -198,16 +181,12 @@ TEST_F(TfrmSyncTest, ARunningWorkerIsSupervisedEveryTenSecondsAndACancellationSt
   Request(kRequest);
   workerLife_ = 60s;
   survivesKill_ = 1;  // the kill leaves it running: the loop goes on, the row is marked once
-  AtPass(3, [this] { Sql("UPDATE CTRLEXECREM SET IDSTCTRLEXECREM = 'C' WHERE IDCTRLEXECREM = 1"); });
+  onPass_[3] = [this] { Cancel(1); };
   form_->ProcessPendingOperation();
   EXPECT_EQ(kills_, 1);
   EXPECT_EQ(Row(1), "NOK|Cancelado pelo operador|updated");
   ASSERT_EQ(sleeps_.size(), 7u);  // 1 s, then passes until the worker is gone at 60 s
-  EXPECT_FALSE(sleeps_[0].busy);
-  for (std::size_t i = 1; i < sleeps_.size(); ++i) {
-    EXPECT_EQ(sleeps_[i].duration, 10000ms);
-    EXPECT_TRUE(sleeps_[i].busy);
-  }
+  for (std::size_t i = 0; i < sleeps_.size(); ++i) EXPECT_EQ(sleeps_[i], std::pair(i ? 10000ms : 1000ms, i > 0));
   EXPECT_FALSE(WorkerBusy.load());
   EXPECT_TRUE(form_->timVerifTab.Enabled());
   EXPECT_EQ(published_, (Lines{"1", ""}));
@@ -216,16 +195,16 @@ TEST_F(TfrmSyncTest, ARunningWorkerIsSupervisedEveryTenSecondsAndACancellationSt
                           "request 1: worker ended, gone 61 s after the start (checked every 10 s)"}));
 }
 
-// The row cannot be marked right after its worker was stopped: it is marked at
-// the next pass, though no worker is left to supervise.
+// The row cannot be marked right after its worker was stopped: it is marked at the
+// next pass, though no worker is left to supervise.
 TEST_F(TfrmSyncTest, ACancelledRowThatCannotBeMarkedAtOnceIsMarkedAtTheNextPass) {
   Started();
   Request(kRequest);
   workerLife_ = 3600s;
-  AtPass(1, [this] { Sql("UPDATE CTRLEXECREM SET IDSTCTRLEXECREM = 'C'"); });
+  onPass_[1] = [this] { Cancel(1); };
   onKill_ = [this] {
     Sql("ALTER TABLE CTRLEXECREM RENAME TO HIDDEN");
-    AtPass(1, [this] { Sql("ALTER TABLE HIDDEN RENAME TO CTRLEXECREM"); });
+    onPass_[2] = [this] { Sql("ALTER TABLE HIDDEN RENAME TO CTRLEXECREM"); };
   };
   form_->ProcessPendingOperation();
   EXPECT_EQ(kills_, 1);
@@ -233,120 +212,97 @@ TEST_F(TfrmSyncTest, ACancelledRowThatCannotBeMarkedAtOnceIsMarkedAtTheNextPass)
   EXPECT_EQ(Row(1), "NOK|Cancelado pelo operador|updated");
 }
 
-// The database locked (here: the table gone) while a worker runs: supervision is
-// reported once and goes on; no second worker starts for the request.
+// The database locked (here: the table gone) while a worker runs: reported once,
+// supervision goes on until the worker's end; no second worker starts.
 TEST_F(TfrmSyncTest, AnErrorWhileSupervisingIsReportedOnceAndSupervisionGoesOnUntilTheWorkerEnds) {
   Started();
   Request(kRequest);
   workerLife_ = 65s;
-  onSleep_ = [this](std::chrono::milliseconds d) {
-    if (d != 10000ms) return;
-    if (elapsed_ == 11s) Sql("ALTER TABLE CTRLEXECREM RENAME TO HIDDEN");
-    if (elapsed_ == 41s) Sql("ALTER TABLE HIDDEN RENAME TO CTRLEXECREM");
-  };
+  onPass_[1] = [this] { Sql("ALTER TABLE CTRLEXECREM RENAME TO HIDDEN"); };
+  onPass_[4] = [this] { Sql("ALTER TABLE HIDDEN RENAME TO CTRLEXECREM"); };
   form_->ProcessPendingOperation();
   EXPECT_EQ(started_, Lines{"SYNC_1_001_02_"});
   ASSERT_EQ(reports_.size(), 1u);
-  EXPECT_NE(reports_[0].find("request 1: the row cannot be read while its worker runs: "), std::string::npos)
-      << reports_[0];
-  EXPECT_EQ(sleeps_.size(), 1u + 7u);  // supervised until the worker's end
+  EXPECT_NE(reports_[0].find("request 1: the row cannot be read while its worker runs: "), npos) << reports_[0];
+  EXPECT_EQ(sleeps_.size(), 1u + 7u);
 }
 
-TEST_F(TfrmSyncTest, AWorkerLeftRunningIsSupervisedBeforeAnyRequestAndItsCancellationHonoured) {
+// An earlier agent's worker is supervised before any request, and its cancellation
+// honoured; a stop request ends supervision and leaves the worker running.
+TEST_F(TfrmSyncTest, AWorkerLeftRunningIsSupervisedFirstAndAStopLeavesItRunning) {
   Started();
   Request(kRequest);
-  workerAlive_ = true;  // an earlier agent's worker for row 1
+  workerAlive_ = true;
   workerEnds_ = 3600s;
   form_->AdoptRequest("1");
-  AtPass(2, [this] { Sql("UPDATE CTRLEXECREM SET IDSTCTRLEXECREM = 'C' WHERE IDCTRLEXECREM = 1"); });
+  onPass_[2] = [this] { Cancel(1); };
   form_->ProcessPendingOperation();
   EXPECT_TRUE(started_.empty());
   EXPECT_EQ(kills_, 1);
   EXPECT_EQ(Row(1), "NOK|Cancelado pelo operador|updated");
-  EXPECT_TRUE(sleeps_.front().busy);
+  EXPECT_TRUE(sleeps_.front().second);
   EXPECT_EQ(logs_.front(), "a worker started earlier is running (request 1): supervising it before any request");
+
+  Request(kRequest);
+  workerLife_ = 3600s;
+  onPass_[5] = [this] { stop_ = true; };
+  logs_.clear();
+  form_->ProcessPendingOperation();
+  EXPECT_TRUE(workerAlive_);
+  EXPECT_EQ(kills_, 1);
+  EXPECT_FALSE(WorkerBusy.load());
+  EXPECT_EQ(logs_.size(), 1u);  // no end line: the worker runs on
 }
 
-// Rows that can never start are marked with the reason, and the queue moves on.
-TEST_F(TfrmSyncTest, ARowThatCanNeverStartIsMarkedNotOkAndTheNextRowStarts) {
+// Rows that can never start are marked with the reason and the queue moves on; a
+// start that fails for a reason that may pass is reported through the tick and tried again.
+TEST_F(TfrmSyncTest, ARowThatCanNeverStartIsMarkedNotOkAndAFailedStartIsTriedAgain) {
   Started();
   maxParams_ = 18;
   Request(R"({"CDFILIAL":"0123456789"})");  // SYNC_1_0123456789__: 19 characters
   Request(kRequest);
+  startFails_ = true;
   form_->ProcessPendingOperation();
-  form_->ProcessPendingOperation();
+  for (int tick = 0; tick < 2; ++tick) {
+    EXPECT_EQ(ErrorOf([&] { form_->ProcessPendingOperation(); }),
+              "request 2: agentdir" + std::string(1, platform::kPathDelim) + "QarTab.exe cannot be started: No such file or directory; tried again at the next tick");
+  }
   EXPECT_EQ(Row(1), "NOK|N\xE3o iniciado: os par\xE2metros do QarTab.exe t\xEAm 19 caracteres, acima do limite de 18 "
                     "do sistema|updated");
-  EXPECT_EQ(started_, Lines{"SYNC_2_001_02_"});
+  EXPECT_EQ(Row(2), "P||no update");
+  EXPECT_TRUE(form_->timVerifTab.Enabled());
+  startFails_ = false;
+  form_->ProcessPendingOperation();
+  EXPECT_EQ(started_, Lines(3, "SYNC_2_001_02_"));
   Sql("UPDATE CTRLEXECREM SET IDSTCTRLEXECREM = 'OK'");
   Sql("INSERT INTO CTRLEXECREM (IDCTRLEXECREM, DSOPERACAO, IDSTCTRLEXECREM) VALUES (2147483648, 'x', 'P')");
   form_->ProcessPendingOperation();
   form_->ProcessPendingOperation();
   EXPECT_EQ(Row(2147483648LL), "NOK|N\xE3o iniciado: o id 2147483648 excede o par\xE2metro inteiro IDCTRLEXECREM "
                                "(-2147483648 a 2147483647)|updated");
-  EXPECT_EQ(started_.size(), 1u);
+  EXPECT_EQ(started_.size(), 3u);
   EXPECT_EQ(reports_.size(), 2u);
-}
-
-TEST_F(TfrmSyncTest, AStartThatFailsIsReportedThroughTheTickAndTriedAgain) {
-  Started();
-  Request(kRequest);
-  startFails_ = true;
-  for (int tick = 0; tick < 2; ++tick) {
-    try {
-      form_->ProcessPendingOperation();
-      ADD_FAILURE() << "no error";
-    } catch (const std::runtime_error& error) {
-      EXPECT_EQ(std::string(error.what()), "request 1: " + startedPath_ +
-                                               " cannot be started: No such file or directory; tried again at the "
-                                               "next tick");
-    }
-  }
-  EXPECT_EQ(started_.size(), 2u);
-  EXPECT_TRUE(form_->timVerifTab.Enabled());
-  EXPECT_EQ(Row(1), "P||no update");
 }
 
 TEST_F(TfrmSyncTest, ADatabaseFileRemovedUnderTheAgentIsReportedThenConnectedAndProbedAnew) {
   if (platform::kPathDelim == '\\') GTEST_SKIP() << "the embedded driver of the POSIX build";
   Started();
   ASSERT_EQ(std::remove(file_.c_str()), 0);
-  try {
-    form_->ProcessPendingOperation();
-    ADD_FAILURE() << "no error";
-  } catch (const EDataError& error) {
-    EXPECT_EQ(std::string(error.what()), "The database file " + file_ + " was removed or replaced while it was open");
-  }
+  EXPECT_EQ(ErrorOf([&] { form_->ProcessPendingOperation(); }),
+            "The database file " + file_ + " was removed or replaced while it was open");
   form_->ProcessPendingOperation();  // a new file, with the table
   Request(kRequest);
   form_->ProcessPendingOperation();
   EXPECT_EQ(started_, Lines{"SYNC_1_001_02_"});
 }
 
-TEST_F(TfrmSyncTest, AStopRequestEndsSupervisionAndLeavesTheWorkerRunning) {
-  Started();
-  Request(kRequest);
-  workerLife_ = 3600s;
-  AtPass(2, [this] { stop_ = true; });
-  form_->ProcessPendingOperation();
-  EXPECT_EQ(sleeps_.size(), 3u);
-  EXPECT_TRUE(workerAlive_);
-  EXPECT_EQ(kills_, 0);
-  EXPECT_FALSE(WorkerBusy.load());
-  EXPECT_EQ(logs_.size(), 1u);  // no end line: the worker runs on
-}
-
 TEST(WithDefaultProvider, OnlyAStringWithoutProviderDriverOrDsnIsReadWithTheAgentsProvider) {
-  const struct {
-    const char *stored, *read;
-  } cases[] = {
-      {"Data Source=srv;Initial Catalog=loja", "Provider=SQLOLEDB.1;Data Source=srv;Initial Catalog=loja"},
-      {"Provider=SQLite;Data Source=a.db", "Provider=SQLite;Data Source=a.db"},
-      {"Driver={ODBC Driver 18 for SQL Server};Server=srv", "Driver={ODBC Driver 18 for SQL Server};Server=srv"},
-      {"dsn=loja;UID=sa", "dsn=loja;UID=sa"},
-      {"", ""},
-  };
-  for (const auto& c : cases) EXPECT_EQ(WithDefaultProvider(c.stored, "SQLOLEDB.1"), c.read) << c.stored;
+  for (const auto& [stored, read] :
+       {std::pair{"Data Source=srv", "Provider=SQLOLEDB.1;Data Source=srv"}, {"Provider=SQLite;x=1", "Provider=SQLite;x=1"},
+        {"Driver={ODBC Driver 18 for SQL Server}", "Driver={ODBC Driver 18 for SQL Server}"},
+        {"dsn=loja;UID=sa", "dsn=loja;UID=sa"}, {"", ""}}) {
+    EXPECT_EQ(WithDefaultProvider(stored, "SQLOLEDB.1"), read) << stored;
+  }
 }
 
 TEST(RunMessageLoop, DeliversTicksOnTheIntervalAndReportsALastingFailureOnceThenRarely) {

@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <memory>
 
-#include "child_process.h"
 #include "installation.h"
 #include "data/ado_connection.h"
 #include "data/ado_query.h"
@@ -18,6 +17,7 @@ namespace qar::e2e {
 // dispatch, a supervision pass of 10 s). Generous, for a loaded machine or Wine; a
 // passing case waits far less. Nothing is ever waited for a time.
 inline constexpr double kBound = 120;
+inline constexpr std::size_t npos = std::string::npos;
 
 class AgentCase : public ::testing::Test {
  protected:
@@ -32,14 +32,11 @@ class AgentCase : public ::testing::Test {
     ReleaseWorkers();
     agents_.clear();
     WaitUntil([this] {
-      bool left = false;
+      std::size_t left = 0;
       for (const std::string& exe : {installation_.AgentPath(), installation_.WorkerPath()}) {
-        for (const platform::TProcessHandle& process : platform::FindProcessesOfFile(exe)) {
-          process.Terminate();
-          left = true;
-        }
+        for (const platform::TProcessHandle& process : platform::FindProcessesOfFile(exe)) left += process.Terminate().ok;
       }
-      return !left;
+      return left == 0;
     }, kBound);
   }
 
@@ -53,12 +50,12 @@ class AgentCase : public ::testing::Test {
   }
   static std::size_t Occurrences(const std::string& text, const std::string& part) {
     std::size_t count = 0;
-    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+    for (std::size_t at = text.find(part); at != npos; at = text.find(part, at + 1)) ++count;
     return count;
   }
   std::size_t ErrorCount(std::size_t index = 0) const { return Occurrences(AgentLog(index), "]: error: "); }
   bool WaitForLog(const std::string& text, std::size_t index = 0) const {
-    return WaitUntil([&] { return AgentLog(index).find(text) != std::string::npos; }, kBound);
+    return WaitUntil([&] { return AgentLog(index).find(text) != npos; }, kBound);
   }
   // Runs the installation's QarCfg.exe to its end, in its directory.
   ToolRun RunAdminTool(const std::vector<std::string>& args) {
@@ -76,7 +73,7 @@ class AgentCase : public ::testing::Test {
     std::error_code ignored;
     std::filesystem::remove(platform::ToNativePath(installation_.Dir() + "hold"), ignored);
   }
-  std::size_t RunningWorkers() const { return ProcessesOfFile(installation_.WorkerPath()).size(); }
+  std::size_t RunningWorkers() const { return ProcessesOfFile(installation_.WorkerPath()); }
   // The worker's runs so far (QarTab.log has a line "<parameter string> pid=<id>" for
   // each), or those for request `id` with the operation's values.
   std::size_t WorkerStarts(const std::string& parameter = "") const {

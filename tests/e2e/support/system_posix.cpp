@@ -6,7 +6,6 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "child_process.h"
 #include "installation.h"
 
 extern char** environ;

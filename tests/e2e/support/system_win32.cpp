@@ -3,7 +3,6 @@
 
 #include <stdexcept>
 
-#include "child_process.h"
 #include "installation.h"
 #include "platform/text.h"
 
