@@ -63,7 +63,6 @@ class TfrmSyncTest : public ::testing::Test {
     services.connectionString = [this] { return connectionString_; };
     services.log = [this](const std::string& line) { logs_.push_back(line); };
     services.report = [this](const std::string& line) { reports_.push_back(line); };
-    services.stopRequested = [this] { return stop_; };
     services.supervising = [this](const std::string& id) { published_.push_back(id); };
     services.agentDirectory = "agentdir";
     form_ = std::make_unique<TfrmSync>(std::move(services));
@@ -87,15 +86,11 @@ class TfrmSyncTest : public ::testing::Test {
     Sql("INSERT INTO CTRLEXECREM (CDAPP, TPOPERACAO, DSOPERACAO, IDSTCTRLEXECREM) VALUES ('PDV', 'SYNC', '" +
         operation + "', '" + status + "')");
   }
-  void Started() {
-    form_->FormCreate();
-    sleeps_.clear();
-  }
   void Cancel(int id) { Sql("UPDATE CTRLEXECREM SET IDSTCTRLEXECREM = 'C' WHERE IDCTRLEXECREM = " + std::to_string(id)); }
 
   platform::SimulatedClock clock_{kStart};
   std::chrono::milliseconds elapsed_{0}, workerLife_{0}, workerEnds_{0};
-  bool workerAlive_ = false, startFails_ = false, stop_ = false;
+  bool workerAlive_ = false, startFails_ = false;
   int survivesKill_ = 0, kills_ = 0, watchdogStarts_ = 0, passes_ = 0;
   std::size_t maxParams_ = 1000;
   std::vector<std::pair<std::chrono::milliseconds, bool>> sleeps_;  // each sleep, and WorkerBusy during it
@@ -151,39 +146,59 @@ TEST_F(TfrmSyncTest, FormCreateFailuresLeaveWithTheWatchdogStartedOnlyOnceConnec
   EXPECT_EQ(watchdogStarts_, 1);
 }
 
-// "p" passes a case-insensitive SQL comparison; the agent's own check refuses it.
-TEST_F(TfrmSyncTest, OnlyExactlyPendingRowsOfTodayStartAWorkerWithTheirParameterString) {
+// "p" passes a case-insensitive SQL comparison; the agent's own check refuses it. A
+// row that can never start is marked with the reason, and the queue moves on; a start
+// that fails for a reason that may pass is reported through the tick and tried again.
+TEST_F(TfrmSyncTest, OnlyPendingRowsOfTodayStartWithTheirParameterStringAndOnesThatNeverCanAreMarked) {
   Sql("CREATE TABLE CTRLEXECREM (IDCTRLEXECREM INTEGER PRIMARY KEY, CDAPP, TPOPERACAO, DSOPERACAO, "
       "IDSTCTRLEXECREM COLLATE NOCASE, DSERRO, DTINCLUSAO DATETIME DEFAULT (datetime('now','localtime')), "
       "DTINICIO, DTULTATU)");
-  Started();
+  form_->FormCreate();
   Request(kRequest, "p");
   form_->ProcessPendingOperation();
   Sql("UPDATE CTRLEXECREM SET IDSTCTRLEXECREM = 'x'");
   Sql("INSERT INTO CTRLEXECREM (DSOPERACAO, IDSTCTRLEXECREM, DTINCLUSAO) VALUES "
       "('y', 'P', datetime('now', 'localtime', '-1 day'))");
-  form_->ProcessPendingOperation();
-  EXPECT_TRUE(started_.empty());
+  maxParams_ = 18;
+  Request(R"({"CDFILIAL":"0123456789"})");  // SYNC_3_0123456789__: 19 characters
   Request(R"({"CDCAIXA":"02"})");
+  startFails_ = true;
   form_->ProcessPendingOperation();
-  EXPECT_EQ(started_, Lines{"SYNC_3__02_"});
-  EXPECT_EQ(startedPath_, std::string("agentdir") + platform::kPathDelim + "QarTab.exe");
+  const std::string worker = std::string("agentdir") + platform::kPathDelim + "QarTab.exe";
+  for (int tick = 0; tick < 2; ++tick) {
+    EXPECT_EQ(ErrorOf([&] { form_->ProcessPendingOperation(); }),
+              "request 4: " + worker + " cannot be started: No such file or directory; tried again at the next tick");
+  }
+  EXPECT_EQ(Row(3), "NOK|N\xE3o iniciado: os par\xE2metros do QarTab.exe t\xEAm 19 caracteres, acima do limite de 18 "
+                    "do sistema|updated");
+  EXPECT_EQ(reports_.size(), 1u);
+  startFails_ = false;
+  form_->ProcessPendingOperation();
+  EXPECT_EQ(started_, Lines(3, "SYNC_4__02_"));
+  EXPECT_EQ(startedPath_, worker);
   // A worker gone within the first second is not supervised; the row stays "P".
   EXPECT_EQ(sleeps_, (decltype(sleeps_){{1000ms, false}}));
   EXPECT_TRUE(form_->timVerifTab.Enabled());
-  EXPECT_EQ(Row(3), "P||no update");
-  EXPECT_EQ(logs_, (Lines{"request 3: worker started with SYNC_3__02_",
-                          "request 3: worker ended, gone 1 s after the start (checked every 10 s)"}));
+  EXPECT_EQ(Row(4), "P||no update");
+  EXPECT_EQ(logs_, (Lines{"request 4: worker started with SYNC_4__02_",
+                          "request 4: worker ended, gone 1 s after the start (checked every 10 s)"}));
 }
 
-TEST_F(TfrmSyncTest, ARunningWorkerIsSupervisedEveryTenSecondsAndACancellationStopsItOnce) {
-  Started();
+// The cancelled row cannot be marked right after its worker was stopped: it is
+// marked at the next pass. The kill leaves the worker running: it is not killed again.
+TEST_F(TfrmSyncTest, ARunningWorkerIsSupervisedEveryTenSecondsAndACancellationStopsItAndIsMarkedOnce) {
+  form_->FormCreate();
   Request(kRequest);
   workerLife_ = 60s;
-  survivesKill_ = 1;  // the kill leaves it running: the loop goes on, the row is marked once
+  survivesKill_ = 1;
   onPass_[3] = [this] { Cancel(1); };
+  onKill_ = [this] {
+    Sql("ALTER TABLE CTRLEXECREM RENAME TO HIDDEN");
+    onPass_[4] = [this] { Sql("ALTER TABLE HIDDEN RENAME TO CTRLEXECREM"); };
+  };
   form_->ProcessPendingOperation();
   EXPECT_EQ(kills_, 1);
+  EXPECT_EQ(reports_.size(), 1u);
   EXPECT_EQ(Row(1), "NOK|Cancelado pelo operador|updated");
   ASSERT_EQ(sleeps_.size(), 7u);  // 1 s, then passes until the worker is gone at 60 s
   for (std::size_t i = 0; i < sleeps_.size(); ++i) EXPECT_EQ(sleeps_[i], std::pair(i ? 10000ms : 1000ms, i > 0));
@@ -193,107 +208,6 @@ TEST_F(TfrmSyncTest, ARunningWorkerIsSupervisedEveryTenSecondsAndACancellationSt
   EXPECT_EQ(logs_, (Lines{"request 1: worker started with SYNC_1_001_02_",
                           "request 1: cancelled by the operator, worker stopped, row marked NOK",
                           "request 1: worker ended, gone 61 s after the start (checked every 10 s)"}));
-}
-
-// The row cannot be marked right after its worker was stopped: it is marked at the
-// next pass, though no worker is left to supervise.
-TEST_F(TfrmSyncTest, ACancelledRowThatCannotBeMarkedAtOnceIsMarkedAtTheNextPass) {
-  Started();
-  Request(kRequest);
-  workerLife_ = 3600s;
-  onPass_[1] = [this] { Cancel(1); };
-  onKill_ = [this] {
-    Sql("ALTER TABLE CTRLEXECREM RENAME TO HIDDEN");
-    onPass_[2] = [this] { Sql("ALTER TABLE HIDDEN RENAME TO CTRLEXECREM"); };
-  };
-  form_->ProcessPendingOperation();
-  EXPECT_EQ(kills_, 1);
-  EXPECT_EQ(reports_.size(), 1u);
-  EXPECT_EQ(Row(1), "NOK|Cancelado pelo operador|updated");
-}
-
-// The database locked (here: the table gone) while a worker runs: reported once,
-// supervision goes on until the worker's end; no second worker starts.
-TEST_F(TfrmSyncTest, AnErrorWhileSupervisingIsReportedOnceAndSupervisionGoesOnUntilTheWorkerEnds) {
-  Started();
-  Request(kRequest);
-  workerLife_ = 65s;
-  onPass_[1] = [this] { Sql("ALTER TABLE CTRLEXECREM RENAME TO HIDDEN"); };
-  onPass_[4] = [this] { Sql("ALTER TABLE HIDDEN RENAME TO CTRLEXECREM"); };
-  form_->ProcessPendingOperation();
-  EXPECT_EQ(started_, Lines{"SYNC_1_001_02_"});
-  ASSERT_EQ(reports_.size(), 1u);
-  EXPECT_NE(reports_[0].find("request 1: the row cannot be read while its worker runs: "), npos) << reports_[0];
-  EXPECT_EQ(sleeps_.size(), 1u + 7u);
-}
-
-// An earlier agent's worker is supervised before any request, and its cancellation
-// honoured; a stop request ends supervision and leaves the worker running.
-TEST_F(TfrmSyncTest, AWorkerLeftRunningIsSupervisedFirstAndAStopLeavesItRunning) {
-  Started();
-  Request(kRequest);
-  workerAlive_ = true;
-  workerEnds_ = 3600s;
-  form_->AdoptRequest("1");
-  onPass_[2] = [this] { Cancel(1); };
-  form_->ProcessPendingOperation();
-  EXPECT_TRUE(started_.empty());
-  EXPECT_EQ(kills_, 1);
-  EXPECT_EQ(Row(1), "NOK|Cancelado pelo operador|updated");
-  EXPECT_TRUE(sleeps_.front().second);
-  EXPECT_EQ(logs_.front(), "a worker started earlier is running (request 1): supervising it before any request");
-
-  Request(kRequest);
-  workerLife_ = 3600s;
-  onPass_[5] = [this] { stop_ = true; };
-  logs_.clear();
-  form_->ProcessPendingOperation();
-  EXPECT_TRUE(workerAlive_);
-  EXPECT_EQ(kills_, 1);
-  EXPECT_FALSE(WorkerBusy.load());
-  EXPECT_EQ(logs_.size(), 1u);  // no end line: the worker runs on
-}
-
-// Rows that can never start are marked with the reason and the queue moves on; a
-// start that fails for a reason that may pass is reported through the tick and tried again.
-TEST_F(TfrmSyncTest, ARowThatCanNeverStartIsMarkedNotOkAndAFailedStartIsTriedAgain) {
-  Started();
-  maxParams_ = 18;
-  Request(R"({"CDFILIAL":"0123456789"})");  // SYNC_1_0123456789__: 19 characters
-  Request(kRequest);
-  startFails_ = true;
-  form_->ProcessPendingOperation();
-  for (int tick = 0; tick < 2; ++tick) {
-    EXPECT_EQ(ErrorOf([&] { form_->ProcessPendingOperation(); }),
-              "request 2: agentdir" + std::string(1, platform::kPathDelim) + "QarTab.exe cannot be started: No such file or directory; tried again at the next tick");
-  }
-  EXPECT_EQ(Row(1), "NOK|N\xE3o iniciado: os par\xE2metros do QarTab.exe t\xEAm 19 caracteres, acima do limite de 18 "
-                    "do sistema|updated");
-  EXPECT_EQ(Row(2), "P||no update");
-  EXPECT_TRUE(form_->timVerifTab.Enabled());
-  startFails_ = false;
-  form_->ProcessPendingOperation();
-  EXPECT_EQ(started_, Lines(3, "SYNC_2_001_02_"));
-  Sql("UPDATE CTRLEXECREM SET IDSTCTRLEXECREM = 'OK'");
-  Sql("INSERT INTO CTRLEXECREM (IDCTRLEXECREM, DSOPERACAO, IDSTCTRLEXECREM) VALUES (2147483648, 'x', 'P')");
-  form_->ProcessPendingOperation();
-  form_->ProcessPendingOperation();
-  EXPECT_EQ(Row(2147483648LL), "NOK|N\xE3o iniciado: o id 2147483648 excede o par\xE2metro inteiro IDCTRLEXECREM "
-                               "(-2147483648 a 2147483647)|updated");
-  EXPECT_EQ(started_.size(), 3u);
-  EXPECT_EQ(reports_.size(), 2u);
-}
-
-TEST_F(TfrmSyncTest, ADatabaseFileRemovedUnderTheAgentIsReportedThenConnectedAndProbedAnew) {
-  if (platform::kPathDelim == '\\') GTEST_SKIP() << "the embedded driver of the POSIX build";
-  Started();
-  ASSERT_EQ(std::remove(file_.c_str()), 0);
-  EXPECT_EQ(ErrorOf([&] { form_->ProcessPendingOperation(); }),
-            "The database file " + file_ + " was removed or replaced while it was open");
-  form_->ProcessPendingOperation();  // a new file, with the table
-  Request(kRequest);
-  form_->ProcessPendingOperation();
-  EXPECT_EQ(started_, Lines{"SYNC_1_001_02_"});
 }
 
 TEST(WithDefaultProvider, OnlyAStringWithoutProviderDriverOrDsnIsReadWithTheAgentsProvider) {
