@@ -20,7 +20,7 @@ TEST(ProcessUtils, NamesMatchIgnoringTheCaseOfAToZAndEveryProcessOfTheNameIsFoun
   }
   namespace test = platform::test;
   EXPECT_FALSE(IsProcessRunning("NoSuchProgram-7f3a9.exe"));
-  test::StartedHelper first(test::StartHelper("sleep")), second(test::StartHelper("sleep"));
+  test::StartedHelper first("sleep"), second("sleep");
   ASSERT_TRUE(first.Pid() != 0 && second.Pid() != 0);
   EXPECT_TRUE(IsProcessRunning("qarplatformtesthelper.EXE"));
   KillProcessByName("QARPLATFORMTESTHELPER.exe");

@@ -22,26 +22,23 @@ using test::HelperPath;
 // Field `index` of /proc/<pid>/stat after the name (0: state, 1: parent, 3: session).
 std::string StatField(pid_t pid, int index) {
   std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-  std::string line;
+  std::string line, field;
   std::getline(in, line);
   std::istringstream rest(line.substr(line.rfind(')') + 1));
-  std::string field;
   for (int i = 0; i <= index; ++i) rest >> field;
   return field;
 }
 
-TEST(ProcessStartPosix, StartedProgramHasItsOwnSessionAndLeavesNoChildOrZombieOfTheStarter) {
-  test::StartedHelper helper(test::StartHelper("sleep"));
+// The started program survives our end; a zombie has ended (only its parent has yet to notice).
+TEST(ProcessStartPosix, StartedProgramHasItsOwnSessionAndNoZombieOfItsStarterIsAProcessOfTheFile) {
+  test::StartedHelper helper("sleep");
   ASSERT_NE(helper.Pid(), 0u);
   const auto pid = static_cast<pid_t>(helper.Pid());
   EXPECT_NE(StatField(pid, 1), std::to_string(getpid()));   // parent
-  EXPECT_NE(StatField(pid, 3), std::to_string(getsid(0)));  // session: it survives our end
+  EXPECT_NE(StatField(pid, 3), std::to_string(getsid(0)));  // session
   EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
   EXPECT_EQ(errno, ECHILD);
-}
 
-// A zombie has ended: only its parent has yet to notice.
-TEST(ProcessStartPosix, AZombieIsNotARunningProcessOfItsFile) {
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) _exit(0);
@@ -59,20 +56,21 @@ TEST(ProcessStartPosix, ExecDirectoryAndLengthFailuresCarryTheirErrno) {
   const std::string notExecutable = test::UniqueTempFile("plain");
   std::ofstream(notExecutable) << "#!/bin/sh\n";
   chmod(notExecutable.c_str(), 0644);
-  const ProcessResult missing = StartDetached(ExtractFilePath(HelperPath()) + "NoSuchProgram.exe", {});
-  const ProcessResult refused = StartDetached(notExecutable, {});
-  const ProcessResult noDir = StartDetached(HelperPath(), "exit|/nonexistent", "/nonexistent-qarsnc-dir");
   const std::size_t limit = MaxStartParamsLength(HelperPath());
-  const ProcessResult longest = StartDetached(HelperPath(), std::string(limit, 'x'));
-  const ProcessResult tooLong = StartDetached(HelperPath(), std::string(limit + 1, 'x'));
+  const struct {
+    ProcessResult result;
+    int error;
+  } cases[] = {
+      {StartDetached(ExtractFilePath(HelperPath()) + "NoSuchProgram.exe", {}), ENOENT},
+      {StartDetached(notExecutable, {}), EACCES},
+      {StartDetached(HelperPath(), "sleep|/nonexistent", "/nonexistent-qarsnc-dir"), ENOENT},
+      // The limit the agent checks before a start is exactly the system's.
+      {StartDetached(HelperPath(), std::string(limit, 'x')), 0},
+      {StartDetached(HelperPath(), std::string(limit + 1, 'x')), E2BIG},
+  };
   std::remove(notExecutable.c_str());
-  EXPECT_EQ(missing.error, ENOENT);
-  EXPECT_EQ(missing.message, "No such file or directory");
-  EXPECT_EQ(refused.error, EACCES);
-  EXPECT_EQ(noDir.error, ENOENT);
-  // The limit the agent checks before a start is exactly the system's.
-  EXPECT_TRUE(longest.ok) << longest.message;
-  EXPECT_EQ(tooLong.error, E2BIG);
+  for (const auto& c : cases) EXPECT_EQ(c.result.error, c.error) << c.result.message;
+  EXPECT_EQ(cases[0].result.message, "No such file or directory");
 }
 
 }  // namespace

@@ -18,42 +18,49 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadBytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 class MachineKeyTest : public ::testing::Test {
  protected:
-  ScratchRegistry scratch_;
+  std::string Key() const {
+    std::ifstream in(KeyFile(), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
   fs::path KeyFile() const { return scratch_.Directory() / "machine.key"; }
+  ScratchRegistry scratch_;
 };
 
-TEST_F(MachineKeyTest, FirstEncryptionCreatesAPrivateKeyBesideTheRegistryFile) {
-  ASSERT_FALSE(fs::exists(KeyFile()));
-  EncryptSecret("x");
+// Threads racing to create the key share one; it is private, beside the settings file,
+// and no temporary file is left.
+TEST_F(MachineKeyTest, TheFirstEncryptionsCreateOnePrivateKeyBesideTheSettingsFile) {
+  std::vector<std::string> stored(4);
+  std::vector<std::thread> threads;
+  for (std::size_t i = 0; i < stored.size(); ++i) {
+    threads.emplace_back([&stored, i] {
+      try {
+        stored[i] = EncryptSecret("value " + std::to_string(i));
+      } catch (const SecretError&) {  // left empty: it does not decrypt to its value
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  for (std::size_t i = 0; i < stored.size(); ++i) EXPECT_EQ(DecryptSecret(stored[i]), "value " + std::to_string(i));
   struct stat st {};
   ASSERT_EQ(::stat(KeyFile().c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0600u);
   EXPECT_EQ(st.st_size, 32);
-  const std::string key = ReadBytes(KeyFile());
+  const std::string key = Key();
   EncryptSecret("y");
-  EXPECT_EQ(ReadBytes(KeyFile()), key) << "later encryptions use the same key";
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(scratch_.Directory())) {
-    names.push_back(entry.path().filename().string());
-  }
-  EXPECT_EQ(names, std::vector<std::string>{"machine.key"}) << "no temp file left";
+  EXPECT_EQ(Key(), key) << "later encryptions use the same key";
+  EXPECT_EQ(std::distance(fs::directory_iterator(scratch_.Directory()), fs::directory_iterator()), 1);
 }
 
-TEST_F(MachineKeyTest, DecryptingWithoutAKeyFailsAndCreatesNone) {
-  // A value well-formed for the cipher, from another machine.
+// Another machine's value: without a key it fails naming the key and creates none;
+// with this machine's own key it does not decrypt. A key of the wrong size is refused, never replaced.
+TEST_F(MachineKeyTest, AValueOfAnotherMachineOrAKeyOfTheWrongSizeIsRefused) {
   std::string stored;
   {
     ScratchRegistry other;
     stored = EncryptSecret("Password=segredo");
   }
-  ASSERT_FALSE(fs::exists(KeyFile()));
   try {
     DecryptSecret(stored);
     ADD_FAILURE() << "decrypted without a key";
@@ -62,33 +69,10 @@ TEST_F(MachineKeyTest, DecryptingWithoutAKeyFailsAndCreatesNone) {
   }
   EXPECT_FALSE(fs::exists(KeyFile()));
   EncryptSecret("this machine's own key");
-  EXPECT_THROW(DecryptSecret(stored), SecretError);  // another machine's key does not decrypt it
-}
-
-TEST_F(MachineKeyTest, KeyFileOfTheWrongSizeIsRefused) {
-  std::ofstream(KeyFile(), std::ios::binary) << std::string(31, 'k');
+  EXPECT_THROW(DecryptSecret(stored), SecretError);
+  std::ofstream(KeyFile(), std::ios::binary | std::ios::trunc) << std::string(31, 'k');
   EXPECT_THROW(EncryptSecret("x"), SecretError);
-  EXPECT_THROW(DecryptSecret("QS1:AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA"), SecretError);
-  EXPECT_EQ(fs::file_size(KeyFile()), 31u) << "never replaced";
-}
-
-TEST_F(MachineKeyTest, ProcessesRacingToCreateTheKeyShareOne) {
-  constexpr int kThreads = 4;
-  std::vector<std::string> stored(kThreads);
-  std::vector<std::thread> threads;
-  for (int i = 0; i < kThreads; ++i) {
-    threads.emplace_back([&stored, i] {
-      try {
-        stored[i] = EncryptSecret("value " + std::to_string(i));
-      } catch (const SecretError&) {
-      }
-    });
-  }
-  for (std::thread& thread : threads) thread.join();
-  for (int i = 0; i < kThreads; ++i) {
-    ASSERT_FALSE(stored[i].empty()) << i;
-    EXPECT_EQ(DecryptSecret(stored[i]), "value " + std::to_string(i));
-  }
+  EXPECT_EQ(fs::file_size(KeyFile()), 31u);
 }
 
 }  // namespace

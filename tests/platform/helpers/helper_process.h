@@ -1,4 +1,4 @@
-// Starting, finding and waiting for QarPlatformTestHelper.exe from the platform tests.
+// Starting, finding and waiting for QarPlatformTestHelper.exe from the platform and agent tests.
 #pragma once
 
 #include <chrono>
@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
-#include <optional>
 #include <sstream>
 #include <string>
 
@@ -24,83 +23,61 @@ inline std::string HelperPath() { return ExtractFilePath(ExecutableFileName()) +
 // A file name in the temporary directory, unique to this test process and call.
 inline std::string UniqueTempFile(const std::string& tag) {
   static int counter = 0;
-  return TempDirectory() + "qarsnc-test-" + std::to_string(CurrentProcessId()) + "-" + tag + "-" +
-         std::to_string(++counter);
+  return TempDirectory() + "qarsnc-test-" + std::to_string(CurrentProcessId()) + "-" + tag + "-" + std::to_string(++counter);
 }
 
-// The helper's one parameter string, as StartDetached must be given it so that it
-// arrives whole: quoted where the started program splits a command line.
-inline std::string OneParameter(const std::string& text) {
-  return kStartParamsAreCommandLine ? "\"" + text + "\"" : text;
-}
+// The helper's one parameter string, quoted where the started program splits a command line.
+inline std::string OneParameter(const std::string& text) { return kStartParamsAreCommandLine ? "\"" + text + "\"" : text; }
 
-// Asks again until `done` holds, a bounded number of times with a short real
-// pause: this waits for the operating system, it measures nothing.
+// Asks again until `done` holds, a bounded number of times with a short real pause:
+// this waits for the operating system, it measures nothing.
 template <class Done>
 bool WaitFor(Done done, int attempts = 600) {
-  for (int i = 0; i < attempts; ++i) {
+  for (int i = 0; i < attempts; ++i, SystemClock().Sleep(std::chrono::milliseconds(50))) {
     if (done()) return true;
-    SystemClock().Sleep(std::chrono::milliseconds(50));
   }
   return done();
 }
 
-inline std::optional<std::string> ReadFileText(const std::string& file) {
-  std::ifstream in(ToNativePath(file), std::ios::binary);
-  if (!in) return std::nullopt;
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// The content of a file that a helper writes (whole), once it is there; empty
-// when it never comes.
+// What a helper wrote to `file` (whole), once it is there, and the file removed; empty when it never comes.
 inline std::string WaitForFile(const std::string& file) {
-  std::optional<std::string> text;
-  WaitFor([&] { return (text = ReadFileText(file)).has_value(); });
+  std::string text;
+  WaitFor([&] {
+    std::ifstream in(ToNativePath(file), std::ios::binary);
+    return in && !text.assign(std::istreambuf_iterator<char>(in), {}).empty();
+  });
   std::remove(file.c_str());
-  return text.value_or(std::string());
+  return text;
 }
 
-// True while the helper of this id runs.
-inline bool HelperRunning(std::uint32_t pid) {
-  for (const TProcessHandle& process : FindProcessesOfFile(HelperPath())) {
-    if (process.Pid() == pid) return true;
-  }
-  return false;
-}
-
-// A helper started by a test: killed when the test ends if it still runs.
+// A helper started with "<mode>|[<rest>|]<file>": Pid() is the id it wrote (0 when it
+// never did), Reply() the rest of what it wrote. Killed when the test ends, if it runs.
 class StartedHelper {
  public:
-  explicit StartedHelper(std::uint32_t pid) : pid_(pid) {}
-  ~StartedHelper() {
-    for (const TProcessHandle& process : FindProcessesOfFile(HelperPath())) {
-      if (process.Pid() == pid_) process.Terminate();
-    }
+  explicit StartedHelper(const std::string& mode, const std::string& rest = {}) {
+    const std::string file = UniqueTempFile(mode);
+    if (!StartDetached(HelperPath(), OneParameter(mode + "|" + (rest.empty() ? "" : rest + "|") + file)).ok) return;
+    std::istringstream text(WaitForFile(file));
+    text >> pid_ >> std::ws;
+    std::getline(text, reply_);
   }
+  ~StartedHelper() { Kill(); }
   StartedHelper(const StartedHelper&) = delete;
   StartedHelper& operator=(const StartedHelper&) = delete;
   std::uint32_t Pid() const { return pid_; }
+  const std::string& Reply() const { return reply_; }
+  bool Running() const { return Find().Running(); }
+  void Kill() const { Find().Terminate(); }
 
  private:
-  std::uint32_t pid_ = 0;
-};
-
-// Starts the helper with "<mode>|<file>[|<rest>]" and reads the first number it
-// writes to <file>: its process id (0 when it never wrote it). `reply` receives
-// the rest of what it wrote.
-inline std::uint32_t StartHelper(const std::string& mode, const std::string& rest = {},
-                                 std::string* reply = nullptr) {
-  const std::string file = UniqueTempFile(mode);
-  const std::string params = mode + "|" + (rest.empty() ? file : rest + "|" + file);
-  if (!StartDetached(HelperPath(), OneParameter(params)).ok) return 0;
-  std::istringstream text(WaitForFile(file));
-  std::uint32_t pid = 0;
-  text >> pid;
-  if (reply != nullptr) {
-    text >> std::ws;
-    std::getline(text, *reply);
+  TProcessHandle Find() const {  // held while it is identified, so no later holder of the id is met
+    for (TProcessHandle& process : FindProcessesOfFile(HelperPath())) {
+      if (process.Pid() == pid_) return std::move(process);
+    }
+    return {};
   }
-  return pid;
-}
+  std::uint32_t pid_ = 0;
+  std::string reply_;
+};
 
 }  // namespace qar::platform::test
