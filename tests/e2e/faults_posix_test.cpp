@@ -10,15 +10,14 @@
 namespace qar::e2e {
 namespace {
 
-class FaultsPosixTest : public AgentCase {
- protected:
-  bool WaitForPublishedRequest(long long id) const {  // the agent says it supervises request `id`
-    return WaitUntil([&] {
-      const auto note = platform::NamedMutex::ReadPublished(config::kAgentMutexName);
-      return note && config::ParseAgentStatus(*note).request == std::to_string(id);
-    }, kBound);
-  }
-};
+using FaultsPosixTest = AgentCase;
+
+bool WaitForPublishedRequest(long long id) {  // the agent says it supervises request `id`
+  return WaitUntil([&] {
+    const auto note = platform::NamedMutex::ReadPublished(config::kAgentMutexName);
+    return note && config::ParseAgentStatus(*note).request == std::to_string(id);
+  }, kBound);
+}
 
 // Killed, or ended by SIGTERM or SIGINT while its worker runs: the worker runs on,
 // and each next agent supervises it instead of starting the request again.
@@ -36,8 +35,8 @@ TEST_F(FaultsPosixTest, AnAgentEndedWhileItsWorkerRunsLeavesItToTheNextAndItsDat
     ASSERT_TRUE(agent.Wait(kBound));
     if (signal != SIGKILL) {
       EXPECT_EQ(agent.ExitCode(), 0);
-      EXPECT_NE(AgentLog(index).find(std::string("ending (") + name + "); the running worker is left to finish"),
-                std::string::npos) << AgentLog(index);
+      EXPECT_NE(AgentLog(index).find(std::string("ending (") + name + "); the running worker is left to finish"), npos)
+          << AgentLog(index);
     }
     EXPECT_EQ(RunningWorkers(), 1u);
     ++index;
