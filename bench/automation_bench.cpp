@@ -3,7 +3,6 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
-#include <filesystem>
 #include <string>
 
 #include "automation/VCLCom.h"
@@ -15,9 +14,7 @@
 #include "diagnostics/monitor_settings.h"
 #include "diagnostics/websrv_key.h"
 #include "bench_sandbox.h"
-#include "platform/environment.h"
 #include "platform/module.h"
-#include "platform/process.h"
 #include "platform/registry.h"
 
 namespace {

@@ -20,9 +20,7 @@
 #include "diagnostics/websrv_key.h"
 #include "platform/clock.h"
 #include "bench_sandbox.h"
-#include "platform/environment.h"
 #include "platform/module.h"
-#include "platform/process.h"
 #include "platform/registry.h"
 
 namespace {
