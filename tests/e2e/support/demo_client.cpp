@@ -4,6 +4,7 @@
 #include <iterator>
 
 #include "child_process.h"
+#include "platform/module.h"
 
 namespace qar::e2e {
 

@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "demo_client.h"
+#include "platform/module.h"
 
 namespace qar::e2e {
 
