@@ -2,28 +2,16 @@
 #pragma once
 
 #include <optional>
-#include <string>
-#include <vector>
 
 #include "installation.h"
 
 namespace qar::e2e {
 
-std::string BuiltDemoClient();  // QarDemo.exe of this build
-
-struct DemoRun {
-  std::optional<int> exitCode;  // nothing when it did not end in time
-  std::string out, err;
-};
-
-// Runs a program to its end in `dir`; its output goes to <dir><name>.out/.err.
-DemoRun RunToEnd(const std::string& path, const std::vector<std::string>& args, const std::string& dir,
-                 const std::string& name);
-
-// One run of the client against `installation`, whose directory holds a copy of
-// QarDemo.exe. POSIX: that program. Windows: demo.vbs run by the script host through
-// the system's COM, with a copy of QarDemoSrv.dll in the directory registered for
-// the run. Either way the server's module, and so tr_report.txt, lies in the directory.
-DemoRun RunDemoClient(const Installation& installation);
+// One run of the client in the installation's directory, which holds a copy of
+// QarDemo.exe; its exit code (nothing when it did not end in time), its output in
+// client.out and client.err. POSIX runs QarDemo.exe; Windows runs demo.vbs with the
+// script host through the system's COM, a copy of QarDemoSrv.dll there registered for
+// the run. Either way tr_report.txt, beside the server's module, lands in the directory.
+std::optional<int> RunDemoClient(const Installation& installation);
 
 }  // namespace qar::e2e

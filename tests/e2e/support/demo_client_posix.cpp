@@ -1,10 +1,11 @@
-// POSIX: the client is QarDemo.exe itself, the server linked into it.
+// POSIX: the client is QarDemo.exe, with the server linked in.
+#include "child_process.h"
 #include "demo_client.h"
 
 namespace qar::e2e {
 
-DemoRun RunDemoClient(const Installation& installation) {
-  return RunToEnd(installation.Dir() + "QarDemo.exe", {}, installation.Dir(), "client");
+std::optional<int> RunDemoClient(const Installation& installation) {
+  return ChildProcess(installation.Dir() + "QarDemo.exe", {}, installation.Dir(), installation.Dir() + "client").Wait(300);
 }
 
 }  // namespace qar::e2e

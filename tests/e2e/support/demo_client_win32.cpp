@@ -3,26 +3,32 @@
 
 #include <filesystem>
 
+#include "child_process.h"
 #include "demo_client.h"
-#include "platform/module.h"
 
 namespace qar::e2e {
 
-DemoRun RunDemoClient(const Installation& installation) {
+std::optional<int> RunDemoClient(const Installation& installation) {
   const std::string dir = installation.Dir();
   const std::string built = platform::ExtractFilePath(platform::ExecutableFileName());
-  const auto copy = std::filesystem::copy_options::overwrite_existing;
-  std::filesystem::copy_file(platform::ToNativePath(built + QAR_E2E_QARDEMOSRV), platform::ToNativePath(dir + "QarDemoSrv.dll"), copy);
-  std::filesystem::copy_file(platform::ToNativePath(built + QAR_E2E_DEMO_SCRIPT), platform::ToNativePath(dir + "demo.vbs"), copy);
-  char system[MAX_PATH + 1] = {};
-  const std::string systemDir = std::string(system, GetSystemDirectoryA(system, MAX_PATH)) + "\\";
-
-  const DemoRun registered = RunToEnd(systemDir + "regsvr32.exe", {"/s", dir + "QarDemoSrv.dll"}, dir, "regsvr32");
-  if (registered.exitCode != 0) return registered;
+  const auto copy = [&](const char* from, const char* to) {
+    std::filesystem::copy_file(platform::ToNativePath(built + from), platform::ToNativePath(dir + to),
+                               std::filesystem::copy_options::overwrite_existing);
+  };
+  copy(QAR_E2E_QARDEMOSRV, "QarDemoSrv.dll");
+  copy(QAR_E2E_DEMO_SCRIPT, "demo.vbs");
+  char buffer[MAX_PATH + 1] = {};
+  const std::string system = std::string(buffer, GetSystemDirectoryA(buffer, MAX_PATH)) + "\\";
+  // A script host's first start in a new prefix is slow.
+  const auto run = [&](const char* program, const std::vector<std::string>& args, const char* output) {
+    return ChildProcess(system + program, args, dir, dir + output).Wait(300);
+  };
+  if (const std::optional<int> code = run("regsvr32.exe", {"/s", dir + "QarDemoSrv.dll"}, "regsvr32"); code != 0)
+    return code;
   // The script's path relative to the current directory, as the script host wants it.
-  DemoRun run = RunToEnd(systemDir + "cscript.exe", {"//Nologo", "demo.vbs"}, dir, "client");
-  RunToEnd(systemDir + "regsvr32.exe", {"/u", "/s", dir + "QarDemoSrv.dll"}, dir, "regsvr32");
-  return run;
+  const std::optional<int> code = run("cscript.exe", {"//Nologo", "demo.vbs"}, "client");
+  run("regsvr32.exe", {"/u", "/s", dir + "QarDemoSrv.dll"}, "regsvr32");
+  return code;
 }
 
 }  // namespace qar::e2e
