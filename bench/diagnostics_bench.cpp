@@ -1,11 +1,18 @@
-// Diagnostics costs: SQL normalisation, password masking, log names, one log entry.
+// Diagnostics costs: SQL normalisation, password masking, log names, log entries, the monitor.
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
 #include <string>
 
+#include "data/ado_command.h"
 #include "diagnostics/connection_log.h"
+#include "diagnostics/execute_event.h"
 #include "diagnostics/log_file_name.h"
 #include "diagnostics/mask_password.h"
 #include "diagnostics/monitor_settings.h"
@@ -87,23 +94,92 @@ void BM_ConnectionLogEntry(benchmark::State& state) {
 }
 BENCHMARK(BM_ConnectionLogEntry);
 
-// The floor: opening the same file, appending the same bytes and closing it.
-void BM_BareAppendOfTheSameBytes(benchmark::State& state) {
-  const std::string bytes = ComposeConnectionLogEntry(Event(), true, "14:03:27");
-  const std::string path = BuildLogFileName(SqlMonitorLevel(), "MARIA", "CAIXA", "PDV01", false);
+// The floor of an entry: a bare open(O_APPEND), write and close of the same bytes.
+void BareAppend(benchmark::State& state, const std::string& path, const std::string& bytes) {
   const std::string name = platform::ToNativePath(path).string();
   for (auto _ : state) {
-    std::FILE* file = std::fopen(name.c_str(), "ab");
-    if (file == nullptr) {
-      state.SkipWithError("cannot open the log");
+    const int fd = ::open(name.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0 || ::write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
+      state.SkipWithError("cannot append to the log");
       break;
     }
-    std::fwrite(bytes.data(), 1, bytes.size(), file);
-    std::fclose(file);
+    ::close(fd);
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes.size()));
 }
-BENCHMARK(BM_BareAppendOfTheSameBytes);
+
+void BM_BareAppendOfAConnectionEntry(benchmark::State& state) {
+  BareAppend(state, BuildLogFileName(SqlMonitorLevel(), "MARIA", "CAIXA", "PDV01", false),
+             ComposeConnectionLogEntry(Event(), true, "14:03:27"));
+}
+BENCHMARK(BM_BareAppendOfAConnectionEntry);
+
+// A data module's connection with the statement of the monitor's example.
+struct Vendas {
+  explicit Vendas(const char* connectionString) {
+    module.SetName("dmVendas");
+    connection.SetConnectionString(connectionString);
+    connection.Execute("CREATE TABLE PEDIDO (ID INTEGER PRIMARY KEY, SITUACAO VARCHAR(1))");
+    connection.Execute("INSERT INTO PEDIDO VALUES (42, 'A')");
+    update.SetConnection(&connection);
+    update.SetCommandText("update PEDIDO set SITUACAO = :SITUACAO where ID = :ID");
+    update.Parameters().ParamByName("SITUACAO").SetValue("F");
+    update.Parameters().ParamByName("ID").SetValue(42);
+  }
+  TComponent module;
+  TADOConnection& connection = module.CreateComponent<TADOConnection>();
+  TADOCommand& update = module.CreateComponent<TADOCommand>();
+};
+
+ClientIdentity Caller(const char* operatorName) { return {operatorName, "PDV01", "CAIXA", "GravaPedido"}; }
+
+// The statement on an in-memory database, with a monitor for an operator who is not
+// monitored (range 1) and without a monitor (range 0).
+void BM_StatementOnMemoryDatabase(benchmark::State& state) {
+  Vendas vendas("Provider=SQLite;Data Source=:memory:");
+  std::optional<TExecuteEvent> monitor;
+  if (state.range(0) != 0) monitor.emplace(vendas.connection).Identity() = Caller("PEDRO");
+  for (auto _ : state) benchmark::DoNotOptimize(vendas.update.Execute());
+}
+BENCHMARK(BM_StatementOnMemoryDatabase)->Arg(0)->Arg(1);
+
+// One before-execution entry of a monitored operator, as the connection raises it.
+void BeforeExecution(TExecuteEvent& monitor, TADOCommand& update) {
+  std::string text = update.CommandObject().CommandText();
+  TCursorType cursor = ctUnspecified;
+  TADOLockType lock = ltUnspecified;
+  TCommandType type = cmdText;
+  TExecuteOptions options = 0;
+  TEventStatus status = esOK;
+  monitor.HandleWillExecute(monitor.Connection(), text, cursor, lock, type, options, status,
+                            &update.CommandObject(), nullptr);
+}
+
+void BM_BeforeExecutionEntry(benchmark::State& state) {
+  Vendas vendas("Provider=SQLite;Data Source=:memory:");
+  TExecuteEvent monitor(vendas.connection);
+  monitor.Identity() = Caller("MARIA");
+  for (auto _ : state) BeforeExecution(monitor, vendas.update);
+}
+BENCHMARK(BM_BeforeExecutionEntry);
+
+// The same bytes, as one entry adds them to the log.
+void BM_BareAppendOfABeforeExecutionEntry(benchmark::State& state) {
+  const std::string log = BuildLogFileName(SqlMonitorLevel(), "MARIA", "CAIXA", "PDV01", false);
+  auto read = [&] {
+    std::ifstream in(platform::ToNativePath(log), std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), {});
+  };
+  const std::size_t before = read().size();
+  {
+    Vendas vendas("Provider=SQLite;Data Source=:memory:");
+    TExecuteEvent monitor(vendas.connection);
+    monitor.Identity() = Caller("MARIA");
+    BeforeExecution(monitor, vendas.update);
+  }
+  BareAppend(state, log, read().substr(before));
+}
+BENCHMARK(BM_BareAppendOfABeforeExecutionEntry);
 
 }  // namespace
 
@@ -117,13 +193,14 @@ int main(int argc, char** argv) {
     platform::RegistryKey key;
     if (key.Open(kWebSrvKey, true) != platform::RegStatus::kOk ||
         key.WriteInteger("SqlMonitor", 4) != platform::RegStatus::kOk ||
+        key.WriteString("SqlMonUser", "MARIA") != platform::RegStatus::kOk ||
         key.WriteString("TmpFileDir", dir) != platform::RegStatus::kOk) {
       std::fprintf(stderr, "cannot prepare the settings: %s\n", key.LastError().c_str());
       return 1;
     }
   }
   ResetMonitorSettingsForTest();
-  if (!IsMonitoredUser("MARIA")) return 1;
+  if (!IsMonitoredUser("MARIA") || IsMonitoredUser("PEDRO")) return 1;
 
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;

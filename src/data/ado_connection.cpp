@@ -78,8 +78,12 @@ void TADOConnection::Close() {
 }
 
 std::int64_t TADOConnection::Execute(const std::string& commandText) {
+  TParameters noParameters;
+  TADOCommandObject command(noParameters);
+  command.SetCommandText(commandText);
   TStatementRequest request;
   request.commandText = commandText;
+  request.command = &command;
   return RunStatement(request).rowsAffected;
 }
 
@@ -117,6 +121,7 @@ TDriverResult TADOConnection::RunStatement(TStatementRequest& request) {
   if (OnWillExecute)
     OnWillExecute(*this, request.commandText, cursorType, lockType, request.commandType, options,
                   status, request.command, request.recordset);
+  if (request.recordset) request.recordset->source_ = request.commandText;
 
   TDriverResult result;
   std::vector<TDriverParameter> bound;

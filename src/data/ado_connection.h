@@ -67,12 +67,16 @@ class TADOConnection : public TComponent {
   bool LoginPrompt() const { return loginPrompt_; }
   void SetLoginPrompt(bool value) { loginPrompt_ = value; }  // there is never a prompt
 
+  // The name of the component that owns the connection (its data module); empty without one.
+  std::string OwnerName() const { return Owner() ? Owner()->Name() : std::string(); }
+
   bool Connected() const { return object_->Connected(); }
   void SetConnected(bool value) { value ? Open() : Close(); }
   void Open();
   void Close();  // closes the active data sets first
 
-  // Runs a statement text on the connection itself (no command object).
+  // Runs a statement text on the connection itself. Its notifications carry a
+  // command object of their own holding the text, without parameters.
   std::int64_t Execute(const std::string& commandText);
 
   int BeginTrans();

@@ -73,6 +73,10 @@ class TCustomADODataSet : public TComponent {
   // The current row's value of a column; Null without a current row.
   Variant FieldValue(int index) const;
 
+  // The statement it last sent, as its will-execute notification left it: the text
+  // with "?" markers, or the procedure name. Empty until it runs.
+  const std::string& Source() const { return source_; }
+
  protected:
   // What the data set sends: the reported text, its command type and marker names.
   virtual TStatementRequest BuildRequest() = 0;
@@ -80,6 +84,8 @@ class TCustomADODataSet : public TComponent {
   TDriverResult Run();
 
  private:
+  friend class TADOConnection;  // records Source as the statement goes out
+
   TADOConnection* connection_ = nullptr;
   TParameters parameters_;
   int commandTimeout_ = 30;
@@ -87,6 +93,7 @@ class TCustomADODataSet : public TComponent {
   std::vector<std::unique_ptr<TField>> fields_;
   std::vector<std::vector<Variant>> rows_;
   int recordIndex_ = 0;
+  std::string source_;
 };
 
 }  // namespace qar

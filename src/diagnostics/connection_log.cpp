@@ -11,16 +11,11 @@
 
 namespace qar::diagnostics {
 
-namespace {
-constexpr std::size_t kBannerWidth = 90;
-constexpr std::int32_t kErrorLogLevel = 1;
-}  // namespace
-
 std::string ComposeConnectionLogEntry(const ConnectionLogEvent& event, bool monitored,
                                       std::string_view time) {
   TLogEntryText entry;
   if (monitored) {
-    entry.Line(std::string(kBannerWidth, '='));
+    entry.Line(captions::kEqualsRule);
     entry.Line(captions::kConnectionBanner, time);
     entry.Line();
   } else {
@@ -51,11 +46,9 @@ void WriteConnectionLogEntry(const ConnectionLogEvent& event, platform::Clock& c
     if (!monitored && !failed) return;
     // One reading of the clock gives both the file's date and the entry's time.
     const platform::TDateTime now = clock.Now();
-    const std::int32_t level = monitored ? SqlMonitorLevel() : kErrorLogLevel;
     const std::string path =
-        ComposeLogFileName(GetTmpFileDir(), ModuleShortName(), now, level, event.operatorName,
-                           event.application, event.host, /*isErrorLog=*/!monitored);
-    const std::string time = platform::FormatDateTime("hh:nn:ss", now);
+        EntryLogFileName(monitored, event.operatorName, event.application, event.host, now);
+    const std::string time = EntryTime(now);
     AppendToLogFile(path, ComposeConnectionLogEntry(event, monitored, time));
   } catch (...) {
     // The diagnostics never disturb the work they observe: a lost entry is all.
@@ -64,6 +57,28 @@ void WriteConnectionLogEntry(const ConnectionLogEvent& event, platform::Clock& c
 
 void WriteConnectionLogEntry(const ConnectionLogEvent& event) noexcept {
   WriteConnectionLogEntry(event, platform::SystemClock());
+}
+
+void WriteConnectionLogEntry(const TADOConnection& connection, bool designTimeConnected,
+                             bool viaSocketServer, std::string_view operatorName,
+                             std::string_view application, std::string_view host,
+                             const TADOError* error, TEventStatus status,
+                             platform::Clock& clock) noexcept {
+  ConnectionLogEvent event;
+  try {
+    event.connectionString = connection.ConnectionString();
+    event.ownerName = connection.OwnerName();
+    event.designTimeConnected = designTimeConnected;
+    event.viaSocketServer = viaSocketServer;
+    event.operatorName = operatorName;
+    event.application = application;
+    event.host = host;
+    if (error != nullptr) event.errorDescription = error->Description;
+    event.status = status;
+  } catch (...) {
+    return;  // no memory for the entry: it is lost, the connect goes on
+  }
+  WriteConnectionLogEntry(event, clock);
 }
 
 }  // namespace qar::diagnostics

@@ -4,12 +4,13 @@
 #include <optional>
 #include <string>
 
+#include "data/ado_connection.h"
 #include "platform/clock.h"
 
 namespace qar::diagnostics {
 
 // The event status value that means "errors occurred"; only this value is tested.
-inline constexpr int kEventStatusErrorsOccurred = 1;
+inline constexpr int kEventStatusErrorsOccurred = esErrorsOccured;
 
 // What one connection log entry needs to know. Texts are ANSI; convert wide texts
 // with platform::Utf16ToAnsi first.
@@ -32,6 +33,15 @@ struct ConnectionLogEvent {
 void WriteConnectionLogEntry(const ConnectionLogEvent& event) noexcept;
 // The same, with the time and date taken from `clock`.
 void WriteConnectionLogEntry(const ConnectionLogEvent& event, platform::Clock& clock) noexcept;
+
+// The entry for a connection component: its current connection string and the name
+// of its owner (the data module), the notification's error object (may be null) and
+// status. Never raises.
+void WriteConnectionLogEntry(const TADOConnection& connection, bool designTimeConnected,
+                             bool viaSocketServer, std::string_view operatorName,
+                             std::string_view application, std::string_view host,
+                             const TADOError* error, TEventStatus status,
+                             platform::Clock& clock = platform::SystemClock()) noexcept;
 
 // The entry's bytes: layout A (monitored: the "=" banner with the time) or layout B
 // (the time between hyphen lines and the statement "CONEXÃO"), the observations when

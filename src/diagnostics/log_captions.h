@@ -12,6 +12,12 @@ namespace qar::diagnostics::captions {
 inline constexpr std::string_view kNewLine = "\r\n";
 inline constexpr std::string_view kIndent = "   ";
 
+// The first line of a connection entry (90 "=") and of a before-execution entry (90 "-").
+inline constexpr std::string_view kEqualsRule =
+    "==========================================================================================";
+inline constexpr std::string_view kDashRule =
+    "------------------------------------------------------------------------------------------";
+
 // Connection log entries.
 inline constexpr std::string_view kConnectionBanner = "Conex\xE3o Banco de Dados: ";
 inline constexpr std::string_view kConnectionString = "String de Conex\xE3o: ";
@@ -33,6 +39,19 @@ inline constexpr std::string_view kOperator = "Operador: ";
 inline constexpr std::string_view kProcedure = "PROCEDURE: ";
 inline constexpr std::string_view kParameters = "Parametros: ";
 inline constexpr std::string_view kExecutionEnd = "T\xE9rmino de Execu\xE7\xE3o: ";
+inline constexpr std::string_view kParameterNumber = "No.: ";
+inline constexpr std::string_view kParameterName = " - Nome: ";
+inline constexpr std::string_view kParameterValue = " - Valor: ";
+inline constexpr std::string_view kNullValue = "NULL";
+// Parameter directions, each ten characters.
+inline constexpr std::string_view kDirectionUnknown = " (Unknown)";
+inline constexpr std::string_view kDirectionInput = " (Input)  ";
+inline constexpr std::string_view kDirectionOutput = " (OutPut) ";
+inline constexpr std::string_view kDirectionInputOutput = " (In/Out) ";
+inline constexpr std::string_view kDirectionReturn = " (Return) ";
+// Under "Erro: " when a failed statement's notification carries no error object.
+inline constexpr std::string_view kNoErrorObject =
+    "(sem descri\xE7\xE3o: a notifica\xE7\xE3o n\xE3o trouxe o objeto de erro)";
 
 // Bug report lines: a fixed 13-character caption, then the value.
 inline constexpr std::string_view kReportDateTime = "Data/Hora .: ";

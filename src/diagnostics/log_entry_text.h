@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "diagnostics/log_captions.h"
+#include "platform/datetime.h"
 
 namespace qar::diagnostics {
 
@@ -20,15 +21,11 @@ class TLogEntryText {
  public:
   TLogEntryText() { text_.reserve(512); }
 
-  // `text` followed by CR LF; an empty line without argument.
-  void Line(std::string_view text = {}) {
-    text_ += text;
+  // The pieces (texts) one after another, then CR LF; an empty line without argument.
+  template <class... Pieces>
+  void Line(const Pieces&... pieces) {
+    (text_.append(std::string_view(pieces)), ...);
     text_ += captions::kNewLine;
-  }
-  // Two pieces on one line.
-  void Line(std::string_view first, std::string_view second) {
-    text_ += first;
-    Line(second);
   }
   // The caption line, the value after three spaces, an empty line.
   void Item(std::string_view caption, std::string_view value) {
@@ -42,5 +39,15 @@ class TLogEntryText {
  private:
   std::string text_;
 };
+
+// The time an entry shows: "hh:nn:ss", 24-hour clock (written for every entry, so
+// without the general formatter).
+inline std::string EntryTime(platform::TDateTime now) {
+  const platform::DateTimeParts p = platform::DecodeDateTime(now);
+  const char text[] = {static_cast<char>('0' + p.hour / 10 % 10), static_cast<char>('0' + p.hour % 10), ':',
+                       static_cast<char>('0' + p.minute / 10), static_cast<char>('0' + p.minute % 10), ':',
+                       static_cast<char>('0' + p.second / 10), static_cast<char>('0' + p.second % 10)};
+  return std::string(text, sizeof text);
+}
 
 }  // namespace qar::diagnostics

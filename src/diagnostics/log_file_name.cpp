@@ -26,13 +26,36 @@ bool IsUnsafeInFileName(unsigned char c) {
   }
 }
 
-// A trimmed identity piece made safe to stand in a file name.
-std::string FileNamePiece(std::string_view piece) {
-  std::string text = platform::TrimControl(piece.substr(0, kMaxIdentityPiece));
-  for (char& c : text) {
-    if (IsUnsafeInFileName(static_cast<unsigned char>(c))) c = '_';
+// An identity piece (cut at 255 characters) without leading and trailing blanks and
+// control characters.
+std::string_view Trimmed(std::string_view piece) {
+  piece = piece.substr(0, kMaxIdentityPiece);
+  while (!piece.empty() && static_cast<unsigned char>(piece.front()) <= ' ') piece.remove_prefix(1);
+  while (!piece.empty() && static_cast<unsigned char>(piece.back()) <= ' ') piece.remove_suffix(1);
+  return piece;
+}
+
+// Appends a trimmed piece made safe to stand in a file name, and "_".
+void AppendFileNamePiece(std::string& name, std::string_view trimmed) {
+  const std::size_t start = name.size();
+  name += trimmed;
+  for (std::size_t i = start; i < name.size(); ++i)
+    if (IsUnsafeInFileName(static_cast<unsigned char>(name[i]))) name[i] = '_';
+  name += '_';
+}
+
+// "yyyymmdd" (written for every entry, so without the general formatter).
+void AppendDate(std::string& path, platform::TDateTime today) {
+  const platform::DateTimeParts p = platform::DecodeDateTime(today);
+  if (p.year < 1000 || p.year > 9999) {
+    path += platform::FormatDateTime("yyyymmdd", today);
+    return;
   }
-  return text;
+  const char date[] = {static_cast<char>('0' + p.year / 1000), static_cast<char>('0' + p.year / 100 % 10),
+                       static_cast<char>('0' + p.year / 10 % 10), static_cast<char>('0' + p.year % 10),
+                       static_cast<char>('0' + p.month / 10), static_cast<char>('0' + p.month % 10),
+                       static_cast<char>('0' + p.day / 10), static_cast<char>('0' + p.day % 10)};
+  path.append(date, sizeof date);
 }
 
 }  // namespace
@@ -52,21 +75,27 @@ std::string ComposeLogFileName(std::string_view directory, std::string_view modu
                                platform::TDateTime today, std::int32_t level,
                                std::string_view operatorName, std::string_view application,
                                std::string_view host, bool isErrorLog) {
-  std::string identity;
-  if (level > 1) {
-    std::string op = FileNamePiece(operatorName);
-    if (!op.empty()) identity = op + "_";
-  }
-  if (level > 2) identity = FileNamePiece(application) + "_" + identity;
-  if (level > 3) identity = FileNamePiece(host) + "_" + identity;
-
-  std::string path(directory);
+  // The pieces stand latest first: host, application, operator.
+  std::string path;
+  path.reserve(directory.size() + moduleShortName.size() + 64);
+  path += directory;
   path += moduleShortName;
   path += '_';
-  path += identity;
-  path += platform::FormatDateTime("yyyymmdd", today);
+  if (level > 3) AppendFileNamePiece(path, Trimmed(host));
+  if (level > 2) AppendFileNamePiece(path, Trimmed(application));
+  if (level > 1 && !Trimmed(operatorName).empty()) AppendFileNamePiece(path, Trimmed(operatorName));
+  AppendDate(path, today);
   path += isErrorLog ? "_Error.log" : "_Monitor.log";
   return path;
+}
+
+std::string EntryLogFileName(bool monitored, std::string_view operatorName,
+                             std::string_view application, std::string_view host,
+                             platform::TDateTime now) {
+  constexpr std::int32_t kErrorLogLevel = 1;
+  return ComposeLogFileName(GetTmpFileDir(), ModuleShortName(), now,
+                            monitored ? SqlMonitorLevel() : kErrorLogLevel, operatorName,
+                            application, host, /*isErrorLog=*/!monitored);
 }
 
 std::string BuildLogFileName(std::int32_t level, std::string_view operatorName,

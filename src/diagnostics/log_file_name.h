@@ -35,6 +35,12 @@ std::string BuildLogFileName(std::int32_t level, std::string_view operatorName,
                              std::string_view application, std::string_view host,
                              bool isErrorLog, platform::Clock& clock);
 
+// The file of one entry written at `now`: today's monitor log at SqlMonitorLevel()
+// for a monitored operator, else the day's error log (level 1: no identity).
+std::string EntryLogFileName(bool monitored, std::string_view operatorName,
+                             std::string_view application, std::string_view host,
+                             platform::TDateTime now);
+
 // The pure composition behind BuildLogFileName, from explicit pieces.
 std::string ComposeLogFileName(std::string_view directory, std::string_view moduleShortName,
                                platform::TDateTime today, std::int32_t level,

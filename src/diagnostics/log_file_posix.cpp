@@ -25,7 +25,8 @@ int OpenRetryingInterrupts(const std::string& name, int flags) {
 }  // namespace
 
 std::intptr_t TLogFile::OpenNative(const std::string& path, bool& existed) {
-  const std::string name = platform::AnsiToUtf8(path);
+  const std::string converted = platform::IsAscii(path) ? std::string() : platform::AnsiToUtf8(path);
+  const std::string& name = converted.empty() ? path : converted;
   const int flags = O_WRONLY | O_APPEND | O_CLOEXEC;
   int fd = OpenRetryingInterrupts(name, flags);
   existed = fd >= 0;

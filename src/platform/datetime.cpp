@@ -1,6 +1,7 @@
 // TDateTime arithmetic and formatting, the same on every platform.
 #include "platform/datetime.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <mutex>
@@ -47,10 +48,27 @@ DateSettings& Settings() {
   return settings;
 }
 
-std::string Pad(int value, int width) {
+// Appends `value` with at least `width` digits, zeros in front (every log entry's time).
+void AppendNumber(std::string& out, int value, int width) {
+  if (value >= 0 && value < 100 && width <= 2) {  // days, hours, minutes, seconds
+    if (value >= 10 || width == 2) out += static_cast<char>('0' + value / 10);
+    out += static_cast<char>('0' + value % 10);
+    return;
+  }
   char buffer[16];
-  std::snprintf(buffer, sizeof buffer, "%0*d", width, value);
-  return buffer;
+  int n;
+  if (value < 0) {
+    n = std::snprintf(buffer, sizeof buffer, "%0*d", width, value);
+  } else {
+    n = 0;
+    do {
+      buffer[n++] = static_cast<char>('0' + value % 10);
+      value /= 10;
+    } while (value != 0);
+    while (n < width) buffer[n++] = '0';
+    std::reverse(buffer, buffer + n);
+  }
+  out.append(buffer, static_cast<std::size_t>(n));
 }
 
 char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
@@ -85,8 +103,8 @@ DateTimeParts DecodeDateTime(TDateTime value) {
 
 std::string FormatDateTime(std::string_view format, TDateTime value) {
   const DateTimeParts p = DecodeDateTime(value);
-  char dateSeparator;
-  {
+  char dateSeparator = '/';
+  if (format.find('/') != std::string_view::npos) {
     auto& s = Settings();
     std::lock_guard lock(s.mutex);
     dateSeparator = s.dateSeparator;
@@ -108,29 +126,29 @@ std::string FormatDateTime(std::string_view format, TDateTime value) {
     while (i + run < format.size() && Lower(format[i + run]) == lower) ++run;
     switch (lower) {
       case 'y':
-        out += run >= 3 ? Pad(p.year, 4) : Pad(p.year % 100, 2);
+        run >= 3 ? AppendNumber(out, p.year, 4) : AppendNumber(out, p.year % 100, 2);
         break;
       case 'm':
         if (afterHour) {
-          out += run >= 2 ? Pad(p.minute, 2) : std::to_string(p.minute);
+          AppendNumber(out, p.minute, run >= 2 ? 2 : 1);
         } else {
-          out += run >= 2 ? Pad(p.month, 2) : std::to_string(p.month);
+          AppendNumber(out, p.month, run >= 2 ? 2 : 1);
         }
         break;
       case 'd':
-        out += run >= 2 ? Pad(p.day, 2) : std::to_string(p.day);
+        AppendNumber(out, p.day, run >= 2 ? 2 : 1);
         break;
       case 'h':
-        out += run >= 2 ? Pad(p.hour, 2) : std::to_string(p.hour);
+        AppendNumber(out, p.hour, run >= 2 ? 2 : 1);
         break;
       case 'n':
-        out += run >= 2 ? Pad(p.minute, 2) : std::to_string(p.minute);
+        AppendNumber(out, p.minute, run >= 2 ? 2 : 1);
         break;
       case 's':
-        out += run >= 2 ? Pad(p.second, 2) : std::to_string(p.second);
+        AppendNumber(out, p.second, run >= 2 ? 2 : 1);
         break;
       case 'z':
-        out += run >= 3 ? Pad(p.millisecond, 3) : std::to_string(p.millisecond);
+        AppendNumber(out, p.millisecond, run >= 3 ? 3 : 1);
         break;
       case '/':
         out.append(run, dateSeparator);

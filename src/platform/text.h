@@ -11,6 +11,8 @@ namespace qar::platform {
 // every one of the 256 byte values has a Unicode form. Conversions to ANSI turn a
 // character with no ANSI form into '?'.
 std::string AnsiToUtf8(std::string_view ansi);
+// True when every byte is below 0x80: such a text reads the same as ANSI and as UTF-8.
+bool IsAscii(std::string_view text);
 std::string Utf8ToAnsi(std::string_view utf8);
 std::u16string AnsiToUtf16(std::string_view ansi);
 std::string Utf16ToAnsi(std::u16string_view wide);
@@ -31,6 +33,12 @@ std::string UpperCaseAscii(std::string_view text);
 
 // Compares two texts ignoring the case of a to z only.
 bool SameTextAscii(std::string_view a, std::string_view b);
+
+// Compares two ANSI texts ignoring letter case under the user's locale: every
+// letter of the code page, accented ones included ('\xE7' equals '\xC7' in
+// Windows-1252). Windows asks the system (CompareStringA, the exact characters
+// otherwise); POSIX folds the letters of Windows-1252.
+bool AnsiSameText(std::string_view a, std::string_view b);
 
 // Removes every leading and trailing byte whose code is at or below 32.
 std::string TrimControl(std::string_view text);

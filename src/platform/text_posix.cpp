@@ -60,6 +60,31 @@ std::string Utf16ToAnsi(std::u16string_view wide) {
 
 bool IsLeadByte(unsigned char) { return false; }
 
+namespace {
+// The upper-case letter of a Windows-1252 byte, the byte itself for anything else.
+unsigned char UpperWindows1252(unsigned char b) {
+  if ((b >= 'a' && b <= 'z') || (b >= 0xE0 && b <= 0xFE && b != 0xF7)) return b - 0x20;
+  switch (b) {
+    case 0x9A: return 0x8A;  // s with caron
+    case 0x9C: return 0x8C;  // oe
+    case 0x9E: return 0x8E;  // z with caron
+    case 0xFF: return 0x9F;  // y with diaeresis
+    default: return b;
+  }
+}
+}  // namespace
+
+bool AnsiSameText(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (UpperWindows1252(static_cast<unsigned char>(a[i])) !=
+        UpperWindows1252(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
 std::string AnsiToConsole(std::string_view ansi) { return AnsiToUtf8(ansi); }
 
 }  // namespace qar::platform

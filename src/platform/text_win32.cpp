@@ -26,6 +26,13 @@ std::string Utf16ToAnsi(std::u16string_view wide) {
 
 bool IsLeadByte(unsigned char byte) { return IsDBCSLeadByte(byte) != FALSE; }
 
+bool AnsiSameText(std::string_view a, std::string_view b) {
+  if (a.empty() || b.empty() || a.size() > 0x7FFFFFFF || b.size() > 0x7FFFFFFF) return a == b;
+  // String sort: a statement's hyphens and apostrophes count like any other character.
+  return CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE | SORT_STRINGSORT, a.data(),
+                        static_cast<int>(a.size()), b.data(), static_cast<int>(b.size())) == CSTR_EQUAL;
+}
+
 std::string AnsiToConsole(std::string_view ansi) { return std::string(ansi); }
 
 }  // namespace qar::platform

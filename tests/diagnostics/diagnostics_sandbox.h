@@ -21,9 +21,6 @@
 
 namespace qar::diagnostics::testing {
 
-inline constexpr const char* kSettingNames[] = {"TunningID", "SqlMonitor", "SqlMonUser",
-                                                "TmpFileDir"};
-
 // Each test gets its own directory and a settings cache as at process start.
 // POSIX: HKEY_LOCAL_MACHINE is a fresh file in that directory. Windows: the real
 // registry of the (throw-away) prefix; the four settings are removed before and after.
@@ -37,42 +34,32 @@ class DiagnosticsSandbox : public ::testing::Test {
     std::filesystem::create_directories(platform::ToNativePath(LogDir()));
     platform::SetEnv("QARSNC_HKLM", dir_ + "HKLM.reg");
     RemoveSettings();
-    ResetMonitorSettingsForTest();
   }
-
   void TearDown() override {
     RemoveSettings();
-    ResetMonitorSettingsForTest();
     std::error_code ignored;
     std::filesystem::remove_all(platform::ToNativePath(dir_), ignored);
   }
 
-  // The sandbox's own directory and the log directory inside it, with separators.
   const std::string& Dir() const { return dir_; }
   std::string LogDir() const { return dir_ + "logs" + platform::kPathDelim; }
 
-  // Settings in the registry of the sandbox.
   static platform::RegistryKey OpenKey() {
     platform::RegistryKey key;
     EXPECT_EQ(key.Open(kWebSrvKey, true), platform::RegStatus::kOk) << key.LastError();
     return key;
   }
   static void SetInteger(const char* name, std::int32_t value) {
-    auto key = OpenKey();
-    ASSERT_EQ(key.WriteInteger(name, value), platform::RegStatus::kOk) << key.LastError();
+    EXPECT_EQ(OpenKey().WriteInteger(name, value), platform::RegStatus::kOk);
   }
   static void SetString(const char* name, const std::string& value) {
-    auto key = OpenKey();
-    ASSERT_EQ(key.WriteString(name, value), platform::RegStatus::kOk) << key.LastError();
+    EXPECT_EQ(OpenKey().WriteString(name, value), platform::RegStatus::kOk);
   }
-  static void Remove(const char* name) {
-    auto key = OpenKey();
-    key.DeleteValue(name);
-  }
+  static void Remove(const char* name) { OpenKey().DeleteValue(name); }
   static void RemoveSettings() {
-    for (const char* name : kSettingNames) Remove(name);
+    for (const char* name : {"TunningID", "SqlMonitor", "SqlMonUser", "TmpFileDir"}) Remove(name);
+    ResetMonitorSettingsForTest();
   }
-
   // Monitor on at `level` for every operator, logs in LogDir().
   void MonitorEverybody(std::int32_t level) {
     SetInteger("SqlMonitor", level);
@@ -87,15 +74,13 @@ class DiagnosticsSandbox : public ::testing::Test {
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
   static void WriteFile(const std::string& path, const std::string& bytes) {
-    std::ofstream out(platform::ToNativePath(path), std::ios::binary | std::ios::trunc);
-    out << bytes;
+    std::ofstream(platform::ToNativePath(path), std::ios::binary | std::ios::trunc) << bytes;
   }
-  // Files directly in `dir`, by name.
+  // Files directly in `dir`, sorted by name.
   static std::vector<std::string> FileNames(const std::string& dir) {
     std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(platform::ToNativePath(dir))) {
+    for (const auto& entry : std::filesystem::directory_iterator(platform::ToNativePath(dir)))
       names.push_back(platform::FromNativePath(entry.path().filename()));
-    }
     std::sort(names.begin(), names.end());
     return names;
   }
@@ -106,10 +91,10 @@ class DiagnosticsSandbox : public ::testing::Test {
 
 // The expected bytes kept in tests/diagnostics/golden/.
 inline std::string Golden(const std::string& name) {
-  std::ifstream in(platform::ToNativePath(std::string(QAR_DIAGNOSTICS_GOLDEN_DIR) + name),
-                   std::ios::binary);
-  EXPECT_TRUE(in.good()) << "missing golden file " << name;
-  return std::string(std::istreambuf_iterator<char>(in), {});
+  const std::string text =
+      DiagnosticsSandbox::ReadFile(std::string(QAR_DIAGNOSTICS_GOLDEN_DIR) + name);
+  EXPECT_FALSE(text.empty()) << "missing golden file " << name;
+  return text;
 }
 
 }  // namespace qar::diagnostics::testing

@@ -10,80 +10,51 @@
 namespace qar::diagnostics {
 namespace {
 
-const platform::TDateTime kDecember5 = platform::EncodeDateTime({2026, 12, 5, 14, 3, 27, 0});
-
-std::string Name(std::int32_t level, std::string_view op, std::string_view app,
-                 std::string_view host, bool isErrorLog = false) {
-  return ComposeLogFileName("C:\\Temp\\", "QarSnc.exe", kDecember5, level, op, app, host,
-                            isErrorLog);
+platform::TDateTime December(int day = 5, int hour = 14, int minute = 3, int second = 27, int ms = 0) {
+  return platform::EncodeDateTime({2026, 12, day, hour, minute, second, ms});
 }
 
-TEST(LogFileNameTest, WorkedExamples) {
-  EXPECT_EQ(Name(1, "MARIA", "CAIXA", "LOJA01-PC"), "C:\\Temp\\QarSnc.exe_20261205_Monitor.log");
-  EXPECT_EQ(Name(2, "MARIA", "CAIXA", "LOJA01-PC"),
-            "C:\\Temp\\QarSnc.exe_MARIA_20261205_Monitor.log");
-  EXPECT_EQ(Name(3, "MARIA", "CAIXA", "LOJA01-PC"),
-            "C:\\Temp\\QarSnc.exe_CAIXA_MARIA_20261205_Monitor.log");
-  EXPECT_EQ(Name(4, "MARIA", "CAIXA", "LOJA01-PC"),
-            "C:\\Temp\\QarSnc.exe_LOJA01-PC_CAIXA_MARIA_20261205_Monitor.log");
-  EXPECT_EQ(Name(9, "MARIA", "CAIXA", "LOJA01-PC"),
-            "C:\\Temp\\QarSnc.exe_LOJA01-PC_CAIXA_MARIA_20261205_Monitor.log");
-  EXPECT_EQ(Name(1, "MARIA", "CAIXA", "LOJA01-PC", true), "C:\\Temp\\QarSnc.exe_20261205_Error.log");
-  EXPECT_EQ(Name(3, " ", "CAIXA", "LOJA01-PC"), "C:\\Temp\\QarSnc.exe_CAIXA_20261205_Monitor.log");
-  EXPECT_EQ(Name(4, "MARIA", "  ", "LOJA01-PC"),
-            "C:\\Temp\\QarSnc.exe_LOJA01-PC__MARIA_20261205_Monitor.log");
-  EXPECT_EQ(Name(2, "  MARIA ", "CAIXA", "LOJA01-PC"),
-            "C:\\Temp\\QarSnc.exe_MARIA_20261205_Monitor.log");
-}
-
-TEST(LogFileNameTest, LowLevelsAndBlankOperatorsCarryNoIdentity) {
-  EXPECT_EQ(Name(2, "\t\r\n ", "CAIXA", "PC"), Name(1, "", "", ""));
-  EXPECT_EQ(Name(0, "MARIA", "CAIXA", "PC"), Name(1, "", "", ""));
-  EXPECT_EQ(Name(-56, "MARIA", "CAIXA", "PC"), Name(1, "", "", ""));
-  EXPECT_EQ(Name(4, "", "", ""), "C:\\Temp\\QarSnc.exe___20261205_Monitor.log");
-}
-
-TEST(LogFileNameTest, EntriesAroundMidnightGoToTwoFiles) {
-  const platform::TDateTime before = platform::EncodeDateTime({2026, 12, 5, 23, 59, 59, 999});
-  const platform::TDateTime after = platform::EncodeDateTime({2026, 12, 6, 0, 0, 0, 0});
-  EXPECT_EQ(ComposeLogFileName("", "QarSnc.exe", before, 1, "", "", "", false),
-            "QarSnc.exe_20261205_Monitor.log");
-  EXPECT_EQ(ComposeLogFileName("", "QarSnc.exe", after, 1, "", "", "", false),
-            "QarSnc.exe_20261206_Monitor.log");
-}
-
-TEST(LogFileNameTest, OrdinaryIdentityPiecesStayAsTheyAre) {
-  const std::string op = "Jo\xE3o.Silva-2";  // Windows-1252 'ã' is not touched
-  EXPECT_EQ(Name(4, op, "PDV (1)", "loja_01.local"),
-            "C:\\Temp\\QarSnc.exe_loja_01.local_PDV (1)_" + op + "_20261205_Monitor.log");
-}
-
-// A remote caller supplies the identity: it must never name another directory.
-TEST(LogFileNameTest, HostileIdentityPiecesStayInsideTheLogDirectory) {
-  const std::string dir = std::string("C:\\Temp") + platform::kPathDelim;
-  const char* hostile[] = {"..\\..\\x", "a/b", "c:d", "e\x01" "f\x1Fg", "<>\"|?*", "..", "x\x7F"};
-  for (const char* piece : hostile) {
-    const std::string path =
-        ComposeLogFileName(dir, "QarSnc.exe", kDecember5, 4, piece, piece, piece, false);
-    ASSERT_EQ(path.substr(0, dir.size()), dir) << piece;
-    const std::string name = path.substr(dir.size());
-    EXPECT_EQ(name.find_first_of("\\/:<>\"|?*"), std::string::npos) << name;
-    for (const char c : name) EXPECT_GT(static_cast<unsigned char>(c), 0x1F) << name;
-    EXPECT_EQ(platform::ExtractFilePath(path), dir) << path;
+TEST(LogFileNameTest, IdentityPiecesByLevelDateAndKind) {
+  const struct {
+    std::int32_t level;
+    const char *op, *app, *host;
+    bool isErrorLog;
+    platform::TDateTime today;
+    const char* expected;  // after "C:\Temp\QarSnc.exe_"
+  } cases[] = {
+      {1, "MARIA", "CAIXA", "LOJA01-PC", false, December(), "20261205_Monitor.log"},
+      {2, "MARIA", "CAIXA", "LOJA01-PC", false, December(), "MARIA_20261205_Monitor.log"},
+      {3, "MARIA", "CAIXA", "LOJA01-PC", false, December(), "CAIXA_MARIA_20261205_Monitor.log"},
+      {4, "MARIA", "CAIXA", "LOJA01-PC", false, December(), "LOJA01-PC_CAIXA_MARIA_20261205_Monitor.log"},
+      {9, "MARIA", "CAIXA", "LOJA01-PC", false, December(), "LOJA01-PC_CAIXA_MARIA_20261205_Monitor.log"},
+      {4, "MARIA", "CAIXA", "LOJA01-PC", true, December(), "LOJA01-PC_CAIXA_MARIA_20261205_Error.log"},
+      {3, " ", "CAIXA", "LOJA01-PC", false, December(), "CAIXA_20261205_Monitor.log"},
+      {4, "MARIA", "  ", "LOJA01-PC", false, December(), "LOJA01-PC__MARIA_20261205_Monitor.log"},
+      {4, "", "", "", false, December(), "__20261205_Monitor.log"},
+      {2, "  MARIA ", "", "", false, December(), "MARIA_20261205_Monitor.log"},
+      {2, "\t\r\n ", "", "", false, December(), "20261205_Monitor.log"},
+      {0, "MARIA", "", "", false, December(), "20261205_Monitor.log"},
+      {-56, "MARIA", "", "", false, December(), "20261205_Monitor.log"},
+      {1, "", "", "", false, December(5, 23, 59, 59, 999), "20261205_Monitor.log"},
+      {1, "", "", "", false, December(6, 0, 0, 0), "20261206_Monitor.log"},
+      {4, "Jo\xE3o.Silva-2", "PDV (1)", "loja_01.local", false, December(),
+       "loja_01.local_PDV (1)_Jo\xE3o.Silva-2_20261205_Monitor.log"},
+      // Remote callers supply the pieces: separators and characters Windows refuses become "_".
+      {2, "..\\..\\x", "", "", false, December(), ".._.._x_20261205_Monitor.log"},
+      {3, " c:d\t", "a/b", "", false, December(), "a_b_c_d_20261205_Monitor.log"},
+      {4, "<>\"|?*", "e\x01" "f\x1Fg", "x\x7F", false, December(), "x__e_f_g________20261205_Monitor.log"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ComposeLogFileName("C:\\Temp\\", "QarSnc.exe", c.today, c.level, c.op, c.app, c.host, c.isErrorLog),
+              std::string("C:\\Temp\\QarSnc.exe_") + c.expected)
+        << c.level << " " << c.op;
   }
-  EXPECT_EQ(ComposeLogFileName("", "QarSnc.exe", kDecember5, 2, "..\\..\\x", "", "", false),
-            "QarSnc.exe_.._.._x_20261205_Monitor.log");
-  EXPECT_EQ(ComposeLogFileName("", "QarSnc.exe", kDecember5, 3, " c:d\t", "a/b", "", false),
-            "QarSnc.exe_a_b_c_d_20261205_Monitor.log");
 }
 
 TEST(LogFileNameTest, ModuleShortNameIsTheFirst15CharactersOfTheFileName) {
   EXPECT_EQ(ShortNameOfModule("C:\\Program Files\\Qar\\QarSnc.exe"), "QarSnc.exe");
   EXPECT_EQ(ShortNameOfModule("C:\\Servidor\\ServidorRetaguarda.dll"), "ServidorRetagua");
   EXPECT_EQ(ShortNameOfModule("/opt/qar/QarSnc.exe"), "QarSnc.exe");
-  EXPECT_EQ(ComposeLogFileName("", ShortNameOfModule("ServidorRetaguarda.dll"), kDecember5, 1, "",
-                               "", "", true),
-            "ServidorRetagua_20261205_Error.log");
   EXPECT_EQ(ModuleShortName(), ShortNameOfModule(platform::ExecutableFileName()));
 }
 
@@ -91,7 +62,7 @@ using BuildLogFileNameTest = testing::DiagnosticsSandbox;
 
 TEST_F(BuildLogFileNameTest, JoinsTheLogDirectoryTheModuleAndTheClockDate) {
   SetString("TmpFileDir", LogDir());
-  platform::SimulatedClock clock(kDecember5);
+  platform::SimulatedClock clock(December());
   EXPECT_EQ(BuildLogFileName(3, "MARIA", "CAIXA", "PC", false, clock),
             LogDir() + ModuleShortName() + "_CAIXA_MARIA_20261205_Monitor.log");
 }

@@ -1,4 +1,4 @@
-// Log files opened per entry: created when missing, appended otherwise, failures raised.
+// Log files opened per entry: created when missing, appended otherwise, closed after, failures raised.
 #include "diagnostics/log_file.h"
 
 #include <gtest/gtest.h>
@@ -10,48 +10,29 @@ namespace {
 
 using LogFileTest = testing::DiagnosticsSandbox;
 
-TEST_F(LogFileTest, CreatesAMissingFileThenAppends) {
-  const std::string path = LogDir() + "a.log";
+TEST_F(LogFileTest, CreatesAMissingFileThenAppendsAndClosesItAfterEachEntry) {
+  const std::string path = LogDir() + "Jo\xE3o.log";  // an ANSI name keeps its characters
   {
     TLogFile file(path);
     EXPECT_FALSE(file.Existed());
     file.Write("one\r\n");
   }
-  {
-    TLogFile file(path);
-    EXPECT_TRUE(file.Existed());
-    file.Write("two\r\n");
-  }
+  AppendToLogFile(path, "two\r\n");
   EXPECT_EQ(ReadFile(path), "one\r\ntwo\r\n");
-}
-
-TEST_F(LogFileTest, AnExistingEmptyFileCountsAsExisting) {
-  const std::string path = LogDir() + "empty.log";
-  WriteFile(path, "");
-  TLogFile file(path);
-  EXPECT_TRUE(file.Existed());
-}
-
-// Nothing stays open between entries: the file can be replaced right after.
-TEST_F(LogFileTest, TheFileIsClosedAfterEachEntry) {
-  const std::string path = LogDir() + "closed.log";
-  AppendToLogFile(path, "x");
+  EXPECT_EQ(FileNames(LogDir()), std::vector<std::string>{"Jo\xE3o.log"});
+  // Nothing stays open: the file can be moved away right after an entry.
   std::filesystem::rename(platform::ToNativePath(path), platform::ToNativePath(path + ".old"));
   AppendToLogFile(path, "y");
   EXPECT_EQ(ReadFile(path), "y");
-  EXPECT_EQ(ReadFile(path + ".old"), "x");
+
+  const std::string empty = LogDir() + "empty.log";
+  WriteFile(empty, "");
+  EXPECT_TRUE(TLogFile(empty).Existed());
 }
 
 TEST_F(LogFileTest, AFileThatCannotBeOpenedRaises) {
-  EXPECT_THROW(AppendToLogFile(LogDir() + "no" + platform::kPathDelim + "such.log", "x"),
-               TInOutError);
+  EXPECT_THROW(AppendToLogFile(LogDir() + "no" + platform::kPathDelim + "such.log", "x"), TInOutError);
   EXPECT_THROW(AppendToLogFile(LogDir(), "x"), TInOutError);  // a directory
-}
-
-TEST_F(LogFileTest, AnsiFileNamesKeepTheirCharacters) {
-  const std::string path = LogDir() + "Jo\xE3o.log";
-  AppendToLogFile(path, "x");
-  EXPECT_EQ(FileNames(LogDir()), std::vector<std::string>{"Jo\xE3o.log"});
 }
 
 }  // namespace

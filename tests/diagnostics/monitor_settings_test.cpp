@@ -33,11 +33,11 @@ TEST_F(SettingsTest, SwitchesKeepTheLowByteOfTheirDwordAndTheLevelIsSigned) {
   }
 }
 
-TEST_F(SettingsTest, SqlMonitorLevelIsMinusOneUntilAskedAnd255IsReadAgainAtEveryRequest) {
+// -1 (a dword of 255) is the "not read yet" marker: read again at every request.
+TEST_F(SettingsTest, TheLevelIsMinusOneUntilAskedAndReadAgainWhileItReads255) {
   SetInteger("SqlMonitor", 255);
   EXPECT_EQ(SqlMonitorLevel(), -1);
   EXPECT_FALSE(IsSqlMonitorOn());
-  EXPECT_EQ(SqlMonitorLevel(), -1);
   SetInteger("SqlMonitor", 4);
   EXPECT_TRUE(IsSqlMonitorOn());
   EXPECT_EQ(SqlMonitorLevel(), 4);
@@ -47,71 +47,55 @@ TEST_F(SettingsTest, ValuesOnceReadAreKeptForTheProcess) {
   SetInteger("SqlMonitor", 1);
   SetInteger("TunningID", 1);
   SetString("TmpFileDir", "D:\\logs\\");
-  EXPECT_TRUE(IsSqlMonitorOn());
-  EXPECT_TRUE(IsTunningOn());
+  EXPECT_TRUE(IsSqlMonitorOn() && IsTunningOn());
   EXPECT_EQ(GetTmpFileDir(), "D:\\logs\\");
   SetInteger("SqlMonitor", 0);
   SetInteger("TunningID", 0);
   SetString("TmpFileDir", "E:\\other");
-  EXPECT_TRUE(IsSqlMonitorOn());
-  EXPECT_TRUE(IsTunningOn());
+  EXPECT_TRUE(IsSqlMonitorOn() && IsTunningOn());
   EXPECT_EQ(GetTmpFileDir(), "D:\\logs\\");
 }
 
 TEST_F(SettingsTest, AMissingOrMistypedSwitchStaysOffForTheProcess) {
-  EXPECT_FALSE(IsTunningOn());
-  EXPECT_FALSE(IsSqlMonitorOn());
+  EXPECT_FALSE(IsTunningOn() || IsSqlMonitorOn());
   EXPECT_EQ(SqlMonitorLevel(), 0);
   SetInteger("TunningID", 1);
   SetInteger("SqlMonitor", 1);
-  EXPECT_FALSE(IsTunningOn());
-  EXPECT_FALSE(IsSqlMonitorOn());
+  EXPECT_FALSE(IsTunningOn() || IsSqlMonitorOn());
 
   ResetMonitorSettingsForTest();
   SetString("TunningID", "1");
   SetString("SqlMonitor", "1");
-  EXPECT_FALSE(IsTunningOn());
-  EXPECT_FALSE(IsSqlMonitorOn());
+  EXPECT_FALSE(IsTunningOn() || IsSqlMonitorOn());
 }
 
-TEST_F(SettingsTest, NobodyIsMonitoredWhileTheMonitorIsOff) {
-  SetInteger("SqlMonitor", 0);
-  SetString("SqlMonUser", "ANA");
-  EXPECT_FALSE(IsMonitoredUser("ANA"));
-  EXPECT_FALSE(IsMonitoredUser(""));
-}
-
-// A missing or empty list monitors everybody; otherwise the operator (cut at 255
-// like the list) is searched in it as plain case-sensitive text.
+// Nobody while the monitor is off. A missing or empty list monitors everybody;
+// otherwise the operator (cut at 255 like the list) is searched in it as plain,
+// case-sensitive text. A list reading "LOADREG" is read again at every request.
 TEST_F(SettingsTest, TheOperatorListIsSearchedAsPlainTextCutAt255) {
   const std::string x255(255, 'x');
   const struct {
+    int monitor;
     std::optional<std::string> list;
     std::vector<std::pair<std::string, bool>> operators;
   } cases[] = {
-      {std::nullopt, {{"ANA", true}, {"", true}}},
-      {"", {{"PEDRO", true}, {"", true}}},
-      {"ANA;PEDRO", {{"ANA", true}, {"ana", false}, {"AN", true}, {"A;P", true}, {"", false}, {"MARIA", false}}},
-      {x255 + "ANA", {{"ANA", false}, {x255, true}, {x255 + "y", true}}},
+      {0, "ANA", {{"ANA", false}, {"", false}}},
+      {1, std::nullopt, {{"ANA", true}, {"", true}}},
+      {1, "", {{"PEDRO", true}, {"", true}}},
+      {1, "ANA;PEDRO", {{"ANA", true}, {"ana", false}, {"AN", true}, {"A;P", true}, {"", false}, {"MARIA", false}}},
+      {1, x255 + "ANA", {{"ANA", false}, {x255, true}, {x255 + "y", true}}},
+      {1, "LOADREG", {{"LOAD", true}, {"ANA", false}}},
   };
   for (const auto& c : cases) {
     ResetMonitorSettingsForTest();
-    SetInteger("SqlMonitor", 1);
+    SetInteger("SqlMonitor", c.monitor);
     c.list ? SetString("SqlMonUser", *c.list) : Remove("SqlMonUser");
     for (const auto& [user, monitored] : c.operators) {
       EXPECT_EQ(IsMonitoredUser(user), monitored) << c.list.value_or("(missing)").substr(0, 20) << " / " << user;
     }
   }
-}
-
-TEST_F(SettingsTest, AnOperatorListReadingLOADREGIsReadAgainAtEveryRequest) {
-  SetInteger("SqlMonitor", 1);
-  SetString("SqlMonUser", "LOADREG");
-  EXPECT_TRUE(IsMonitoredUser("LOAD"));
-  EXPECT_FALSE(IsMonitoredUser("ANA"));
   SetString("SqlMonUser", "ANA");
   EXPECT_TRUE(IsMonitoredUser("ANA"));
-  EXPECT_FALSE(IsMonitoredUser("LOAD"));
 }
 
 TEST_F(SettingsTest, AMistypedOperatorListFailsOnceThenMonitorsEverybody) {
@@ -129,7 +113,7 @@ TEST_F(SettingsTest, TheLogDirectoryEndsWithASeparatorIsCutAt200AndDefaultsToThe
     std::string expected;
   } cases[] = {{"D:\\logs", std::string("D:\\logs") + platform::kPathDelim},
                {"D:\\logs\\", "D:\\logs\\"},
-               {std::string(250, 'd'), std::string(200, 'd')},  // no separator added after the cut
+               {std::string(250, 'd'), std::string(200, 'd')},  // no separator after the cut
                {"", temp},
                {std::nullopt, temp}};
   for (const auto& c : cases) {
@@ -137,12 +121,10 @@ TEST_F(SettingsTest, TheLogDirectoryEndsWithASeparatorIsCutAt200AndDefaultsToThe
     c.value ? SetString("TmpFileDir", *c.value) : Remove("TmpFileDir");
     EXPECT_EQ(GetTmpFileDir(), c.expected) << c.value.value_or("(missing)");
   }
-}
-
-TEST_F(SettingsTest, AMistypedLogDirectoryFailsOnceThenGivesTheTemporaryDirectory) {
-  SetInteger("TmpFileDir", 5);
+  ResetMonitorSettingsForTest();
+  SetInteger("TmpFileDir", 5);  // mistyped: fails once, then the temporary directory
   EXPECT_EQ(GetTmpFileDir(), "");
-  EXPECT_EQ(GetTmpFileDir(), platform::TempDirectory());
+  EXPECT_EQ(GetTmpFileDir(), temp);
 }
 
 // Without serialised first reads a thread could see the provisional "off" of a
@@ -163,10 +145,8 @@ TEST_F(SettingsTest, ConcurrentFirstReadsAllSeeTheRegistryValues) {
       });
     }
   }
-  for (int i = 0; i < kThreads; ++i) {
-    EXPECT_EQ(monitored[i], 1) << "thread " << i;
-    EXPECT_EQ(dirs[i], LogDir()) << "thread " << i;
-  }
+  EXPECT_EQ(monitored, std::vector<int>(kThreads, 1));
+  EXPECT_EQ(dirs, std::vector<std::string>(kThreads, LogDir()));
   EXPECT_EQ(SqlMonitorLevel(), 2);
 }
 

@@ -43,34 +43,23 @@ TEST(ReplaceNamedParamsTest, TheTextEndsAtItsFirstNul) {
 }
 
 // A double-byte code page in which 0x81 to 0x9F open a two-byte character (as in
-// Shift-JIS), whose second byte may look like a colon, a quote or a delimiter.
-class ReplaceNamedParamsDoubleByteTest : public ::testing::Test {
- protected:
-  ReplaceNamedParamsDoubleByteTest() {
-    for (int b = 0x81; b <= 0x9F; ++b) leadBytes_[b] = true;
-  }
-  std::string Replace(std::string_view text) const { return ReplaceNamedParams(text, leadBytes_); }
-  LeadByteTable leadBytes_{};
-};
-
-TEST_F(ReplaceNamedParamsDoubleByteTest, ASecondByteIsNeverTakenForAColonOrQuote) {
-  EXPECT_EQ(Replace("x = \x81: and A = :A"), "x = \x81: and A = ?");
-  EXPECT_EQ(Replace("x = \x81' and A = :A"), "x = \x81' and A = ?");
-  EXPECT_EQ(Replace("x = \x81:\x81: :A"), "x = \x81:\x81: ?");
-}
-
-TEST_F(ReplaceNamedParamsDoubleByteTest, DoubleByteCharactersBelongToTheName) {
-  // The second byte 0x20 (a blank) does not end the name; the blank after it does.
-  EXPECT_EQ(Replace("a = :N\x81 x b"), "a = ? b");
-  EXPECT_EQ(Replace("a = :\x81,\x82) + 1"), "a = ? + 1");
-}
-
-TEST_F(ReplaceNamedParamsDoubleByteTest, ALeadByteAsTheLastByteEndsTheScan) {
-  EXPECT_EQ(Replace("a = :A and b = \x81"), "a = ? and b = \x81");
-  EXPECT_EQ(Replace("a = :A\x81"), "a = ?");
-  EXPECT_EQ(Replace("\x81"), "\x81");
-  const std::string withNul("a = :A \x81\0:B", 11);
-  EXPECT_EQ(Replace(withNul), "a = ? \x81");
+// Shift-JIS), whose second byte may look like a colon, a quote or a delimiter. A lead
+// byte as the last byte ends the text.
+TEST(ReplaceNamedParamsTest, DoubleByteCharactersAreSteppedOverWhole) {
+  LeadByteTable leadBytes{};
+  for (int b = 0x81; b <= 0x9F; ++b) leadBytes[b] = true;
+  const std::pair<std::string, std::string> cases[] = {
+      {"x = \x81: and A = :A", "x = \x81: and A = ?"},
+      {"x = \x81' and A = :A", "x = \x81' and A = ?"},
+      {"x = \x81:\x81: :A", "x = \x81:\x81: ?"},
+      {"a = :N\x81 x b", "a = ? b"},  // the second byte 0x20 does not end the name
+      {"a = :\x81,\x82) + 1", "a = ? + 1"},
+      {"a = :A and b = \x81", "a = ? and b = \x81"},
+      {"a = :A\x81", "a = ?"},
+      {"\x81", "\x81"},
+      {std::string("a = :A \x81\0:B", 11), "a = ? \x81"},
+  };
+  for (const auto& [text, expected] : cases) EXPECT_EQ(ReplaceNamedParams(text, leadBytes), expected) << text;
 }
 
 }  // namespace
