@@ -139,7 +139,7 @@ void ShowFile(const std::string& title, const std::string& path,
   Print("\n" + title + ": " + path + (text.empty() ? " (nothing written)\n" : "\n"));
   std::string entry = LastEntry(text, opens);
   std::erase(entry, '\r');
-  Print(platform::AnsiToConsole(entry));
+  Print(entry);
 }
 
 void ShowWhatTheLayerWrote() {
