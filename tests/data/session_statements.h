@@ -36,6 +36,17 @@ inline const std::string kInsertLongOracle =
     "FROM V$SESSION\r\n"
     "WHERE AUDSID = USERENV('SESSIONID')";
 
+inline const std::string kInsertShortOracle =
+    "INSERT INTO SQLWEBTUNNING\r\n"
+    "     (NRSID, DSREMOTEADDR, DSREMOTEHOST, DSREMOTEAPPL,\r\n"
+    "      DSSERVERRDM, DSSERVERDLL, NRSERVERDID, DTSTARTDATE)\r\n"
+    "SELECT SID, :REMOTEADDR, :REMOTEHOST, :REMOTEAPPL,\r\n"
+    "       :SERVERRDM, :SERVERDLL, :SERVERDID, SYSDATE\r\n"
+    "FROM V$SESSION\r\n"
+    "WHERE AUDSID = USERENV('SESSIONID')";
+
+inline const std::string kDeleteLongOracle = "DELETE FROM SQLWEBTUNNING\r\nWHERE NRAUDSID = USERENV('SESSIONID')";
+
 inline const std::string kDeleteShortOracle =
     "DELETE FROM SQLWEBTUNNING\r\n"
     "WHERE NRSID = (SELECT SID\r\n"
