@@ -14,4 +14,7 @@ namespace qar::e2e {
 // the run. Either way tr_report.txt, beside the server's module, lands in the directory.
 std::optional<int> RunDemoClient(const Installation& installation);
 
+// The server's module as tr_report.txt names it: QarDemo.exe, or QarDemoSrv.dll on Windows.
+std::string DemoServerModule(const Installation& installation);
+
 }  // namespace qar::e2e

@@ -8,4 +8,6 @@ std::optional<int> RunDemoClient(const Installation& installation) {
   return ChildProcess(installation.Dir() + "QarDemo.exe", {}, installation.Dir(), installation.Dir() + "client").Wait(300);
 }
 
+std::string DemoServerModule(const Installation& installation) { return installation.Dir() + "QarDemo.exe"; }
+
 }  // namespace qar::e2e

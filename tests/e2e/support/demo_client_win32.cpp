@@ -31,4 +31,6 @@ std::optional<int> RunDemoClient(const Installation& installation) {
   return code;
 }
 
+std::string DemoServerModule(const Installation& installation) { return installation.Dir() + "QarDemoSrv.dll"; }
+
 }  // namespace qar::e2e
