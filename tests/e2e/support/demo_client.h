@@ -7,14 +7,11 @@
 
 namespace qar::e2e {
 
-// One run of the client in the installation's directory, which holds a copy of
-// QarDemo.exe; its exit code (nothing when it did not end in time), its output in
-// client.out and client.err. POSIX runs QarDemo.exe; Windows runs demo.vbs with the
-// script host through the system's COM, a copy of QarDemoSrv.dll there registered for
-// the run. Either way tr_report.txt, beside the server's module, lands in the directory.
+// One run of the client in the installation's directory, which holds a copy of QarDemo.exe: its exit
+// code (nothing when it did not end in time), its output in client.out and client.err. POSIX runs
+// QarDemo.exe; Windows runs demo.vbs with the script host through the system's COM, a copy of
+// QarDemoSrv.dll there registered for the run. That module (DemoServerModule) writes tr_report.txt.
 std::optional<int> RunDemoClient(const Installation& installation);
-
-// The server's module as tr_report.txt names it: QarDemo.exe, or QarDemoSrv.dll on Windows.
 std::string DemoServerModule(const Installation& installation);
 
 }  // namespace qar::e2e
