@@ -1,11 +1,13 @@
-// The instrumented call step by step, observed in order on a data module whose
-// connection reaches a real SQLite database (embedded, and through ODBC): connects and
-// statements (through the module's own handlers, which the monitor chains), log
-// requests, activation events, votes, the method, the report, the session rows, and
-// what is put back afterwards.
+// Calls on a transactional data module whose connection reaches a real SQLite database
+// (embedded, and through ODBC): the instrumented call step by step (connects and
+// statements through the module's own handlers, which the monitor chains, log
+// requests, activation events, votes, the report, the session rows, what is put back),
+// and its providers serving a table as a script calls them.
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <map>
+#include <sstream>
 
 #include "../data/session_statements.h"
 #include "../diagnostics/diagnostics_sandbox.h"
@@ -15,27 +17,18 @@
 #include "automation/connection_reference.h"
 #include "automation/database_key.h"
 #include "automation/transaction_report.h"
-#include "com/dispatch_client.h"
+#include "data/ado_command.h"
 #include "data/ado_query.h"
 #include "data/data_error.h"
+#include "data/data_set_provider.h"
 #include "diagnostics/log_file_name.h"
+#include "mts_test_support.h"
 
 namespace qar::automation {
 namespace {
 
-std::vector<std::string> gEvents;
-void Event(std::string text) { gEvents.push_back(std::move(text)); }
-
-class TEventContext : public com::TImplements<com::TComObject, com::IObjectContext> {
- public:
-  HResult SetComplete() override { return Vote("vote"); }
-  HResult SetAbort() override { return Vote("abort"); }
-  HResult Vote(const char* vote) {
-    Event(vote);
-    return failWith;
-  }
-  static inline HResult failWith = com::kS_OK;
-};
+using testing::Event;
+using testing::gEvents;
 
 class TStorage : public TComponent {
  public:
@@ -43,27 +36,35 @@ class TStorage : public TComponent {
   void Dispatch(TMessage& message) override { Event("storage:" + std::to_string(message.Msg)); }
 };
 
-// Its own handlers tell the events of each connect and statement ("[trans]" inside a transaction).
-void WatchStatements(TADOConnection& connection) {
-  connection.OnConnectComplete =
-      TConnectCompleteEvent::FromFunction([](TADOConnection&, const TADOError*, TEventStatus&) { Event("connect"); });
-  connection.OnWillExecute = TWillExecuteEvent::FromFunction(
-      [](TADOConnection& connection, std::string& text, TCursorType&, TADOLockType&, TCommandType&,
-         TExecuteOptions&, TEventStatus&, TADOCommandObject*, TCustomADODataSet*) {
-        Event("sql:" + text.substr(0, text.find(' ')) + (connection.InTransaction() ? "[trans]" : ""));
-      });
-}
-
 class TdmGravacao : public TMtsDataModule {
  public:
   TdmGravacao() {
     SetName("dmGravacao");
     CreateComponent<TStorage>();
     connection.SetConnectionString(connectionString);
-    WatchStatements(connection);
+    // Its own handlers tell each connect and statement ("[trans]" inside a transaction).
+    connection.OnConnectComplete = TConnectCompleteEvent::FromFunction(
+        [](TADOConnection&, const TADOError*, TEventStatus&) { Event("connect"); });
+    connection.OnWillExecute = TWillExecuteEvent::FromFunction(
+        [](TADOConnection& c, std::string& text, TCursorType&, TADOLockType&, TCommandType&, TExecuteOptions&,
+           TEventStatus&, TADOCommandObject*, TCustomADODataSet*) {
+          Event("sql:" + text.substr(0, text.find(' ')) + (c.InTransaction() ? "[trans]" : ""));
+        });
     query.SetConnection(&connection);
     query.SQL().Add("SELECT NRSID, NRAUDSID, DSREMOTEADDR, DSREMOTEHOST, DSREMOTEAPPL, DSREMOTEOPER,"
                     " DSSERVERRDM, DSSERVERDLL, DSSERVMETHOD, NRSERVERDID FROM SQLWEBTUNNING");
+    produtos.SetConnection(&connection);
+    produtos.SQL().Add("SELECT ID, NOME, PRECO FROM PRODUTO WHERE PRECO >= :MINIMO ORDER BY ID");
+    dspProdutos.SetName("dspProdutos");
+    dspProdutos.SetDataSet(&produtos);
+    dspProdutos.SetTableName("PRODUTO");
+    dspProdutos.SetKeyFields({"ID"});
+    RegisterProvider(dspProdutos);
+    reajuste.SetConnection(&connection);
+    reajuste.SetCommandText("UPDATE PRODUTO SET PRECO = PRECO * :FATOR");
+    dspReajuste.SetName("dspReajuste");
+    dspReajuste.SetCommand(&reajuste);
+    RegisterProvider(dspReajuste);
     OnActivate = TNotifyEvent::FromFunction([](TComponent&) { Event("activate"); });
     OnDeactivate = TNotifyEvent::FromFunction([](TComponent&) { Event("deactivate"); });
     last = this;
@@ -93,13 +94,17 @@ class TdmGravacao : public TMtsDataModule {
 
   TADOConnection& connection = CreateComponent<TADOConnection>();
   TADOQuery& query = CreateComponent<TADOQuery>();
+  TADOQuery& produtos = CreateComponent<TADOQuery>();
+  TADOCommand& reajuste = CreateComponent<TADOCommand>();
+  TDataSetProvider& dspProdutos = CreateComponent<TDataSetProvider>();
+  TDataSetProvider& dspReajuste = CreateComponent<TDataSetProvider>();
   static inline std::string connectionString;
   static inline TdmGravacao* last = nullptr;
 };
 
 com::TAutoObjectFactory gGravacaoFactory = VCLAutoObjectFactoryOf<TdmGravacao>(
     {TGUID::Parse("{2B3C4D5E-6F70-4182-93A4-B5C6D7E8F901}"), "dmGravacao", "QarTeste.Gravacao", ""},
-    com::TTypeInfoBuilder<TdmGravacao>("IdmGravacao", TGUID::Parse("{2B3C4D5E-6F70-4182-93A4-B5C6D7E8F902}"))
+    com::AppServerTypeInfo<TdmGravacao>("IdmGravacao", TGUID::Parse("{2B3C4D5E-6F70-4182-93A4-B5C6D7E8F902}"))
         .Method(1, "Grava", &TdmGravacao::Grava)
         .Method(2, "Transacao", &TdmGravacao::Transacao)
         .Method(3, "Sessao", &TdmGravacao::Sessao)
@@ -111,14 +116,15 @@ const std::string kBasic = std::string(kBasicIdentityPrefix) + kHead;
 const std::string kOperator = std::string(kExtendedIdentityPrefix) + kHead + "MARIA";
 // Five characters of key make the 46 of a kind-5 identity.
 std::string WithKey(const std::string& key) { return kOperator + "       " + key; }
+const char kInitialRows[] = "1 Cafe 12.5;2 Cha 4;3 Mate 7.25;";
 
 struct DriverCase {
   const char* name;
   const char* prefix;
 };
 
-class InstrumentedCallTest : public diagnostics::testing::DiagnosticsSandbox,
-                             public ::testing::WithParamInterface<DriverCase> {
+class SqliteModuleTest : public diagnostics::testing::DiagnosticsSandbox,
+                         public ::testing::WithParamInterface<DriverCase> {
  protected:
   void SetUp() override {
     DiagnosticsSandbox::SetUp();
@@ -128,13 +134,13 @@ class InstrumentedCallTest : public diagnostics::testing::DiagnosticsSandbox,
     std::remove(file_.c_str());
     client.SetConnectionString(TdmGravacao::connectionString);
     try {
-      client.Execute(testing::kCreateSessionTable);
+      client.Execute(::qar::testing::kCreateSessionTable);
     } catch (const EDataError& error) {
       if (error.SqlState() == "IM002" || error.SqlState() == "IM003") GTEST_SKIP() << error.what();
       throw;
     }
-    TEventContext::failWith = com::kS_OK;
-    previousProvider_ = com::SetObjectContextProvider([] { return TComPtr<com::IObjectContext>(new TEventContext); });
+    client.Execute("CREATE TABLE PRODUTO (ID INTEGER PRIMARY KEY, NOME VARCHAR(30) NOT NULL UNIQUE, PRECO FLOAT)");
+    client.Execute("INSERT INTO PRODUTO VALUES (1, 'Cafe', 12.5), (2, 'Cha', 4), (3, 'Mate', 7.25)");
     CallEnvironment() = {
         &clock_,
         [](const CallContext&, bool designTime, bool socketServer) {
@@ -156,34 +162,54 @@ class InstrumentedCallTest : public diagnostics::testing::DiagnosticsSandbox,
     std::remove(file_.c_str());
     CallEnvironment() = DefaultCallEnvironment();
     SetServerConnectionList(std::nullopt);
-    com::SetObjectContextProvider(std::move(previousProvider_));
     DiagnosticsSandbox::TearDown();
   }
 
   // The events of one call and its failure's description ("" when it succeeded).
-  std::pair<std::string, std::string> Call(com::IDispatch& server, const char* member, std::vector<Variant> args) {
+  std::pair<std::string, std::string> Call(const char* member, std::vector<Variant> args) {
     gEvents.clear();
     std::string failure;
     try {
-      com::CallByName(server, member, std::move(args));
+      com::CallByName(*server_, member, std::move(args));
     } catch (const com::EOleError& error) {
       failure = error.what();
     }
-    std::string events;
-    for (const std::string& event : gEvents) events += (events.empty() ? "" : ",") + event;
-    return {events, failure};
+    return {gEvents, failure};
+  }
+  // A provider operation called as a script calls it (arguments by reference); the votes it caused.
+  std::string Operation(const std::string& member, const std::string& args) {
+    gEvents.clear();
+    result = script.Call(*server_, member, args);
+    std::string votes;
+    std::istringstream events(gEvents);
+    for (std::string event; std::getline(events, event, ',');)
+      if (event == "complete" || event == "abort") votes += (votes.empty() ? "" : ",") + event;
+    return votes;
+  }
+  // The table as "ID NOME PRECO;" per row.
+  std::string Table() {
+    TADOQuery query;
+    query.SetConnection(&client);
+    query.SQL().Add("SELECT ID, NOME, PRECO FROM PRODUTO ORDER BY ID");
+    query.Open();
+    std::string text;
+    for (; !query.Eof(); query.Next())
+      text += query.Fields(0).AsString() + " " + query.Fields(1).AsString() + " " + query.Fields(2).AsString() + ";";
+    return text;
   }
 
   const std::string file_ = "qar_call_test_" + std::to_string(platform::CurrentProcessId()) + ".db";
   TADOConnection client;  // also the caller's own connection in the two-argument form
   platform::SimulatedClock clock_{platform::EncodeDateTime({2026, 12, 5, 14, 3, 27, 0})};
-  com::TObjectContextProvider previousProvider_;
+  testing::TInstalledObjectContext installed_;
   TComPtr<com::IDispatch> server_;
   TdmGravacao* module_ = nullptr;
   bool failReport_ = false;
+  testing::TScriptCall script;
+  Variant result;
 };
 
-TEST_P(InstrumentedCallTest, StepsRunInOrderAndEverythingIsPutBack) {
+TEST_P(SqliteModuleTest, StepsRunInOrderAndEverythingIsPutBack) {
   const std::string module = diagnostics::ModuleShortName();
   const std::string notIdentified = "M\xE9todo n\xE3o identificado";
   const struct {
@@ -196,40 +222,41 @@ TEST_P(InstrumentedCallTest, StepsRunInOrderAndEverythingIsPutBack) {
     const char* failure;
   } cases[] = {
       {"no identity, connection closed: no log, no row", "Grava", {"a", 1}, false, true,
-       "activate,vote,method(a,1)[closed,monitor],deactivate", ""},
+       "activate,complete,method(a,1)[closed,monitor],deactivate", ""},
       {"no identity, connection open: closed first, logged as design time", "Grava", {"a", 1}, true, true,
-       "log(1,0),activate,vote,method(a,1)[closed,monitor],deactivate", ""},
+       "log(1,0),activate,complete,method(a,1)[closed,monitor],deactivate", ""},
       {"extended identity: the long row while the method runs", "Sessao", {kOperator}, false, true,
-       "activate,connect,sql:INSERT,vote,sql:SELECT,rows:spid|spid|192.168.0.10|PDV01          |CAIXA     |MARIA|"
+       "activate,connect,sql:INSERT,complete,sql:SELECT,rows:spid|spid|192.168.0.10|PDV01          |CAIXA     |MARIA|"
        "dmGravacao|" + module + "|Sessao|,sql:DELETE,deactivate", ""},
       {"basic identity: the short row", "Sessao", {kBasic}, false, true,
-       "activate,connect,sql:INSERT,vote,sql:SELECT,rows:spid||192.168.0.10|PDV01          |CAIXA     ||"
+       "activate,connect,sql:INSERT,complete,sql:SELECT,rows:spid||192.168.0.10|PDV01          |CAIXA     ||"
        "dmGravacao|" + module + "||3,sql:DELETE,deactivate", ""},
       {"tuning off: no row", "Sessao", {kOperator}, false, false,
-       "activate,vote,connect,sql:SELECT,rows:,deactivate", ""},
+       "activate,complete,connect,sql:SELECT,rows:,deactivate", ""},
       {"open transaction: reported, rolled back, then the row goes", "Transacao", {kOperator}, false, true,
-       "activate,connect,sql:INSERT,vote,method,report(dmGravacao|Transacao|MARIA)[trans],sql:DELETE,deactivate", ""},
+       "activate,connect,sql:INSERT,complete,method,report(dmGravacao|Transacao|MARIA)[trans],sql:DELETE,deactivate", ""},
       {"no identity: the report names no method", "Transacao", {}, false, true,
-       "activate,vote,connect,method,report(dmGravacao|" + notIdentified + "|)[trans],deactivate", ""},
+       "activate,complete,connect,method,report(dmGravacao|" + notIdentified + "|)[trans],deactivate", ""},
       {"the method fails: its error, every clean-up", "Falha", {kBasic}, false, true,
-       "activate,connect,sql:INSERT,vote,sql:DELETE,deactivate", "Estoque insuficiente"},
-      {"no row was left behind", "Sessao", {}, false, true, "activate,vote,connect,sql:SELECT,rows:,deactivate", ""},
+       "activate,connect,sql:INSERT,complete,sql:DELETE,deactivate", "Estoque insuficiente"},
+      {"no row was left behind", "Sessao", {}, false, true, "activate,complete,connect,sql:SELECT,rows:,deactivate", ""},
       {"the caller's connection in place of the module's", "Grava", {Variant("@client"), kBasic, "a", 1}, true, true,
-       "log(1,1),activate,sql:INSERT,vote,method(a,1)[open,monitor],sql:DELETE,deactivate", ""},
+       "log(1,1),activate,sql:INSERT,complete,method(a,1)[open,monitor],sql:DELETE,deactivate", ""},
       {"a number as connection argument ends the call at once", "Grava", {5, kBasic, "a", 1}, false, true, "",
        "The argument before the caller identity is not a connection object (0, Empty or Null for none)"},
       {"key 211 with blanks", "Grava", {WithKey(" 211 "), "a", 1}, false, false,
-       "activate,vote,method(a,1)[closed,monitor,key=211],deactivate", ""},
+       "activate,complete,method(a,1)[closed,monitor,key=211],deactivate", ""},
       {"key 212, same connection string as 211", "Grava", {WithKey("212  "), "a", 1}, false, false,
-       "activate,vote,method(a,1)[closed,monitor,key=212],deactivate", ""},
+       "activate,complete,method(a,1)[closed,monitor,key=212],deactivate", ""},
       {"key 213, another database: storage notified once", "Grava", {WithKey("213  "), "a", 1}, false, false,
-       "storage:1025,activate,vote,method(a,1)[closed,monitor,key=213],deactivate", ""},
+       "storage:1025,activate,complete,method(a,1)[closed,monitor,key=213],deactivate", ""},
   };
   SetServerConnectionList(std::vector<std::string>{"211=Provider=SQLOLEDB;Data Source=LOJA",
                                                    "212=Provider=SQLOLEDB;Data Source=LOJA",
                                                    "213=Provider=SQLOLEDB;Data Source=OUTRA"});
   client.Open();
   const std::shared_ptr<TConnectionObject> own = module_->connection.ConnectionObject();
+  const std::map<std::string, int> ids = {{"Grava", 1}, {"Transacao", 2}, {"Sessao", 3}, {"Falha", 4}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     SetInteger("TunningID", c.tuning ? 1 : 0);
@@ -238,13 +265,8 @@ TEST_P(InstrumentedCallTest, StepsRunInOrderAndEverythingIsPutBack) {
     std::vector<Variant> args = c.args;
     if (!args.empty() && args[0] == Variant("@client")) args[0] = ConnectionArgument(client);
     module_->SetTag(-1);
-    const auto [events, failure] = Call(*server_, c.member, args);
-    EXPECT_EQ(events, c.events);
-    EXPECT_EQ(failure, c.failure);
-    const std::string member = c.member;
-    com::DispId id = -1;
-    if (std::string(c.failure).rfind("The argument", 0) != 0) server_->GetIDsOfNames(TGUID{}, &member, 1, 0, &id);
-    EXPECT_EQ(module_->Tag(), id);
+    EXPECT_EQ(Call(c.member, args), std::make_pair(c.events, std::string(c.failure)));
+    EXPECT_EQ(module_->Tag(), c.events.empty() ? -1 : ids.at(c.member));
     EXPECT_EQ(module_->connection.ConnectionObject(), own);
     EXPECT_TRUE(module_->connection.OnWillExecute && !module_->connection.OnWillExecute.Object());  // its own again
     EXPECT_FALSE(module_->connection.InTransaction());
@@ -254,29 +276,131 @@ TEST_P(InstrumentedCallTest, StepsRunInOrderAndEverythingIsPutBack) {
   EXPECT_TRUE(client.Connected());
 }
 
-TEST_P(InstrumentedCallTest, FailuresOfTheCallsOwnStepsStillCleanUp) {
+// A failed report still rolls back and removes the row; a failed vote skips the method
+// but not the clean-ups.
+TEST_P(SqliteModuleTest, FailuresOfTheCallsOwnStepsStillCleanUp) {
   SetInteger("TunningID", 1);
   failReport_ = true;
-  EXPECT_EQ(Call(*server_, "Transacao", {kBasic}),
-            std::make_pair(std::string("activate,connect,sql:INSERT,vote,method,report(dmGravacao|M\xE9todo n\xE3o "
+  EXPECT_EQ(Call("Transacao", {kBasic}),
+            std::make_pair(std::string("activate,connect,sql:INSERT,complete,method,report(dmGravacao|M\xE9todo n\xE3o "
                                        "identificado|)[trans],sql:DELETE"),
                            std::string("disco cheio")));
+  EXPECT_FALSE(module_->connection.InTransaction());
   failReport_ = false;
-  TEventContext::failWith = com::kCONTEXT_E_NOCONTEXT;
-  EXPECT_EQ(Call(*server_, "Grava", {WithKey("211  "), "a", 1}).first,
-            "log(1,0),activate,connect,sql:INSERT,vote,sql:DELETE");
+  installed_.context->failWith = com::kCONTEXT_E_NOCONTEXT;
+  EXPECT_EQ(Call("Grava", {WithKey("211  "), "a", 1}).first, "log(1,0),activate,connect,sql:INSERT,complete,sql:DELETE");
   EXPECT_TRUE(module_->connection.OnWillExecute && !module_->connection.OnWillExecute.Object());
   EXPECT_EQ(CurrentDatabaseKey(), "");
 }
 
-TEST_P(InstrumentedCallTest, AModuleWithoutConnectionGetsNoMonitorNoActivationNoRow) {
+TEST_P(SqliteModuleTest, AModuleWithoutConnectionGetsNoMonitorNoActivationNoRow) {
   SetInteger("TunningID", 1);
   const std::unique_ptr<TComponent> detached = module_->RemoveComponent(module_->connection);
-  EXPECT_EQ(Call(*server_, "Grava", {kOperator, "a", 1}).first, "vote,method(a,1)[closed]");
+  EXPECT_EQ(Call("Grava", {kOperator, "a", 1}).first, "complete,method(a,1)[closed]");
   EXPECT_EQ(module_->Tag(), 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(Drivers, InstrumentedCallTest,
+TEST_P(SqliteModuleTest, ProvidersReadExecuteAndRereadARowByKey) {
+  for (const auto& [count, rows] : {std::pair{"-1", R"([[1, "Cafe", 12.5], [3, "Mate", 7.25]])"},
+                                    std::pair{"1", R"([[1, "Cafe", 12.5]])"}, std::pair{"0", "[]"}}) {
+    SCOPED_TRACE(count);
+    EXPECT_EQ(Operation("AS_GetRecords", std::string(R"(["dspProdutos", )") + count +
+                                             R"(, Empty, 0, "", [["MINIMO", 5S]], Empty])"),
+              "complete,complete");  // the call's vote before the operation, the operation's after it
+    EXPECT_EQ(VariantText(result), std::string(R"(["DataPacket 1", [["ID", 3], ["NOME", 8], ["PRECO", 5]], )") + rows + "]");
+    EXPECT_EQ(script.args[2], Variant(static_cast<std::int32_t>(V(rows).ArrayItems().size())));
+  }
+  Operation("AS_GetParams", R"(["dspReajuste", Empty])");
+  EXPECT_EQ(VariantText(result), R"([["FATOR", Empty, 0, 1]])");
+  Operation("AS_Execute", R"(["dspReajuste", "", [["FATOR", 2, 0, 1]], Empty])");
+  EXPECT_EQ(script.failure, "");
+  EXPECT_EQ(VariantText(script.args[2]), "[]");  // no output parameters
+  EXPECT_EQ(Table(), "1 Cafe 25;2 Cha 8;3 Mate 14.5;");
+  Operation("AS_RowRequest", R"(["dspProdutos", ["DataPacket 1", [["ID", 3], ["NOME", 8]], [[3, Null]]], 0, Empty])");
+  EXPECT_EQ(VariantText(result), R"(["DataPacket 1", [["ID", 3], ["NOME", 8]], [[3, "Mate"]]])");
+}
+
+TEST_P(SqliteModuleTest, DeltasAppliedAndARowThatFailsKeepsNothingUnderMaximum0AndTheOthersUnderMaximum1) {
+  // Renaming Cafe to Mate breaks NOME's uniqueness; there is no product 9.
+  const char* breaksUnique = R"(["Delta 1", [["ID", 3], ["NOME", 8]],
+                                  [[1, [4, "Erva"]], [2, [Empty, "Mate"], [1, Empty]], [3, [2, Empty]]]])";
+  const char* findsNoRow = R"(["Delta 1", [["ID", 3], ["NOME", 8]], [[1, [4, "Erva"]], [3, [9, Empty]]]])";
+  const struct {
+    const char* delta;
+    const char* maxErrors;
+    const char* error;  // in the message of failed row 1, if any
+    const char* table;
+    const char* vote;
+  } cases[] = {
+      {R"(["Delta 1", [["ID", 3], ["NOME", 8], ["PRECO", 5]],
+           [[1, [4, "Erva", Empty]], [2, [Empty, "Cafe forte", 13S], [1, "Cafe", 12.5]], [3, [2, Empty, Empty]]]])",
+       "0", nullptr, "1 Cafe forte 13;3 Mate 7.25;4 Erva ;", "complete"},
+      {breaksUnique, "0", "UNIQUE constraint failed: PRODUTO.NOME", kInitialRows, "abort"},
+      {breaksUnique, "1", "UNIQUE constraint failed: PRODUTO.NOME", "1 Cafe 12.5;3 Mate 7.25;4 Erva ;", "complete"},
+      {findsNoRow, "0", "The row of PRODUTO with ID = 9 was not found: another user changed or deleted it",
+       kInitialRows, "abort"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.table);
+    EXPECT_EQ(Operation("AS_ApplyUpdates", std::string(R"(["dspProdutos", )") + c.delta + ", " + c.maxErrors +
+                                               ", Empty, Empty]"),
+              std::string("complete,") + c.vote);
+    ASSERT_EQ(result.ArrayItems().size(), c.error ? 1u : 0u) << script.failure;
+    if (c.error) {
+      EXPECT_EQ(result.ArrayItems()[0].ArrayItems()[0], Variant(1));
+      // ODBC drivers may add their own words around the server's message.
+      EXPECT_NE(result.ArrayItems()[0].ArrayItems()[1].AsString().find(c.error), std::string::npos) << VariantText(result);
+    }
+    EXPECT_EQ(script.args[3], Variant(c.error ? 1 : 0));
+    EXPECT_EQ(Table(), c.table);
+    EXPECT_FALSE(module_->connection.InTransaction());
+    client.Execute("DELETE FROM PRODUTO WHERE ID > 3");
+    client.Execute("INSERT OR REPLACE INTO PRODUTO VALUES (1, 'Cafe', 12.5), (2, 'Cha', 4)");
+  }
+}
+
+TEST_P(SqliteModuleTest, BadInputIsRefusedWithItsDescriptionAndChangesNothing) {
+  const std::string apply = "AS_ApplyUpdates";
+  const struct {
+    std::string member;
+    const char* args;
+    const char* failure;
+  } cases[] = {
+      {apply, R"(["dspNada", ["Delta 1", [["ID", 3]], [[1, [5]]]], 9, Empty, Empty])", "Provider not found: dspNada"},
+      {apply, R"(["dspProdutos", ["DataPacket 1", [["ID", 3]], []], 9, Empty, Empty])",
+       R"(Invalid delta: it does not start with "Delta 1")"},
+      {apply, R"(["dspProdutos", ["Delta 1", [["ID", 3]], [[1, [5]], [1, ["6"]]]], 9, Empty, Empty])",
+       "Invalid delta: row 1, field ID: Text where Integer is expected"},
+      {apply, R"(["dspProdutos", ["Delta 1", [["ID", 3]], [[1, [5]], [1, [2147483648L]]]], 9, Empty, Empty])",
+       "Invalid delta: row 1, field ID: Int64 where Integer is expected"},
+      {apply, R"(["dspProdutos", ["Delta 1", [["ID", 3]], [[1, [5]], [4, [6]]]], 9, Empty, Empty])",
+       "Invalid delta: row 1 has no state 4"},
+      {apply, R"(["dspProdutos", ["Delta 1", [["ID", 3]], [[1, [5]], [3, [Null]]]], 9, Empty, Empty])",
+       "Provider dspProdutos: delta row 1: key field ID has no value"},
+      {apply, R"(["dspProdutos", ["Delta 1", [["NOME", 8]], [[3, ["Cha"]]]], 9, Empty, Empty])",
+       "Provider dspProdutos: key field ID is missing"},
+      {apply, R"(["dspProdutos", ["Delta 1", [["ID", 3], ["NOME; DROP TABLE PRODUTO", 8]], [[1, [5, "x"]]]], 9, Empty, Empty])",
+       "Invalid delta: field 1 is not a plain column name"},
+      {apply, R"(["dspReajuste", ["Delta 1", [["ID", 3]], [[1, [5]]]], 9, Empty, Empty])",
+       "Provider dspReajuste: no table to update"},
+      {"AS_GetRecords", R"(["dspProdutos", -1, Empty, 0, "", [["MINIMO", 1], ["NADA", 1]], Empty])",
+       "Provider dspProdutos: parameter NADA not found"},
+      {"AS_Execute", R"(["dspReajuste", "DELETE FROM PRODUTO", [["FATOR", 0]], Empty])",
+       "Provider dspReajuste: a client's command text is not accepted"},
+      {"AS_RowRequest", R"(["dspProdutos", ["DataPacket 1", [["ID", 3]], [[1], [2]]], 0, Empty])",
+       "Provider dspProdutos: a row request holds one row, not 2"},
+      {"AS_RowRequest", R"(["dspProdutos", ["DataPacket 1", [], 3], 0, Empty])",
+       "Invalid data packet: the row list is Integer, not an array"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    Operation(c.member, c.args);
+    EXPECT_EQ(script.failure, c.failure);
+  }
+  EXPECT_EQ(Table(), kInitialRows);
+}
+
+INSTANTIATE_TEST_SUITE_P(Drivers, SqliteModuleTest,
                          ::testing::Values(DriverCase{"embedded", "Provider=SQLite;Data Source="},
                                            DriverCase{"odbc", "Driver=SQLite3;Database="}),
                          [](const auto& info) { return std::string(info.param.name); });
