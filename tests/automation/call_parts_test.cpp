@@ -125,11 +125,6 @@ TEST(SessionRegistrationTest, StatementsByProviderAndKindReachTheSessionByteForB
            Sent("COMMIT")},
       {"Provider=SQLOLEDB.1;Data Source=LOJA", 5, 8,
        Sent(t::kInsertLongSqlServer, longValues + "MetodoComUmNomeDeTrintaECincoL") + "--" + Sent(t::kDeleteSqlServer)},
-      {"Provider=SQLite;Data Source=x.db", 3, 99,
-       Sent(t::kInsertShortSqlServer, shortValues + "99") + "--" + Sent(t::kDeleteSqlServer)},
-      {"Driver=SQLite3;Database=x.db", 0, 1,
-       Sent(t::kInsertShortSqlServer, "0.0.0.0|||dmVendasComUmNomeMui|" + module + "|1") + "--" +
-           Sent(t::kDeleteSqlServer)},
       {"Driver={Microsoft Access Driver (*.mdb)};DBQ=c:\\sqlite\\x.mdb", 4, 7, "--"},
       {"Provider=SQLOLEDB", 4, 7, "--", "Invalid object name 'SQLWEBTUNNING'."},
       {"Provider=SQLOLEDB", 3, 7, "--", "", "Login failed"},
