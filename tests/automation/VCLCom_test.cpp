@@ -11,6 +11,7 @@
 #include "com/dispatch_client.h"
 #include "com/interfaced_component.h"
 #include "com/type_info.h"
+#include "mts_test_support.h"
 #include "platform/module.h"
 
 namespace qar::automation {
@@ -135,7 +136,10 @@ TEST_F(VCLAutoObjectTest, TheObjectOwnsItsComponentAndQueriesFallThroughToIt) {
   EXPECT_EQ(object->QueryInterface(TGUID::Parse("{00000000-0000-0000-0000-0000000000AA}"), &neither),
             com::kE_NOINTERFACE);
   EXPECT_EQ(neither, nullptr);
+  testing::TInstalledObjectContext installed;  // a component that is no transactional module never votes
+  testing::gEvents.clear();
   EXPECT_EQ(com::CallByName(*object.As<com::IDispatch>(), "ECHO", {"oi"}), Variant(":oi"));
+  EXPECT_EQ(testing::gEvents, "");
   object.Reset();
   EXPECT_EQ(TdmTeste::destroyed, 1);
 }

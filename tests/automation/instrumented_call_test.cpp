@@ -297,6 +297,7 @@ TEST_P(SqliteModuleTest, AModuleWithoutConnectionGetsNoMonitorNoActivationNoRow)
   SetInteger("TunningID", 1);
   const std::unique_ptr<TComponent> detached = module_->RemoveComponent(module_->connection);
   EXPECT_EQ(Call("Grava", {kOperator, "a", 1}).first, "complete,method(a,1)[closed]");
+  EXPECT_EQ(Call("Grava", {"b", 2}).first, "complete,method(b,2)[closed]");
   EXPECT_EQ(module_->Tag(), 1);
 }
 
