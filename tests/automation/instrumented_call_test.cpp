@@ -2,7 +2,8 @@
 // (embedded, and through ODBC): the instrumented call step by step (connects and
 // statements through the module's own handlers, which the monitor chains, log
 // requests, activation events, votes, the report, the session rows, what is put back),
-// and its providers serving a table as a script calls them.
+// its providers serving a table as a script calls them, and its votes after each
+// operation (a scripted provider answers or fails as told).
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -17,6 +18,7 @@
 #include "automation/connection_reference.h"
 #include "automation/database_key.h"
 #include "automation/transaction_report.h"
+#include "com/error_info.h"
 #include "data/ado_command.h"
 #include "data/ado_query.h"
 #include "data/data_error.h"
@@ -34,6 +36,30 @@ class TStorage : public TComponent {
  public:
   std::string ClassName() const override { return "TAdoSqlStorage"; }
   void Dispatch(TMessage& message) override { Event("storage:" + std::to_string(message.Msg)); }
+};
+
+// Answers "ok" to every operation, or fails each with "falhou"; ApplyUpdates
+// reports the error count it is told.
+class TScriptedProvider : public TCustomProvider {
+ public:
+  Variant GetRecords(std::int32_t, std::int32_t&, std::int32_t, const std::string&, Variant&, Variant&) override {
+    return Answer();
+  }
+  Variant ApplyUpdates(const Variant&, std::int32_t, std::int32_t& errorCount, Variant&) override {
+    errorCount = reportedErrors;
+    return Answer();
+  }
+  Variant GetParams(Variant&) override { return Answer(); }
+  Variant RowRequest(const Variant&, std::int32_t, Variant&) override { return Answer(); }
+  void Execute(const std::string&, Variant&, Variant&) override { Answer(); }
+  Variant DataRequest(const Variant&) override { return Answer(); }
+  static Variant Answer() {
+    if (fail) throw std::runtime_error("falhou");
+    return "ok";
+  }
+
+  static inline bool fail = false;
+  static inline std::int32_t reportedErrors = 0;
 };
 
 class TdmGravacao : public TMtsDataModule {
@@ -65,6 +91,8 @@ class TdmGravacao : public TMtsDataModule {
     dspReajuste.SetName("dspReajuste");
     dspReajuste.SetCommand(&reajuste);
     RegisterProvider(dspReajuste);
+    dsp.SetName("dsp");
+    RegisterProvider(dsp);
     OnActivate = TNotifyEvent::FromFunction([](TComponent&) { Event("activate"); });
     OnDeactivate = TNotifyEvent::FromFunction([](TComponent&) { Event("deactivate"); });
     last = this;
@@ -98,6 +126,7 @@ class TdmGravacao : public TMtsDataModule {
   TADOCommand& reajuste = CreateComponent<TADOCommand>();
   TDataSetProvider& dspProdutos = CreateComponent<TDataSetProvider>();
   TDataSetProvider& dspReajuste = CreateComponent<TDataSetProvider>();
+  TScriptedProvider& dsp = CreateComponent<TScriptedProvider>();
   static inline std::string connectionString;
   static inline TdmGravacao* last = nullptr;
 };
@@ -399,6 +428,84 @@ TEST_P(SqliteModuleTest, BadInputIsRefusedWithItsDescriptionAndChangesNothing) {
     EXPECT_EQ(script.failure, c.failure);
   }
   EXPECT_EQ(Table(), kInitialRows);
+}
+
+TEST_P(SqliteModuleTest, VotesAfterEachOperationAndItsFailureWithTheDescription) {
+  const struct {
+    const char* operation;
+    const char* args;
+    bool providerFails;
+    std::int32_t reportedErrors;
+    const char* vote;  // after the operation, with a context and AutoComplete on
+  } cases[] = {
+      // maximum, then the reported count
+      {"AS_ApplyUpdates", R"(["dsp", Empty, 0, Empty, Empty])", false, 0, "complete"},
+      {"AS_ApplyUpdates", R"(["dsp", Empty, 0, Empty, Empty])", false, 1, "abort"},
+      {"AS_ApplyUpdates", R"(["dsp", Empty, -1, Empty, Empty])", false, 0, "abort"},
+      {"AS_ApplyUpdates", R"(["dsp", Empty, -2, Empty, Empty])", false, -1, "complete"},
+      {"AS_ApplyUpdates", R"(["dsp", Empty, 2, Empty, Empty])", false, 2, "complete"},
+      {"AS_ApplyUpdates", R"(["dsp", Empty, 5, Empty, Empty])", true, 0, "abort"},
+      {"AS_GetRecords", R"(["dsp", -1, Empty, 0, "", Empty, Empty])", false, 0, "complete"},
+      {"AS_GetRecords", R"(["dsp", -1, Empty, 0, "", Empty, Empty])", true, 0, "complete"},
+      {"AS_DataRequest", R"(["dsp", 1])", false, 0, ""},
+      {"AS_DataRequest", R"(["dsp", 1])", true, 0, ""},
+      {"AS_GetProviderNames", "[]", false, 0, "complete"},
+      {"AS_GetParams", R"(["dsp", Empty])", true, 0, "complete"},
+      {"AS_GetParams", R"(["dspNada", Empty])", false, 0, "complete"},
+      {"AS_RowRequest", R"(["dsp", Empty, 0, Empty])", true, 0, "complete"},
+      {"AS_Execute", R"(["dsp", "", Empty, Empty])", true, 0, "complete"},
+  };
+  for (const auto& c : cases) {
+    const std::string operation = c.operation;
+    TScriptedProvider::fail = c.providerFails;
+    TScriptedProvider::reportedErrors = c.reportedErrors;
+    // With a context and AutoComplete on; with AutoComplete off; with no context.
+    for (int mode = 0; mode < 3; ++mode) {
+      SCOPED_TRACE(operation + c.args + " " + std::to_string(c.reportedErrors) + ", mode " + std::to_string(mode));
+      if (mode < 2) {
+        module_->Activate();
+      } else {
+        module_->Deactivate();
+      }
+      module_->SetAutoComplete(mode != 1);
+      const std::string votes = Operation(c.operation, c.args);
+      const bool unknownProvider = std::string(c.args).find("dspNada") != std::string::npos;
+      EXPECT_EQ(script.failure, c.providerFails ? "falhou" : unknownProvider ? "Provider not found: dspNada" : "");
+      if (script.failure.empty() && operation != "AS_Execute") {
+        EXPECT_EQ(result, operation == "AS_GetProviderNames" ? V(R"(["dspProdutos", "dspReajuste", "dsp"])")
+                                                             : Variant("ok"));
+      }
+      if (script.failure.empty() && operation == "AS_ApplyUpdates") {
+        EXPECT_EQ(script.args[3], Variant(c.reportedErrors));
+      }
+      // The instrumented call votes complete before every operation, whatever AutoComplete says.
+      EXPECT_EQ(votes, mode == 2 ? "" : mode == 1 || !*c.vote ? "complete" : std::string("complete,") + c.vote);
+    }
+  }
+}
+
+TEST_P(SqliteModuleTest, AFailingVoteIsTheOperationsFailureAndTheContextGoesWithDeactivation) {
+  EXPECT_TRUE(module_->AutoComplete());
+  EXPECT_EQ(module_->ObjectContext().Get(), installed_.context.Get());
+  gEvents.clear();
+  installed_.context->failWith = com::kCONTEXT_E_NOCONTEXT;
+  TScriptedProvider::fail = false;
+  TScriptedProvider::reportedErrors = 0;
+  EXPECT_EQ(module_->AS_GetProviderNames(result), com::kCONTEXT_E_NOCONTEXT);
+  std::int32_t errorCount = 0;
+  Variant owner;
+  EXPECT_EQ(module_->AS_ApplyUpdates("dsp", Variant(), 0, errorCount, owner, result), com::kCONTEXT_E_NOCONTEXT);
+  EXPECT_EQ(com::GetErrorInfo()->Description, com::ResultText(com::kCONTEXT_E_NOCONTEXT));
+  // A failed operation hands back no stale value.
+  TScriptedProvider::fail = true;
+  installed_.context->failWith = com::kS_OK;
+  result = "stale";
+  EXPECT_EQ(module_->AS_GetParams("dsp", owner, result), com::kE_FAIL);
+  EXPECT_TRUE(result.IsEmpty());
+  module_->Deactivate();
+  EXPECT_EQ(module_->ObjectContext(), nullptr);
+  module_->SetAbort();
+  EXPECT_EQ(gEvents, "complete,complete,abort,complete");
 }
 
 INSTANTIATE_TEST_SUITE_P(Drivers, SqliteModuleTest,
