@@ -18,6 +18,7 @@
 #include "automation/connection_reference.h"
 #include "automation/database_key.h"
 #include "automation/transaction_report.h"
+#include "com/dispatch_client.h"
 #include "com/error_info.h"
 #include "data/ado_command.h"
 #include "data/ado_query.h"
@@ -25,6 +26,7 @@
 #include "data/data_set_provider.h"
 #include "diagnostics/log_file_name.h"
 #include "mts_test_support.h"
+#include "variant_text.h"
 
 namespace qar::automation {
 namespace {
@@ -205,10 +207,20 @@ class SqliteModuleTest : public diagnostics::testing::DiagnosticsSandbox,
     }
     return {gEvents, failure};
   }
-  // A provider operation called as a script calls it (arguments by reference); the votes it caused.
-  std::string Operation(const std::string& member, const std::string& args) {
+  // A provider operation called as a script calls it: each argument of `argsText` in a
+  // variable, so by reference; afterwards args_ holds what it wrote back. Its votes.
+  std::string Operation(const std::string& member, const std::string& argsText) {
     gEvents.clear();
-    result = script.Call(*server_, member, args);
+    args_ = V(argsText).ArrayItems();
+    std::vector<Variant> refs;
+    for (Variant& arg : args_) refs.push_back(Variant::ByRef(arg));
+    failure_.clear();
+    result_ = Variant();
+    try {
+      result_ = com::CallByName(*server_, member, std::move(refs));
+    } catch (const com::EOleError& error) {
+      failure_ = error.what();
+    }
     std::string votes;
     std::istringstream events(gEvents);
     for (std::string event; std::getline(events, event, ',');)
@@ -234,8 +246,9 @@ class SqliteModuleTest : public diagnostics::testing::DiagnosticsSandbox,
   TComPtr<com::IDispatch> server_;
   TdmGravacao* module_ = nullptr;
   bool failReport_ = false;
-  testing::TScriptCall script;
-  Variant result;
+  std::vector<Variant> args_;
+  std::string failure_;
+  Variant result_;
 };
 
 TEST_P(SqliteModuleTest, StepsRunInOrderAndEverythingIsPutBack) {
@@ -337,17 +350,17 @@ TEST_P(SqliteModuleTest, ProvidersReadExecuteAndRereadARowByKey) {
     EXPECT_EQ(Operation("AS_GetRecords", std::string(R"(["dspProdutos", )") + count +
                                              R"(, Empty, 0, "", [["MINIMO", 5S]], Empty])"),
               "complete,complete");  // the call's vote before the operation, the operation's after it
-    EXPECT_EQ(VariantText(result), std::string(R"(["DataPacket 1", [["ID", 3], ["NOME", 8], ["PRECO", 5]], )") + rows + "]");
-    EXPECT_EQ(script.args[2], Variant(static_cast<std::int32_t>(V(rows).ArrayItems().size())));
+    EXPECT_EQ(VariantText(result_), std::string(R"(["DataPacket 1", [["ID", 3], ["NOME", 8], ["PRECO", 5]], )") + rows + "]");
+    EXPECT_EQ(args_[2], Variant(static_cast<std::int32_t>(V(rows).ArrayItems().size())));
   }
   Operation("AS_GetParams", R"(["dspReajuste", Empty])");
-  EXPECT_EQ(VariantText(result), R"([["FATOR", Empty, 0, 1]])");
+  EXPECT_EQ(VariantText(result_), R"([["FATOR", Empty, 0, 1]])");
   Operation("AS_Execute", R"(["dspReajuste", "", [["FATOR", 2, 0, 1]], Empty])");
-  EXPECT_EQ(script.failure, "");
-  EXPECT_EQ(VariantText(script.args[2]), "[]");  // no output parameters
+  EXPECT_EQ(failure_, "");
+  EXPECT_EQ(VariantText(args_[2]), "[]");  // no output parameters
   EXPECT_EQ(Table(), "1 Cafe 25;2 Cha 8;3 Mate 14.5;");
   Operation("AS_RowRequest", R"(["dspProdutos", ["DataPacket 1", [["ID", 3], ["NOME", 8]], [[3, Null]]], 0, Empty])");
-  EXPECT_EQ(VariantText(result), R"(["DataPacket 1", [["ID", 3], ["NOME", 8]], [[3, "Mate"]]])");
+  EXPECT_EQ(VariantText(result_), R"(["DataPacket 1", [["ID", 3], ["NOME", 8]], [[3, "Mate"]]])");
 }
 
 TEST_P(SqliteModuleTest, DeltasAppliedAndARowThatFailsKeepsNothingUnderMaximum0AndTheOthersUnderMaximum1) {
@@ -375,13 +388,13 @@ TEST_P(SqliteModuleTest, DeltasAppliedAndARowThatFailsKeepsNothingUnderMaximum0A
     EXPECT_EQ(Operation("AS_ApplyUpdates", std::string(R"(["dspProdutos", )") + c.delta + ", " + c.maxErrors +
                                                ", Empty, Empty]"),
               std::string("complete,") + c.vote);
-    ASSERT_EQ(result.ArrayItems().size(), c.error ? 1u : 0u) << script.failure;
+    ASSERT_EQ(result_.ArrayItems().size(), c.error ? 1u : 0u) << failure_;
     if (c.error) {
-      EXPECT_EQ(result.ArrayItems()[0].ArrayItems()[0], Variant(1));
+      EXPECT_EQ(result_.ArrayItems()[0].ArrayItems()[0], Variant(1));
       // ODBC drivers may add their own words around the server's message.
-      EXPECT_NE(result.ArrayItems()[0].ArrayItems()[1].AsString().find(c.error), std::string::npos) << VariantText(result);
+      EXPECT_NE(result_.ArrayItems()[0].ArrayItems()[1].AsString().find(c.error), std::string::npos) << VariantText(result_);
     }
-    EXPECT_EQ(script.args[3], Variant(c.error ? 1 : 0));
+    EXPECT_EQ(args_[3], Variant(c.error ? 1 : 0));
     EXPECT_EQ(Table(), c.table);
     EXPECT_FALSE(module_->connection.InTransaction());
     client.Execute("DELETE FROM PRODUTO WHERE ID > 3");
@@ -425,7 +438,7 @@ TEST_P(SqliteModuleTest, BadInputIsRefusedWithItsDescriptionAndChangesNothing) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args);
     Operation(c.member, c.args);
-    EXPECT_EQ(script.failure, c.failure);
+    EXPECT_EQ(failure_, c.failure);
   }
   EXPECT_EQ(Table(), kInitialRows);
 }
@@ -470,13 +483,13 @@ TEST_P(SqliteModuleTest, VotesAfterEachOperationAndItsFailureWithTheDescription)
       module_->SetAutoComplete(mode != 1);
       const std::string votes = Operation(c.operation, c.args);
       const bool unknownProvider = std::string(c.args).find("dspNada") != std::string::npos;
-      EXPECT_EQ(script.failure, c.providerFails ? "falhou" : unknownProvider ? "Provider not found: dspNada" : "");
-      if (script.failure.empty() && operation != "AS_Execute") {
-        EXPECT_EQ(result, operation == "AS_GetProviderNames" ? V(R"(["dspProdutos", "dspReajuste", "dsp"])")
+      EXPECT_EQ(failure_, c.providerFails ? "falhou" : unknownProvider ? "Provider not found: dspNada" : "");
+      if (failure_.empty() && operation != "AS_Execute") {
+        EXPECT_EQ(result_, operation == "AS_GetProviderNames" ? V(R"(["dspProdutos", "dspReajuste", "dsp"])")
                                                              : Variant("ok"));
       }
-      if (script.failure.empty() && operation == "AS_ApplyUpdates") {
-        EXPECT_EQ(script.args[3], Variant(c.reportedErrors));
+      if (failure_.empty() && operation == "AS_ApplyUpdates") {
+        EXPECT_EQ(args_[3], Variant(c.reportedErrors));
       }
       // The instrumented call votes complete before every operation, whatever AutoComplete says.
       EXPECT_EQ(votes, mode == 2 ? "" : mode == 1 || !*c.vote ? "complete" : std::string("complete,") + c.vote);
@@ -491,17 +504,17 @@ TEST_P(SqliteModuleTest, AFailingVoteIsTheOperationsFailureAndTheContextGoesWith
   installed_.context->failWith = com::kCONTEXT_E_NOCONTEXT;
   TScriptedProvider::fail = false;
   TScriptedProvider::reportedErrors = 0;
-  EXPECT_EQ(module_->AS_GetProviderNames(result), com::kCONTEXT_E_NOCONTEXT);
+  EXPECT_EQ(module_->AS_GetProviderNames(result_), com::kCONTEXT_E_NOCONTEXT);
   std::int32_t errorCount = 0;
   Variant owner;
-  EXPECT_EQ(module_->AS_ApplyUpdates("dsp", Variant(), 0, errorCount, owner, result), com::kCONTEXT_E_NOCONTEXT);
+  EXPECT_EQ(module_->AS_ApplyUpdates("dsp", Variant(), 0, errorCount, owner, result_), com::kCONTEXT_E_NOCONTEXT);
   EXPECT_EQ(com::GetErrorInfo()->Description, com::ResultText(com::kCONTEXT_E_NOCONTEXT));
   // A failed operation hands back no stale value.
   TScriptedProvider::fail = true;
   installed_.context->failWith = com::kS_OK;
-  result = "stale";
-  EXPECT_EQ(module_->AS_GetParams("dsp", owner, result), com::kE_FAIL);
-  EXPECT_TRUE(result.IsEmpty());
+  result_ = "stale";
+  EXPECT_EQ(module_->AS_GetParams("dsp", owner, result_), com::kE_FAIL);
+  EXPECT_TRUE(result_.IsEmpty());
   module_->Deactivate();
   EXPECT_EQ(module_->ObjectContext(), nullptr);
   module_->SetAbort();

@@ -1,14 +1,10 @@
-// For tests of automation calls: an event list, a context that records each vote in
-// it, and a client that calls a module by name as a script does.
+// For tests of automation calls: an event list and a context that records each vote in it.
 #pragma once
 
 #include <string>
-#include <vector>
 
 #include "com/com_object.h"
-#include "com/dispatch_client.h"
 #include "com/object_context.h"
-#include "variant_text.h"
 
 namespace qar::automation::testing {
 
@@ -38,26 +34,6 @@ class TInstalledObjectContext {
 
  private:
   com::TObjectContextProvider previous_;
-};
-
-// Calls `member` with the arguments of `argsText` (variant text) held in variables, so
-// each goes by reference as a script sends them; afterwards `args` holds what the
-// member wrote back. A failure comes back as its description in `failure`.
-struct TScriptCall {
-  Variant Call(com::IDispatch& server, const std::string& member, const std::string& argsText) {
-    args = V(argsText).ArrayItems();
-    std::vector<Variant> refs;
-    for (Variant& arg : args) refs.push_back(Variant::ByRef(arg));
-    failure.clear();
-    try {
-      return com::CallByName(server, member, std::move(refs));
-    } catch (const com::EOleError& error) {
-      failure = error.what();
-      return Variant();
-    }
-  }
-  std::vector<Variant> args;
-  std::string failure;
 };
 
 }  // namespace qar::automation::testing
