@@ -277,6 +277,8 @@ TEST_P(SqliteModuleTest, StepsRunInOrderAndEverythingIsPutBack) {
        "activate,complete,connect,sql:SELECT,rows:,deactivate", ""},
       {"open transaction: reported, rolled back, then the row goes", "Transacao", {kOperator}, false, true,
        "activate,connect,sql:INSERT,complete,method,report(dmGravacao|Transacao|MARIA)[trans],sql:DELETE,deactivate", ""},
+      {"a line break in the caller's texts prints as '?'", "Transacao", {kOperator.substr(0, 34) + "\r\nA"}, false,
+       false, "activate,complete,connect,method,report(dmGravacao|Transacao|MA??A)[trans],deactivate", ""},
       {"no identity: the report names no method", "Transacao", {}, false, true,
        "activate,complete,connect,method,report(dmGravacao|" + notIdentified + "|)[trans],deactivate", ""},
       {"the method fails: its error, every clean-up", "Falha", {kBasic}, false, true,
