@@ -1,3 +1,4 @@
+// Stored connection strings: their pairs, and the driver and keywords their provider picks.
 #include "data/connection_string.h"
 
 #include <gtest/gtest.h>
@@ -5,9 +6,6 @@
 #include "data/data_error.h"
 
 namespace qar {
-namespace {
-
-TDriverChoice Choose(const std::string& text) { return ChooseDriver(text, "FreeTDS", "Oracle"); }
 
 TEST(ConnectionStringTest, PairsAreSplitTrimmedAndUnquoted) {
   const auto pairs = ParseConnectionString(" Provider = SQLOLEDB.1 ;Password=\"a;b\";Data Source='x''y';;X");
@@ -19,32 +17,29 @@ TEST(ConnectionStringTest, PairsAreSplitTrimmedAndUnquoted) {
 }
 
 TEST(ConnectionStringTest, ProviderPicksTheDriverAndItsKeywords) {
-  const std::pair<const char*, const char*> odbc[] = {
-      {"Provider=SQLOLEDB.1;Persist Security Info=True;User ID=sa;Password=p;w;Initial Catalog=LOJA;"
-       "Data Source=SRV\\SQL",
-       "Driver=FreeTDS;UID=sa;PWD=p;Database=LOJA;Server=SRV\\SQL"},
-      {"Provider=SQLOLEDB;Integrated Security=SSPI;Data Source=S", "Driver=FreeTDS;Trusted_Connection=yes;Server=S"},
+  const std::pair<const char*, const char*> cases[] = {
+      {"Provider=SQLOLEDB.1;Persist Security Info=True;User ID=sa;Password=p;w;Initial Catalog=LOJA;Data Source=SRV\\SQL",
+       "odbc Driver=FreeTDS;UID=sa;PWD=p;Database=LOJA;Server=SRV\\SQL"},
+      {"Provider=SQLOLEDB;Integrated Security=SSPI;Data Source=S", "odbc Driver=FreeTDS;Trusted_Connection=yes;Server=S"},
       {"Provider=SQLOLEDB;Driver={ODBC Driver 18 for SQL Server};Data Source=S",
-       "Driver={ODBC Driver 18 for SQL Server};Server=S"},
-      {"Driver=SQLite3;Database=/tmp/a.db", "Driver=SQLite3;Database=/tmp/a.db"},
-      {"Provider=MSDASQL;DSN=loja;UID=u", "DSN=loja;UID=u"},
-      {"Provider=MSDAORA;Data Source=ORCL;User ID=u;Password=p", "Driver=Oracle;DBQ=ORCL;UID=u;PWD=p"},
+       "odbc Driver={ODBC Driver 18 for SQL Server};Server=S"},
+      {"Driver=SQLite3;Database=/tmp/a.db", "odbc Driver=SQLite3;Database=/tmp/a.db"},
+      {"Provider=MSDASQL;DSN=loja;UID=u", "odbc DSN=loja;UID=u"},
+      {"Provider=MSDAORA;Data Source=ORCL;User ID=u;Password=p", "odbc Driver=Oracle;DBQ=ORCL;UID=u;PWD=p"},
+      {"Provider=SQLite;Data Source=/var/lib/qar/qar.db", "embedded /var/lib/qar/qar.db"},
+      {"Provider=SQLite", "error"},
+      {"Provider=Nope.1;Data Source=x", "error IM002"},
   };
-  for (const auto& [text, target] : odbc) {
-    EXPECT_EQ(Choose(text).kind, TDriverChoice::kOdbc) << text;
-    EXPECT_EQ(Choose(text).target, target);
-  }
-  const TDriverChoice embedded = Choose("Provider=SQLite;Data Source=/var/lib/qar/qar.db");
-  EXPECT_EQ(embedded.kind, TDriverChoice::kEmbeddedSqlite);
-  EXPECT_EQ(embedded.target, "/var/lib/qar/qar.db");
-  EXPECT_THROW(Choose("Provider=SQLite"), EDataError);
-  try {
-    Choose("Provider=Nope.1;Data Source=x");
-    FAIL() << "no error";
-  } catch (const EDataError& error) {
-    EXPECT_EQ(error.SqlState(), "IM002");
+  for (const auto& [text, expected] : cases) {
+    std::string chosen;
+    try {
+      const TDriverChoice choice = ChooseDriver(text, "FreeTDS", "Oracle");
+      chosen = (choice.kind == TDriverChoice::kOdbc ? "odbc " : "embedded ") + choice.target;
+    } catch (const EDataError& error) {
+      chosen = error.SqlState() == "IM002" ? "error IM002" : "error";
+    }
+    EXPECT_EQ(chosen, expected) << text;
   }
 }
 
-}  // namespace
 }  // namespace qar

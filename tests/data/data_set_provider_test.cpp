@@ -15,8 +15,7 @@ TEST(DataSetProviderTest, ExecuteReturnsTheOutputValuesTheDriverGives) {
   auto recording = std::make_shared<testing::Recording>();
   TComponent module;
   TADOConnection& connection = module.CreateComponent<TADOConnection>();
-  connection.ConnectionObject()->SetSessionFactory(
-      [recording](const std::string&) { return std::make_unique<testing::RecordingSession>(recording); });
+  connection.ConnectionObject()->SetSessionFactory(testing::RecordingFactory(recording));
   TADOCommand& command = module.CreateComponent<TADOCommand>();
   command.SetConnection(&connection);
   command.SetCommandType(cmdStoredProc);

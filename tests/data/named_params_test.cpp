@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 namespace qar {
-namespace {
 
 TEST(NamedParamsTest, MarkersBecomeQuestionMarksAndTheirNamesAreCollectedInOrder) {
   struct Case {
@@ -32,5 +31,4 @@ TEST(NamedParamsTest, MarkersBecomeQuestionMarksAndTheirNamesAreCollectedInOrder
   }
 }
 
-}  // namespace
 }  // namespace qar
