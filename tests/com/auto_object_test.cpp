@@ -93,6 +93,9 @@ TEST_F(AutoObjectTest, QueriesAnswerTheDeclaredInterfacesAndCountReferences) {
   EXPECT_EQ(object->QueryInterface(kIID_IOther, &other), kE_NOINTERFACE);
   EXPECT_EQ(other, nullptr);
   EXPECT_EQ(static_cast<TComObject*>(object.Get())->RefCount(), 1u);
+  TComPtr<IUnknown> second = factory_.CreateComObject();
+  second = object;  // the second object goes
+  EXPECT_EQ(LiveComObjectCount(), liveBefore_ + 1);
 
   TComPtr<IDispatch> dispatch = object.As<IDispatch>();
   std::uint32_t count = 0;
@@ -121,6 +124,17 @@ TEST_F(AutoObjectTest, TheClassManagerFindsAFactoryOnlyWhileItExists) {
     EXPECT_EQ(ComClassManager().GetFactoryFromProgID("QarTeste.Calc2"), &second);
   }
   EXPECT_EQ(ComClassManager().GetFactoryFromProgID("QarTeste.Calc2"), nullptr);
+  // A component finds the factory registered for its own class.
+  struct TdmA : TComponent {};
+  struct TdmB : TComponent {};
+  const auto factoryOf = [](const char* id, TComponentClass componentClass) {
+    return std::make_unique<TComObjectFactory>(TFactoryInfo{TGUID::Parse(id), componentClass.Name, componentClass.Name, ""},
+                                               nullptr, nullptr, std::move(componentClass));
+  };
+  const auto a = factoryOf("{00000002-0000-0000-0000-000000000000}", TComponentClass::Of<TdmA>("TdmA"));
+  const auto b = factoryOf("{00000003-0000-0000-0000-000000000000}", TComponentClass::Of<TdmB>("TdmB"));
+  TdmB dmB;
+  EXPECT_EQ(&ComClassManager().GetFactoryFromClass(dmB), b.get());
   TComponent plain;
   try {
     ComClassManager().GetFactoryFromClass(plain);

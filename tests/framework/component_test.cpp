@@ -83,8 +83,10 @@ struct TFakeComObject : IUnknown {
   std::uint32_t Release() override { return static_cast<std::uint32_t>(--count); }
 };
 TFakeComObject gMadeByHook;
+int gHookCalls = 0;
 
 TComPtr<IUnknown> MakeComObject(TComponent& component) {
+  ++gHookCalls;
   component.SetVCLComObject(&gMadeByHook);
   return TComPtr<IUnknown>(&gMadeByHook);
 }
@@ -98,6 +100,7 @@ TEST(ComponentTest, ComObjectIsTheSlotOrWhatTheHookMakes) {
     TComPtr<IUnknown> made = probe.ComObject();
     EXPECT_EQ(made.Get(), &gMadeByHook);
     EXPECT_EQ(probe.ComObject(), made);  // from the slot now
+    EXPECT_EQ(gHookCalls, 1);
     EXPECT_EQ(gMadeByHook.count, 1);
   }
   CreateVCLComObjectProc = nullptr;

@@ -22,6 +22,7 @@ TEST(VariantTest, ValuesConvertToTextAndNumbers) {
   EXPECT_EQ(Variant(-7LL).AsString(), "-7");
   EXPECT_EQ(Variant(0.1).AsString(), "0.1");
   EXPECT_EQ(Variant(true).AsString(), "True");
+  EXPECT_TRUE(Variant(" true ").AsBoolean() && !Variant("False").AsBoolean());
   EXPECT_EQ(Variant(" 17 ").AsInteger(), 17);
   EXPECT_EQ(Variant(17.0).AsInteger(), 17);
   for (const char* bad : {"", "17a", "99999999999"}) EXPECT_THROW(Variant(bad).AsInteger(), EVariantError);
