@@ -88,6 +88,7 @@ TEST_F(ConnectionTest, EachComponentReportsItsTextTypeAndObject) {
   EXPECT_EQ(log.at(1), "will:1:update PEDIDO set DT = GETDATE() where ID = ? and X = ?:object=1:update PEDIDO set "
                        "DT = GETDATE() where ID = ? and X = ?:ID=42/1:X=/1");
   EXPECT_EQ(recording->calls.at(0).text, "update PEDIDO set DT = GETDATE() where ID = ? and X = ?");
+  EXPECT_FALSE(connection.ConnectionObject()->SqliteDialect());
   EXPECT_EQ(recording->calls[0].parameters.at(0).value, Variant(42));
 
   TADOQuery& query = Add<TADOQuery>();

@@ -81,6 +81,7 @@ TEST_F(LogEntriesTest, BugReportEntriesFollowASeparatorAndFailuresAreRaised) {
   WriteBugReport("TCreateError", "falhou", ModuleFileName(&inThisExecutable), "dmTeste", clock);
   const std::string text = ReadFile(report);
   std::filesystem::remove(platform::ToNativePath(report));
+  EXPECT_EQ(BugReportPath(), report);
   EXPECT_EQ(text, "Data/Hora .: 05/12/2026 09:30:00\r\nEXE .......: " + exe + "\r\nDLL .......: " + exe +
                       "\r\nDatamodule : dmTeste\r\nErro ......: TCreateError\r\nMensagem ..: falhou\r\n");
 }

@@ -1,6 +1,7 @@
 // The cached server settings against a real registry.
 #include <gtest/gtest.h>
 
+#include <latch>
 #include <thread>
 
 #include "diagnostics_sandbox.h"
@@ -49,9 +50,10 @@ TEST_F(SettingsTest, EachSettingIsReadOnceAsTheLowByteTheListOrTheDirectory) {
 TEST_F(SettingsTest, ConcurrentFirstReadsAllSeeTheRegistryValues) {
   Store("SqlMonitor=#2|SqlMonUser=ANA;PEDRO|TmpFileDir=" + LogDir());
   std::vector<std::string> answers(8);
+  std::latch start(8);
   {
     std::vector<std::jthread> threads;
-    for (std::string& a : answers) threads.emplace_back([&a] { a = Answers({"PEDRO"}); });
+    for (std::string& a : answers) threads.emplace_back([&] { start.arrive_and_wait(); a = Answers({"PEDRO"}); });
   }
   EXPECT_EQ(answers, std::vector<std::string>(8, "01 2 1 " + LogDir()));
 }
