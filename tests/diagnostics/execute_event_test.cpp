@@ -110,14 +110,12 @@ TEST_P(ExecuteEventTest, MonitoredEntriesMatchTheGoldens) {
   auto& procedure = module.CreateComponent<TADOStoredProc>();
   procedure.SetConnection(&connection);
   procedure.SetProcedureName("SP_GRAVA_PEDIDO");
-  TParameters& parameters = procedure.Parameters();
-  parameters.CreateParameter("RETURN_VALUE", ftInteger, pdReturnValue, 0, Variant());
-  parameters.CreateParameter("CODIGO", ftInteger, pdInput, 0, Variant::Null());
-  parameters.CreateParameter("DATA", ftDateTime, pdInput, 0, Variant::FromDate(At(14, 3, 27)));
-  parameters.CreateParameter("TOTAL", ftInteger, pdOutput, 0, Variant());
-  parameters.CreateParameter("SALDO", ftFloat, pdInputOutput, 0, 10.5);
-  parameters.CreateParameter("ORIGEM", ftString, pdUnknown, 0, "PDV");
-  parameters.CreateParameter("OUTRO", ftString, static_cast<TParameterDirection>(5), 0, "x");
+  const std::tuple<const char*, TParameterDirection, Variant> parameters[] = {
+      {"RETURN_VALUE", pdReturnValue, Variant()}, {"CODIGO", pdInput, Variant::Null()},
+      {"DATA", pdInput, Variant::FromDate(At(14, 3, 27))}, {"TOTAL", pdOutput, Variant()}, {"SALDO", pdInputOutput, 10.5},
+      {"ORIGEM", pdUnknown, "PDV"}, {"OUTRO", static_cast<TParameterDirection>(5), "x"}};
+  for (const auto& [name, direction, value] : parameters)
+    procedure.Parameters().CreateParameter(name, ftUnknown, direction, 0, value);
   clock.Set(At(9, 15, 0));
   { TMonitor monitor(connection, clock); procedure.ExecProc(); }
   EXPECT_EQ(Log(), Golden("statement_monitor.log") + Golden("failure_monitor.log") +
@@ -171,8 +169,9 @@ TEST_P(ExecuteEventTest, AValueWithoutTextFormEndsTheEntryAndTheStatementStillRu
   EXPECT_EQ(Entries(Log("MARIA_", "Monitor", 6)).size(), 2u);
   EXPECT_EQ(Entries(Log("JOS\xC9_", "Monitor", 6)).size(), 2u);
 
-  // A log that cannot be written: the statement runs all the same.
+  // A log that cannot be written: the connect and the statement run all the same.
   Store("SqlMonitor=#1|TmpFileDir=" + Dir() + "missing" + platform::kPathDelim);
+  connection.Close();
   EXPECT_EQ(update.Execute(), 1);
   EXPECT_EQ(Files(LogDir()), 3);
 }

@@ -43,20 +43,6 @@ TEST_F(LogEntriesTest, MonitoredConnectionsFollowLayoutAAndUnmonitoredFailuresLa
   EXPECT_EQ(Files(LogDir()), 2);
 }
 
-// The error block needs the status and an error object. Each entry opens the file anew:
-// one moved away after an entry takes no more. An entry that cannot be written is lost.
-TEST_F(LogEntriesTest, AConnectionEntryWritesOnlyWhatItHas) {
-  MonitorEverybody(1);
-  Write("dm", false, false, nullptr, esErrorsOccured, 1);
-  std::filesystem::rename(platform::ToNativePath(Log("Monitor")), platform::ToNativePath(LogDir() + "old.log"));
-  Write("dm", false, false, &timeout, esOK, 2);
-  for (const std::string& log : {ReadFile(LogDir() + "old.log"), ReadFile(Log("Monitor"))})
-    EXPECT_TRUE(log.rfind(std::string(90, '=')) == 0 && log.ends_with("DataModule: \r\n   dm\r\n\r\n")) << log;
-  Store("SqlMonitor=#1|TmpFileDir=" + Dir() + "missing" + platform::kPathDelim);
-  Write("dm", false, false, nullptr, esOK, 3);
-  EXPECT_EQ(Files(Dir()), 2);  // the logs and the registry
-}
-
 TEST_F(LogEntriesTest, BugReportEntriesFollowASeparatorAndFailuresAreRaised) {
   platform::SetShortDateFormat("dd/MM/yyyy", '/');
   const std::string path = Dir() + "bugreport.txt";
