@@ -1,5 +1,5 @@
 // The agent's idle cost: one tick with nothing pending on a small and a large control
-// table, and the process-list check against a bare walk of the process names.
+// table, and the worker check against a bare walk of the process names.
 #include <benchmark/benchmark.h>
 #include <dirent.h>
 #include <fcntl.h>
@@ -47,8 +47,8 @@ void IdleTick(benchmark::State& state, bool withIndex) {
   services.clock = &clock;
   services.connectionString = [file] { return "Provider=SQLite;Data Source=" + file; };
   services.startWatchdog = [] {};
-  services.isProcessRunning = [](const std::string&) { return false; };
-  services.startWorker = [](const std::string&, const std::string&) {};
+  services.workers = {[] { return false; }, [] {}};
+  services.startWorker = [](const std::string&, const std::string&) { return platform::ProcessResult{true, 0, {}}; };
   TfrmSync form(services);
   form.FormCreate();
   for (auto _ : state) form.ProcessPendingOperation();
@@ -59,10 +59,13 @@ void BM_IdleTickWithoutStatusIndex(benchmark::State& state) { IdleTick(state, fa
 BENCHMARK(BM_IdleTick)->Arg(1000)->Arg(1000000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_IdleTickWithoutStatusIndex)->Arg(1000)->Arg(1000000)->Unit(benchmark::kMicrosecond);
 
-void BM_IsProcessRunning(benchmark::State& state) {
-  for (auto _ : state) benchmark::DoNotOptimize(IsProcessRunning("Qartab.exe"));
+// The check every tick and every supervision pass makes: this user's processes of
+// the agent's worker file, held through pidfds.
+void BM_WorkerWatch(benchmark::State& state) {
+  const TWorkerWatch workers = WatchWorkers("/opt/qarsnc");
+  for (auto _ : state) benchmark::DoNotOptimize(workers.running());
 }
-BENCHMARK(BM_IsProcessRunning)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_WorkerWatch)->Unit(benchmark::kMicrosecond);
 
 // The least any check must do: list the processes and read each one's name
 // (benchmarks build natively only, so this walks /proc directly).

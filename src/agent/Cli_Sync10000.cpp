@@ -1,16 +1,19 @@
 #include "agent/Cli_Sync10000.h"
 
+#include <charconv>
 #include <chrono>
+#include <cstdint>
+#include <limits>
 
 #include "agent/AgentState.h"
-#include "agent/ErrorReport.h"
 #include "agent/OperationValue.h"
-#include "agent/ProcessUtils.h"
 #include "agent/Watchdog.h"
 #include "config/GeralQar.h"
+#include "data/connection_string.h"
 #include "data/control_table.h"
+#include "data/data_error.h"
 #include "platform/module.h"
-#include "platform/process.h"
+#include "platform/stop_request.h"
 
 namespace qar::agent {
 
@@ -18,6 +21,20 @@ namespace {
 constexpr unsigned kTimerIntervalMs = 2000;
 constexpr std::chrono::milliseconds kStartWaitMs{1000};
 constexpr std::chrono::milliseconds kSupervisionWaitMs{10000};
+constexpr const char* kAgentProvider = "SQLOLEDB.1";
+// Lost connection: what a driver reports when its database went away under it.
+constexpr const char* kConnectionLost = "08S01";
+
+// The row marked when it can never be started, with the reason for the requester.
+constexpr const char* kNotStartedUpdate[] = {
+    "UPDATE CTRLEXECREM",
+    "   SET IDSTCTRLEXECREM = 'NOK',",
+    "           DSERRO = :DSERRO,",
+    "           DTULTATU = GETDATE()",
+    " WHERE IDCTRLEXECREM = :IDCTRLEXECREM",
+};
+// Texts for the requester, in Windows-1252.
+constexpr const char* kNotStarted = "N\xE3o iniciado: ";
 
 template <std::size_t N>
 void SetSql(TADOQuery& query, const char* const (&lines)[N]) {
@@ -31,18 +48,28 @@ void DeclareIdParameter(TParameters& parameters) {
   id.SetSize(16);
   id.SetValue(Variant::Null());
 }
+
+template <class Number>
+bool ParseNumber(const std::string& text, Number& value) {
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return !text.empty() && error == std::errc() && end == text.data() + text.size();
+}
+
+long long SecondsBetween(platform::TDateTime from, platform::TDateTime to) {
+  return static_cast<long long>((to - from) * 86400.0 + 0.5);
+}
 }  // namespace
 
 AgentServices AgentServices::Real() {
   AgentServices services;
-  services.isProcessRunning = IsProcessRunning;
-  services.killProcessByName = KillProcessByName;
+  services.agentDirectory = platform::ExtractFileDir(platform::ExecutableFileName());
+  services.workers = WatchWorkers(services.agentDirectory);
   services.startWorker = [](const std::string& path, const std::string& params) {
-    platform::StartDetached(path, params);
+    return platform::StartDetached(path, params);
   };
   services.startWatchdog = [] { StartWatchdog(); };
   services.connectionString = [] { return config::GetConnectionString(""); };
-  services.agentDirectory = platform::ExtractFileDir(platform::ExecutableFileName());
+  services.stopRequested = platform::StopRequested;
   return services;
 }
 
@@ -53,6 +80,7 @@ TfrmSync::TfrmSync(AgentServices services)
       acmUpdVerifTab(CreateComponent<TADOCommand>()),
       acmCTRLEXECREM(CreateComponent<TADOCommand>()),
       adqControleTab(CreateComponent<TADOQuery>()),
+      acmNaoIniciado(CreateComponent<TADOCommand>()),
       services_(std::move(services)) {
   SetName("frmSync");
 
@@ -85,6 +113,11 @@ TfrmSync::TfrmSync(AgentServices services)
   adqControleTab.SetConnection(&adcVerifTab);
   SetSql(adqControleTab, kRowByIdQuery);
   DeclareIdParameter(adqControleTab.Parameters());
+
+  acmNaoIniciado.SetName("acmNaoIniciado");
+  acmNaoIniciado.SetConnection(&adcVerifTab);
+  acmNaoIniciado.SetCommandText(JoinStatementLines(kNotStartedUpdate));
+  acmNaoIniciado.SetCommandTimeout(0);
 }
 
 void TfrmSync::FormCreate() {
@@ -92,6 +125,10 @@ void TfrmSync::FormCreate() {
   WorkerBusy = false;
   services_.startWatchdog();
   LastRestartTime = services_.clock->Now();
+  ProbeControlTable();
+}
+
+void TfrmSync::ProbeControlTable() {
   try {
     adqVerifTab.Close();
     adqVerifTab.Open();
@@ -101,10 +138,24 @@ void TfrmSync::FormCreate() {
     acmCTRLEXECREM.Execute();
     adcVerifTab.Execute(kCreateStatusIndex);
   }
+  probeNeeded_ = false;
+}
+
+template <class Step>
+void TfrmSync::Guarded(Step step) {
+  try {
+    step();
+  } catch (const EDataError& error) {
+    if (error.SqlState() == kConnectionLost) {
+      adcVerifTab.Close();
+      probeNeeded_ = true;
+    }
+    throw;
+  }
 }
 
 void TfrmSync::adcVerifTabBeforeConnect(TADOConnection& connection) {
-  connection.SetConnectionString(services_.connectionString());
+  connection.SetConnectionString(WithDefaultProvider(services_.connectionString(), kAgentProvider));
 }
 
 void TfrmSync::timVerifTabTimer(TComponent&) { ProcessPendingOperation(); }
@@ -121,8 +172,25 @@ void TfrmSync::ProcessPendingOperation() {
     }
   } resume{timVerifTab};
 
-  adqVerifTab.Close();
-  adqVerifTab.Open();
+  // No second worker while one runs: one left by an earlier agent, or one whose
+  // supervision this agent gave up, is supervised first.
+  if (services_.workers.running()) {
+    const auto line = runs_.Pass("left", "a worker started earlier is running" +
+                                             (lastRequest_.empty() ? std::string() : " (request " + lastRequest_ + ")") +
+                                             ": supervising it before any request");
+    runLogged_ = line.has_value();
+    if (line) services_.log(*line);
+    services_.supervising(lastRequest_);
+    Supervise(lastRequest_, services_.clock->Now());
+    return;
+  }
+
+  lastRequest_.clear();  // no worker left: nothing adopted any more
+  Guarded([this] {
+    if (probeNeeded_) ProbeControlTable();
+    adqVerifTab.Close();
+    adqVerifTab.Open();
+  });
   if (adqVerifTab.FieldByName("IDSTCTRLEXECREM").AsString() != kStatusPending) return;
 
   const std::string id = adqVerifTab.FieldByName("IDCTRLEXECREM").AsString();
@@ -133,42 +201,105 @@ void TfrmSync::ProcessPendingOperation() {
   const std::string params = "SYNC_" + id + "_" + branch + "_" + till + "_";
   const std::string workerPath = services_.agentDirectory + platform::kPathDelim + kWorkerExeName;
 
-  services_.startWorker(workerPath, params);
-  services_.clock->Sleep(kStartWaitMs);
-
-  while (services_.isProcessRunning(kWorkerWatchName)) {
-    WorkerBusy = true;
-    services_.clock->Sleep(kSupervisionWaitMs);
-    adqControleTab.Close();
-    adqControleTab.Parameters().ParamByName(kIdParameter).SetValue(Variant(id).AsInteger());
-    adqControleTab.Open();
-    if (adqControleTab.FieldByName("IDSTCTRLEXECREM").AsString() == kStatusCancelRequested) {
-      services_.killProcessByName(kWorkerWatchName);
-      acmUpdVerifTab.Parameters().ParamByName(kIdParameter).SetValue(Variant(id).AsInteger());
-      acmUpdVerifTab.Execute();
-    }
+  // A row that can never be started would otherwise block every row behind it.
+  std::int32_t idNumber = 0;
+  if (!ParseNumber(id, idNumber)) {
+    return MarkNotStarted(id, std::string(kNotStarted) + "o id " + id +
+                                  " excede o par\xE2metro inteiro IDCTRLEXECREM (-2147483648 a 2147483647)");
   }
+  if (const std::size_t limit = services_.maxParams(workerPath); params.size() > limit) {
+    return MarkNotStarted(id, std::string(kNotStarted) + "os par\xE2metros do " + kWorkerExeName + " t\xEAm " +
+                                  std::to_string(params.size()) + " caracteres, acima do limite de " +
+                                  std::to_string(limit) + " do sistema");
+  }
+
+  const platform::TDateTime startedAt = services_.clock->Now();
+  const platform::ProcessResult started = services_.startWorker(workerPath, params);
+  if (!started.ok) {
+    // It may pass (the file put back): reported through the tick, tried again.
+    throw std::runtime_error("request " + id + ": " + workerPath + " cannot be started: " + started.message +
+                             "; tried again at the next tick");
+  }
+  lastRequest_ = id;
+  services_.supervising(id);  // published at once: an agent ended now leaves it to the next
+  const auto line = runs_.Pass("run " + id, "request " + id + ": worker started with " + params);
+  runLogged_ = line.has_value();
+  if (line) services_.log(*line);
+  services_.clock->Sleep(kStartWaitMs);
+  Supervise(id, startedAt);
 }
 
-void RunMessageLoop(TTimer& timer, platform::Clock& clock, const std::atomic<bool>* stop,
+void TfrmSync::Supervise(const std::string& id, platform::TDateTime began) {
+  std::int32_t idNumber = 0;
+  const bool known = ParseNumber(id, idNumber);
+  TRepeatFilter failures;
+  bool unmarked = false;  // stopped for a cancellation, the row not marked yet
+  while (!services_.stopRequested() && (unmarked || services_.workers.running())) {
+    WorkerBusy = true;
+    services_.clock->Sleep(kSupervisionWaitMs);
+    if (!known || services_.stopRequested()) continue;
+    try {
+      Guarded([&] { CheckCancellation(idNumber, unmarked); });
+      failures.Reset();
+    } catch (...) {
+      // The worker runs on: giving up here would let the next tick start the
+      // same request again beside it.
+      const std::string error = DescribeException(std::current_exception());
+      if (auto line = failures.Pass(error, "request " + id + ": the row cannot be read while its worker runs: " +
+                                               error + "; checked again in 10 s")) {
+        services_.report(*line);
+      }
+    }
+  }
+  if (services_.stopRequested()) return;  // the worker, if any, runs on
+  services_.supervising("");
+  if (runLogged_) {
+    services_.log("request " + id + ": worker ended, gone " +
+                  std::to_string(SecondsBetween(began, services_.clock->Now())) + " s after the start (checked every 10 s)");
+  }
+  lastRequest_.clear();
+}
+
+void TfrmSync::CheckCancellation(std::int32_t id, bool& unmarked) {
+  if (!unmarked) {
+    adqControleTab.Close();
+    adqControleTab.Parameters().ParamByName(kIdParameter).SetValue(id);
+    adqControleTab.Open();
+    if (adqControleTab.FieldByName("IDSTCTRLEXECREM").AsString() != kStatusCancelRequested) return;
+    services_.workers.kill();
+    unmarked = true;  // a failed update is tried again at the next pass
+  }
+  acmUpdVerifTab.Parameters().ParamByName(kIdParameter).SetValue(id);
+  acmUpdVerifTab.Execute();
+  unmarked = false;
+  services_.log("request " + std::to_string(id) + ": cancelled by the operator, worker stopped, row marked " +
+                kStatusNotOk);
+}
+
+void TfrmSync::MarkNotStarted(const std::string& id, const std::string& reason) {
+  TParameter& idParameter = acmNaoIniciado.Parameters().ParamByName(kIdParameter);
+  std::int64_t wide = 0;
+  const bool numeric = ParseNumber(id, wide);
+  idParameter.SetDataType(numeric ? ftLargeint : ftString);
+  idParameter.SetValue(numeric ? Variant(wide) : Variant(id));
+  acmNaoIniciado.Parameters().ParamByName("DSERRO").SetValue(reason);
+  Guarded([this] { acmNaoIniciado.Execute(); });
+  services_.report("request " + id + " can never be started and is marked " + kStatusNotOk + ": " + reason);
+}
+
+void RunMessageLoop(TTimer& timer, platform::Clock& clock, const std::function<bool()>& stop,
                     const std::function<void(const std::string&)>& report) {
-  std::string lastError;
-  int repeats = 0;
-  while (stop == nullptr || !stop->load()) {
+  TRepeatFilter errors;
+  while (!stop()) {
     clock.Sleep(std::chrono::milliseconds(timer.Interval()));
+    if (stop()) break;
     if (!timer.Enabled() || !timer.OnTimer) continue;
     try {
       timer.OnTimer(timer);
-      lastError.clear();
+      errors.Reset();
     } catch (...) {
       const std::string message = DescribeException(std::current_exception());
-      if (message != lastError) {
-        lastError = message;
-        repeats = 0;
-        report(message);
-      } else if (++repeats % kRepeatedErrorReportEvery == 0) {
-        report(message + " (repeated " + std::to_string(repeats) + " times)");
-      }
+      if (auto line = errors.Pass(message, message)) report(*line);
     }
   }
 }

@@ -1,39 +1,51 @@
 // TfrmSync: the agent's hidden main form, holding the control-table connection and the dispatcher.
 #pragma once
 
+#include <atomic>
+#include <cstddef>
 #include <functional>
 #include <string>
 
 #include "agent/ErrorReport.h"
+#include "agent/ProcessUtils.h"
 #include "data/ado_command.h"
 #include "data/ado_connection.h"
 #include "data/ado_query.h"
 #include "framework/component.h"
 #include "framework/timer.h"
 #include "platform/clock.h"
+#include "platform/process.h"
 
 namespace qar::agent {
 
-// What the form uses of the world outside the database. The defaults are the
-// real ones; tests replace them to run the dispatcher in simulated time.
+// What the form uses of the world outside the database. Real() gives the real
+// ones; tests replace them to run the dispatcher in simulated time.
 struct AgentServices {
   platform::Clock* clock = &platform::SystemClock();
-  std::function<bool(const std::string& name)> isProcessRunning;
-  std::function<void(const std::string& name)> killProcessByName;
-  // Starts the worker hidden with its one parameter string; the outcome is not examined.
-  std::function<void(const std::string& path, const std::string& params)> startWorker;
+  TWorkerWatch workers;
+  // Starts the worker hidden with its one parameter string.
+  std::function<platform::ProcessResult(const std::string& path, const std::string& params)> startWorker;
+  // The longest parameter string the system can start the worker `path` with.
+  std::function<std::size_t(const std::string& path)> maxParams = platform::MaxStartParamsLength;
   std::function<void()> startWatchdog;
   // The connection string for the agent's connection (before every connect).
   std::function<std::string()> connectionString;
+  // Signs of life and failures (the agent's log).
+  std::function<void(const std::string&)> log = LogInfo;
+  std::function<void(const std::string&)> report = ReportError;
+  // True once the agent is asked to end: supervision stops, the worker runs on.
+  std::function<bool()> stopRequested = [] { return false; };
+  // Told the request whose worker runs from now on (from its start); empty when none.
+  std::function<void(const std::string& request)> supervising = [](const std::string&) {};
   // The directory of the agent's executable, without a trailing separator.
   std::string agentDirectory;
 
-  // The agent's real services: process list, shell start, watchdog, GeralQar.
+  // The agent's real services: its workers, shell start, watchdog, GeralQar, log.
   static AgentServices Real();
 };
 
-// The form holds six components, created in this order: the 2000 ms timer, the
-// connection and the four statements on it. Nothing is ever shown.
+// The form holds seven components, created in this order: the 2000 ms timer, the
+// connection and the five statements on it. Nothing is ever shown.
 //
 //   TfrmSync form(AgentServices::Real());
 //   form.FormCreate();                    // connect, watchdog, probe the table
@@ -46,11 +58,16 @@ class TfrmSync : public TComponent {
   // Opens the connection, clears WorkerBusy, starts the watchdog, sets
   // LastRestartTime and makes sure CTRLEXECREM exists.
   void FormCreate();
-  // Sets the connecting connection's connection string.
+  // Sets the connecting connection's connection string; one without a provider
+  // is read with the agent's provider "SQLOLEDB.1".
   void adcVerifTabBeforeConnect(TADOConnection& connection);
   void timVerifTabTimer(TComponent& sender);
-  // One tick: start the worker for the first pending row and supervise it.
+  // One tick. A worker already running (one an earlier agent left) is supervised
+  // first; else the first pending row gets its worker, supervised until no worker
+  // is left. A row that can never be started is marked "NOK" with the reason.
   void ProcessPendingOperation();
+  // The request whose worker an earlier agent left running, as it published it.
+  void AdoptRequest(const std::string& id) { lastRequest_ = id; }
 
   TTimer& timVerifTab;
   TADOConnection& adcVerifTab;
@@ -58,22 +75,33 @@ class TfrmSync : public TComponent {
   TADOCommand& acmUpdVerifTab;
   TADOCommand& acmCTRLEXECREM;
   TADOQuery& adqControleTab;
+  TADOCommand& acmNaoIniciado;  // marks a row that can never be started
 
  private:
-  AgentServices services_;
-};
+  void ProbeControlTable();
+  // Runs `step`; a lost connection (the database file removed or replaced) also
+  // closes it, so the next step connects anew and probes the table again.
+  template <class Step>
+  void Guarded(Step step);
+  void Supervise(const std::string& id, platform::TDateTime began);
+  // Stops the workers of a row asked to be cancelled, then marks the row.
+  void CheckCancellation(std::int32_t id, bool& unmarked);
+  void MarkNotStarted(const std::string& id, const std::string& reason);
 
-// How often a failure that repeats tick after tick is reported again (about an
-// hour of 2-second ticks).
-inline constexpr int kRepeatedErrorReportEvery = 1800;
+  AgentServices services_;
+  bool probeNeeded_ = false;
+  std::string lastRequest_;  // the request of the worker last started or adopted
+  bool runLogged_ = false;   // the last start was logged, so its end is too
+  TRepeatFilter runs_;
+};
 
 // The message loop of the hidden form: delivers the timer's event on this thread
 // every Interval milliseconds while it is enabled. An error that leaves the event
 // goes to `report` (the default error reporting) and the loop goes on; the same
 // error again in the following events is reported only every
 // kRepeatedErrorReportEvery times, so a lasting outage does not flood the logs.
-// Runs until `stop` is set (never, for the agent).
-void RunMessageLoop(TTimer& timer, platform::Clock& clock, const std::atomic<bool>* stop = nullptr,
+// Runs until `stop` says so (for the agent: until it is asked to end).
+void RunMessageLoop(TTimer& timer, platform::Clock& clock, const std::function<bool()>& stop,
                     const std::function<void(const std::string&)>& report = ReportError);
 
 }  // namespace qar::agent

@@ -4,19 +4,27 @@
 
 #include "agent/AgentState.h"
 #include "platform/datetime.h"
+#include "platform/process.h"
 #include "platform/systemlog.h"
 #include "platform/text.h"
 
 namespace qar::agent {
 
-void ReportError(const std::string& message) {
+namespace {
+void Write(platform::LogLevel level, const std::string& message) {
   const std::string line = platform::FormatDateTime("yyyy-mm-dd hh:nn:ss", platform::Now()) + " " +
-                           kAgentExeName + ": " + message + "\n";
+                           kAgentExeName + "[" + std::to_string(platform::CurrentProcessId()) + "]: " +
+                           (level == platform::LogLevel::kError ? "error: " : "") + message + "\n";
   const std::string utf8 = platform::AnsiToConsole(line);
   std::fwrite(utf8.data(), 1, utf8.size(), stderr);
   std::fflush(stderr);
-  platform::WriteSystemLogError(kAgentExeName, message);
+  platform::WriteSystemLog(kAgentExeName, level, message);
 }
+}  // namespace
+
+void LogInfo(const std::string& message) { Write(platform::LogLevel::kInfo, message); }
+
+void ReportError(const std::string& message) { Write(platform::LogLevel::kError, message); }
 
 std::string DescribeException(std::exception_ptr error) {
   try {
@@ -26,6 +34,16 @@ std::string DescribeException(std::exception_ptr error) {
   } catch (...) {
     return "unknown error";
   }
+}
+
+std::optional<std::string> TRepeatFilter::Pass(const std::string& key, const std::string& message) {
+  if (key_ != key) {
+    key_ = key;
+    repeats_ = 0;
+    return message;
+  }
+  if (++repeats_ % kRepeatedErrorReportEvery != 0) return std::nullopt;
+  return message + " (repeated " + std::to_string(repeats_) + " times)";
 }
 
 }  // namespace qar::agent

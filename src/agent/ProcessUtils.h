@@ -1,22 +1,36 @@
-// Process utilities: is a program running, and stop every process of a program, by executable name.
+// Process utilities: the agent's worker processes, watched and stopped.
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace qar::agent {
 
-// True when a running process matches `name`: the file-name part of its
+// How the dispatcher sees its workers: whether one runs, and stopping all of them
+// (without waiting for them to end).
+struct TWorkerWatch {
+  std::function<bool()> running;
+  std::function<void()> kill;
+};
+
+// The workers of the agent in `agentDir`.
+// Windows: every process named "Qartab.exe", through IsProcessRunning and
+// KillProcessByName below.
+// POSIX: this user's processes running the file <agentDir>/QarTab.exe, each held
+// while it is identified, so another program of that name, another installation's
+// worker or a process that got a worker's id later is never seen or stopped.
+TWorkerWatch WatchWorkers(const std::string& agentDir);
+
+// The matching rule of the Windows process walk: the file-name part of an
 // executable name (after the last backslash, slash or colon) or the whole name
-// equals `name`, ignoring the case of the letters a to z only. The whole process
-// list is walked.
-bool IsProcessRunning(const std::string& name);
-
-// Requests the termination (exit code 0) of every running process that matches
-// `name`. Processes that cannot be opened or terminated are skipped silently.
-// Does not wait for them to end.
-void KillProcessByName(const std::string& name);
-
-// The matching rule on its own.
+// equals `name`, ignoring the case of the letters a to z only.
 bool ProcessNameMatches(const std::string& exeName, const std::string& name);
+
+// Windows only (the Toolhelp32 walk, bound at run time from kernel32):
+// true when a running process matches `name` (the whole list is walked), and the
+// termination (exit code 0) of every such process, skipping those that cannot be
+// opened or terminated and not waiting for them to end.
+bool IsProcessRunning(const std::string& name);
+void KillProcessByName(const std::string& name);
 
 }  // namespace qar::agent

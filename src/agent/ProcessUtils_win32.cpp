@@ -4,6 +4,7 @@
 
 #include <atomic>
 
+#include "agent/AgentState.h"
 #include "agent/ProcessUtils.h"
 
 namespace qar::agent {
@@ -93,6 +94,10 @@ void KillProcessByName(const std::string& name) {
     TerminateProcess(process, 0);
     CloseHandle(process);
   });
+}
+
+TWorkerWatch WatchWorkers(const std::string& /*agentDir*/) {
+  return {[] { return IsProcessRunning(kWorkerWatchName); }, [] { KillProcessByName(kWorkerWatchName); }};
 }
 
 }  // namespace qar::agent

@@ -1,22 +1,56 @@
-// QarSnc.exe: the synchronisation agent's entry. Takes no arguments.
+// QarSnc.exe: the synchronisation agent's entry. Without arguments it runs as the
+// agent; --version and --help print and end.
 #include <exception>
 #include <string>
 
+#include "agent/AgentState.h"
 #include "agent/Cli_Sync10000.h"
 #include "agent/ErrorReport.h"
 #include "agent/Restarter.h"
 #include "automation/VCLCom.h"
+#include "config/AgentStatus.h"
 #include "config/GeralQar.h"
+#include "data/connection_string.h"
+#include "platform/cmdline.h"
+#include "platform/datetime.h"
 #include "platform/module.h"
 #include "platform/mutex.h"
+#include "platform/process.h"
+#include "platform/stop_request.h"
+#include "platform/text.h"
 
-int main(int argc, char** argv) {
-  using namespace qar;
-  if (argc == 2 && std::string(argv[1]) == agent::kRestarterArgument) {
-    const std::string exe = platform::ExecutableFileName();
-    return agent::RunRestarter(platform::ExtractFileDir(exe), platform::SystemClock());
+#ifndef QAR_VERSION
+#define QAR_VERSION "unknown"
+#endif
+
+namespace {
+
+using namespace qar;
+
+constexpr const char* kUsage =
+    "Usage: QarSnc.exe [--version | --help]\n"
+    "Without arguments: the synchronisation agent. It polls CTRLEXECREM every 2 s, starts\n"
+    "QarTab.exe from its own directory for each pending request and supervises it, and\n"
+    "restarts itself about every twelve hours. One agent runs per user logon; a second\n"
+    "start ends at once. Its log goes to standard error and the system log.\n"
+    "Settings: the connection string and server settings under HKEY_LOCAL_MACHINE\\\n"
+    "(QarCfg.exe sets them; QarCfg.exe status shows what the agent is doing).\n";
+
+// The connection string for the log: every password value hidden whole.
+std::string MaskedConnectionString(const std::string& text) {
+  std::string masked;
+  for (const auto& [key, value] : ParseConnectionString(text)) {
+    const std::string upper = platform::UpperCaseAscii(key);
+    const bool secret = upper == "PWD" || upper.ends_with("PASSWORD");
+    masked += (masked.empty() ? "" : ";") + key + "=" + (secret ? std::string("***") : value);
   }
+  return masked;
+}
 
+std::string Timestamp() { return platform::FormatDateTime("yyyy-mm-dd hh:nn:ss", platform::Now()); }
+
+int RunAgent() {
+  platform::CatchStopSignals();
   // Unit start: the automation support (module short name, automation-object hook),
   // then the connection string, read and decrypted also in a second instance.
   try {
@@ -27,22 +61,72 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  platform::NamedMutex single("QSYNC");
+  platform::NamedMutex single(config::kAgentMutexName);
   if (single.Outcome() == platform::MutexOutcome::kAlreadyExists) {
     config::FinalizeGeralQar();
     automation::FinalizeVCLCom();
     return 0;
   }
 
-  agent::TfrmSync frmSync(agent::AgentServices::Real());
+  // What the previous agent left: the request of a worker it may have left running.
+  const config::TAgentStatus previous =
+      config::ParseAgentStatus(platform::NamedMutex::ReadPublished(config::kAgentMutexName).value_or(""));
+  config::TAgentStatus status{platform::CurrentProcessId(), platform::ExecutableFileName(), Timestamp(), {}, {}};
+  single.Publish(config::FormatAgentStatus(status));
+
+  const std::string connection = config::GetConnectionString("");
+  agent::LogInfo(std::string("QarSnc.exe ") + QAR_VERSION + " started, pid " + std::to_string(status.pid) +
+                 ", settings " + config::SettingsLocation() + ", database " +
+                 (connection.empty() ? std::string("(none)") : MaskedConnectionString(connection)));
+  if (connection.empty()) {
+    agent::ReportError(std::string("no connection string: ") + config::SettingsLocation() + " holds no value \"" +
+                       config::kStringConexValue + "\" (QarCfg.exe set-connection stores one)");
+  }
+
+  agent::AgentServices services = agent::AgentServices::Real();
+  services.supervising = [&](const std::string& request) {
+    status.request = request;
+    status.since = request.empty() ? std::string() : Timestamp();
+    single.Publish(config::FormatAgentStatus(status));
+  };
+  const agent::TWorkerWatch workers = services.workers;
+  agent::TfrmSync frmSync(std::move(services));
+  frmSync.AdoptRequest(previous.request);
   try {
     frmSync.FormCreate();
   } catch (...) {
     agent::ReportError(agent::DescribeException(std::current_exception()));
   }
-  agent::RunMessageLoop(frmSync.timVerifTab, platform::SystemClock());
+  agent::RunMessageLoop(frmSync.timVerifTab, platform::SystemClock(), platform::StopRequested);
 
+  agent::LogInfo("ending (" + platform::StopReason() + ")" +
+                 (workers.running() ? "; the running worker is left to finish and the next agent supervises it"
+                                    : ""));
+  single.Close();
   config::FinalizeGeralQar();
   automation::FinalizeVCLCom();
-  return 0;
+  return platform::StopExitCode();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string argument = argc == 2 ? argv[1] : "";
+  if (argc == 2 && argument == agent::kRestarterArgument) {
+    return agent::RunRestarter(platform::ExecutableFileName(), platform::SystemClock());
+  }
+  if (argc == 2 && argument == "--version") {
+    platform::WriteToConsole(platform::ConsoleStream::kOut, std::string("QarSnc.exe ") + QAR_VERSION + "\n");
+    return 0;
+  }
+  if (argc == 2 && (argument == "--help" || argument == "-h" || argument == "/?")) {
+    platform::WriteToConsole(platform::ConsoleStream::kOut, kUsage);
+    return 0;
+  }
+  if (argc > 1) {
+    platform::WriteToConsole(platform::ConsoleStream::kError,
+                             "QarSnc.exe: unknown argument (QarSnc.exe --help lists them)\n");
+    return 2;
+  }
+  return RunAgent();
 }

@@ -1,46 +1,34 @@
 #include "agent/Restarter.h"
 
+#include <algorithm>
 #include <chrono>
 #include <vector>
 
-#include "agent/AgentState.h"
 #include "agent/ErrorReport.h"
-#include "agent/ProcessUtils.h"
 #include "platform/module.h"
 #include "platform/process.h"
 
 namespace qar::agent {
 
-namespace {
-// This user's agent processes, the calling one excluded.
-std::vector<std::uint32_t> OtherAgents() {
-  std::vector<std::uint32_t> pids;
-  const std::uint32_t self = platform::CurrentProcessId();
-  for (const platform::ProcessEntry& entry : platform::SnapshotProcesses().entries) {
-    if (entry.pid != self && ProcessNameMatches(entry.exeName, kAgentExeName) &&
-        platform::IsProcessOfCurrentUser(entry.pid)) {
-      pids.push_back(entry.pid);
-    }
-  }
-  return pids;
-}
-}  // namespace
-
-int RunRestarter(const std::string& agentDir, platform::Clock& clock) {
-  for (std::uint32_t pid : OtherAgents()) platform::TerminateProcessById(pid);
+int RunRestarter(const std::string& agentExe, platform::Clock& clock) {
+  std::vector<platform::TProcessHandle> old = platform::FindProcessesOfFile(agentExe);
+  std::erase_if(old, [](const platform::TProcessHandle& p) { return p.Pid() == platform::CurrentProcessId(); });
+  for (const platform::TProcessHandle& agent : old) agent.Terminate();
   // A new agent that found the old one's mutex still held would end at once.
+  const auto running = [&old] {
+    return std::ranges::any_of(old, [](const platform::TProcessHandle& p) { return p.Running(); });
+  };
   constexpr int kChecks = 300;
-  for (int i = 0; !OtherAgents().empty(); ++i) {
+  for (int i = 0; running(); ++i) {
     if (i == kChecks) {
       ReportError("restart abandoned: an agent process did not end");
       return 1;
     }
     clock.Sleep(std::chrono::milliseconds(100));
   }
-  const std::string exe = agentDir + platform::kPathDelim + kAgentExeName;
-  const platform::ProcessResult started = platform::StartDetached(exe, "", agentDir);
+  const platform::ProcessResult started = platform::StartDetached(agentExe, "", platform::ExtractFileDir(agentExe));
   if (!started.ok) {
-    ReportError("restart could not start " + exe + ": " + started.message);
+    ReportError("restart could not start " + agentExe + ": " + started.message);
     return 1;
   }
   return 0;

@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "agent/AgentState.h"
+#include "platform/stop_request.h"
 
 namespace qar::agent {
 
@@ -15,13 +16,16 @@ onDisparaThreadQarSnc::onDisparaThreadQarSnc(WatchdogContext context) : context_
 void onDisparaThreadQarSnc::Execute() {
   using std::chrono::milliseconds;
   platform::Clock& clock = *context_.clock;
+  // A program asked to end has no restart to make.
   for (;;) {
     clock.Sleep(milliseconds(kWatchdogTestIntervalMs));
+    if (platform::StopRequested()) break;
     if (context_.workerBusy->load()) continue;
     const double ageMinutes = (clock.Now() - context_.lastRestartTime->load()) * 24 * 60;
     if (!(ageMinutes > kRestartAgeMinutes)) continue;
     context_.lastRestartTime->store(clock.Now());
     clock.Sleep(milliseconds(kRestartDelayMs));
+    if (platform::StopRequested()) break;
     context_.restart();
     context_.lastRestartTime->store(clock.Now());
   }
@@ -36,7 +40,7 @@ void StartWatchdog(WatchdogContext context) {
 }
 
 void StartWatchdog() {
-  StartWatchdog({&platform::SystemClock(), &WorkerBusy, &LastRestartTime, &RestartAgent});
+  StartWatchdog({&platform::SystemClock(), &WorkerBusy, &LastRestartTime, &RestartAgent, {}});
 }
 
 std::string RestartCommandLine(const std::string& agentDir) {

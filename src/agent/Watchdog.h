@@ -50,10 +50,24 @@ class onDisparaThreadQarSnc : public TDisparaThreadQarSnc {
 void StartWatchdog();
 void StartWatchdog(WatchdogContext context);
 
-// Ends every agent process of this user and starts a new agent from the agent's
-// directory, once the old ones have ended. Windows hands cmd.exe the command
-// line below; POSIX starts the agent's restarter (RunRestarter).
-void RestartAgent();
+// The ways a planned restart goes.
+enum class TRestartPath {
+  kCommandProcessor,  // Windows: cmd.exe ends every QarSnc.exe and starts a new one
+  kRestarter,         // POSIX: the agent's restarter (RunRestarter) replaces this installation's agents
+  kServiceManager,    // POSIX under systemd: this agent ends with kRestartExitStatus and the unit starts it again
+};
+
+// The status a planned restart ends with under the service manager.
+inline constexpr int kRestartExitStatus = 75;
+
+// The path this agent's restart takes: under systemd (INVOCATION_ID set, as for
+// every unit it starts) the service manager's, so the two never fight.
+TRestartPath ChooseRestartPath();
+
+// Restarts the agent by ChooseRestartPath(), says so in the log and returns the
+// path taken. kServiceManager requests the stop (RequestStop) with
+// kRestartExitStatus: the main thread then ends the agent cleanly.
+TRestartPath RestartAgent();
 
 // The command line handed to cmd.exe for an agent in `agentDir`.
 std::string RestartCommandLine(const std::string& agentDir);

@@ -1,14 +1,32 @@
-// POSIX: no shell command line; the agent's own executable does the restart.
+// POSIX: no shell command line; the agent's own executable does the restart, or the
+// service manager does.
+#include "agent/ErrorReport.h"
 #include "agent/Restarter.h"
 #include "agent/Watchdog.h"
+#include "platform/environment.h"
 #include "platform/module.h"
 #include "platform/process.h"
+#include "platform/stop_request.h"
 
 namespace qar::agent {
 
-void RestartAgent() {
+TRestartPath ChooseRestartPath() {
+  return platform::GetEnv("INVOCATION_ID") ? TRestartPath::kServiceManager : TRestartPath::kRestarter;
+}
+
+TRestartPath RestartAgent() {
+  const TRestartPath path = ChooseRestartPath();
+  if (path == TRestartPath::kServiceManager) {
+    LogInfo("planned restart: ending with status " + std::to_string(kRestartExitStatus) +
+            " for the service manager to start the agent again");
+    platform::RequestStop(kRestartExitStatus, "planned restart");
+    return path;
+  }
   const std::string exe = platform::ExecutableFileName();
-  platform::StartDetached(exe, kRestarterArgument, platform::ExtractFileDir(exe));
+  LogInfo("planned restart: the restarter replaces the agents of " + exe);
+  const platform::ProcessResult started = platform::StartDetached(exe, kRestarterArgument, platform::ExtractFileDir(exe));
+  if (!started.ok) ReportError("planned restart: the restarter cannot be started: " + started.message);
+  return path;
 }
 
 }  // namespace qar::agent

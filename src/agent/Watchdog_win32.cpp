@@ -1,13 +1,18 @@
 // Windows: the command processor ends every agent and starts the new one.
+#include "agent/ErrorReport.h"
 #include "agent/Watchdog.h"
 #include "platform/module.h"
 #include "platform/process.h"
 
 namespace qar::agent {
 
-void RestartAgent() {
+TRestartPath ChooseRestartPath() { return TRestartPath::kCommandProcessor; }
+
+TRestartPath RestartAgent() {
   const std::string agentDir = platform::ExtractFileDir(platform::ExecutableFileName());
+  LogInfo("planned restart: cmd.exe " + RestartCommandLine(agentDir));
   platform::StartDetached("cmd.exe", RestartCommandLine(agentDir));  // result not examined
+  return TRestartPath::kCommandProcessor;
 }
 
 }  // namespace qar::agent

@@ -4,9 +4,18 @@
 #include <memory>
 #include <mutex>
 
+#include "automation/call_monitor.h"
+#include "automation/caller_identity.h"
+#include "automation/database_key.h"
+#include "automation/MtsRdm.h"
+#include "automation/session_registration.h"
+#include "automation/transaction_report.h"
 #include "com/class_manager.h"
+#include "data/custom_ado_data_set.h"
 #include "diagnostics/bug_report.h"
+#include "diagnostics/connection_log.h"
 #include "diagnostics/log_file_name.h"
+#include "diagnostics/monitor_settings.h"
 #include "platform/datetime.h"
 
 namespace qar::automation {
@@ -19,7 +28,73 @@ constexpr std::chrono::milliseconds kRetryWait{1000};
 std::mutex gUnitMutex;
 int gUnitInitializations = 0;
 
+// A data module's activation events: what they raise stays with them.
+void FireSwallowing(const TNotifyEvent& event, TMtsDataModule& module) noexcept {
+  if (!event) return;
+  try {
+    event(module);
+  } catch (...) {
+    // The module's own affair; the call goes on.
+  }
+}
+
+// Step 16, however the call ends after step 1: the connection's own object back, the
+// monitor gone (the connection's handlers with it), the thread's key emptied; the
+// references of the call released.
+class TOuterCleanup {
+ public:
+  explicit TOuterCleanup(CallContext& call) : call_(call) {}
+  ~TOuterCleanup() {
+    if (call_.SavedConnectionObject && call_.Connection != nullptr)
+      call_.Connection->SetConnectionObject(std::move(call_.SavedConnectionObject));
+    call_.Monitor.reset();
+    SetCurrentDatabaseKey({});
+    call_.ClientConnection.reset();
+    call_.SavedConnectionObject.reset();
+  }
+  TOuterCleanup(const TOuterCleanup&) = delete;
+  TOuterCleanup& operator=(const TOuterCleanup&) = delete;
+
+ private:
+  CallContext& call_;
+};
+
+// Step 13: report and roll back a transaction the method left open, then remove the
+// session row; all of it even when the report fails, whose error is raised afterwards.
+void FinishInnerStage(CallContext& call, TCallEnvironment& environment) {
+  std::exception_ptr failure;
+  if (call.Connection != nullptr && call.Connection->InTransaction()) {
+    try {
+      environment.writeTransactionReport(call);
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    try {
+      call.Connection->RollbackTrans();
+    } catch (...) {
+      if (!failure) failure = std::current_exception();
+    }
+  }
+  if (call.Registered) UnregisterSession(call.Connection, call.IdentityKind);
+  if (failure) std::rethrow_exception(failure);
+}
+
 }  // namespace
+
+TCallEnvironment DefaultCallEnvironment() {
+  return {&platform::SystemClock(),
+          [](const CallContext& call, bool designTimeConnected, bool viaSocketServer) {
+            diagnostics::WriteConnectionLogEntry(*call.Connection, designTimeConnected, viaSocketServer,
+                                                 call.Operator, call.Application, call.Host, nullptr,
+                                                 esOK, *CallEnvironment().clock);
+          },
+          [](const CallContext& call) { WriteTransactionReport(call, *CallEnvironment().clock); }};
+}
+
+TCallEnvironment& CallEnvironment() {
+  static TCallEnvironment environment = DefaultCallEnvironment();
+  return environment;
+}
 
 TCreationEnvironment DefaultCreationEnvironment() {
   return {&platform::SystemClock(),
@@ -104,6 +179,90 @@ HResult TVCLAutoObject::GetIDsOfNames(const TGUID& iid, const std::string* names
 HResult TVCLAutoObject::Invoke(com::DispId id, const TGUID&, com::LocaleId, std::uint16_t flags,
                                com::TDispParams& params, Variant* result,
                                com::TExcepInfo* excepInfo, std::uint32_t* argErr) {
+  std::lock_guard lock(callMutex_);
+  try {
+    return InstrumentedInvoke(id, flags, params, result, excepInfo, argErr);
+  } catch (...) {
+    // The edge of the call: what a step raised reaches the caller as its description.
+    const com::TFailure failure = com::DescribeFailure(std::current_exception());
+    if (excepInfo != nullptr) {
+      *excepInfo = com::TExcepInfo{};
+      excepInfo->Source = Factory() != nullptr ? Factory()->ClassName() : std::string();
+      excepInfo->Description = failure.message;
+      excepInfo->SCode = failure.code;
+    }
+    return com::kDISP_E_EXCEPTION;
+  }
+}
+
+HResult TVCLAutoObject::InstrumentedInvoke(com::DispId id, std::uint16_t flags,
+                                           com::TDispParams& params, Variant* result,
+                                           com::TExcepInfo* excepInfo, std::uint32_t* argErr) {
+  if (component_ == nullptr) return com::kDISP_E_MEMBERNOTFOUND;
+  TCallEnvironment& environment = CallEnvironment();
+  CallContext call;
+  call.AutoObject = this;
+  call.DispatchId = id;
+  TOuterCleanup outerCleanup(call);
+
+  ExtractCallerIdentity(call, params);
+  if (call.IdentityKind == kIdentityDatabaseKey) {
+    call.DatabaseKey = IdentityField(call.IdentityText, kDatabaseKeyField);
+    SelectCallDatabase(*component_, call.DatabaseKey);
+  }
+  component_->SetTag(id);
+  call.Connection = AttachCallMonitor(*component_, call, *environment.clock);
+  TADOConnection* connection = call.Connection;
+  if (connection != nullptr && connection->Connected()) {
+    call.WasConnected = true;
+    connection->Close();
+  }
+
+  if (call.ClientConnection && !call.IdentityText.empty() && connection != nullptr) {
+    connection->Close();
+    call.SavedConnectionObject = connection->ConnectionObject();
+    connection->SetConnectionObject(call.ClientConnection);
+    environment.writeConnectionLogEntry(call, call.WasConnected, true);
+  }
+  if (connection != nullptr && !call.ClientConnection && call.WasConnected)
+    environment.writeConnectionLogEntry(call, true, false);
+  auto* module = dynamic_cast<TMtsDataModule*>(component_);
+  call.Activated = (connection != nullptr && !connection->Connected()) || call.ClientConnection != nullptr;
+  if (call.Activated && module != nullptr) FireSwallowing(module->OnActivate, *module);
+  if (diagnostics::IsTunningOn() && !call.IdentityText.empty())
+    call.Registered = RegisterSession(connection, call.IdentityText, call.IdentityKind, id, call);
+  try {
+    if (module != nullptr) module->SetComplete();
+  } catch (...) {
+    // The method does not run; its session row goes all the same.
+    if (call.Registered) UnregisterSession(connection, call.IdentityKind);
+    throw;
+  }
+
+  try {
+    call.Result = Forward(id, flags, params, result, excepInfo, argErr);
+  } catch (...) {
+    try {
+      FinishInnerStage(call, environment);
+    } catch (...) {
+      // The forwarding's own failure is the one the caller hears of.
+    }
+    throw;
+  }
+  FinishInnerStage(call, environment);
+
+  if (call.Activated && module != nullptr) FireSwallowing(module->OnDeactivate, *module);
+  if (connection != nullptr) {
+    for (int i = 0; i < connection->DataSetCount(); ++i) {
+      TCustomADODataSet& dataSet = connection->GetADODataSet(i);
+      if (dataSet.Active()) dataSet.Close();
+    }
+  }
+  return call.Result;
+}
+
+HResult TVCLAutoObject::Forward(com::DispId id, std::uint16_t flags, com::TDispParams& params,
+                                Variant* result, com::TExcepInfo* excepInfo, std::uint32_t* argErr) {
   const com::TAutoObjectFactory* factory = AutoFactory();
   const com::TComponentClass* componentClass = factory != nullptr ? factory->ComponentClass() : nullptr;
   void* target = componentClass != nullptr && component_ != nullptr

@@ -5,8 +5,10 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <mutex>
 #include <string_view>
 
+#include "automation/call_context.h"
 #include "com/auto_object.h"
 #include "com/factory.h"
 #include "framework/component.h"
@@ -43,11 +45,33 @@ TCreationEnvironment& CreationEnvironment();
 // The production environment: the system clock and bugreport.txt beside the module.
 TCreationEnvironment DefaultCreationEnvironment();
 
+// What an instrumented call needs from outside: the clock of its monitor, log
+// entries and report, and the writers of the connection log entries it requests
+// itself and of tr_report.txt. Process-wide; tests record requests here.
+struct TCallEnvironment {
+  using TConnectionLogWriter =
+      std::function<void(const CallContext& call, bool designTimeConnected, bool viaSocketServer)>;
+  using TTransactionReportWriter = std::function<void(const CallContext& call)>;
+  platform::Clock* clock;
+  TConnectionLogWriter writeConnectionLogEntry;  // never raises
+  TTransactionReportWriter writeTransactionReport;  // raises its input/output failure
+};
+TCallEnvironment& CallEnvironment();
+// The production environment: the system clock, the day's logs and tr_report.txt.
+TCallEnvironment DefaultCallEnvironment();
+
 // The automation object of a component. Made by its factory when a client creates
 // the class (it then creates the factory's component class itself and owns it), or
 // by CreateAutoObjectForComponent for an existing component (which it does not own).
-// Calls are forwarded to the component through DispInvoke. Queries the object cannot
-// answer go to the component, so interfaces the component implements reach clients.
+// Calls are instrumented (see Invoke) and forwarded to the component through
+// DispInvoke. Queries the object cannot answer go to the component, so interfaces the
+// component implements reach clients.
+//
+// Calls on one object run one at a time: each takes the object's call lock (a
+// recursive one, so a method may call its own object again on the same thread), and
+// on Windows the classes are registered in the apartment threading model, where the
+// system delivers every call of an object on its one thread. Calls on different
+// objects run side by side.
 class TVCLAutoObject : public com::TImplements<com::TAutoObject, IVCLComObject> {
  public:
   TVCLAutoObject(com::TComObjectFactory& factory, TComponent* component);
@@ -64,6 +88,32 @@ class TVCLAutoObject : public com::TImplements<com::TAutoObject, IVCLComObject> 
   HResult GetTypeInfo(std::uint32_t index, com::LocaleId locale, com::ITypeInfo** info) override;
   HResult GetIDsOfNames(const TGUID& iid, const std::string* names, std::uint32_t count,
                         com::LocaleId locale, com::DispId* ids) override;
+  // The instrumented call, in this order:
+  //   1  the caller identity (and connection) is taken out of `params` (ExtractCallerIdentity);
+  //   3  a database key selects the thread's CurrentDatabaseKey (SelectCallDatabase);
+  //   4  the component's Tag := id;
+  //   5  the module's first connection gets the call's monitor (AttachCallMonitor);
+  //   6  an open connection is closed;
+  //   7  with a caller's connection: it replaces the connection's own object and a log
+  //      entry is requested (socket server); 8  otherwise a connection that was open
+  //      requests one (design time);
+  //   9  OnActivate of a TMtsDataModule, when the connection is closed or the caller's
+  //      is in place (its errors swallowed);
+  //  10  with tuning on and an identity: the session row (RegisterSession);
+  //  11  a TMtsDataModule votes complete on its context;
+  //  12  the method runs through DispInvoke with the remaining arguments;
+  //  13  an open transaction is reported (tr_report.txt) and rolled back, then the
+  //      session row is removed;
+  //  14  OnDeactivate (errors swallowed); 15  the connection's open data sets are closed;
+  //  16  the connection's own object is put back, the monitor goes (the connection's
+  //      handlers are back), CurrentDatabaseKey is emptied.
+  // The method's own result, exception information and argument error reach the
+  // caller as DispInvoke gives them. A failure of a step of the call itself (a bad
+  // connection argument, a failed vote, an unwritable report) ends the call with
+  // kDISP_E_EXCEPTION and its description in `excepInfo`. However the call ends, the
+  // monitor is destroyed, CurrentDatabaseKey emptied, a transaction the method left
+  // open rolled back and a registered session row removed; a failed report still ends
+  // the call with its error, after them.
   HResult Invoke(com::DispId id, const TGUID& iid, com::LocaleId locale, std::uint16_t flags,
                  com::TDispParams& params, Variant* result, com::TExcepInfo* excepInfo,
                  std::uint32_t* argErr) override;
@@ -76,9 +126,15 @@ class TVCLAutoObject : public com::TImplements<com::TAutoObject, IVCLComObject> 
 
  private:
   void CreateComponent(const com::TComponentClass& componentClass);
+  HResult InstrumentedInvoke(com::DispId id, std::uint16_t flags, com::TDispParams& params,
+                             Variant* result, com::TExcepInfo* excepInfo, std::uint32_t* argErr);
+  // Step 12: the call through DispInvoke on the component's dispatch interface.
+  HResult Forward(com::DispId id, std::uint16_t flags, com::TDispParams& params, Variant* result,
+                  com::TExcepInfo* excepInfo, std::uint32_t* argErr);
 
   TComponent* component_;
   bool ownsComponent_ = false;
+  std::recursive_mutex callMutex_;
 };
 
 // The hook behind TComponent::ComObject: an automation object for `component` from
@@ -90,10 +146,13 @@ TComPtr<IUnknown> CreateAutoObjectForComponent(TComponent& component);
 TComPtr<IUnknown> CreateVCLAutoObject(com::TComObjectFactory& factory);
 
 // The factory of a class whose objects wrap a TModule (a component class with a
-// default constructor); `typeInfo` binds the members of TModule.
+// default constructor); `typeInfo` binds the members of TModule. The class is
+// registered in the apartment threading model, whatever `info` says: its calls must
+// not run at the same time.
 template <class TModule>
 com::TAutoObjectFactory VCLAutoObjectFactoryOf(com::TFactoryInfo info,
                                                TComPtr<com::ITypeInfo> typeInfo) {
+  info.ThreadingModel = "Apartment";
   com::TComponentClass componentClass = com::TComponentClass::Of<TModule>(info.ClassName);
   return com::TAutoObjectFactory(std::move(info), &CreateVCLAutoObject,
                                  &com::kModuleAnchorOf<TModule>, std::move(typeInfo),

@@ -24,14 +24,23 @@ UnitState& Unit() {
 
 std::string UncriptoPlus(std::string text) { return platform::DecryptSecret(text); }
 
+std::string SettingsLocation() {
+  const std::string file = platform::RegistryFilePath();
+  return file.empty() ? std::string("HKEY_LOCAL_MACHINE\\") + sSiteWebSrvKey : file;
+}
+
 std::string ReadConnectionString(const std::string& suffix) {
   platform::RegistryKey key;
   // Reading needs no write access: a process that may not write the key still
-  // gets its connection string (the open's outcome is not otherwise looked at).
-  key.Open(sSiteWebSrvKey, /*create=*/false, platform::RegAccess::kRead);
+  // gets its connection string. A missing key reads as no value; a settings file
+  // that cannot be read or parsed is an error naming it.
+  const platform::RegStatus opened = key.Open(sSiteWebSrvKey, /*create=*/false, platform::RegAccess::kRead);
+  if (opened != platform::RegStatus::kOk && opened != platform::RegStatus::kNotFound) {
+    throw std::runtime_error("the settings in " + SettingsLocation() + " cannot be read: " + key.LastError());
+  }
   std::string stored;
+  const std::string name = std::string(kStringConexValue) + suffix;
   if (key.IsOpen()) {
-    const std::string name = std::string(kStringConexValue) + suffix;
     switch (key.ReadString(name, stored)) {
       case platform::RegStatus::kOk:
         break;
@@ -39,11 +48,16 @@ std::string ReadConnectionString(const std::string& suffix) {
         stored.clear();
         break;
       default:
-        throw std::runtime_error("Registry value \"" + name + "\" cannot be read as text: " +
-                                 key.LastError());
+        throw std::runtime_error("the value \"" + name + "\" in " + SettingsLocation() +
+                                 " cannot be read as text: " + key.LastError());
     }
   }
-  return UncriptoPlus(stored);
+  try {
+    return UncriptoPlus(stored);
+  } catch (const platform::SecretError& error) {
+    throw platform::SecretError("the value \"" + name + "\" in " + SettingsLocation() + " does not decrypt: " +
+                                error.what());
+  }
 }
 
 void LoadConnectionList() {

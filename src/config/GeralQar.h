@@ -17,8 +17,13 @@ inline constexpr const char* kDefaultDatabaseKey = "211";
 // text; a value that does not decrypt raises platform::SecretError.
 std::string UncriptoPlus(std::string text);
 
+// Where the settings live, for messages: POSIX the settings file, Windows the
+// registry key.
+std::string SettingsLocation();
+
 // Reads and decrypts "StringConex" + suffix. A missing key or value reads as
-// empty text; a value of another type or one that does not decrypt raises.
+// empty text; a settings file that cannot be read, a value of another type or one
+// that does not decrypt raises, naming SettingsLocation() and the reason.
 std::string ReadConnectionString(const std::string& suffix);
 
 // Fills the connection list with the line "211=" + the decrypted connection string.

@@ -76,6 +76,16 @@ std::string ConnectionStringValue(std::string_view text, std::string_view key) {
   return {};
 }
 
+std::string WithDefaultProvider(std::string_view text, std::string_view provider) {
+  const auto pairs = ParseConnectionString(text);
+  if (pairs.empty()) return std::string(text);  // nothing to connect with stays so
+  for (const auto& [key, value] : pairs) {
+    for (const char* named : {"Provider", "Driver", "DSN", "FILEDSN"})
+      if (platform::SameTextAscii(key, named)) return std::string(text);
+  }
+  return "Provider=" + std::string(provider) + ";" + std::string(text);
+}
+
 TDriverChoice ChooseDriver(std::string_view connectionString,
                            std::string_view defaultSqlServerDriver,
                            std::string_view defaultOracleDriver) {

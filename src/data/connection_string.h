@@ -16,6 +16,11 @@ std::vector<std::pair<std::string, std::string>> ParseConnectionString(std::stri
 // The value of the first key that equals `key` ignoring case; empty when absent.
 std::string ConnectionStringValue(std::string_view text, std::string_view key);
 
+// The connection string as a connection whose provider is `provider` reads it: the
+// text itself when it is empty or names a Provider, an ODBC Driver or a DSN; else
+// `provider` put in front ("Data Source=srv;..." read by "SQLOLEDB.1" is SQL Server).
+std::string WithDefaultProvider(std::string_view text, std::string_view provider);
+
 struct TDriverChoice {
   enum Kind { kEmbeddedSqlite, kOdbc };
   Kind kind = kOdbc;

@@ -1,3 +1,4 @@
+#include "data/data_error.h"
 #include "data/driver_session.h"
 #include "data/odbc_session.h"
 
@@ -8,8 +9,14 @@ std::string DefaultOracleOdbcDriver() { return "Microsoft ODBC for Oracle"; }
 
 // No SQLite library is linked into the Windows build: the SQLite ODBC driver serves
 // the same database file, and the SQLite dialect is recognised by the server's name.
+// A locked database is waited for five seconds, as on POSIX (the driver's own
+// default is 100 s).
 std::unique_ptr<TDriverSession> OpenEmbeddedSqlite(const std::string& fileName) {
-  return OpenOdbcSession("Driver=SQLite3;Database=" + fileName);
+  try {
+    return OpenOdbcSession("Driver=SQLite3;Database=" + fileName + ";Timeout=5000");
+  } catch (const EDataError& error) {
+    throw EDataError(std::string(error.what()) + ": " + fileName, error.SqlState(), error.NativeError());
+  }
 }
 
 }  // namespace qar

@@ -1,11 +1,14 @@
 #include "data/sqlite_session.h"
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
+#include <utility>
 
 #include "data/data_error.h"
 #include "data/statement_cache.h"
@@ -102,17 +105,19 @@ class TRewind {
 
 class TSqliteSession : public TDriverSession {
  public:
-  explicit TSqliteSession(const std::string& fileName) {
+  explicit TSqliteSession(const std::string& fileName) : fileName_(fileName) {
     sqlite3* db = nullptr;
-    const int rc = sqlite3_open_v2(platform::AnsiToUtf8(fileName).c_str(), &db,
-                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    const std::string path = platform::AnsiToUtf8(fileName);
+    const int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
     db_.reset(db);
     if (rc != SQLITE_OK) {
-      if (!db_) throw EDataError("Cannot open the SQLite database " + fileName, "08001", rc);
-      Fail(db_.get());
+      const std::string reason = db_ ? platform::Utf8ToAnsi(sqlite3_errmsg(db_.get())) : "out of memory";
+      throw EDataError(reason + ": " + fileName, "08001", rc);
     }
     sqlite3_busy_timeout(db_.get(), kBusyTimeoutMs);
     sqlite3_extended_result_codes(db_.get(), 1);
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0) opened_ = {info.st_dev, info.st_ino};
   }
 
   std::string DbmsName() override { return "SQLite"; }
@@ -122,6 +127,7 @@ class TSqliteSession : public TDriverSession {
   // uses, and is not kept.
   TDriverResult Execute(const std::string& statement,
                         std::vector<TDriverParameter>& parameters) override {
+    CheckSameFile();
     TDriverResult result;
     std::size_t nextParameter = 0;
     if (Statement* kept = cache_.Find(statement)) {
@@ -162,6 +168,17 @@ class TSqliteSession : public TDriverSession {
   TStatementCacheStats StatementCache() const override { return {cache_.Size(), prepareCount_}; }
 
  private:
+  // Another program may remove or replace the file: this session would then work on
+  // a file nobody else sees. Once seen, every statement fails until a new connect.
+  void CheckSameFile() {
+    if (!opened_) return;
+    struct stat info {};
+    if (::stat(platform::AnsiToUtf8(fileName_).c_str(), &info) != 0 ||
+        std::pair(info.st_dev, info.st_ino) != *opened_) {
+      throw EDataError("The database file " + fileName_ + " was removed or replaced while it was open", "08S01");
+    }
+  }
+
   void Exec(const char* sql) {
     if (sqlite3_exec(db_.get(), sql, nullptr, nullptr, nullptr) != SQLITE_OK) Fail(db_.get());
   }
@@ -259,6 +276,8 @@ class TSqliteSession : public TDriverSession {
     }
   }
 
+  std::string fileName_;
+  std::optional<std::pair<dev_t, ino_t>> opened_;  // the file opened; none for a database without one
   Database db_;
   TStatementCache<Statement> cache_;  // destroyed first: its statements go before the database
   std::uint64_t prepareCount_ = 0;

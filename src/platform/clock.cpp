@@ -1,7 +1,8 @@
 // The system clock and the simulated clock used by tests.
 #include "platform/clock.h"
 
-#include <thread>
+#include "platform/no_destructor.h"
+#include "platform/stop_request.h"
 
 namespace qar::platform {
 
@@ -9,15 +10,14 @@ namespace {
 class RealClock : public Clock {
  public:
   TDateTime Now() override { return platform::Now(); }
-  void Sleep(std::chrono::milliseconds duration) override {
-    std::this_thread::sleep_for(duration);
-  }
+  // A program asked to stop does not sleep on.
+  void Sleep(std::chrono::milliseconds duration) override { WaitForStop(duration); }
 };
 }  // namespace
 
 Clock& SystemClock() {
-  static RealClock clock;
-  return clock;
+  static NoDestructor<RealClock> clock;
+  return *clock;
 }
 
 SimulatedClock::SimulatedClock(TDateTime start, bool autoAdvance)
@@ -66,9 +66,9 @@ void SimulatedClock::Advance(std::chrono::milliseconds duration) {
   changed_.notify_all();
 }
 
-void SimulatedClock::WaitUntilParked(std::size_t sleepCalls) {
+bool SimulatedClock::WaitUntilParked(std::size_t sleepCalls, std::chrono::milliseconds bound) {
   std::unique_lock lock(mutex_);
-  changed_.wait(lock, [&] { return sleepCount_ >= sleepCalls && sleepers_ > 0; });
+  return changed_.wait_for(lock, bound, [&] { return sleepCount_ >= sleepCalls && sleepers_ > 0; });
 }
 
 void SimulatedClock::Stop() {

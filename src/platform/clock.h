@@ -20,7 +20,8 @@ class Clock {
   virtual void Sleep(std::chrono::milliseconds duration) = 0;
 };
 
-// The real local clock; Sleep blocks the calling thread.
+// The real local clock; Sleep blocks the calling thread, and returns early once
+// a stop was requested (RequestStop).
 Clock& SystemClock();
 
 // A clock that only moves when told to.
@@ -43,8 +44,10 @@ class SimulatedClock : public Clock {
   void Set(TDateTime value);
   void Advance(std::chrono::milliseconds duration);
   // Blocks until `sleepCalls` Sleep calls have begun and a thread is parked in
-  // one (auto-advance off).
-  void WaitUntilParked(std::size_t sleepCalls);
+  // one (auto-advance off). False when that did not happen within `bound` of real
+  // time: a test fails on it instead of hanging.
+  [[nodiscard]] bool WaitUntilParked(std::size_t sleepCalls,
+                                     std::chrono::milliseconds bound = std::chrono::minutes(2));
   void Stop();
   std::size_t SleepCount();  // number of Sleep calls so far
   void OnSleep(std::function<void(std::chrono::milliseconds)> hook);

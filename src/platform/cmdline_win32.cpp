@@ -105,8 +105,16 @@ std::string ReadStandardInput(std::string_view prompt) {
 }
 
 void WriteToConsole(ConsoleStream stream, std::string_view ansi) {
-  const HANDLE handle =
-      GetStdHandle(stream == ConsoleStream::kOut ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+  const DWORD which = stream == ConsoleStream::kOut ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE;
+  HANDLE handle = GetStdHandle(which);
+  // A windowless program started from a console has no handles of its own: it
+  // writes to the console of the program that started it (kept for its life).
+  if ((handle == nullptr || handle == INVALID_HANDLE_VALUE) && AttachConsole(ATTACH_PARENT_PROCESS)) {
+    handle = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, 0, nullptr);
+    SetStdHandle(STD_OUTPUT_HANDLE, handle);
+    SetStdHandle(STD_ERROR_HANDLE, handle);
+  }
   if (handle == nullptr || handle == INVALID_HANDLE_VALUE || ansi.empty()) return;
   DWORD mode = 0;
   DWORD written = 0;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -45,6 +46,14 @@ class NamedMutex {
   std::string ErrorText() const;
   // Releases the mutex now (a no-op when nothing is held).
   void Close();
+
+  // The holder's note for other programs of the user, replaced whole: a file
+  // "<name>.state" beside the lock (POSIX) or in the user's temporary directory
+  // (Windows). False when nothing is held or the file cannot be written. The note
+  // stays after the holder ends, so the next holder can read what it left.
+  bool Publish(const std::string& text);
+  // The note last published under `name`; nothing when there is none.
+  static std::optional<std::string> ReadPublished(std::string_view name);
 
  private:
   struct Impl;

@@ -16,8 +16,11 @@ namespace qar::platform {
 
 struct NamedMutex::Impl {
   int fd = -1;
+  int dirFd = -1;
+  std::string stateFile;
   ~Impl() {
     if (fd >= 0) close(fd);
+    if (dirFd >= 0) close(dirFd);
   }
 };
 
@@ -71,6 +74,12 @@ int OpenPerUserDir() {
   return -1;
 }
 
+// The directory of the user's locks; -1 with errno set when there is none.
+int OpenLockDir() {
+  const int dirFd = OpenXdgRuntimeDir();
+  return dirFd >= 0 ? dirFd : OpenPerUserDir();
+}
+
 }  // namespace
 
 NamedMutex::NamedMutex(std::string_view name) {
@@ -78,8 +87,7 @@ NamedMutex::NamedMutex(std::string_view name) {
     lastError_ = EINVAL;
     return;
   }
-  int dirFd = OpenXdgRuntimeDir();
-  if (dirFd < 0) dirFd = OpenPerUserDir();
+  const int dirFd = OpenLockDir();
   if (dirFd < 0) {
     lastError_ = errno;
     return;
@@ -88,13 +96,14 @@ NamedMutex::NamedMutex(std::string_view name) {
   // CLOEXEC: a started program must not inherit (and so keep holding) the lock.
   const int fd = openat(dirFd, file.c_str(), O_CREAT | O_RDWR | O_CLOEXEC | O_NOFOLLOW, 0600);
   const int openError = errno;
-  close(dirFd);
+  auto impl = std::make_unique<Impl>();
+  impl->dirFd = dirFd;
+  impl->fd = fd;
+  impl->stateFile = AnsiToUtf8(name) + ".state";
   if (fd < 0) {
     lastError_ = openError;
     return;
   }
-  auto impl = std::make_unique<Impl>();
-  impl->fd = fd;
   int result;
   do {
     result = flock(fd, LOCK_EX | LOCK_NB);
@@ -117,5 +126,29 @@ std::string NamedMutex::ErrorText() const {
 }
 
 void NamedMutex::Close() { impl_.reset(); }
+
+bool NamedMutex::Publish(const std::string& text) {
+  if (!impl_) return false;
+  const std::string part = impl_->stateFile + ".part";
+  const int fd = openat(impl_->dirFd, part.c_str(), O_CREAT | O_TRUNC | O_WRONLY | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) return false;
+  const bool written = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  close(fd);
+  return written && renameat(impl_->dirFd, part.c_str(), impl_->dirFd, impl_->stateFile.c_str()) == 0;
+}
+
+std::optional<std::string> NamedMutex::ReadPublished(std::string_view name) {
+  if (!PlainName(name)) return std::nullopt;
+  const int dirFd = OpenLockDir();
+  if (dirFd < 0) return std::nullopt;
+  const int fd = openat(dirFd, (AnsiToUtf8(name) + ".state").c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  close(dirFd);
+  if (fd < 0) return std::nullopt;
+  std::string text;
+  char buffer[4096];
+  for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<std::size_t>(n));
+  close(fd);
+  return text;
+}
 
 }  // namespace qar::platform

@@ -1,12 +1,17 @@
 // Windows: the named mutex is a kernel mutex of the session's local namespace.
 #include <windows.h>
 
+#include <fstream>
+#include <iterator>
+
+#include "platform/module.h"
 #include "platform/mutex.h"
 
 namespace qar::platform {
 
 struct NamedMutex::Impl {
   HANDLE handle = nullptr;
+  std::string stateFile;
   ~Impl() {
     if (handle != nullptr) CloseHandle(handle);
   }
@@ -33,6 +38,7 @@ NamedMutex::NamedMutex(std::string_view name) {
     outcome_ = MutexOutcome::kAlreadyExists;
     return;
   }
+  impl->stateFile = TempDirectory() + text + ".state";
   impl_ = std::move(impl);
   outcome_ = MutexOutcome::kCreated;
 }
@@ -52,5 +58,22 @@ std::string NamedMutex::ErrorText() const {
 }
 
 void NamedMutex::Close() { impl_.reset(); }
+
+bool NamedMutex::Publish(const std::string& text) {
+  if (!impl_) return false;
+  const std::string part = impl_->stateFile + ".part";
+  {
+    std::ofstream out(ToNativePath(part), std::ios::binary | std::ios::trunc);
+    if (!(out << text).flush()) return false;
+  }
+  return MoveFileExA(part.c_str(), impl_->stateFile.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+}
+
+std::optional<std::string> NamedMutex::ReadPublished(std::string_view name) {
+  if (name.empty() || name.find_first_of(std::string_view("/\\\0", 3)) != std::string_view::npos) return std::nullopt;
+  std::ifstream in(ToNativePath(TempDirectory() + std::string(name) + ".state"), std::ios::binary);
+  if (!in) return std::nullopt;
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
 
 }  // namespace qar::platform

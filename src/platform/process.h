@@ -1,41 +1,11 @@
-// Running processes: snapshot, terminate by id, start a program hidden and detached.
+// Running processes: find a program's processes and hold them, terminate, start a program hidden and detached.
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace qar::platform {
-
-inline constexpr std::size_t kMaxExeName = 260;
-
-struct ProcessEntry {
-  std::uint32_t pid = 0;
-  // The executable name as the system lists it, ANSI, at most kMaxExeName bytes.
-  // Windows: the Toolhelp32 szExeFile. POSIX: the name the process was started as
-  // (comm, completed from argv[0] or /proc/<pid>/exe when comm was cut at 15).
-  std::string exeName;
-};
-
-struct ProcessSnapshot {
-  bool ok = false;        // false: the list could not be taken
-  int error = 0;          // GetLastError / errno when !ok
-  std::vector<ProcessEntry> entries;
-};
-
-// Every running process of the machine; zombies are not running and never listed.
-// Processes that end while the list is taken may or may not be in it.
-ProcessSnapshot SnapshotProcesses();
-
-// The short name the system keeps for every process, ANSI: POSIX: comm (at most
-// 15 bytes, the start of the full name); Windows: the executable name itself.
-using ShortNameFilter = std::function<bool(std::string_view shortName)>;
-
-// Lists only the processes whose short name passes `wanted`; the others cost
-// one short read each (POSIX), so a search for one program stays cheap.
-ProcessSnapshot SnapshotProcesses(const ShortNameFilter& wanted);
 
 struct ProcessResult {
   bool ok = false;
@@ -46,7 +16,51 @@ struct ProcessResult {
 // Requests the termination of a process with exit code 0 (POSIX: SIGKILL).
 // Does not wait for the process to end. Ids 0 and above INT32_MAX name no single
 // process and are refused (POSIX would read them as "a whole group" or "everyone").
+// Only for a process the caller started and has not reaped: any other id may have
+// been reused meanwhile (hold a TProcessHandle instead).
 ProcessResult TerminateProcessById(std::uint32_t pid);
+
+// One process, held from the moment it was identified, so that asking about it or
+// ending it reaches that process and never another that got its id later.
+// POSIX: a pidfd (Linux 5.3 or later); Windows: a process handle. Move-only.
+class TProcessHandle {
+ public:
+  TProcessHandle() = default;
+  TProcessHandle(std::uint32_t pid, std::intptr_t native) : pid_(pid), native_(native) {}
+  ~TProcessHandle() { Reset(); }
+  TProcessHandle(TProcessHandle&& other) noexcept : pid_(other.pid_), native_(other.native_) {
+    other.native_ = kNone;
+  }
+  TProcessHandle& operator=(TProcessHandle&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      pid_ = other.pid_;
+      native_ = other.native_;
+      other.native_ = kNone;
+    }
+    return *this;
+  }
+  TProcessHandle(const TProcessHandle&) = delete;
+  TProcessHandle& operator=(const TProcessHandle&) = delete;
+
+  std::uint32_t Pid() const { return pid_; }
+  // False once the process has ended (a zombie has ended).
+  bool Running() const;
+  // Requests the termination with exit code 0 (POSIX: SIGKILL); does not wait.
+  ProcessResult Terminate() const;
+
+ private:
+  static constexpr std::intptr_t kNone = -1;
+  void Reset();
+  std::uint32_t pid_ = 0;
+  std::intptr_t native_ = kNone;
+};
+
+// The running processes of this user whose executable is the file `exePath`: the
+// same file (POSIX: device and inode), or a file of that path that was removed or
+// replaced since they started. Each is held while it is identified. Processes of
+// other users, and programs of the same name elsewhere, are never listed.
+std::vector<TProcessHandle> FindProcessesOfFile(const std::string& exePath);
 
 // Starts `path` hidden and detached with one parameter string, in `workDir` when
 // it is not empty (else the caller's current directory).
@@ -61,14 +75,14 @@ ProcessResult TerminateProcessById(std::uint32_t pid);
 ProcessResult StartDetached(const std::string& path, const std::string& params,
                             const std::string& workDir = {}, void* ownerWindow = nullptr);
 
+// The longest `params` that StartDetached can hand to the program `path`: the
+// system's limit for one argument (POSIX) or for a whole command line (Windows).
+std::size_t MaxStartParamsLength(const std::string& path);
+
 // True where StartDetached's `params` is a command line that the started program
 // splits at blanks and quotes (Windows); false where it arrives whole as one
 // argument (POSIX).
 extern const bool kStartParamsAreCommandLine;
-
-// True when the process runs under the same user as this one (POSIX: its real
-// user id; Windows: its token's user). False when that cannot be told.
-bool IsProcessOfCurrentUser(std::uint32_t pid);
 
 // The current process's id.
 std::uint32_t CurrentProcessId();
@@ -76,25 +90,5 @@ std::uint32_t CurrentProcessId();
 // True when this Windows build runs under Wine (ntdll exports wine_get_version);
 // always false on POSIX.
 bool RunningUnderWine();
-
-// How a POSIX process's name is completed; pure text work, kept apart from /proc
-// so it can be checked on every platform.
-namespace procfs {
-
-// The kernel keeps at most this many bytes of a process's name (comm).
-inline constexpr std::size_t kCommMax = 15;
-
-// Reads the name (comm) and the state letter out of a /proc/<pid>/stat line. The
-// name is the text between the first '(' and the last ')', so a name holding
-// blanks or parentheses is read whole. False when the line has no such form.
-bool ParseStat(std::string_view stat, std::string& comm, char& state);
-
-// The name a process was started as: `comm`, or, when comm was cut at kCommMax
-// bytes, the base name of `argv0` or else of `exePath` (a " (deleted)" mark of a
-// replaced executable dropped) that is longer and begins with comm. A program that
-// renamed itself keeps the name it chose. At most kMaxExeName bytes.
-std::string CompleteName(std::string_view comm, std::string_view argv0, std::string_view exePath);
-
-}  // namespace procfs
 
 }  // namespace qar::platform

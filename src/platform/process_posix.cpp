@@ -1,8 +1,10 @@
-// POSIX: the process list from /proc, SIGKILL, and a double fork for detached starts.
+// POSIX: a program's processes from /proc held through pidfds, SIGKILL, and a double fork for detached starts.
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/syscall.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -19,6 +21,9 @@
 namespace qar::platform {
 
 const bool kStartParamsAreCommandLine = false;
+
+// The kernel's MAX_ARG_STRLEN: 32 pages of 4 KiB for one argument, its NUL included.
+std::size_t MaxStartParamsLength(const std::string& /*path*/) { return 32 * 4096 - 1; }
 
 namespace {
 
@@ -42,23 +47,6 @@ class UniqueFd {
 std::string SystemText(int error) { return std::generic_category().message(error); }
 
 ProcessResult Failure(int error) { return {false, error, SystemText(error)}; }
-
-// Up to `limit` bytes of a small /proc file; empty when it cannot be read (the
-// process may have ended meanwhile).
-std::string ReadProcFile(const std::string& path, std::size_t limit) {
-  UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.Get() < 0) return {};
-  std::string data(limit, '\0');
-  std::size_t used = 0;
-  while (used < limit) {
-    const ssize_t n = read(fd.Get(), data.data() + used, limit - used);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    used += static_cast<std::size_t>(n);
-  }
-  data.resize(used);
-  return data;
-}
 
 std::string ReadLink(const std::string& path) {
   char buffer[PATH_MAX];
@@ -89,51 +77,73 @@ bool ParsePid(const char* text, std::uint32_t& pid) {
 
 }  // namespace
 
-ProcessSnapshot SnapshotProcesses() { return SnapshotProcesses(nullptr); }
+// Linux 5.3 and later; older C libraries have no wrappers.
+#ifndef SYS_pidfd_open
+#define SYS_pidfd_open 434
+#endif
+#ifndef SYS_pidfd_send_signal
+#define SYS_pidfd_send_signal 424
+#endif
 
-ProcessSnapshot SnapshotProcesses(const ShortNameFilter& wanted) {
-  ProcessSnapshot snapshot;
+bool TProcessHandle::Running() const {
+  if (native_ == kNone) return false;
+  // A pidfd becomes readable when its process ends.
+  pollfd entry{static_cast<int>(native_), POLLIN, 0};
+  int n;
+  do {
+    n = poll(&entry, 1, 0);
+  } while (n < 0 && errno == EINTR);
+  return n == 0;
+}
+
+ProcessResult TProcessHandle::Terminate() const {
+  if (native_ == kNone) return Failure(ESRCH);
+  if (syscall(SYS_pidfd_send_signal, static_cast<int>(native_), SIGKILL, nullptr, 0) != 0) return Failure(errno);
+  return {true, 0, {}};
+}
+
+void TProcessHandle::Reset() {
+  if (native_ != kNone) close(static_cast<int>(native_));
+  native_ = kNone;
+}
+
+std::vector<TProcessHandle> FindProcessesOfFile(const std::string& exePath) {
+  std::vector<TProcessHandle> found;
+  const std::string file = AnsiToUtf8(exePath);
+  struct stat wanted {};
+  const bool present = ::stat(file.c_str(), &wanted) == 0;
+  char resolved[PATH_MAX];
+  const std::string canonical = realpath(file.c_str(), resolved) != nullptr ? resolved : file;
+  // The kernel names a process after its file, cut at 15 bytes: a cheap first filter.
+  const std::string comm = canonical.substr(canonical.rfind('/') + 1).substr(0, 15);
   std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir("/proc"), &closedir);
-  if (!dir) {
-    snapshot.error = errno;
-    return snapshot;
-  }
-  for (;;) {
-    errno = 0;
-    const dirent* entry = readdir(dir.get());
-    if (entry == nullptr) {
-      if (errno != 0) {
-        snapshot.error = errno;
-        snapshot.entries.clear();
-        return snapshot;
-      }
-      break;
-    }
+  if (!dir) return found;
+  while (const dirent* entry = readdir(dir.get())) {
     std::uint32_t pid = 0;
     if (!ParsePid(entry->d_name, pid)) continue;
     const std::string base = std::string("/proc/") + entry->d_name;
-    if (wanted) {
-      // comm is far cheaper to read than stat: filter on it first.
-      std::string shortName = ReadProcFile(base + "/comm", procfs::kCommMax + 2);
-      if (!shortName.empty() && shortName.back() == '\n') shortName.pop_back();
-      if (!wanted(Utf8ToAnsi(shortName))) continue;
+    char name[32] = {};
+    {
+      UniqueFd commFd(open((base + "/comm").c_str(), O_RDONLY | O_CLOEXEC));
+      if (commFd.Get() < 0 || read(commFd.Get(), name, sizeof name - 1) <= 0) continue;
     }
-    std::string comm;
-    char state = '\0';
-    if (!procfs::ParseStat(ReadProcFile(base + "/stat", 1024), comm, state)) continue;
-    // Zombies (and the dead) have ended; only their parent has yet to notice.
-    if (state == 'Z' || state == 'X') continue;
-    std::string argv0;
-    std::string exePath;
-    if (comm.size() >= procfs::kCommMax) {
-      const std::string cmdline = ReadProcFile(base + "/cmdline", PATH_MAX);
-      argv0 = cmdline.substr(0, cmdline.find('\0'));
-      exePath = ReadLink(base + "/exe");
+    if (std::string_view(name).substr(0, std::string_view(name).find('\n')) != comm) continue;
+    // Held first, identified after: while the held process lives, /proc/<pid> is it.
+    TProcessHandle handle(pid, syscall(SYS_pidfd_open, static_cast<pid_t>(pid), 0));
+    struct stat owner {};
+    if (::stat(base.c_str(), &owner) != 0 || owner.st_uid != getuid()) continue;
+    struct stat exe {};
+    bool same = present && ::stat((base + "/exe").c_str(), &exe) == 0 && exe.st_dev == wanted.st_dev &&
+                exe.st_ino == wanted.st_ino;
+    if (!same) {
+      std::string link = ReadLink(base + "/exe");
+      constexpr std::string_view kDeleted = " (deleted)";
+      if (link.ends_with(kDeleted)) link.resize(link.size() - kDeleted.size());
+      same = link == canonical;
     }
-    snapshot.entries.push_back({pid, Utf8ToAnsi(procfs::CompleteName(comm, argv0, exePath))});
+    if (same && handle.Running()) found.push_back(std::move(handle));
   }
-  snapshot.ok = true;
-  return snapshot;
+  return found;
 }
 
 ProcessResult TerminateProcessById(std::uint32_t pid) {
@@ -217,16 +227,5 @@ ProcessResult StartDetached(const std::string& path, const std::string& params,
 std::uint32_t CurrentProcessId() { return static_cast<std::uint32_t>(getpid()); }
 
 bool RunningUnderWine() { return false; }
-
-}  // namespace qar::platform
-
-namespace qar::platform {
-
-bool IsProcessOfCurrentUser(std::uint32_t pid) {
-  struct stat info {};
-  const std::string path = "/proc/" + std::to_string(pid);
-  if (stat(path.c_str(), &info) != 0) return false;
-  return info.st_uid == getuid();
-}
 
 }  // namespace qar::platform

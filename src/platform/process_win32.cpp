@@ -1,4 +1,4 @@
-// Windows: Toolhelp32 snapshot, TerminateProcess and ShellExecuteA.
+// Windows: a program's processes through Toolhelp32 and process handles, TerminateProcess and ShellExecuteA.
 #include <windows.h>
 #include <shellapi.h>
 #include <tlhelp32.h>
@@ -12,6 +12,13 @@
 namespace qar::platform {
 
 const bool kStartParamsAreCommandLine = true;
+
+// A command line holds at most 32767 characters, its NUL included: the quoted path
+// and a blank come first.
+std::size_t MaxStartParamsLength(const std::string& path) {
+  constexpr std::size_t kCommandLineMax = 32767 - 1;
+  return path.size() + 3 >= kCommandLineMax ? 0 : kCommandLineMax - path.size() - 3;
+}
 
 namespace {
 
@@ -46,33 +53,6 @@ ProcessResult Failure(DWORD error) { return {false, static_cast<int>(error), Sys
 
 }  // namespace
 
-ProcessSnapshot SnapshotProcesses() { return SnapshotProcesses(nullptr); }
-
-ProcessSnapshot SnapshotProcesses(const ShortNameFilter& wanted) {
-  ProcessSnapshot snapshot;
-  UniqueHandle handle(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0), INVALID_HANDLE_VALUE);
-  if (!handle.Valid()) {
-    snapshot.error = static_cast<int>(GetLastError());
-    return snapshot;
-  }
-  // The ANSI entry: szExeFile holds the name in the system's code page.
-  PROCESSENTRY32 entry{};
-  static_assert(sizeof entry.szExeFile[0] == 1, "PROCESSENTRY32 must be the ANSI entry");
-  entry.dwSize = sizeof entry;
-  for (BOOL more = Process32First(handle.Get(), &entry); more; more = Process32Next(handle.Get(), &entry)) {
-    const std::size_t length = strnlen(entry.szExeFile, sizeof entry.szExeFile);
-    if (wanted && !wanted(std::string_view(entry.szExeFile, length))) continue;
-    snapshot.entries.push_back({static_cast<std::uint32_t>(entry.th32ProcessID), std::string(entry.szExeFile, length)});
-  }
-  const DWORD error = GetLastError();
-  if (error != ERROR_NO_MORE_FILES && snapshot.entries.empty()) {
-    snapshot.error = static_cast<int>(error);
-    return snapshot;
-  }
-  snapshot.ok = true;
-  return snapshot;
-}
-
 ProcessResult TerminateProcessById(std::uint32_t pid) {
   if (pid == 0 || pid > static_cast<std::uint32_t>(INT32_MAX)) return Failure(ERROR_INVALID_PARAMETER);
   UniqueHandle process(OpenProcess(PROCESS_TERMINATE, FALSE, static_cast<DWORD>(pid)), nullptr);
@@ -102,10 +82,6 @@ bool RunningUnderWine() {
   return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
-}  // namespace qar::platform
-
-namespace qar::platform {
-
 namespace {
 // The user SID of a process's token, or empty.
 std::vector<unsigned char> TokenUser(HANDLE process) {
@@ -119,17 +95,61 @@ std::vector<unsigned char> TokenUser(HANDLE process) {
   if (!ok) return {};
   return buffer;
 }
+
+bool SameUser(const std::vector<unsigned char>& a, const std::vector<unsigned char>& b) {
+  return !a.empty() && !b.empty() &&
+         EqualSid(reinterpret_cast<const TOKEN_USER*>(a.data())->User.Sid,
+                  reinterpret_cast<const TOKEN_USER*>(b.data())->User.Sid) != FALSE;
+}
+
+std::string FullPath(const std::string& path) {
+  char buffer[MAX_PATH * 2];
+  const DWORD n = GetFullPathNameA(path.c_str(), sizeof buffer, buffer, nullptr);
+  return n > 0 && n < sizeof buffer ? std::string(buffer, n) : path;
+}
+
+HANDLE Native(std::intptr_t native) { return reinterpret_cast<HANDLE>(native); }
 }  // namespace
 
-bool IsProcessOfCurrentUser(std::uint32_t pid) {
-  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
-  if (process == nullptr) return false;
-  const std::vector<unsigned char> theirs = TokenUser(process);
-  CloseHandle(process);
+bool TProcessHandle::Running() const {
+  return native_ != kNone && WaitForSingleObject(Native(native_), 0) == WAIT_TIMEOUT;
+}
+
+ProcessResult TProcessHandle::Terminate() const {
+  if (native_ == kNone) return Failure(ERROR_INVALID_HANDLE);
+  if (!TerminateProcess(Native(native_), 0)) return Failure(GetLastError());
+  return {true, 0, {}};
+}
+
+void TProcessHandle::Reset() {
+  if (native_ != kNone) CloseHandle(Native(native_));
+  native_ = kNone;
+}
+
+std::vector<TProcessHandle> FindProcessesOfFile(const std::string& exePath) {
+  std::vector<TProcessHandle> found;
+  const std::string wanted = FullPath(exePath);
+  const std::size_t slash = wanted.find_last_of("\\/:");
+  const std::string fileName = slash == std::string::npos ? wanted : wanted.substr(slash + 1);
   const std::vector<unsigned char> ours = TokenUser(GetCurrentProcess());
-  if (theirs.empty() || ours.empty()) return false;
-  return EqualSid(reinterpret_cast<const TOKEN_USER*>(theirs.data())->User.Sid,
-                  reinterpret_cast<const TOKEN_USER*>(ours.data())->User.Sid) != FALSE;
+  UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0), INVALID_HANDLE_VALUE);
+  if (!snapshot.Valid()) return found;
+  PROCESSENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32First(snapshot.Get(), &entry); more; more = Process32Next(snapshot.Get(), &entry)) {
+    if (lstrcmpiA(entry.szExeFile, fileName.c_str()) != 0) continue;
+    const HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE | SYNCHRONIZE,
+                                       FALSE, entry.th32ProcessID);
+    if (process == nullptr) continue;
+    TProcessHandle handle(static_cast<std::uint32_t>(entry.th32ProcessID), reinterpret_cast<std::intptr_t>(process));
+    char image[MAX_PATH * 2] = {};
+    DWORD size = sizeof image;
+    if (QueryFullProcessImageNameA(process, 0, image, &size) && lstrcmpiA(image, wanted.c_str()) == 0 &&
+        SameUser(TokenUser(process), ours) && handle.Running()) {
+      found.push_back(std::move(handle));
+    }
+  }
+  return found;
 }
 
 }  // namespace qar::platform

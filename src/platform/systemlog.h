@@ -5,8 +5,10 @@
 
 namespace qar::platform {
 
-// Writes one error line under the given source name. Never blocks for long and
-// never fails loudly: the system log is a best-effort second copy of a message.
-void WriteSystemLogError(const std::string& source, const std::string& message);
+enum class LogLevel { kInfo, kError };
+
+// Writes one line under the given source name. Never blocks for long and never
+// fails loudly: the system log is a best-effort second copy of a message.
+void WriteSystemLog(const std::string& source, LogLevel level, const std::string& message);
 
 }  // namespace qar::platform

@@ -5,9 +5,9 @@
 
 namespace qar::platform {
 
-void WriteSystemLogError(const std::string& source, const std::string& message) {
+void WriteSystemLog(const std::string& source, LogLevel level, const std::string& message) {
   openlog(source.c_str(), LOG_PID | LOG_NDELAY, LOG_USER);
-  syslog(LOG_ERR, "%s", message.c_str());
+  syslog(level == LogLevel::kError ? LOG_ERR : LOG_INFO, "%s", message.c_str());
   closelog();
 }
 

@@ -5,11 +5,12 @@
 
 namespace qar::platform {
 
-void WriteSystemLogError(const std::string& source, const std::string& message) {
+void WriteSystemLog(const std::string& source, LogLevel level, const std::string& message) {
   HANDLE log = RegisterEventSourceA(nullptr, source.c_str());
   if (log == nullptr) return;
   const char* strings[] = {message.c_str()};
-  ReportEventA(log, EVENTLOG_ERROR_TYPE, 0, 0, nullptr, 1, 0, strings, nullptr);
+  ReportEventA(log, level == LogLevel::kError ? EVENTLOG_ERROR_TYPE : EVENTLOG_INFORMATION_TYPE, 0, 0, nullptr, 1, 0,
+               strings, nullptr);
   DeregisterEventSource(log);
 }
 

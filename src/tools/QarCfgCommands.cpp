@@ -9,6 +9,7 @@
 #include "data/ado_connection.h"
 #include "data/data_error.h"
 #include "tools/AdminSettings.h"
+#include "tools/AgentStatusReport.h"
 #include "tools/connection_mask.h"
 #include "tools/CommandError.h"
 #include "tools/ControlRequests.h"
@@ -148,11 +149,24 @@ int Cancel(const Args& args, std::ostream& out) {
   return 0;
 }
 
+int Status(const Args& args, std::ostream& out) {
+  ExpectArgumentCount(args, 1, "status");
+  for (const std::string& line : DescribeAgent(FindRunningAgent())) out << Printable(line) << '\n';
+  TADOConnection connection;
+  ConnectStored(connection);
+  out << Printable(DescribeQueue(connection)) << '\n';
+  return 0;
+}
+
 int List(const Args& args, std::ostream& out) {
   ExpectArgumentCount(args, 1, "list");
   TADOConnection connection;
   ConnectStored(connection);
-  const std::vector<TRequestRow> rows = ListedRequests(connection);
+  std::vector<TRequestRow> rows = ListedRequests(connection);
+  const TRunningAgent agent = FindRunningAgent();
+  for (TRequestRow& row : rows) {
+    if (agent.ours && !agent.request.empty() && row.id == agent.request) row.status += " (running)";
+  }
   for (const std::string& line : FormatRequestRows(rows)) out << line << '\n';
   return 0;
 }
@@ -175,6 +189,7 @@ int Dispatch(const Args& args, const TStreams& streams) {
   if (command == "enqueue") return Enqueue(args, out);
   if (command == "cancel") return Cancel(args, out);
   if (command == "list") return List(args, out);
+  if (command == "status") return Status(args, out);
   throw TUsageError("unknown command \"" + Quoted(command) + "\" (QarCfg help lists the commands)");
 }
 
@@ -192,7 +207,10 @@ std::string QarCfgUsage() {
          "        request a synchronisation run in CTRLEXECREM and print its id\n"
          "  cancel ID\n"
          "        ask the agent to stop the run of request ID\n"
-         "  list  print today's requests and the expired pending ones of earlier days\n"
+         "  list  print today's requests and the expired pending ones of earlier days; the\n"
+         "        one whose worker runs is marked running\n"
+         "  status\n"
+         "        whether this installation's agent runs, what it supervises, and the queue\n"
          "  help  print this text\n"
          "  --version  print the version\n"
          "Exit codes: 0 done, 1 the command failed, 2 the command line is wrong.\n";

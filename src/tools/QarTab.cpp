@@ -4,12 +4,15 @@
 // takes its settings from "QarTab.cfg" beside its own executable (key=value lines):
 //   log=<file>          where it appends one line per run (default QarTab.log beside it)
 //   seconds=<n>         how long it works (default 0)
+//   hold=<file>         it works while <file> exists (at most ten minutes), so a
+//                       test ends it by removing the file
 //   status=<text>       the status it writes into its row when it ends (default: none)
 //   connection=<text>   the ADO connection string (default: the agent's stored one)
 // It holds no database connection while it works, so it can be killed at any time.
 #include <chrono>
 #include <cstdio>
 #include <exception>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <string>
@@ -91,6 +94,10 @@ int Run(int argc, char** argv) {
 
   const int seconds = std::stoi(Setting(settings, "seconds", "0"));
   if (seconds > 0) qar::platform::SystemClock().Sleep(std::chrono::seconds(seconds));
+  const std::string hold = Setting(settings, "hold", "");
+  for (int i = 0; !hold.empty() && i < 6000 && std::filesystem::exists(qar::platform::ToNativePath(hold)); ++i) {
+    qar::platform::SystemClock().Sleep(std::chrono::milliseconds(100));
+  }
 
   const std::string status = Setting(settings, "status", "");
   const std::string id = RowId(parameter);

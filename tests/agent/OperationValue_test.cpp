@@ -5,30 +5,28 @@
 namespace qar::agent {
 namespace {
 
-std::string Extract(const std::string& text, const std::string& name, std::string value = "<unset>") {
-  ExtractOperationValue(text, name, value);
-  return value;
-}
-
-TEST(ExtractOperationValue, QuotedValuesOfARequest) {
-  const std::string op = R"({"CDFILIAL":"001","CDCAIXA":"02"})";
-  EXPECT_EQ(Extract(op, "CDFILIAL"), "001");
-  EXPECT_EQ(Extract(op, "CDCAIXA"), "02");
-}
-
-TEST(ExtractOperationValue, MissingNameLeavesTheValueAsItWas) {
-  EXPECT_EQ(Extract(R"({"CDCAIXA":"02"})", "CDFILIAL", ""), "");
-  EXPECT_EQ(Extract(R"({"CDCAIXA":"02"})", "CDFILIAL", "kept"), "kept");
-  EXPECT_EQ(Extract(R"({"cdfilial":"001"})", "CDFILIAL", "kept"), "kept");  // case-sensitive
-  EXPECT_EQ(Extract("anything", "", "kept"), "kept");
-}
-
-TEST(ExtractOperationValue, PlainPositionsNotJson) {
-  EXPECT_EQ(Extract(R"({"CDFILIAL": "001"})", "CDFILIAL"), "");  // blank after the colon
-  EXPECT_EQ(Extract(R"({"CDFILIAL":12,"CDCAIXA":"3"})", "CDFILIAL"), "2,");  // unquoted
-  EXPECT_EQ(Extract(R"({"XCDFILIAL":"9","CDFILIAL":"1"})", "CDFILIAL"), "9");  // first occurrence
-  EXPECT_EQ(Extract(R"({"CDFILIAL":"001)", "CDFILIAL"), "");  // no closing quote
-  EXPECT_EQ(Extract(R"("CDFILIAL")", "CDFILIAL"), "");  // text ends inside the separator
+// Plain text positions, not JSON: the name's first occurrence, three characters
+// skipped, the value up to the next double quote.
+TEST(ExtractOperationValue, CutsByTextPositions) {
+  const struct {
+    const char *text, *name, *value;
+  } cases[] = {
+      {R"({"CDFILIAL":"001","CDCAIXA":"02"})", "CDFILIAL", "001"},
+      {R"({"CDFILIAL":"001","CDCAIXA":"02"})", "CDCAIXA", "02"},
+      {R"({"CDCAIXA":"02"})", "CDFILIAL", "kept"},             // missing: unchanged
+      {R"({"cdfilial":"001"})", "CDFILIAL", "kept"},           // case-sensitive
+      {"anything", "", "kept"},                                // an empty name occurs nowhere
+      {R"({"CDFILIAL": "001"})", "CDFILIAL", ""},              // blank after the colon
+      {R"({"CDFILIAL":12,"CDCAIXA":"3"})", "CDFILIAL", "2,"},  // unquoted
+      {R"({"XCDFILIAL":"9","CDFILIAL":"1"})", "CDFILIAL", "9"},  // first occurrence
+      {R"({"CDFILIAL":"001)", "CDFILIAL", ""},                 // no closing quote
+      {R"("CDFILIAL")", "CDFILIAL", ""},                       // ends inside the separator
+  };
+  for (const auto& c : cases) {
+    std::string value = "kept";
+    ExtractOperationValue(c.text, c.name, value);
+    EXPECT_EQ(value, c.value) << c.text << " / " << c.name;
+  }
 }
 
 }  // namespace

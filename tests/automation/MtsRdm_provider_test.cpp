@@ -114,7 +114,8 @@ TEST_P(ProviderTest, RecordsOfAQueryWithAParameterAllAndTheFirstN) {
               std::string(R"(["DataPacket 1", [["ID", 3], ["NOME", 8], ["PRECO", 5]], )") + c.rows + "]");
     EXPECT_EQ(call.args[2], Variant(static_cast<std::int32_t>(V(c.rows).ArrayItems().size())));
   }
-  EXPECT_EQ(installed.context->votes, "complete,complete,complete");
+  // The instrumented call votes complete before each operation, the operation after it.
+  EXPECT_EQ(installed.context->votes, "complete,complete,complete,complete,complete,complete");
 }
 
 TEST_P(ProviderTest, ExecuteWithTheClientsValuesAndParametersAndARowReadAgainByKey) {
@@ -125,7 +126,7 @@ TEST_P(ProviderTest, ExecuteWithTheClientsValuesAndParametersAndARowReadAgainByK
   EXPECT_EQ(Table(), "1 Cafe 25;2 Cha 8;3 Mate 14.5;");
   EXPECT_EQ(Call("AS_RowRequest", R"(["dspProdutos", ["DataPacket 1", [["ID", 3], ["NOME", 8]], [[3, Null]]], 0, Empty])"),
             R"(["DataPacket 1", [["ID", 3], ["NOME", 8]], [[3, "Mate"]]])");
-  EXPECT_EQ(installed.context->votes, "complete,complete,complete");
+  EXPECT_EQ(installed.context->votes, "complete,complete,complete,complete,complete,complete");
 }
 
 TEST_P(ProviderTest, DeltasAppliedAndARowThatFailsKeepsNothingUnderMaximum0AndTheOthersUnderMaximum1) {
@@ -161,7 +162,7 @@ TEST_P(ProviderTest, DeltasAppliedAndARowThatFailsKeepsNothingUnderMaximum0AndTh
     }
     EXPECT_EQ(call.args[3], Variant(c.error ? 1 : 0));
     EXPECT_EQ(Table(), c.table);
-    EXPECT_EQ(installed.context->votes, c.vote);
+    EXPECT_EQ(installed.context->votes, std::string("complete,") + c.vote);
     EXPECT_FALSE(connection->InTransaction());
     connection->Execute("DELETE FROM PRODUTO WHERE ID > 3");
     connection->Execute("INSERT OR REPLACE INTO PRODUTO VALUES (1, 'Cafe', 12.5), (2, 'Cha', 4)");

@@ -109,7 +109,9 @@ TEST_P(VoteTest, VotesAfterTheOperationAndReturnsItsFailureWithTheDescription) {
     if (call.failure.empty() && std::string(c.operation) == "AS_ApplyUpdates") {
       EXPECT_EQ(call.args[3], Variant(c.reportedErrors));
     }
-    EXPECT_EQ(installed.context->votes, mode == 0 ? c.votes : "");
+    // The instrumented call votes complete before every operation, whatever AutoComplete says.
+    const std::string after = mode == 0 && *c.votes != '\0' ? std::string(",") + c.votes : "";
+    EXPECT_EQ(installed.context->votes, mode == 2 ? "" : "complete" + after);
   }
 }
 

@@ -79,7 +79,7 @@ class VCLAutoObjectTest : public ::testing::Test {
   }
 
   com::TAutoObjectFactory factory_ = VCLAutoObjectFactoryOf<TdmTeste>(
-      {kCLSID_dmTeste, "dmTeste", "QarTeste.dmTeste", "M\xF3" "dulo de teste"},
+      {kCLSID_dmTeste, "dmTeste", "QarTeste.dmTeste", "M\xF3" "dulo de teste", "Free"},
       com::TTypeInfoBuilder<TdmTeste>("IdmTeste", kIID_IdmTeste).Method(1, "Echo", &TdmTeste::Echo).Build());
   std::int64_t liveBefore_ = com::LiveComObjectCount();
   platform::SimulatedClock clock_{platform::EncodeDateTime({2026, 12, 5, 9, 0, 0, 0})};
@@ -100,6 +100,7 @@ TEST_F(VCLAutoObjectTest, OneFailureWritesOneReportRetriesAtOnceAndOwnsTheCompon
   EXPECT_EQ(reports_[0].module, platform::ModuleFileNameOf(&kCLSID_dmTeste));
   EXPECT_EQ(reports_[0].className, "dmTeste");
   EXPECT_EQ(platform::ShortDateFormat(), "dd/MM/yyyy");
+  EXPECT_EQ(factory_.ThreadingModel(), "Apartment");  // its calls must take turns
   ASSERT_NE(autoObject->Component(), nullptr);
   EXPECT_TRUE(autoObject->OwnsComponent());
   EXPECT_EQ(autoObject->Component()->VCLComObject(), static_cast<IUnknown*>(static_cast<IVCLComObject*>(autoObject)));

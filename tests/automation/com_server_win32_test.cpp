@@ -74,7 +74,7 @@ const char kScript[] =
     "End If\r\n"
     "WScript.Echo \"Concat=\" & o.Concat(\"abc\", \"def\")\r\n"
     "WScript.Echo \"Add=\" & o.Add(40, 2)\r\n"
-    "WScript.Echo \"FirstByte=\" & o.FirstByte(Chr(171) & \"#\" & Chr(187))\r\n"
+    "WScript.Echo \"FirstByte=\" & o.FirstByte(Chr(171) & \"x\")\r\n"
     "WScript.Echo \"Ansi=\" & (o.Concat(\"a\", Chr(233)) = \"a\" & Chr(233))\r\n"
     "WScript.Echo \"Null=\" & o.ArgType(Null)\r\n"
     "x = 5\r\n"
@@ -85,6 +85,10 @@ const char kScript[] =
     "Err.Clear\r\n"
     "o.Add 1\r\n"
     "WScript.Echo \"Count=\" & Hex(Err.Number)\r\n"
+    "Err.Clear\r\n"
+    "WScript.Echo \"Identity=\" & o.Concat(Chr(171) & \"#\" & Chr(187) & \"abc\", \"x\", \"y\")\r\n"
+    "id = Chr(171) & \"#\" & Chr(187) & \"abc\"\r\n"
+    "WScript.Echo \"IdentityVariable=\" & (o.Concat(id, \"x\") = id & \"x\")\r\n"
     "Set o = Nothing\r\n"
     "WScript.Quit 0\r\n";
 
@@ -108,7 +112,11 @@ TEST(ComServerTest, AScriptCreatesTheClassByProgIdAndCallsItsMethodsByName) {
             "Null=1\r\n"
             "Variable=16396 3 6\r\n"
             "Fail=80004005 Estoque insuficiente\r\n"
-            "Count=1C2\r\n");  // the script host's number for a wrong argument count
+            "Count=1C2\r\n"  // the script host's number for a wrong argument count
+            // An identity sent as an expression is taken out; one in a variable (by
+            // reference) is an ordinary argument.
+            "Identity=xy\r\n"
+            "IdentityVariable=True\r\n");
   EXPECT_EQ(script.exitCode, 0u);
 
   EXPECT_EQ(RunProgram(regsvr32 + "/u \"" + dll + "\"", dir).exitCode, 0u);

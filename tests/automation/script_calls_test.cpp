@@ -15,7 +15,7 @@ TEST(ScriptCallsTest, ByNameWithTextsIntegersNullReferencesAndAnError) {
     TComPtr<IDispatch> server = CreateOleObject("QarTeste.Servidor");
     EXPECT_EQ(CallByName(*server, "Concat", {"abc", "def"}), Variant("abcdef"));
     EXPECT_EQ(CallByName(*server, "Add", {40, 2}), Variant(42));
-    EXPECT_EQ(CallByName(*server, "FirstByte", {"\xAB#\xBB"}), Variant(171));
+    EXPECT_EQ(CallByName(*server, "FirstByte", {"\xABx"}), Variant(171));
     EXPECT_EQ(CallByName(*server, "ArgType", {Variant::Null()}), Variant(kVarNull));
     Variant x = 5;
     CallByName(*server, "Increment", {Variant::ByRef(x)});

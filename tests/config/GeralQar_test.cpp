@@ -14,46 +14,35 @@ namespace qar::config {
 namespace {
 
 // Each test gets its own HKEY_LOCAL_MACHINE (POSIX: a file in a fresh folder;
-// Windows: the throw-away registry of the test prefix, values removed afterwards).
+// Windows: the throw-away registry of the test prefix, the value removed afterwards).
 class GeralQarTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = platform::TempDirectory() + "qar_geralqar_" +
-           std::to_string(platform::CurrentProcessId()) + "_" +
-           ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    dir_ = platform::TempDirectory() + "qar_geralqar_" + std::to_string(platform::CurrentProcessId());
     std::filesystem::create_directories(platform::ToNativePath(dir_));
     platform::SetEnv("QARSNC_HKLM", dir_ + platform::kPathDelim + "HKLM.reg");
-    DeleteValue();
+    ASSERT_EQ(key_.Open(sSiteWebSrvKey, true), platform::RegStatus::kOk) << key_.LastError();
+    key_.DeleteValue(kStringConexValue);
   }
   void TearDown() override {
     while (!ConnectionListLines().empty()) FinalizeGeralQar();
-    DeleteValue();
+    key_.DeleteValue(kStringConexValue);
     std::filesystem::remove_all(platform::ToNativePath(dir_));
   }
-  static void DeleteValue() {
-    platform::RegistryKey key;
-    if (key.Open(sSiteWebSrvKey, false) == platform::RegStatus::kOk) key.DeleteValue("StringConex");
-  }
-  static void Store(const std::string& plain) {
-    platform::RegistryKey key;
-    ASSERT_EQ(key.Open(sSiteWebSrvKey, true), platform::RegStatus::kOk) << key.LastError();
-    ASSERT_EQ(key.WriteString("StringConex", platform::EncryptSecret(plain)), platform::RegStatus::kOk);
-  }
+  platform::RegistryKey key_;
   std::string dir_;
 };
 
-TEST_F(GeralQarTest, AbsentValueStillListsTheDefaultLine) {
+// An absent value still lists "211="; a stored one is read once until the last unit user
+// ends; the empty key and "211" select it, other keys nothing.
+TEST_F(GeralQarTest, RegistryIsReadOnceUntilTheUnitEnds) {
   InitializeGeralQar();
   EXPECT_EQ(ConnectionListLines(), std::vector<std::string>{"211="});
-  EXPECT_EQ(GetConnectionString(""), "");
-}
-
-// Read once until the unit ends; the empty key and "211" select it, other keys nothing.
-TEST_F(GeralQarTest, RegistryIsReadOnceUntilTheUnitEnds) {
-  Store("first");
+  FinalizeGeralQar();
+  key_.WriteString(kStringConexValue, platform::EncryptSecret("first"));
   InitializeGeralQar();
+  key_.WriteString(kStringConexValue, platform::EncryptSecret("second"));
   InitializeGeralQar();  // counted: no second read
-  Store("second");
   EXPECT_EQ(GetConnectionString(""), "first");
   EXPECT_EQ(GetConnectionString("211"), "first");
   EXPECT_EQ(GetConnectionString("212"), "");
@@ -67,11 +56,9 @@ TEST_F(GeralQarTest, RegistryIsReadOnceUntilTheUnitEnds) {
 }
 
 TEST_F(GeralQarTest, AValueThatDoesNotDecryptOrIsNoStringStopsTheStart) {
-  platform::RegistryKey key;
-  ASSERT_EQ(key.Open(sSiteWebSrvKey, true), platform::RegStatus::kOk);
-  key.WriteString("StringConex", "Provider=SQLite;Data Source=plain.db");
+  key_.WriteString(kStringConexValue, "Provider=SQLite;Data Source=plain.db");
   EXPECT_THROW(InitializeGeralQar(), platform::SecretError);
-  key.WriteInteger("StringConex", 5);
+  key_.WriteInteger(kStringConexValue, 5);
   EXPECT_THROW(InitializeGeralQar(), std::runtime_error);
 }
 

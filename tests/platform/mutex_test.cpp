@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <utility>
 
@@ -13,44 +14,44 @@ namespace {
 
 using test::StartedHelper;
 using test::StartHelper;
-using test::WaitFor;
 
 // Unique per test process, so parallel runs and earlier failures do not meet.
-std::string UniqueName(const std::string& tag) {
-  return "QarTest-" + tag + "-" + std::to_string(CurrentProcessId());
-}
+std::string UniqueName(const std::string& tag) { return "QarTest-" + tag + "-" + std::to_string(CurrentProcessId()); }
 
-TEST(NamedMutex, NameIsTakenUntilItsHolderClosesOrGoesAndALoserHoldsNothing) {
+TEST(NamedMutex, NameIsTakenUntilItsHolderClosesAndALoserHoldsNothing) {
   const std::string name = UniqueName("twice");
   NamedMutex holder(name);
   ASSERT_EQ(holder.Outcome(), MutexOutcome::kCreated) << holder.ErrorText();
-  EXPECT_EQ(holder.LastError(), 0);
   NamedMutex loser(name);
   EXPECT_EQ(loser.Outcome(), MutexOutcome::kAlreadyExists);
   EXPECT_NE(loser.LastError(), 0);
-  EXPECT_EQ(NamedMutex(UniqueName("other")).Outcome(), MutexOutcome::kCreated);
-
+  EXPECT_FALSE(loser.Publish("x"));
   NamedMutex moved(std::move(holder));
   EXPECT_EQ(NamedMutex(name).Outcome(), MutexOutcome::kAlreadyExists);
   moved.Close();
   EXPECT_EQ(moved.Outcome(), MutexOutcome::kCreated) << "the outcome outlives the hold";
+  EXPECT_EQ(NamedMutex(name).Outcome(), MutexOutcome::kCreated);  // the loser, still alive, keeps nothing
+  for (const std::string& bad : {std::string("a/b"), std::string("Global\\QSYNC"), std::string(), std::string("a\0b", 3)}) {
+    NamedMutex mutex(bad);
+    EXPECT_EQ(mutex.Outcome(), MutexOutcome::kFailed) << bad;
+    EXPECT_FALSE(mutex.ErrorText().empty()) << bad;
+  }
+}
+
+TEST(NamedMutex, TheHoldersNoteIsReplacedWholeAndOutlivesTheHolder) {
+  // Notes outlive their holders, and ids are reused: the name is unique to this run.
+  const std::string name = UniqueName("note-" + std::to_string(std::chrono::system_clock::now().time_since_epoch().count()));
+  EXPECT_EQ(NamedMutex::ReadPublished(name), std::nullopt);
   {
-    NamedMutex again(name);  // the loser, still alive, does not keep the name taken
-    EXPECT_EQ(again.Outcome(), MutexOutcome::kCreated);
+    NamedMutex holder(name);
+    ASSERT_TRUE(holder.Publish("pid=1\nrequest=17\n"));
+    ASSERT_TRUE(holder.Publish("pid=1\n"));
   }
-  EXPECT_EQ(NamedMutex(name).Outcome(), MutexOutcome::kCreated);
+  EXPECT_EQ(NamedMutex::ReadPublished(name), "pid=1\n");
+  EXPECT_EQ(NamedMutex::ReadPublished("a/b"), std::nullopt);
 }
 
-TEST(NamedMutex, NamesThatArePathsOrNamespacesAreRefused) {
-  for (const std::string& name : {std::string("a/b"), std::string("Global\\QSYNC"), std::string(), std::string("a\0b", 3)}) {
-    NamedMutex mutex(name);
-    EXPECT_EQ(mutex.Outcome(), MutexOutcome::kFailed) << name;
-    EXPECT_NE(mutex.LastError(), 0) << name;
-    EXPECT_FALSE(mutex.ErrorText().empty()) << name;
-  }
-}
-
-TEST(NamedMutex, AnotherProcessSeesOursAndHoldsItsOwnUntilKilled) {
+TEST(NamedMutex, AnotherProcessSeesOursAndHoldsItsOwnUntilKilledAndStartedProgramsKeepNone) {
   const std::string ours = UniqueName("ours");
   NamedMutex held(ours);
   ASSERT_EQ(held.Outcome(), MutexOutcome::kCreated);
@@ -58,26 +59,18 @@ TEST(NamedMutex, AnotherProcessSeesOursAndHoldsItsOwnUntilKilled) {
   StartedHelper loser(StartHelper("hold-mutex", ours, &outcome));
   ASSERT_NE(loser.Pid(), 0u);
   EXPECT_EQ(outcome, "exists");
+  held.Close();  // the helper this process started does not keep it
+  EXPECT_EQ(NamedMutex(ours).Outcome(), MutexOutcome::kCreated);
 
   const std::string theirs = UniqueName("helper");
   StartedHelper helper(StartHelper("hold-mutex", theirs, &outcome));
-  ASSERT_NE(helper.Pid(), 0u);
   ASSERT_EQ(outcome, "created");
   EXPECT_EQ(NamedMutex(theirs).Outcome(), MutexOutcome::kAlreadyExists);
-  ASSERT_TRUE(TerminateProcessById(helper.Pid()).ok);
+  for (const TProcessHandle& process : FindProcessesOfFile(test::HelperPath())) {
+    if (process.Pid() == helper.Pid()) process.Terminate();
+  }
   // The system frees the mutex of a process that was killed.
-  EXPECT_TRUE(WaitFor([&] { return NamedMutex(theirs).Outcome() == MutexOutcome::kCreated; }));
-}
-
-TEST(NamedMutex, ProgramsStartedByTheHolderDoNotKeepIt) {
-  const std::string name = UniqueName("inherit");
-  NamedMutex holder(name);
-  ASSERT_EQ(holder.Outcome(), MutexOutcome::kCreated);
-  StartedHelper helper(StartHelper("sleep"));
-  ASSERT_NE(helper.Pid(), 0u);
-
-  holder.Close();
-  EXPECT_EQ(NamedMutex(name).Outcome(), MutexOutcome::kCreated);
+  EXPECT_TRUE(test::WaitFor([&] { return NamedMutex(theirs).Outcome() == MutexOutcome::kCreated; }));
 }
 
 }  // namespace

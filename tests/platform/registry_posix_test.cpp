@@ -1,4 +1,4 @@
-// POSIX only: HKEY_LOCAL_MACHINE as a .reg file — its format on disk, atomic rewrites, permissions.
+// POSIX only: HKEY_LOCAL_MACHINE as a .reg file: its format, whole-file replacement, access rights.
 #include <grp.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -6,14 +6,15 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <filesystem>
-#include <set>
-#include <string>
+#include <fstream>
+#include <iterator>
 #include <thread>
 #include <vector>
 
+#include "platform/regfile.h"
 #include "platform/registry.h"
+#include "platform/text.h"
 #include "scratch_registry.h"
 
 namespace qar::platform {
@@ -21,27 +22,81 @@ namespace {
 
 namespace fs = std::filesystem;
 
-mode_t ModeOf(const fs::path& path) {
-  struct stat st {};
-  EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
-  return st.st_mode & 07777;
+const std::string kHeader = "Windows Registry Editor Version 5.00\r\n\r\n";
+const std::string kHead = kHeader + "[HKEY_LOCAL_MACHINE\\K]\r\n";
+const std::string kCao = AnsiToUtf8("\xE7\xE3o");  // "ção": the file holds UTF-8 or UTF-16
+
+std::string ReadBytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// Runs `check` as an unprivileged user: in a child that drops root to "nobody"
-// when the tests run as root (root passes every permission check), directly
-// otherwise. Returns check's result; 0 means every expectation held.
+// UTF-8 text as the registry editor exports it: UTF-16LE with a byte-order mark.
+std::string Utf16LeFile(std::string_view utf8) {
+  std::string bytes = "\xFF\xFE";
+  for (char16_t unit : Utf8ToUtf16(utf8)) bytes += {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
+  return bytes;
+}
+
+int ModeOf(const fs::path& path) { return static_cast<int>(fs::status(path).permissions()); }
+
+// Runs `check` where file permissions apply: as "nobody" in a child when the tests run as
+// root. Returns check's result; 0 means every expectation held.
 template <typename Check>
 int RunUnprivileged(Check check) {
   if (::geteuid() != 0) return check();
   const pid_t child = ::fork();
-  if (child == 0) {
-    constexpr uid_t kNobody = 65534;
-    if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) _exit(100);
-    _exit(check());
-  }
+  if (child == 0) _exit(::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0 ? check() : 100);
   int status = 0;
   ::waitpid(child, &status, 0);
   return WIFEXITED(status) ? WEXITSTATUS(status) : 101;
+}
+
+TEST(RegFile, ReadsUtf16Utf8AndOlderAnsiFilesAlike) {
+  const auto text = [](const std::string& header, const std::string& name, const std::string& eol) {
+    return header + eol + eol + "[HKEY_LOCAL_MACHINE\\Software\\" + name + "]" + eol + "\"" + name + "\"=\"" + name +
+           "\"" + eol;
+  };
+  const std::string lf = text("Windows Registry Editor Version 5.00", kCao, "\n");
+  const std::string crlf = text("Windows Registry Editor Version 5.00", kCao, "\r\n");
+  const std::string ansi = text("REGEDIT4", "\xE7\xE3o", "\r\n");
+  for (const std::string& bytes : {lf, crlf, "\xEF\xBB\xBF" + crlf, Utf16LeFile(crlf), Utf16LeFile(lf), ansi}) {
+    EXPECT_EQ(FormatRegText(ParseRegFile(bytes)), crlf + "\r\n");
+  }
+  for (std::string e : {std::string(), std::string("\xFF\xFE"), kHeader}) EXPECT_TRUE(ParseRegFile(e).keys.empty());
+}
+
+// A file this system does not understand is never taken for an empty or partial registry.
+TEST(RegFile, MalformedTextIsRefusedNamingTheLine) {
+  const struct { std::string text; int line; } cases[] = {
+      {"[HKEY_LOCAL_MACHINE\\K]\r\n", 1}, {"Windows Registry Editor Version 5.00\r\n\"A\"=\"1\"\r\n", 2},
+      {kHead + "\"A\"=\"C:\\dir\"\r\n", 4}, {kHead + "\"A\"=\"open\r\n", 4}, {kHead + "\"A\"=\"x\" y\r\n", 4},
+      {kHead + "\"A\"=dword:1g\r\n", 4}, {kHead + "\"A\"=dword:100000000\r\n", 4}, {kHead + "\"A\"=1\r\n", 4},
+      {kHead + "\"A\"\r\n", 4}, {kHead + "A=\"1\"\r\n", 4}, {kHead + "[HKEY_LOCAL_MACHINE\\L\r\n", 4},
+      {kHead + "[-HKEY_LOCAL_MACHINE\\L]\r\n", 4}, {kHead + "\"A\"=hex:0g\r\n", 4}, {kHead + "\"A\"=hex(7:00\r\n", 4},
+      {kHead + "\"A\"=hex:00,\\\r\n", 4}, {kHead + "\"A\"=hex:00,\\\r\n 01\r\n\"B\"=1\r\n", 6},
+      {kHead + "\"A\"=\"1\"\r\n\"B\"=\"\xE7\"\r\n", 5},  // not UTF-8
+      {"\xFF\xFE\x41", 1},                                  // half a UTF-16 unit
+      {kHead + "\"A\"=\"1" + std::string(1, '\0') + "2\"\r\n", 4},  // a NUL would not read back
+  };
+  for (const auto& c : cases) {
+    int line = 0;  // accepted
+    try { ParseRegFile(c.text); } catch (const RegFormatError& e) { line = e.Line(); }
+    EXPECT_EQ(line, c.line) << c.text;
+  }
+}
+
+// Names compare ignoring the case of a-z only: a key or value given twice, in any such
+// case, is one, keeps its first place and spelling, and the later value wins.
+TEST(RegFile, RepeatedKeysAndValuesMergeIgnoringTheCaseOfAsciiLetters) {
+  const std::string upperC = AnsiToUtf8("\xC7");
+  const std::string lowerC = AnsiToUtf8("\xE7");
+  const RegDocument document = ParseRegFile(kHead + "\"Level\"=dword:00000002\r\n\"B\"=\"1\"\r\n\"" + upperC +
+                                            "\"=\"upper\"\r\n\r\n[HKEY_LOCAL_MACHINE\\O]\r\n[hkey_local_machine\\k]\r\n"
+                                            "\"level\"=\"2\"\r\n\"C\"=\"3\"\r\n\"" + lowerC + "\"=\"lower\"\r\n");
+  EXPECT_EQ(FormatRegText(document), kHead + "\"Level\"=\"2\"\r\n\"B\"=\"1\"\r\n\"" + upperC +
+                                         "\"=\"upper\"\r\n\"C\"=\"3\"\r\n\"" + lowerC +
+                                         "\"=\"lower\"\r\n\r\n[HKEY_LOCAL_MACHINE\\O]\r\n\r\n");
 }
 
 class RegistryFileTest : public ::testing::Test {
@@ -52,144 +107,100 @@ class RegistryFileTest : public ::testing::Test {
   std::string FileKey() const { return "HKEY_LOCAL_MACHINE\\" + Path(); }
 };
 
-TEST_F(RegistryFileTest, RewriteKeepsEverythingElseTheFileHolds) {
-  // Other keys, comments, kinds this system does not use, and text outside the
-  // ANSI code page ("Ω" and "日本") must all survive a write of one value.
-  const std::string others =
-      "; written by the administrator\r\n"
-      "\r\n"
-      "[HKEY_LOCAL_MACHINE\\Software\\Other]\r\n"
-      "\"Greek\"=\"\xCE\xA9\"\r\n"
-      "\"Multi\"=hex(7):41,00,00,00,42,00,00,00,00,00,43,00,44,00,45,00,46,00,47,00,48,\\\r\n"
-      "  00,00,00,00,00\r\n"
-      "\"Quad\"=hex(b):01,00,00,00,00,00,00,00\r\n"
-      "@=\"\xE6\x97\xA5\xE6\x9C\xAC\"\r\n";
-  WriteBytes(File(), Utf16LeFile("Windows Registry Editor Version 5.00\r\n\r\n" + others + "\r\n[" +
-                                 FileKey() + "]\r\n\"TunningID\"=dword:00000000\r\n\r\n"));
+// An export as the registry editor writes it: a write changes its own line only (a new key
+// goes after its relatives); comments, other keys, kinds this system does not write and text
+// with no ANSI form ("Ω") stay byte for byte. Quoted texts unescape; hex(1) and hex(2) are text.
+TEST_F(RegistryFileTest, AWriteKeepsEverythingElseTheFileHolds) {
+  const auto file = [&](const std::string& level, const std::string& added) {
+    return Utf16LeFile(
+        kHeader + "; kept\r\n\r\n[" + FileKey() + "]\r\n\"C:\\\\dir \\\"q\\\"\"=\"a\\\\b \\\"q\\\"=1\"\r\n@=\"d\"\r\n" +
+        "\"Level\"=dword:0000000" + level + "\r\n; in a key\r\n\"Multi\"=hex(7):41,00,00,00,00,00\r\n"
+        "\"Blob\"=hex:de,AD,  be,ef\r\n\"Gone\"=-\r\n\"Dir\"=hex(2):25,00,54,00,25,00,\\\r\n  00,00\r\n"
+        "\"Plain\"=hex(1):e7,00,e3,00,6f,00,00,00\r\n\r\n[" + FileKey() + "\\A\\B]\r\n\r\n" + added +
+        "[HKEY_LOCAL_MACHINE\\Other]\r\n\"Greek\"=\"\xCE\xA9\"\r\n\r\n");
+  };
+  std::ofstream(File(), std::ios::binary) << file("a", "");
   RegistryKey key;
+  ASSERT_EQ(key.Open(Path() + "\\A\\C", true), RegStatus::kOk) << key.LastError();
   ASSERT_EQ(key.Open(Path(), false), RegStatus::kOk) << key.LastError();
-  ASSERT_EQ(key.WriteInteger("TunningID", 1), RegStatus::kOk) << key.LastError();
-  EXPECT_EQ(ReadBytes(File()),
-            Utf16LeFile("Windows Registry Editor Version 5.00\r\n\r\n" + others + "\r\n[" +
-                        FileKey() + "]\r\n\"TunningID\"=dword:00000001\r\n\r\n"));
-
-  RegistryKey other;
-  ASSERT_EQ(other.Open("SOFTWARE\\other", false, RegAccess::kRead), RegStatus::kOk);
-  std::string text;
+  ASSERT_EQ(key.WriteInteger("level", 11), RegStatus::kOk) << key.LastError();
+  EXPECT_EQ(ReadBytes(File()), file("b", "[" + FileKey() + "\\A\\C]\r\n\r\n"));
+  for (const auto& [name, expected] : std::vector<std::pair<std::string, std::string>>{
+           {"C:\\dir \"q\"", "a\\b \"q\"=1"}, {"", "d"}, {"Dir", "%T%"}, {"Plain", "\xE7\xE3o"}}) {
+    std::string text;
+    EXPECT_TRUE(key.ReadString(name, text) == RegStatus::kOk && text == expected) << name << ": " << text;
+  }
   std::int32_t number = 0;
-  EXPECT_EQ(other.ReadString("Multi", text), RegStatus::kWrongType);
-  EXPECT_EQ(other.ReadInteger("Quad", number), RegStatus::kWrongType);
-}
+  for (const char* name : {"Multi", "Blob", "Gone"}) EXPECT_EQ(key.ReadInteger(name, number), RegStatus::kWrongType);
 
-TEST_F(RegistryFileTest, MalformedFileFailsNamingTheLineAndIsNeverRewritten) {
-  RegistryKey key;
-  ASSERT_EQ(key.Open(Path(), true), RegStatus::kOk) << key.LastError();
-  const std::string broken = "Windows Registry Editor Version 5.00\r\n\r\n[" + FileKey() +
-                             "]\r\n\"TmpFileDir\"=\"C:\\logs\"\r\n\"TunningID\"=dword:00000001\r\n";
-  WriteBytes(File(), broken);
-  std::string text;
-  EXPECT_EQ(key.ReadString("TmpFileDir", text), RegStatus::kFailed);
-  EXPECT_NE(key.LastError().find("line 4"), std::string::npos) << key.LastError();
-  EXPECT_NE(key.LastError().find(File().string()), std::string::npos) << key.LastError();
-  EXPECT_EQ(key.WriteInteger("TunningID", 2), RegStatus::kFailed);
-  RegistryKey another;
-  EXPECT_EQ(another.Open(Path() + "\\New", true), RegStatus::kFailed);
+  // A file that does not parse fails every call, naming itself and the line, and is never rewritten.
+  const std::string broken = kHeader + "[" + FileKey() + "]\r\n\"TmpFileDir\"=\"C:\\logs\"\r\n";
+  std::ofstream(File(), std::ios::binary) << broken;
+  EXPECT_EQ(key.ReadInteger("Level", number), RegStatus::kFailed);
+  EXPECT_NE(key.LastError().find(File().string() + " is not a registry file, line 4"), std::string::npos);
+  EXPECT_EQ(key.WriteInteger("Level", 2), RegStatus::kFailed);
+  EXPECT_EQ(key.Open(Path() + "\\New", true), RegStatus::kFailed);
   EXPECT_EQ(ReadBytes(File()), broken);
 }
 
-TEST_F(RegistryFileTest, MissingFileReadsAsEmptyAndCreationMakesItWithItsDirectories) {
-  EXPECT_EQ(RegistryFilePath(), File().string());
-  UnsetEnv("QARSNC_HKLM");
-  EXPECT_EQ(RegistryFilePath(), "/etc/qarsnc/HKLM.reg");
-  const fs::path file = scratch_.Directory() / "etc" / "qarsnc" / "HKLM.reg";
-  SetEnv("QARSNC_HKLM", file.string());
-  const mode_t oldMask = ::umask(077);  // the new file's mode does not depend on it
+// A missing file is made with the first key, with its directories, mode 0644 whatever the
+// umask. Writers take turns (threads here, processes alike) and lose no value; each write
+// replaces the file whole by renaming a temp file over it: a reader of the old file keeps
+// it entire, a link stays a link, the mode stays, and no temp file is left.
+TEST_F(RegistryFileTest, WritersTakeTurnsAndReplaceTheFileWhole) {
+  const fs::path real = scratch_.Directory() / "etc" / "qarsnc" / "HKLM.reg";
+  SetEnv("QARSNC_HKLM", real.string());
+  const mode_t oldMask = ::umask(077);
   RegistryKey key;
-  EXPECT_EQ(key.Open(Path(), false), RegStatus::kNotFound);
-  EXPECT_FALSE(fs::exists(file));
   EXPECT_EQ(key.Open(Path(), true), RegStatus::kOk) << key.LastError();
   ::umask(oldMask);
-  ASSERT_TRUE(fs::exists(file));
-  EXPECT_EQ(ModeOf(file), 0644u);
-  EXPECT_EQ(ReadBytes(file),
-            Utf16LeFile("Windows Registry Editor Version 5.00\r\n\r\n[" + FileKey() + "]\r\n\r\n"));
-}
-
-TEST_F(RegistryFileTest, RewriteKeepsTheModeAndTheSymbolicLinkAndLeavesNoTempFiles) {
-  const fs::path real = scratch_.Directory() / "real.reg";
-  SetEnv("QARSNC_HKLM", real.string());
-  RegistryKey key;
-  ASSERT_EQ(key.Open(Path(), true), RegStatus::kOk) << key.LastError();
+  EXPECT_EQ(ModeOf(real), 0644);
+  const std::string created = Utf16LeFile(kHeader + "[" + FileKey() + "]\r\n\r\n");
+  EXPECT_EQ(ReadBytes(real), created);
   ASSERT_EQ(::chmod(real.c_str(), 0600), 0);
+  fs::create_hard_link(real, scratch_.Directory() / "old.reg");  // stands for a reader with the file open
   fs::create_symlink(real, File());
   SetEnv("QARSNC_HKLM", File().string());
-  ASSERT_EQ(key.Open(Path(), false), RegStatus::kOk) << key.LastError();
-  for (int i = 0; i < 5; ++i) {
-    ASSERT_EQ(key.WriteInteger("N" + std::to_string(i), i), RegStatus::kOk) << key.LastError();
-  }
-  ASSERT_EQ(key.DeleteValue("N0"), RegStatus::kOk);
-  EXPECT_TRUE(fs::is_symlink(File()));
-  EXPECT_EQ(ModeOf(real), 0600u);
-  EXPECT_NE(ReadBytes(real).find(std::string("N\0" "4\0", 4)), std::string::npos);
-  std::set<std::string> names;
-  for (const auto& entry : fs::directory_iterator(scratch_.Directory())) {
-    names.insert(entry.path().filename().string());
-  }
-  EXPECT_EQ(names, (std::set<std::string>{"HKLM.reg", "real.reg"}));
-}
 
-TEST_F(RegistryFileTest, ConcurrentWritersLoseNoValue) {
-  {
-    RegistryKey key;
-    ASSERT_EQ(key.Open(Path(), true), RegStatus::kOk) << key.LastError();
-  }
-  constexpr int kWriters = 3;
-  constexpr int kValuesEach = 15;
   std::vector<std::thread> writers;
-  for (int w = 0; w < kWriters; ++w) {
+  for (int w = 0; w < 3; ++w) {
     writers.emplace_back([this, w] {
-      RegistryKey key;
-      if (key.Open(Path(), false) != RegStatus::kOk) return;
-      for (int i = 0; i < kValuesEach; ++i) key.WriteInteger("W" + std::to_string(w) + "_" + std::to_string(i), i);
+      RegistryKey own;  // if it does not open, its writes fail and the check below sees it
+      own.Open(Path(), false);
+      for (int n = w * 15; n < w * 15 + 15; ++n) own.WriteInteger("W" + std::to_string(n), n);
     });
   }
   for (std::thread& writer : writers) writer.join();
-  RegistryKey key;
-  ASSERT_EQ(key.Open(Path(), false, RegAccess::kRead), RegStatus::kOk);
-  for (int w = 0; w < kWriters; ++w) {
-    for (int i = 0; i < kValuesEach; ++i) {
-      std::int32_t number = -1;
-      EXPECT_EQ(key.ReadInteger("W" + std::to_string(w) + "_" + std::to_string(i), number), RegStatus::kOk);
-      EXPECT_EQ(number, i);
-    }
+  for (int n = 0; n < 45; ++n) {
+    std::int32_t number = -1;
+    EXPECT_TRUE(key.ReadInteger("W" + std::to_string(n), number) == RegStatus::kOk && number == n) << n;
   }
+  EXPECT_TRUE(fs::is_symlink(File()));
+  EXPECT_EQ(ModeOf(real), 0600);
+  EXPECT_EQ(ReadBytes(scratch_.Directory() / "old.reg"), created);
+  EXPECT_EQ(std::distance(fs::directory_iterator(real.parent_path()), fs::directory_iterator()), 1);
 }
 
-// As on Windows, full access needs write permission: on the file, and on its
-// directory too, since a rewrite puts a temp file beside it.
+// As on Windows, full access needs write permission: on the file, and on its directory too,
+// since a rewrite puts a temp file beside it.
 TEST_F(RegistryFileTest, FileThatMayNotBeWrittenOpensForReadingOnly) {
-  {
-    RegistryKey key;
-    ASSERT_EQ(key.Open(Path(), true), RegStatus::kOk) << key.LastError();
-    ASSERT_EQ(key.WriteString("SqlMonUser", "ANA"), RegStatus::kOk);
-  }
-  ASSERT_EQ(::chmod(scratch_.Directory().c_str(), 0555), 0);
+  RegistryKey key;
+  ASSERT_EQ(key.Open(Path(), true), RegStatus::kOk) << key.LastError();
+  ASSERT_EQ(key.WriteString("SqlMonUser", "ANA"), RegStatus::kOk);
   const std::string path = Path();
-  for (const mode_t fileMode : {0444, 0666}) {
-    SCOPED_TRACE(fileMode);
-    ASSERT_EQ(::chmod(File().c_str(), fileMode), 0);
+  for (const auto& [dirMode, fileMode] : {std::pair{0777, 0444}, std::pair{0555, 0666}}) {
+    ASSERT_EQ(::chmod(scratch_.Directory().c_str(), dirMode) + ::chmod(File().c_str(), fileMode), 0);
     const int failed = RunUnprivileged([&path] {
       RegistryKey key;
+      std::string text;
       if (key.Open(path, false, RegAccess::kFull) != RegStatus::kAccessDenied) return 1;
       if (key.Open(path, true, RegAccess::kFull) != RegStatus::kAccessDenied) return 2;
       if (key.Open(path + "\\New", true, RegAccess::kRead) != RegStatus::kAccessDenied) return 3;
       if (key.Open(path, false, RegAccess::kRead) != RegStatus::kOk) return 4;
-      std::string text;
       if (key.ReadString("SqlMonUser", text) != RegStatus::kOk || text != "ANA") return 5;
-      if (key.WriteString("SqlMonUser", "X") != RegStatus::kAccessDenied) return 6;
-      return 0;
+      return key.WriteString("SqlMonUser", "X") != RegStatus::kAccessDenied ? 6 : 0;
     });
-    EXPECT_EQ(failed, 0) << "the check that failed (100: could not drop root)";
+    EXPECT_EQ(failed, 0) << std::oct << dirMode << "/" << fileMode << ": the check that failed (100: root not dropped)";
   }
   ::chmod(scratch_.Directory().c_str(), 0755);
 }

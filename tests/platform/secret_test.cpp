@@ -34,26 +34,16 @@ bool IsPrintableAscii(const std::string& text) {
   return true;
 }
 
-TEST_F(SecretTest, EmptyTextStaysEmptyBothWays) {
+TEST_F(SecretTest, EveryByteValueSurvivesARoundTripAndEachEncryptionDiffers) {
   EXPECT_EQ(EncryptSecret(""), "");
   EXPECT_EQ(DecryptSecret(""), "");
-}
-
-TEST_F(SecretTest, EveryByteValueSurvivesARoundTripAndEachEncryptionDiffers) {
   std::string plain;
   for (int b = 0; b < 256; ++b) plain += static_cast<char>(b);
   const std::string stored = EncryptSecret(plain);
   EXPECT_TRUE(stored.starts_with("QS1:") || stored.starts_with("QD1:")) << stored;
   EXPECT_TRUE(IsPrintableAscii(stored)) << "stored in a registry string as printable text";
   EXPECT_EQ(DecryptSecret(stored), plain);
-
-  const std::string connection = "Provider=SQLOLEDB.1;Password=\xE7\xE3o;User ID=sa";
-  const std::string first = EncryptSecret(connection);
-  const std::string second = EncryptSecret(connection);
-  EXPECT_EQ(first.find("Password"), std::string::npos);
-  EXPECT_NE(first, second);
-  EXPECT_EQ(DecryptSecret(first), connection);
-  EXPECT_EQ(DecryptSecret(second), connection);
+  EXPECT_NE(EncryptSecret(plain), stored);
 }
 
 // Wine's DPAPI does not authenticate every header field of its blob (a changed

@@ -1,11 +1,10 @@
 // A program the data tests run twice at once, so that two processes use one SQLite file.
 //
 // It takes one argument, "<connection string>|<long or short>|<reply file>|<release file>":
-// registers its session in SQLWEBTUNNING with the long or the short insert the system
-// sends, writes its session number to <reply file>, waits until <release file> exists,
-// unregisters its session and writes the rows it deleted to <reply file>.done. Files
-// appear whole (written beside and renamed). It waits two minutes at most, so none
-// outlives a test.
+// registers its session in SQLWEBTUNNING with the long or the short insert, writes its
+// session number to <reply file>, waits until <release file> exists, unregisters its
+// session and writes the rows it deleted to <reply file>.done. Files appear whole
+// (written beside and renamed). It waits two minutes at most, so none outlives a test.
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -13,27 +12,13 @@
 #include <vector>
 
 #include "../../platform/helpers/helper_process.h"
+#include "../session_statements.h"
 #include "data/ado_command.h"
 #include "data/ado_connection.h"
 
 namespace {
 
 using namespace qar;
-
-const char* const kInsertLong =
-    "INSERT INTO SQLWEBTUNNING\r\n"
-    "     (NRSID, NRAUDSID, DSREMOTEADDR, DSREMOTEHOST, DSREMOTEAPPL,\r\n"
-    "      DSREMOTEOPER, DSSERVERRDM, DSSERVERDLL, DSSERVMETHOD, DTSTARTDATE)\r\n"
-    "VALUES\r\n"
-    "     (@@SPID, @@SPID, :REMOTEADDR, :REMOTEHOST, :REMOTEAPPL,\r\n"
-    "      :REMOTEOPER, :SERVERRDM, :SERVERDLL, :SERVMETHOD, GETDATE())";
-const char* const kInsertShort =
-    "INSERT INTO SQLWEBTUNNING\r\n"
-    "     (NRSID, DSREMOTEADDR, DSREMOTEHOST, DSREMOTEAPPL,\r\n"
-    "      DSSERVERRDM, DSSERVERDLL, NRSERVERDID, DTSTARTDATE)\r\n"
-    "VALUES\r\n"
-    "     (@@SPID, :REMOTEADDR, :REMOTEHOST, :REMOTEAPPL,\r\n"
-    "       :SERVERRDM, :SERVERDLL, :SERVERDID, GETDATE())";
 
 bool WriteWhole(const std::string& file, const std::string& content) {
   {
@@ -55,12 +40,12 @@ int main(int argc, char** argv) {
     connection.SetConnectionString(parts[0]);
     TADOCommand command;
     command.SetConnection(&connection);
-    command.SetCommandText(parts[1] == "long" ? kInsertLong : kInsertShort);
+    command.SetCommandText(parts[1] == "long" ? testing::kInsertLongSqlServer : testing::kInsertShortSqlServer);
     for (int i = 0; i < command.Parameters().Count(); ++i) command.Parameters()[i].SetValue("x");
     command.Execute();
     if (!WriteWhole(parts[2], std::to_string(connection.ConnectionObject()->SessionId()))) return 3;
     if (!platform::test::WaitFor([&] { return platform::test::ReadFileText(parts[3]).has_value(); }, 2400)) return 4;
-    command.SetCommandText("DELETE FROM SQLWEBTUNNING\r\nWHERE NRSID = @@SPID");
+    command.SetCommandText(testing::kDeleteSqlServer);
     return WriteWhole(parts[2] + ".done", std::to_string(command.Execute())) ? 0 : 3;
   } catch (const std::exception& error) {
     WriteWhole(parts[2], std::string("error: ") + error.what());

@@ -9,7 +9,6 @@
 
 #include "platform/module.h"
 #include "platform/process.h"
-#include "platform/text.h"
 #include "wait_until.h"
 
 namespace qar::e2e {
@@ -40,15 +39,16 @@ class ChildProcess {
   std::shared_ptr<void> handle_;  // Windows: the process, kept open so its exit code stays readable
 };
 
-// The processes running from exactly this executable file.
-std::vector<std::uint32_t> ProcessesOfFile(const std::string& exePath);
+// The ids of this user's processes running exactly this executable file.
+inline std::vector<std::uint32_t> ProcessesOfFile(const std::string& exePath) {
+  std::vector<std::uint32_t> pids;
+  for (const platform::TProcessHandle& process : platform::FindProcessesOfFile(exePath)) pids.push_back(process.Pid());
+  return pids;
+}
 
-// True while a process of this id and executable name (a to z in either case) runs.
-inline bool IsRunning(std::uint32_t pid, const std::string& exeName) {
-  for (const platform::ProcessEntry& entry : platform::SnapshotProcesses().entries) {
-    if (entry.pid == pid && platform::SameTextAscii(platform::ExtractFileName(entry.exeName), exeName)) return true;
-  }
-  return false;
+// Ends every process of this user running the file, through handles taken while finding them.
+inline void EndProcessesOfFile(const std::string& exePath) {
+  for (const platform::TProcessHandle& process : platform::FindProcessesOfFile(exePath)) process.Terminate();
 }
 
 }  // namespace qar::e2e

@@ -1,4 +1,4 @@
-// POSIX: children through posix_spawn, reaped with waitpid; executables read from /proc.
+// POSIX: children through posix_spawn, reaped with waitpid.
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -40,18 +40,6 @@ std::optional<int> ChildProcess::ExitCode() {
     exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   }
   return exitCode_;
-}
-
-std::vector<std::uint32_t> ProcessesOfFile(const std::string& exePath) {
-  std::error_code ec;
-  const std::filesystem::path wanted = std::filesystem::weakly_canonical(exePath, ec);
-  std::vector<std::uint32_t> pids;
-  for (const platform::ProcessEntry& entry : platform::SnapshotProcesses().entries) {
-    if (std::filesystem::read_symlink("/proc/" + std::to_string(entry.pid) + "/exe", ec) == wanted && !ec) {
-      pids.push_back(entry.pid);
-    }
-  }
-  return pids;
 }
 
 }  // namespace qar::e2e

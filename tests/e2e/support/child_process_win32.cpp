@@ -1,4 +1,4 @@
-// Windows: children through CreateProcessA with inherited file handles; image names by QueryFullProcessImageNameA.
+// Windows: children through CreateProcessA with inherited file handles.
 #include <windows.h>
 
 #include <stdexcept>
@@ -51,20 +51,6 @@ std::optional<int> ChildProcess::ExitCode() {
     exitCode_ = static_cast<int>(code);
   }
   return exitCode_;
-}
-
-std::vector<std::uint32_t> ProcessesOfFile(const std::string& exePath) {
-  std::vector<std::uint32_t> pids;
-  for (const platform::ProcessEntry& entry : platform::SnapshotProcesses().entries) {
-    const Handle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.pid), &CloseHandle);
-    char name[MAX_PATH * 2] = {};
-    DWORD size = sizeof name;
-    if (process && QueryFullProcessImageNameA(process.get(), 0, name, &size) &&
-        platform::SameTextAscii(std::string(name, size), exePath)) {
-      pids.push_back(entry.pid);
-    }
-  }
-  return pids;
 }
 
 }  // namespace qar::e2e

@@ -1,6 +1,7 @@
 // The control table CTRLEXECREM as requesters and operators use it: create, request, cancel, read.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -42,24 +43,32 @@ class CtrlExecRemClient {
     return std::stoi(FirstRow("SELECT MAX(IDCTRLEXECREM) AS ID FROM CTRLEXECREM", {"ID"})[0]);
   }
 
+  // Holds the database's write lock (an exclusive transaction) until it is destroyed.
+  std::unique_ptr<TADOConnection> Lock() const {
+    auto connection = std::make_unique<TADOConnection>();
+    connection->SetConnectionString(connectionString_);
+    connection->Execute("BEGIN EXCLUSIVE");
+    return connection;
+  }
+
   void SetStatus(int id, const std::string& status) const {
     Execute("UPDATE CTRLEXECREM SET IDSTCTRLEXECREM = '" + status + "' WHERE IDCTRLEXECREM = " + std::to_string(id));
   }
 
-  ControlRow Read(int id) const {
+  ControlRow Read(long long id) const {
     const std::vector<std::string> row = FirstRow(
         "SELECT IDSTCTRLEXECREM, DSERRO, DTULTATU FROM CTRLEXECREM WHERE IDCTRLEXECREM = " + std::to_string(id),
         {"IDSTCTRLEXECREM", "DSERRO", "DTULTATU"});
     return {row[0], row[1], row[2]};
   }
 
- private:
   void Execute(const std::string& text) const {
     TADOConnection connection;
     connection.SetConnectionString(connectionString_);
     connection.Execute(text);
   }
 
+ private:
   std::vector<std::string> FirstRow(const std::string& text, const std::vector<std::string>& fields) const {
     TADOConnection connection;
     connection.SetConnectionString(connectionString_);

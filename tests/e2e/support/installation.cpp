@@ -18,8 +18,6 @@ namespace qar::e2e {
 // The build passes each program's place relative to the test executable's directory.
 static std::string Built(const char* path) { return platform::ExtractFilePath(platform::ExecutableFileName()) + path; }
 
-std::string BuiltAdminTool() { return Built(QAR_E2E_QARCFG); }
-
 Installation::Installation() {
   static int counter = 0;
   dir_ = platform::TempDirectory() + "qar_e2e_" + std::to_string(platform::CurrentProcessId()) + "_" +
@@ -28,6 +26,7 @@ Installation::Installation() {
   std::filesystem::create_directories(platform::ToNativePath(dir_));
   std::filesystem::copy_file(platform::ToNativePath(Built(QAR_E2E_QARSNC)), platform::ToNativePath(AgentPath()));
   std::filesystem::copy_file(platform::ToNativePath(Built(QAR_E2E_QARTAB)), platform::ToNativePath(WorkerPath()));
+  std::filesystem::copy_file(platform::ToNativePath(Built(QAR_E2E_QARCFG)), platform::ToNativePath(AdminToolPath()));
   PrepareSystem();
   StoreStringConex(platform::EncryptSecret(SqliteConnectionString(DatabaseFile())));
 }

@@ -7,16 +7,14 @@
 
 namespace qar::e2e {
 
-std::string BuiltAdminTool();  // QarCfg.exe of this build
-
 // One run of the worker, as QarTab.log records it.
 struct WorkerRun {
   std::string parameter;
   std::uint32_t pid;
 };
 
-// A fresh directory holding copies of QarSnc.exe and QarTab.exe (the agent starts
-// the worker from its own directory) and StringConex for its database "qar.db".
+// A fresh directory holding copies of QarSnc.exe, QarTab.exe (the agent starts the
+// worker from its own directory) and QarCfg.exe and StringConex for its database "qar.db".
 //
 // POSIX: QARSNC_HKLM names a .reg file in the directory and XDG_RUNTIME_DIR a
 // private directory, so this installation's "QSYNC" never meets a real agent's;
@@ -31,6 +29,7 @@ class Installation {
   const std::string& Dir() const { return dir_; }  // ends with the path separator
   std::string AgentPath() const { return dir_ + "QarSnc.exe"; }
   std::string WorkerPath() const { return dir_ + "QarTab.exe"; }
+  std::string AdminToolPath() const { return dir_ + "QarCfg.exe"; }
   std::string DatabaseFile(const std::string& name = "qar.db") const { return dir_ + name; }
 
   // Stores "StringConex" exactly as given (callers encrypt), or removes it.

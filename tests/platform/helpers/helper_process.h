@@ -60,21 +60,22 @@ inline std::string WaitForFile(const std::string& file) {
   return text.value_or(std::string());
 }
 
-// The listed name of a running process, or nothing when it is not listed.
-inline std::optional<std::string> ListedName(std::uint32_t pid) {
-  for (const ProcessEntry& entry : SnapshotProcesses().entries) {
-    if (entry.pid == pid) return entry.exeName;
+// True while the helper of this id runs.
+inline bool HelperRunning(std::uint32_t pid) {
+  for (const TProcessHandle& process : FindProcessesOfFile(HelperPath())) {
+    if (process.Pid() == pid) return true;
   }
-  return std::nullopt;
+  return false;
 }
 
 // A helper started by a test: killed when the test ends if it still runs.
 class StartedHelper {
  public:
-  StartedHelper() = default;
   explicit StartedHelper(std::uint32_t pid) : pid_(pid) {}
   ~StartedHelper() {
-    if (pid_ != 0 && ListedName(pid_) == std::string(kHelperName)) TerminateProcessById(pid_);
+    for (const TProcessHandle& process : FindProcessesOfFile(HelperPath())) {
+      if (process.Pid() == pid_) process.Terminate();
+    }
   }
   StartedHelper(const StartedHelper&) = delete;
   StartedHelper& operator=(const StartedHelper&) = delete;

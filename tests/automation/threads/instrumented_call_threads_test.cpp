@@ -1,0 +1,116 @@
+// Instrumented calls from several threads at once: each keeps its own database key,
+// monitor and session row; calls on one object take turns.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <thread>
+
+#include "../../data/session_statements.h"
+#include "../../diagnostics/diagnostics_sandbox.h"
+#include "automation/VCLCom.h"
+#include "automation/caller_identity.h"
+#include "automation/database_key.h"
+#include "com/dispatch_client.h"
+#include "com/type_info.h"
+#include "data/ado_query.h"
+#include "data/data_error.h"
+#include "diagnostics/execute_event.h"
+
+namespace qar::automation {
+namespace {
+
+class TdmParalelo : public TComponent {
+ public:
+  TdmParalelo() {
+    connection.SetConnectionString(connectionString);
+    query.SetConnection(&connection);
+    query.SQL().Add("SELECT DSREMOTEOPER FROM SQLWEBTUNNING WHERE NRSID = @@SPID");
+    last = this;
+  }
+  // The thread's key, the operator the monitor holds and the one of the session's row.
+  std::string Quem() {
+    const int overlapping = inside++;
+    query.Open();
+    const auto* monitor = static_cast<const diagnostics::TExecuteEvent*>(connection.OnWillExecute.Object());
+    std::string seen = CurrentDatabaseKey() + "|" + std::string(monitor->Identity().Operator) + "|" +
+                       query.Fields(0).AsString();
+    query.Close();
+    if (--inside, overlapping > 0) ++overlaps;
+    return seen;
+  }
+
+  TADOConnection& connection = CreateComponent<TADOConnection>();
+  TADOQuery& query = CreateComponent<TADOQuery>();
+  std::atomic<int> inside{0};
+  std::atomic<int> overlaps{0};
+  static inline std::string connectionString;
+  static inline TdmParalelo* last = nullptr;
+};
+
+com::TAutoObjectFactory gParaleloFactory = VCLAutoObjectFactoryOf<TdmParalelo>(
+    {TGUID::Parse("{3C4D5E6F-7081-4293-A4B5-C6D7E8F90A12}"), "dmParalelo", "QarTeste.Paralelo", ""},
+    com::TTypeInfoBuilder<TdmParalelo>("IdmParalelo", TGUID::Parse("{3C4D5E6F-7081-4293-A4B5-C6D7E8F90A13}"))
+        .Method(1, "Quem", &TdmParalelo::Quem)
+        .Build());
+
+// An identity with operator `name` (at most 12 characters) and database key `key`.
+std::string Identity(const std::string& name, const std::string& key) {
+  std::string fields = std::string(4, '\x7F') + std::string(25, ' ') + name;
+  fields.resize(41, ' ');
+  return std::string(kExtendedIdentityPrefix) + fields + key;
+}
+
+class CallThreadsTest : public diagnostics::testing::DiagnosticsSandbox {
+ protected:
+  void SetUp() override {
+    DiagnosticsSandbox::SetUp();
+    SetInteger("TunningID", 1);
+    // In the working directory: under Wine the ODBC driver may be the host's.
+    std::remove(file_.c_str());
+    TdmParalelo::connectionString = "Provider=SQLite;Data Source=" + file_;
+    TADOConnection admin;
+    admin.SetConnectionString(TdmParalelo::connectionString);
+    try {
+      admin.Execute(testing::kCreateSessionTable);
+    } catch (const EDataError& error) {  // Windows: SQLite through its ODBC driver
+      if (error.SqlState() == "IM002" || error.SqlState() == "IM003") GTEST_SKIP() << error.what();
+      throw;
+    }
+  }
+  void TearDown() override {
+    std::remove(file_.c_str());
+    DiagnosticsSandbox::TearDown();
+  }
+  const std::string file_ = "qar_call_threads_" + std::to_string(platform::CurrentProcessId()) + ".db";
+};
+
+// Three threads at once, each with its own operator and key: two on one object, the
+// third on another.
+TEST_F(CallThreadsTest, EachCallKeepsItsOwnKeyMonitorAndRowAndCallsOnOneObjectTakeTurns) {
+  TComPtr<com::IDispatch> shared = com::CreateOleObject("QarTeste.Paralelo");
+  TdmParalelo* sharedModule = TdmParalelo::last;
+  TComPtr<com::IDispatch> other = com::CreateOleObject("QarTeste.Paralelo");
+  com::IDispatch* objects[] = {shared.Get(), shared.Get(), other.Get()};
+  std::vector<std::string> answers[3];
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 3; ++t) {
+    threads.emplace_back([&, t] {
+      const std::string name = "OPERADOR" + std::to_string(t);
+      for (int i = 0; i < 20; ++i)
+        answers[t].push_back(com::CallByName(*objects[t], "Quem", {Identity(name, "30" + std::to_string(t) + "  ")}).AsString());
+      answers[t].push_back("after:" + CurrentDatabaseKey());
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  for (int t = 0; t < 3; ++t) {
+    const std::string name = "OPERADOR" + std::to_string(t);
+    std::vector<std::string> expected(20, "30" + std::to_string(t) + "|" + name + "   |" + name + "   ");
+    expected.push_back("after:");
+    EXPECT_EQ(answers[t], expected);
+  }
+  EXPECT_EQ(sharedModule->overlaps, 0);
+}
+
+}  // namespace
+}  // namespace qar::automation
