@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "../platform/helpers/helper_process.h"
+#include "session_statements.h"
 #include "data/ado_command.h"
 #include "data/ado_query.h"
 #include "data/control_table.h"
@@ -62,12 +63,13 @@ class SqliteDatabaseTest : public ::testing::TestWithParam<const char*> {
 TEST_P(SqliteDatabaseTest, ParametersBindByNameAndFieldsReadAsText) {
   connection.Execute("CREATE TABLE T (ID INTEGER, DS VARCHAR(20), VL FLOAT, DT DATETIME)");
   TADOCommand& insert = Add<TADOCommand>("INSERT INTO T (DS, ID, VL, DT) VALUES (:DS, :ID, :VL, :DT)");
-  insert.Parameters().ParamByName("ID").SetValue(17);
-  insert.Parameters().ParamByName("DS").SetValue(std::string("A\xE7\xE3o:'x'"));  // Windows-1252
-  insert.Parameters().ParamByName("VL").SetValue(2.5);
-  insert.Parameters().ParamByName("DT").SetValue(Variant::FromDate(platform::EncodeDateTime({2024, 3, 5, 14, 3, 27, 120})));
+  TParameters& values = insert.Parameters();
+  values.ParamByName("ID").SetValue(17);
+  values.ParamByName("DS").SetValue(std::string("A\xE7\xE3o:'x'"));  // Windows-1252
+  values.ParamByName("VL").SetValue(2.5);
+  values.ParamByName("DT").SetValue(Variant::FromDate(platform::EncodeDateTime({2024, 3, 5, 14, 3, 27, 120})));
   EXPECT_EQ(insert.Execute(), 1);
-  insert.Parameters().ParamByName("ID").SetValue(18);
+  values.ParamByName("ID").SetValue(18);
   insert.Execute();
 
   TADOQuery& query = Add<TADOQuery>("SELECT ID, DS, VL, DT FROM T WHERE ID >= :ID AND DS <> 'a::b' ORDER BY ID");
@@ -75,11 +77,10 @@ TEST_P(SqliteDatabaseTest, ParametersBindByNameAndFieldsReadAsText) {
   query.Parameters().ParamByName("ID").SetDataType(ftInteger);
   query.Open();
   EXPECT_EQ(query.RecordCount(), 2);
-  EXPECT_EQ(query.FieldByName("id").AsString(), "17");
-  EXPECT_EQ(query.FieldByName("DS").AsString(), "A\xE7\xE3o:'x'");
-  EXPECT_EQ(query.FieldByName("VL").AsFloat(), 2.5);
   // A date column reads as a date, printed with the process's date settings.
-  EXPECT_EQ(query.FieldByName("DT").AsString(), "05/03/2024 14:03:27");
+  EXPECT_EQ(query.FieldByName("id").AsString() + "|" + query.FieldByName("DS").AsString() + "|" +
+                query.FieldByName("DT").AsString(), "17|A\xE7\xE3o:'x'|05/03/2024 14:03:27");
+  EXPECT_EQ(query.FieldByName("VL").AsFloat(), 2.5);
   EXPECT_THROW(query.FieldByName("NOPE"), EDataError);
   query.Next();
   EXPECT_EQ(query.FieldByName("ID").AsString(), "18");
@@ -93,60 +94,52 @@ TEST_P(SqliteDatabaseTest, StatementsReportTheirOwnRowsEndAtTheFirstNulAndRollBa
   EXPECT_EQ(connection.Execute("INSERT INTO T VALUES (1), (2)"), 2);
   EXPECT_EQ(connection.Execute("CREATE INDEX IXT ON T (ID)"), 0) << "not the insert's count";
   EXPECT_EQ(connection.Execute("UPDATE T SET ID = 3 WHERE ID = 9"), 0);
-  connection.BeginTrans();
-  connection.Execute("INSERT INTO T VALUES (5)");
-  EXPECT_EQ(Value("SELECT COUNT(*) FROM T"), "3");  // a kept SELECT must not hold the transaction open
-  connection.RollbackTrans();
-  EXPECT_FALSE(connection.InTransaction());
-  connection.BeginTrans();
-  connection.Execute("INSERT INTO T VALUES (6)");
-  EXPECT_EQ(Value("SELECT COUNT(*) FROM T"), "3");
-  connection.CommitTrans();
-  EXPECT_EQ(Value("SELECT COUNT(*) || '/' || MAX(ID) FROM T"), "3/6");
+  for (const bool commit : {false, true}) {
+    connection.BeginTrans();
+    connection.Execute("INSERT INTO T VALUES (5)");
+    EXPECT_EQ(Value("SELECT COUNT(*) FROM T"), "3");  // a kept SELECT must not hold the transaction open
+    commit ? connection.CommitTrans() : connection.RollbackTrans();
+    EXPECT_FALSE(connection.InTransaction());
+  }
+  EXPECT_EQ(Value("SELECT COUNT(*) || '/' || MAX(ID) FROM T"), "3/5");
 }
 
 TEST_P(SqliteDatabaseTest, ControlTableStatementsRunAsTheAgentSendsThem) {
   connection.Execute(JoinStatementLines(kCreateTable));
-  EXPECT_THROW(connection.Execute(JoinStatementLines(kCreateTable)), EDataError) << "the table exists";
   // As a requester inserts rows with any SQLite client, relying on the defaults.
   const std::string insert = "INSERT INTO CTRLEXECREM (CDAPP, TPOPERACAO, DSOPERACAO, IDSTCTRLEXECREM";
-  connection.Execute(insert + ") VALUES ('PDV', 'SYNC', '{\"CDFILIAL\":\"001\",\"CDCAIXA\":\"02\"}', 'P')");
+  connection.Execute(insert + ") VALUES ('PDV', 'SYNC', '{\"CDFILIAL\":\"001\"}', 'P')");
   connection.Execute(insert + ", DTINCLUSAO) VALUES ('PDV', 'SYNC', '{}', 'P', "
                               "strftime('%Y-%m-%d %H:%M:%f','now','localtime','-1 day'))");  // yesterday
   connection.Execute(insert + ") VALUES ('PDV', 'SYNC', '{}', 'p')");
-
   TADOQuery& pending = Add<TADOQuery>(JoinStatementLines(kPendingRowsQuery));
   pending.Open();
   ASSERT_EQ(pending.RecordCount(), 1);  // neither yesterday's row nor "p"
-  EXPECT_EQ(pending.FieldByName("IDCTRLEXECREM").AsString(), "1");
-  EXPECT_EQ(pending.FieldByName("DSOPERACAO").AsString(), "{\"CDFILIAL\":\"001\",\"CDCAIXA\":\"02\"}");
+  EXPECT_EQ(pending.FieldByName("IDCTRLEXECREM").AsString() + pending.FieldByName("DSOPERACAO").AsString(),
+            "1{\"CDFILIAL\":\"001\"}");
   TADOQuery& byId = Add<TADOQuery>(JoinStatementLines(kRowByIdQuery));
-  TParameter& id = byId.Parameters().ParamByName(kIdParameter);
-  id.SetDataType(ftInteger);
-  for (const auto& [row, status] : {std::pair{3, "p"}, std::pair{2, ""}}) {  // row 2 was inserted yesterday
-    id.SetValue(row);
-    byId.Open();
-    EXPECT_EQ(byId.FieldByName("IDSTCTRLEXECREM").AsString(), status);
-    byId.Close();
-  }
+  byId.Parameters().ParamByName(kIdParameter).SetValue(3);
+  byId.Open();
+  EXPECT_EQ(byId.FieldByName("IDSTCTRLEXECREM").AsString(), "p");
   TADOCommand& cancel = Add<TADOCommand>(JoinStatementLines(kCancelUpdate));
   cancel.Parameters().ParamByName(kIdParameter).SetValue(1);
   EXPECT_EQ(cancel.Execute(), 1);
-  TADOQuery& check = Add<TADOQuery>("SELECT IDSTCTRLEXECREM, DSERRO, DTULTATU, DTINCLUSAO FROM CTRLEXECREM WHERE IDCTRLEXECREM = 1");
-  check.Open();
-  EXPECT_EQ(check.FieldByName("IDSTCTRLEXECREM").AsString() + "/" + check.FieldByName("DSERRO").AsString(),
+  EXPECT_EQ(Value("SELECT IDSTCTRLEXECREM || '/' || DSERRO FROM CTRLEXECREM WHERE IDCTRLEXECREM = 1"),
             "NOK/Cancelado pelo operador");
-  const std::string today = platform::FormatDateTime("yyyy-mm-dd", platform::Now());
-  EXPECT_EQ(platform::FormatDateTime("yyyy-mm-dd", check.FieldByName("DTULTATU").Value().AsDateTime()), today);
-  // The column default gives the local date-time.
-  EXPECT_LT(std::abs(check.FieldByName("DTINCLUSAO").Value().AsDateTime() - platform::Now()) * 24 * 60, 5.0);
+  // GETDATE() and the column default give the local date-time.
+  for (const char* column : {"DTULTATU", "DTINCLUSAO"}) {
+    TADOQuery& check = Add<TADOQuery>(std::string("SELECT ") + column + " FROM CTRLEXECREM WHERE IDCTRLEXECREM = 1");
+    check.Open();
+    EXPECT_LT(std::abs(check.Fields(0).Value().AsDateTime() - platform::Now()) * 24 * 60, 5.0) << column;
+  }
   pending.Close();
   pending.Open();
   EXPECT_TRUE(pending.IsEmpty()) << "a cancelled row is no longer pending";
 }
 
 // Statements are kept prepared, and nothing of that shows: every run is notified,
-// runs what the handler leaves in the text and binds what it is given now.
+// runs what the handler leaves in the text and binds what it is given now; a handed-on
+// connection object brings its kept statements.
 TEST_P(SqliteDatabaseTest, KeptStatementsRunAsNewOnes) {
   int will = 0, complete = 0;
   std::string rewrite;
@@ -160,6 +153,11 @@ TEST_P(SqliteDatabaseTest, KeptStatementsRunAsNewOnes) {
   connection.Execute("CREATE TABLE T (ID INTEGER, V)");
   TADOCommand& insert = Add<TADOCommand>("INSERT INTO T VALUES (:ID, :V)");
   TADOQuery& query = Add<TADOQuery>("SELECT COUNT(*) AS N, SUM(ID) AS S FROM T WHERE ID > :MIN");
+  const auto reopen = [&] {
+    query.Close();
+    query.Open();
+    return query.FieldByName("N").AsString() + "/" + query.FieldByName("S").AsString();
+  };
   const std::uint64_t prepared = Cache().prepared;
   const Variant values[] = {Variant(7), Variant("sete"), Variant(7.5), Variant::Null(), Variant(true)};
   for (int i = 0; i < 5; ++i) {
@@ -167,68 +165,50 @@ TEST_P(SqliteDatabaseTest, KeptStatementsRunAsNewOnes) {
     insert.Parameters()[1].SetValue(values[i]);
     insert.Execute();
     query.Parameters()[0].SetValue(i);
-    query.Close();
-    query.Open();
-    EXPECT_EQ(query.FieldByName("N").AsString() + "/" + query.FieldByName("S").AsString(), "1/" + std::to_string(i + 1));
+    EXPECT_EQ(reopen(), "1/" + std::to_string(i + 1));
   }
   EXPECT_EQ(Cache().prepared - prepared, 2u) << "each text prepared once";
   EXPECT_EQ(Value("SELECT group_concat(typeof(V) || ':' || COALESCE(V, ''), ',') FROM T"),
             "integer:7,text:sete,real:7.5,null:,integer:1");
   EXPECT_EQ(std::to_string(will) + "/" + std::to_string(complete), "12/12");
-
   rewrite = "SELECT -1 AS N, -1 AS S";
-  query.Close();
-  query.Open();
-  EXPECT_EQ(query.FieldByName("N").AsString(), "-1");
+  EXPECT_EQ(reopen(), "-1/-1");
   rewrite.clear();
-  query.Close();
-  query.Open();
-  EXPECT_EQ(query.FieldByName("N").AsString() + "/" + query.FieldByName("S").AsString(), "1/5")
-      << "the kept statement is the query's own";
-
-  TADOConnection other;  // handed the object, and with it the kept statements
+  EXPECT_EQ(reopen(), "1/5") << "the kept statement is the query's own";
+  TADOConnection other;
   other.SetConnectionObject(connection.ConnectionObject());
   query.SetConnection(&other);
   query.Open();
   EXPECT_EQ(Cache().prepared - prepared, 4u) << "new: only the check and the rewritten text";
 }
 
-TEST_P(SqliteDatabaseTest, SchemaChangeBetweenRunsGivesTheNewSchemasResult) {
+// A kept statement is not reused across a schema change; the cache keeps its bound,
+// dropping the least recently used; closing frees it all.
+TEST_P(SqliteDatabaseTest, SchemaChangesAndTheCachesBound) {
   connection.Execute("CREATE TABLE T (A INTEGER)");
   TADOQuery& query = Add<TADOQuery>("SELECT * FROM T");
   const auto reopen = [&] {
     query.Close();
     query.Open();
     std::string fields;
-    for (int i = 0; i < query.FieldCount(); ++i) fields += query.Fields(i).FieldName() + " ";
+    for (int i = 0; i < query.FieldCount(); ++i) fields += query.Fields(i).FieldName() + "=" + query.Fields(i).AsString() + " ";
     return fields;
   };
-  EXPECT_EQ(reopen(), "A ");
+  EXPECT_EQ(reopen(), "A= ");
   connection.Execute("DROP TABLE T");
   connection.Execute("CREATE TABLE T (B VARCHAR(5), C INTEGER)");
   connection.Execute("INSERT INTO T VALUES ('x', 2)");
-  EXPECT_EQ(reopen(), "B C ");
-  EXPECT_EQ(query.Fields(0).AsString() + query.Fields(1).AsString(), "x2");
+  EXPECT_EQ(reopen(), "B=x C=2 ");
   connection.Execute("DROP TABLE T");
-  try {
-    reopen();
-    ADD_FAILURE() << "no error";
-  } catch (const EDataError& error) {
-    EXPECT_NE(std::string(error.what()).find("no such table: T"), std::string::npos) << error.what();
-  }
+  EXPECT_THROW(reopen(), EDataError);
   connection.Execute("CREATE TABLE T (D INTEGER)");
-  EXPECT_EQ(reopen(), "D ");
-}
+  EXPECT_EQ(reopen(), "D= ");
 
-// The cache keeps its bound, dropping the least recently used; closing frees it all.
-TEST_P(SqliteDatabaseTest, CacheKeepsItsBoundAndGoesWithTheSession) {
   const std::uint64_t prepared = Cache().prepared;
   const auto run = [&](std::size_t i) { connection.Execute("SELECT " + std::to_string(i)); };
   for (std::size_t i = 0; i < kStatementCacheCapacity; ++i) run(i);
   run(0);                        // now the most recently used
   run(kStatementCacheCapacity);  // drops 1, the least recently used
-  EXPECT_EQ(Cache().cached, kStatementCacheCapacity);
-  EXPECT_EQ(Cache().prepared - prepared, kStatementCacheCapacity + 1);
   run(0);
   EXPECT_EQ(Cache().prepared - prepared, kStatementCacheCapacity + 1) << "0 was kept";
   run(1);
@@ -242,8 +222,7 @@ TEST_P(SqliteDatabaseTest, CacheKeepsItsBoundAndGoesWithTheSession) {
 TEST_P(SqliteDatabaseTest, SameStatementRunTenThousandTimesKeepsMemoryFlat) {
   connection.Execute("CREATE TABLE T (ID INTEGER, DS VARCHAR(40))");
   connection.Execute("INSERT INTO T VALUES (1, '')");
-  TADOCommand& update = Add<TADOCommand>("UPDATE T SET DS = :DS WHERE ID = :ID");
-  update.Parameters()[1].SetValue(1);
+  TADOCommand& update = Add<TADOCommand>("UPDATE T SET DS = :DS WHERE ID = 1");
   TADOQuery& query = Add<TADOQuery>("SELECT DS FROM T WHERE ID = :ID");
   query.Parameters()[0].SetValue(1);
   const auto runs = [&](int count) {
@@ -262,8 +241,7 @@ TEST_P(SqliteDatabaseTest, SameStatementRunTenThousandTimesKeepsMemoryFlat) {
 #endif
   runs(10000);
   EXPECT_EQ(query.Fields(0).AsString(), "texto da execucao 9999");
-  EXPECT_EQ(Cache().cached, before.cached);
-  EXPECT_EQ(Cache().prepared, before.prepared);
+  EXPECT_EQ(std::pair(Cache().cached, Cache().prepared), std::pair(before.cached, before.prepared));
 #if defined(__SANITIZE_ADDRESS__)
   EXPECT_LT(static_cast<double>(__sanitizer_get_current_allocated_bytes()) - static_cast<double>(heap), 64.0 * 1024);
 #endif
@@ -272,8 +250,7 @@ TEST_P(SqliteDatabaseTest, SameStatementRunTenThousandTimesKeepsMemoryFlat) {
 // Two QarDataTestHelper.exe processes, each registering its first session in
 // SQLWEBTUNNING and holding it until released: each unregisters only its own.
 TEST_P(SqliteDatabaseTest, ProcessesSharingTheFileUnregisterOnlyTheirOwnSessions) {
-  connection.Execute("CREATE TABLE SQLWEBTUNNING (NRSID INTEGER, NRAUDSID INTEGER, DSREMOTEADDR, DSREMOTEHOST, DSREMOTEAPPL,"
-                     " DSREMOTEOPER, DSSERVERRDM, DSSERVERDLL, DSSERVMETHOD, NRSERVERDID INTEGER, DTSTARTDATE DATETIME)");
+  connection.Execute(testing::kCreateSessionTable);
   const std::string helper = platform::ExtractFilePath(platform::ExecutableFileName()) + "QarDataTestHelper.exe";
   const std::string replies[] = {UniqueTempFile("session"), UniqueTempFile("session")};
   const auto start = [&](const std::string& reply, const char* form) {
