@@ -1,4 +1,5 @@
-// The connection's contract with the components and a monitor, on a recording driver.
+// The connection's contract with the components and a monitor, and the output values a
+// provider returns, on a recording driver.
 #include "data/ado_connection.h"
 
 #include <gtest/gtest.h>
@@ -6,7 +7,9 @@
 #include "data/ado_command.h"
 #include "data/ado_query.h"
 #include "data/ado_stored_proc.h"
+#include "data/data_set_provider.h"
 #include "recording_session.h"
+#include "variant_text.h"
 
 namespace qar {
 namespace {
@@ -162,6 +165,19 @@ TEST_F(ConnectionTest, AConnectionObjectCanBeLentAndPutBack) {
   EXPECT_FALSE(query.Active());
   EXPECT_FALSE(connection.InTransaction());
   EXPECT_EQ(recording->calls.back().text, "<rollback>");
+}
+
+TEST_F(ConnectionTest, AProvidersExecuteReturnsTheOutputValuesTheDriverGives) {
+  TADOCommand& command = Add<TADOCommand>("SP_TOTAL");
+  command.SetCommandType(cmdStoredProc);
+  command.Parameters().CreateParameter("FILIAL", ftString, pdInput, 3, Variant());
+  command.Parameters().CreateParameter("TOTAL", ftInteger, pdOutput, 0, Variant());
+  TDataSetProvider& provider = module.CreateComponent<TDataSetProvider>();
+  provider.SetCommand(&command);
+  Variant params = V(R"([["FILIAL", "001"]])"), owner;
+  provider.Execute("", params, owner);
+  EXPECT_EQ(VariantText(params), R"([["TOTAL", 99, 3, 2]])");
+  EXPECT_EQ(recording->calls.at(0).parameters.at(0).value, Variant("001"));
 }
 
 TEST(ConnectionLifetimeTest, ComponentsOutlivingTheirConnectionAreLeftWithoutOne) {

@@ -22,13 +22,12 @@ struct Recording {
   std::vector<std::string> connectionStrings;
   std::string failWith;       // statements fail with this message when set
   std::string refuseConnect;  // connects fail with this message when set
-  std::string dbmsName = "Oracle";
 };
 
 class RecordingSession : public TDriverSession {
  public:
   explicit RecordingSession(std::shared_ptr<Recording> recording) : recording_(std::move(recording)) {}
-  std::string DbmsName() override { return recording_->dbmsName; }
+  std::string DbmsName() override { return "Oracle"; }
   TDriverResult Execute(const std::string& statement, std::vector<TDriverParameter>& parameters) override {
     recording_->calls.push_back({statement, parameters, false});
     if (!recording_->failWith.empty()) throw EDataError(recording_->failWith, "42000", 208);
