@@ -33,11 +33,10 @@ std::vector<std::string> Entries(const std::string& log) {
   return log.empty() ? std::vector<std::string>() : entries;
 }
 
-// A monitor for MARIA (or `operatorName`) calling GravaPedido from CAIXA on PDV01.
+// A monitor for MARIA (or `name`) calling GravaPedido from CAIXA on PDV01.
 struct TMonitor : TExecuteEvent {
-  TMonitor(TADOConnection& connection, platform::Clock& clock, const char* operatorName = "MARIA")
-      : TExecuteEvent(connection, clock) {
-    Identity() = {operatorName, "PDV01", "CAIXA", "GravaPedido"};
+  TMonitor(TADOConnection& c, platform::Clock& clock, const char* name = "MARIA") : TExecuteEvent(c, clock) {
+    Identity() = {name, "PDV01", "CAIXA", "GravaPedido"};
   }
 };
 
@@ -106,7 +105,6 @@ TEST_P(ExecuteEventTest, MonitoredEntriesMatchTheGoldens) {
   module.SetName("dmEstoque");
   connection.Close();
   connection.ConnectionObject()->SetSessionFactory(qar::testing::RecordingFactory(std::make_shared<qar::testing::Recording>()));
-  connection.Open();
   auto& procedure = module.CreateComponent<TADOStoredProc>();
   procedure.SetConnection(&connection);
   procedure.SetProcedureName("SP_GRAVA_PEDIDO");
@@ -117,6 +115,7 @@ TEST_P(ExecuteEventTest, MonitoredEntriesMatchTheGoldens) {
   for (const auto& [name, direction, value] : parameters)
     procedure.Parameters().CreateParameter(name, ftUnknown, direction, 0, value);
   clock.Set(At(9, 15, 0));
+  connection.Open();
   { TMonitor monitor(connection, clock); procedure.ExecProc(); }
   EXPECT_EQ(Log(), Golden("statement_monitor.log") + Golden("failure_monitor.log") +
                        Golden("blank_operator_monitor.log") + Golden("procedure_monitor.log"));
@@ -146,6 +145,8 @@ TEST_P(ExecuteEventTest, UnmonitoredFailuresMatchTheGolden) {
   EXPECT_EQ(Files(LogDir()), 1);
 }
 
+// A value without a text form ends its entry; the statement still runs. Each entry goes
+// to the file of its day and caller; a log that cannot be written stops nothing.
 TEST_P(ExecuteEventTest, AValueWithoutTextFormEndsTheEntryAndTheStatementStillRuns) {
   MonitorEverybody(2);
   TADOCommand& update = Update();
@@ -161,7 +162,6 @@ TEST_P(ExecuteEventTest, AValueWithoutTextFormEndsTheEntryAndTheStatementStillRu
   EXPECT_EQ(update.Execute(), 1);
   EXPECT_TRUE(Entries(Log("MARIA_"))[0].ends_with("SQL: \r\n   update PEDIDO set SITUACAO = 'G'\r\n"));
 
-  // Each entry goes to the file of its day and caller.
   clock.Set(At(0, 0, 1, 6));
   update.Execute();
   monitor.Identity().Operator = "JOS\xC9";  // an ANSI name keeps its letter on every system
@@ -169,16 +169,16 @@ TEST_P(ExecuteEventTest, AValueWithoutTextFormEndsTheEntryAndTheStatementStillRu
   EXPECT_EQ(Entries(Log("MARIA_", "Monitor", 6)).size(), 2u);
   EXPECT_EQ(Entries(Log("JOS\xC9_", "Monitor", 6)).size(), 2u);
 
-  // A log that cannot be written: the connect and the statement run all the same.
   Store("SqlMonitor=#1|TmpFileDir=" + Dir() + "missing" + platform::kPathDelim);
   connection.Close();
-  EXPECT_EQ(update.Execute(), 1);
+  EXPECT_EQ(update.Execute(), 1);  // the connect too
   EXPECT_EQ(Files(LogDir()), 3);
 }
 
 // Saved handlers run once each, after the monitor, with the arguments as received (a
 // text they change is the one that runs), and come back when it goes, whatever holds
-// the slots by then. With nothing saved, nothing is chained and nothing is left behind.
+// the slots by then; what they raise reaches the caller unchanged, after the monitor's
+// entry. With nothing saved, nothing is chained and nothing is left behind.
 TEST_P(ExecuteEventTest, SavedHandlersGetTheArgumentsAsReceivedAndComeBack) {
   Store("SqlMonitor=#1|SqlMonUser=PEDRO|TmpFileDir=" + LogDir());  // MARIA's successes write nothing
   TADOCommand& update = Update();
@@ -203,7 +203,6 @@ TEST_P(ExecuteEventTest, SavedHandlersGetTheArgumentsAsReceivedAndComeBack) {
   EXPECT_EQ(run(), alone);
   EXPECT_EQ(Files(LogDir()), 0);
 
-  // What a saved handler raises reaches the caller unchanged, after the monitor's entry.
   MonitorEverybody(1);
   struct Refusal {};
   connection.OnWillExecute = TWillExecuteEvent::FromFunction([](auto&&...) { throw Refusal{}; });
