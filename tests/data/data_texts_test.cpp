@@ -12,11 +12,9 @@
 namespace qar {
 
 TEST(ConnectionStringTest, PairsAreSplitTrimmedAndUnquotedAndTheProviderPicksTheDriver) {
-  const auto pairs = ParseConnectionString(" Provider = SQLOLEDB.1 ;Password=\"a;b\";Data Source='x''y';;X");
-  ASSERT_EQ(pairs.size(), 3u);
-  EXPECT_EQ(pairs[0], (std::pair<std::string, std::string>{"Provider", "SQLOLEDB.1"}));
-  EXPECT_EQ(pairs[1].second, "a;b");
-  EXPECT_EQ(pairs[2].second, "x'y");
+  using Pairs = std::vector<std::pair<std::string, std::string>>;
+  EXPECT_EQ(ParseConnectionString(" Provider = SQLOLEDB.1 ;Password=\"a;b\";Data Source='x''y';;X"),
+            (Pairs{{"Provider", "SQLOLEDB.1"}, {"Password", "a;b"}, {"Data Source", "x'y"}}));
   EXPECT_EQ(ConnectionStringValue("driver={SQLite3};database=a.db", "DATABASE"), "a.db");
   const std::pair<const char*, const char*> cases[] = {
       {"Provider=SQLOLEDB.1;Persist Security Info=True;User ID=sa;Password=p;w;Initial Catalog=LOJA;Data Source=SRV\\SQL",
@@ -25,10 +23,9 @@ TEST(ConnectionStringTest, PairsAreSplitTrimmedAndUnquotedAndTheProviderPicksThe
       {"Provider=SQLOLEDB;Driver={ODBC Driver 18 for SQL Server};Data Source=S",
        "odbc Driver={ODBC Driver 18 for SQL Server};Server=S"},
       {"Driver=SQLite3;Database=/tmp/a.db", "odbc Driver=SQLite3;Database=/tmp/a.db"},
-      {"Provider=MSDASQL;DSN=loja;UID=u", "odbc DSN=loja;UID=u"},
+      {"Provider=MSDASQL;DSN=loja;UID=u", "odbc DSN=loja;UID=u"}, {"Provider=SQLite", "error"},
       {"Provider=MSDAORA;Data Source=ORCL;User ID=u;Password=p", "odbc Driver=Oracle;DBQ=ORCL;UID=u;PWD=p"},
       {"Provider=SQLite;Data Source=/var/lib/qar/qar.db", "embedded /var/lib/qar/qar.db"},
-      {"Provider=SQLite", "error"},
       {"Provider=Nope.1;Data Source=x", "error IM002"},
   };
   for (const auto& [text, expected] : cases) {
@@ -62,14 +59,12 @@ TEST(SqliteDialectTest, TSqlBecomesSqliteOutsideLiteralsIdentifiersAndComments) 
       {"CONVERT(VARCHAR,DTINCLUSAO,103) = CONVERT(VARCHAR,GETDATE(),103)",
        "strftime('%d/%m/%Y',DTINCLUSAO) = strftime('%d/%m/%Y'," + now + ")"},
       {"convert(varchar(10), T.DT, 103)", "strftime('%d/%m/%Y', T.DT)"},
-      {"CONVERT(VARCHAR, ID)", "CAST( ID AS TEXT)"},
-      {"CONVERT(INT, '7')", "CAST( '7' AS INTEGER)"},
+      {"CONVERT(VARCHAR, ID)", "CAST( ID AS TEXT)"}, {"CONVERT(INT, '7')", "CAST( '7' AS INTEGER)"},
       {"ID INT IDENTITY PRIMARY KEY,", "ID INTEGER PRIMARY KEY AUTOINCREMENT,"},
       {"ID int identity(1,1) primary key", "ID INTEGER PRIMARY KEY AUTOINCREMENT"},
       {"DS NVARCHAR(MAX), E VARCHAR( max ), B VARBINARY(MAX)", "DS TEXT, E TEXT, B BLOB"},
-      {"CDAPP VARCHAR(16)", "CDAPP VARCHAR(16)"},
+      {"CDAPP VARCHAR(16)", "CDAPP VARCHAR(16)"}, {"VALUES (@@SPID, @@spid, ?)", "VALUES (57, 57, ?)"},
       {"DTINCLUSAO DATETIME DEFAULT GETDATE(),", "DTINCLUSAO DATETIME DEFAULT " + now + ","},
-      {"VALUES (@@SPID, @@spid, ?)", "VALUES (57, 57, ?)"},
       {"WHERE DS = N'Operação' AND N = 1", "WHERE DS = 'Operação' AND N = 1"},
       {"SELECT 'GETDATE()', \"GETDATE()\", [@@SPID] -- GETDATE()",
        "SELECT 'GETDATE()', \"GETDATE()\", [@@SPID] -- GETDATE()"},
@@ -81,13 +76,10 @@ TEST(SqliteDialectTest, TSqlBecomesSqliteOutsideLiteralsIdentifiersAndComments) 
 
 TEST(DataPacketTest, FieldTypesFollowEveryRowAndNamesStayUnique) {
   const std::pair<const char*, const char*> cases[] = {
-      {"[[1L], [Null]]", R"([["A", 3]], [[1], [Null]])"},
-      {"[[1L], [4294967296L]]", R"([["A", 20]], [[1L], [4294967296L]])"},
-      {"[[1L], [2.5]]", R"([["A", 5]], [[1.0], [2.5]])"},
-      {R"([["x"], [5L]])", R"([["A", 8]], [["x"], ["5"]])"},
-      {"[[Null]]", R"([["A", 8]], [[Null]])"},
+      {"[[1L], [Null]]", R"([["A", 3]], [[1], [Null]])"}, {"[[1L], [2.5]]", R"([["A", 5]], [[1.0], [2.5]])"},
+      {"[[1L], [4294967296L]]", R"([["A", 20]], [[1L], [4294967296L]])"}, {"[[True]]", R"([["A", 11]], [[True]])"},
+      {R"([["x"], [5L]])", R"([["A", 8]], [["x"], ["5"]])"}, {"[[Null]]", R"([["A", 8]], [[Null]])"},
       {"[[#45000.5#], [Null]]", R"([["A", 7]], [[#45000.5#], [Null]])"},
-      {"[[True]]", R"([["A", 11]], [[True]])"},
   };
   for (const auto& [given, expected] : cases) {
     SCOPED_TRACE(given);

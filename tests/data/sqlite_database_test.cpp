@@ -117,10 +117,6 @@ TEST_P(SqliteDatabaseTest, ControlTableStatementsRunAsTheAgentSendsThem) {
   ASSERT_EQ(pending.RecordCount(), 1);  // neither yesterday's row nor "p"
   EXPECT_EQ(pending.FieldByName("IDCTRLEXECREM").AsString() + pending.FieldByName("DSOPERACAO").AsString(),
             "1{\"CDFILIAL\":\"001\"}");
-  TADOQuery& byId = Add<TADOQuery>(JoinStatementLines(kRowByIdQuery));
-  byId.Parameters().ParamByName(kIdParameter).SetValue(3);
-  byId.Open();
-  EXPECT_EQ(byId.FieldByName("IDSTCTRLEXECREM").AsString(), "p");
   TADOCommand& cancel = Add<TADOCommand>(JoinStatementLines(kCancelUpdate));
   cancel.Parameters().ParamByName(kIdParameter).SetValue(1);
   EXPECT_EQ(cancel.Execute(), 1);

@@ -136,10 +136,9 @@ TEST_P(ExecuteEventTest, UnmonitoredFailuresMatchTheGolden) {
   procedure.SetCommandText("SP_BAIXA");
   procedure.Parameters().CreateParameter("CODIGO", ftInteger, pdInput, 0, Variant::Null());
   procedure.Parameters().CreateParameter("SALDO", ftFloat, pdInputOutput, 0, 2.5);
-  TMonitor monitor(connection, clock);
   clock.Advance(1s);
   TEventStatus status = esErrorsOccured;
-  monitor.HandleExecuteComplete(connection, -1, nullptr, status, &procedure.CommandObject(), nullptr);
+  TMonitor(connection, clock).HandleExecuteComplete(connection, -1, nullptr, status, &procedure.CommandObject(), nullptr);
   EXPECT_EQ(status, esErrorsOccured);
   EXPECT_EQ(Log("", "Error"), Golden("unmonitored_error.log"));
   EXPECT_EQ(Files(LogDir()), 1);

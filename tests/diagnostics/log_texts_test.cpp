@@ -14,12 +14,8 @@
 namespace qar::diagnostics {
 
 TEST(LogFileNameTest, IdentityPiecesByLevelDateAndKind) {
-  const struct {
-    std::int32_t level;
-    const char *op, *app, *host;
-    bool isErrorLog;
-    const char* expected;  // after "C:\Temp\QarSnc.exe_"
-  } cases[] = {
+  // The expected name follows "C:\Temp\QarSnc.exe_".
+  const struct { std::int32_t level; const char *op, *app, *host; bool isErrorLog; const char* expected; } cases[] = {
       {1, "MARIA", "CAIXA", "LOJA01-PC", false, "20261205_Monitor.log"},
       {2, "MARIA", "CAIXA", "LOJA01-PC", false, "MARIA_20261205_Monitor.log"},
       {3, "MARIA", "CAIXA", "LOJA01-PC", false, "CAIXA_MARIA_20261205_Monitor.log"},
