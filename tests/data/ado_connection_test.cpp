@@ -1,5 +1,5 @@
-// The connection's contract with the components and a monitor, and the output values a
-// provider returns, on a recording driver.
+// The connection's contract with the components, a provider and a monitor, on a
+// recording driver.
 #include "data/ado_connection.h"
 
 #include <gtest/gtest.h>
@@ -114,11 +114,17 @@ TEST_F(ConnectionTest, EachComponentReportsItsTextTypeAndObject) {
   EXPECT_EQ(recording->calls.at(2).parameters.size(), 3u) << "a changed text is parsed again";
 
   TADOStoredProc& proc = Add<TADOStoredProc>();
-  TADOCommand& call = Add<TADOCommand>("SP_OUTRA");
+  TADOCommand& call = Add<TADOCommand>("SP_TOTAL");  // through a provider, which returns the output values
   call.SetCommandType(cmdStoredProc);
-  call.Execute();
-  EXPECT_EQ(log.at(7), "will:3:SP_OUTRA:object=4:SP_OUTRA");
+  call.Parameters().CreateParameter("FILIAL", ftString, pdInput, 3, Variant());
+  call.Parameters().CreateParameter("TOTAL", ftInteger, pdOutput, 0, Variant());
+  TDataSetProvider& provider = module.CreateComponent<TDataSetProvider>();
+  provider.SetCommand(&call);
+  Variant params = V(R"([["FILIAL", "001"]])"), owner;
+  provider.Execute("", params, owner);
+  EXPECT_EQ(log.at(7), "will:3:SP_TOTAL:object=4:SP_TOTAL:FILIAL=001/1:TOTAL=/2");
   EXPECT_TRUE(recording->calls.back().procedure);
+  EXPECT_EQ(VariantText(params), R"([["TOTAL", 99, 3, 2]])");
   ASSERT_EQ(connection.GetCommandCount(), 2);
   EXPECT_EQ(&connection.GetCommand(1), &call);
   ASSERT_EQ(connection.DataSetCount(), 2);
@@ -164,19 +170,6 @@ TEST_F(ConnectionTest, AConnectionObjectCanBeLentAndPutBack) {
   orphan.SetConnection(std::make_unique<TADOConnection>().get());
   EXPECT_EQ(orphan.Connection(), nullptr);
   EXPECT_THROW(orphan.Execute(), EDataError);
-}
-
-TEST_F(ConnectionTest, AProvidersExecuteReturnsTheOutputValuesTheDriverGives) {
-  TADOCommand& command = Add<TADOCommand>("SP_TOTAL");
-  command.SetCommandType(cmdStoredProc);
-  command.Parameters().CreateParameter("FILIAL", ftString, pdInput, 3, Variant());
-  command.Parameters().CreateParameter("TOTAL", ftInteger, pdOutput, 0, Variant());
-  TDataSetProvider& provider = module.CreateComponent<TDataSetProvider>();
-  provider.SetCommand(&command);
-  Variant params = V(R"([["FILIAL", "001"]])"), owner;
-  provider.Execute("", params, owner);
-  EXPECT_EQ(VariantText(params), R"([["TOTAL", 99, 3, 2]])");
-  EXPECT_EQ(recording->calls.at(0).parameters.at(0).value, Variant("001"));
 }
 
 }  // namespace
