@@ -86,10 +86,9 @@ TEST_F(ConnectionTest, AClosedConnectionConnectsOnFirstUseAndFailuresReachTheCal
   EXPECT_EQ(log.back(), "complete:1:Invalid object name 'NADA'.:SELECT * FROM NADA");
 }
 
-// What the monitor relies on: a command reports its object, a data set only itself;
-// markers reach the server as "?" (SQL Server and Oracle get no dialect); a stored
-// procedure is type 3, its command object type 4; commands and data sets are listed in
-// index order.
+// What the monitor relies on: a command reports its object, a data set only itself; markers reach
+// the server as "?" (SQL Server and Oracle get no dialect); a stored procedure is type 3, its
+// command object type 4; commands and data sets are listed in index order.
 TEST_F(ConnectionTest, EachComponentReportsItsTextTypeAndObject) {
   TADOCommand& command = Add<TADOCommand>("update PEDIDO set DT = GETDATE() where ID = :ID and X = :X");
   command.Parameters().ParamByName("ID").SetValue(42);
@@ -101,8 +100,7 @@ TEST_F(ConnectionTest, EachComponentReportsItsTextTypeAndObject) {
 
   TADOQuery& query = Add<TADOQuery>();
   query.SetName("adqControleTab");
-  query.SQL().Add("SELECT A FROM T");
-  query.SQL().Add(" WHERE ID = :ID AND B = :ID");
+  query.SQL().SetText("SELECT A FROM T\r\n WHERE ID = :ID AND B = :ID");
   query.Parameters().ParamByName("ID").SetValue(7);
   query.Open();
   EXPECT_EQ(log.at(3), "will:1:SELECT A FROM T\r\n WHERE ID = ? AND B = ?\r\n:recordset=adqControleTab");

@@ -54,8 +54,7 @@ TEST(NamedParamsTest, NamesAreCollectedInOrderToADelimiterAndLoseTheirQuotes) {
 TEST(SqliteDialectTest, TSqlBecomesSqliteOutsideLiteralsIdentifiersAndComments) {
   const std::string now(kSqliteLocalNow);
   const std::pair<std::string, std::string> cases[] = {
-      {"SET DTULTATU = GETDATE()", "SET DTULTATU = " + now},
-      {"getdate ( )", now},
+      {"SET DTULTATU = GETDATE()", "SET DTULTATU = " + now}, {"getdate ( )", now},
       {"CONVERT(VARCHAR,DTINCLUSAO,103) = CONVERT(VARCHAR,GETDATE(),103)",
        "strftime('%d/%m/%Y',DTINCLUSAO) = strftime('%d/%m/%Y'," + now + ")"},
       {"convert(varchar(10), T.DT, 103)", "strftime('%d/%m/%Y', T.DT)"},

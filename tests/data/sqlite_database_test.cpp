@@ -124,28 +124,23 @@ TEST_P(SqliteDatabaseTest, ControlTableStatementsRunAsTheAgentSendsThem) {
   EXPECT_EQ(Value("SELECT IDSTCTRLEXECREM || '/' || DSERRO FROM CTRLEXECREM WHERE IDCTRLEXECREM = 1"),
             "NOK/Cancelado pelo operador");
   // GETDATE() and the column default give the local date-time.
-  for (const char* column : {"DTULTATU", "DTINCLUSAO"}) {
-    TADOQuery& check = Add<TADOQuery>(std::string("SELECT ") + column + " FROM CTRLEXECREM WHERE IDCTRLEXECREM = 1");
-    check.Open();
-    EXPECT_LT(std::abs(check.Fields(0).Value().AsDateTime() - platform::Now()) * 24 * 60, 5.0) << column;
-  }
+  TADOQuery& check = Add<TADOQuery>("SELECT DTULTATU, DTINCLUSAO FROM CTRLEXECREM WHERE IDCTRLEXECREM = 1");
+  check.Open();
+  for (int i : {0, 1}) EXPECT_LT(std::abs(check.Fields(i).Value().AsDateTime() - platform::Now()) * 24 * 60, 5.0) << i;
   pending.Close();
   pending.Open();
   EXPECT_TRUE(pending.IsEmpty()) << "a cancelled row is no longer pending";
 }
 
-// Statements are kept prepared, and nothing of that shows: every run is notified,
-// runs what the handler leaves in the text and binds what it is given now; memory stays
-// flat; a handed-on connection object brings its kept statements.
+// Statements are kept prepared and nothing of that shows: every run is notified, runs the text the
+// handler leaves and binds what it is given now; memory stays flat; a lent connection object brings them.
 TEST_P(SqliteDatabaseTest, KeptStatementsRunAsNewOnes) {
   int will = 0, complete = 0;
   std::string rewrite;
-  connection.OnWillExecute = TWillExecuteEvent::FromFunction(
-      [&](TADOConnection&, std::string& text, TCursorType&, TADOLockType&, TCommandType&, TExecuteOptions&,
-          TEventStatus&, TADOCommandObject*, TCustomADODataSet*) {
-        ++will;
-        if (!rewrite.empty()) text = rewrite;
-      });
+  connection.OnWillExecute = TWillExecuteEvent::FromFunction([&](TADOConnection&, std::string& text, auto&&...) {
+    ++will;
+    if (!rewrite.empty()) text = rewrite;
+  });
   connection.OnExecuteComplete = TExecuteCompleteEvent::FromFunction([&](auto&&...) { ++complete; });
   connection.Execute("CREATE TABLE T (ID INTEGER, V)");
   TADOCommand& insert = Add<TADOCommand>("INSERT INTO T VALUES (:ID, :V)");
@@ -211,13 +206,13 @@ TEST_P(SqliteDatabaseTest, SchemaChangesAndTheCachesBound) {
     query.Close();
     query.Open();
     std::string fields;
-    for (int i = 0; i < query.FieldCount(); ++i) fields += query.Fields(i).FieldName() + "=" + query.Fields(i).AsString() + " ";
+    for (int i = 0; i < query.FieldCount(); ++i)
+      fields += query.Fields(i).FieldName() + "=" + query.Fields(i).AsString() + " ";
     return fields;
   };
   EXPECT_EQ(reopen(), "A= ");
-  connection.Execute("DROP TABLE T");
-  connection.Execute("CREATE TABLE T (B VARCHAR(5), C INTEGER)");
-  connection.Execute("INSERT INTO T VALUES ('x', 2)");
+  for (const char* sql : {"DROP TABLE T", "CREATE TABLE T (B VARCHAR(5), C INTEGER)", "INSERT INTO T VALUES ('x', 2)"})
+    connection.Execute(sql);
   EXPECT_EQ(reopen(), "B=x C=2 ");
   connection.Execute("DROP TABLE T");
   EXPECT_THROW(reopen(), EDataError);
