@@ -1,5 +1,4 @@
-// The same cases on every driver that reaches a SQLite database: the embedded driver
-// ("Provider=SQLite") and the SQLite ODBC driver ("Driver=SQLite3").
+// The same cases on both drivers that reach a SQLite database: embedded ("Provider=SQLite") and ODBC ("Driver=SQLite3").
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -53,8 +52,7 @@ class SqliteDatabaseTest : public ::testing::TestWithParam<const char*> {
   }
   TStatementCacheStats Cache() const { return connection.ConnectionObject()->StatementCache(); }
 
-  // Relative to the working directory: under Wine the host's ODBC driver receives the
-  // name unchanged and resolves it in the same directory.
+  // Relative to the working directory: under Wine the host's ODBC driver resolves it there too.
   std::string file_ = std::string("qar_data_test_") + (GetParam()[0] == 'P' ? "embedded.db" : "odbc.db");
   TComponent form;
   TADOConnection& connection = form.CreateComponent<TADOConnection>();
