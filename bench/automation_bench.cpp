@@ -3,7 +3,6 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
-#include <filesystem>
 #include <string>
 
 #include "automation/VCLCom.h"
@@ -14,9 +13,8 @@
 #include "diagnostics/execute_event.h"
 #include "diagnostics/monitor_settings.h"
 #include "diagnostics/websrv_key.h"
-#include "platform/environment.h"
+#include "bench_sandbox.h"
 #include "platform/module.h"
-#include "platform/process.h"
 #include "platform/registry.h"
 
 namespace {
@@ -126,10 +124,8 @@ BENCHMARK_CAPTURE(Instrumented, ProdutoWithIdentity, kProdutoWithIdentity);
 
 // Tuning and the monitor off in a throw-away registry file; the database in a temp directory.
 int main(int argc, char** argv) {
-  const std::string dir = platform::TempDirectory() + "qar_automation_bench_" +
-                          std::to_string(platform::CurrentProcessId()) + platform::kPathDelim;
-  std::filesystem::create_directories(platform::ToNativePath(dir));
-  platform::SetEnv("QARSNC_HKLM", dir + "HKLM.reg");
+  const bench::TBenchSandbox sandbox("qar_automation_bench");
+  const std::string& dir = sandbox.Dir();
   {
     platform::RegistryKey key;
     if (key.Open(diagnostics::kWebSrvKey, true) != platform::RegStatus::kOk ||
@@ -148,12 +144,5 @@ int main(int argc, char** argv) {
   }
   if (diagnostics::IsTunningOn() || diagnostics::IsMonitoredUser("")) return 1;
 
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-
-  std::error_code ignored;
-  std::filesystem::remove_all(platform::ToNativePath(dir), ignored);
-  return 0;
+  return bench::RunBenchmarks(argc, argv);
 }

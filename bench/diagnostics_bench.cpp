@@ -19,9 +19,8 @@
 #include "diagnostics/replace_named_params.h"
 #include "diagnostics/websrv_key.h"
 #include "platform/clock.h"
-#include "platform/environment.h"
+#include "bench_sandbox.h"
 #include "platform/module.h"
-#include "platform/process.h"
 #include "platform/registry.h"
 
 namespace {
@@ -185,10 +184,8 @@ BENCHMARK(BM_BareAppendOfABeforeExecutionEntry);
 
 // The settings come from a throw-away registry file; the logs go to a temp directory.
 int main(int argc, char** argv) {
-  const std::string dir = platform::TempDirectory() + "qar_diag_bench_" +
-                          std::to_string(platform::CurrentProcessId()) + platform::kPathDelim;
-  std::filesystem::create_directories(platform::ToNativePath(dir));
-  platform::SetEnv("QARSNC_HKLM", dir + "HKLM.reg");
+  const bench::TBenchSandbox sandbox("qar_diag_bench");
+  const std::string& dir = sandbox.Dir();
   {
     platform::RegistryKey key;
     if (key.Open(kWebSrvKey, true) != platform::RegStatus::kOk ||
@@ -202,12 +199,5 @@ int main(int argc, char** argv) {
   ResetMonitorSettingsForTest();
   if (!IsMonitoredUser("MARIA") || IsMonitoredUser("PEDRO")) return 1;
 
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-
-  std::error_code ignored;
-  std::filesystem::remove_all(platform::ToNativePath(dir), ignored);
-  return 0;
+  return bench::RunBenchmarks(argc, argv);
 }
