@@ -50,6 +50,8 @@ class DiagnosticsSandbox : public ::testing::Test {
     }
     if (forget) ResetMonitorSettingsForTest();
   }
+  // One integer setting, the cached ones kept (the automation tests' switches).
+  static void SetInteger(const char* name, std::int32_t value) { Store(name + ("=#" + std::to_string(value)), false); }
   static void RemoveSettings() {
     platform::RegistryKey key;
     if (key.Open(kWebSrvKey, true) == platform::RegStatus::kOk)
