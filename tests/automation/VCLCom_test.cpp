@@ -7,27 +7,22 @@
 
 #include <stdexcept>
 #include <string>
-#include <vector>
 
 #include "com/dispatch_client.h"
 #include "com/interfaced_component.h"
 #include "com/type_info.h"
-#include "diagnostics/log_file_name.h"
+#include "mts_test_support.h"
 #include "platform/module.h"
 
 namespace qar::automation {
 namespace {
 
-using namespace std::chrono_literals;
-
-constexpr TGUID kIID_IExtra = TGUID::Parse("{9A8B7C6D-5E4F-4031-8291-A0B1C2D3E4F5}");
-constexpr TGUID kIID_IdmTeste = TGUID::Parse("{9A8B7C6D-5E4F-4031-8291-A0B1C2D3E4F6}");
 constexpr TGUID kCLSID_dmTeste = TGUID::Parse("{9A8B7C6D-5E4F-4031-8291-A0B1C2D3E4F7}");
 
 // An interface that only the component implements.
 class IExtra : public IUnknown {
  public:
-  static constexpr TGUID kIID = kIID_IExtra;
+  static constexpr TGUID kIID = TGUID::Parse("{9A8B7C6D-5E4F-4031-8291-A0B1C2D3E4F5}");
   virtual std::int32_t Answer() = 0;
 
  protected:
@@ -51,14 +46,8 @@ class TdmTeste : public com::TInterfacedComponent<IExtra> {
   std::int32_t Answer() override { return 42; }
   std::string Echo(const std::string& text) { return Name() + ":" + text; }
 
-  static inline int attempts = 0;
-  static inline int failuresLeft = 0;
+  static inline int attempts = 0, failuresLeft = 0, destroyed = 0;
   static inline bool throwNonStandard = false;
-  static inline int destroyed = 0;
-};
-
-struct BugReport {
-  std::string failureClass, message, module, className;
 };
 
 class VCLAutoObjectTest : public ::testing::Test {
@@ -69,8 +58,8 @@ class VCLAutoObjectTest : public ::testing::Test {
     CreationEnvironment() = {&clock_, [this](std::string_view failureClass, std::string_view message,
                                              std::string_view module, std::string_view className) {
                                if (failReport_) throw std::runtime_error("disco cheio");
-                               reports_.push_back({std::string(failureClass), std::string(message),
-                                                   std::string(module), std::string(className)});
+                               reports_ += std::string(failureClass) + "|" + std::string(message) + "|" +
+                                           std::string(module) + "|" + std::string(className) + ";";
                              }};
   }
   void TearDown() override {
@@ -80,118 +69,104 @@ class VCLAutoObjectTest : public ::testing::Test {
 
   com::TAutoObjectFactory factory_ = VCLAutoObjectFactoryOf<TdmTeste>(
       {kCLSID_dmTeste, "dmTeste", "QarTeste.dmTeste", "M\xF3" "dulo de teste", "Free"},
-      com::TTypeInfoBuilder<TdmTeste>("IdmTeste", kIID_IdmTeste).Method(1, "Echo", &TdmTeste::Echo).Build());
+      com::TTypeInfoBuilder<TdmTeste>("IdmTeste", TGUID::Parse("{9A8B7C6D-5E4F-4031-8291-A0B1C2D3E4F6}"))
+          .Method(1, "Echo", &TdmTeste::Echo)
+          .Build());
   std::int64_t liveBefore_ = com::LiveComObjectCount();
   platform::SimulatedClock clock_{platform::EncodeDateTime({2026, 12, 5, 9, 0, 0, 0})};
-  std::vector<BugReport> reports_;
+  std::string reports_;
   bool failReport_ = false;
 };
 
-TEST_F(VCLAutoObjectTest, OneFailureWritesOneReportRetriesAtOnceAndOwnsTheComponent) {
-  TdmTeste::failuresLeft = 1;
-  platform::SetShortDateFormat("yyyy-MM-dd", '-');
-  TComPtr<IUnknown> object = factory_.CreateComObject();
-  auto* autoObject = static_cast<TVCLAutoObject*>(static_cast<com::TComObject*>(object.Get()));
-  EXPECT_EQ(TdmTeste::attempts, 2);
-  EXPECT_EQ(clock_.SleepCount(), 0u);
-  ASSERT_EQ(reports_.size(), 1u);
-  EXPECT_EQ(reports_[0].failureClass, "runtime_error");
-  EXPECT_EQ(reports_[0].message, "falha 1");
-  EXPECT_EQ(reports_[0].module, platform::ModuleFileNameOf(&kCLSID_dmTeste));
-  EXPECT_EQ(reports_[0].className, "dmTeste");
-  EXPECT_EQ(platform::ShortDateFormat(), "dd/MM/yyyy");
-  EXPECT_EQ(factory_.ThreadingModel(), "Apartment");  // its calls must take turns
-  ASSERT_NE(autoObject->Component(), nullptr);
-  EXPECT_TRUE(autoObject->OwnsComponent());
-  EXPECT_EQ(autoObject->Component()->VCLComObject(), static_cast<IUnknown*>(static_cast<IVCLComObject*>(autoObject)));
-  object.Reset();
-  EXPECT_EQ(TdmTeste::destroyed, 1);
-}
-
-TEST_F(VCLAutoObjectTest, CreationGivesUpAfterFiveAttemptsAndThreeWaits) {
-  TdmTeste::failuresLeft = 100;
-  try {
-    factory_.CreateComObject();
-    ADD_FAILURE() << "no failure";
-  } catch (const std::runtime_error& e) {
-    EXPECT_STREQ(e.what(), "falha 5");
+// A report after the first failure, at once a second attempt, then 1 s before each of
+// the last three; what is no exception, or a failed report, ends creation at once.
+TEST_F(VCLAutoObjectTest, CreationRetriesFiveTimesWithOneReportAndThreeWaits) {
+  const std::string report = "runtime_error|falha 1|" + platform::ModuleFileNameOf(&kCLSID_dmTeste) + "|dmTeste;";
+  const struct {
+    int failures;
+    bool nonStandard, failReport;
+    int attempts;
+    std::string reports;
+    std::size_t sleeps;
+    const char* thrown;  // nullptr: created
+  } cases[] = {
+      {1, false, false, 2, report, 0, nullptr},
+      {100, false, false, 5, report, 3, "falha 5"},
+      {100, true, false, 1, "", 0, "not an exception"},
+      {100, false, true, 1, "", 0, "disco cheio"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.attempts);
+    TdmTeste::attempts = 0;
+    TdmTeste::failuresLeft = c.failures;
+    TdmTeste::throwNonStandard = c.nonStandard;
+    failReport_ = c.failReport;
+    reports_.clear();
+    const std::size_t sleepsBefore = clock_.SleepCount();
+    std::string thrown;
+    try {
+      factory_.CreateComObject();
+    } catch (const std::runtime_error& e) {
+      thrown = e.what();
+    } catch (const NotAnException&) {
+      thrown = "not an exception";
+    }
+    EXPECT_EQ(thrown, c.thrown ? c.thrown : "");
+    EXPECT_EQ(TdmTeste::attempts, c.attempts);
+    EXPECT_EQ(reports_, c.reports);
+    EXPECT_EQ(clock_.SleepCount() - sleepsBefore, c.sleeps);
   }
-  EXPECT_EQ(TdmTeste::attempts, 5);
-  EXPECT_EQ(reports_.size(), 1u);
-  EXPECT_EQ(clock_.SleepCount(), 3u);
   EXPECT_EQ(clock_.Now(), platform::EncodeDateTime({2026, 12, 5, 9, 0, 3, 0}));
 }
 
-TEST_F(VCLAutoObjectTest, WhatIsNoExceptionOrAFailedReportEndsCreationAtOnce) {
-  TdmTeste::failuresLeft = 100;
-  TdmTeste::throwNonStandard = true;
-  EXPECT_THROW(factory_.CreateComObject(), NotAnException);
-  EXPECT_EQ(TdmTeste::attempts, 1);
-  EXPECT_TRUE(reports_.empty());
-
-  TdmTeste::attempts = 0;
-  TdmTeste::throwNonStandard = false;
-  failReport_ = true;
-  EXPECT_THROW(factory_.CreateComObject(), std::runtime_error);
-  EXPECT_EQ(TdmTeste::attempts, 1);
-  EXPECT_EQ(clock_.SleepCount(), 0u);
-}
-
-TEST_F(VCLAutoObjectTest, AQueryOnlyTheComponentAnswersSucceedsThroughTheObject) {
+TEST_F(VCLAutoObjectTest, TheObjectOwnsItsComponentAndQueriesFallThroughToIt) {
+  platform::SetShortDateFormat("yyyy-MM-dd", '-');
   TComPtr<IUnknown> object = factory_.CreateComObject();
-  auto* autoObject = static_cast<com::TComObject*>(object.Get());
+  auto* autoObject = static_cast<TVCLAutoObject*>(static_cast<com::TComObject*>(object.Get()));
+  EXPECT_EQ(platform::ShortDateFormat(), "dd/MM/yyyy");
+  EXPECT_EQ(factory_.ThreadingModel(), "Apartment");  // its calls must take turns
+  EXPECT_EQ(autoObject->Component()->VCLComObject(), static_cast<IUnknown*>(static_cast<IVCLComObject*>(autoObject)));
   TComPtr<IExtra> extra = object.As<IExtra>();
   ASSERT_TRUE(extra);
   EXPECT_EQ(extra->Answer(), 42);
   EXPECT_EQ(autoObject->RefCount(), 2u);  // the component counts on its object
   EXPECT_EQ(extra.As<IUnknown>(), object);
   extra.Reset();
-  EXPECT_EQ(autoObject->RefCount(), 1u);
   void* neither = &neither;
   EXPECT_EQ(object->QueryInterface(TGUID::Parse("{00000000-0000-0000-0000-0000000000AA}"), &neither),
             com::kE_NOINTERFACE);
   EXPECT_EQ(neither, nullptr);
+  testing::TInstalledObjectContext installed;  // a component that is no transactional module never votes
+  testing::gEvents.clear();
   EXPECT_EQ(com::CallByName(*object.As<com::IDispatch>(), "ECHO", {"oi"}), Variant(":oi"));
+  EXPECT_EQ(testing::gEvents, "");
+  object.Reset();
+  EXPECT_EQ(TdmTeste::destroyed, 1);
 }
 
 TEST_F(VCLAutoObjectTest, AWrappedComponentSurvivesItsObjectUnlessHandedOver) {
   InitializeVCLCom();
+  InitializeVCLCom();  // counted: only the last of two finalisations removes the hook
+  FinalizeVCLCom();
   TComponent owner;
   auto& module = owner.CreateComponent<TdmTeste>();
   module.SetName("dmVendas");
   {
     TComPtr<IUnknown> object = module.ComObject();
-    EXPECT_NE(module.VCLComObject(), nullptr);
     EXPECT_EQ(module.ComObject().As<IUnknown>(), object);
     EXPECT_EQ(com::CallByName(*object.As<com::IDispatch>(), "Echo", {"x"}), Variant("dmVendas:x"));
   }
   EXPECT_EQ(module.VCLComObject(), nullptr);
   EXPECT_EQ(TdmTeste::destroyed, 0);
-  {
-    TComPtr<IVCLComObject> object = module.ComObject().As<IVCLComObject>();
-    object->FreeOnRelease();
-  }
+  module.ComObject().As<IVCLComObject>()->FreeOnRelease();
   EXPECT_EQ(TdmTeste::destroyed, 1);
   EXPECT_EQ(owner.ComponentCount(), 0);
-
-  TComponent unregistered;
   try {
-    unregistered.ComObject();
+    TComponent().ComObject();
     ADD_FAILURE() << "no failure";
   } catch (const com::EOleError& e) {
     EXPECT_EQ(e.Code(), com::kCLASS_E_CLASSNOTAVAILABLE);
   }
-  FinalizeVCLCom();
-}
-
-TEST(VCLComUnitTest, OnlyTheFirstInitializationAndTheLastFinalizationDoTheWork) {
-  ASSERT_EQ(CreateVCLComObjectProc.load(), nullptr);
-  InitializeVCLCom();
-  InitializeVCLCom();
-  EXPECT_EQ(CreateVCLComObjectProc.load(), &CreateAutoObjectForComponent);
-  EXPECT_EQ(diagnostics::ModuleShortName(), diagnostics::ShortNameOfModule(platform::ExecutableFileName()));
-  FinalizeVCLCom();
-  EXPECT_EQ(CreateVCLComObjectProc.load(), &CreateAutoObjectForComponent);
   FinalizeVCLCom();
   EXPECT_EQ(CreateVCLComObjectProc.load(), nullptr);
   FinalizeVCLCom();  // one too many changes nothing

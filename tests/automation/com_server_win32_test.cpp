@@ -1,125 +1,158 @@
-// A script run by the system's script host calls the test server through real COM:
-// QarComTestServer.dll registered with regsvr32, the script run with cscript.
+// The system's COM reaches the automation objects: CoCreateInstance makes a
+// transactional module that the system activates and pools, and a script run by the
+// system's script host calls the test server (QarComTestServer.dll, registered with
+// regsvr32, the script run with cscript).
 #include <windows.h>
+#include <ole2.h>
+#include <comsvcs.h>
+#undef GetObjectContext  // the system header's macro; the model has a function of that name
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <memory>
 #include <string>
 
+#include "automation/MtsRdm.h"
+#include "automation/VCLCom.h"
+#include "com/com_server.h"
+#include "mts_test_support.h"
 #include "platform/module.h"
 #include "platform/process.h"
 
 namespace qar::automation {
 namespace {
 
-using THandle = std::unique_ptr<void, decltype(&CloseHandle)>;
+constexpr TGUID kCLSID_dmAtivacao = TGUID::Parse("{6C1F2A3B-4D5E-4F60-8172-93A4B5C6D7EC}");
 
-struct TRunResult {
-  DWORD exitCode = 1;
-  std::string output;
+class TdmAtivacao : public TMtsDataModule {
+ public:
+  TdmAtivacao() { last = this; }
+  static inline TdmAtivacao* last = nullptr;
 };
 
-// Runs `commandLine` in `directory` and collects what it writes to its standard
-// output and error (through a file: a helper process the system starts may inherit
-// the handle and outlive the program). Waits at most five minutes for it to end.
-TRunResult RunProgram(std::string commandLine, const std::string& directory) {
+com::TAutoObjectFactory gAtivacaoFactory = VCLAutoObjectFactoryOf<TdmAtivacao>(
+    {kCLSID_dmAtivacao, "dmAtivacao", "QarTeste.Ativacao", ""},
+    com::AppServerTypeInfo<TdmAtivacao>("IdmAtivacao", TGUID::Parse("{6C1F2A3B-4D5E-4F60-8172-93A4B5C6D7ED}")).Build());
+
+GUID ToSystem(const TGUID& guid) {
+  GUID result{guid.D1, guid.D2, guid.D3, {}};
+  std::copy(std::begin(guid.D4), std::end(guid.D4), std::begin(result.Data4));
+  return result;
+}
+
+TEST(MtsDataModuleComTest, TheSystemActivatesDeactivatesAndPoolsTheModuleThroughItsAutomationObject) {
+  ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+  EXPECT_EQ(com::GetObjectContext(), nullptr);  // not under the transaction service
+  testing::TInstalledObjectContext installed;
+  const GUID clsid = ToSystem(kCLSID_dmAtivacao);
+  // The class as a running server offers it, so CoCreateInstance finds it.
+  ::IUnknown* factory = nullptr;
+  ASSERT_EQ(com::ServerGetClassObject(kCLSID_dmAtivacao, IUnknown::kIID, reinterpret_cast<void**>(&factory)), S_OK);
+  DWORD cookie = 0;
+  ASSERT_EQ(CoRegisterClassObject(clsid, factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie), S_OK);
+  factory->Release();
+  ::IDispatch* object = nullptr;
+  ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, reinterpret_cast<void**>(&object)),
+            S_OK);
+  ::IObjectControl* control = nullptr;
+  ASSERT_EQ(object->QueryInterface(ToSystem(com::IObjectControl::kIID), reinterpret_cast<void**>(&control)), S_OK);
+  EXPECT_EQ(control->Activate(), S_OK);
+  EXPECT_EQ(TdmAtivacao::last->ObjectContext().Get(), installed.context.Get());
+  // A call by name votes on the context the activation gave: before the operation (the
+  // instrumented call) and after it.
+  LPOLESTR name = const_cast<LPOLESTR>(L"AS_GetProviderNames");
+  DISPID id = 0;
+  ASSERT_EQ(object->GetIDsOfNames(IID_NULL, &name, 1, 0, &id), S_OK);
+  DISPPARAMS none{};
+  VARIANT result;
+  VariantInit(&result);
+  testing::gEvents.clear();
+  EXPECT_EQ(object->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &none, &result, nullptr, nullptr), S_OK);
+  VariantClear(&result);
+  EXPECT_EQ(testing::gEvents, "complete,complete");
+  EXPECT_EQ(control->CanBePooled(), -1);
+  control->Deactivate();
+  EXPECT_EQ(TdmAtivacao::last->ObjectContext(), nullptr);
+  control->Release();
+  object->Release();
+  EXPECT_EQ(CoRevokeClassObject(cookie), S_OK);
+  CoUninitialize();
+}
+
+using THandle = std::unique_ptr<void, decltype(&CloseHandle)>;
+
+// Runs `commandLine` in `directory`: its exit code and what it wrote to its standard
+// output and error (through a file: a helper process the system starts may inherit the
+// handle and outlive the program). Waits at most five minutes for it to end.
+std::pair<DWORD, std::string> RunProgram(std::string commandLine, const std::string& directory) {
   const std::string outputFile = directory + "\\output.txt";
   SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
-  THandle output(CreateFileA(outputFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                             &inheritable, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr),
+  THandle output(CreateFileA(outputFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr),
                  &CloseHandle);
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdOutput = output.get();
-  startup.hStdError = output.get();
+  startup.hStdOutput = startup.hStdError = output.get();
   PROCESS_INFORMATION info{};
-  TRunResult result;
+  DWORD exitCode = 1;
   if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
                       directory.c_str(), &startup, &info)) {
     ADD_FAILURE() << "cannot start " << commandLine << ": " << GetLastError();
-    return result;
+    return {exitCode, ""};
   }
-  THandle process(info.hProcess, &CloseHandle);
-  THandle thread(info.hThread, &CloseHandle);
+  THandle process(info.hProcess, &CloseHandle), thread(info.hThread, &CloseHandle);
   output.reset();
   if (WaitForSingleObject(info.hProcess, 300000) != WAIT_OBJECT_0) {
     ADD_FAILURE() << commandLine << " did not end";
     TerminateProcess(info.hProcess, 1);
     WaitForSingleObject(info.hProcess, 10000);
   }
-  GetExitCodeProcess(info.hProcess, &result.exitCode);
-  std::ifstream in(outputFile, std::ios::binary);
-  result.output.assign(std::istreambuf_iterator<char>(in), {});
-  in.close();
+  GetExitCodeProcess(info.hProcess, &exitCode);
+  std::string text;
+  {
+    std::ifstream in(outputFile, std::ios::binary);
+    text.assign(std::istreambuf_iterator<char>(in), {});
+  }
   DeleteFileA(outputFile.c_str());
-  return result;
+  return {exitCode, text};
 }
 
-std::string SystemDirectory() {
-  char buffer[MAX_PATH + 1] = {};
-  const UINT n = GetSystemDirectoryA(buffer, MAX_PATH);
-  return std::string(buffer, n) + "\\";
-}
-
+// Each line of output is one line of the script; an identity sent as an expression is
+// taken out, one in a variable (by reference) is an ordinary argument.
 const char kScript[] =
     "On Error Resume Next\r\n"
     "Set o = CreateObject(\"QarTeste.Servidor\")\r\n"
-    "If Err.Number <> 0 Then\r\n"
-    "  WScript.Echo \"CreateObject=\" & Hex(Err.Number) & \" \" & Err.Description\r\n"
-    "  WScript.Quit 2\r\n"
-    "End If\r\n"
-    "WScript.Echo \"Concat=\" & o.Concat(\"abc\", \"def\")\r\n"
-    "WScript.Echo \"Add=\" & o.Add(40, 2)\r\n"
-    "WScript.Echo \"FirstByte=\" & o.FirstByte(Chr(171) & \"x\")\r\n"
-    "WScript.Echo \"Ansi=\" & (o.Concat(\"a\", Chr(233)) = \"a\" & Chr(233))\r\n"
-    "WScript.Echo \"Null=\" & o.ArgType(Null)\r\n"
-    "x = 5\r\n"
-    "o.Increment x\r\n"
-    "WScript.Echo \"Variable=\" & o.ArgType(x) & \" \" & o.ValueType(x) & \" \" & x\r\n"
+    "If Err.Number <> 0 Then WScript.Echo Hex(Err.Number) & \" \" & Err.Description: WScript.Quit 2\r\n"
+    "x = 5: o.Increment x: id = Chr(171) & \"#\" & Chr(187) & \"abc\"\r\n"
+    "WScript.Echo o.Concat(\"abc\", \"def\") & \" \" & o.Add(40, 2) & \" \" & o.FirstByte(Chr(171) & \"x\") & \" \" & "
+    "(o.Concat(\"a\", Chr(233)) = \"a\" & Chr(233))\r\n"
+    "WScript.Echo o.ArgType(Null) & \" \" & o.ArgType(x) & \" \" & o.ValueType(x) & \" \" & x\r\n"
+    "WScript.Echo o.Concat(Chr(171) & \"#\" & Chr(187) & \"abc\", \"x\", \"y\") & \" \" & (o.Concat(id, \"x\") = id & \"x\")\r\n"
     "o.Fail \"Estoque insuficiente\"\r\n"
-    "WScript.Echo \"Fail=\" & Hex(Err.Number) & \" \" & Err.Description\r\n"
+    "WScript.Echo Hex(Err.Number) & \" \" & Err.Description\r\n"
     "Err.Clear\r\n"
     "o.Add 1\r\n"
-    "WScript.Echo \"Count=\" & Hex(Err.Number)\r\n"
-    "Err.Clear\r\n"
-    "WScript.Echo \"Identity=\" & o.Concat(Chr(171) & \"#\" & Chr(187) & \"abc\", \"x\", \"y\")\r\n"
-    "id = Chr(171) & \"#\" & Chr(187) & \"abc\"\r\n"
-    "WScript.Echo \"IdentityVariable=\" & (o.Concat(id, \"x\") = id & \"x\")\r\n"
-    "Set o = Nothing\r\n"
-    "WScript.Quit 0\r\n";
+    "WScript.Echo Hex(Err.Number)\r\n";  // the script host's number for a wrong argument count
 
 TEST(ComServerTest, AScriptCreatesTheClassByProgIdAndCallsItsMethodsByName) {
   const std::string dll = platform::ExtractFilePath(platform::ExecutableFileName()) + "QarComTestServer.dll";
   const std::string dir = platform::TempDirectory() + "qar_com_" + std::to_string(platform::CurrentProcessId());
   CreateDirectoryA(dir.c_str(), nullptr);
   std::ofstream(dir + "\\calls.vbs", std::ios::binary) << kScript;
-
-  const std::string regsvr32 = "\"" + SystemDirectory() + "regsvr32.exe\" /s ";
-  const TRunResult registered = RunProgram(regsvr32 + "\"" + dll + "\"", dir);
-  ASSERT_EQ(registered.exitCode, 0u) << registered.output;
-
+  char buffer[MAX_PATH + 1] = {};
+  const std::string systemDir(buffer, GetSystemDirectoryA(buffer, MAX_PATH));
+  const std::string regsvr32 = "\"" + systemDir + "\\regsvr32.exe\" /s ";
+  const auto [registered, registerOutput] = RunProgram(regsvr32 + "\"" + dll + "\"", dir);
+  ASSERT_EQ(registered, 0u) << registerOutput;
   // The script's path relative to the current directory, as the script host wants it.
-  const TRunResult script = RunProgram("\"" + SystemDirectory() + "cscript.exe\" //Nologo calls.vbs", dir);
-  EXPECT_EQ(script.output,
-            "Concat=abcdef\r\n"
-            "Add=42\r\n"
-            "FirstByte=171\r\n"
-            "Ansi=True\r\n"
-            "Null=1\r\n"
-            "Variable=16396 3 6\r\n"
-            "Fail=80004005 Estoque insuficiente\r\n"
-            "Count=1C2\r\n"  // the script host's number for a wrong argument count
-            // An identity sent as an expression is taken out; one in a variable (by
-            // reference) is an ordinary argument.
-            "Identity=xy\r\n"
-            "IdentityVariable=True\r\n");
-  EXPECT_EQ(script.exitCode, 0u);
-
-  EXPECT_EQ(RunProgram(regsvr32 + "/u \"" + dll + "\"", dir).exitCode, 0u);
+  EXPECT_EQ(RunProgram("\"" + systemDir + "\\cscript.exe\" //Nologo calls.vbs", dir),
+            std::make_pair(DWORD{0}, std::string("abcdef 42 171 True\r\n1 16396 3 6\r\nxy True\r\n"
+                                                 "80004005 Estoque insuficiente\r\n1C2\r\n")));
+  EXPECT_EQ(RunProgram(regsvr32 + "/u \"" + dll + "\"", dir).first, 0u);
   DeleteFileA((dir + "\\calls.vbs").c_str());
   RemoveDirectoryA(dir.c_str());
 }

@@ -1,11 +1,14 @@
-// The instrumented call step by step, observed in order on a data module whose
-// connection reaches a real SQLite database (embedded, and through ODBC): connects and
-// statements (through the module's own handlers, which the monitor chains), log
-// requests, activation events, votes, the method, the report, the session rows, and
-// what is put back afterwards.
+// Calls on a transactional data module whose connection reaches a real SQLite database
+// (embedded, and through ODBC): the instrumented call step by step (connects and
+// statements through the module's own handlers, which the monitor chains, log
+// requests, activation events, votes, the report, the session rows, what is put back),
+// its providers serving a table as a script calls them, and its votes after each
+// operation (a scripted provider answers or fails as told).
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <map>
+#include <sstream>
 
 #include "../data/session_statements.h"
 #include "../diagnostics/diagnostics_sandbox.h"
@@ -16,26 +19,20 @@
 #include "automation/database_key.h"
 #include "automation/transaction_report.h"
 #include "com/dispatch_client.h"
+#include "com/error_info.h"
+#include "data/ado_command.h"
 #include "data/ado_query.h"
 #include "data/data_error.h"
+#include "data/data_set_provider.h"
 #include "diagnostics/log_file_name.h"
+#include "mts_test_support.h"
+#include "variant_text.h"
 
 namespace qar::automation {
 namespace {
 
-std::vector<std::string> gEvents;
-void Event(std::string text) { gEvents.push_back(std::move(text)); }
-
-class TEventContext : public com::TImplements<com::TComObject, com::IObjectContext> {
- public:
-  HResult SetComplete() override { return Vote("vote"); }
-  HResult SetAbort() override { return Vote("abort"); }
-  HResult Vote(const char* vote) {
-    Event(vote);
-    return failWith;
-  }
-  static inline HResult failWith = com::kS_OK;
-};
+using testing::Event;
+using testing::gEvents;
 
 class TStorage : public TComponent {
  public:
@@ -43,16 +40,29 @@ class TStorage : public TComponent {
   void Dispatch(TMessage& message) override { Event("storage:" + std::to_string(message.Msg)); }
 };
 
-// Its own handlers tell the events of each connect and statement ("[trans]" inside a transaction).
-void WatchStatements(TADOConnection& connection) {
-  connection.OnConnectComplete =
-      TConnectCompleteEvent::FromFunction([](TADOConnection&, const TADOError*, TEventStatus&) { Event("connect"); });
-  connection.OnWillExecute = TWillExecuteEvent::FromFunction(
-      [](TADOConnection& connection, std::string& text, TCursorType&, TADOLockType&, TCommandType&,
-         TExecuteOptions&, TEventStatus&, TADOCommandObject*, TCustomADODataSet*) {
-        Event("sql:" + text.substr(0, text.find(' ')) + (connection.InTransaction() ? "[trans]" : ""));
-      });
-}
+// Answers "ok" to every operation, or fails each with "falhou"; ApplyUpdates
+// reports the error count it is told.
+class TScriptedProvider : public TCustomProvider {
+ public:
+  Variant GetRecords(std::int32_t, std::int32_t&, std::int32_t, const std::string&, Variant&, Variant&) override {
+    return Answer();
+  }
+  Variant ApplyUpdates(const Variant&, std::int32_t, std::int32_t& errorCount, Variant&) override {
+    errorCount = reportedErrors;
+    return Answer();
+  }
+  Variant GetParams(Variant&) override { return Answer(); }
+  Variant RowRequest(const Variant&, std::int32_t, Variant&) override { return Answer(); }
+  void Execute(const std::string&, Variant&, Variant&) override { Answer(); }
+  Variant DataRequest(const Variant&) override { return Answer(); }
+  static Variant Answer() {
+    if (fail) throw std::runtime_error("falhou");
+    return "ok";
+  }
+
+  static inline bool fail = false;
+  static inline std::int32_t reportedErrors = 0;
+};
 
 class TdmGravacao : public TMtsDataModule {
  public:
@@ -60,10 +70,31 @@ class TdmGravacao : public TMtsDataModule {
     SetName("dmGravacao");
     CreateComponent<TStorage>();
     connection.SetConnectionString(connectionString);
-    WatchStatements(connection);
+    // Its own handlers tell each connect and statement ("[trans]" inside a transaction).
+    connection.OnConnectComplete = TConnectCompleteEvent::FromFunction(
+        [](TADOConnection&, const TADOError*, TEventStatus&) { Event("connect"); });
+    connection.OnWillExecute = TWillExecuteEvent::FromFunction(
+        [](TADOConnection& c, std::string& text, TCursorType&, TADOLockType&, TCommandType&, TExecuteOptions&,
+           TEventStatus&, TADOCommandObject*, TCustomADODataSet*) {
+          Event("sql:" + text.substr(0, text.find(' ')) + (c.InTransaction() ? "[trans]" : ""));
+        });
     query.SetConnection(&connection);
     query.SQL().Add("SELECT NRSID, NRAUDSID, DSREMOTEADDR, DSREMOTEHOST, DSREMOTEAPPL, DSREMOTEOPER,"
                     " DSSERVERRDM, DSSERVERDLL, DSSERVMETHOD, NRSERVERDID FROM SQLWEBTUNNING");
+    produtos.SetConnection(&connection);
+    produtos.SQL().Add("SELECT ID, NOME, PRECO FROM PRODUTO WHERE PRECO >= :MINIMO ORDER BY ID");
+    dspProdutos.SetName("dspProdutos");
+    dspProdutos.SetDataSet(&produtos);
+    dspProdutos.SetTableName("PRODUTO");
+    dspProdutos.SetKeyFields({"ID"});
+    RegisterProvider(dspProdutos);
+    reajuste.SetConnection(&connection);
+    reajuste.SetCommandText("UPDATE PRODUTO SET PRECO = PRECO * :FATOR");
+    dspReajuste.SetName("dspReajuste");
+    dspReajuste.SetCommand(&reajuste);
+    RegisterProvider(dspReajuste);
+    dsp.SetName("dsp");
+    RegisterProvider(dsp);
     OnActivate = TNotifyEvent::FromFunction([](TComponent&) { Event("activate"); });
     OnDeactivate = TNotifyEvent::FromFunction([](TComponent&) { Event("deactivate"); });
     last = this;
@@ -93,13 +124,18 @@ class TdmGravacao : public TMtsDataModule {
 
   TADOConnection& connection = CreateComponent<TADOConnection>();
   TADOQuery& query = CreateComponent<TADOQuery>();
+  TADOQuery& produtos = CreateComponent<TADOQuery>();
+  TADOCommand& reajuste = CreateComponent<TADOCommand>();
+  TDataSetProvider& dspProdutos = CreateComponent<TDataSetProvider>();
+  TDataSetProvider& dspReajuste = CreateComponent<TDataSetProvider>();
+  TScriptedProvider& dsp = CreateComponent<TScriptedProvider>();
   static inline std::string connectionString;
   static inline TdmGravacao* last = nullptr;
 };
 
 com::TAutoObjectFactory gGravacaoFactory = VCLAutoObjectFactoryOf<TdmGravacao>(
     {TGUID::Parse("{2B3C4D5E-6F70-4182-93A4-B5C6D7E8F901}"), "dmGravacao", "QarTeste.Gravacao", ""},
-    com::TTypeInfoBuilder<TdmGravacao>("IdmGravacao", TGUID::Parse("{2B3C4D5E-6F70-4182-93A4-B5C6D7E8F902}"))
+    com::AppServerTypeInfo<TdmGravacao>("IdmGravacao", TGUID::Parse("{2B3C4D5E-6F70-4182-93A4-B5C6D7E8F902}"))
         .Method(1, "Grava", &TdmGravacao::Grava)
         .Method(2, "Transacao", &TdmGravacao::Transacao)
         .Method(3, "Sessao", &TdmGravacao::Sessao)
@@ -111,14 +147,15 @@ const std::string kBasic = std::string(kBasicIdentityPrefix) + kHead;
 const std::string kOperator = std::string(kExtendedIdentityPrefix) + kHead + "MARIA";
 // Five characters of key make the 46 of a kind-5 identity.
 std::string WithKey(const std::string& key) { return kOperator + "       " + key; }
+const char kInitialRows[] = "1 Cafe 12.5;2 Cha 4;3 Mate 7.25;";
 
 struct DriverCase {
   const char* name;
   const char* prefix;
 };
 
-class InstrumentedCallTest : public diagnostics::testing::DiagnosticsSandbox,
-                             public ::testing::WithParamInterface<DriverCase> {
+class SqliteModuleTest : public diagnostics::testing::DiagnosticsSandbox,
+                         public ::testing::WithParamInterface<DriverCase> {
  protected:
   void SetUp() override {
     DiagnosticsSandbox::SetUp();
@@ -128,13 +165,13 @@ class InstrumentedCallTest : public diagnostics::testing::DiagnosticsSandbox,
     std::remove(file_.c_str());
     client.SetConnectionString(TdmGravacao::connectionString);
     try {
-      client.Execute(testing::kCreateSessionTable);
+      client.Execute(::qar::testing::kCreateSessionTable);
     } catch (const EDataError& error) {
       if (error.SqlState() == "IM002" || error.SqlState() == "IM003") GTEST_SKIP() << error.what();
       throw;
     }
-    TEventContext::failWith = com::kS_OK;
-    previousProvider_ = com::SetObjectContextProvider([] { return TComPtr<com::IObjectContext>(new TEventContext); });
+    client.Execute("CREATE TABLE PRODUTO (ID INTEGER PRIMARY KEY, NOME VARCHAR(30) NOT NULL UNIQUE, PRECO FLOAT)");
+    client.Execute("INSERT INTO PRODUTO VALUES (1, 'Cafe', 12.5), (2, 'Cha', 4), (3, 'Mate', 7.25)");
     CallEnvironment() = {
         &clock_,
         [](const CallContext&, bool designTime, bool socketServer) {
@@ -156,34 +193,65 @@ class InstrumentedCallTest : public diagnostics::testing::DiagnosticsSandbox,
     std::remove(file_.c_str());
     CallEnvironment() = DefaultCallEnvironment();
     SetServerConnectionList(std::nullopt);
-    com::SetObjectContextProvider(std::move(previousProvider_));
     DiagnosticsSandbox::TearDown();
   }
 
   // The events of one call and its failure's description ("" when it succeeded).
-  std::pair<std::string, std::string> Call(com::IDispatch& server, const char* member, std::vector<Variant> args) {
+  std::pair<std::string, std::string> Call(const char* member, std::vector<Variant> args) {
     gEvents.clear();
     std::string failure;
     try {
-      com::CallByName(server, member, std::move(args));
+      com::CallByName(*server_, member, std::move(args));
     } catch (const com::EOleError& error) {
       failure = error.what();
     }
-    std::string events;
-    for (const std::string& event : gEvents) events += (events.empty() ? "" : ",") + event;
-    return {events, failure};
+    return {gEvents, failure};
+  }
+  // A provider operation called as a script calls it: each argument of `argsText` in a
+  // variable, so by reference; afterwards args_ holds what it wrote back. Its votes.
+  std::string Operation(const std::string& member, const std::string& argsText) {
+    gEvents.clear();
+    args_ = V(argsText).ArrayItems();
+    std::vector<Variant> refs;
+    for (Variant& arg : args_) refs.push_back(Variant::ByRef(arg));
+    failure_.clear();
+    result_ = Variant();
+    try {
+      result_ = com::CallByName(*server_, member, std::move(refs));
+    } catch (const com::EOleError& error) {
+      failure_ = error.what();
+    }
+    std::string votes;
+    std::istringstream events(gEvents);
+    for (std::string event; std::getline(events, event, ',');)
+      if (event == "complete" || event == "abort") votes += (votes.empty() ? "" : ",") + event;
+    return votes;
+  }
+  // The table as "ID NOME PRECO;" per row.
+  std::string Table() {
+    TADOQuery query;
+    query.SetConnection(&client);
+    query.SQL().Add("SELECT ID, NOME, PRECO FROM PRODUTO ORDER BY ID");
+    query.Open();
+    std::string text;
+    for (; !query.Eof(); query.Next())
+      text += query.Fields(0).AsString() + " " + query.Fields(1).AsString() + " " + query.Fields(2).AsString() + ";";
+    return text;
   }
 
   const std::string file_ = "qar_call_test_" + std::to_string(platform::CurrentProcessId()) + ".db";
   TADOConnection client;  // also the caller's own connection in the two-argument form
   platform::SimulatedClock clock_{platform::EncodeDateTime({2026, 12, 5, 14, 3, 27, 0})};
-  com::TObjectContextProvider previousProvider_;
+  testing::TInstalledObjectContext installed_;
   TComPtr<com::IDispatch> server_;
   TdmGravacao* module_ = nullptr;
   bool failReport_ = false;
+  std::vector<Variant> args_;
+  std::string failure_;
+  Variant result_;
 };
 
-TEST_P(InstrumentedCallTest, StepsRunInOrderAndEverythingIsPutBack) {
+TEST_P(SqliteModuleTest, StepsRunInOrderAndEverythingIsPutBack) {
   const std::string module = diagnostics::ModuleShortName();
   const std::string notIdentified = "M\xE9todo n\xE3o identificado";
   const struct {
@@ -196,40 +264,43 @@ TEST_P(InstrumentedCallTest, StepsRunInOrderAndEverythingIsPutBack) {
     const char* failure;
   } cases[] = {
       {"no identity, connection closed: no log, no row", "Grava", {"a", 1}, false, true,
-       "activate,vote,method(a,1)[closed,monitor],deactivate", ""},
+       "activate,complete,method(a,1)[closed,monitor],deactivate", ""},
       {"no identity, connection open: closed first, logged as design time", "Grava", {"a", 1}, true, true,
-       "log(1,0),activate,vote,method(a,1)[closed,monitor],deactivate", ""},
+       "log(1,0),activate,complete,method(a,1)[closed,monitor],deactivate", ""},
       {"extended identity: the long row while the method runs", "Sessao", {kOperator}, false, true,
-       "activate,connect,sql:INSERT,vote,sql:SELECT,rows:spid|spid|192.168.0.10|PDV01          |CAIXA     |MARIA|"
+       "activate,connect,sql:INSERT,complete,sql:SELECT,rows:spid|spid|192.168.0.10|PDV01          |CAIXA     |MARIA|"
        "dmGravacao|" + module + "|Sessao|,sql:DELETE,deactivate", ""},
       {"basic identity: the short row", "Sessao", {kBasic}, false, true,
-       "activate,connect,sql:INSERT,vote,sql:SELECT,rows:spid||192.168.0.10|PDV01          |CAIXA     ||"
+       "activate,connect,sql:INSERT,complete,sql:SELECT,rows:spid||192.168.0.10|PDV01          |CAIXA     ||"
        "dmGravacao|" + module + "||3,sql:DELETE,deactivate", ""},
       {"tuning off: no row", "Sessao", {kOperator}, false, false,
-       "activate,vote,connect,sql:SELECT,rows:,deactivate", ""},
+       "activate,complete,connect,sql:SELECT,rows:,deactivate", ""},
       {"open transaction: reported, rolled back, then the row goes", "Transacao", {kOperator}, false, true,
-       "activate,connect,sql:INSERT,vote,method,report(dmGravacao|Transacao|MARIA)[trans],sql:DELETE,deactivate", ""},
+       "activate,connect,sql:INSERT,complete,method,report(dmGravacao|Transacao|MARIA)[trans],sql:DELETE,deactivate", ""},
+      {"a line break in the caller's texts prints as '?'", "Transacao", {kOperator.substr(0, 34) + "\r\nA"}, false,
+       false, "activate,complete,connect,method,report(dmGravacao|Transacao|MA??A)[trans],deactivate", ""},
       {"no identity: the report names no method", "Transacao", {}, false, true,
-       "activate,vote,connect,method,report(dmGravacao|" + notIdentified + "|)[trans],deactivate", ""},
+       "activate,complete,connect,method,report(dmGravacao|" + notIdentified + "|)[trans],deactivate", ""},
       {"the method fails: its error, every clean-up", "Falha", {kBasic}, false, true,
-       "activate,connect,sql:INSERT,vote,sql:DELETE,deactivate", "Estoque insuficiente"},
-      {"no row was left behind", "Sessao", {}, false, true, "activate,vote,connect,sql:SELECT,rows:,deactivate", ""},
+       "activate,connect,sql:INSERT,complete,sql:DELETE,deactivate", "Estoque insuficiente"},
+      {"no row was left behind", "Sessao", {}, false, true, "activate,complete,connect,sql:SELECT,rows:,deactivate", ""},
       {"the caller's connection in place of the module's", "Grava", {Variant("@client"), kBasic, "a", 1}, true, true,
-       "log(1,1),activate,sql:INSERT,vote,method(a,1)[open,monitor],sql:DELETE,deactivate", ""},
+       "log(1,1),activate,sql:INSERT,complete,method(a,1)[open,monitor],sql:DELETE,deactivate", ""},
       {"a number as connection argument ends the call at once", "Grava", {5, kBasic, "a", 1}, false, true, "",
        "The argument before the caller identity is not a connection object (0, Empty or Null for none)"},
       {"key 211 with blanks", "Grava", {WithKey(" 211 "), "a", 1}, false, false,
-       "activate,vote,method(a,1)[closed,monitor,key=211],deactivate", ""},
+       "activate,complete,method(a,1)[closed,monitor,key=211],deactivate", ""},
       {"key 212, same connection string as 211", "Grava", {WithKey("212  "), "a", 1}, false, false,
-       "activate,vote,method(a,1)[closed,monitor,key=212],deactivate", ""},
+       "activate,complete,method(a,1)[closed,monitor,key=212],deactivate", ""},
       {"key 213, another database: storage notified once", "Grava", {WithKey("213  "), "a", 1}, false, false,
-       "storage:1025,activate,vote,method(a,1)[closed,monitor,key=213],deactivate", ""},
+       "storage:1025,activate,complete,method(a,1)[closed,monitor,key=213],deactivate", ""},
   };
   SetServerConnectionList(std::vector<std::string>{"211=Provider=SQLOLEDB;Data Source=LOJA",
                                                    "212=Provider=SQLOLEDB;Data Source=LOJA",
                                                    "213=Provider=SQLOLEDB;Data Source=OUTRA"});
   client.Open();
   const std::shared_ptr<TConnectionObject> own = module_->connection.ConnectionObject();
+  const std::map<std::string, int> ids = {{"Grava", 1}, {"Transacao", 2}, {"Sessao", 3}, {"Falha", 4}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     SetInteger("TunningID", c.tuning ? 1 : 0);
@@ -238,13 +309,8 @@ TEST_P(InstrumentedCallTest, StepsRunInOrderAndEverythingIsPutBack) {
     std::vector<Variant> args = c.args;
     if (!args.empty() && args[0] == Variant("@client")) args[0] = ConnectionArgument(client);
     module_->SetTag(-1);
-    const auto [events, failure] = Call(*server_, c.member, args);
-    EXPECT_EQ(events, c.events);
-    EXPECT_EQ(failure, c.failure);
-    const std::string member = c.member;
-    com::DispId id = -1;
-    if (std::string(c.failure).rfind("The argument", 0) != 0) server_->GetIDsOfNames(TGUID{}, &member, 1, 0, &id);
-    EXPECT_EQ(module_->Tag(), id);
+    EXPECT_EQ(Call(c.member, args), std::make_pair(c.events, std::string(c.failure)));
+    EXPECT_EQ(module_->Tag(), c.events.empty() ? -1 : ids.at(c.member));
     EXPECT_EQ(module_->connection.ConnectionObject(), own);
     EXPECT_TRUE(module_->connection.OnWillExecute && !module_->connection.OnWillExecute.Object());  // its own again
     EXPECT_FALSE(module_->connection.InTransaction());
@@ -254,29 +320,210 @@ TEST_P(InstrumentedCallTest, StepsRunInOrderAndEverythingIsPutBack) {
   EXPECT_TRUE(client.Connected());
 }
 
-TEST_P(InstrumentedCallTest, FailuresOfTheCallsOwnStepsStillCleanUp) {
+// A failed report still rolls back and removes the row; a failed vote skips the method
+// but not the clean-ups.
+TEST_P(SqliteModuleTest, FailuresOfTheCallsOwnStepsStillCleanUp) {
   SetInteger("TunningID", 1);
   failReport_ = true;
-  EXPECT_EQ(Call(*server_, "Transacao", {kBasic}),
-            std::make_pair(std::string("activate,connect,sql:INSERT,vote,method,report(dmGravacao|M\xE9todo n\xE3o "
+  EXPECT_EQ(Call("Transacao", {kBasic}),
+            std::make_pair(std::string("activate,connect,sql:INSERT,complete,method,report(dmGravacao|M\xE9todo n\xE3o "
                                        "identificado|)[trans],sql:DELETE"),
                            std::string("disco cheio")));
+  EXPECT_FALSE(module_->connection.InTransaction());
   failReport_ = false;
-  TEventContext::failWith = com::kCONTEXT_E_NOCONTEXT;
-  EXPECT_EQ(Call(*server_, "Grava", {WithKey("211  "), "a", 1}).first,
-            "log(1,0),activate,connect,sql:INSERT,vote,sql:DELETE");
+  installed_.context->failWith = com::kCONTEXT_E_NOCONTEXT;
+  EXPECT_EQ(Call("Grava", {WithKey("211  "), "a", 1}).first, "log(1,0),activate,connect,sql:INSERT,complete,sql:DELETE");
   EXPECT_TRUE(module_->connection.OnWillExecute && !module_->connection.OnWillExecute.Object());
   EXPECT_EQ(CurrentDatabaseKey(), "");
 }
 
-TEST_P(InstrumentedCallTest, AModuleWithoutConnectionGetsNoMonitorNoActivationNoRow) {
+TEST_P(SqliteModuleTest, AModuleWithoutConnectionGetsNoMonitorNoActivationNoRow) {
   SetInteger("TunningID", 1);
   const std::unique_ptr<TComponent> detached = module_->RemoveComponent(module_->connection);
-  EXPECT_EQ(Call(*server_, "Grava", {kOperator, "a", 1}).first, "vote,method(a,1)[closed]");
+  EXPECT_EQ(Call("Grava", {kOperator, "a", 1}).first, "complete,method(a,1)[closed]");
+  EXPECT_EQ(Call("Grava", {"b", 2}).first, "complete,method(b,2)[closed]");
   EXPECT_EQ(module_->Tag(), 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(Drivers, InstrumentedCallTest,
+TEST_P(SqliteModuleTest, ProvidersReadExecuteAndRereadARowByKey) {
+  for (const auto& [count, rows] : {std::pair{"-1", R"([[1, "Cafe", 12.5], [3, "Mate", 7.25]])"},
+                                    std::pair{"1", R"([[1, "Cafe", 12.5]])"}, std::pair{"0", "[]"}}) {
+    SCOPED_TRACE(count);
+    EXPECT_EQ(Operation("AS_GetRecords", std::string(R"(["dspProdutos", )") + count +
+                                             R"(, Empty, 0, "", [["MINIMO", 5S]], Empty])"),
+              "complete,complete");  // the call's vote before the operation, the operation's after it
+    EXPECT_EQ(VariantText(result_), std::string(R"(["DataPacket 1", [["ID", 3], ["NOME", 8], ["PRECO", 5]], )") + rows + "]");
+    EXPECT_EQ(args_[2], Variant(static_cast<std::int32_t>(V(rows).ArrayItems().size())));
+  }
+  Operation("AS_GetParams", R"(["dspReajuste", Empty])");
+  EXPECT_EQ(VariantText(result_), R"([["FATOR", Empty, 0, 1]])");
+  Operation("AS_Execute", R"(["dspReajuste", "", [["FATOR", 2, 0, 1]], Empty])");
+  EXPECT_EQ(failure_, "");
+  EXPECT_EQ(VariantText(args_[2]), "[]");  // no output parameters
+  EXPECT_EQ(Table(), "1 Cafe 25;2 Cha 8;3 Mate 14.5;");
+  Operation("AS_RowRequest", R"(["dspProdutos", ["DataPacket 1", [["ID", 3], ["NOME", 8]], [[3, Null]]], 0, Empty])");
+  EXPECT_EQ(VariantText(result_), R"(["DataPacket 1", [["ID", 3], ["NOME", 8]], [[3, "Mate"]]])");
+}
+
+TEST_P(SqliteModuleTest, DeltasAppliedAndARowThatFailsKeepsNothingUnderMaximum0AndTheOthersUnderMaximum1) {
+  // Renaming Cafe to Mate breaks NOME's uniqueness; there is no product 9.
+  const char* breaksUnique = R"(["Delta 1", [["ID", 3], ["NOME", 8]],
+                                  [[1, [4, "Erva"]], [2, [Empty, "Mate"], [1, Empty]], [3, [2, Empty]]]])";
+  const char* findsNoRow = R"(["Delta 1", [["ID", 3], ["NOME", 8]], [[1, [4, "Erva"]], [3, [9, Empty]]]])";
+  const struct {
+    const char* delta;
+    const char* maxErrors;
+    const char* error;  // in the message of failed row 1, if any
+    const char* table;
+    const char* vote;
+  } cases[] = {
+      {R"(["Delta 1", [["ID", 3], ["NOME", 8], ["PRECO", 5]],
+           [[1, [4, "Erva", Empty]], [2, [Empty, "Cafe forte", 13S], [1, "Cafe", 12.5]], [3, [2, Empty, Empty]]]])",
+       "0", nullptr, "1 Cafe forte 13;3 Mate 7.25;4 Erva ;", "complete"},
+      {breaksUnique, "0", "UNIQUE constraint failed: PRODUTO.NOME", kInitialRows, "abort"},
+      {breaksUnique, "1", "UNIQUE constraint failed: PRODUTO.NOME", "1 Cafe 12.5;3 Mate 7.25;4 Erva ;", "complete"},
+      {findsNoRow, "0", "The row of PRODUTO with ID = 9 was not found: another user changed or deleted it",
+       kInitialRows, "abort"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.table);
+    EXPECT_EQ(Operation("AS_ApplyUpdates", std::string(R"(["dspProdutos", )") + c.delta + ", " + c.maxErrors +
+                                               ", Empty, Empty]"),
+              std::string("complete,") + c.vote);
+    ASSERT_EQ(result_.ArrayItems().size(), c.error ? 1u : 0u) << failure_;
+    if (c.error) {
+      EXPECT_EQ(result_.ArrayItems()[0].ArrayItems()[0], Variant(1));
+      // ODBC drivers may add their own words around the server's message.
+      EXPECT_NE(result_.ArrayItems()[0].ArrayItems()[1].AsString().find(c.error), std::string::npos) << VariantText(result_);
+    }
+    EXPECT_EQ(args_[3], Variant(c.error ? 1 : 0));
+    EXPECT_EQ(Table(), c.table);
+    EXPECT_FALSE(module_->connection.InTransaction());
+    client.Execute("DELETE FROM PRODUTO WHERE ID > 3");
+    client.Execute("INSERT OR REPLACE INTO PRODUTO VALUES (1, 'Cafe', 12.5), (2, 'Cha', 4)");
+  }
+}
+
+TEST_P(SqliteModuleTest, BadInputIsRefusedWithItsDescriptionAndChangesNothing) {
+  const std::string apply = "AS_ApplyUpdates";
+  const struct {
+    std::string member;
+    const char* args;
+    const char* failure;
+  } cases[] = {
+      {apply, R"(["dspNada", ["Delta 1", [["ID", 3]], [[1, [5]]]], 9, Empty, Empty])", "Provider not found: dspNada"},
+      {apply, R"(["dspProdutos", ["DataPacket 1", [["ID", 3]], []], 9, Empty, Empty])",
+       R"(Invalid delta: it does not start with "Delta 1")"},
+      {apply, R"(["dspProdutos", ["Delta 1", [["ID", 3]], [[1, [5]], [1, ["6"]]]], 9, Empty, Empty])",
+       "Invalid delta: row 1, field ID: Text where Integer is expected"},
+      {apply, R"(["dspProdutos", ["Delta 1", [["ID", 3]], [[1, [5]], [1, [2147483648L]]]], 9, Empty, Empty])",
+       "Invalid delta: row 1, field ID: Int64 where Integer is expected"},
+      {apply, R"(["dspProdutos", ["Delta 1", [["ID", 3]], [[1, [5]], [4, [6]]]], 9, Empty, Empty])",
+       "Invalid delta: row 1 has no state 4"},
+      {apply, R"(["dspProdutos", ["Delta 1", [["ID", 3]], [[1, [5]], [3, [Null]]]], 9, Empty, Empty])",
+       "Provider dspProdutos: delta row 1: key field ID has no value"},
+      {apply, R"(["dspProdutos", ["Delta 1", [["NOME", 8]], [[3, ["Cha"]]]], 9, Empty, Empty])",
+       "Provider dspProdutos: key field ID is missing"},
+      {apply, R"(["dspProdutos", ["Delta 1", [["ID", 3], ["NOME; DROP TABLE PRODUTO", 8]], [[1, [5, "x"]]]], 9, Empty, Empty])",
+       "Invalid delta: field 1 is not a plain column name"},
+      {apply, R"(["dspReajuste", ["Delta 1", [["ID", 3]], [[1, [5]]]], 9, Empty, Empty])",
+       "Provider dspReajuste: no table to update"},
+      {"AS_GetRecords", R"(["dspProdutos", -1, Empty, 0, "", [["MINIMO", 1], ["NADA", 1]], Empty])",
+       "Provider dspProdutos: parameter NADA not found"},
+      {"AS_Execute", R"(["dspReajuste", "DELETE FROM PRODUTO", [["FATOR", 0]], Empty])",
+       "Provider dspReajuste: a client's command text is not accepted"},
+      {"AS_RowRequest", R"(["dspProdutos", ["DataPacket 1", [["ID", 3]], [[1], [2]]], 0, Empty])",
+       "Provider dspProdutos: a row request holds one row, not 2"},
+      {"AS_RowRequest", R"(["dspProdutos", ["DataPacket 1", [], 3], 0, Empty])",
+       "Invalid data packet: the row list is Integer, not an array"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    Operation(c.member, c.args);
+    EXPECT_EQ(failure_, c.failure);
+  }
+  EXPECT_EQ(Table(), kInitialRows);
+}
+
+TEST_P(SqliteModuleTest, VotesAfterEachOperationAndItsFailureWithTheDescription) {
+  const struct {
+    const char* operation;
+    const char* args;
+    bool providerFails;
+    std::int32_t reportedErrors;
+    const char* vote;  // after the operation, with a context and AutoComplete on
+  } cases[] = {
+      // maximum, then the reported count
+      {"AS_ApplyUpdates", R"(["dsp", Empty, 0, Empty, Empty])", false, 0, "complete"},
+      {"AS_ApplyUpdates", R"(["dsp", Empty, 0, Empty, Empty])", false, 1, "abort"},
+      {"AS_ApplyUpdates", R"(["dsp", Empty, -1, Empty, Empty])", false, 0, "abort"},
+      {"AS_ApplyUpdates", R"(["dsp", Empty, -2, Empty, Empty])", false, -1, "complete"},
+      {"AS_ApplyUpdates", R"(["dsp", Empty, 2, Empty, Empty])", false, 2, "complete"},
+      {"AS_ApplyUpdates", R"(["dsp", Empty, 5, Empty, Empty])", true, 0, "abort"},
+      {"AS_GetRecords", R"(["dsp", -1, Empty, 0, "", Empty, Empty])", false, 0, "complete"},
+      {"AS_GetRecords", R"(["dsp", -1, Empty, 0, "", Empty, Empty])", true, 0, "complete"},
+      {"AS_DataRequest", R"(["dsp", 1])", false, 0, ""},
+      {"AS_DataRequest", R"(["dsp", 1])", true, 0, ""},
+      {"AS_GetProviderNames", "[]", false, 0, "complete"},
+      {"AS_GetParams", R"(["dsp", Empty])", true, 0, "complete"},
+      {"AS_GetParams", R"(["dspNada", Empty])", false, 0, "complete"},
+      {"AS_RowRequest", R"(["dsp", Empty, 0, Empty])", true, 0, "complete"},
+      {"AS_Execute", R"(["dsp", "", Empty, Empty])", true, 0, "complete"},
+  };
+  for (const auto& c : cases) {
+    const std::string operation = c.operation;
+    TScriptedProvider::fail = c.providerFails;
+    TScriptedProvider::reportedErrors = c.reportedErrors;
+    // With a context and AutoComplete on; with AutoComplete off; with no context.
+    for (int mode = 0; mode < 3; ++mode) {
+      SCOPED_TRACE(operation + c.args + " " + std::to_string(c.reportedErrors) + ", mode " + std::to_string(mode));
+      if (mode < 2) {
+        module_->Activate();
+      } else {
+        module_->Deactivate();
+      }
+      module_->SetAutoComplete(mode != 1);
+      const std::string votes = Operation(c.operation, c.args);
+      const bool unknownProvider = std::string(c.args).find("dspNada") != std::string::npos;
+      EXPECT_EQ(failure_, c.providerFails ? "falhou" : unknownProvider ? "Provider not found: dspNada" : "");
+      if (failure_.empty() && operation != "AS_Execute") {
+        EXPECT_EQ(result_, operation == "AS_GetProviderNames" ? V(R"(["dspProdutos", "dspReajuste", "dsp"])")
+                                                             : Variant("ok"));
+      }
+      if (failure_.empty() && operation == "AS_ApplyUpdates") {
+        EXPECT_EQ(args_[3], Variant(c.reportedErrors));
+      }
+      // The instrumented call votes complete before every operation, whatever AutoComplete says.
+      EXPECT_EQ(votes, mode == 2 ? "" : mode == 1 || !*c.vote ? "complete" : std::string("complete,") + c.vote);
+    }
+  }
+}
+
+TEST_P(SqliteModuleTest, AFailingVoteIsTheOperationsFailureAndTheContextGoesWithDeactivation) {
+  EXPECT_TRUE(module_->AutoComplete());
+  EXPECT_EQ(module_->ObjectContext().Get(), installed_.context.Get());
+  gEvents.clear();
+  installed_.context->failWith = com::kCONTEXT_E_NOCONTEXT;
+  TScriptedProvider::fail = false;
+  TScriptedProvider::reportedErrors = 0;
+  EXPECT_EQ(module_->AS_GetProviderNames(result_), com::kCONTEXT_E_NOCONTEXT);
+  std::int32_t errorCount = 0;
+  Variant owner;
+  EXPECT_EQ(module_->AS_ApplyUpdates("dsp", Variant(), 0, errorCount, owner, result_), com::kCONTEXT_E_NOCONTEXT);
+  EXPECT_EQ(com::GetErrorInfo()->Description, com::ResultText(com::kCONTEXT_E_NOCONTEXT));
+  // A failed operation hands back no stale value.
+  TScriptedProvider::fail = true;
+  installed_.context->failWith = com::kS_OK;
+  result_ = "stale";
+  EXPECT_EQ(module_->AS_GetParams("dsp", owner, result_), com::kE_FAIL);
+  EXPECT_TRUE(result_.IsEmpty());
+  module_->Deactivate();
+  EXPECT_EQ(module_->ObjectContext(), nullptr);
+  module_->SetAbort();
+  EXPECT_EQ(gEvents, "complete,complete,abort,complete");
+}
+
+INSTANTIATE_TEST_SUITE_P(Drivers, SqliteModuleTest,
                          ::testing::Values(DriverCase{"embedded", "Provider=SQLite;Data Source="},
                                            DriverCase{"odbc", "Driver=SQLite3;Database="}),
                          [](const auto& info) { return std::string(info.param.name); });

@@ -22,25 +22,23 @@ struct Recording {
   std::vector<std::string> connectionStrings;
   std::string failWith;       // statements fail with this message when set
   std::string refuseConnect;  // connects fail with this message when set
-  std::string dbmsName = "Oracle";
-  TDriverResult result;       // what each statement returns
 };
 
 class RecordingSession : public TDriverSession {
  public:
   explicit RecordingSession(std::shared_ptr<Recording> recording) : recording_(std::move(recording)) {}
-  std::string DbmsName() override { return recording_->dbmsName; }
+  std::string DbmsName() override { return "Oracle"; }
   TDriverResult Execute(const std::string& statement, std::vector<TDriverParameter>& parameters) override {
     recording_->calls.push_back({statement, parameters, false});
     if (!recording_->failWith.empty()) throw EDataError(recording_->failWith, "42000", 208);
-    return recording_->result;
+    return {};
   }
   TDriverResult ExecuteProcedure(const std::string& name, std::vector<TDriverParameter>& parameters) override {
     recording_->calls.push_back({name, parameters, true});
     if (!recording_->failWith.empty()) throw EDataError(recording_->failWith, "42000", 2812);
     for (auto& parameter : parameters)
       if (parameter.direction == pdOutput) parameter.value = Variant(99);
-    return recording_->result;
+    return {};
   }
   void BeginTransaction() override { recording_->calls.push_back({"<begin>", {}, false}); }
   void Commit() override { recording_->calls.push_back({"<commit>", {}, false}); }

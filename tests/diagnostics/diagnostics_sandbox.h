@@ -3,14 +3,9 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <atomic>
-#include <cstdint>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
-#include <string>
-#include <vector>
+#include <sstream>
 
 #include "diagnostics/monitor_settings.h"
 #include "diagnostics/websrv_key.h"
@@ -27,9 +22,9 @@ namespace qar::diagnostics::testing {
 class DiagnosticsSandbox : public ::testing::Test {
  public:
   void SetUp() override {
-    static std::atomic<int> counter{0};
-    dir_ = platform::TempDirectory() + "qar_diag_" + std::to_string(platform::CurrentProcessId()) +
-           "_" + std::to_string(counter++) + platform::kPathDelim;
+    static int counter = 0;
+    dir_ = platform::TempDirectory() + "qar_diag_" + std::to_string(platform::CurrentProcessId()) + "_" +
+           std::to_string(counter++) + platform::kPathDelim;
     std::filesystem::remove_all(platform::ToNativePath(dir_));
     std::filesystem::create_directories(platform::ToNativePath(LogDir()));
     platform::SetEnv("QARSNC_HKLM", dir_ + "HKLM.reg");
@@ -37,64 +32,58 @@ class DiagnosticsSandbox : public ::testing::Test {
   }
   void TearDown() override {
     RemoveSettings();
-    std::error_code ignored;
-    std::filesystem::remove_all(platform::ToNativePath(dir_), ignored);
+    std::filesystem::remove_all(platform::ToNativePath(dir_));
   }
-
   const std::string& Dir() const { return dir_; }
   std::string LogDir() const { return dir_ + "logs" + platform::kPathDelim; }
 
-  static platform::RegistryKey OpenKey() {
+  // Writes settings "Name=value|..." (a value "#n" as a registry integer) and, unless
+  // told otherwise, forgets the cached ones.
+  static void Store(const std::string& settings, bool forget = true) {
     platform::RegistryKey key;
-    EXPECT_EQ(key.Open(kWebSrvKey, true), platform::RegStatus::kOk) << key.LastError();
-    return key;
+    ASSERT_EQ(key.Open(kWebSrvKey, true), platform::RegStatus::kOk) << key.LastError();
+    std::istringstream in(settings);
+    for (std::string item; std::getline(in, item, '|');) {
+      const std::string name = item.substr(0, item.find('=')), value = item.substr(name.size() + 1);
+      EXPECT_EQ(value.starts_with('#') ? key.WriteInteger(name, std::stoi(value.substr(1))) : key.WriteString(name, value),
+                platform::RegStatus::kOk) << item;
+    }
+    if (forget) ResetMonitorSettingsForTest();
   }
-  static void SetInteger(const char* name, std::int32_t value) {
-    EXPECT_EQ(OpenKey().WriteInteger(name, value), platform::RegStatus::kOk);
-  }
-  static void SetString(const char* name, const std::string& value) {
-    EXPECT_EQ(OpenKey().WriteString(name, value), platform::RegStatus::kOk);
-  }
-  static void Remove(const char* name) { OpenKey().DeleteValue(name); }
+  // One integer setting, the cached ones kept (the automation tests' switches).
+  static void SetInteger(const char* name, std::int32_t value) { Store(name + ("=#" + std::to_string(value)), false); }
   static void RemoveSettings() {
-    for (const char* name : {"TunningID", "SqlMonitor", "SqlMonUser", "TmpFileDir"}) Remove(name);
+    platform::RegistryKey key;
+    if (key.Open(kWebSrvKey, true) == platform::RegStatus::kOk)
+      for (const char* name : {"TunningID", "SqlMonitor", "SqlMonUser", "TmpFileDir"}) key.DeleteValue(name);
     ResetMonitorSettingsForTest();
   }
   // Monitor on at `level` for every operator, logs in LogDir().
-  void MonitorEverybody(std::int32_t level) {
-    SetInteger("SqlMonitor", level);
-    SetString("TmpFileDir", LogDir());
-  }
+  void MonitorEverybody(int level) { Store("SqlMonitor=#" + std::to_string(level) + "|SqlMonUser=|TmpFileDir=" + LogDir()); }
 
-  static bool Exists(const std::string& path) {
-    return std::filesystem::exists(platform::ToNativePath(path));
-  }
   static std::string ReadFile(const std::string& path) {
     std::ifstream in(platform::ToNativePath(path), std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
-  static void WriteFile(const std::string& path, const std::string& bytes) {
-    std::ofstream(platform::ToNativePath(path), std::ios::binary | std::ios::trunc) << bytes;
+  static std::ptrdiff_t Files(const std::string& dir) {
+    return std::distance(std::filesystem::directory_iterator(platform::ToNativePath(dir)), {});
   }
-  // Files directly in `dir`, sorted by name.
-  static std::vector<std::string> FileNames(const std::string& dir) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(platform::ToNativePath(dir)))
-      names.push_back(platform::FromNativePath(entry.path().filename()));
-    std::sort(names.begin(), names.end());
-    return names;
-  }
+  // The expected bytes kept in tests/diagnostics/golden/.
+  static std::string Golden(const std::string& name) { return ReadFile(QAR_DIAGNOSTICS_GOLDEN_DIR + name); }
 
  private:
   std::string dir_;
 };
 
-// The expected bytes kept in tests/diagnostics/golden/.
-inline std::string Golden(const std::string& name) {
-  const std::string text =
-      DiagnosticsSandbox::ReadFile(std::string(QAR_DIAGNOSTICS_GOLDEN_DIR) + name);
-  EXPECT_FALSE(text.empty()) << "missing golden file " << name;
-  return text;
+// The settings questions' answers in one line: tuning and monitor switches, the level,
+// whether each operator is monitored, the log directory ("temp": the system's).
+inline std::string Answers(const std::vector<std::string>& operators) {
+  std::string text = std::to_string(IsTunningOn());
+  text += std::to_string(IsSqlMonitorOn());  // asked first: the level is read with it
+  text += " " + std::to_string(SqlMonitorLevel()) + " ";
+  for (const std::string& name : operators) text += IsMonitoredUser(name) ? "1" : "0";
+  const std::string dir = GetTmpFileDir();
+  return text + " " + (dir == platform::TempDirectory() ? "temp" : dir);
 }
 
 }  // namespace qar::diagnostics::testing

@@ -1,154 +1,61 @@
 // The cached server settings against a real registry.
-#include "diagnostics/monitor_settings.h"
-
 #include <gtest/gtest.h>
 
-#include <optional>
+#include <latch>
 #include <thread>
-#include <utility>
-#include <vector>
 
 #include "diagnostics_sandbox.h"
-#include "platform/module.h"
 
 namespace qar::diagnostics {
-namespace {
 
 using SettingsTest = testing::DiagnosticsSandbox;
+using testing::Answers;
 
-TEST_F(SettingsTest, SwitchesKeepTheLowByteOfTheirDwordAndTheLevelIsSigned) {
+// Each case: the settings, the answers (see Answers), the settings changed, the answers
+// again (if not the same). A value once read is kept for the process, except the "not
+// read yet" markers (a dword of 255 reads as -1, a list reading "LOADREG") and a list or
+// directory of another type, which fails its first request only.
+TEST_F(SettingsTest, EachSettingIsReadOnceAsTheLowByteTheListOrTheDirectory) {
+  const std::string x255(255, 'x'), d250(250, 'd'), logs = std::string("D:\\logs") + platform::kPathDelim;
   const struct {
-    std::int32_t value;
-    bool tunning, monitor;
-    int level;
-  } cases[] = {{1, true, true, 1}, {257, true, true, 1}, {2, false, true, 2},
-               {256, false, false, 0}, {200, false, false, -56}};
-  for (const auto& c : cases) {
-    ResetMonitorSettingsForTest();
-    SetInteger("TunningID", c.value);
-    SetInteger("SqlMonitor", c.value);
-    EXPECT_EQ(IsTunningOn(), c.tunning) << c.value;
-    EXPECT_EQ(IsSqlMonitorOn(), c.monitor) << c.value;
-    EXPECT_EQ(SqlMonitorLevel(), c.level) << c.value;
-  }
-}
-
-// -1 (a dword of 255) is the "not read yet" marker: read again at every request.
-TEST_F(SettingsTest, TheLevelIsMinusOneUntilAskedAndReadAgainWhileItReads255) {
-  SetInteger("SqlMonitor", 255);
-  EXPECT_EQ(SqlMonitorLevel(), -1);
-  EXPECT_FALSE(IsSqlMonitorOn());
-  SetInteger("SqlMonitor", 4);
-  EXPECT_TRUE(IsSqlMonitorOn());
-  EXPECT_EQ(SqlMonitorLevel(), 4);
-}
-
-TEST_F(SettingsTest, ValuesOnceReadAreKeptForTheProcess) {
-  SetInteger("SqlMonitor", 1);
-  SetInteger("TunningID", 1);
-  SetString("TmpFileDir", "D:\\logs\\");
-  EXPECT_TRUE(IsSqlMonitorOn() && IsTunningOn());
-  EXPECT_EQ(GetTmpFileDir(), "D:\\logs\\");
-  SetInteger("SqlMonitor", 0);
-  SetInteger("TunningID", 0);
-  SetString("TmpFileDir", "E:\\other");
-  EXPECT_TRUE(IsSqlMonitorOn() && IsTunningOn());
-  EXPECT_EQ(GetTmpFileDir(), "D:\\logs\\");
-}
-
-TEST_F(SettingsTest, AMissingOrMistypedSwitchStaysOffForTheProcess) {
-  EXPECT_FALSE(IsTunningOn() || IsSqlMonitorOn());
-  EXPECT_EQ(SqlMonitorLevel(), 0);
-  SetInteger("TunningID", 1);
-  SetInteger("SqlMonitor", 1);
-  EXPECT_FALSE(IsTunningOn() || IsSqlMonitorOn());
-
-  ResetMonitorSettingsForTest();
-  SetString("TunningID", "1");
-  SetString("SqlMonitor", "1");
-  EXPECT_FALSE(IsTunningOn() || IsSqlMonitorOn());
-}
-
-// Nobody while the monitor is off. A missing or empty list monitors everybody;
-// otherwise the operator (cut at 255 like the list) is searched in it as plain,
-// case-sensitive text. A list reading "LOADREG" is read again at every request.
-TEST_F(SettingsTest, TheOperatorListIsSearchedAsPlainTextCutAt255) {
-  const std::string x255(255, 'x');
-  const struct {
-    int monitor;
-    std::optional<std::string> list;
-    std::vector<std::pair<std::string, bool>> operators;
+    std::string settings;
+    std::vector<std::string> operators;
+    std::string answers, changed, answersAfter;
   } cases[] = {
-      {0, "ANA", {{"ANA", false}, {"", false}}},
-      {1, std::nullopt, {{"ANA", true}, {"", true}}},
-      {1, "", {{"PEDRO", true}, {"", true}}},
-      {1, "ANA;PEDRO", {{"ANA", true}, {"ana", false}, {"AN", true}, {"A;P", true}, {"", false}, {"MARIA", false}}},
-      {1, x255 + "ANA", {{"ANA", false}, {x255, true}, {x255 + "y", true}}},
-      {1, "LOADREG", {{"LOAD", true}, {"ANA", false}}},
+      {"SqlMonitor=1", {"ANA"}, "00 0 0 temp", "TunningID=#1|SqlMonitor=#1|TmpFileDir=E:\\"},
+      {"TunningID=#1|SqlMonitor=#1|TmpFileDir=D:\\logs\\", {"ANA", ""}, "11 1 11 D:\\logs\\",
+       "TunningID=#0|SqlMonitor=#0|SqlMonUser=X|TmpFileDir=E:\\"},
+      {"TunningID=#257|SqlMonitor=#2|SqlMonUser=ANA;PEDRO|TmpFileDir=D:\\logs", {"ANA", "ana", "AN", "A;P", "", "MARIA"},
+       "11 2 101100 " + logs},
+      {"TunningID=#2|SqlMonitor=#256|TmpFileDir=" + d250, {"ANA"}, "00 0 0 " + d250.substr(0, 200)},
+      {"SqlMonitor=#200|TmpFileDir=", {}, "00 -56  temp"},
+      {"SqlMonitor=#255", {""}, "00 -1 0 temp", "SqlMonitor=#4|SqlMonUser=", "01 4 1 temp"},
+      {"SqlMonitor=#1|SqlMonUser=" + x255 + "ANA", {"ANA", x255, x255 + "y"}, "01 1 011 temp"},
+      {"SqlMonitor=#1|SqlMonUser=LOADREG", {"LOAD", "ANA"}, "01 1 10 temp", "SqlMonUser=ANA", "01 1 01 temp"},
+      {"SqlMonitor=#1|SqlMonUser=#7|TmpFileDir=#5", {"ANA"}, "01 1 0 ", "", "01 1 1 temp"},
   };
   for (const auto& c : cases) {
-    ResetMonitorSettingsForTest();
-    SetInteger("SqlMonitor", c.monitor);
-    c.list ? SetString("SqlMonUser", *c.list) : Remove("SqlMonUser");
-    for (const auto& [user, monitored] : c.operators) {
-      EXPECT_EQ(IsMonitoredUser(user), monitored) << c.list.value_or("(missing)").substr(0, 20) << " / " << user;
-    }
+    SCOPED_TRACE(c.settings.substr(0, 70));
+    RemoveSettings();
+    Store(c.settings);
+    EXPECT_EQ(SqlMonitorLevel(), -1);
+    EXPECT_EQ(Answers(c.operators), c.answers);
+    Store(c.changed, false);
+    EXPECT_EQ(Answers(c.operators), c.answersAfter.empty() ? c.answers : c.answersAfter);
   }
-  SetString("SqlMonUser", "ANA");
-  EXPECT_TRUE(IsMonitoredUser("ANA"));
 }
 
-TEST_F(SettingsTest, AMistypedOperatorListFailsOnceThenMonitorsEverybody) {
-  SetInteger("SqlMonitor", 1);
-  SetInteger("SqlMonUser", 7);
-  EXPECT_FALSE(IsMonitoredUser("ANA"));
-  EXPECT_TRUE(IsMonitoredUser("ANA"));
-  EXPECT_TRUE(IsMonitoredUser("PEDRO"));
-}
-
-TEST_F(SettingsTest, TheLogDirectoryEndsWithASeparatorIsCutAt200AndDefaultsToTheTemporaryDirectory) {
-  const std::string temp = platform::TempDirectory();
-  const struct {
-    std::optional<std::string> value;
-    std::string expected;
-  } cases[] = {{"D:\\logs", std::string("D:\\logs") + platform::kPathDelim},
-               {"D:\\logs\\", "D:\\logs\\"},
-               {std::string(250, 'd'), std::string(200, 'd')},  // no separator after the cut
-               {"", temp},
-               {std::nullopt, temp}};
-  for (const auto& c : cases) {
-    ResetMonitorSettingsForTest();
-    c.value ? SetString("TmpFileDir", *c.value) : Remove("TmpFileDir");
-    EXPECT_EQ(GetTmpFileDir(), c.expected) << c.value.value_or("(missing)");
-  }
-  ResetMonitorSettingsForTest();
-  SetInteger("TmpFileDir", 5);  // mistyped: fails once, then the temporary directory
-  EXPECT_EQ(GetTmpFileDir(), "");
-  EXPECT_EQ(GetTmpFileDir(), temp);
-}
-
-// Without serialised first reads a thread could see the provisional "off" of a
-// read in progress on another thread.
+// Without serialised first reads a thread could see the provisional "off" of a read
+// in progress on another thread.
 TEST_F(SettingsTest, ConcurrentFirstReadsAllSeeTheRegistryValues) {
-  SetInteger("SqlMonitor", 2);
-  SetString("SqlMonUser", "ANA;PEDRO");
-  SetString("TmpFileDir", LogDir());
-  constexpr int kThreads = 8;
-  std::vector<int> monitored(kThreads, 0);
-  std::vector<std::string> dirs(kThreads);
+  Store("SqlMonitor=#2|SqlMonUser=ANA;PEDRO|TmpFileDir=" + LogDir());
+  std::vector<std::string> answers(8);
+  std::latch start(8);
   {
     std::vector<std::jthread> threads;
-    for (int i = 0; i < kThreads; ++i) {
-      threads.emplace_back([&, i] {
-        monitored[i] = IsMonitoredUser("PEDRO") ? 1 : 0;
-        dirs[i] = GetTmpFileDir();
-      });
-    }
+    for (std::string& a : answers) threads.emplace_back([&] { start.arrive_and_wait(); a = Answers({"PEDRO"}); });
   }
-  EXPECT_EQ(monitored, std::vector<int>(kThreads, 1));
-  EXPECT_EQ(dirs, std::vector<std::string>(kThreads, LogDir()));
-  EXPECT_EQ(SqlMonitorLevel(), 2);
+  EXPECT_EQ(answers, std::vector<std::string>(8, "01 2 1 " + LogDir()));
 }
 
-}  // namespace
 }  // namespace qar::diagnostics

@@ -1,3 +1,4 @@
+// Components: ownership, names, messages, the automation object; event slots.
 #include "framework/component.h"
 
 #include <gtest/gtest.h>
@@ -5,19 +6,17 @@
 #include <string>
 #include <vector>
 
-#include "framework/strings.h"
+#include "framework/event.h"
 
 namespace qar {
 namespace {
 
-std::vector<std::string>* gDestroyed = nullptr;
+std::vector<std::string> gDestroyed;
 
 class TProbe : public TComponent {
  public:
   explicit TProbe(std::string label) : label_(std::move(label)) {}
-  ~TProbe() override {
-    if (gDestroyed) gDestroyed->push_back(label_);
-  }
+  ~TProbe() override { gDestroyed.push_back(label_); }
   std::string ClassName() const override { return "TProbe"; }
   void Dispatch(TMessage& message) override { message.Result = message.Msg + 1; }
 
@@ -25,54 +24,38 @@ class TProbe : public TComponent {
   std::string label_;
 };
 
-class TSpecialProbe : public TProbe {
- public:
+struct TSpecialProbe : TProbe {
   TSpecialProbe() : TProbe("special") {}
   std::string ClassName() const override { return "TSpecialProbe"; }
 };
 
-TEST(ComponentTest, OwnerKeepsItsComponentsInOrderAndDestroysThemLastFirst) {
-  std::vector<std::string> destroyed;
-  gDestroyed = &destroyed;
+TEST(ComponentTest, OwnerKeepsItsComponentsInOrderFindsThemByNameAndDestroysThemLastFirst) {
+  gDestroyed.clear();
   {
     TComponent owner;
     auto& first = owner.CreateComponent<TProbe>("connection");
     auto& second = owner.CreateComponent<TSpecialProbe>();
     ASSERT_EQ(owner.ComponentCount(), 2);
     EXPECT_EQ(&owner.Components(1), &second);
-    EXPECT_EQ(first.Owner(), &owner);
     EXPECT_THROW(owner.Components(2), EComponentError);
+    first.SetName("adcVerifTab");
+    EXPECT_EQ(owner.FindComponent("ADCVERIFTAB"), &first);
+    EXPECT_EQ(owner.FindComponent("other"), nullptr);
+    EXPECT_THROW(second.SetName("adcverifTab"), EComponentError);
+    EXPECT_EQ(second.Name(), "");
+    // The class answers for itself; messages go to the class that handles them.
+    EXPECT_EQ(owner.Components(1).ClassName(), "TSpecialProbe");
+    EXPECT_TRUE(second.Is<TProbe>() && !owner.Is<TProbe>());
+    TMessage message{1025, 0, 0, 0}, ignored{1025, 0, 0, 0};
+    owner.Components(1).Dispatch(message);
+    owner.Dispatch(ignored);
+    EXPECT_EQ(message.Result, 1026);
+    EXPECT_EQ(ignored.Result, 0);
     std::unique_ptr<TComponent> taken = owner.RemoveComponent(second);
     EXPECT_EQ(taken->Owner(), nullptr);
     owner.CreateComponent<TProbe>("query");
   }
-  gDestroyed = nullptr;
-  EXPECT_EQ(destroyed, (std::vector<std::string>{"special", "query", "connection"}));
-}
-
-TEST(ComponentTest, NamesAreFoundIgnoringCaseAndAreUniquePerOwner) {
-  TComponent owner;
-  auto& a = owner.CreateComponent<TProbe>("a");
-  auto& b = owner.CreateComponent<TProbe>("b");
-  a.SetName("adcVerifTab");
-  EXPECT_EQ(owner.FindComponent("ADCVERIFTAB"), &a);
-  EXPECT_EQ(owner.FindComponent("other"), nullptr);
-  EXPECT_THROW(b.SetName("adcverifTab"), EComponentError);
-  EXPECT_EQ(b.Name(), "");
-}
-
-TEST(ComponentTest, ClassNameIsATestAndMessagesFollowTheClass) {
-  TComponent owner;
-  const TComponent& special = owner.CreateComponent<TSpecialProbe>();
-  EXPECT_EQ(special.ClassName(), "TSpecialProbe");
-  EXPECT_TRUE(special.Is<TProbe>());
-  EXPECT_FALSE(owner.Is<TProbe>());
-  TMessage message{1025, 0, 0, 0};
-  owner.Components(0).Dispatch(message);
-  EXPECT_EQ(message.Result, 1026);
-  TMessage ignored{1025, 0, 0, 0};
-  owner.Dispatch(ignored);
-  EXPECT_EQ(ignored.Result, 0);
+  EXPECT_EQ(gDestroyed, (std::vector<std::string>{"special", "query", "connection"}));
 }
 
 // Stands for an automation object: counts references.
@@ -83,8 +66,10 @@ struct TFakeComObject : IUnknown {
   std::uint32_t Release() override { return static_cast<std::uint32_t>(--count); }
 };
 TFakeComObject gMadeByHook;
+int gHookCalls = 0;
 
 TComPtr<IUnknown> MakeComObject(TComponent& component) {
+  ++gHookCalls;
   component.SetVCLComObject(&gMadeByHook);
   return TComPtr<IUnknown>(&gMadeByHook);
 }
@@ -98,6 +83,7 @@ TEST(ComponentTest, ComObjectIsTheSlotOrWhatTheHookMakes) {
     TComPtr<IUnknown> made = probe.ComObject();
     EXPECT_EQ(made.Get(), &gMadeByHook);
     EXPECT_EQ(probe.ComObject(), made);  // from the slot now
+    EXPECT_EQ(gHookCalls, 1);
     EXPECT_EQ(gMadeByHook.count, 1);
   }
   CreateVCLComObjectProc = nullptr;
@@ -107,14 +93,37 @@ TEST(ComponentTest, ComObjectIsTheSlotOrWhatTheHookMakes) {
   EXPECT_EQ(object, nullptr);
 }
 
-TEST(StringsTest, TextEndsEveryLineWithCrLfAndSplitsBack) {
-  TStrings lines;
-  lines.Add("SELECT 1");
-  lines.Add("  FROM T");
-  EXPECT_EQ(lines.Text(), "SELECT 1\r\n  FROM T\r\n");
-  lines.SetText("a\r\nb\nc");
-  ASSERT_EQ(lines.Count(), 3);
-  EXPECT_EQ(lines[2], "c");
+using TTextEvent = TEvent<void(std::string&, int)>;
+
+struct Recorder {
+  std::vector<std::string> calls;
+  std::string name;
+  TTextEvent saved;
+  void Handle(std::string& text, int value) {
+    calls.push_back(name + ":" + text + ":" + std::to_string(value));
+    text += "!";
+    if (saved) saved(text, value);
+  }
+};
+
+// A hook saves the slot by value, chains to it, and puts it back; arguments reach the
+// caller by reference and so do failures.
+TEST(EventTest, HookSavesChainsToAndRestoresThePreviousHandler) {
+  Recorder original{{}, "original", {}};
+  TTextEvent slot;
+  EXPECT_FALSE(slot);
+  slot = TTextEvent::Bind(original, &Recorder::Handle);
+  Recorder hook{{}, "hook", slot};
+  slot = TTextEvent::Bind(hook, &Recorder::Handle);
+  std::string text = "x";
+  slot(text, 1);
+  EXPECT_EQ(hook.calls, std::vector<std::string>{"hook:x:1"});
+  EXPECT_EQ(original.calls, std::vector<std::string>{"original:x!:1"});
+  EXPECT_EQ(text, "x!!");
+  slot = hook.saved;
+  EXPECT_EQ(slot.Object(), &original);
+  slot = TTextEvent::FromFunction([](std::string&, int) { throw std::runtime_error("handler"); });
+  EXPECT_THROW(slot(text, 0), std::runtime_error);
 }
 
 }  // namespace

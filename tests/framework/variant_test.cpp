@@ -15,20 +15,17 @@ struct TCounted : IUnknown {
   std::uint32_t Release() override { return static_cast<std::uint32_t>(--count); }
 };
 
-TEST(VariantTest, ValuesConvertToTextAndNumbers) {
-  EXPECT_EQ(Variant().AsString(), "");
-  EXPECT_EQ(Variant::Null().AsString(), "");
+TEST(VariantTest, ValuesConvertToTextNumbersAndDatesByTheProcessSettings) {
+  const std::pair<Variant, const char*> texts[] = {{Variant(), ""}, {Variant::Null(), ""}, {Variant(-7LL), "-7"},
+                                                   {Variant(0.1), "0.1"}, {Variant(true), "True"}};
+  for (const auto& [value, text] : texts) EXPECT_EQ(value.AsString(), text) << text;
   EXPECT_EQ(Variant::Null().AsInteger(), 0);
-  EXPECT_EQ(Variant(-7LL).AsString(), "-7");
-  EXPECT_EQ(Variant(0.1).AsString(), "0.1");
-  EXPECT_EQ(Variant(true).AsString(), "True");
+  EXPECT_TRUE(Variant(" true ").AsBoolean() && !Variant("False").AsBoolean());
   EXPECT_EQ(Variant(" 17 ").AsInteger(), 17);
   EXPECT_EQ(Variant(17.0).AsInteger(), 17);
   for (const char* bad : {"", "17a", "99999999999"}) EXPECT_THROW(Variant(bad).AsInteger(), EVariantError);
   EXPECT_THROW(Variant("x").AsDouble(), EVariantError);
-}
 
-TEST(VariantTest, DateFollowsTheProcessDateSettings) {
   const platform::TDateTime noon = platform::EncodeDateTime({2024, 3, 5, 14, 3, 27, 0});
   const platform::TDateTime midnight = platform::EncodeDateTime({2024, 3, 5, 0, 0, 0, 0});
   platform::SetShortDateFormat("dd/MM/yyyy", '/');
@@ -39,41 +36,42 @@ TEST(VariantTest, DateFollowsTheProcessDateSettings) {
   platform::SetShortDateFormat("dd/MM/yyyy", '/');
 }
 
-TEST(VariantTest, EachValueKeepsItsAutomationTypeCode) {
+TEST(VariantTest, EachValueKeepsItsAutomationTypeCodeAndItsInterfaceCounted) {
   TCounted counted;
   Variant target = "x";
-  const struct {
-    Variant value;
-    std::uint16_t code;
-    TVarType type;
-  } cases[] = {
-      {Variant(), 0, TVarType::Empty},
-      {Variant::Null(), 1, TVarType::Null},
-      {Variant(std::int16_t{2}), 2, TVarType::Integer},
-      {Variant(2), 3, TVarType::Integer},
-      {Variant(2.5f), 4, TVarType::Double},
-      {Variant(2.5), 5, TVarType::Double},
-      {Variant::FromDate(1.5), 7, TVarType::Date},
-      {Variant("s"), 8, TVarType::String},
-      {Variant::FromInterface(TComPtr<IUnknown>(&counted), kVarDispatch), 9, TVarType::Unknown},
-      {Variant::Error(-2147352572), 10, TVarType::Unknown},
-      {Variant(true), 11, TVarType::Boolean},
-      {Variant::FromInterface(TComPtr<IUnknown>(&counted)), 13, TVarType::Unknown},
-      {Variant(std::uint8_t{2}), 17, TVarType::Integer},
-      {Variant(std::int64_t{2}), 20, TVarType::Integer},
-      {Variant::Array({1, "a"}), 0x200C, TVarType::Unknown},
-      {Variant::ByRef(target), 0x400C, TVarType::String},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(c.value.VarType(), c.code);
-    EXPECT_EQ(c.value.Type(), c.type) << c.code;
+  {
+    const struct {
+      Variant value;
+      std::uint16_t code;
+      TVarType type;
+    } cases[] = {
+        {Variant(), 0, TVarType::Empty}, {Variant::Null(), 1, TVarType::Null},
+        {Variant(std::int16_t{2}), 2, TVarType::Integer}, {Variant(2), 3, TVarType::Integer},
+        {Variant(2.5f), 4, TVarType::Double}, {Variant(2.5), 5, TVarType::Double},
+        {Variant::FromDate(1.5), 7, TVarType::Date}, {Variant("s"), 8, TVarType::String},
+        {Variant::FromInterface(TComPtr<IUnknown>(&counted), kVarDispatch), 9, TVarType::Unknown},
+        {Variant::Error(-2147352572), 10, TVarType::Unknown}, {Variant(true), 11, TVarType::Boolean},
+        {Variant::FromInterface(TComPtr<IUnknown>(&counted)), 13, TVarType::Unknown},
+        {Variant(std::uint8_t{2}), 17, TVarType::Integer}, {Variant(std::int64_t{2}), 20, TVarType::Integer},
+        {Variant::Array({1, "a"}), 0x200C, TVarType::Unknown}, {Variant::ByRef(target), 0x400C, TVarType::String},
+    };
+    for (const auto& c : cases) {
+      EXPECT_EQ(c.value.VarType(), c.code);
+      EXPECT_EQ(c.value.Type(), c.type) << c.code;
+    }
+    Variant copy = cases[11].value;
+    EXPECT_EQ(counted.count, 3);
+    EXPECT_EQ(copy.Interface().Get(), &counted);
+    copy = Variant();
+    EXPECT_EQ(counted.count, 2);
   }
+  EXPECT_EQ(counted.count, 0);
   EXPECT_THROW(Variant::Array({1}).AsString(), EVariantError);
   EXPECT_THROW(Variant::Error(1).AsInteger(), EVariantError);
   EXPECT_THROW(Variant::FromObject(std::make_shared<int>(1)).AsString(), EVariantError);
 }
 
-TEST(VariantTest, AReferenceReadsAndWritesItsTarget) {
+TEST(VariantTest, AReferenceReadsAndWritesItsTargetAndArraysCompareItemByItem) {
   Variant target = "17";
   const Variant ref = Variant::ByRef(target);
   EXPECT_EQ(ref.AsInteger(), 17);
@@ -81,29 +79,11 @@ TEST(VariantTest, AReferenceReadsAndWritesItsTarget) {
   *ref.Target() = 18;
   EXPECT_EQ(target, Variant(18));
   EXPECT_EQ(Variant(1).Target(), nullptr);
-}
-
-TEST(VariantTest, EqualityComparesValuesArraysItemByItem) {
   EXPECT_EQ(Variant(1), Variant(1LL));
-  EXPECT_FALSE(Variant(1) == Variant("1"));
-  EXPECT_FALSE(Variant() == Variant::Null());
+  EXPECT_FALSE(Variant(1) == Variant("1") || Variant() == Variant::Null());
   EXPECT_EQ(Variant::Array({1, "a"}, 1), Variant::Array({1, "a"}, 1));
   EXPECT_FALSE(Variant::Array({1, "a"}) == Variant::Array({1, "b"}));
-  EXPECT_EQ(Variant::Array({1, "a"}, 1).ArrayItems().size(), 2u);
   EXPECT_EQ(Variant::Array({}, 1).ArrayLowBound(), 1);
-}
-
-TEST(VariantTest, AnInterfaceIsCountedWhileAVariantHoldsIt) {
-  TCounted counted;
-  {
-    Variant held = Variant::FromInterface(TComPtr<IUnknown>(&counted));
-    Variant copy = held;
-    EXPECT_EQ(counted.count, 2);
-    EXPECT_EQ(copy.Interface().Get(), &counted);
-    copy = Variant();
-    EXPECT_EQ(counted.count, 1);
-  }
-  EXPECT_EQ(counted.count, 0);
 }
 
 }  // namespace

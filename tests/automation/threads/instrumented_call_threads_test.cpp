@@ -54,40 +54,24 @@ com::TAutoObjectFactory gParaleloFactory = VCLAutoObjectFactoryOf<TdmParalelo>(
         .Method(1, "Quem", &TdmParalelo::Quem)
         .Build());
 
-// An identity with operator `name` (at most 12 characters) and database key `key`.
-std::string Identity(const std::string& name, const std::string& key) {
-  std::string fields = std::string(4, '\x7F') + std::string(25, ' ') + name;
-  fields.resize(41, ' ');
-  return std::string(kExtendedIdentityPrefix) + fields + key;
-}
-
-class CallThreadsTest : public diagnostics::testing::DiagnosticsSandbox {
- protected:
-  void SetUp() override {
-    DiagnosticsSandbox::SetUp();
-    SetInteger("TunningID", 1);
-    // In the working directory: under Wine the ODBC driver may be the host's.
-    std::remove(file_.c_str());
-    TdmParalelo::connectionString = "Provider=SQLite;Data Source=" + file_;
-    TADOConnection admin;
-    admin.SetConnectionString(TdmParalelo::connectionString);
-    try {
-      admin.Execute(testing::kCreateSessionTable);
-    } catch (const EDataError& error) {  // Windows: SQLite through its ODBC driver
-      if (error.SqlState() == "IM002" || error.SqlState() == "IM003") GTEST_SKIP() << error.what();
-      throw;
-    }
-  }
-  void TearDown() override {
-    std::remove(file_.c_str());
-    DiagnosticsSandbox::TearDown();
-  }
-  const std::string file_ = "qar_call_threads_" + std::to_string(platform::CurrentProcessId()) + ".db";
-};
+using CallThreadsTest = diagnostics::testing::DiagnosticsSandbox;
 
 // Three threads at once, each with its own operator and key: two on one object, the
 // third on another.
 TEST_F(CallThreadsTest, EachCallKeepsItsOwnKeyMonitorAndRowAndCallsOnOneObjectTakeTurns) {
+  SetInteger("TunningID", 1);
+  // In the working directory: under Wine the ODBC driver may be the host's.
+  const std::string file = "qar_call_threads_" + std::to_string(platform::CurrentProcessId()) + ".db";
+  std::remove(file.c_str());
+  TdmParalelo::connectionString = "Provider=SQLite;Data Source=" + file;
+  TADOConnection admin;
+  admin.SetConnectionString(TdmParalelo::connectionString);
+  try {
+    admin.Execute(::qar::testing::kCreateSessionTable);
+  } catch (const EDataError& error) {  // Windows: SQLite through its ODBC driver
+    if (error.SqlState() == "IM002" || error.SqlState() == "IM003") GTEST_SKIP() << error.what();
+    throw;
+  }
   TComPtr<com::IDispatch> shared = com::CreateOleObject("QarTeste.Paralelo");
   TdmParalelo* sharedModule = TdmParalelo::last;
   TComPtr<com::IDispatch> other = com::CreateOleObject("QarTeste.Paralelo");
@@ -96,20 +80,25 @@ TEST_F(CallThreadsTest, EachCallKeepsItsOwnKeyMonitorAndRowAndCallsOnOneObjectTa
   std::vector<std::thread> threads;
   for (int t = 0; t < 3; ++t) {
     threads.emplace_back([&, t] {
-      const std::string name = "OPERADOR" + std::to_string(t);
-      for (int i = 0; i < 20; ++i)
-        answers[t].push_back(com::CallByName(*objects[t], "Quem", {Identity(name, "30" + std::to_string(t) + "  ")}).AsString());
+      // Operator (12 characters) and key (5) at their places in a kind-5 identity.
+      std::string identity = std::string(kExtendedIdentityPrefix) + std::string(4, '\x7F') + std::string(25, ' ') +
+                             "OPERADOR" + std::to_string(t) + "   " + "30" + std::to_string(t) + "  ";
+      for (int i = 0; i < 20; ++i) answers[t].push_back(com::CallByName(*objects[t], "Quem", {identity}).AsString());
       answers[t].push_back("after:" + CurrentDatabaseKey());
     });
   }
   for (std::thread& thread : threads) thread.join();
   for (int t = 0; t < 3; ++t) {
-    const std::string name = "OPERADOR" + std::to_string(t);
-    std::vector<std::string> expected(20, "30" + std::to_string(t) + "|" + name + "   |" + name + "   ");
+    const std::string name = "OPERADOR" + std::to_string(t) + "   ";
+    std::vector<std::string> expected(20, "30" + std::to_string(t) + "|" + name + "|" + name);
     expected.push_back("after:");
     EXPECT_EQ(answers[t], expected);
   }
   EXPECT_EQ(sharedModule->overlaps, 0);
+  shared.Reset();  // the objects and their connections go before the file
+  other.Reset();
+  admin.Close();
+  std::remove(file.c_str());
 }
 
 }  // namespace

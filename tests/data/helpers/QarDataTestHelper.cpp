@@ -1,10 +1,8 @@
 // A program the data tests run twice at once, so that two processes use one SQLite file.
-//
-// It takes one argument, "<connection string>|<long or short>|<reply file>|<release file>":
-// registers its session in SQLWEBTUNNING with the long or the short insert, writes its
-// session number to <reply file>, waits until <release file> exists, unregisters its
-// session and writes the rows it deleted to <reply file>.done. Files appear whole
-// (written beside and renamed). It waits two minutes at most, so none outlives a test.
+// Its argument "<connection string>|<long or short>|<reply file>|<release file>": it registers
+// its session in SQLWEBTUNNING with the long or the short insert, writes its session number to
+// <reply file>, waits (two minutes at most) until <release file> exists, unregisters its session
+// and writes the rows it deleted to <reply file>.done. Files appear whole (written and renamed).
 #include <cstdio>
 #include <fstream>
 #include <sstream>

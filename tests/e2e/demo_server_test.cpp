@@ -1,0 +1,109 @@
+// The demonstration server end to end, set up as scripts/run-demo-server does it: its
+// client's calls (QarDemo.exe; on Windows demo.vbs through real COM) checked where the
+// layer leaves them: output, logs, SQLWEBTUNNING, tr_report.txt and the orders.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <tuple>
+
+#include "agent_fixture.h"
+#include "config/GeralQar.h"
+#include "demo_client.h"
+#include "platform/registry.h"
+
+namespace qar::e2e {
+namespace {
+
+std::string Undated(const std::string& text) {  // dates and times of entries as "dd/mm/yyyy" and "hh:mm:ss"
+  return std::regex_replace(std::regex_replace(text, std::regex("\\d\\d/\\d\\d/\\d{4}"), "dd/mm/yyyy"),
+                            std::regex("\\d\\d:\\d\\d:\\d\\d"), "hh:mm:ss");
+}
+
+class DemoServerTest : public AgentCase {
+ protected:
+  void SetUp() override {
+    std::filesystem::copy_file(platform::ToNativePath(platform::ExtractFilePath(platform::ExecutableFileName()) + QAR_E2E_QARDEMO),
+                               platform::ToNativePath(Dir() + "QarDemo.exe"));
+    std::filesystem::create_directory(platform::ToNativePath(Dir() + "logs"));
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"set-connection", SqliteConnectionString(installation_.DatabaseFile("vendas.db"))},
+             {"set", "SqlMonitor", "2"}, {"set", "SqlMonUser", "MARIA"}, {"set", "TunningID", "1"},
+             {"set", "TmpFileDir", Dir() + "logs"}})
+      EXPECT_EQ(RunAdminTool(args).exitCode, 0);
+  }
+  void TearDown() override {  // Windows: the prefix's registry, which later cases share
+    platform::RegistryKey key;
+    if (key.Open(config::sSiteWebSrvKey, false) == platform::RegStatus::kOk)
+      for (const char* name : {"SqlMonitor", "SqlMonUser", "TunningID", "TmpFileDir"}) key.DeleteValue(name);
+    AgentCase::TearDown();
+  }
+  const std::string& Dir() const { return installation_.Dir(); }
+
+  // The setup (again), the client's calls, and its lines without CR.
+  std::string SetUpAndRunClient() {
+    EXPECT_EQ(ChildProcess(Dir() + "QarDemo.exe", {"--setup"}, Dir(), Dir() + "setup").Wait(kBound), 0)
+        << installation_.ReadText("setup.err");
+    EXPECT_EQ(RunDemoClient(installation_), 0) << installation_.ReadText("client.out") << installation_.ReadText("client.err");
+    return std::regex_replace(installation_.ReadText("client.out"), std::regex("\r"), "");
+  }
+
+  std::string Logs(const std::string& ending) const {  // the logs whose names end so
+    std::string text;
+    for (const auto& entry : std::filesystem::directory_iterator(platform::ToNativePath(Dir() + "logs")))
+      if (entry.path().string().ends_with(ending)) text += installation_.ReadText("logs/" + entry.path().filename().string());
+    return text;
+  }
+  std::int64_t SessionRowsLeft() const {  // and deletes them, whoever left them
+    TADOConnection connection;
+    connection.SetConnectionString(SqliteConnectionString(installation_.DatabaseFile("vendas.db")));
+    return connection.Execute("delete from SQLWEBTUNNING");
+  }
+};
+
+// The client's lines for `sessions` rows seen by an identified caller and the database's message for
+// the failing insert. Order 43 keeps its "A": the update AbrePedido left open was rolled back.
+std::string ExpectedCalls(const std::string& sessions, const std::string& failure) {
+  return "ListaPedidos() -> 41 A Padaria Central; 42 A Mercado Sao Jorge; 43 A Bar do Porto\n"
+         "SessoesAtivas() without identity -> 0\n"
+         "SessoesAtivas() as PDV01/CAIXA (kind 3) -> " + sessions + "\n"
+         "SessoesAtivas() as MARIA (kind 4) -> " + sessions + "\n"
+         "SessoesAtivas() as GERENTE, database 211 (kind 5) -> " + sessions + "\n"
+         "AbrePedido(43) as MARIA (kind 4) -> 1\n"
+         "FalhaPedido() as JOAO (kind 4) -> error: " + failure + "\n"
+         "GravaPedido(\"F\", 42) as MARIA (kind 4) -> 1\n"
+         "ListaPedidos() -> 41 A Padaria Central; 42 F Mercado Sao Jorge; 43 A Bar do Porto\n";
+}
+
+TEST_F(DemoServerTest, EveryCallLeavesItsTracesAndNoSessionRowOrOpenUpdateIsLeft) {
+  const std::string output = SetUpAndRunClient();
+  // The database's message as the client got it (on Windows its ODBC driver adds the error's number).
+  const std::string failure = std::regex_replace(output, std::regex("[\\s\\S]*JOAO.*error: (UNIQUE constraint failed: PEDIDO\\.ID.*)[\\s\\S]*"), "$1");
+  EXPECT_EQ(output.substr(0, ExpectedCalls("1", failure).size()), ExpectedCalls("1", failure));
+  EXPECT_EQ(SessionRowsLeft(), 0);
+  const std::string caller = "Equipamento Cliente: \r\n   PDV01          \r\n\r\nAplica\xE7\xE3o: \r\n   CAIXA     \r\n\r\nOperador: \r\n   ";
+  const std::tuple<bool, std::string, std::string> traces[] = {  // {the whole text?, text, entry}
+      {false, Undated(Logs("_Monitor.log")),  // MARIA's statement before and after its execution
+       std::string(90, '-') + "\r\nIn\xED" "cio de Execu\xE7\xE3o: hh:mm:ss\r\n\r\n" + caller +
+           "MARIA\r\n\r\nDataModule: \r\n   dmVendas (GravaPedido)\r\n\r\nSQL: \r\n   update PEDIDO set SITUACAO = ? where ID = ?\r\n\r\n"
+           "Parametros: \r\n   No.: 0 - Nome: SITUACAO - Valor: F\r\n   No.: 1 - Nome: ID - Valor: 42\r\n\r\n"
+           "T\xE9rmino de Execu\xE7\xE3o: hh:mm:ss\r\n\r\n"},
+      {true, Undated(Logs("_Error.log")),  // only the failure of JOAO, who is not monitored, with the message the client got
+       "--------\r\nhh:mm:ss\r\n--------\r\n" + caller + "JOAO\r\n\r\nDataModule: \r\n   dmVendas (FalhaPedido)\r\n\r\nSQL: \r\n"
+           "   insert into PEDIDO (ID, CLIENTE, SITUACAO) values (41, 'Pedido repetido', 'A')\r\n\r\nErro: \r\n   " + failure + "\r\n\r\n"},
+      {true, Undated(installation_.ReadText("tr_report.txt")),  // one entry in a new file: no separator above it
+       "Data/Hora .: dd/mm/yyyy hh:mm:ss\r\nDLL .......: " + DemoServerModule(installation_) + "\r\nDatamodule : dmVendas\r\n"
+           "M\xE9todo ....: AbrePedido\r\nOperador ..: MARIA\r\nRem. Host .: PDV01          \r\nRem. Aplic.: CAIXA     \r\n"},
+  };
+  for (const auto& [whole, text, entry] : traces) {
+    if (whole) EXPECT_EQ(text, entry);
+    else EXPECT_NE(text.find(entry), std::string::npos) << text << "\nhas no entry\n" << entry;
+  }
+
+  // Tuning off: nobody is registered. Setting up again puts the orders back.
+  EXPECT_EQ(RunAdminTool({"set", "TunningID", "0"}).exitCode, 0);
+  EXPECT_EQ(SetUpAndRunClient().substr(0, ExpectedCalls("0", failure).size()), ExpectedCalls("0", failure));
+  EXPECT_EQ(SessionRowsLeft(), 0);
+}
+
+}  // namespace
+}  // namespace qar::e2e
