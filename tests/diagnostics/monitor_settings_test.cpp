@@ -20,7 +20,7 @@ TEST_F(SettingsTest, EachSettingIsReadOnceAsTheLowByteTheListOrTheDirectory) {
   const struct {
     std::string settings;
     std::vector<std::string> operators;
-    std::string answers, changed, answersAfter;
+    std::string answers, changed{}, answersAfter{};
   } cases[] = {
       {"SqlMonitor=1", {"ANA"}, "00 0 0 temp", "TunningID=#1|SqlMonitor=#1|TmpFileDir=E:\\"},
       {"TunningID=#1|SqlMonitor=#1|TmpFileDir=D:\\logs\\", {"ANA", ""}, "11 1 11 D:\\logs\\",
