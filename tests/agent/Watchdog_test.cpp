@@ -39,7 +39,9 @@ class WatchdogTest : public ::testing::Test {
     }
   }
   void Parked() {
-    if (!HasFatalFailure()) ASSERT_TRUE(clock_.WaitUntilParked(sleeps_ + 1));
+    if (!HasFatalFailure()) {
+      ASSERT_TRUE(clock_.WaitUntilParked(sleeps_ + 1));
+    }
   }
   double LastRestart() const { return MinutesSinceStart(lastRestart_.load()); }
 

@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
     for (int i = 0; i < command.Parameters().Count(); ++i) command.Parameters()[i].SetValue("x");
     command.Execute();
     if (!WriteWhole(parts[2], std::to_string(connection.ConnectionObject()->SessionId()))) return 3;
-    if (!platform::test::WaitFor([&] { return platform::test::ReadFileText(parts[3]).has_value(); }, 2400)) return 4;
+    if (!platform::test::WaitFor([&] { return std::ifstream(platform::ToNativePath(parts[3])).good(); }, 2400)) return 4;
     command.SetCommandText(testing::kDeleteSqlServer);
     return WriteWhole(parts[2] + ".done", std::to_string(command.Execute())) ? 0 : 3;
   } catch (const std::exception& error) {
