@@ -1,16 +1,23 @@
-#include "platform/datetime.h"
+// Serial date-times, their texts, and the clocks that tell them.
+#include "platform/clock.h"
 
 #include <gtest/gtest.h>
 
+#include <thread>
+#include <vector>
+
+#include "platform/stop_request.h"
+
 namespace qar::platform {
 namespace {
+
+using namespace std::chrono_literals;
 
 TDateTime At(int y, int mo, int d, int h = 0, int mi = 0, int s = 0, int ms = 0) {
   return EncodeDateTime({y, mo, d, h, mi, s, ms});
 }
 
 TEST(DateTime, SerialNumbersRoundTripToTheMillisecond) {
-  EXPECT_DOUBLE_EQ(At(1899, 12, 30), 0.0);
   EXPECT_DOUBLE_EQ(At(1900, 1, 1), 2.0);
   EXPECT_DOUBLE_EQ(At(2026, 12, 5, 12), 46361.5);
   EXPECT_DOUBLE_EQ(At(1899, 12, 29, 6), -1.25);  // before the epoch the time counts forward
@@ -40,6 +47,32 @@ TEST(DateTime, FormatsTheSystemUses) {
   SetShortDateFormat("yyyy/MM/dd", '-');
   EXPECT_EQ(DateTimeToStr(At(2026, 12, 5, 17, 30)), "2026-12-05 17:30:00");
   SetShortDateFormat("dd/MM/yyyy", '/');
+}
+
+// (The blocking simulated clock is driven by the agent's watchdog tests.)
+TEST(SimulatedClock, AutoAdvanceRunsHoursAtOnceAndTheHookSeesTheTimeMoved) {
+  SimulatedClock clock(100.0);
+  std::vector<double> seen;
+  clock.OnSleep([&](std::chrono::milliseconds) { seen.push_back(clock.Now()); });
+  for (int i = 0; i < 725; ++i) clock.Sleep(60s);
+  EXPECT_NEAR((clock.Now() - 100.0) * 24 * 60, 725.0, 1e-9);
+  EXPECT_DOUBLE_EQ(seen[0], 100.0 + MillisecondsToDays(60000));
+  EXPECT_EQ(clock.SleepCount(), 725u);
+}
+
+// A stop request ends the real clock's sleeps at once, so an agent asked to end
+// does not first sleep out its ten-second wait; the first request wins.
+TEST(SystemClock, ASleepEndsWhenAStopIsRequested) {
+  std::thread stopper([] {
+    while (!WaitForStop(1ms)) RequestStop(3, "test");
+  });
+  SystemClock().Sleep(std::chrono::minutes(5));
+  stopper.join();
+  RequestStop(4, "later");
+  EXPECT_EQ(StopExitCode(), 3);
+  EXPECT_EQ(StopReason(), "test");
+  ClearStopRequest();
+  EXPECT_FALSE(StopRequested());
 }
 
 }  // namespace
