@@ -8,7 +8,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <thread>
 #include <vector>
 
@@ -25,11 +24,6 @@ namespace fs = std::filesystem;
 const std::string kHeader = "Windows Registry Editor Version 5.00\r\n\r\n";
 const std::string kHead = kHeader + "[HKEY_LOCAL_MACHINE\\K]\r\n";
 const std::string kCao = AnsiToUtf8("\xE7\xE3o");  // "ção": the file holds UTF-8 or UTF-16
-
-std::string ReadBytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 // UTF-8 text as the registry editor exports it: UTF-16LE with a byte-order mark.
 std::string Utf16LeFile(std::string_view utf8) {

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <optional>
 #include <string>
 
@@ -10,6 +12,11 @@
 #include "platform/registry.h"
 
 namespace qar::platform {
+
+inline std::string ReadBytes(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
 
 // Points QARSNC_HKLM (read by the POSIX build only) at a file in a fresh temp directory, where
 // the POSIX cipher's machine key lands too, and names a test key "Software\QarSncTest\<pid>-<n>".
