@@ -1,10 +1,9 @@
-// Serial date-times, their texts, and the clocks that tell them.
+// Serial date-times, their texts, and the real clock.
 #include "platform/clock.h"
 
 #include <gtest/gtest.h>
 
 #include <thread>
-#include <vector>
 
 #include "platform/stop_request.h"
 
@@ -47,17 +46,6 @@ TEST(DateTime, FormatsTheSystemUses) {
   SetShortDateFormat("yyyy/MM/dd", '-');
   EXPECT_EQ(DateTimeToStr(At(2026, 12, 5, 17, 30)), "2026-12-05 17:30:00");
   SetShortDateFormat("dd/MM/yyyy", '/');
-}
-
-// (The blocking simulated clock is driven by the agent's watchdog tests.)
-TEST(SimulatedClock, AutoAdvanceRunsHoursAtOnceAndTheHookSeesTheTimeMoved) {
-  SimulatedClock clock(100.0);
-  std::vector<double> seen;
-  clock.OnSleep([&](std::chrono::milliseconds) { seen.push_back(clock.Now()); });
-  for (int i = 0; i < 725; ++i) clock.Sleep(60s);
-  EXPECT_NEAR((clock.Now() - 100.0) * 24 * 60, 725.0, 1e-9);
-  EXPECT_DOUBLE_EQ(seen[0], 100.0 + MillisecondsToDays(60000));
-  EXPECT_EQ(clock.SleepCount(), 725u);
 }
 
 // A stop request ends the real clock's sleeps at once, so an agent asked to end
