@@ -66,7 +66,6 @@ class StartedHelper {
   StartedHelper& operator=(const StartedHelper&) = delete;
   std::uint32_t Pid() const { return pid_; }
   const std::string& Reply() const { return reply_; }
-  bool Running() const { return Find().Running(); }
   void Kill() const { Find().Terminate(); }
 
  private:
