@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <map>
 #include <sstream>
+#include <tuple>
 
 #include "../data/session_statements.h"
 #include "../diagnostics/diagnostics_sandbox.h"
@@ -193,12 +194,13 @@ class SqliteModuleTest : public diagnostics::testing::DiagnosticsSandbox,
     DiagnosticsSandbox::TearDown();
   }
 
-  // The events of one call and its failure's description ("" when it succeeded).
-  std::pair<std::string, std::string> Call(const char* member, std::vector<Variant> args) {
+  // The events of one call and its failure's description ("" when it succeeded); its result in result_.
+  std::pair<std::string, std::string> Call(const std::string& member, std::vector<Variant> args) {
     gEvents.clear();
     std::string failure;
+    result_ = Variant();
     try {
-      com::CallByName(*server_, member, std::move(args));
+      result_ = com::CallByName(*server_, member, std::move(args));
     } catch (const com::EOleError& error) {
       failure = error.what();
     }
@@ -207,19 +209,12 @@ class SqliteModuleTest : public diagnostics::testing::DiagnosticsSandbox,
   // A provider operation called as a script calls it: each argument of `argsText` in a
   // variable, so by reference; afterwards args_ holds what it wrote back. Its votes.
   std::string Operation(const std::string& member, const std::string& argsText) {
-    gEvents.clear();
     args_ = V(argsText).ArrayItems();
     std::vector<Variant> refs;
     for (Variant& arg : args_) refs.push_back(Variant::ByRef(arg));
-    failure_.clear();
-    result_ = Variant();
-    try {
-      result_ = com::CallByName(*server_, member, std::move(refs));
-    } catch (const com::EOleError& error) {
-      failure_ = error.what();
-    }
-    std::string votes;
-    std::istringstream events(gEvents);
+    std::string votes, all;
+    std::tie(all, failure_) = Call(member, std::move(refs));
+    std::istringstream events(all);
     for (std::string event; std::getline(events, event, ',');)
       if (event == "complete" || event == "abort") votes += (votes.empty() ? "" : ",") + event;
     return votes;
