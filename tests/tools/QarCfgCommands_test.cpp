@@ -22,10 +22,7 @@ namespace qar::tools {
 namespace {
 
 bool HasControlBesidesLineEnds(const std::string& text) {
-  return std::any_of(text.begin(), text.end(), [](char c) {
-    const auto byte = static_cast<unsigned char>(c);
-    return c != '\n' && (byte < 0x20 || byte == 0x7F);
-  });
+  return std::ranges::any_of(text, [](unsigned char c) { return c != '\n' && (c < 0x20 || c == 0x7F); });
 }
 
 // A scratch registry (see DiagnosticsSandbox) and a scratch SQLite database.
