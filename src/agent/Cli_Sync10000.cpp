@@ -191,7 +191,11 @@ void TfrmSync::ProcessPendingOperation() {
     adqVerifTab.Close();
     adqVerifTab.Open();
   });
-  if (adqVerifTab.FieldByName("IDSTCTRLEXECREM").AsString() != kStatusPending) return;
+  // A database that compares without case also returns rows whose status only looks
+  // pending ("p"): they are passed over, so they cannot hold up the rows behind them.
+  while (!adqVerifTab.Eof() && adqVerifTab.FieldByName("IDSTCTRLEXECREM").AsString() != kStatusPending)
+    adqVerifTab.Next();
+  if (adqVerifTab.Eof()) return;
 
   const std::string id = adqVerifTab.FieldByName("IDCTRLEXECREM").AsString();
   std::string branch;

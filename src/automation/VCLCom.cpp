@@ -38,7 +38,7 @@ void FireSwallowing(const TNotifyEvent& event, TMtsDataModule& module) noexcept 
   }
 }
 
-// Step 16, however the call ends after step 1: the connection's own object back, the
+// However the call ends once the identity is taken: the connection's own object back, the
 // monitor gone (the connection's handlers with it), the thread's key emptied; the
 // references of the call released.
 class TOuterCleanup {
@@ -59,7 +59,7 @@ class TOuterCleanup {
   CallContext& call_;
 };
 
-// Step 13: report and roll back a transaction the method left open, then remove the
+// After the method: report and roll back a transaction it left open, then remove the
 // session row; all of it even when the report fails, whose error is raised afterwards.
 void FinishInnerStage(CallContext& call, TCallEnvironment& environment) {
   std::exception_ptr failure;

@@ -128,7 +128,7 @@ class TVCLAutoObject : public com::TImplements<com::TAutoObject, IVCLComObject> 
   void CreateComponent(const com::TComponentClass& componentClass);
   HResult InstrumentedInvoke(com::DispId id, std::uint16_t flags, com::TDispParams& params,
                              Variant* result, com::TExcepInfo* excepInfo, std::uint32_t* argErr);
-  // Step 12: the call through DispInvoke on the component's dispatch interface.
+  // The method itself, through DispInvoke on the component's dispatch interface.
   HResult Forward(com::DispId id, std::uint16_t flags, com::TDispParams& params, Variant* result,
                   com::TExcepInfo* excepInfo, std::uint32_t* argErr);
 

@@ -146,9 +146,10 @@ TEST_F(TfrmSyncTest, FormCreateFailuresLeaveWithTheWatchdogStartedOnlyOnceConnec
   EXPECT_EQ(watchdogStarts_, 1);
 }
 
-// "p" passes a case-insensitive SQL comparison; the agent's own check refuses it. A
-// row that can never start is marked with the reason, and the queue moves on; a start
-// that fails for a reason that may pass is reported through the tick and tried again.
+// "p" passes a case-insensitive SQL comparison; the agent's own check passes it over
+// and it holds up no row behind it. A row that can never start is marked with the
+// reason, and the queue moves on; a start that fails for a reason that may pass is
+// reported through the tick and tried again.
 TEST_F(TfrmSyncTest, OnlyPendingRowsOfTodayStartWithTheirParameterStringAndOnesThatNeverCanAreMarked) {
   Sql("CREATE TABLE CTRLEXECREM (IDCTRLEXECREM INTEGER PRIMARY KEY, CDAPP, TPOPERACAO, DSOPERACAO, "
       "IDSTCTRLEXECREM COLLATE NOCASE, DSERRO, DTINCLUSAO DATETIME DEFAULT (datetime('now','localtime')), "
@@ -156,7 +157,6 @@ TEST_F(TfrmSyncTest, OnlyPendingRowsOfTodayStartWithTheirParameterStringAndOnesT
   form_->FormCreate();
   Request(kRequest, "p");
   form_->ProcessPendingOperation();
-  Sql("UPDATE CTRLEXECREM SET IDSTCTRLEXECREM = 'x'");
   Sql("INSERT INTO CTRLEXECREM (DSOPERACAO, IDSTCTRLEXECREM, DTINCLUSAO) VALUES "
       "('y', 'P', datetime('now', 'localtime', '-1 day'))");
   maxParams_ = 18;

@@ -45,9 +45,6 @@ TEST(CallerIdentityTest, TheIdentityIsFoundCutAndRemovedFromTheArguments) {
     std::uint32_t argsLeft;
     bool connection;
   } cases[] = {
-      {"no arguments", {}, 0, 0, "", 0, false},
-      {"basic, 29 characters", {kBasic + x29}, 0, 3, x29, 0, false},
-      {"extended, 46: database key", {kExtended + kFields, "a"}, 0, 5, kFields, 1, false},
       {"extended, 45", {kExtended + kFields.substr(0, 45)}, 0, 4, kFields.substr(0, 45), 0, false},
       {"extended, 47", {kExtended + kFields + "z"}, 0, 4, kFields + "z", 0, false},
       {"60 characters cut to 50", {kExtended + std::string(60, 'y')}, 0, 4, std::string(50, 'y'), 0, false},
@@ -164,12 +161,10 @@ TEST(SessionRegistrationTest, StatementsByProviderAndKindReachTheSessionByteForB
   EXPECT_FALSE(RegisterSession(nullptr, kFields, 3, 1, call));
 }
 
-TEST(TransactionReportTest, FirstEntryWithoutSeparatorLaterOnesAfterTheTitle) {
-  using diagnostics::testing::DiagnosticsSandbox;
-  const std::string dir = platform::TempDirectory() + "qar_tr_" + std::to_string(platform::CurrentProcessId());
-  std::filesystem::create_directories(platform::ToNativePath(dir));
-  const std::string path = dir + platform::kPathDelim + "tr_report.txt";
-  std::filesystem::remove(platform::ToNativePath(path));
+using TransactionReportTest = diagnostics::testing::DiagnosticsSandbox;
+
+TEST_F(TransactionReportTest, FirstEntryWithoutSeparatorLaterOnesAfterTheTitle) {
+  const std::string path = Dir() + "tr_report.txt";
   platform::SetShortDateFormat("dd/MM/yyyy", '/');
   const std::string golden = QAR_AUTOMATION_GOLDEN_DIR;
 
@@ -177,14 +172,14 @@ TEST(TransactionReportTest, FirstEntryWithoutSeparatorLaterOnesAfterTheTitle) {
   TransactionReportEntry entry{"C:\\Servidores\\QarDemoSrv.dll", "dmVendas", "GravaPedido",
                                "MARIA DA SILVA", "LOJA01-PDV01-CAIXA", "CAIXA-RAPIDO"};
   AppendTransactionReport(path, entry, platform::EncodeDateTime({2026, 12, 5, 14, 3, 29, 0}));
-  EXPECT_EQ(DiagnosticsSandbox::ReadFile(path), DiagnosticsSandbox::ReadFile(golden + "tr_report_first.txt"));
+  EXPECT_EQ(ReadFile(path), ReadFile(golden + "tr_report_first.txt"));
 
   // A call without identity, on a connection whose owner has no name.
   entry = {"C:\\Servidores\\QarDemoSrv.dll", "", std::string(texts::kMethodNotIdentified), "", "", ""};
   AppendTransactionReport(path, entry, platform::EncodeDateTime({2026, 12, 5, 14, 5, 0, 0}));
-  EXPECT_EQ(DiagnosticsSandbox::ReadFile(path), DiagnosticsSandbox::ReadFile(golden + "tr_report_second.txt"));
+  EXPECT_EQ(ReadFile(path), ReadFile(golden + "tr_report_second.txt"));
 
-  std::filesystem::remove_all(platform::ToNativePath(dir));
+  std::filesystem::remove_all(platform::ToNativePath(Dir()));
   EXPECT_THROW(AppendTransactionReport(path, entry, 0), diagnostics::TInOutError);
 }
 

@@ -12,11 +12,14 @@
 #include <algorithm>
 #include <fstream>
 #include <iterator>
-#include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
+#include "../diagnostics/diagnostics_sandbox.h"
 #include "automation/MtsRdm.h"
 #include "automation/VCLCom.h"
+#include "child_process.h"
 #include "com/com_server.h"
 #include "mts_test_support.h"
 #include "platform/module.h"
@@ -82,42 +85,14 @@ TEST(MtsDataModuleComTest, TheSystemActivatesDeactivatesAndPoolsTheModuleThrough
   CoUninitialize();
 }
 
-using THandle = std::unique_ptr<void, decltype(&CloseHandle)>;
-
-// Runs `commandLine` in `directory`: its exit code and what it wrote to its standard
-// output and error (through a file: a helper process the system starts may inherit the
-// handle and outlive the program). Waits at most five minutes for it to end.
-std::pair<DWORD, std::string> RunProgram(std::string commandLine, const std::string& directory) {
-  const std::string outputFile = directory + "\\output.txt";
-  SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
-  THandle output(CreateFileA(outputFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
-                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr),
-                 &CloseHandle);
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdOutput = startup.hStdError = output.get();
-  PROCESS_INFORMATION info{};
-  DWORD exitCode = 1;
-  if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                      directory.c_str(), &startup, &info)) {
-    ADD_FAILURE() << "cannot start " << commandLine << ": " << GetLastError();
-    return {exitCode, ""};
-  }
-  THandle process(info.hProcess, &CloseHandle), thread(info.hThread, &CloseHandle);
-  output.reset();
-  if (WaitForSingleObject(info.hProcess, 300000) != WAIT_OBJECT_0) {
-    ADD_FAILURE() << commandLine << " did not end";
-    TerminateProcess(info.hProcess, 1);
-    WaitForSingleObject(info.hProcess, 10000);
-  }
-  GetExitCodeProcess(info.hProcess, &exitCode);
-  std::string text;
-  {
-    std::ifstream in(outputFile, std::ios::binary);
-    text.assign(std::istreambuf_iterator<char>(in), {});
-  }
-  DeleteFileA(outputFile.c_str());
+// Runs `program` with `args` in `directory`, waiting at most five minutes for it to end:
+// its exit code and what it wrote to its standard output.
+std::pair<std::optional<int>, std::string> RunProgram(const std::string& program, const std::vector<std::string>& args,
+                                                      const std::string& directory) {
+  std::optional<int> exitCode = e2e::ChildProcess(program, args, directory, directory + "\\output").Wait(300);
+  std::string text = diagnostics::testing::DiagnosticsSandbox::ReadFile(directory + "\\output.out");
+  DeleteFileA((directory + "\\output.out").c_str());
+  DeleteFileA((directory + "\\output.err").c_str());
   return {exitCode, text};
 }
 
@@ -145,14 +120,14 @@ TEST(ComServerTest, AScriptCreatesTheClassByProgIdAndCallsItsMethodsByName) {
   std::ofstream(dir + "\\calls.vbs", std::ios::binary) << kScript;
   char buffer[MAX_PATH + 1] = {};
   const std::string systemDir(buffer, GetSystemDirectoryA(buffer, MAX_PATH));
-  const std::string regsvr32 = "\"" + systemDir + "\\regsvr32.exe\" /s ";
-  const auto [registered, registerOutput] = RunProgram(regsvr32 + "\"" + dll + "\"", dir);
-  ASSERT_EQ(registered, 0u) << registerOutput;
+  const std::string regsvr32 = systemDir + "\\regsvr32.exe";
+  const auto [registered, registerOutput] = RunProgram(regsvr32, {"/s", dll}, dir);
+  ASSERT_EQ(registered, 0) << registerOutput;
   // The script's path relative to the current directory, as the script host wants it.
-  EXPECT_EQ(RunProgram("\"" + systemDir + "\\cscript.exe\" //Nologo calls.vbs", dir),
-            std::make_pair(DWORD{0}, std::string("abcdef 42 171 True\r\n1 16396 3 6\r\nxy True\r\n"
-                                                 "80004005 Estoque insuficiente\r\n1C2\r\n")));
-  EXPECT_EQ(RunProgram(regsvr32 + "/u \"" + dll + "\"", dir).first, 0u);
+  EXPECT_EQ(RunProgram(systemDir + "\\cscript.exe", {"//Nologo", "calls.vbs"}, dir),
+            std::make_pair(std::optional<int>(0), std::string("abcdef 42 171 True\r\n1 16396 3 6\r\nxy True\r\n"
+                                                              "80004005 Estoque insuficiente\r\n1C2\r\n")));
+  EXPECT_EQ(RunProgram(regsvr32, {"/s", "/u", dll}, dir).first, 0);
   DeleteFileA((dir + "\\calls.vbs").c_str());
   RemoveDirectoryA(dir.c_str());
 }

@@ -18,7 +18,7 @@ namespace qar::diagnostics::testing {
 
 // Each test gets its own directory and a settings cache as at process start.
 // POSIX: HKEY_LOCAL_MACHINE is a fresh file in that directory. Windows: the real
-// registry of the (throw-away) prefix; the four settings are removed before and after.
+// registry of the (throw-away) prefix; the key's values are removed before and after.
 class DiagnosticsSandbox : public ::testing::Test {
  public:
   void SetUp() override {
@@ -54,8 +54,9 @@ class DiagnosticsSandbox : public ::testing::Test {
   static void SetInteger(const char* name, std::int32_t value) { Store(name + ("=#" + std::to_string(value)), false); }
   static void RemoveSettings() {
     platform::RegistryKey key;
-    if (key.Open(kWebSrvKey, true) == platform::RegStatus::kOk)
-      for (const char* name : {"TunningID", "SqlMonitor", "SqlMonUser", "TmpFileDir"}) key.DeleteValue(name);
+    if (key.Open(kWebSrvKey, false) == platform::RegStatus::kOk) {
+      for (const char* name : {"TunningID", "SqlMonitor", "SqlMonUser", "TmpFileDir", "StringConex"}) key.DeleteValue(name);
+    }
     ResetMonitorSettingsForTest();
   }
   // Monitor on at `level` for every operator, logs in LogDir().
@@ -68,8 +69,10 @@ class DiagnosticsSandbox : public ::testing::Test {
   static std::ptrdiff_t Files(const std::string& dir) {
     return std::distance(std::filesystem::directory_iterator(platform::ToNativePath(dir)), {});
   }
+#ifdef QAR_DIAGNOSTICS_GOLDEN_DIR
   // The expected bytes kept in tests/diagnostics/golden/.
   static std::string Golden(const std::string& name) { return ReadFile(QAR_DIAGNOSTICS_GOLDEN_DIR + name); }
+#endif
 
  private:
   std::string dir_;

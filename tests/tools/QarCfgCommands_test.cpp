@@ -8,14 +8,12 @@
 #include <filesystem>
 #include <sstream>
 
+#include "../diagnostics/diagnostics_sandbox.h"
 #include "config/GeralQar.h"
 #include "data/ado_connection.h"
 #include "data/ado_query.h"
 #include "data/control_table.h"
 #include "diagnostics/websrv_key.h"
-#include "platform/environment.h"
-#include "platform/module.h"
-#include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/secret.h"
 #include "tools/AdminSettings.h"
@@ -23,40 +21,22 @@
 namespace qar::tools {
 namespace {
 
-constexpr const char* kValueNames[] = {"StringConex", "TunningID", "SqlMonitor", "SqlMonUser", "TmpFileDir"};
-
 bool HasControlBesidesLineEnds(const std::string& text) {
-  return std::any_of(text.begin(), text.end(), [](char c) {
-    const auto byte = static_cast<unsigned char>(c);
-    return c != '\n' && (byte < 0x20 || byte == 0x7F);
-  });
+  return std::ranges::any_of(text, [](unsigned char c) { return c != '\n' && (c < 0x20 || c == 0x7F); });
 }
 
-// POSIX: HKEY_LOCAL_MACHINE is a file in a fresh folder. Windows: the test prefix's
-// registry, whose WebSrv values are removed before and after each test.
-class QarCfgTest : public ::testing::Test {
+// A scratch registry (see DiagnosticsSandbox) and a scratch SQLite database.
+class QarCfgTest : public diagnostics::testing::DiagnosticsSandbox {
  protected:
   void SetUp() override {
-    const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    dir_ = platform::TempDirectory() + "qar_cfg_" + std::to_string(platform::CurrentProcessId()) + "_" + name;
-    std::filesystem::create_directories(platform::ToNativePath(dir_));
-    platform::SetEnv("QARSNC_HKLM", dir_ + platform::kPathDelim + "HKLM.reg");
-    ClearValues();
+    DiagnosticsSandbox::SetUp();
     // Relative: under Wine the host's SQLite ODBC driver resolves it in the same directory.
-    database_ = "qar_cfg_test_" + name + ".db";
+    database_ = "qar_cfg_test_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + ".db";
     std::remove(database_.c_str());
   }
   void TearDown() override {
-    ClearValues();
-    std::error_code ignored;
-    std::filesystem::remove_all(platform::ToNativePath(dir_), ignored);
     std::remove(database_.c_str());
-  }
-
-  static void ClearValues() {
-    platform::RegistryKey key;
-    if (key.Open(diagnostics::kWebSrvKey, false) != platform::RegStatus::kOk) return;
-    for (const char* name : kValueNames) key.DeleteValue(name);
+    DiagnosticsSandbox::TearDown();
   }
 
   int Run(std::vector<std::string> args, const std::string& input = {}) {
@@ -70,7 +50,7 @@ class QarCfgTest : public ::testing::Test {
     platform::RegistryKey key;
     const platform::RegStatus open = key.Open(diagnostics::kWebSrvKey, false, platform::RegAccess::kRead);
     std::string snapshot = std::to_string(static_cast<int>(open));
-    for (const char* name : kValueNames) {
+    for (const char* name : {"StringConex", "TunningID", "SqlMonitor", "SqlMonUser", "TmpFileDir"}) {
       std::string text = "-";
       std::int32_t number = -1;
       key.ReadString(name, text);
@@ -80,15 +60,8 @@ class QarCfgTest : public ::testing::Test {
     return snapshot;
   }
 
-  static void WriteRaw(const char* name, const std::string& value) {
-    platform::RegistryKey key;
-    ASSERT_EQ(key.Open(diagnostics::kWebSrvKey, true), platform::RegStatus::kOk) << key.LastError();
-    ASSERT_EQ(key.WriteString(name, value), platform::RegStatus::kOk) << key.LastError();
-  }
-
   std::string SqliteConnection() const { return "Provider=SQLite;Data Source=" + database_; }
 
-  std::string dir_;
   std::string database_;
   std::ostringstream out_;
   std::ostringstream err_;
@@ -175,8 +148,8 @@ TEST_F(QarCfgTest, RefusedInputGetsOneShortLineAndLeavesTheRegistryAsItWas) {
 // Values another program stored may hold line breaks and terminal controls: show keeps
 // one line per value and cannot be made to print a line of its own.
 TEST_F(QarCfgTest, ShowPrintsOneEscapedLinePerValue) {
-  WriteRaw("TmpFileDir", "D:\\logs\nStringConex: Provider=Fake\x1b[1A");
-  WriteRaw("StringConex", platform::EncryptSecret(SqliteConnection() + ";Password=ab1\nKw7q;X=\r1"));
+  Store("TmpFileDir=D:\\logs\nStringConex: Provider=Fake\x1b[1A", false);
+  Store("StringConex=" + platform::EncryptSecret(SqliteConnection() + ";Password=ab1\nKw7q;X=\r1"), false);
   ASSERT_EQ(Run({"show"}), 0) << err_.str();
   const std::string out = out_.str();
   EXPECT_FALSE(HasControlBesidesLineEnds(out)) << out;
@@ -195,7 +168,7 @@ TEST_F(QarCfgTest, ShowAndRequestsWithoutAUsableConnectionString) {
   EXPECT_EQ(Run({"list"}), 1);
   EXPECT_EQ(RegistrySnapshot(), before);
 
-  WriteRaw("StringConex", "Provider=SQLOLEDB.1;Password=plain-secret");
+  Store("StringConex=Provider=SQLOLEDB.1;Password=plain-secret", false);
   EXPECT_EQ(Run({"show"}), 1);
   EXPECT_NE(out_.str().find("StringConex: (stored, but it does not decrypt on this machine)\n"
                             "TunningID:   (not set)\n"), std::string::npos) << out_.str();
