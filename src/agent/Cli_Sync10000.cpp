@@ -8,6 +8,7 @@
 #include "agent/AgentState.h"
 #include "agent/OperationValue.h"
 #include "agent/Watchdog.h"
+#include "config/AgentStatus.h"
 #include "config/GeralQar.h"
 #include "data/connection_string.h"
 #include "data/control_table.h"
@@ -180,7 +181,7 @@ void TfrmSync::ProcessPendingOperation() {
                                              ": supervising it before any request");
     runLogged_ = line.has_value();
     if (line) services_.log(*line);
-    services_.supervising(lastRequest_);
+    services_.supervising(lastRequest_.empty() ? std::string(config::kUnknownRequest) : lastRequest_);
     Supervise(lastRequest_, services_.clock->Now());
     return;
   }

@@ -91,7 +91,7 @@ int RunAgent() {
   };
   const agent::TWorkerWatch workers = services.workers;
   agent::TfrmSync frmSync(std::move(services));
-  frmSync.AdoptRequest(previous.request);
+  if (previous.request != config::kUnknownRequest) frmSync.AdoptRequest(previous.request);
   try {
     frmSync.FormCreate();
   } catch (...) {

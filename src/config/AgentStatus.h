@@ -10,6 +10,10 @@ namespace qar::config {
 // The agent's single-instance mutex; the agent publishes its status beside it.
 inline constexpr const char* kAgentMutexName = "QSYNC";
 
+// The request an agent supervises when the worker was left by an earlier agent that
+// did not say whose it was.
+inline constexpr std::string_view kUnknownRequest = "?";
+
 // One agent's status, as "name=value" lines:
 //
 //   mutex.Publish(FormatAgentStatus(status));

@@ -50,9 +50,11 @@ std::vector<std::string> DescribeAgent(const TRunningAgent& agent) {
     return {"Agent:      not running from this installation; the agent of this user runs from " + agent.exe +
             " (pid " + agent.pid + ")"};
   }
-  return {"Agent:      running, pid " + agent.pid + ", started " + agent.started,
-          "Supervises: " + (agent.request.empty() ? std::string("no request")
-                                                  : "request " + agent.request + " since " + agent.since)};
+  std::string supervises = "request " + agent.request + " since " + agent.since;
+  if (agent.request.empty()) supervises = "no request";
+  if (agent.request == config::kUnknownRequest)
+    supervises = "a worker an earlier agent left (request not known) since " + agent.since;
+  return {"Agent:      running, pid " + agent.pid + ", started " + agent.started, "Supervises: " + supervises};
 }
 
 std::string DescribeQueue(TADOConnection& connection) {

@@ -208,6 +208,12 @@ TEST_F(TfrmSyncTest, ARunningWorkerIsSupervisedEveryTenSecondsAndACancellationSt
   EXPECT_EQ(logs_, (Lines{"request 1: worker started with SYNC_1_001_02_",
                           "request 1: cancelled by the operator, worker stopped, row marked NOK",
                           "request 1: worker ended, gone 61 s after the start (checked every 10 s)"}));
+  // A worker whose request nobody told this agent is still published as supervised.
+  workerAlive_ = true;
+  workerEnds_ = elapsed_ + 10s;
+  published_.clear();
+  form_->ProcessPendingOperation();
+  EXPECT_EQ(published_, (Lines{"?", ""}));
 }
 
 TEST(WithDefaultProvider, OnlyAStringWithoutProviderDriverOrDsnIsReadWithTheAgentsProvider) {
