@@ -11,7 +11,7 @@
 #include "data/connection_string.h"
 #include "fuzz_check.h"
 #include "platform/text.h"
-#include "tools/connection_mask.h"
+#include "diagnostics/connection_mask.h"
 
 namespace {
 
@@ -71,6 +71,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     expected.emplace_back(name, value);
   }
   QAR_FUZZ_CHECK(qar::ParseConnectionString(text) == expected);
-  QAR_FUZZ_CHECK(qar::tools::MaskConnectionString(text).find(kMarker) == std::string::npos);
+  QAR_FUZZ_CHECK(qar::diagnostics::MaskConnectionString(text).find(kMarker) == std::string::npos);
   return 0;
 }

@@ -176,11 +176,9 @@ void TfrmSync::ProcessPendingOperation() {
   // No second worker while one runs: one left by an earlier agent, or one whose
   // supervision this agent gave up, is supervised first.
   if (services_.workers.running()) {
-    const auto line = runs_.Pass("left", "a worker started earlier is running" +
-                                             (lastRequest_.empty() ? std::string() : " (request " + lastRequest_ + ")") +
-                                             ": supervising it before any request");
-    runLogged_ = line.has_value();
-    if (line) services_.log(*line);
+    LogRunStart("left", "a worker started earlier is running" +
+                            (lastRequest_.empty() ? std::string() : " (request " + lastRequest_ + ")") +
+                            ": supervising it before any request");
     services_.supervising(lastRequest_.empty() ? std::string(config::kUnknownRequest) : lastRequest_);
     Supervise(lastRequest_, services_.clock->Now());
     return;
@@ -227,9 +225,7 @@ void TfrmSync::ProcessPendingOperation() {
   }
   lastRequest_ = id;
   services_.supervising(id);  // published at once: an agent ended now leaves it to the next
-  const auto line = runs_.Pass("run " + id, "request " + id + ": worker started with " + params);
-  runLogged_ = line.has_value();
-  if (line) services_.log(*line);
+  LogRunStart("run " + id, "request " + id + ": worker started with " + params);
   services_.clock->Sleep(kStartWaitMs);
   Supervise(id, startedAt);
 }
@@ -279,6 +275,12 @@ void TfrmSync::CheckCancellation(std::int32_t id, bool& unmarked) {
   unmarked = false;
   services_.log("request " + std::to_string(id) + ": cancelled by the operator, worker stopped, row marked " +
                 kStatusNotOk);
+}
+
+void TfrmSync::LogRunStart(const std::string& key, const std::string& message) {
+  const std::optional<std::string> line = runs_.Pass(key, message);
+  runLogged_ = line.has_value();
+  if (line) services_.log(*line);
 }
 
 void TfrmSync::MarkNotStarted(const std::string& id, const std::string& reason) {

@@ -87,6 +87,9 @@ class TfrmSync : public TComponent {
   // Stops the workers of a row asked to be cancelled, then marks the row.
   void CheckCancellation(std::int32_t id, bool& unmarked);
   void MarkNotStarted(const std::string& id, const std::string& reason);
+  // Logs a run's start unless the same start repeats at every tick; its end is
+  // logged only when its start was.
+  void LogRunStart(const std::string& key, const std::string& message);
 
   AgentServices services_;
   bool probeNeeded_ = false;

@@ -10,14 +10,13 @@
 #include "automation/VCLCom.h"
 #include "config/AgentStatus.h"
 #include "config/GeralQar.h"
-#include "data/connection_string.h"
+#include "diagnostics/connection_mask.h"
 #include "platform/cmdline.h"
 #include "platform/datetime.h"
 #include "platform/module.h"
 #include "platform/mutex.h"
 #include "platform/process.h"
 #include "platform/stop_request.h"
-#include "platform/text.h"
 
 #ifndef QAR_VERSION
 #define QAR_VERSION "unknown"
@@ -35,17 +34,6 @@ constexpr const char* kUsage =
     "start ends at once. Its log goes to standard error and the system log.\n"
     "Settings: the connection string and server settings under HKEY_LOCAL_MACHINE\\\n"
     "(QarCfg.exe sets them; QarCfg.exe status shows what the agent is doing).\n";
-
-// The connection string for the log: every password value hidden whole.
-std::string MaskedConnectionString(const std::string& text) {
-  std::string masked;
-  for (const auto& [key, value] : ParseConnectionString(text)) {
-    const std::string upper = platform::UpperCaseAscii(key);
-    const bool secret = upper == "PWD" || upper.ends_with("PASSWORD");
-    masked += (masked.empty() ? "" : ";") + key + "=" + (secret ? std::string("***") : value);
-  }
-  return masked;
-}
 
 std::string Timestamp() { return platform::FormatDateTime("yyyy-mm-dd hh:nn:ss", platform::Now()); }
 
@@ -77,7 +65,7 @@ int RunAgent() {
   const std::string connection = config::GetConnectionString("");
   agent::LogInfo(std::string("QarSnc.exe ") + QAR_VERSION + " started, pid " + std::to_string(status.pid) +
                  ", settings " + config::SettingsLocation() + ", database " +
-                 (connection.empty() ? std::string("(none)") : MaskedConnectionString(connection)));
+                 (connection.empty() ? std::string("(none)") : diagnostics::MaskConnectionString(connection)));
   if (connection.empty()) {
     agent::ReportError(std::string("no connection string: ") + config::SettingsLocation() + " holds no value \"" +
                        config::kStringConexValue + "\" (QarCfg.exe set-connection stores one)");

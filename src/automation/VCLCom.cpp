@@ -184,14 +184,8 @@ HResult TVCLAutoObject::Invoke(com::DispId id, const TGUID&, com::LocaleId, std:
     return InstrumentedInvoke(id, flags, params, result, excepInfo, argErr);
   } catch (...) {
     // The edge of the call: what a step raised reaches the caller as its description.
-    const com::TFailure failure = com::DescribeFailure(std::current_exception());
-    if (excepInfo != nullptr) {
-      *excepInfo = com::TExcepInfo{};
-      excepInfo->Source = Factory() != nullptr ? Factory()->ClassName() : std::string();
-      excepInfo->Description = failure.message;
-      excepInfo->SCode = failure.code;
-    }
-    return com::kDISP_E_EXCEPTION;
+    return com::ReportException(std::current_exception(),
+                                Factory() != nullptr ? Factory()->ClassName() : std::string(), excepInfo);
   }
 }
 

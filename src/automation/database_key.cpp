@@ -45,12 +45,6 @@ void SetServerConnectionList(std::optional<std::vector<std::string>> lines) {
   gServerConnectionList = std::move(list);
 }
 
-std::optional<std::string> ServerConnectionString(std::string_view key) {
-  const std::shared_ptr<const std::vector<std::string>> list = ServerConnectionList();
-  if (!list) return std::nullopt;
-  return ValueOf(*list, key);
-}
-
 void NotifyStorageComponents(TComponent& component) {
   for (int i = 0; i < component.ComponentCount(); ++i) {
     TComponent& owned = component.Components(i);

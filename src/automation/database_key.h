@@ -26,9 +26,6 @@ void SetCurrentDatabaseKey(std::string_view key);  // kept to 255 characters
 // ("211=Provider=SQLOLEDB;..."); the layer only reads them. Absent until the server
 // sets it; std::nullopt removes it again. Safe to call while calls are running.
 void SetServerConnectionList(std::optional<std::vector<std::string>> lines);
-// The value under `key` (names compared ignoring case, the first line wins; empty
-// when no line has it), or std::nullopt while no list is set.
-std::optional<std::string> ServerConnectionString(std::string_view key);
 
 // Delivers message 1025 synchronously (TComponent::Dispatch), in index order, to every
 // component `component` owns whose class name is "TADOSQLStorage", ignoring case.

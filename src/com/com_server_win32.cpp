@@ -210,11 +210,7 @@ class TDispatchBridge final : public ::IDispatch {
       outcome = model_->Invoke(id, TGUID{}, locale, flags, modelParams, result ? &value : nullptr,
                                &modelExcepInfo, &modelArgErr);
     } catch (...) {
-      const TFailure failure = DescribeFailure(std::current_exception());
-      modelExcepInfo = TExcepInfo{};
-      modelExcepInfo.Description = failure.message;
-      modelExcepInfo.SCode = failure.code;
-      outcome = kDISP_E_EXCEPTION;
+      outcome = ReportException(std::current_exception(), {}, &modelExcepInfo);
     }
 
     for (UINT i = 0; i < count; ++i) {

@@ -87,4 +87,15 @@ TDispArgs::TDispArgs(std::vector<Variant> inCallOrder)
   params_.ArgCount = static_cast<std::uint32_t>(values_.size());
 }
 
+HResult ReportException(std::exception_ptr error, std::string source, TExcepInfo* excepInfo) {
+  const TFailure failure = DescribeFailure(std::move(error));
+  if (excepInfo != nullptr) {
+    *excepInfo = TExcepInfo{};
+    excepInfo->Source = std::move(source);
+    excepInfo->Description = failure.message;
+    excepInfo->SCode = failure.code;
+  }
+  return kDISP_E_EXCEPTION;
+}
+
 }  // namespace qar::com

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -63,6 +64,10 @@ struct TExcepInfo {
   std::uint32_t HelpContext = 0;
   HResult SCode = 0;
 };
+
+// A value a call threw, as its caller hears of it: `excepInfo` (when given) holds
+// `source`, the description and the code, and the result is DISP_E_EXCEPTION.
+HResult ReportException(std::exception_ptr error, std::string source, TExcepInfo* excepInfo);
 
 // Type kinds.
 enum class TTypeKind : std::int32_t {

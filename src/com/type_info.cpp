@@ -94,14 +94,7 @@ HResult TDispatchTypeInfo::Invoke(void* instance, DispId id, std::uint16_t flags
     if (result != nullptr) *result = std::move(value);
     return kS_OK;
   } catch (...) {
-    const TFailure failure = DescribeFailure(std::current_exception());
-    if (excepInfo != nullptr) {
-      *excepInfo = TExcepInfo{};
-      excepInfo->Source = name_;
-      excepInfo->Description = failure.message;
-      excepInfo->SCode = failure.code;
-    }
-    return kDISP_E_EXCEPTION;
+    return ReportException(std::current_exception(), name_, excepInfo);
   }
 }
 

@@ -10,13 +10,13 @@
 #include "data/connection_string.h"
 #include "data/data_error.h"
 #include "data/driver_session.h"
+#include "diagnostics/connection_mask.h"
 #include "diagnostics/websrv_key.h"
 #include "platform/module.h"
 #include "platform/registry.h"
 #include "platform/secret.h"
 #include "platform/text.h"
 #include "tools/CommandError.h"
-#include "tools/connection_mask.h"
 #include "tools/shown_text.h"
 
 namespace qar::tools {
@@ -101,7 +101,7 @@ std::string DescribeConnectionString(platform::RegistryKey& key, bool keyOpen,
   }
   if (stored.empty()) return "(empty)";
   try {
-    return Printable(MaskConnectionString(config::ReadConnectionString("")));
+    return Printable(diagnostics::MaskConnectionString(config::ReadConnectionString("")));
   } catch (const std::exception& error) {
     problems.push_back(std::string(config::kStringConexValue) + " in " + SettingsPlace() +
                        " does not decrypt: " + error.what());
@@ -250,7 +250,7 @@ std::string DatabaseName(const std::string& connectionString) {
     if (choice.kind == TDriverChoice::kEmbeddedSqlite) return Quoted(choice.target, 200);
   } catch (const EDataError&) {
   }
-  std::string shown = Quoted(MaskConnectionString(connectionString), 200);
+  std::string shown = Quoted(diagnostics::MaskConnectionString(connectionString), 200);
   shown.insert(0, 1, '(');
   return shown + ')';
 }

@@ -8,9 +8,9 @@
 #include "config/GeralQar.h"
 #include "data/ado_connection.h"
 #include "data/data_error.h"
+#include "diagnostics/connection_mask.h"
 #include "tools/AdminSettings.h"
 #include "tools/AgentStatusReport.h"
-#include "tools/connection_mask.h"
 #include "tools/CommandError.h"
 #include "tools/ControlRequests.h"
 #include "tools/shown_text.h"
@@ -98,7 +98,7 @@ int SetConnection(const Args& args, const TStreams& streams) {
   }
   const std::vector<std::string> notes = StoreConnectionString(connectionString);
   std::ostream& out = streams.out;
-  out << config::kStringConexValue << " stored: " << Printable(MaskConnectionString(connectionString)) << '\n';
+  out << config::kStringConexValue << " stored: " << Printable(diagnostics::MaskConnectionString(connectionString)) << '\n';
   for (const std::string& note : notes) out << note << '\n';
   return 0;
 }

@@ -1,4 +1,4 @@
-#include "tools/connection_mask.h"
+#include "diagnostics/connection_mask.h"
 
 #include <algorithm>
 #include <string_view>
@@ -7,7 +7,7 @@
 #include "diagnostics/mask_password.h"
 #include "platform/text.h"
 
-namespace qar::tools {
+namespace qar::diagnostics {
 
 namespace {
 
@@ -77,4 +77,4 @@ std::string MaskConnectionString(const std::string& connectionString) {
   return shown;
 }
 
-}  // namespace qar::tools
+}  // namespace qar::diagnostics
