@@ -10,7 +10,7 @@
 #include <memory>
 
 #include "agent/Cli_Sync10000.h"
-#include "agent/ProcessUtils.h"
+#include "agent/process_utils.h"
 #include "platform/process.h"
 
 namespace qar::agent {

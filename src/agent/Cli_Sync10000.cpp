@@ -5,10 +5,10 @@
 #include <cstdint>
 #include <limits>
 
-#include "agent/AgentState.h"
-#include "agent/OperationValue.h"
-#include "agent/Watchdog.h"
-#include "config/AgentStatus.h"
+#include "agent/agent_state.h"
+#include "agent/operation_value.h"
+#include "agent/watchdog.h"
+#include "config/agent_status.h"
 #include "config/GeralQar.h"
 #include "data/connection_string.h"
 #include "data/control_table.h"

@@ -6,8 +6,8 @@
 #include <functional>
 #include <string>
 
-#include "agent/ErrorReport.h"
-#include "agent/ProcessUtils.h"
+#include "agent/error_report.h"
+#include "agent/process_utils.h"
 #include "data/ado_command.h"
 #include "data/ado_connection.h"
 #include "data/ado_query.h"

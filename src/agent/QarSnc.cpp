@@ -3,12 +3,12 @@
 #include <exception>
 #include <string>
 
-#include "agent/AgentState.h"
+#include "agent/agent_state.h"
 #include "agent/Cli_Sync10000.h"
-#include "agent/ErrorReport.h"
-#include "agent/Restarter.h"
+#include "agent/error_report.h"
+#include "agent/restarter.h"
 #include "automation/VCLCom.h"
-#include "config/AgentStatus.h"
+#include "config/agent_status.h"
 #include "config/GeralQar.h"
 #include "diagnostics/connection_mask.h"
 #include "platform/cmdline.h"

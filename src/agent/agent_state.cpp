@@ -1,4 +1,4 @@
-#include "agent/AgentState.h"
+#include "agent/agent_state.h"
 
 namespace qar::agent {
 

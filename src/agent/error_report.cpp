@@ -1,8 +1,8 @@
-#include "agent/ErrorReport.h"
+#include "agent/error_report.h"
 
 #include <cstdio>
 
-#include "agent/AgentState.h"
+#include "agent/agent_state.h"
 #include "platform/datetime.h"
 #include "platform/process.h"
 #include "platform/systemlog.h"

@@ -1,4 +1,4 @@
-#include "agent/ProcessUtils.h"
+#include "agent/process_utils.h"
 
 #include "platform/module.h"
 #include "platform/text.h"

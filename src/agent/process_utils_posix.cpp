@@ -1,6 +1,6 @@
 // POSIX: the workers are this user's processes of the agent's own worker file.
-#include "agent/AgentState.h"
-#include "agent/ProcessUtils.h"
+#include "agent/agent_state.h"
+#include "agent/process_utils.h"
 #include "platform/module.h"
 #include "platform/process.h"
 

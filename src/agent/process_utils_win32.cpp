@@ -4,8 +4,8 @@
 
 #include <atomic>
 
-#include "agent/AgentState.h"
-#include "agent/ProcessUtils.h"
+#include "agent/agent_state.h"
+#include "agent/process_utils.h"
 
 namespace qar::agent {
 

@@ -1,10 +1,10 @@
-#include "agent/Restarter.h"
+#include "agent/restarter.h"
 
 #include <algorithm>
 #include <chrono>
 #include <vector>
 
-#include "agent/ErrorReport.h"
+#include "agent/error_report.h"
 #include "platform/module.h"
 #include "platform/process.h"
 

@@ -1,8 +1,8 @@
-#include "agent/Watchdog.h"
+#include "agent/watchdog.h"
 
 #include <chrono>
 
-#include "agent/AgentState.h"
+#include "agent/agent_state.h"
 #include "platform/stop_request.h"
 
 namespace qar::agent {

@@ -1,8 +1,8 @@
 // POSIX: no shell command line; the agent's own executable does the restart, or the
 // service manager does.
-#include "agent/ErrorReport.h"
-#include "agent/Restarter.h"
-#include "agent/Watchdog.h"
+#include "agent/error_report.h"
+#include "agent/restarter.h"
+#include "agent/watchdog.h"
 #include "platform/environment.h"
 #include "platform/module.h"
 #include "platform/process.h"

@@ -1,6 +1,6 @@
 // Windows: the command processor ends every agent and starts the new one.
-#include "agent/ErrorReport.h"
-#include "agent/Watchdog.h"
+#include "agent/error_report.h"
+#include "agent/watchdog.h"
 #include "platform/module.h"
 #include "platform/process.h"
 

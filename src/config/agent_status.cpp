@@ -1,4 +1,4 @@
-#include "config/AgentStatus.h"
+#include "config/agent_status.h"
 
 #include <charconv>
 

@@ -4,7 +4,7 @@
 #include <sstream>
 
 #include "platform/cmdline.h"
-#include "tools/QarCfgCommands.h"
+#include "tools/qarcfg_commands.h"
 #include "tools/shown_text.h"
 
 int main(int argc, char** argv) {

@@ -1,4 +1,4 @@
-#include "tools/AdminSettings.h"
+#include "tools/admin_settings.h"
 
 #include <algorithm>
 #include <charconv>
@@ -16,7 +16,7 @@
 #include "platform/registry.h"
 #include "platform/secret.h"
 #include "platform/text.h"
-#include "tools/CommandError.h"
+#include "tools/command_error.h"
 #include "tools/shown_text.h"
 
 namespace qar::tools {

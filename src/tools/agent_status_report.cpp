@@ -1,15 +1,15 @@
-#include "tools/AgentStatusReport.h"
+#include "tools/agent_status_report.h"
 
 #include <filesystem>
 
-#include "config/AgentStatus.h"
+#include "config/agent_status.h"
 #include "data/ado_connection.h"
 #include "data/ado_query.h"
 #include "data/data_error.h"
 #include "platform/module.h"
 #include "platform/mutex.h"
 #include "platform/process.h"
-#include "tools/CommandError.h"
+#include "tools/command_error.h"
 
 namespace qar::tools {
 

@@ -1,4 +1,4 @@
-#include "tools/ControlRequests.h"
+#include "tools/control_requests.h"
 
 #include <algorithm>
 #include <array>
@@ -8,7 +8,7 @@
 #include "data/ado_query.h"
 #include "data/control_table.h"
 #include "data/data_error.h"
-#include "tools/CommandError.h"
+#include "tools/command_error.h"
 #include "tools/shown_text.h"
 
 namespace qar::tools {

@@ -1,4 +1,4 @@
-#include "tools/QarCfgCommands.h"
+#include "tools/qarcfg_commands.h"
 
 #include <charconv>
 #include <functional>
@@ -9,10 +9,10 @@
 #include "data/ado_connection.h"
 #include "data/data_error.h"
 #include "diagnostics/connection_mask.h"
-#include "tools/AdminSettings.h"
-#include "tools/AgentStatusReport.h"
-#include "tools/CommandError.h"
-#include "tools/ControlRequests.h"
+#include "tools/admin_settings.h"
+#include "tools/agent_status_report.h"
+#include "tools/command_error.h"
+#include "tools/control_requests.h"
 #include "tools/shown_text.h"
 
 namespace qar::tools {

@@ -8,7 +8,7 @@
 #include <memory>
 #include <utility>
 
-#include "agent/AgentState.h"
+#include "agent/agent_state.h"
 #include "data/connection_string.h"
 #include "platform/module.h"
 

@@ -1,4 +1,4 @@
-#include "agent/OperationValue.h"
+#include "agent/operation_value.h"
 
 #include <gtest/gtest.h>
 

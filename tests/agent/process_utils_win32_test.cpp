@@ -1,5 +1,5 @@
 // Windows: the worker is found and stopped by executable name, as on every installation.
-#include "agent/ProcessUtils.h"
+#include "agent/process_utils.h"
 
 #include <gtest/gtest.h>
 

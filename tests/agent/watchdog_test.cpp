@@ -1,4 +1,4 @@
-#include "agent/Watchdog.h"
+#include "agent/watchdog.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "agent_fixture.h"
-#include "config/AgentStatus.h"
+#include "config/agent_status.h"
 #include "platform/mutex.h"
 
 namespace qar::e2e {

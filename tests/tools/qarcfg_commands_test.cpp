@@ -1,5 +1,5 @@
 // QarCfg's commands run in-process against a scratch registry and a scratch SQLite database.
-#include "tools/QarCfgCommands.h"
+#include "tools/qarcfg_commands.h"
 
 #include <gtest/gtest.h>
 
@@ -16,7 +16,7 @@
 #include "diagnostics/websrv_key.h"
 #include "platform/registry.h"
 #include "platform/secret.h"
-#include "tools/AdminSettings.h"
+#include "tools/admin_settings.h"
 
 namespace qar::tools {
 namespace {
