@@ -14,6 +14,7 @@ namespace {
 constexpr std::string_view kHeader = "Windows Registry Editor Version 5.00";
 constexpr std::string_view kOldHeader = "REGEDIT4";  // the older export, in the ANSI code page
 constexpr std::string_view kCrLf = "\r\n";
+constexpr std::string_view kLf = "\n";
 constexpr std::size_t kHexLineWidth = 77;  // the editor wraps hex data before column 80
 
 std::string_view Trim(std::string_view text) {
@@ -99,12 +100,21 @@ class TLineReader {
     if (bytes_.size() >= 2 && byte(0) == 0xFF && byte(1) == 0xFE) {
       bytes_.remove_prefix(2);
       if (bytes_.size() % 2 != 0) throw RegFormatError(1, "UTF-16 text with an odd number of bytes");
-      encoding_ = kUtf16;
+      encoding_ = RegEncoding::kUtf16Le;
     } else if (bytes_.size() >= 2 && byte(0) == 0xFE && byte(1) == 0xFF) {
       throw RegFormatError(1, "UTF-16 big-endian text is not supported; save it as UTF-16LE or UTF-8");
+    } else if (bytes_.size() >= 2 && byte(0) == 0 && byte(1) != 0) {
+      // Text begins with a letter; a NUL before it is the high byte of big-endian UTF-16.
+      throw RegFormatError(1, "UTF-16 big-endian text (without byte-order mark) is not supported; "
+                              "save it as UTF-16LE or UTF-8");
+    } else if (bytes_.size() >= 2 && byte(0) != 0 && byte(1) == 0) {
+      throw RegFormatError(1, "UTF-16LE text without its byte-order mark (FF FE); save it with the mark, "
+                              "as the registry editor exports, or as UTF-8");
+    } else if (bytes_.substr(0, 3) == "\xEF\xBB\xBF") {
+      bytes_.remove_prefix(3);
+      encoding_ = RegEncoding::kUtf8Bom;
     } else {
-      if (bytes_.substr(0, 3) == "\xEF\xBB\xBF") bytes_.remove_prefix(3);
-      if (bytes_.substr(0, kOldHeader.size()) == kOldHeader) encoding_ = kAnsi;
+      encoding_ = bytes_.substr(0, kOldHeader.size()) == kOldHeader ? RegEncoding::kAnsi : RegEncoding::kUtf8;
     }
   }
 
@@ -112,30 +122,38 @@ class TLineReader {
   bool Next(std::string_view& line) {
     if (pos_ >= bytes_.size()) return false;
     ++number_;
-    if (encoding_ == kUtf16) {
-      NextUtf16Line();
+    bool ended = false;  // by a line feed
+    if (encoding_ == RegEncoding::kUtf16Le) {
+      ended = NextUtf16Line();
     } else {
       const std::size_t end = std::min(bytes_.find('\n', pos_), bytes_.size());
       const std::string_view raw = bytes_.substr(pos_, end - pos_);
+      ended = end < bytes_.size();
       pos_ = end + 1;
-      if (encoding_ == kAnsi) {
+      if (encoding_ == RegEncoding::kAnsi) {
         buffer_ = AnsiToUtf8(raw);
       } else if (FindInvalidUtf8(raw) != std::string_view::npos) {
         throw RegFormatError(number_, "the text is not valid UTF-8; save the file as UTF-8 or UTF-16LE");
       }
-      current_ = encoding_ == kAnsi ? std::string_view(buffer_) : raw;
+      current_ = encoding_ == RegEncoding::kAnsi ? std::string_view(buffer_) : raw;
     }
     // A NUL is no text: a value holding one would not read back the same.
     if (current_.find('\0') != std::string_view::npos) throw RegFormatError(number_, "the text holds a NUL character");
     line = current_;
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    const bool cr = !line.empty() && line.back() == '\r';
+    if (cr) line.remove_suffix(1);
+    if (ended && !lineEndSeen_) {
+      lineEndSeen_ = true;
+      crlf_ = cr;
+    }
     return true;
   }
 
   int LineNumber() const { return number_; }
+  RegEncoding Encoding() const { return encoding_; }
+  bool CrLf() const { return crlf_; }
 
  private:
-  enum Encoding { kUtf8, kUtf16, kAnsi };
 
   char16_t UnitAt(std::size_t offset) const {
     return static_cast<char16_t>(static_cast<unsigned char>(bytes_[offset]) |
@@ -144,13 +162,17 @@ class TLineReader {
 
   // ASCII, nearly all of a settings file, is copied directly; a run of other
   // characters goes through the general conversion (no surrogate is a line end).
-  void NextUtf16Line() {
+  // True when the line ended with a line feed.
+  bool NextUtf16Line() {
     buffer_.clear();
     while (pos_ < bytes_.size()) {
       const char16_t unit = UnitAt(pos_);
       if (unit < 0x80) {
         pos_ += 2;
-        if (unit == u'\n') break;
+        if (unit == u'\n') {
+          current_ = buffer_;
+          return true;
+        }
         buffer_ += static_cast<char>(unit);
         continue;
       }
@@ -159,10 +181,13 @@ class TLineReader {
       buffer_ += Utf16ToUtf8(wide_);
     }
     current_ = buffer_;
+    return false;
   }
 
   std::string_view bytes_;
-  Encoding encoding_ = kUtf8;
+  RegEncoding encoding_ = RegEncoding::kUtf8;
+  bool lineEndSeen_ = false;
+  bool crlf_ = true;
   std::size_t pos_ = 0;
   int number_ = 0;
   std::string buffer_;
@@ -256,7 +281,7 @@ RegValue ParseHexValue(std::string name, std::string_view joined, std::string ra
   return value;
 }
 
-std::string HexValueText(std::string_view head, std::string_view bytes) {
+std::string HexValueText(std::string_view head, std::string_view bytes, std::string_view eol) {
   std::string out(head);
   std::size_t column = head.size();
   char digits[4];
@@ -266,7 +291,7 @@ std::string HexValueText(std::string_view head, std::string_view bytes) {
     if (i + 1 < bytes.size()) token += ',';
     if (column + token.size() > kHexLineWidth) {
       out += "\\";
-      out += kCrLf;
+      out += eol;
       out += "  ";
       column = 2;
     }
@@ -286,14 +311,14 @@ std::string Utf16Bytes(std::string_view utf8) {
   return bytes;
 }
 
-std::string ValueText(const RegValue& value) {
+std::string ValueText(const RegValue& value, std::string_view eol) {
   if (value.kind == RegValueKind::kComment) return value.raw;
   std::string head = value.name.empty() ? "@" : Quote(value.name);
   head += '=';
   if (!value.raw.empty()) {
     for (char c : value.raw) {
       if (c == '\n') {
-        head += kCrLf;
+        head += eol;
       } else {
         head += c;
       }
@@ -304,11 +329,11 @@ std::string ValueText(const RegValue& value) {
     case RegValueKind::kString:
       // A line break or NUL cannot stand between quotes: write it as REG_SZ bytes.
       if (value.text.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos) {
-        return HexValueText(head + "hex(1):", Utf16Bytes(value.text));
+        return HexValueText(head + "hex(1):", Utf16Bytes(value.text), eol);
       }
       return head + Quote(value.text);
     case RegValueKind::kExpandString:
-      return HexValueText(head + "hex(2):", Utf16Bytes(value.text));
+      return HexValueText(head + "hex(2):", Utf16Bytes(value.text), eol);
     case RegValueKind::kDword: {
       char digits[16];
       std::snprintf(digits, sizeof digits, "dword:%08x", static_cast<unsigned>(value.dword));
@@ -508,6 +533,11 @@ RegDocument ParseRegFile(std::string_view bytes) {
     const std::string_view line = Trim(next);
     if (line.empty()) continue;
     if (!headerSeen) {
+      if ((line.starts_with(kHeader) || line.starts_with(kOldHeader)) &&
+          line.find('\r') != std::string_view::npos) {
+        throw RegFormatError(lineNumber, "the lines end with CR alone; save the file with CR LF "
+                                         "(or LF) line ends");
+      }
       if (line != kHeader && line != kOldHeader) {
         throw RegFormatError(lineNumber, "the file must begin with \"" + std::string(kHeader) + "\"");
       }
@@ -579,33 +609,56 @@ RegDocument ParseRegFile(std::string_view bytes) {
     }
     builder.SetValue(std::move(value));
   }
+  document.encoding = reader.Encoding();
+  document.crlf = reader.CrLf();
   return document;
 }
 
-std::string FormatRegText(const RegDocument& document) {
-  std::string out(kHeader);
-  out += kCrLf;
-  out += kCrLf;
+namespace {
+
+std::string DocumentText(const RegDocument& document, std::string_view header) {
+  const std::string_view eol = document.crlf ? kCrLf : kLf;
+  std::string out(header);
+  out += eol;
+  out += eol;
   for (const std::string& comment : document.preamble) {
     out += comment;
-    out += kCrLf;
+    out += eol;
   }
-  if (!document.preamble.empty()) out += kCrLf;
+  if (!document.preamble.empty()) out += eol;
   for (const RegKey& key : document.keys) {
     out += '[';
     out += key.path;
     out += ']';
-    out += kCrLf;
+    out += eol;
     for (const RegValue& value : key.values) {
-      out += ValueText(value);
-      out += kCrLf;
+      out += ValueText(value, eol);
+      out += eol;
     }
-    out += kCrLf;
+    out += eol;
   }
   return out;
 }
 
+}  // namespace
+
+std::string FormatRegText(const RegDocument& document) { return DocumentText(document, kHeader); }
+
 std::string SerializeRegFile(const RegDocument& document) {
+  switch (document.encoding) {
+    case RegEncoding::kUtf8:
+      return FormatRegText(document);
+    case RegEncoding::kUtf8Bom:
+      return "\xEF\xBB\xBF" + FormatRegText(document);
+    case RegEncoding::kAnsi: {
+      const std::string text = DocumentText(document, kOldHeader);
+      std::string ansi = Utf8ToAnsi(text);
+      if (AnsiToUtf8(ansi) == text) return ansi;
+      return FormatRegText(document);  // text with no ANSI form: UTF-8 keeps it
+    }
+    case RegEncoding::kUtf16Le:
+      break;
+  }
   const std::u16string wide = Utf8ToUtf16(FormatRegText(document));
   std::string bytes = "\xFF\xFE";
   bytes.reserve(2 + wide.size() * 2);

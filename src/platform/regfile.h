@@ -45,9 +45,20 @@ struct RegKey {
   bool RemoveValue(std::string_view name);
 };
 
+// How a file's bytes are written: kept from the file read, so that a rewrite leaves
+// an administrator's UTF-8 file in UTF-8 and its line ends as they were.
+enum class RegEncoding {
+  kUtf16Le,  // with BOM, as the registry editor exports (and a new file)
+  kUtf8,
+  kUtf8Bom,
+  kAnsi,  // the older REGEDIT4 export in the ANSI code page
+};
+
 // A whole file. A key exists when it has a block or when a block lies below it,
 // because a hand-written file need not list every parent.
 struct RegDocument {
+  RegEncoding encoding = RegEncoding::kUtf16Le;
+  bool crlf = true;  // line ends CR LF, else LF
   std::vector<std::string> preamble;  // comment lines before the first key
   std::vector<RegKey> keys;
 
@@ -72,13 +83,18 @@ class RegFormatError : public std::runtime_error {
 
 // Parses a file's bytes: UTF-16LE with BOM (as the registry editor exports), or UTF-8
 // with or without BOM. The header is "Windows Registry Editor Version 5.00" (or the
-// older "REGEDIT4"); an empty file is an empty document. Throws RegFormatError.
+// older "REGEDIT4"); an empty file is an empty document. The document records the
+// encoding and line ends found. Throws RegFormatError, with a message that names
+// the usual mistakes of an editor: UTF-16 without its byte-order mark, UTF-16
+// big-endian, lines ended by CR alone.
 RegDocument ParseRegFile(std::string_view bytes);
 
-// The document as registry editor text (UTF-8, CR LF line ends).
+// The document as registry editor text (UTF-8, the document's line ends).
 std::string FormatRegText(const RegDocument& document);
 
-// The document as an export file: UTF-16LE with BOM, CR LF line ends.
+// The document as a file in its encoding and line ends. A REGEDIT4 document holding
+// text with no ANSI form is written as UTF-8 with the newer header instead, so
+// nothing is lost.
 std::string SerializeRegFile(const RegDocument& document);
 
 }  // namespace qar::platform

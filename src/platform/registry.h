@@ -64,6 +64,17 @@ class RegistryKey {
   std::string lastError_;
 };
 
+// Why the registry cannot hold `path` as a key path, `name` as a value name or
+// `text` as a string value so that each reads back unchanged; empty when it can.
+// Names are one line of printable text (no control character: the ANSI calls end a
+// name at a NUL and the POSIX file keeps one name per line), a key name is at most
+// 255 characters and a value name at most 16383, as on Windows; a text holds no NUL.
+// Every call of RegistryKey refuses such an argument with kFailed and this reason
+// in LastError(), before anything is read or written.
+std::string KeyPathProblem(std::string_view path);
+std::string ValueNameProblem(std::string_view name);
+std::string TextValueProblem(std::string_view text);
+
 // Deletes `path` under HKEY_LOCAL_MACHINE with every subkey and value (tests and
 // the administrator's tool clean up with it). A missing key gives kNotFound; when
 // `error` is given it receives the failure's description.

@@ -201,13 +201,20 @@ RegStatus SaveDocument(const std::string& file, const RegDocument& document, int
   if (!fd.Valid()) return FailErrno(error, "cannot create a temp file beside " + file, errno);
   TempFile temp(pattern);
 
+  const std::string bytes = SerializeRegFile(document);
+  try {
+    ParseRegFile(bytes);  // a file that would not read back is never put in place
+  } catch (const RegFormatError& e) {
+    return Fail(error, RegStatus::kFailed,
+                "the change would leave " + file + " unreadable (" + e.what() + "); nothing was written");
+  }
   if (::fchmod(fd.Get(), mode) != 0) return FailErrno(error, "cannot set the mode of " + pattern, errno);
   if (existed && (old.st_uid != ::geteuid() || old.st_gid != ::getegid())) {
     // Keep the owner when a privileged process rewrites someone else's file;
     // anyone else cannot, and the file is then theirs as any new file would be.
     [[maybe_unused]] const int ignored = ::fchown(fd.Get(), old.st_uid, old.st_gid);
   }
-  if (RegStatus status = WriteAll(fd.Get(), SerializeRegFile(document), pattern, error);
+  if (RegStatus status = WriteAll(fd.Get(), bytes, pattern, error);
       status != RegStatus::kOk) {
     return status;
   }
@@ -304,6 +311,9 @@ RegStatus RegistryKey::Open(std::string_view path, bool create, RegAccess access
   auto impl = std::make_unique<Impl>();
   impl->access = access;
   impl->ansiPath = std::string(path);
+  if (std::string problem = KeyPathProblem(path); !problem.empty()) {
+    return Fail(lastError_, RegStatus::kFailed, problem);
+  }
   if (!MakeKeyPath(path, impl->keyPath)) {
     return Fail(lastError_, RegStatus::kFailed, "invalid key path \"" + impl->ansiPath + "\"");
   }
@@ -346,10 +356,18 @@ void RegistryKey::Close() { impl_.reset(); }
 
 namespace {
 RegStatus NotOpen(std::string& error) { return Fail(error, RegStatus::kFailed, "the key is not open"); }
+
+// kOk, or kFailed with the reason the name (or the text) cannot be kept.
+RegStatus CheckArguments(std::string_view name, std::string& error, std::string_view text = {}) {
+  std::string problem = ValueNameProblem(name);
+  if (problem.empty()) problem = TextValueProblem(text);
+  return problem.empty() ? RegStatus::kOk : Fail(error, RegStatus::kFailed, problem);
+}
 }  // namespace
 
 RegStatus RegistryKey::ReadString(std::string_view name, std::string& value) {
   if (!impl_) return NotOpen(lastError_);
+  if (RegStatus status = CheckArguments(name, lastError_); status != RegStatus::kOk) return status;
   RegDocument document;
   const RegValue* found = nullptr;
   if (RegStatus status = impl_->Find(name, document, found, lastError_); status != RegStatus::kOk) {
@@ -364,6 +382,7 @@ RegStatus RegistryKey::ReadString(std::string_view name, std::string& value) {
 
 RegStatus RegistryKey::ReadInteger(std::string_view name, std::int32_t& value) {
   if (!impl_) return NotOpen(lastError_);
+  if (RegStatus status = CheckArguments(name, lastError_); status != RegStatus::kOk) return status;
   RegDocument document;
   const RegValue* found = nullptr;
   if (RegStatus status = impl_->Find(name, document, found, lastError_); status != RegStatus::kOk) {
@@ -376,12 +395,14 @@ RegStatus RegistryKey::ReadInteger(std::string_view name, std::int32_t& value) {
 
 RegStatus RegistryKey::WriteString(std::string_view name, std::string_view value) {
   if (!impl_) return NotOpen(lastError_);
+  if (RegStatus status = CheckArguments(name, lastError_, value); status != RegStatus::kOk) return status;
   return impl_->SetValue(
       RegValue{AnsiToUtf8(name), RegValueKind::kString, AnsiToUtf8(value), 0, {}}, lastError_);
 }
 
 RegStatus RegistryKey::WriteInteger(std::string_view name, std::int32_t value) {
   if (!impl_) return NotOpen(lastError_);
+  if (RegStatus status = CheckArguments(name, lastError_); status != RegStatus::kOk) return status;
   return impl_->SetValue(
       RegValue{AnsiToUtf8(name), RegValueKind::kDword, {}, static_cast<std::uint32_t>(value), {}},
       lastError_);
@@ -389,6 +410,7 @@ RegStatus RegistryKey::WriteInteger(std::string_view name, std::int32_t value) {
 
 RegStatus RegistryKey::DeleteValue(std::string_view name) {
   if (!impl_) return NotOpen(lastError_);
+  if (RegStatus status = CheckArguments(name, lastError_); status != RegStatus::kOk) return status;
   if (impl_->access == RegAccess::kRead) {
     return Fail(lastError_, RegStatus::kAccessDenied,
                 "HKEY_LOCAL_MACHINE\\" + impl_->ansiPath + " is open for reading only");
@@ -414,7 +436,7 @@ RegStatus DeleteRegistryKey(std::string_view path, std::string* error) {
   std::string message;
   std::string keyPath;
   RegStatus status;
-  if (!MakeKeyPath(path, keyPath) || keyPath == kRoot) {
+  if (!KeyPathProblem(path).empty() || !MakeKeyPath(path, keyPath) || keyPath == kRoot) {
     status = Fail(message, RegStatus::kFailed, "cannot delete the key \"" + std::string(path) + "\"");
   } else {
     const std::string file = ResolvedFilePath();

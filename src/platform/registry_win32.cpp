@@ -92,6 +92,10 @@ RegStatus RegistryKey::Open(std::string_view path, bool create, RegAccess access
   lastError_.clear();
   auto impl = std::make_unique<Impl>();
   impl->path = std::string(path);
+  if (std::string problem = KeyPathProblem(path); !problem.empty()) {
+    lastError_ = problem;
+    return RegStatus::kFailed;
+  }
   const REGSAM sam = access == RegAccess::kFull ? KEY_ALL_ACCESS : KEY_READ;
   LONG code;
   if (create) {
@@ -117,10 +121,21 @@ RegStatus NotOpen(std::string& error) {
   error = "the key is not open";
   return RegStatus::kFailed;
 }
+
+// kOk, or kFailed with the reason the name (or the text) cannot be kept: the ANSI
+// calls would end either at a NUL and act on another value.
+RegStatus CheckArguments(std::string_view name, std::string& error, std::string_view text = {}) {
+  std::string problem = ValueNameProblem(name);
+  if (problem.empty()) problem = TextValueProblem(text);
+  if (problem.empty()) return RegStatus::kOk;
+  error = problem;
+  return RegStatus::kFailed;
+}
 }  // namespace
 
 RegStatus RegistryKey::ReadString(std::string_view name, std::string& value) {
   if (!impl_) return NotOpen(lastError_);
+  if (RegStatus status = CheckArguments(name, lastError_); status != RegStatus::kOk) return status;
   const std::string valueName(name);
   DWORD type = 0;
   std::vector<BYTE> data;
@@ -141,6 +156,7 @@ RegStatus RegistryKey::ReadString(std::string_view name, std::string& value) {
 
 RegStatus RegistryKey::ReadInteger(std::string_view name, std::int32_t& value) {
   if (!impl_) return NotOpen(lastError_);
+  if (RegStatus status = CheckArguments(name, lastError_); status != RegStatus::kOk) return status;
   const std::string valueName(name);
   DWORD type = 0;
   std::vector<BYTE> data;
@@ -160,6 +176,7 @@ RegStatus RegistryKey::ReadInteger(std::string_view name, std::int32_t& value) {
 
 RegStatus RegistryKey::WriteString(std::string_view name, std::string_view value) {
   if (!impl_) return NotOpen(lastError_);
+  if (RegStatus status = CheckArguments(name, lastError_, value); status != RegStatus::kOk) return status;
   const std::string valueName(name);
   const std::string text(value);  // NUL-terminated copy; the size counts the NUL
   return Check(RegSetValueExA(impl_->key, valueName.c_str(), 0, REG_SZ,
@@ -170,6 +187,7 @@ RegStatus RegistryKey::WriteString(std::string_view name, std::string_view value
 
 RegStatus RegistryKey::WriteInteger(std::string_view name, std::int32_t value) {
   if (!impl_) return NotOpen(lastError_);
+  if (RegStatus status = CheckArguments(name, lastError_); status != RegStatus::kOk) return status;
   const std::string valueName(name);
   const DWORD number = static_cast<DWORD>(value);
   return Check(RegSetValueExA(impl_->key, valueName.c_str(), 0, REG_DWORD,
@@ -179,6 +197,7 @@ RegStatus RegistryKey::WriteInteger(std::string_view name, std::int32_t value) {
 
 RegStatus RegistryKey::DeleteValue(std::string_view name) {
   if (!impl_) return NotOpen(lastError_);
+  if (RegStatus status = CheckArguments(name, lastError_); status != RegStatus::kOk) return status;
   const std::string valueName(name);
   return Check(RegDeleteValueA(impl_->key, valueName.c_str()), lastError_,
                impl_->Describe("RegDeleteValueA", name));
@@ -188,7 +207,10 @@ RegStatus DeleteRegistryKey(std::string_view path, std::string* error) {
   std::string message;
   const std::string keyPath(path);
   RegStatus status;
-  if (keyPath.empty()) {
+  if (std::string problem = KeyPathProblem(path); !problem.empty()) {
+    message = problem;
+    status = RegStatus::kFailed;
+  } else if (keyPath.empty()) {
     message = "cannot delete HKEY_LOCAL_MACHINE itself";
     status = RegStatus::kFailed;
   } else {

@@ -49,13 +49,16 @@ int RunUnprivileged(Check check) {
 TEST(RegFile, ReadsUtf16Utf8AndOlderAnsiFilesAlike) {
   const auto text = [](const std::string& header, const std::string& name, const std::string& eol) {
     return header + eol + eol + "[HKEY_LOCAL_MACHINE\\Software\\" + name + "]" + eol + "\"" + name + "\"=\"" + name +
-           "\"" + eol;
+           "\"" + eol + eol;
   };
   const std::string lf = text("Windows Registry Editor Version 5.00", kCao, "\n");
   const std::string crlf = text("Windows Registry Editor Version 5.00", kCao, "\r\n");
   const std::string ansi = text("REGEDIT4", "\xE7\xE3o", "\r\n");
   for (const std::string& bytes : {lf, crlf, "\xEF\xBB\xBF" + crlf, Utf16LeFile(crlf), Utf16LeFile(lf), ansi}) {
-    EXPECT_EQ(FormatRegText(ParseRegFile(bytes)), crlf + "\r\n");
+    RegDocument document = ParseRegFile(bytes);
+    EXPECT_EQ(SerializeRegFile(document), bytes);  // written back as it came
+    document.crlf = true;
+    EXPECT_EQ(FormatRegText(document), crlf);
   }
   for (std::string e : {std::string(), std::string("\xFF\xFE"), kHeader}) EXPECT_TRUE(ParseRegFile(e).keys.empty());
 }
@@ -77,6 +80,23 @@ TEST(RegFile, MalformedTextIsRefusedNamingTheLine) {
     int line = 0;  // accepted
     try { ParseRegFile(c.text); } catch (const RegFormatError& e) { line = e.Line(); }
     EXPECT_EQ(line, c.line) << c.text;
+  }
+}
+
+// What an editor commonly gets wrong is named, not reported as a missing header or a NUL.
+TEST(RegFile, EncodingMistakesAreNamed) {
+  std::string beNoBom;
+  for (char c : std::string("Windows Registry Editor Version 5.00\r\n")) beNoBom += {'\0', c};
+  const struct { std::string bytes; const char* says; } cases[] = {
+      {"Windows Registry Editor Version 5.00\r\r[HKEY_LOCAL_MACHINE\\K]\r", "CR alone"},
+      {Utf16LeFile(kHeader).substr(2), "UTF-16LE text without its byte-order mark"},
+      {beNoBom, "UTF-16 big-endian"},
+      {"\xFE\xFF" + beNoBom, "UTF-16 big-endian"},
+  };
+  for (const auto& c : cases) {
+    std::string message = "accepted";
+    try { ParseRegFile(c.bytes); } catch (const RegFormatError& e) { message = e.what(); }
+    EXPECT_NE(message.find(c.says), std::string::npos) << message;
   }
 }
 
@@ -173,6 +193,63 @@ TEST_F(RegistryFileTest, WritersTakeTurnsAndReplaceTheFileWhole) {
   EXPECT_EQ(ModeOf(real), 0600);
   EXPECT_EQ(ReadBytes(scratch_.Directory() / "old.reg"), created);
   EXPECT_EQ(std::distance(fs::directory_iterator(real.parent_path()), fs::directory_iterator()), 1);
+}
+
+// A write keeps the file's encoding and line ends; a REGEDIT4 file stays ANSI while its
+// text has an ANSI form.
+TEST_F(RegistryFileTest, AWriteKeepsTheFilesEncodingAndLineEnds) {
+  const auto text = [&](const std::string& header, const std::string& eol, const std::string& level) {
+    return header + eol + eol + "[" + FileKey() + "]" + eol + "\"Level\"=dword:0000000" + level + eol + eol;
+  };
+  const std::string v5 = "Windows Registry Editor Version 5.00";
+  const struct { std::string before, after; } cases[] = {
+      {text(v5, "\n", "1"), text(v5, "\n", "2")},
+      {"\xEF\xBB\xBF" + text(v5, "\r\n", "1"), "\xEF\xBB\xBF" + text(v5, "\r\n", "2")},
+      {Utf16LeFile(text(v5, "\n", "1")), Utf16LeFile(text(v5, "\n", "2"))},
+      {text("REGEDIT4", "\r\n", "1"), text("REGEDIT4", "\r\n", "2")},
+  };
+  for (const auto& c : cases) {
+    std::ofstream(File(), std::ios::binary | std::ios::trunc) << c.before;
+    RegistryKey key;
+    ASSERT_EQ(key.Open(Path(), false), RegStatus::kOk) << key.LastError();
+    ASSERT_EQ(key.WriteInteger("Level", 2), RegStatus::kOk) << key.LastError();
+    EXPECT_EQ(ReadBytes(File()), c.after);
+  }
+}
+
+// A key path or value name the file cannot hold on one line, or a text that would read back
+// cut at a NUL, is refused before the file is touched; the file stays readable.
+TEST_F(RegistryFileTest, WhatCannotReadBackUnchangedIsRefused) {
+  RegistryKey key;
+  ASSERT_EQ(key.Open(Path(), true), RegStatus::kOk) << key.LastError();
+  ASSERT_EQ(key.WriteString("Kept", "1"), RegStatus::kOk);
+  const std::string before = ReadBytes(File());
+  const std::string nul(1, '\0');
+  const struct { std::string path, name, text; } cases[] = {
+      {Path() + "\\a\nb", "N", "t"}, {Path() + "\\a" + nul, "N", "t"}, {Path() + "\\" + std::string(256, 'k'), "N", "t"},
+      {Path(), "a\nb", "t"}, {Path(), "a\rb", "t"}, {Path(), "a" + nul + "b", "t"}, {Path(), "a\x01", "t"},
+      {Path(), std::string(16384, 'n'), "t"}, {Path(), "N", "1" + nul + "2"},
+  };
+  for (const auto& c : cases) {
+    RegistryKey other;
+    RegStatus status = other.Open(c.path, true);
+    if (status == RegStatus::kOk) status = other.WriteString(c.name, c.text);
+    EXPECT_EQ(status, RegStatus::kFailed) << c.name;
+    EXPECT_FALSE(other.LastError().empty());
+    if (other.IsOpen()) {
+      EXPECT_EQ(other.WriteInteger(c.name, 1), c.text == "t" ? RegStatus::kFailed : RegStatus::kOk);
+    }
+  }
+  std::string text;
+  EXPECT_TRUE(key.ReadString("Kept", text) == RegStatus::kOk && text == "1") << key.LastError();
+  EXPECT_EQ(key.ReadString("a\nb", text), RegStatus::kFailed);
+  // A line break in a text is kept (written as hex(1)), and so is every other byte.
+  std::string bytes;
+  for (int b = 1; b < 256; ++b) bytes += static_cast<char>(b);
+  ASSERT_EQ(key.WriteString("All", bytes), RegStatus::kOk) << key.LastError();
+  EXPECT_TRUE(key.ReadString("All", text) == RegStatus::kOk && text == bytes);
+  EXPECT_NO_THROW(ParseRegFile(ReadBytes(File())));
+  EXPECT_NE(ReadBytes(File()), before);
 }
 
 // As on Windows, full access needs write permission: on the file, and on its directory too,
