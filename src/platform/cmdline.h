@@ -1,6 +1,7 @@
 // The edge of a console program: its arguments and its console output, as ANSI text.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,7 +15,12 @@ namespace qar::platform {
 // a character the ANSI code page cannot represent.
 std::vector<std::string> CommandLineArguments(int argc, char** argv);
 
-// What the program is given on standard input, as ANSI text (at most 64 KB). A
+// The most text a console program takes in one argument or on standard input, in
+// ANSI characters: one limit, so a value given either way is treated alike.
+inline constexpr std::size_t kMaxInputCharacters = 64 * 1024;
+
+// What the program is given on standard input, as ANSI text (at most
+// kMaxInputCharacters; more raises std::runtime_error). A
 // terminal gives one line, typed without echo after `prompt` (written to standard
 // error); a pipe or file gives everything up to its end. Raises std::runtime_error
 // when the text is not valid or holds a character the ANSI code page cannot hold.

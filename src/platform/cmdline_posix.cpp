@@ -15,7 +15,13 @@ namespace qar::platform {
 
 namespace {
 
-constexpr std::size_t kMaxInput = 64 * 1024;
+// A Windows-1252 character takes at most three bytes of UTF-8.
+constexpr std::size_t kMaxInputBytes = 3 * kMaxInputCharacters;
+
+std::runtime_error TooLong() {
+  return std::runtime_error("standard input holds more than " + std::to_string(kMaxInputCharacters) +
+                            " characters");
+}
 
 // UTF-8 to ANSI, refusing what does not come back the same (not UTF-8, or a
 // character that became '?').
@@ -72,11 +78,13 @@ std::string ReadStandardInput(std::string_view prompt) {
       if (count == 0) break;
       if (terminal && buffer[0] == '\n') break;
       utf8.append(buffer, static_cast<std::size_t>(count));
-      if (utf8.size() > kMaxInput) throw std::runtime_error("standard input holds more than 64 KB");
+      if (utf8.size() > kMaxInputBytes) throw TooLong();
     }
   }
   if (terminal) WriteToConsole(ConsoleStream::kError, "\n");
-  return CheckedAnsi(utf8, "standard input");
+  std::string ansi = CheckedAnsi(utf8, "standard input");
+  if (ansi.size() > kMaxInputCharacters + 2) throw TooLong();  // a final line end is not counted
+  return ansi;
 }
 
 void WriteToConsole(ConsoleStream stream, std::string_view ansi) {

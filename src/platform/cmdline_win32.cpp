@@ -20,7 +20,11 @@ std::string LastErrorText(const char* call) {
   return std::string(call) + " failed with error " + std::to_string(GetLastError());
 }
 
-constexpr std::size_t kMaxInput = 64 * 1024;
+constexpr std::size_t kMaxInput = kMaxInputCharacters;
+
+std::runtime_error TooLong() {
+  return std::runtime_error("standard input holds more than " + std::to_string(kMaxInput) + " characters");
+}
 
 // Refuses characters the code page would replace (no best-fit look-alikes either).
 std::string WideToCheckedAnsi(const wchar_t* wide, int length, const std::string& what) {
@@ -85,7 +89,7 @@ std::string ReadStandardInput(std::string_view prompt) {
       while (line.find(L'\n') == std::wstring::npos) {
         if (!ReadConsoleW(handle, buffer, 256, &count, nullptr) || count == 0) break;
         line.append(buffer, count);
-        if (line.size() > kMaxInput) throw std::runtime_error("standard input holds more than 64 KB");
+        if (line.size() > kMaxInput + 2) throw TooLong();  // the line end is not counted
       }
     }
     WriteToConsole(ConsoleStream::kError, "\n");
@@ -99,7 +103,7 @@ std::string ReadStandardInput(std::string_view prompt) {
   DWORD count = 0;
   while (ReadFile(handle, buffer, sizeof buffer, &count, nullptr) && count > 0) {
     bytes.append(buffer, count);
-    if (bytes.size() > kMaxInput) throw std::runtime_error("standard input holds more than 64 KB");
+    if (bytes.size() > kMaxInput + 2) throw TooLong();  // a final line end is not counted
   }
   return bytes;
 }

@@ -23,6 +23,11 @@ std::string ModuleFileNameOf(const void* address);
 // The system's temporary directory, ending with kPathDelim.
 std::string TempDirectory();
 
+// True when `ansiDir` is a directory in which this process may create files.
+// POSIX: the permissions as the process's effective user and groups see them.
+// Windows: a file is created there and deleted at once.
+bool CanWriteInDirectory(const std::string& ansiDir);
+
 // The directory part of a path including its trailing separator ("C:\\a\\" of
 // "C:\\a\\b.exe"); both separators are recognised on every platform.
 std::string ExtractFilePath(const std::string& path);

@@ -1,5 +1,7 @@
 // POSIX: module names from /proc/self/exe and dladdr; file names are UTF-8 bytes.
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -41,5 +43,12 @@ std::filesystem::path ToNativePath(const std::string& ansiPath) {
 }
 
 std::string FromNativePath(const std::filesystem::path& path) { return Utf8ToAnsi(path.string()); }
+
+bool CanWriteInDirectory(const std::string& ansiDir) {
+  const std::string dir = ToNativePath(ansiDir).string();
+  struct stat st {};
+  return ::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+         ::faccessat(AT_FDCWD, dir.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
+}
 
 }  // namespace qar::platform

@@ -49,4 +49,16 @@ std::string FromNativePath(const std::filesystem::path& path) {
   return Utf16ToAnsi(std::u16string(wide.begin(), wide.end()));
 }
 
+bool CanWriteInDirectory(const std::string& ansiDir) {
+  // The access rules of a directory are lists of grants; trying is the one sure answer.
+  std::string probe = ansiDir;
+  if (!probe.empty() && probe.back() != '\\' && probe.back() != '/') probe += '\\';
+  probe += "qarsnc-write-check-" + std::to_string(GetCurrentProcessId()) + ".tmp";
+  const HANDLE file = CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(file);
+  return true;
+}
+
 }  // namespace qar::platform

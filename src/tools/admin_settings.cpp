@@ -30,15 +30,21 @@ struct TSettingInfo {
   TSettingKind kind;
   std::size_t maxLength;  // texts: the length the diagnostics keep
   bool mayBeEmpty;
+  // Numbers: the largest value the system uses, and how the refusal says the range.
+  std::uint32_t maxNumber = 0xFFFFFFFF;
+  const char* range = "a whole number from 0 to 4294967295";
+  bool directory = false;  // texts: an absolute directory the logs go to
 };
 
 // The diagnostics cut SqlMonUser to 255 and TmpFileDir to 200 characters; a longer
-// value would be used cut, so it is refused here instead.
+// value would be used cut, so it is refused here instead. A number the system would
+// read as another (SqlMonitor 9 as a level nobody documented, TunningID 2 as off) is
+// refused too.
 constexpr TSettingInfo kSettings[] = {
-    {"TunningID", TSettingKind::kDword, 0, false},
-    {"SqlMonitor", TSettingKind::kDword, 0, false},
+    {"TunningID", TSettingKind::kDword, 0, false, 1, "0 (off) or 1 (sessions registered)"},
+    {"SqlMonitor", TSettingKind::kDword, 0, false, 4, "a level from 0 (off) to 4"},
     {"SqlMonUser", TSettingKind::kText, 255, true},  // empty: every operator is monitored
-    {"TmpFileDir", TSettingKind::kText, 200, false},
+    {"TmpFileDir", TSettingKind::kText, 200, false, 0, "", true},
 };
 
 const TSettingInfo* FindSetting(const std::string& name) {
@@ -64,14 +70,40 @@ platform::RegistryKey OpenForWriting(std::string_view path) {
   return key;
 }
 
-std::uint32_t ParseDword(const std::string& name, const std::string& text) {
+std::uint32_t ParseDword(const TSettingInfo& setting, const std::string& text) {
   std::uint64_t value = 0;
   const char* end = text.data() + text.size();
   const auto [stop, error] = std::from_chars(text.data(), end, value);
-  if (text.empty() || error != std::errc() || stop != end || value > 0xFFFFFFFFull) {
-    throw TUsageError(name + " takes a whole number from 0 to 4294967295, not \"" + Quoted(text) + "\"");
+  if (text.empty() || error != std::errc() || stop != end || value > setting.maxNumber) {
+    throw TUsageError(std::string(setting.name) + " takes " + setting.range + ", not \"" + Quoted(text) + "\"");
   }
   return static_cast<std::uint32_t>(value);
+}
+
+// A text setting's form: one line, and for the log directory an absolute path (a
+// relative one would resolve against each server's own working directory). A
+// directory that is missing or that this user may not write is stored with a
+// warning: it may be made later, or be meant for the agents' group.
+void CheckText(const TSettingInfo& setting, const std::string& value, std::vector<std::string>& notes) {
+  const auto control = std::find_if(value.begin(), value.end(), [](char c) {
+    return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+  });
+  if (control != value.end()) {
+    throw TUsageError(std::string(setting.name) + " holds a control character (" +
+                      Printable(std::string_view(&*control, 1)) + ") at position " +
+                      std::to_string(control - value.begin() + 1) + "; it must be one line of text");
+  }
+  if (!setting.directory) return;
+  if (!platform::ToNativePath(value).is_absolute()) {
+    throw TUsageError(std::string(setting.name) + " takes an absolute directory, not \"" + Quoted(value) + "\"");
+  }
+  std::error_code error;
+  if (!std::filesystem::is_directory(platform::ToNativePath(value), error)) {
+    notes.push_back("warning: the directory \"" + Quoted(value) + "\" does not exist; no log is written until it is made");
+  } else if (!platform::CanWriteInDirectory(value)) {
+    notes.push_back("warning: this user may not write in \"" + Quoted(value) +
+                    "\"; the programs that log there need that right");
+  }
 }
 
 // A relative database file resolves against each program's own working directory.
@@ -210,13 +242,13 @@ std::vector<std::string> StoreConnectionString(const std::string& connectionStri
   return notes;
 }
 
-std::string StoreSetting(const std::string& name, const std::string& value) {
+std::string StoreSetting(const std::string& name, const std::string& value, std::vector<std::string>* notes) {
   const TSettingInfo* setting = FindSetting(name);
   if (setting == nullptr) {
     throw TUsageError("unknown setting \"" + Quoted(name) + "\" (TunningID, SqlMonitor, SqlMonUser, TmpFileDir)");
   }
   if (setting->kind == TSettingKind::kDword) {
-    const std::uint32_t dword = ParseDword(setting->name, value);
+    const std::uint32_t dword = ParseDword(*setting, value);
     platform::RegistryKey key = OpenForWriting(diagnostics::kWebSrvKey);
     if (key.WriteInteger(setting->name, static_cast<std::int32_t>(dword)) != platform::RegStatus::kOk) {
       throw TCommandError(std::string(setting->name) + " cannot be written: " + key.LastError());
@@ -231,10 +263,13 @@ std::string StoreSetting(const std::string& name, const std::string& value) {
                       std::to_string(setting->maxLength) + " characters, not " +
                       std::to_string(value.size()));
   }
+  std::vector<std::string> warnings;
+  CheckText(*setting, value, warnings);
   platform::RegistryKey key = OpenForWriting(diagnostics::kWebSrvKey);
   if (key.WriteString(setting->name, value) != platform::RegStatus::kOk) {
     throw TCommandError(std::string(setting->name) + " cannot be written: " + key.LastError());
   }
+  if (notes) notes->insert(notes->end(), warnings.begin(), warnings.end());
   return setting->name;
 }
 
@@ -258,7 +293,9 @@ std::string DatabaseName(const std::string& connectionString) {
 TSettingsReport DescribeSettings() {
   TSettingsReport report;
   const std::string file = platform::RegistryFilePath();
-  if (!file.empty()) report.lines.push_back("Registry file: " + Printable(file));
+  std::error_code error;
+  const bool missingFile = !file.empty() && !std::filesystem::exists(platform::ToNativePath(file), error);
+  if (!file.empty()) report.lines.push_back("Registry file: " + Printable(file) + (missingFile ? " (missing)" : ""));
   report.lines.push_back("Key:         " + KeyDisplayName(diagnostics::kWebSrvKey));
 
   // Read access only: showing must never create the key or need write rights.
@@ -266,7 +303,13 @@ TSettingsReport DescribeSettings() {
   const platform::RegStatus status =
       key.Open(diagnostics::kWebSrvKey, /*create=*/false, platform::RegAccess::kRead);
   const bool keyOpen = status == platform::RegStatus::kOk;
-  if (!keyOpen && status != platform::RegStatus::kNotFound) {
+  if (missingFile) {
+    report.problems.push_back("the settings file " + Printable(file) +
+                              " does not exist, so nothing is set (QarCfg set-connection makes it)");
+  } else if (status == platform::RegStatus::kNotFound) {
+    report.problems.push_back("the key " + KeyDisplayName(diagnostics::kWebSrvKey) + " does not exist in " +
+                              SettingsPlace() + ", so nothing is set (QarCfg set-connection makes it)");
+  } else if (!keyOpen) {
     report.problems.push_back("the registry key cannot be opened in " + SettingsPlace() + ": " +
                               key.LastError());
   }

@@ -18,11 +18,14 @@ void CheckConnectionStringForm(const std::string& connectionString);
 // worth showing the administrator (may be empty).
 std::vector<std::string> StoreConnectionString(const std::string& connectionString);
 
-// Stores one of TunningID, SqlMonitor (DWORD, decimal 0 to 4294967295), SqlMonUser
-// (at most 255 characters) or TmpFileDir (not empty, at most 200 characters); the
-// name is accepted in any case and stored in this case, which is returned. A wrong
-// name or value raises TUsageError before the registry is touched.
-std::string StoreSetting(const std::string& name, const std::string& value);
+// Stores one of TunningID (0 or 1), SqlMonitor (0 to 4), SqlMonUser (at most 255
+// characters) or TmpFileDir (an absolute directory, at most 200 characters); texts
+// are one line. The name is accepted in any case and stored in this case, which is
+// returned. A wrong name or value raises TUsageError before the registry is touched.
+// A log directory that is missing or not writable here is stored, with a warning
+// added to `notes`.
+std::string StoreSetting(const std::string& name, const std::string& value,
+                         std::vector<std::string>* notes = nullptr);
 
 // Where the settings live, for messages: the settings file (POSIX) or the registry
 // key (Windows), printable.

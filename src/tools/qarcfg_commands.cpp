@@ -9,6 +9,7 @@
 #include "data/ado_connection.h"
 #include "data/data_error.h"
 #include "diagnostics/connection_mask.h"
+#include "platform/cmdline.h"
 #include "tools/admin_settings.h"
 #include "tools/agent_status_report.h"
 #include "tools/command_error.h"
@@ -62,6 +63,14 @@ void ConnectStored(TADOConnection& connection) {
   }
 }
 
+// One limit for a value however it is given, so that what one way accepts the other does too.
+void CheckInputLength(const std::string& text, const std::string& where) {
+  if (text.size() > platform::kMaxInputCharacters) {
+    throw TUsageError(where + " holds " + std::to_string(text.size()) + " characters; QarCfg takes at most " +
+                      std::to_string(platform::kMaxInputCharacters) + " in one argument or on standard input");
+  }
+}
+
 std::int64_t ParseRequestId(const std::string& text) {
   std::int64_t id = 0;
   const char* end = text.data() + text.size();
@@ -94,6 +103,7 @@ int SetConnection(const Args& args, const TStreams& streams) {
     connectionString = streams.readInput();
     if (connectionString.ends_with('\n')) connectionString.pop_back();
     if (connectionString.ends_with('\r')) connectionString.pop_back();
+    CheckInputLength(connectionString, "standard input");
     if (connectionString.empty()) throw TUsageError("standard input holds no connection string");
   }
   const std::vector<std::string> notes = StoreConnectionString(connectionString);
@@ -105,8 +115,10 @@ int SetConnection(const Args& args, const TStreams& streams) {
 
 int Set(const Args& args, std::ostream& out) {
   ExpectArgumentCount(args, 3, "set <TunningID|SqlMonitor|SqlMonUser|TmpFileDir> <value>");
-  const std::string name = StoreSetting(args[1], args[2]);
+  std::vector<std::string> notes;
+  const std::string name = StoreSetting(args[1], args[2], &notes);
   out << name << " = " << Printable(args[2]) << '\n';
+  for (const std::string& note : notes) out << note << '\n';
   return 0;
 }
 
@@ -174,6 +186,7 @@ int List(const Args& args, std::ostream& out) {
 int Dispatch(const Args& args, const TStreams& streams) {
   std::ostream& out = streams.out;
   if (args.empty()) throw TUsageError("no command given (QarCfg help lists the commands)");
+  for (std::size_t i = 0; i < args.size(); ++i) CheckInputLength(args[i], "argument " + std::to_string(i + 1));
   const std::string& command = args[0];
   if (command == "help" || command == "--help" || command == "-h" || command == "/?") {
     out << QarCfgUsage();
@@ -202,7 +215,8 @@ std::string QarCfgUsage() {
          "        with -, read it from standard input (keeps a password out of the process list)\n"
          "  show  print the settings; the connection string with its password masked\n"
          "  set <TunningID|SqlMonitor|SqlMonUser|TmpFileDir> <value>\n"
-         "        store a server setting (TunningID and SqlMonitor are whole numbers)\n"
+         "        store a server setting: TunningID 0 or 1, SqlMonitor 0 to 4, SqlMonUser the\n"
+         "        monitored operators, TmpFileDir an absolute directory for the logs\n"
          "  enqueue --filial X --caixa Y\n"
          "        request a synchronisation run in CTRLEXECREM and print its id\n"
          "  cancel ID\n"
@@ -213,6 +227,9 @@ std::string QarCfgUsage() {
          "        whether this installation's agent runs, what it supervises, and the queue\n"
          "  help  print this text\n"
          "  --version  print the version\n"
+         "An argument, or standard input, holds at most " +
+         std::to_string(platform::kMaxInputCharacters) +
+         " characters.\n"
          "Exit codes: 0 done, 1 the command failed, 2 the command line is wrong.\n";
 }
 

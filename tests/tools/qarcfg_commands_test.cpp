@@ -78,13 +78,17 @@ TEST_F(QarCfgTest, StoredValuesReachTheAgentAndShowHidesEveryPassword) {
   config::FinalizeGeralQar();
   EXPECT_EQ(served, plain);
   for (const auto& [name, value] : std::vector<std::pair<std::string, std::string>>{
-           {"tunningid", "1"}, {"SQLMONITOR", "4294967295"}, {"SqlMonUser", ""}, {"tmpfiledir", "D:\\logs"}}) {
+           {"tunningid", "1"}, {"SQLMONITOR", "4"}, {"SqlMonUser", ""}, {"tmpfiledir", LogDir() + "new"}}) {
     EXPECT_EQ(Run({"set", name, value}), 0) << name << err_.str();
   }
-  EXPECT_EQ(out_.str(), "TmpFileDir = D:\\logs\n");
+  // A log directory that is not there yet is stored, with a warning.
+  EXPECT_EQ(out_.str(), "TmpFileDir = " + LogDir() + "new\nwarning: the directory \"" + LogDir() +
+                            "new\" does not exist; no log is written until it is made\n");
+  ASSERT_EQ(Run({"set", "TmpFileDir", LogDir()}), 0) << err_.str();
+  EXPECT_EQ(out_.str(), "TmpFileDir = " + LogDir() + "\n");
   ASSERT_EQ(Run({"show"}), 0) << err_.str();
   EXPECT_NE(out_.str().find("StringConex: " + SqliteConnection() + ";Password=********\nTunningID:   1\n"
-                            "SqlMonitor:  4294967295\nSqlMonUser:  (empty)\nTmpFileDir:  D:\\logs\n"),
+                            "SqlMonitor:  4\nSqlMonUser:  (empty)\nTmpFileDir:  " + LogDir() + "\n"),
             std::string::npos) << out_.str();
 
   // The drivers take "Password =x" as the password and read a quoted or braced value whole,
@@ -105,6 +109,7 @@ TEST_F(QarCfgTest, RefusedInputGetsOneShortLineAndLeavesTheRegistryAsItWas) {
   ASSERT_EQ(Run({"set", "TunningID", "1"}), 0) << err_.str();
   const std::string before = RegistrySnapshot();
   const std::string huge(100000, 'x');
+  const std::string overLimit(65537, 'u');
   const std::string sqlite = SqliteConnection();
 
   struct Case { std::vector<std::string> args; int code; std::string input = {}; std::string mentions = {}; };
@@ -118,7 +123,13 @@ TEST_F(QarCfgTest, RefusedInputGetsOneShortLineAndLeavesTheRegistryAsItWas) {
       {{"set-connection", "-"}, 2, sqlite + "\n;Password=p\n"}, {{"set-connection", "-"}, 2, "\n"},
       {{"set-connection", "Provider=SQLite;Data Source=no_such_dir/sub/x.db"}, 1, {}, "no_such_dir/sub/x.db"},
       {{"set", "TunningID"}, 2}, {{"set", "Tuning", "1"}, 2}, {{"set", "SqlMonitor", "-1"}, 2},
-      {{"set", "SqlMonitor", "4294967296"}, 2}, {{"set", "SqlMonitor", huge}, 2, {}, "(100000 characters)"},
+      {{"set", "SqlMonitor", "4294967296"}, 2}, {{"set", "SqlMonitor", huge}, 2, {}, "argument 3 holds 100000 characters"},
+      {{"set", "SqlMonitor", "5"}, 2, {}, "0 (off) to 4"}, {{"set", "TunningID", "2"}, 2, {}, "0 (off) or 1"},
+      {{"set", "SqlMonUser", "ANA\tPEDRO"}, 2, {}, "control character (\\t)"},
+      {{"set", "TmpFileDir", "logs"}, 2, {}, "absolute directory"},
+      {{"set", "TmpFileDir", Dir() + "a\nb"}, 2, {}, "control character"},
+      {{"set", "SqlMonUser", overLimit}, 2, {}, "at most 65536 in one argument or on standard input"},
+      {{"set-connection", "-"}, 2, overLimit + "\n", "at most 65536 in one argument or on standard input"},
       {{"set", "TmpFileDir", ""}, 2}, {{"set", "TmpFileDir", std::string(201, 'd')}, 2},
       {{"set", "SqlMonUser", std::string(256, 'u')}, 2}, {{"enqueue", "--filial", "001"}, 2},
       {{"enqueue", "--filial", "001", "--caixa"}, 2}, {{"enqueue", "--filial", "0\"1", "--caixa", "02"}, 2},
@@ -162,7 +173,11 @@ TEST_F(QarCfgTest, ShowPrintsOneEscapedLinePerValue) {
 // that does not decrypt is never printed.
 TEST_F(QarCfgTest, ShowAndRequestsWithoutAUsableConnectionString) {
   const std::string before = RegistrySnapshot();
-  EXPECT_EQ(Run({"show"}), 0) << err_.str();
+  EXPECT_EQ(Run({"show"}), 1);  // says which file it read, and that it is missing
+  const std::string file = platform::RegistryFilePath();
+  EXPECT_NE(err_.str().find(file.empty() ? "does not exist in " : "the settings file " + file + " does not exist"),
+            std::string::npos) << err_.str();
+  if (!file.empty()) EXPECT_NE(out_.str().find("Registry file: " + file + " (missing)\n"), std::string::npos);
   EXPECT_EQ(Run({"enqueue", "--filial", "001", "--caixa", "02"}), 1);
   EXPECT_NE(err_.str().find("no connection string is stored in " + SettingsPlace()), std::string::npos) << err_.str();
   EXPECT_EQ(Run({"list"}), 1);
