@@ -12,7 +12,7 @@ trap 'kill "$pid" 2>/dev/null || true; rm -rf "$work"' EXIT
 export QARSNC_HKLM=$work/HKLM.reg XDG_RUNTIME_DIR=$work/run
 mkdir -m 0700 "$work/run"
 cp build/posix-release/src/QarSnc.exe "$work/"
-build/posix-release/src/QarCfg.exe set-connection "Provider=SQLite;Data Source=$work/qarsnc.db" >/dev/null
+build/posix-release/src/QarCfg.exe set-connection --create "Provider=SQLite;Data Source=$work/qarsnc.db" >/dev/null
 
 "$work/QarSnc.exe" 2>"$work/agent.log" &
 pid=$!

@@ -1,12 +1,17 @@
 #include "data/sqlite_session.h"
 
+#include <grp.h>
+#include <pwd.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <utility>
 
@@ -30,8 +35,53 @@ struct StatementFinalizer {
 using Database = std::unique_ptr<sqlite3, DatabaseCloser>;
 using Statement = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
 
+std::string UserName(uid_t uid) {
+  const struct passwd* entry = ::getpwuid(uid);
+  return entry ? entry->pw_name : std::to_string(uid);
+}
+
+std::string GroupName(gid_t gid) {
+  const struct group* entry = ::getgrgid(gid);
+  return entry ? entry->gr_name : std::to_string(gid);
+}
+
+// "owner root, group qarsnc, mode 0644" of a file or directory (UTF-8 path).
+std::string Ownership(const std::string& path, struct stat& st) {
+  if (::stat(path.c_str(), &st) != 0) return "cannot be examined: " + std::string(std::strerror(errno));
+  char mode[8];
+  std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+  return "owner " + UserName(st.st_uid) + ", group " + GroupName(st.st_gid) + ", mode " + mode;
+}
+
+// For a database this process may not write or open: who owns the file and its
+// directory, who this process is, and the command that lets the directory's group
+// (the installation's, for a database kept where the package puts it) write both.
+std::string AccessHint(sqlite3* db) {
+  const char* name = sqlite3_db_filename(db, "main");
+  if (name == nullptr || *name == '\0') return {};
+  const std::string file = name;
+  const std::string dir = std::filesystem::path(file).parent_path().string();
+  struct stat fileStat {}, dirStat {};
+  std::string hint = " (database file " + file + ": " + Ownership(file, fileStat) + "; its directory " +
+                     Ownership(dir, dirStat) + "; this process runs as " + UserName(::geteuid()) + ", group " +
+                     GroupName(::getegid());
+  const std::string group = GroupName(dirStat.st_gid);
+  if (::access(dir.c_str(), W_OK | X_OK) != 0) {
+    hint += "; to let the group " + group + " write there: sudo chmod g+rwx '" + dir + "'";
+  }
+  if (::access(file.c_str(), W_OK) != 0) {
+    hint += "; to let the group " + group + " write the file: sudo chgrp " + group + " '" + file +
+            "' && sudo chmod 0660 '" + file + "'";
+  }
+  return platform::Utf8ToAnsi(hint + ")");
+}
+
 [[noreturn]] void Fail(sqlite3* db) {
-  throw EDataError(platform::Utf8ToAnsi(sqlite3_errmsg(db)), "HY000", sqlite3_extended_errcode(db));
+  const int code = sqlite3_extended_errcode(db);
+  std::string message = platform::Utf8ToAnsi(sqlite3_errmsg(db));
+  const int primary = code & 0xFF;
+  if (primary == SQLITE_READONLY || primary == SQLITE_CANTOPEN || primary == SQLITE_PERM) message += AccessHint(db);
+  throw EDataError(message, "HY000", code);
 }
 
 // Dates are stored as SQL Server prints them, which SQLite's date functions read.

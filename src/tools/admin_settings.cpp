@@ -15,6 +15,7 @@
 #include "platform/module.h"
 #include "platform/registry.h"
 #include "platform/secret.h"
+#include "platform/shared_file.h"
 #include "platform/text.h"
 #include "tools/command_error.h"
 #include "tools/shown_text.h"
@@ -207,8 +208,50 @@ void CheckConnectionStringForm(const std::string& connectionString) {
   }
 }
 
-std::vector<std::string> StoreConnectionString(const std::string& connectionString) {
+std::string EmbeddedDatabaseFile(const std::string& connectionString) {
+  try {
+    const TDriverChoice choice =
+        ChooseDriver(connectionString, DefaultSqlServerOdbcDriver(), DefaultOracleOdbcDriver());
+    if (choice.kind == TDriverChoice::kEmbeddedSqlite && choice.target != ":memory:") return choice.target;
+  } catch (const EDataError&) {
+  }
+  return {};
+}
+
+void CheckEmbeddedDatabaseExists(const std::string& connectionString) {
+  const std::string file = EmbeddedDatabaseFile(connectionString);
+  std::error_code error;
+  if (file.empty() || std::filesystem::exists(platform::ToNativePath(file), error)) return;
+  throw TCommandError("the database file " + Quoted(file, 200) +
+                      " does not exist (QarCfg set-connection --create makes a new, empty one)");
+}
+
+std::vector<std::string> StoreConnectionString(const std::string& connectionString, bool create) {
   CheckConnectionStringForm(connectionString);
+  std::vector<std::string> notes;
+  const std::string file = EmbeddedDatabaseFile(connectionString);
+  // A file made here goes again when a later step fails: nothing is left behind.
+  struct TMadeFile {
+    std::filesystem::path path;
+    ~TMadeFile() {
+      std::error_code ignored;
+      if (!path.empty()) std::filesystem::remove(path, ignored);
+    }
+  } made;
+  std::error_code exists;
+  if (!file.empty() && !std::filesystem::exists(platform::ToNativePath(file), exists)) {
+    if (!create) {
+      throw TCommandError("the database file " + Quoted(file, 200) +
+                          " does not exist; check the path, or add --create to make a new, empty database there");
+    }
+    try {
+      notes.push_back("created the database file " + Printable(file) + " (" +
+                      platform::CreateGroupFile(file, kInstallationGroup) + ")");
+      made.path = platform::ToNativePath(file);
+    } catch (const std::runtime_error& error) {
+      throw TCommandError(std::string("the database cannot be created: ") + error.what());
+    }
+  }
   try {
     TADOConnection connection;
     connection.SetConnectionString(connectionString);
@@ -234,7 +277,7 @@ std::vector<std::string> StoreConnectionString(const std::string& connectionStri
     throw TCommandError(std::string(config::kStringConexValue) + " cannot be written: " + key.LastError());
   }
 
-  std::vector<std::string> notes;
+  made.path.clear();
   if (IsRelativeSqliteFile(connectionString)) {
     notes.push_back("note: the database file name is relative; each program resolves it "
                     "against its own working directory");

@@ -12,11 +12,24 @@ namespace qar::tools {
 // or an ODBC "Driver=" / "DSN=" string.
 void CheckConnectionStringForm(const std::string& connectionString);
 
+// The group whose members run the agents of an installation (the package makes it).
+inline constexpr const char* kInstallationGroup = "qarsnc";
+
+// The embedded database file the connection string names, or empty (another
+// driver, or an in-memory database).
+std::string EmbeddedDatabaseFile(const std::string& connectionString);
+
+// Raises TCommandError when the string names an embedded database file that does not
+// exist: a mistyped path must not become a new, empty database.
+void CheckEmbeddedDatabaseExists(const std::string& connectionString);
+
 // Checks the form, connects once (open and close) to prove the database can be
-// reached, then stores the text encrypted as "StringConex". Nothing is written when
-// a step fails (TUsageError for the form, TCommandError for the rest). Returns notes
-// worth showing the administrator (may be empty).
-std::vector<std::string> StoreConnectionString(const std::string& connectionString);
+// reached, then stores the text encrypted as "StringConex". An embedded database
+// file that does not exist is refused unless `create` is set; then it is made for the
+// installation's group (mode 0660, kInstallationGroup when it exists). Nothing is
+// written when a step fails (TUsageError for the form, TCommandError for the rest).
+// Returns notes worth showing the administrator (may be empty).
+std::vector<std::string> StoreConnectionString(const std::string& connectionString, bool create = false);
 
 // Stores one of TunningID (0 or 1), SqlMonitor (0 to 4), SqlMonUser (at most 255
 // characters) or TmpFileDir (an absolute directory, at most 200 characters); texts

@@ -1,5 +1,6 @@
 #include "tools/qarcfg_commands.h"
 
+#include <algorithm>
 #include <charconv>
 #include <functional>
 #include <cstdint>
@@ -54,6 +55,7 @@ void ConnectStored(TADOConnection& connection) {
     throw TCommandError("no connection string is stored in " + SettingsPlace() +
                         " (QarCfg set-connection stores one)");
   }
+  CheckEmbeddedDatabaseExists(connectionString);  // never made here: a new one would be empty
   try {
     connection.SetConnectionString(connectionString);
     connection.Open();
@@ -95,8 +97,11 @@ int Show(const Args& args, std::ostream& out) {
   return 0;
 }
 
-int SetConnection(const Args& args, const TStreams& streams) {
-  ExpectArgumentCount(args, 2, "set-connection \"<ADO connection string>\" | -");
+int SetConnection(Args args, const TStreams& streams) {
+  const auto option = std::find(args.begin() + 1, args.end(), "--create");
+  const bool create = option != args.end();
+  if (create) args.erase(option);
+  ExpectArgumentCount(args, 2, "set-connection [--create] \"<ADO connection string>\" | -");
   std::string connectionString = args[1];
   if (connectionString == "-") {
     // Kept off the command line, where every user of the machine can read it.
@@ -106,7 +111,7 @@ int SetConnection(const Args& args, const TStreams& streams) {
     CheckInputLength(connectionString, "standard input");
     if (connectionString.empty()) throw TUsageError("standard input holds no connection string");
   }
-  const std::vector<std::string> notes = StoreConnectionString(connectionString);
+  const std::vector<std::string> notes = StoreConnectionString(connectionString, create);
   std::ostream& out = streams.out;
   out << config::kStringConexValue << " stored: " << Printable(diagnostics::MaskConnectionString(connectionString)) << '\n';
   for (const std::string& note : notes) out << note << '\n';
@@ -210,9 +215,10 @@ int Dispatch(const Args& args, const TStreams& streams) {
 
 std::string QarCfgUsage() {
   return "Usage: QarCfg <command>\n"
-         "  set-connection \"<ADO connection string>\" | -\n"
+         "  set-connection [--create] \"<ADO connection string>\" | -\n"
          "        check that the database can be reached, then store the string encrypted;\n"
-         "        with -, read it from standard input (keeps a password out of the process list)\n"
+         "        with -, read it from standard input (keeps a password out of the process list);\n"
+         "        --create makes a missing SQLite database file (mode 0660, group qarsnc)\n"
          "  show  print the settings; the connection string with its password masked\n"
          "  set <TunningID|SqlMonitor|SqlMonUser|TmpFileDir> <value>\n"
          "        store a server setting: TunningID 0 or 1, SqlMonitor 0 to 4, SqlMonUser the\n"

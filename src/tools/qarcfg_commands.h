@@ -9,7 +9,7 @@
 namespace qar::tools {
 
 // Runs one QarCfg command line (the arguments after the program name, ANSI text):
-//   help | --version | show | set-connection "<ADO connection string>" | set-connection -
+//   help | --version | show | set-connection [--create] "<ADO connection string>" | - |
 //   set NAME VALUE | enqueue --filial X --caixa Y | cancel ID | list | status
 // `readInput` gives standard input's text (asked only by set-connection -). Writes
 // results to `out` and, on failure, one line "QarCfg: <problem>" to `err`; whatever

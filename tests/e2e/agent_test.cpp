@@ -60,7 +60,7 @@ TEST_F(AgentTest, QarCfgStoresTheStringAndTellsWhatTheAgentDoesWhileItRunsEachRo
 
   const std::string password = "Segredo123";
   const ToolRun stored =
-      RunAdminTool({"set-connection", SqliteConnectionString(installation_.DatabaseFile()) + ";Password=" + password});
+      RunAdminTool({"set-connection", "--create", SqliteConnectionString(installation_.DatabaseFile()) + ";Password=" + password});
   ASSERT_EQ(stored.exitCode, 0) << stored.out << stored.err;
   EXPECT_EQ(stored.out.find(password), npos) << stored.out;
   Sql(JoinStatementLines(kCreateTable));

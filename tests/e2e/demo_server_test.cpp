@@ -26,7 +26,7 @@ class DemoServerTest : public AgentCase {
                                platform::ToNativePath(Dir() + "QarDemo.exe"));
     std::filesystem::create_directory(platform::ToNativePath(Dir() + "logs"));
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-             {"set-connection", SqliteConnectionString(installation_.DatabaseFile("vendas.db"))},
+             {"set-connection", "--create", SqliteConnectionString(installation_.DatabaseFile("vendas.db"))},
              {"set", "SqlMonitor", "2"}, {"set", "SqlMonUser", "MARIA"}, {"set", "TunningID", "1"},
              {"set", "TmpFileDir", Dir() + "logs"}})
       EXPECT_EQ(RunAdminTool(args).exitCode, 0);

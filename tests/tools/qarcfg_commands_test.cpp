@@ -72,7 +72,7 @@ class QarCfgTest : public diagnostics::testing::DiagnosticsSandbox {
 // hides every password as the drivers read it behind one fixed mask.
 TEST_F(QarCfgTest, StoredValuesReachTheAgentAndShowHidesEveryPassword) {
   const std::string plain = SqliteConnection() + ";Password=s3cret!";
-  ASSERT_EQ(Run({"set-connection", "-"}, plain + "\r\n"), 0) << err_.str();  // off the command line
+  ASSERT_EQ(Run({"set-connection", "--create", "-"}, plain + "\r\n"), 0) << err_.str();  // off the command line
   config::InitializeGeralQar();
   const std::string served = config::GetConnectionString("");
   config::FinalizeGeralQar();
@@ -105,7 +105,7 @@ TEST_F(QarCfgTest, StoredValuesReachTheAgentAndShowHidesEveryPassword) {
 }
 
 TEST_F(QarCfgTest, RefusedInputGetsOneShortLineAndLeavesTheRegistryAsItWas) {
-  ASSERT_EQ(Run({"set-connection", SqliteConnection()}), 0) << err_.str();
+  ASSERT_EQ(Run({"set-connection", "--create", SqliteConnection()}), 0) << err_.str();
   ASSERT_EQ(Run({"set", "TunningID", "1"}), 0) << err_.str();
   const std::string before = RegistrySnapshot();
   const std::string huge(100000, 'x');
@@ -122,6 +122,7 @@ TEST_F(QarCfgTest, RefusedInputGetsOneShortLineAndLeavesTheRegistryAsItWas) {
       {{"set-connection", sqlite + ";Password=p\nq"}, 2, {}, "\\n"},
       {{"set-connection", "-"}, 2, sqlite + "\n;Password=p\n"}, {{"set-connection", "-"}, 2, "\n"},
       {{"set-connection", "Provider=SQLite;Data Source=no_such_dir/sub/x.db"}, 1, {}, "no_such_dir/sub/x.db"},
+      {{"set-connection", "--create", "Provider=SQLite;Data Source=no_such_dir/x.db"}, 1, {}, "cannot be created"},
       {{"set", "TunningID"}, 2}, {{"set", "Tuning", "1"}, 2}, {{"set", "SqlMonitor", "-1"}, 2},
       {{"set", "SqlMonitor", "4294967296"}, 2}, {{"set", "SqlMonitor", huge}, 2, {}, "argument 3 holds 100000 characters"},
       {{"set", "SqlMonitor", "5"}, 2, {}, "0 (off) to 4"}, {{"set", "TunningID", "2"}, 2, {}, "0 (off) or 1"},
@@ -195,7 +196,7 @@ TEST_F(QarCfgTest, ShowAndRequestsWithoutAUsableConnectionString) {
 // agent can still start or stop is cancelled; list shows today's requests and the pending
 // ones of earlier days, which the agent never starts.
 TEST_F(QarCfgTest, EnqueueCancelAndListAmongOtherRequestersRows) {
-  ASSERT_EQ(Run({"set-connection", SqliteConnection()}), 0) << err_.str();
+  ASSERT_EQ(Run({"set-connection", "--create", SqliteConnection()}), 0) << err_.str();
   const std::string operation = "{\"CDFILIAL\":\"S\xE3o" + std::string(17, '1') + "\",\"CDCAIXA\":\"02\"}";
   ASSERT_EQ(Run({"enqueue", "--caixa", "02", "--filial", "S\xE3o" + std::string(17, '1')}), 0) << err_.str();
   EXPECT_EQ(out_.str(), "1\n");
@@ -243,6 +244,25 @@ TEST_F(QarCfgTest, EnqueueCancelAndListAmongOtherRequestersRows) {
   EXPECT_EQ(listed[4].rfind("5   p ", 0), 0u) << listed[4];
   for (const std::string& line : listed) EXPECT_LT(line.size(), 200u) << line;
   EXPECT_FALSE(HasControlBesidesLineEnds(out_.str()));
+}
+
+// A mistyped path is no new database: set-connection refuses a missing file unless told to
+// make it, and the commands on the queue never make one.
+TEST_F(QarCfgTest, OnlySetConnectionCreateMakesTheDatabase) {
+  EXPECT_EQ(Run({"set-connection", SqliteConnection()}), 1);
+  EXPECT_NE(err_.str().find(database_ + " does not exist; check the path, or add --create"), std::string::npos)
+      << err_.str();
+  EXPECT_FALSE(std::filesystem::exists(database_));
+  ASSERT_EQ(Run({"set-connection", SqliteConnection(), "--create"}), 0) << err_.str();
+  EXPECT_NE(out_.str().find("created the database file " + database_ + " ("), std::string::npos) << out_.str();
+  ASSERT_TRUE(std::filesystem::remove(database_));
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"list"}, {"status"}, {"cancel", "1"}, {"enqueue", "--filial", "1", "--caixa", "2"}}) {
+    EXPECT_EQ(Run(args), 1) << args[0];
+    EXPECT_NE(err_.str().find(database_ + " does not exist (QarCfg set-connection --create"), std::string::npos)
+        << err_.str();
+    EXPECT_FALSE(std::filesystem::exists(database_)) << args[0];
+  }
 }
 
 TEST_F(QarCfgTest, HelpAndVersionPrint) {

@@ -1,0 +1,91 @@
+// POSIX only: the embedded database is made for the installation's group, and one the agent
+// may not write is reported with its owner, its mode and the command that mends it.
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "data/ado_connection.h"
+#include "data/data_error.h"
+#include "platform/module.h"
+#include "platform/process.h"
+#include "platform/shared_file.h"
+
+namespace qar {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::string_literals;
+
+class DatabaseAccessTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::path(platform::TempDirectory()) / ("qar_db_access_" + std::to_string(platform::CurrentProcessId()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    fs::permissions(dir_, fs::perms(0755));
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  fs::path dir_;
+};
+
+TEST_F(DatabaseAccessTest, MadeForTheGroupWhateverTheUmask) {
+  const struct group* other = ::getgrnam("nogroup");
+  const mode_t oldMask = ::umask(077);
+  const std::string made = platform::CreateGroupFile((dir_ / "a.db").string(), other ? "nogroup" : "no-such-group");
+  ::umask(oldMask);
+  struct stat st {};
+  ASSERT_EQ(::stat((dir_ / "a.db").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0660u);
+  if (other && ::geteuid() == 0) EXPECT_EQ(st.st_gid, other->gr_gid);
+  EXPECT_EQ(made.rfind("mode 0660, group ", 0), 0u) << made;
+  EXPECT_THROW(platform::CreateGroupFile((dir_ / "a.db").string(), "qarsnc"), std::runtime_error);  // never reused
+}
+
+// As the agent sees a database that root made 0644: the error names the file, its owner and
+// mode, and the command that lets the group write it.
+TEST_F(DatabaseAccessTest, ADatabaseThatMayNotBeWrittenSaysWhoOwnsItAndHowToMendIt) {
+  const std::string file = (dir_ / "q.db").string();
+  {
+    TADOConnection setup;
+    setup.SetConnectionString("Provider=SQLite;Data Source=" + file);
+    setup.Open();
+    setup.Execute("CREATE TABLE T (A INT)");
+  }
+  ASSERT_EQ(::chmod(file.c_str(), 0444), 0);
+  const auto check = [&file] {
+    try {
+      TADOConnection agent;
+      agent.SetConnectionString("Provider=SQLite;Data Source=" + file);
+      agent.Open();
+      agent.Execute("INSERT INTO T VALUES (1)");
+    } catch (const EDataError& error) {
+      const std::string message = error.what();
+      for (const std::string& part : {"readonly database (database file " + file + ": owner ", ", mode 0444;"s,
+                                      "sudo chmod 0660 '" + file + "'"}) {
+        if (message.find(part) == std::string::npos) return 1;
+      }
+      return 0;
+    }
+    return 2;
+  };
+  int failed = 100;  // root may write anything: the check runs as "nobody" then
+  if (::geteuid() != 0) {
+    failed = check();
+  } else if (const pid_t child = ::fork(); child == 0) {
+    _exit(::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0 ? check() : 100);
+  } else {
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    failed = WIFEXITED(status) ? WEXITSTATUS(status) : 101;
+  }
+  EXPECT_EQ(failed, 0) << "1: the message lacks the file's owner, mode or mending; 2: the write succeeded";
+}
+
+}  // namespace
+}  // namespace qar
