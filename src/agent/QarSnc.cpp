@@ -7,6 +7,7 @@
 #include "agent/Cli_Sync10000.h"
 #include "agent/error_report.h"
 #include "agent/restarter.h"
+#include "agent/watchdog.h"
 #include "automation/VCLCom.h"
 #include "config/agent_status.h"
 #include "config/GeralQar.h"
@@ -31,14 +32,18 @@ constexpr const char* kUsage =
     "Without arguments: the synchronisation agent. It polls CTRLEXECREM every 2 s, starts\n"
     "QarTab.exe from its own directory for each pending request and supervises it, and\n"
     "restarts itself about every twelve hours. One agent runs per user logon; a second\n"
-    "start ends at once. Its log goes to standard error and the system log.\n"
+    "start ends at once. Its log goes to standard error and the system log (under systemd,\n"
+    "the journal once). TERM or INT stop it; HUP starts it again under systemd.\n"
     "Settings: the connection string and server settings under HKEY_LOCAL_MACHINE\\\n"
     "(QarCfg.exe sets them; QarCfg.exe status shows what the agent is doing).\n";
 
 std::string Timestamp() { return platform::FormatDateTime("yyyy-mm-dd hh:nn:ss", platform::Now()); }
 
 int RunAgent() {
-  platform::CatchStopSignals();
+  // HUP asks for a fresh start, which under the service manager the restart status gives.
+  platform::CatchStopSignals(agent::kAgentExeName, agent::ChooseRestartPath() == agent::TRestartPath::kServiceManager
+                                                ? agent::kRestartExitStatus
+                                                : 0);
   // Unit start: the automation support (module short name, automation-object hook),
   // then the connection string, read and decrypted also in a second instance.
   try {
@@ -87,9 +92,11 @@ int RunAgent() {
   }
   agent::RunMessageLoop(frmSync.timVerifTab, platform::SystemClock(), platform::StopRequested);
 
-  agent::LogInfo("ending (" + platform::StopReason() + ")" +
-                 (workers.running() ? "; the running worker is left to finish and the next agent supervises it"
-                                    : ""));
+  const std::string ending = "ending (" + platform::StopReason() + ")" +
+                             (workers.running() ? "; the running worker is left to finish and the next agent supervises it"
+                                                : "");
+  // A signal nobody sends to stop it on purpose ends it with 128 + its number.
+  platform::StopExitCode() >= 128 ? agent::ReportError(ending) : agent::LogInfo(ending);
   single.Close();
   config::FinalizeGeralQar();
   automation::FinalizeVCLCom();

@@ -15,10 +15,14 @@ void Write(platform::LogLevel level, const std::string& message) {
   const std::string line = platform::FormatDateTime("yyyy-mm-dd hh:nn:ss", platform::Now()) + " " +
                            kAgentExeName + "[" + std::to_string(platform::CurrentProcessId()) + "]: " +
                            (level == platform::LogLevel::kError ? "error: " : "") + message + "\n";
-  const std::string utf8 = platform::AnsiToConsole(line);
+  // The journal takes a "<3>" or "<6>" in front as the line's priority.
+  static const bool journal = platform::StandardErrorIsJournal();
+  const std::string utf8 = platform::AnsiToConsole(journal ? (level == platform::LogLevel::kError ? "<3>" : "<6>") + line
+                                                           : line);
   std::fwrite(utf8.data(), 1, utf8.size(), stderr);
   std::fflush(stderr);
-  platform::WriteSystemLog(kAgentExeName, level, message);
+  // Standard error that is the journal already is the system log: once is enough.
+  if (!journal) platform::WriteSystemLog(kAgentExeName, level, message);
 }
 }  // namespace
 

@@ -1,5 +1,5 @@
-// The agent's log: one line on stderr (when it has one) and in the system log, for
-// what it does and for what went wrong.
+// The agent's log: one line on stderr (when it has one) and in the system log (the
+// journal once), for what it does and for what went wrong.
 #pragma once
 
 #include <exception>
@@ -9,7 +9,8 @@
 namespace qar::agent {
 
 // Writes "<date time> QarSnc.exe[<pid>]: <message>" to stderr and the message to
-// the system log. Never blocks for long and never shows a dialog.
+// the system log; when stderr is the journal, there only (with the line's priority).
+// Never blocks for long and never shows a dialog.
 void LogInfo(const std::string& message);
 // The same for a failure: "... QarSnc.exe[<pid>]: error: <message>".
 void ReportError(const std::string& message);

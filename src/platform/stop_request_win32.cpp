@@ -3,6 +3,8 @@
 
 namespace qar::platform {
 
-void CatchStopSignals() {}
+std::string SignalName(int signal) { return "signal " + std::to_string(signal); }
+
+void CatchStopSignals(const std::string& /*program*/, int /*hangupExitCode*/) {}
 
 }  // namespace qar::platform

@@ -5,6 +5,8 @@
 
 namespace qar::platform {
 
+bool StandardErrorIsJournal() { return false; }
+
 void WriteSystemLog(const std::string& source, LogLevel level, const std::string& message) {
   HANDLE log = RegisterEventSourceA(nullptr, source.c_str());
   if (log == nullptr) return;
