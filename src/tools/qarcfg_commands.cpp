@@ -5,6 +5,7 @@
 #include <functional>
 #include <cstdint>
 #include <limits>
+#include <stdexcept>
 
 #include "config/GeralQar.h"
 #include "data/ado_connection.h"
@@ -105,7 +106,11 @@ int SetConnection(Args args, const TStreams& streams) {
   std::string connectionString = args[1];
   if (connectionString == "-") {
     // Kept off the command line, where every user of the machine can read it.
-    connectionString = streams.readInput();
+    try {
+      connectionString = streams.readInput();
+    } catch (const std::runtime_error& error) {
+      throw TUsageError(error.what());  // too long, or not text: what was given is wrong
+    }
     if (connectionString.ends_with('\n')) connectionString.pop_back();
     if (connectionString.ends_with('\r')) connectionString.pop_back();
     CheckInputLength(connectionString, "standard input");
