@@ -17,14 +17,18 @@ constexpr std::string_view kCrLf = "\r\n";
 constexpr std::string_view kLf = "\n";
 constexpr std::size_t kHexLineWidth = 77;  // the editor wraps hex data before column 80
 
+// Blanks around a line's content; a CR counts, so that a stray one reads the same
+// whatever line ends the file is written with.
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+
 std::string_view Trim(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
   return text;
 }
 
 std::string_view TrimRight(std::string_view text) {
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
   return text;
 }
 
@@ -140,8 +144,10 @@ class TLineReader {
     // A NUL is no text: a value holding one would not read back the same.
     if (current_.find('\0') != std::string_view::npos) throw RegFormatError(number_, "the text holds a NUL character");
     line = current_;
+    // Every CR before the line feed goes: a CR kept at a line's end would read back
+    // differently once the file is written with the other line ends.
     const bool cr = !line.empty() && line.back() == '\r';
-    if (cr) line.remove_suffix(1);
+    while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     if (ended && !lineEndSeen_) {
       lineEndSeen_ = true;
       crlf_ = cr;

@@ -61,6 +61,8 @@ TEST(RegFile, ReadsUtf16Utf8AndOlderAnsiFilesAlike) {
     EXPECT_EQ(FormatRegText(document), crlf);
   }
   for (std::string e : {std::string(), std::string("\xFF\xFE"), kHeader}) EXPECT_TRUE(ParseRegFile(e).keys.empty());
+  // A stray CR at a line's end is a blank: it would read back otherwise after a rewrite with LF.
+  EXPECT_EQ(ParseRegFile("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\K]\n; c\r\t\r\r\n").keys.at(0).values.at(0).raw, "; c");
 }
 
 // A file this system does not understand is never taken for an empty or partial registry.
