@@ -66,5 +66,33 @@ TEST(RegistryKey, EachFailureHasItsStatus) {
   EXPECT_EQ(reader.WriteInteger("SqlMonitor", 3), RegStatus::kAccessDenied);
 }
 
+// A key path or value name that is not one line of text (the POSIX file keeps one per line,
+// the ANSI calls end it at a NUL and would act on another value), or a text that would read
+// back cut at its NUL, is refused before anything is written: never kOk.
+TEST(RegistryKey, WhatCannotReadBackUnchangedIsRefused) {
+  ScratchRegistry scratch;
+  const std::string path = scratch.KeyPath();
+  RegistryKey key;
+  ASSERT_EQ(key.Open(path, true), RegStatus::kOk) << key.LastError();
+  ASSERT_EQ(key.WriteString("N", "kept"), RegStatus::kOk) << key.LastError();
+  const std::string nul(1, '\0');
+  const struct { std::string path, name, text; } cases[] = {
+      {path + "\\a\nb", "N", "t"}, {path + "\\a" + nul, "N", "t"}, {path + "\\" + std::string(256, 'k'), "N", "t"},
+      {path, "a\nb", "t"}, {path, "a\rb", "t"}, {path, "N" + nul + "b", "t"}, {path, "a\x01", "t"},
+      {path, std::string(16384, 'n'), "t"}, {path, "N", "1" + nul + "2"},
+  };
+  for (const auto& c : cases) {
+    RegistryKey other;
+    RegStatus status = other.Open(c.path, true);
+    if (status == RegStatus::kOk) status = other.WriteString(c.name, c.text);
+    EXPECT_EQ(status, RegStatus::kFailed) << c.name;
+    EXPECT_FALSE(other.LastError().empty());
+    if (other.IsOpen() && c.text == "t") EXPECT_EQ(other.WriteInteger(c.name, 1), RegStatus::kFailed) << c.name;
+  }
+  std::string text;
+  EXPECT_TRUE(key.ReadString("N", text) == RegStatus::kOk && text == "kept") << key.LastError() << text;
+  EXPECT_EQ(key.ReadString("N" + nul + "b", text), RegStatus::kFailed);
+}
+
 }  // namespace
 }  // namespace qar::platform

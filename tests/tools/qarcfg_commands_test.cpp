@@ -173,6 +173,7 @@ TEST_F(QarCfgTest, ShowPrintsOneEscapedLinePerValue) {
 // Neither show nor a request creates the key; requests need a stored string, and a value
 // that does not decrypt is never printed.
 TEST_F(QarCfgTest, ShowAndRequestsWithoutAUsableConnectionString) {
+  platform::DeleteRegistryKey(diagnostics::kWebSrvKey);  // Windows: the sandbox keeps the key
   const std::string before = RegistrySnapshot();
   EXPECT_EQ(Run({"show"}), 1);  // says which file it read, and that it is missing
   const std::string file = platform::RegistryFilePath();
