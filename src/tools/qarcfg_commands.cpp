@@ -44,7 +44,9 @@ struct TStreams {
 };
 
 // The stored connection string, connected: what enqueue, cancel and list work through.
-void ConnectStored(TADOConnection& connection) {
+// Only a requester (enqueue) may bring a missing embedded database into being, as it
+// creates the control table; reading or cancelling never makes an empty one.
+void ConnectStored(TADOConnection& connection, bool requester = false) {
   std::string connectionString;
   try {
     connectionString = config::ReadConnectionString("");
@@ -56,7 +58,7 @@ void ConnectStored(TADOConnection& connection) {
     throw TCommandError("no connection string is stored in " + SettingsPlace() +
                         " (QarCfg set-connection stores one)");
   }
-  CheckEmbeddedDatabaseExists(connectionString);  // never made here: a new one would be empty
+  if (!requester) CheckEmbeddedDatabaseExists(connectionString);
   try {
     connection.SetConnectionString(connectionString);
     connection.Open();
@@ -156,7 +158,7 @@ int Enqueue(const Args& args, std::ostream& out) {
   SyncOperationText(filial, caixa);  // refuse bad values before touching the database
 
   TADOConnection connection;
-  ConnectStored(connection);
+  ConnectStored(connection, /*requester=*/true);
   out << EnqueueSyncRequest(connection, filial, caixa) << '\n';
   return 0;
 }
