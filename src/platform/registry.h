@@ -26,7 +26,8 @@ enum class RegAccess { kRead, kFull };
 // the file atomically, and a file the process may not write cannot be opened
 // with full access (RegAccess::kFull), as a key the process may not write on Windows.
 // A file that does not parse makes every call fail with kFailed (LastError names
-// the line) and is never rewritten. Names and values are converted between ANSI
+// the line) and is never rewritten; a rewrite is parsed before it replaces the file,
+// and keeps the file's encoding and line ends. Names and values are converted between ANSI
 // and the file's Unicode at this interface; text of other programs that has no
 // ANSI form is kept as it is on rewrite.
 class RegistryKey {
