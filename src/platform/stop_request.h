@@ -10,10 +10,10 @@ namespace qar::platform {
 // instead, so the program ends cleanly and says why (the reason is the signal's name):
 // SIGTERM and SIGINT with exit code 0, SIGHUP with `hangupExitCode`, any other with
 // 128 + its number. The faults a thread causes itself (SIGSEGV, SIGABRT, ...) write
-// "<program>[<pid>]: error: ended by SIGSEGV" to standard error and end the process
-// as before. Call it on the main thread before any other thread starts (they inherit
+// "<program>[<pid>]: error: ended by SIGSEGV" to standard error (an empty `program`:
+// the executable's file name) and end the process as before. Call it on the main thread before any other thread starts (they inherit
 // the blocked signals; one thread then waits for them). Windows: nothing to catch.
-void CatchStopSignals(const std::string& program, int hangupExitCode = 0);
+void CatchStopSignals(const std::string& program = {}, int hangupExitCode = 0);
 // "SIGHUP" for SIGHUP (POSIX).
 std::string SignalName(int signal);
 

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "platform/module.h"
 #include "platform/process.h"
 #include "platform/stop_request.h"
 
@@ -48,7 +49,8 @@ std::string SignalName(int signal) {
 void CatchStopSignals(const std::string& program, int hangupExitCode) {
   for (const int signal : kFaults) {
     TFaultLine& line = gFaultLines[signal];
-    const int length = std::snprintf(line.text, sizeof line.text, "%s[%u]: error: ended by %s\n", program.c_str(),
+    const std::string name = program.empty() ? ExtractFileName(ExecutableFileName()) : program;
+    const int length = std::snprintf(line.text, sizeof line.text, "%s[%u]: error: ended by %s\n", name.c_str(),
                                      CurrentProcessId(), SignalName(signal).c_str());
     line.length = length > 0 ? std::min(static_cast<std::size_t>(length), sizeof line.text - 1) : 0;
     struct sigaction action {};
