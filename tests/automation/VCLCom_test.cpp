@@ -5,12 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <stdexcept>
 #include <string>
 
 #include "com/dispatch_client.h"
 #include "com/interfaced_component.h"
 #include "com/type_info.h"
+#include "../diagnostics/diagnostics_sandbox.h"
 #include "mts_test_support.h"
 #include "platform/module.h"
 
@@ -50,9 +52,10 @@ class TdmTeste : public com::TInterfacedComponent<IExtra> {
   static inline bool throwNonStandard = false;
 };
 
-class VCLAutoObjectTest : public ::testing::Test {
+class VCLAutoObjectTest : public diagnostics::testing::DiagnosticsSandbox {
  protected:
   void SetUp() override {
+    DiagnosticsSandbox::SetUp();
     TdmTeste::attempts = TdmTeste::failuresLeft = TdmTeste::destroyed = 0;
     TdmTeste::throwNonStandard = false;
     CreationEnvironment() = {&clock_, [this](std::string_view failureClass, std::string_view message,
@@ -65,6 +68,7 @@ class VCLAutoObjectTest : public ::testing::Test {
   void TearDown() override {
     CreationEnvironment() = DefaultCreationEnvironment();
     EXPECT_EQ(com::LiveComObjectCount(), liveBefore_) << "an object leaked";
+    DiagnosticsSandbox::TearDown();
   }
 
   com::TAutoObjectFactory factory_ = VCLAutoObjectFactoryOf<TdmTeste>(
@@ -172,6 +176,26 @@ TEST_F(VCLAutoObjectTest, AWrappedComponentSurvivesItsObjectUnlessHandedOver) {
   FinalizeVCLCom();  // one too many changes nothing
   InitializeVCLCom();
   EXPECT_EQ(CreateVCLComObjectProc.load(), &CreateAutoObjectForComponent);
+  FinalizeVCLCom();
+}
+
+// A component freed before its object: the object forgets it, a later call fails with
+// a description and the object's end touches nothing. A component takes one object.
+TEST_F(VCLAutoObjectTest, AComponentFreedFirstLeavesItsObjectFailingCleanly) {
+  InitializeVCLCom();
+  auto module = std::make_unique<TdmTeste>();
+  TComPtr<IUnknown> object = module->ComObject();
+  EXPECT_THROW(com::NewComObject<TVCLAutoObject>(factory_, module.get()), EComponentError);
+  EXPECT_EQ(module->ComObject().As<IUnknown>(), object);  // the first object keeps the slot
+  module.reset();
+  try {
+    com::CallByName(*object.As<com::IDispatch>(), "Echo", {"x"});
+    ADD_FAILURE() << "no failure";
+  } catch (const com::EOleError& e) {
+    EXPECT_EQ(e.Code(), com::kE_UNEXPECTED);
+    EXPECT_EQ(std::string(e.what()), "The component of this dmTeste object was destroyed; the object cannot be called");
+  }
+  object.Reset();
   FinalizeVCLCom();
 }
 
