@@ -61,7 +61,7 @@ class TOuterCleanup {
 
 // After the method: report and roll back a transaction it left open, then remove the
 // session row; all of it even when the report fails, whose error is raised afterwards.
-void FinishInnerStage(CallContext& call, TCallEnvironment& environment) {
+void FinishInnerStage(CallContext& call, const TCallEnvironment& environment) {
   std::exception_ptr failure;
   if (call.Connection != nullptr && call.Connection->InTransaction()) {
     try {
@@ -81,43 +81,31 @@ void FinishInnerStage(CallContext& call, TCallEnvironment& environment) {
 
 }  // namespace
 
-TCallEnvironment DefaultCallEnvironment() {
-  return {&platform::SystemClock(),
-          [](const CallContext& call, bool designTimeConnected, bool viaSocketServer) {
-            diagnostics::WriteConnectionLogEntry(*call.Connection, designTimeConnected, viaSocketServer,
-                                                 call.Operator, call.Application, call.Host, nullptr,
-                                                 esOK, *CallEnvironment().clock);
-          },
-          [](const CallContext& call) { WriteTransactionReport(call, *CallEnvironment().clock); },
-          [](const CallContext& call, std::string_view failure) {
-            const com::TComObjectFactory* factory = call.AutoObject != nullptr ? call.AutoObject->Factory() : nullptr;
-            try {
-              diagnostics::WriteBugReport("ESessionRegistration", failure,
-                                          factory != nullptr ? factory->ModuleFileName() : std::string(),
-                                          factory != nullptr ? factory->ClassName() : std::string(),
-                                          *CallEnvironment().clock);
-            } catch (...) {
-              // Nowhere left to tell; the call goes on without its session row.
-            }
-          }};
-}
-
-TCallEnvironment& CallEnvironment() {
-  static TCallEnvironment environment = DefaultCallEnvironment();
-  return environment;
-}
-
-TCreationEnvironment DefaultCreationEnvironment() {
-  return {&platform::SystemClock(),
-          [](std::string_view failureClassName, std::string_view message,
-             std::string_view componentModuleFileName, std::string_view registeredClassName) {
-            diagnostics::WriteBugReport(failureClassName, message, componentModuleFileName,
-                                        registeredClassName, *CreationEnvironment().clock);
-          }};
-}
-
-TCreationEnvironment& CreationEnvironment() {
-  static TCreationEnvironment environment = DefaultCreationEnvironment();
+TAutomationEnvironment DefaultAutomationEnvironment(platform::Clock& clock) {
+  TAutomationEnvironment environment;
+  environment.creation = {&clock, [&clock](std::string_view failureClassName, std::string_view message,
+                                           std::string_view componentModuleFileName,
+                                           std::string_view registeredClassName) {
+                            diagnostics::WriteBugReport(failureClassName, message, componentModuleFileName,
+                                                        registeredClassName, clock);
+                          }};
+  environment.call = {
+      &clock,
+      [&clock](const CallContext& call, bool designTimeConnected, bool viaSocketServer) {
+        diagnostics::WriteConnectionLogEntry(*call.Connection, designTimeConnected, viaSocketServer, call.Operator,
+                                             call.Application, call.Host, nullptr, esOK, clock);
+      },
+      [&clock](const CallContext& call) { WriteTransactionReport(call, clock); },
+      [&clock](const CallContext& call, std::string_view failure) {
+        const com::TComObjectFactory* factory = call.AutoObject != nullptr ? call.AutoObject->Factory() : nullptr;
+        try {
+          diagnostics::WriteBugReport("ESessionRegistration", failure,
+                                      factory != nullptr ? factory->ModuleFileName() : std::string(),
+                                      factory != nullptr ? factory->ClassName() : std::string(), clock);
+        } catch (...) {
+          // Nowhere left to tell; the call goes on without its session row.
+        }
+      }};
   return environment;
 }
 
@@ -139,6 +127,12 @@ TVCLAutoObject::~TVCLAutoObject() {
     owned.reset(component);
 }
 
+const TAutomationEnvironment& TVCLAutoObject::Environment() const {
+  if (auto* factory = dynamic_cast<TVCLAutoObjectFactory*>(Factory())) return factory->Environment();
+  static const TAutomationEnvironment kDefault = DefaultAutomationEnvironment();
+  return kDefault;
+}
+
 void TVCLAutoObject::ComponentDestroyed() noexcept {
   component_ = nullptr;
   ownsComponent_ = false;
@@ -158,7 +152,7 @@ void TVCLAutoObject::Initialize() {
 }
 
 void TVCLAutoObject::CreateComponent(const com::TComponentClass& componentClass) {
-  TCreationEnvironment& environment = CreationEnvironment();
+  const TCreationEnvironment& environment = Environment().creation;
   for (int failures = 0;;) {
     try {
       component_ = componentClass.Create().release();
@@ -213,7 +207,7 @@ HResult TVCLAutoObject::InstrumentedInvoke(com::DispId id, const TGUID& iid, com
   // A nested call runs inside the outer one's sequence, on its connection and key.
   if (callDepth_ > 1) return TAutoObject::Invoke(id, iid, locale, flags, params, result, excepInfo, argErr);
 
-  TCallEnvironment& environment = CallEnvironment();
+  const TCallEnvironment& environment = Environment().call;
   CallContext call;
   call.AutoObject = this;
   call.DispatchId = id;

@@ -30,7 +30,6 @@ class IVCLComObject : public IUnknown {
 
 // What creating a wrapped component needs from outside: the clock of the waits
 // between attempts, and the writer of the bug report after the first failure.
-// Process-wide; tests put a simulated clock and a recording writer here.
 struct TCreationEnvironment {
   using TBugReportWriter =
       std::function<void(std::string_view failureClassName, std::string_view message,
@@ -39,13 +38,10 @@ struct TCreationEnvironment {
   platform::Clock* clock;
   TBugReportWriter writeBugReport;
 };
-TCreationEnvironment& CreationEnvironment();
-// The production environment: the system clock and bugreport.txt beside the module.
-TCreationEnvironment DefaultCreationEnvironment();
 
 // What an instrumented call needs from outside: the clock of its monitor, log
 // entries and report, and the writers of the connection log entries it requests
-// itself and of tr_report.txt. Process-wide; tests record requests here.
+// itself, of tr_report.txt and of a session row that could not be registered.
 struct TCallEnvironment {
   using TConnectionLogWriter =
       std::function<void(const CallContext& call, bool designTimeConnected, bool viaSocketServer)>;
@@ -56,10 +52,14 @@ struct TCallEnvironment {
   TTransactionReportWriter writeTransactionReport;  // raises its input/output failure
   TRegistrationFailureWriter writeRegistrationFailure;  // never raises
 };
-TCallEnvironment& CallEnvironment();
-// The production environment: the system clock, the day's logs and tr_report.txt; a
-// session row that cannot be registered goes to bugreport.txt.
-TCallEnvironment DefaultCallEnvironment();
+// What the objects of one class need from outside, held by their factory.
+struct TAutomationEnvironment {
+  TCreationEnvironment creation;
+  TCallEnvironment call;
+};
+// The production environment on `clock`: the day's logs, tr_report.txt, and
+// bugreport.txt for a failed creation or a session row that cannot be registered.
+TAutomationEnvironment DefaultAutomationEnvironment(platform::Clock& clock = platform::SystemClock());
 
 // The automation object of a component. Made by its factory when a client creates
 // the class (it then creates the factory's component class itself and owns it), or
@@ -134,6 +134,7 @@ class TVCLAutoObject : public com::TImplements<com::TAutoObject, IVCLComObject>,
   bool OwnsComponent() const { return ownsComponent_; }
 
  private:
+  const TAutomationEnvironment& Environment() const;
   void ComponentDestroyed() noexcept override;
   void CreateComponent(const com::TComponentClass& componentClass);
   HResult InstrumentedInvoke(com::DispId id, const TGUID& iid, com::LocaleId locale, std::uint16_t flags,
@@ -159,18 +160,34 @@ void* VCLDispatchTarget(com::TAutoObject& object);
 // A new TVCLAutoObject of `factory` that creates its own component.
 TComPtr<IUnknown> CreateVCLAutoObject(com::TComObjectFactory& factory);
 
+// The factory of TVCLAutoObjects, with their environment. Made by VCLAutoObjectFactoryOf.
+class TVCLAutoObjectFactory : public com::TAutoObjectFactory {
+ public:
+  TVCLAutoObjectFactory(com::TFactoryInfo info, const void* moduleAnchor, TComPtr<com::ITypeInfo> typeInfo,
+                        com::TComponentClass componentClass, TAutomationEnvironment environment)
+      : TAutoObjectFactory(std::move(info), &CreateVCLAutoObject, moduleAnchor, std::move(typeInfo),
+                           std::move(componentClass), &VCLDispatchTarget),
+        environment_(std::move(environment)) {}
+  // What the objects of the class use; change it only while none is being made or called.
+  TAutomationEnvironment& Environment() { return environment_; }
+
+ private:
+  TAutomationEnvironment environment_;
+};
+
 // The factory of a class whose objects wrap a TModule (a component class with a
 // default constructor); `typeInfo` binds the members of TModule. The class is
 // registered in the apartment threading model, whatever `info` says: its calls must
 // not run at the same time.
+//
+//   automation::TVCLAutoObjectFactory gFactory = automation::VCLAutoObjectFactoryOf<TdmVendas>(...);
 template <class TModule>
-com::TAutoObjectFactory VCLAutoObjectFactoryOf(com::TFactoryInfo info,
-                                               TComPtr<com::ITypeInfo> typeInfo) {
+TVCLAutoObjectFactory VCLAutoObjectFactoryOf(com::TFactoryInfo info, TComPtr<com::ITypeInfo> typeInfo,
+                                             TAutomationEnvironment environment = DefaultAutomationEnvironment()) {
   info.ThreadingModel = "Apartment";
   com::TComponentClass componentClass = com::TComponentClass::Of<TModule>(info.ClassName);
-  return com::TAutoObjectFactory(std::move(info), &CreateVCLAutoObject,
-                                 &com::kModuleAnchorOf<TModule>, std::move(typeInfo),
-                                 std::move(componentClass), &VCLDispatchTarget);
+  return TVCLAutoObjectFactory(std::move(info), &com::kModuleAnchorOf<TModule>, std::move(typeInfo),
+                               std::move(componentClass), std::move(environment));
 }
 
 // The unit's start-up and end, counted: the first initialisation computes the module

@@ -62,7 +62,7 @@ inline constexpr DispId kDispIdAS_Execute = 20000006;
 //     TdmVendas() { ...; RegisterProvider(dspProdutos); }
 //     std::int32_t Total() { ... }
 //   };
-//   com::TAutoObjectFactory factory = automation::VCLAutoObjectFactoryOf<TdmVendas>(
+//   automation::TVCLAutoObjectFactory factory = automation::VCLAutoObjectFactoryOf<TdmVendas>(
 //       {kCLSID_dmVendas, "dmVendas", "Servidor.dmVendas"},
 //       com::AppServerTypeInfo<TdmVendas>("IdmVendas", kIID_IdmVendas)
 //           .Method(1, "Total", &TdmVendas::Total)

@@ -58,7 +58,7 @@ class VCLAutoObjectTest : public diagnostics::testing::DiagnosticsSandbox {
     DiagnosticsSandbox::SetUp();
     TdmTeste::attempts = TdmTeste::failuresLeft = TdmTeste::destroyed = 0;
     TdmTeste::throwNonStandard = false;
-    CreationEnvironment() = {&clock_, [this](std::string_view failureClass, std::string_view message,
+    factory_.Environment().creation = {&clock_, [this](std::string_view failureClass, std::string_view message,
                                              std::string_view module, std::string_view className) {
                                if (failReport_) throw std::runtime_error("disco cheio");
                                reports_ += std::string(failureClass) + "|" + std::string(message) + "|" +
@@ -66,12 +66,11 @@ class VCLAutoObjectTest : public diagnostics::testing::DiagnosticsSandbox {
                              }};
   }
   void TearDown() override {
-    CreationEnvironment() = DefaultCreationEnvironment();
     EXPECT_EQ(com::LiveComObjectCount(), liveBefore_) << "an object leaked";
     DiagnosticsSandbox::TearDown();
   }
 
-  com::TAutoObjectFactory factory_ = VCLAutoObjectFactoryOf<TdmTeste>(
+  TVCLAutoObjectFactory factory_ = VCLAutoObjectFactoryOf<TdmTeste>(
       {kCLSID_dmTeste, "dmTeste", "QarTeste.dmTeste", "M\xF3" "dulo de teste", "Free"},
       com::TTypeInfoBuilder<TdmTeste>("IdmTeste", TGUID::Parse("{9A8B7C6D-5E4F-4031-8291-A0B1C2D3E4F6}"))
           .Method(1, "Echo", &TdmTeste::Echo)

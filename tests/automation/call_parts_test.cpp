@@ -87,7 +87,7 @@ class TdmSessao : public TComponent {
   void MetodoComUmNomeDeTrintaECincoLetras() {}
 };
 
-com::TAutoObjectFactory gSessaoFactory = VCLAutoObjectFactoryOf<TdmSessao>(
+TVCLAutoObjectFactory gSessaoFactory = VCLAutoObjectFactoryOf<TdmSessao>(
     {TGUID::Parse("{0D1E2F30-4152-4637-8495-A6B7C8D9EAF1}"), "dmSessao", "QarTeste.Sessao", ""},
     com::TTypeInfoBuilder<TdmSessao>("IdmSessao", TGUID::Parse("{0D1E2F30-4152-4637-8495-A6B7C8D9EAF2}"))
         .Method(7, "GravaPedido", &TdmSessao::GravaPedido)

@@ -142,7 +142,7 @@ class TdmGravacao : public TMtsDataModule {
   static inline TdmGravacao* last = nullptr;
 };
 
-com::TAutoObjectFactory gGravacaoFactory = VCLAutoObjectFactoryOf<TdmGravacao>(
+TVCLAutoObjectFactory gGravacaoFactory = VCLAutoObjectFactoryOf<TdmGravacao>(
     {TGUID::Parse("{2B3C4D5E-6F70-4182-93A4-B5C6D7E8F901}"), "dmGravacao", "QarTeste.Gravacao", ""},
     com::AppServerTypeInfo<TdmGravacao>("IdmGravacao", TGUID::Parse("{2B3C4D5E-6F70-4182-93A4-B5C6D7E8F902}"))
         .Method(1, "Grava", &TdmGravacao::Grava)
@@ -183,7 +183,7 @@ class SqliteModuleTest : public diagnostics::testing::DiagnosticsSandbox,
     }
     client.Execute("CREATE TABLE PRODUTO (ID INTEGER PRIMARY KEY, NOME VARCHAR(30) NOT NULL UNIQUE, PRECO FLOAT)");
     client.Execute("INSERT INTO PRODUTO VALUES (1, 'Cafe', 12.5), (2, 'Cha', 4), (3, 'Mate', 7.25)");
-    CallEnvironment() = {
+    gGravacaoFactory.Environment().call = {
         &clock_,
         [](const CallContext&, bool designTime, bool socketServer) {
           Event("log(" + std::to_string(designTime) + "," + std::to_string(socketServer) + ")");
@@ -203,7 +203,7 @@ class SqliteModuleTest : public diagnostics::testing::DiagnosticsSandbox,
     server_.Reset();
     client.Close();
     std::remove(file_.c_str());
-    CallEnvironment() = DefaultCallEnvironment();
+    gGravacaoFactory.Environment() = DefaultAutomationEnvironment();
     SetServerConnectionList(std::nullopt);
     DiagnosticsSandbox::TearDown();
   }
