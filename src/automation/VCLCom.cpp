@@ -178,22 +178,9 @@ HResult TVCLAutoObject::ObjQueryInterface(const TGUID& iid, void** object) {
   return component->GetInterface(iid, object) ? com::kS_OK : inherited;
 }
 
-HResult TVCLAutoObject::Invoke(com::DispId id, const TGUID& iid, com::LocaleId locale, std::uint16_t flags,
-                               com::TDispParams& params, Variant* result,
-                               com::TExcepInfo* excepInfo, std::uint32_t* argErr) {
+HResult TVCLAutoObject::InvokeMember(com::DispId id, std::uint16_t flags, com::TDispParams& params,
+                                     Variant* result, com::TExcepInfo* excepInfo, std::uint32_t* argErr) {
   std::lock_guard lock(callMutex_);
-  try {
-    return InstrumentedInvoke(id, iid, locale, flags, params, result, excepInfo, argErr);
-  } catch (...) {
-    // The edge of the call: what a step raised reaches the caller as its description.
-    return com::ReportException(std::current_exception(),
-                                Factory() != nullptr ? Factory()->ClassName() : std::string(), excepInfo);
-  }
-}
-
-HResult TVCLAutoObject::InstrumentedInvoke(com::DispId id, const TGUID& iid, com::LocaleId locale,
-                                           std::uint16_t flags, com::TDispParams& params, Variant* result,
-                                           com::TExcepInfo* excepInfo, std::uint32_t* argErr) {
   TComponent* const component = component_.load();
   if (component == nullptr)
     throw com::EOleError(com::kE_UNEXPECTED, "The component of this " +
@@ -205,7 +192,7 @@ HResult TVCLAutoObject::InstrumentedInvoke(com::DispId id, const TGUID& iid, com
     ~TDepth() { --depth; }
   } depth(callDepth_);
   // A nested call runs inside the outer one's sequence, on its connection and key.
-  if (callDepth_ > 1) return TAutoObject::Invoke(id, iid, locale, flags, params, result, excepInfo, argErr);
+  if (callDepth_ > 1) return TAutoObject::InvokeMember(id, flags, params, result, excepInfo, argErr);
 
   const TCallEnvironment& environment = Environment().call;
   CallContext call;
@@ -249,7 +236,7 @@ HResult TVCLAutoObject::InstrumentedInvoke(com::DispId id, const TGUID& iid, com
   try {
     // A failed vote skips the method; the clean-ups below still run.
     if (module != nullptr) module->SetComplete();
-    call.Result = TAutoObject::Invoke(id, iid, locale, flags, params, result, excepInfo, argErr);
+    call.Result = TAutoObject::InvokeMember(id, flags, params, result, excepInfo, argErr);
   } catch (...) {
     try {
       FinishInnerStage(call, environment);

@@ -88,6 +88,10 @@ class TVCLAutoObject : public com::TImplements<com::TAutoObject, IVCLComObject>,
   void Initialize() override;
   HResult ObjQueryInterface(const TGUID& iid, void** object) override;
 
+  // Invoke, the object's dispatch entry (TAutoObject's), runs the instrumented call
+  // below and turns a failure of one of its steps into kDISP_E_EXCEPTION with its
+  // description in `excepInfo`: the one place where the layer's errors become a code.
+  //
   // The instrumented call, in this order:
   //   1  the caller identity (and connection) is taken out of `params` (ExtractCallerIdentity);
   //   3  a database key selects the thread's CurrentDatabaseKey (SelectCallDatabase);
@@ -120,26 +124,20 @@ class TVCLAutoObject : public com::TImplements<com::TAutoObject, IVCLComObject>,
   // that calls its own object), goes straight to the method through DispInvoke: no
   // identity, no closing, no data-set closing, no key change, no second session row.
   // It works on the outer call's connection, transaction and key.
-  //
-  // Any failure here becomes kDISP_E_EXCEPTION with its description: this is where the
-  // thrown values of the layer become result codes.
-  HResult Invoke(com::DispId id, const TGUID& iid, com::LocaleId locale, std::uint16_t flags,
-                 com::TDispParams& params, Variant* result, com::TExcepInfo* excepInfo,
-                 std::uint32_t* argErr) override;
-
   void FreeOnRelease() override { ownsComponent_ = true; }
 
   // The wrapped component; null once it was destroyed.
   TComponent* Component() const { return component_; }
   bool OwnsComponent() const { return ownsComponent_; }
 
+ protected:
+  HResult InvokeMember(com::DispId id, std::uint16_t flags, com::TDispParams& params, Variant* result,
+                       com::TExcepInfo* excepInfo, std::uint32_t* argErr) override;
+
  private:
   const TAutomationEnvironment& Environment() const;
   void ComponentDestroyed() noexcept override;
   void CreateComponent(const com::TComponentClass& componentClass);
-  HResult InstrumentedInvoke(com::DispId id, const TGUID& iid, com::LocaleId locale, std::uint16_t flags,
-                             com::TDispParams& params, Variant* result, com::TExcepInfo* excepInfo,
-                             std::uint32_t* argErr);
 
   std::atomic<TComponent*> component_;
   bool ownsComponent_ = false;
