@@ -88,6 +88,13 @@ class TVCLAutoObject : public com::TImplements<com::TAutoObject, IVCLComObject>,
   void Initialize() override;
   HResult ObjQueryInterface(const TGUID& iid, void** object) override;
 
+  void FreeOnRelease() override { ownsComponent_ = true; }
+
+  // The wrapped component; null once it was destroyed.
+  TComponent* Component() const { return component_; }
+  bool OwnsComponent() const { return ownsComponent_; }
+
+ protected:
   // Invoke, the object's dispatch entry (TAutoObject's), runs the instrumented call
   // below and turns a failure of one of its steps into kDISP_E_EXCEPTION with its
   // description in `excepInfo`: the one place where the layer's errors become a code.
@@ -124,13 +131,6 @@ class TVCLAutoObject : public com::TImplements<com::TAutoObject, IVCLComObject>,
   // that calls its own object), goes straight to the method through DispInvoke: no
   // identity, no closing, no data-set closing, no key change, no second session row.
   // It works on the outer call's connection, transaction and key.
-  void FreeOnRelease() override { ownsComponent_ = true; }
-
-  // The wrapped component; null once it was destroyed.
-  TComponent* Component() const { return component_; }
-  bool OwnsComponent() const { return ownsComponent_; }
-
- protected:
   HResult InvokeMember(com::DispId id, std::uint16_t flags, com::TDispParams& params, Variant* result,
                        com::TExcepInfo* excepInfo, std::uint32_t* argErr) override;
 
