@@ -198,5 +198,30 @@ TEST_F(VCLAutoObjectTest, AComponentFreedFirstLeavesItsObjectFailingCleanly) {
   FinalizeVCLCom();
 }
 
+// An object whose exception record carries no failure code still fails its caller.
+TEST(CallByNameTest, AnExceptionRecordWithoutACodeIsAFailure) {
+  struct TSilent : com::TImplements<com::TComObject, com::IDispatch> {
+    HResult GetTypeInfoCount(std::uint32_t*) override { return com::kE_NOTIMPL; }
+    HResult GetTypeInfo(std::uint32_t, com::LocaleId, com::ITypeInfo**) override { return com::kE_NOTIMPL; }
+    HResult GetIDsOfNames(const TGUID&, const std::string*, std::uint32_t, com::LocaleId, com::DispId* ids) override {
+      *ids = 1;
+      return com::kS_OK;
+    }
+    HResult Invoke(com::DispId, const TGUID&, com::LocaleId, std::uint16_t, com::TDispParams&, Variant*,
+                   com::TExcepInfo* excepInfo, std::uint32_t*) override {
+      excepInfo->Description = "sem codigo";
+      return com::kDISP_E_EXCEPTION;
+    }
+  };
+  TComPtr<TSilent> silent = com::NewComObject<TSilent>();
+  try {
+    com::CallByName(*silent, "Nada", {});
+    ADD_FAILURE() << "no failure";
+  } catch (const com::EOleError& e) {
+    EXPECT_EQ(e.Code(), com::kE_FAIL);
+    EXPECT_EQ(std::string(e.what()), "sem codigo");
+  }
+}
+
 }  // namespace
 }  // namespace qar::automation
