@@ -43,7 +43,7 @@ class TdmBench : public TComponent {
   static inline std::string connectionString;
 };
 
-com::TAutoObjectFactory gBenchFactory = automation::VCLAutoObjectFactoryOf<TdmBench>(
+automation::TVCLAutoObjectFactory gBenchFactory = automation::VCLAutoObjectFactoryOf<TdmBench>(
     {TGUID::Parse("{4D5E6F70-8192-43A4-B5C6-D7E8F90A1B24}"), "dmBench", "QarBench.Modulo", ""},
     com::TTypeInfoBuilder<TdmBench>("IdmBench", TGUID::Parse("{4D5E6F70-8192-43A4-B5C6-D7E8F90A1B25}"))
         .Method(1, "Soma", &TdmBench::Soma)

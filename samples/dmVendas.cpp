@@ -114,7 +114,7 @@ class TdmVendas : public automation::TMtsDataModule {
 // dispatch interface (the seven IAppServer operations plus the methods above). The
 // dispatch identifiers are the interface's contract with compiled clients: never
 // renumber them.
-com::TAutoObjectFactory gVendasFactory = automation::VCLAutoObjectFactoryOf<TdmVendas>(
+automation::TVCLAutoObjectFactory gVendasFactory = automation::VCLAutoObjectFactoryOf<TdmVendas>(
     {TGUID::Parse("{BB7D8C49-0C5E-47AD-8EF4-993C33CD5A1F}"), "dmVendas", "QarDemo.Vendas",
      "QarSnc demonstration: sales orders"},
     com::AppServerTypeInfo<TdmVendas>("IdmVendas", TGUID::Parse("{968ABA6D-4DA2-42E2-92F0-79F4E43D3B46}"))

@@ -27,7 +27,7 @@ HResult TMtsDataModule::Activate() {
     objectContext_ = com::GetObjectContext();
     return com::kS_OK;
   } catch (...) {
-    return com::HandleSafeCallException(std::current_exception(), ClassName());
+    return com::ResultOfFailure(std::current_exception(), ClassName());
   }
 }
 
@@ -43,75 +43,62 @@ bool TMtsDataModule::GetInterface(const TGUID& iid, void** object) {
 }
 
 template <class F>
-HResult TMtsDataModule::CompleteAfter(F&& inherited) {
-  // The vote sits where it always runs; a failing vote is the call's failure too.
-  std::exception_ptr failure;
+Variant TMtsDataModule::CompleteAfter(F&& inherited) {
+  Variant result;
   try {
-    com::SafeCallCheck(inherited());
+    result = inherited();
   } catch (...) {
-    failure = std::current_exception();
-  }
-  try {
-    CallComplete(true);
-  } catch (...) {
-    failure = std::current_exception();
-  }
-  return failure ? com::HandleSafeCallException(failure, ClassName()) : com::kS_OK;
-}
-
-HResult TMtsDataModule::AS_ApplyUpdates(const std::string& providerName, const Variant& delta,
-                                        std::int32_t maxErrors, std::int32_t& errorCount,
-                                        Variant& ownerData, Variant& result) {
-  result = Variant();
-  return SafeCall([&] {
     try {
-      com::SafeCallCheck(
-          TRemoteDataModule::AS_ApplyUpdates(providerName, delta, maxErrors, errorCount, ownerData, result));
-      CallComplete(maxErrors >= errorCount || errorCount == -1);
+      CallComplete(true);
     } catch (...) {
-      CallComplete(false);
-      throw;
+      // The operation's own failure is the one its caller hears of.
     }
-  });
+    throw;
+  }
+  CallComplete(true);  // a failing vote is the operation's failure
+  return result;
 }
 
-HResult TMtsDataModule::AS_GetRecords(const std::string& providerName, std::int32_t count,
-                                      std::int32_t& recsOut, std::int32_t options,
-                                      const std::string& commandText, Variant& params, Variant& ownerData,
-                                      Variant& result) {
-  result = Variant();
+Variant TMtsDataModule::DoApplyUpdates(const std::string& providerName, const Variant& delta,
+                                       std::int32_t maxErrors, std::int32_t& errorCount, Variant& ownerData) {
+  // A failed vote to complete counts as a failure too: it is followed by an abort.
+  try {
+    Variant result = TRemoteDataModule::DoApplyUpdates(providerName, delta, maxErrors, errorCount, ownerData);
+    CallComplete(maxErrors >= errorCount || errorCount == -1);
+    return result;
+  } catch (...) {
+    CallComplete(false);
+    throw;
+  }
+}
+
+Variant TMtsDataModule::DoGetRecords(const std::string& providerName, std::int32_t count, std::int32_t& recsOut,
+                                     std::int32_t options, const std::string& commandText, Variant& params,
+                                     Variant& ownerData) {
   return CompleteAfter([&] {
-    return TRemoteDataModule::AS_GetRecords(providerName, count, recsOut, options, commandText, params,
-                                            ownerData, result);
+    return TRemoteDataModule::DoGetRecords(providerName, count, recsOut, options, commandText, params, ownerData);
   });
 }
 
-HResult TMtsDataModule::AS_DataRequest(const std::string& providerName, const Variant& data, Variant& result) {
-  result = Variant();
-  return SafeCall([&] { com::SafeCallCheck(TRemoteDataModule::AS_DataRequest(providerName, data, result)); });
+Variant TMtsDataModule::DoGetProviderNames() {
+  return CompleteAfter([&] { return TRemoteDataModule::DoGetProviderNames(); });
 }
 
-HResult TMtsDataModule::AS_GetProviderNames(Variant& result) {
-  result = Variant();
-  return CompleteAfter([&] { return TRemoteDataModule::AS_GetProviderNames(result); });
+Variant TMtsDataModule::DoGetParams(const std::string& providerName, Variant& ownerData) {
+  return CompleteAfter([&] { return TRemoteDataModule::DoGetParams(providerName, ownerData); });
 }
 
-HResult TMtsDataModule::AS_GetParams(const std::string& providerName, Variant& ownerData, Variant& result) {
-  result = Variant();
-  return CompleteAfter([&] { return TRemoteDataModule::AS_GetParams(providerName, ownerData, result); });
+Variant TMtsDataModule::DoRowRequest(const std::string& providerName, const Variant& row, std::int32_t requestType,
+                                     Variant& ownerData) {
+  return CompleteAfter([&] { return TRemoteDataModule::DoRowRequest(providerName, row, requestType, ownerData); });
 }
 
-HResult TMtsDataModule::AS_RowRequest(const std::string& providerName, const Variant& row,
-                                      std::int32_t requestType, Variant& ownerData, Variant& result) {
-  result = Variant();
-  return CompleteAfter(
-      [&] { return TRemoteDataModule::AS_RowRequest(providerName, row, requestType, ownerData, result); });
-}
-
-HResult TMtsDataModule::AS_Execute(const std::string& providerName, const std::string& commandText,
-                                   Variant& params, Variant& ownerData) {
-  return CompleteAfter(
-      [&] { return TRemoteDataModule::AS_Execute(providerName, commandText, params, ownerData); });
+void TMtsDataModule::DoExecute(const std::string& providerName, const std::string& commandText, Variant& params,
+                               Variant& ownerData) {
+  CompleteAfter([&] {
+    TRemoteDataModule::DoExecute(providerName, commandText, params, ownerData);
+    return Variant();
+  });
 }
 
 }  // namespace qar::automation

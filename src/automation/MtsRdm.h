@@ -19,8 +19,9 @@ namespace qar::automation {
 //   AS_DataRequest       no vote
 //   the five others      complete, whether the operation succeeded or failed
 //
-// A failure (the operation's or a vote's) comes back as the operation's result code
-// with its description, never as an exception. Without a context every vote does
+// Through IAppServer a failure (the operation's or a vote's) comes back as the
+// operation's result code with its description, never as an exception; through the
+// dispatch members it is thrown to the automation object's Invoke. Without a context every vote does
 // nothing. The instrumented call fires OnActivate and OnDeactivate around each
 // dispatch call and votes complete itself before it. Tests observe the votes by
 // installing a recording context with com::SetObjectContextProvider before Activate.
@@ -64,20 +65,6 @@ class TMtsDataModule : public com::TRemoteDataModule, public com::IObjectControl
   void Deactivate() override;
   std::int32_t CanBePooled() override { return -1; }
 
-  // IAppServer, each with its vote.
-  HResult AS_ApplyUpdates(const std::string& providerName, const Variant& delta, std::int32_t maxErrors,
-                          std::int32_t& errorCount, Variant& ownerData, Variant& result) override;
-  HResult AS_GetRecords(const std::string& providerName, std::int32_t count, std::int32_t& recsOut,
-                        std::int32_t options, const std::string& commandText, Variant& params,
-                        Variant& ownerData, Variant& result) override;
-  HResult AS_DataRequest(const std::string& providerName, const Variant& data, Variant& result) override;
-  HResult AS_GetProviderNames(Variant& result) override;
-  HResult AS_GetParams(const std::string& providerName, Variant& ownerData, Variant& result) override;
-  HResult AS_RowRequest(const std::string& providerName, const Variant& row, std::int32_t requestType,
-                        Variant& ownerData, Variant& result) override;
-  HResult AS_Execute(const std::string& providerName, const std::string& commandText, Variant& params,
-                     Variant& ownerData) override;
-
   // One object to clients: both interfaces count on the automation object.
   HResult QueryInterface(const TGUID& iid, void** object) override {
     return TRemoteDataModule::QueryInterface(iid, object);
@@ -86,10 +73,25 @@ class TMtsDataModule : public com::TRemoteDataModule, public com::IObjectControl
   std::uint32_t Release() override { return TRemoteDataModule::Release(); }
   bool GetInterface(const TGUID& iid, void** object) override;
 
+ protected:
+  // The provider operations, each with its vote.
+  Variant DoApplyUpdates(const std::string& providerName, const Variant& delta, std::int32_t maxErrors,
+                         std::int32_t& errorCount, Variant& ownerData) override;
+  Variant DoGetRecords(const std::string& providerName, std::int32_t count, std::int32_t& recsOut,
+                       std::int32_t options, const std::string& commandText, Variant& params,
+                       Variant& ownerData) override;
+  Variant DoGetProviderNames() override;
+  Variant DoGetParams(const std::string& providerName, Variant& ownerData) override;
+  Variant DoRowRequest(const std::string& providerName, const Variant& row, std::int32_t requestType,
+                       Variant& ownerData) override;
+  void DoExecute(const std::string& providerName, const std::string& commandText, Variant& params,
+                 Variant& ownerData) override;
+
  private:
-  // Runs the inherited operation, then CallComplete(true) whatever it did.
+  // Runs the inherited operation, then CallComplete(true) whatever it did; when both
+  // fail, the operation's failure is the one that goes on.
   template <class F>
-  HResult CompleteAfter(F&& inherited);
+  Variant CompleteAfter(F&& inherited);
 
   bool autoComplete_ = true;
   TComPtr<com::IObjectContext> objectContext_;

@@ -61,7 +61,7 @@ class TOuterCleanup {
 
 // After the method: report and roll back a transaction it left open, then remove the
 // session row; all of it even when the report fails, whose error is raised afterwards.
-void FinishInnerStage(CallContext& call, TCallEnvironment& environment) {
+void FinishInnerStage(CallContext& call, const TCallEnvironment& environment) {
   std::exception_ptr failure;
   if (call.Connection != nullptr && call.Connection->InTransaction()) {
     try {
@@ -81,32 +81,31 @@ void FinishInnerStage(CallContext& call, TCallEnvironment& environment) {
 
 }  // namespace
 
-TCallEnvironment DefaultCallEnvironment() {
-  return {&platform::SystemClock(),
-          [](const CallContext& call, bool designTimeConnected, bool viaSocketServer) {
-            diagnostics::WriteConnectionLogEntry(*call.Connection, designTimeConnected, viaSocketServer,
-                                                 call.Operator, call.Application, call.Host, nullptr,
-                                                 esOK, *CallEnvironment().clock);
-          },
-          [](const CallContext& call) { WriteTransactionReport(call, *CallEnvironment().clock); }};
-}
-
-TCallEnvironment& CallEnvironment() {
-  static TCallEnvironment environment = DefaultCallEnvironment();
-  return environment;
-}
-
-TCreationEnvironment DefaultCreationEnvironment() {
-  return {&platform::SystemClock(),
-          [](std::string_view failureClassName, std::string_view message,
-             std::string_view componentModuleFileName, std::string_view registeredClassName) {
-            diagnostics::WriteBugReport(failureClassName, message, componentModuleFileName,
-                                        registeredClassName, *CreationEnvironment().clock);
-          }};
-}
-
-TCreationEnvironment& CreationEnvironment() {
-  static TCreationEnvironment environment = DefaultCreationEnvironment();
+TAutomationEnvironment DefaultAutomationEnvironment(platform::Clock& clock) {
+  TAutomationEnvironment environment;
+  environment.creation = {&clock, [&clock](std::string_view failureClassName, std::string_view message,
+                                           std::string_view componentModuleFileName,
+                                           std::string_view registeredClassName) {
+                            diagnostics::WriteBugReport(failureClassName, message, componentModuleFileName,
+                                                        registeredClassName, clock);
+                          }};
+  environment.call = {
+      &clock,
+      [&clock](const CallContext& call, bool designTimeConnected, bool viaSocketServer) {
+        diagnostics::WriteConnectionLogEntry(*call.Connection, designTimeConnected, viaSocketServer, call.Operator,
+                                             call.Application, call.Host, nullptr, esOK, clock);
+      },
+      [&clock](const CallContext& call) { WriteTransactionReport(call, clock); },
+      [&clock](const CallContext& call, std::string_view failure) {
+        const com::TComObjectFactory* factory = call.AutoObject != nullptr ? call.AutoObject->Factory() : nullptr;
+        try {
+          diagnostics::WriteBugReport("ESessionRegistration", failure,
+                                      factory != nullptr ? factory->ModuleFileName() : std::string(),
+                                      factory != nullptr ? factory->ClassName() : std::string(), clock);
+        } catch (...) {
+          // Nowhere left to tell; the call goes on without its session row.
+        }
+      }};
   return environment;
 }
 
@@ -114,31 +113,46 @@ TVCLAutoObject::TVCLAutoObject(com::TComObjectFactory& factory, TComponent* comp
     : TImplements(factory), component_(component) {}
 
 TVCLAutoObject::~TVCLAutoObject() {
-  if (component_ == nullptr) return;
-  // The slot first, so the component never refers to a dead object.
-  component_->SetVCLComObject(nullptr);
+  TComponent* component = component_.load();
+  if (component == nullptr) return;
+  // The slot first, so the component never refers to a dead object; only when it is
+  // this object's (a failed Initialize found another object there).
+  if (component->VCLComObject() == static_cast<IUnknown*>(static_cast<IVCLComObject*>(this)))
+    component->SetVCLComObject(nullptr);
   if (!ownsComponent_) return;
   std::unique_ptr<TComponent> owned;
-  if (TComponent* owner = component_->Owner())
-    owned = owner->RemoveComponent(*component_);
+  if (TComponent* owner = component->Owner())
+    owned = owner->RemoveComponent(*component);
   else
-    owned.reset(component_);
+    owned.reset(component);
+}
+
+const TAutomationEnvironment& TVCLAutoObject::Environment() const {
+  if (auto* factory = dynamic_cast<TVCLAutoObjectFactory*>(Factory())) return factory->Environment();
+  static const TAutomationEnvironment kDefault = DefaultAutomationEnvironment();
+  return kDefault;
+}
+
+void TVCLAutoObject::ComponentDestroyed() noexcept {
+  component_ = nullptr;
+  ownsComponent_ = false;
 }
 
 void TVCLAutoObject::Initialize() {
   TAutoObject::Initialize();
   platform::SetShortDateFormat("dd/MM/yyyy", '/');
-  if (component_ == nullptr) {
+  if (component_.load() == nullptr) {
     const com::TComponentClass* componentClass = Factory()->ComponentClass();
     if (componentClass == nullptr)
       throw com::EOleError(com::kE_UNEXPECTED, "The class " + Factory()->ClassName() + " has no component class");
     CreateComponent(*componentClass);
   }
-  component_->SetVCLComObject(static_cast<IVCLComObject*>(this));
+  TComponent* component = component_.load();
+  component->SetVCLComObject(static_cast<IVCLComObject*>(this), this);
 }
 
 void TVCLAutoObject::CreateComponent(const com::TComponentClass& componentClass) {
-  TCreationEnvironment& environment = CreationEnvironment();
+  const TCreationEnvironment& environment = Environment().creation;
   for (int failures = 0;;) {
     try {
       component_ = componentClass.Create().release();
@@ -159,41 +173,28 @@ void TVCLAutoObject::CreateComponent(const com::TComponentClass& componentClass)
 
 HResult TVCLAutoObject::ObjQueryInterface(const TGUID& iid, void** object) {
   const HResult inherited = TImplements::ObjQueryInterface(iid, object);
-  if (inherited == com::kS_OK || component_ == nullptr) return inherited;
-  return component_->GetInterface(iid, object) ? com::kS_OK : inherited;
+  TComponent* component = component_.load();
+  if (inherited == com::kS_OK || component == nullptr) return inherited;
+  return component->GetInterface(iid, object) ? com::kS_OK : inherited;
 }
 
-HResult TVCLAutoObject::GetTypeInfoCount(std::uint32_t* count) {
-  return TAutoObject::GetTypeInfoCount(count);
-}
-
-HResult TVCLAutoObject::GetTypeInfo(std::uint32_t index, com::LocaleId locale, com::ITypeInfo** info) {
-  return TAutoObject::GetTypeInfo(index, locale, info);
-}
-
-HResult TVCLAutoObject::GetIDsOfNames(const TGUID& iid, const std::string* names,
-                                      std::uint32_t count, com::LocaleId locale, com::DispId* ids) {
-  return TAutoObject::GetIDsOfNames(iid, names, count, locale, ids);
-}
-
-HResult TVCLAutoObject::Invoke(com::DispId id, const TGUID&, com::LocaleId, std::uint16_t flags,
-                               com::TDispParams& params, Variant* result,
-                               com::TExcepInfo* excepInfo, std::uint32_t* argErr) {
+HResult TVCLAutoObject::InvokeMember(com::DispId id, std::uint16_t flags, com::TDispParams& params,
+                                     Variant* result, com::TExcepInfo* excepInfo, std::uint32_t* argErr) {
   std::lock_guard lock(callMutex_);
-  try {
-    return InstrumentedInvoke(id, flags, params, result, excepInfo, argErr);
-  } catch (...) {
-    // The edge of the call: what a step raised reaches the caller as its description.
-    return com::ReportException(std::current_exception(),
-                                Factory() != nullptr ? Factory()->ClassName() : std::string(), excepInfo);
-  }
-}
+  TComponent* const component = component_.load();
+  if (component == nullptr)
+    throw com::EOleError(com::kE_UNEXPECTED, "The component of this " +
+                                                 (Factory() != nullptr ? Factory()->ClassName() : std::string("object")) +
+                                                 " object was destroyed; the object cannot be called");
+  struct TDepth {
+    int& depth;
+    explicit TDepth(int& d) : depth(d) { ++depth; }
+    ~TDepth() { --depth; }
+  } depth(callDepth_);
+  // A nested call runs inside the outer one's sequence, on its connection and key.
+  if (callDepth_ > 1) return TAutoObject::InvokeMember(id, flags, params, result, excepInfo, argErr);
 
-HResult TVCLAutoObject::InstrumentedInvoke(com::DispId id, std::uint16_t flags,
-                                           com::TDispParams& params, Variant* result,
-                                           com::TExcepInfo* excepInfo, std::uint32_t* argErr) {
-  if (component_ == nullptr) return com::kDISP_E_MEMBERNOTFOUND;
-  TCallEnvironment& environment = CallEnvironment();
+  const TCallEnvironment& environment = Environment().call;
   CallContext call;
   call.AutoObject = this;
   call.DispatchId = id;
@@ -202,10 +203,10 @@ HResult TVCLAutoObject::InstrumentedInvoke(com::DispId id, std::uint16_t flags,
   ExtractCallerIdentity(call, params);
   if (call.IdentityKind == kIdentityDatabaseKey) {
     call.DatabaseKey = IdentityField(call.IdentityText, kDatabaseKeyField);
-    SelectCallDatabase(*component_, call.DatabaseKey);
+    SelectCallDatabase(*component, call.DatabaseKey);
   }
-  component_->SetTag(id);
-  call.Connection = AttachCallMonitor(*component_, call, *environment.clock);
+  component->SetTag(id);
+  call.Connection = AttachCallMonitor(*component, call, *environment.clock);
   TADOConnection* connection = call.Connection;
   if (connection != nullptr && connection->Connected()) {
     call.WasConnected = true;
@@ -220,26 +221,27 @@ HResult TVCLAutoObject::InstrumentedInvoke(com::DispId id, std::uint16_t flags,
   }
   if (connection != nullptr && !call.ClientConnection && call.WasConnected)
     environment.writeConnectionLogEntry(call, true, false);
-  auto* module = dynamic_cast<TMtsDataModule*>(component_);
+  auto* module = dynamic_cast<TMtsDataModule*>(component);
   call.Activated = (connection != nullptr && !connection->Connected()) || call.ClientConnection != nullptr;
   if (call.Activated && module != nullptr) FireSwallowing(module->OnActivate, *module);
-  if (diagnostics::IsTunningOn() && !call.IdentityText.empty())
-    call.Registered = RegisterSession(connection, call.IdentityText, call.IdentityKind, id, call);
-  try {
-    if (module != nullptr) module->SetComplete();
-  } catch (...) {
-    // The method does not run; its session row goes all the same.
-    if (call.Registered) UnregisterSession(connection, call.IdentityKind);
-    throw;
+  if (diagnostics::IsTunningOn() && !call.IdentityText.empty()) {
+    std::string failure;
+    call.Registered = RegisterSession(connection, call.IdentityText, call.IdentityKind, id, call, failure);
+    if (!call.Registered && !failure.empty() && !registrationFailureLogged_) {
+      registrationFailureLogged_ = true;  // once per object: every call of it would fail alike
+      environment.writeRegistrationFailure(call, failure);
+    }
   }
 
   try {
-    call.Result = Forward(id, flags, params, result, excepInfo, argErr);
+    // A failed vote skips the method; the clean-ups below still run.
+    if (module != nullptr) module->SetComplete();
+    call.Result = TAutoObject::InvokeMember(id, flags, params, result, excepInfo, argErr);
   } catch (...) {
     try {
       FinishInnerStage(call, environment);
     } catch (...) {
-      // The forwarding's own failure is the one the caller hears of.
+      // The call's own failure is the one the caller hears of.
     }
     throw;
   }
@@ -255,20 +257,12 @@ HResult TVCLAutoObject::InstrumentedInvoke(com::DispId id, std::uint16_t flags,
   return call.Result;
 }
 
-HResult TVCLAutoObject::Forward(com::DispId id, std::uint16_t flags, com::TDispParams& params,
-                                Variant* result, com::TExcepInfo* excepInfo, std::uint32_t* argErr) {
-  const com::TAutoObjectFactory* factory = AutoFactory();
-  const com::TComponentClass* componentClass = factory != nullptr ? factory->ComponentClass() : nullptr;
-  void* target = componentClass != nullptr && component_ != nullptr
-                     ? componentClass->DispatchTarget(*component_)
-                     : nullptr;
-  if (target == nullptr) return com::kDISP_E_MEMBERNOTFOUND;
-  return com::DispInvoke(target, factory->ClassTypeInfo(), id, flags, params, result, excepInfo,
-                         argErr);
-}
-
-HResult TVCLAutoObject::SafeCallException(std::exception_ptr error) {
-  return com::DescribeFailure(std::move(error)).code;
+void* VCLDispatchTarget(com::TAutoObject& object) {
+  auto* vclObject = dynamic_cast<TVCLAutoObject*>(&object);
+  TComponent* component = vclObject != nullptr ? vclObject->Component() : nullptr;
+  const com::TComponentClass* componentClass =
+      object.Factory() != nullptr ? object.Factory()->ComponentClass() : nullptr;
+  return component != nullptr && componentClass != nullptr ? componentClass->DispatchTarget(*component) : nullptr;
 }
 
 TComPtr<IUnknown> CreateAutoObjectForComponent(TComponent& component) {

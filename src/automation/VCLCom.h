@@ -2,6 +2,7 @@
 // unit's start-up work (module short name, the automation-object hook).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -17,13 +18,10 @@
 namespace qar::automation {
 
 // The interface an automation object hands the component it wraps (stored in the
-// component's slot): the object's own dispatch operations, its translation of an
-// exception into a result code, and FreeOnRelease, which makes the object own (and
-// free) the component.
-class IVCLComObject : public com::IDispatch {
+// component's slot). FreeOnRelease makes the object own (and free) the component.
+class IVCLComObject : public IUnknown {
  public:
   static constexpr TGUID kIID = TGUID::Parse("{E07892A0-F52E-11CF-BD2F-0020AF0E5B81}");
-  virtual HResult SafeCallException(std::exception_ptr error) = 0;
   virtual void FreeOnRelease() = 0;
 
  protected:
@@ -32,7 +30,6 @@ class IVCLComObject : public com::IDispatch {
 
 // What creating a wrapped component needs from outside: the clock of the waits
 // between attempts, and the writer of the bug report after the first failure.
-// Process-wide; tests put a simulated clock and a recording writer here.
 struct TCreationEnvironment {
   using TBugReportWriter =
       std::function<void(std::string_view failureClassName, std::string_view message,
@@ -41,38 +38,44 @@ struct TCreationEnvironment {
   platform::Clock* clock;
   TBugReportWriter writeBugReport;
 };
-TCreationEnvironment& CreationEnvironment();
-// The production environment: the system clock and bugreport.txt beside the module.
-TCreationEnvironment DefaultCreationEnvironment();
 
 // What an instrumented call needs from outside: the clock of its monitor, log
 // entries and report, and the writers of the connection log entries it requests
-// itself and of tr_report.txt. Process-wide; tests record requests here.
+// itself, of tr_report.txt and of a session row that could not be registered.
 struct TCallEnvironment {
   using TConnectionLogWriter =
       std::function<void(const CallContext& call, bool designTimeConnected, bool viaSocketServer)>;
   using TTransactionReportWriter = std::function<void(const CallContext& call)>;
+  using TRegistrationFailureWriter = std::function<void(const CallContext& call, std::string_view failure)>;
   platform::Clock* clock;
   TConnectionLogWriter writeConnectionLogEntry;  // never raises
   TTransactionReportWriter writeTransactionReport;  // raises its input/output failure
+  TRegistrationFailureWriter writeRegistrationFailure;  // never raises
 };
-TCallEnvironment& CallEnvironment();
-// The production environment: the system clock, the day's logs and tr_report.txt.
-TCallEnvironment DefaultCallEnvironment();
+// What the objects of one class need from outside, held by their factory.
+struct TAutomationEnvironment {
+  TCreationEnvironment creation;
+  TCallEnvironment call;
+};
+// The production environment on `clock`: the day's logs, tr_report.txt, and
+// bugreport.txt for a failed creation or a session row that cannot be registered.
+TAutomationEnvironment DefaultAutomationEnvironment(platform::Clock& clock = platform::SystemClock());
 
 // The automation object of a component. Made by its factory when a client creates
 // the class (it then creates the factory's component class itself and owns it), or
 // by CreateAutoObjectForComponent for an existing component (which it does not own).
 // Calls are instrumented (see Invoke) and forwarded to the component through
 // DispInvoke. Queries the object cannot answer go to the component, so interfaces the
-// component implements reach clients.
+// component implements reach clients. A component has at most one object; when the
+// component is destroyed first, the object forgets it and every later call fails with
+// a description saying so.
 //
 // Calls on one object run one at a time: each takes the object's call lock (a
 // recursive one, so a method may call its own object again on the same thread), and
 // on Windows the classes are registered in the apartment threading model, where the
 // system delivers every call of an object on its one thread. Calls on different
 // objects run side by side.
-class TVCLAutoObject : public com::TImplements<com::TAutoObject, IVCLComObject> {
+class TVCLAutoObject : public com::TImplements<com::TAutoObject, IVCLComObject>, private IComponentWrapper {
  public:
   TVCLAutoObject(com::TComObjectFactory& factory, TComponent* component);
   ~TVCLAutoObject() override;
@@ -80,14 +83,22 @@ class TVCLAutoObject : public com::TImplements<com::TAutoObject, IVCLComObject> 
   // Sets the process's date settings, creates the component when none was given (up
   // to five attempts: a bug report after the first failure, 1000 ms before the third,
   // fourth and fifth, the fifth failure thrown; what is not a std::exception is
-  // thrown at once), then stores itself in the component's slot.
+  // thrown at once), then stores itself in the component's slot (EComponentError when
+  // another object already wraps the component).
   void Initialize() override;
   HResult ObjQueryInterface(const TGUID& iid, void** object) override;
 
-  HResult GetTypeInfoCount(std::uint32_t* count) override;
-  HResult GetTypeInfo(std::uint32_t index, com::LocaleId locale, com::ITypeInfo** info) override;
-  HResult GetIDsOfNames(const TGUID& iid, const std::string* names, std::uint32_t count,
-                        com::LocaleId locale, com::DispId* ids) override;
+  void FreeOnRelease() override { ownsComponent_ = true; }
+
+  // The wrapped component; null once it was destroyed.
+  TComponent* Component() const { return component_; }
+  bool OwnsComponent() const { return ownsComponent_; }
+
+ protected:
+  // Invoke, the object's dispatch entry (TAutoObject's), runs the instrumented call
+  // below and turns a failure of one of its steps into kDISP_E_EXCEPTION with its
+  // description in `excepInfo`: the one place where the layer's errors become a code.
+  //
   // The instrumented call, in this order:
   //   1  the caller identity (and connection) is taken out of `params` (ExtractCallerIdentity);
   //   3  a database key selects the thread's CurrentDatabaseKey (SelectCallDatabase);
@@ -113,28 +124,26 @@ class TVCLAutoObject : public com::TImplements<com::TAutoObject, IVCLComObject> 
   // kDISP_E_EXCEPTION and its description in `excepInfo`. However the call ends, the
   // monitor is destroyed, CurrentDatabaseKey emptied, a transaction the method left
   // open rolled back and a registered session row removed; a failed report still ends
-  // the call with its error, after them.
-  HResult Invoke(com::DispId id, const TGUID& iid, com::LocaleId locale, std::uint16_t flags,
-                 com::TDispParams& params, Variant* result, com::TExcepInfo* excepInfo,
-                 std::uint32_t* argErr) override;
-
-  HResult SafeCallException(std::exception_ptr error) override;
-  void FreeOnRelease() override { ownsComponent_ = true; }
-
-  TComponent* Component() const { return component_; }
-  bool OwnsComponent() const { return ownsComponent_; }
+  // the call with its error, after them. A failed vote (11) skips the method, not the
+  // clean-ups: a transaction OnActivate opened is rolled back too.
+  //
+  // A nested call, one that arrives while this object is already in a call (a method
+  // that calls its own object), goes straight to the method through DispInvoke: no
+  // identity, no closing, no data-set closing, no key change, no second session row.
+  // It works on the outer call's connection, transaction and key.
+  HResult InvokeMember(com::DispId id, std::uint16_t flags, com::TDispParams& params, Variant* result,
+                       com::TExcepInfo* excepInfo, std::uint32_t* argErr) override;
 
  private:
+  const TAutomationEnvironment& Environment() const;
+  void ComponentDestroyed() noexcept override;
   void CreateComponent(const com::TComponentClass& componentClass);
-  HResult InstrumentedInvoke(com::DispId id, std::uint16_t flags, com::TDispParams& params,
-                             Variant* result, com::TExcepInfo* excepInfo, std::uint32_t* argErr);
-  // The method itself, through DispInvoke on the component's dispatch interface.
-  HResult Forward(com::DispId id, std::uint16_t flags, com::TDispParams& params, Variant* result,
-                  com::TExcepInfo* excepInfo, std::uint32_t* argErr);
 
-  TComponent* component_;
+  std::atomic<TComponent*> component_;
   bool ownsComponent_ = false;
   std::recursive_mutex callMutex_;
+  int callDepth_ = 0;  // calls of this object under way on the thread that holds callMutex_
+  bool registrationFailureLogged_ = false;
 };
 
 // The hook behind TComponent::ComObject: an automation object for `component` from
@@ -142,21 +151,41 @@ class TVCLAutoObject : public com::TImplements<com::TAutoObject, IVCLComObject> 
 // no factory is registered.
 TComPtr<IUnknown> CreateAutoObjectForComponent(TComponent& component);
 
+// Where a TVCLAutoObject's calls go: its component, when it has one of the factory's
+// component class; null otherwise.
+void* VCLDispatchTarget(com::TAutoObject& object);
+
 // A new TVCLAutoObject of `factory` that creates its own component.
 TComPtr<IUnknown> CreateVCLAutoObject(com::TComObjectFactory& factory);
+
+// The factory of TVCLAutoObjects, with their environment. Made by VCLAutoObjectFactoryOf.
+class TVCLAutoObjectFactory : public com::TAutoObjectFactory {
+ public:
+  TVCLAutoObjectFactory(com::TFactoryInfo info, const void* moduleAnchor, TComPtr<com::ITypeInfo> typeInfo,
+                        com::TComponentClass componentClass, TAutomationEnvironment environment)
+      : TAutoObjectFactory(std::move(info), &CreateVCLAutoObject, moduleAnchor, std::move(typeInfo),
+                           std::move(componentClass), &VCLDispatchTarget),
+        environment_(std::move(environment)) {}
+  // What the objects of the class use; change it only while none is being made or called.
+  TAutomationEnvironment& Environment() { return environment_; }
+
+ private:
+  TAutomationEnvironment environment_;
+};
 
 // The factory of a class whose objects wrap a TModule (a component class with a
 // default constructor); `typeInfo` binds the members of TModule. The class is
 // registered in the apartment threading model, whatever `info` says: its calls must
 // not run at the same time.
+//
+//   automation::TVCLAutoObjectFactory gFactory = automation::VCLAutoObjectFactoryOf<TdmVendas>(...);
 template <class TModule>
-com::TAutoObjectFactory VCLAutoObjectFactoryOf(com::TFactoryInfo info,
-                                               TComPtr<com::ITypeInfo> typeInfo) {
+TVCLAutoObjectFactory VCLAutoObjectFactoryOf(com::TFactoryInfo info, TComPtr<com::ITypeInfo> typeInfo,
+                                             TAutomationEnvironment environment = DefaultAutomationEnvironment()) {
   info.ThreadingModel = "Apartment";
   com::TComponentClass componentClass = com::TComponentClass::Of<TModule>(info.ClassName);
-  return com::TAutoObjectFactory(std::move(info), &CreateVCLAutoObject,
-                                 &com::kModuleAnchorOf<TModule>, std::move(typeInfo),
-                                 std::move(componentClass));
+  return TVCLAutoObjectFactory(std::move(info), &com::kModuleAnchorOf<TModule>, std::move(typeInfo),
+                               std::move(componentClass), std::move(environment));
 }
 
 // The unit's start-up and end, counted: the first initialisation computes the module

@@ -7,6 +7,7 @@
 #include "data/ado_command.h"
 #include "data/connection_string.h"
 #include "diagnostics/log_file_name.h"
+#include "diagnostics/mask_password.h"
 #include "platform/text.h"
 
 namespace qar::automation {
@@ -87,11 +88,16 @@ TSessionProvider SessionProviderOf(std::string_view connectionString) {
 
 bool RegisterSession(TADOConnection* connection, std::string_view identityText,
                      std::uint8_t identityKind, com::DispId dispatchId,
-                     const CallContext& call) noexcept {
-  if (connection == nullptr) return false;
+                     const CallContext& call, std::string& failure) noexcept {
+  if (connection == nullptr) return false;  // a module without a database has no session
   try {
+    if (!connection->Connected()) connection->Open();
     const TSessionProvider provider = SessionProviderOf(connection->ConnectionString());
-    if (provider == TSessionProvider::kNone) return false;
+    if (provider == TSessionProvider::kNone) {
+      failure = "No session statements for the connection's provider: " +
+                diagnostics::MaskPassword(connection->ConnectionString());
+      return false;
+    }
     const bool oracle = provider == TSessionProvider::kOracle;
     const bool longForm = LongForm(identityKind);
     TADOCommand command;  // no owner; leaves the connection when it goes
@@ -122,8 +128,12 @@ bool RegisterSession(TADOConnection* connection, std::string_view identityText,
       command.Execute();
     }
     return true;
-  } catch (...) {
+  } catch (const std::exception& error) {
     // Registration is for the administrator's tuning view only: the call goes on.
+    failure = std::string("The session row could not be registered: ") + error.what();
+    return false;
+  } catch (...) {
+    failure = "The session row could not be registered";
     return false;
   }
 }

@@ -17,17 +17,21 @@ enum class TSessionProvider { kNone, kOracle, kSqlServer };
 TSessionProvider SessionProviderOf(std::string_view connectionString);
 
 // Inserts the session row through a command of its own on `connection` (in its state
-// at that moment: the caller's connection object when one is attached), with the
+// at that moment: the caller's connection object when one is attached). A closed
+// connection is opened first, as the insert would open it, so that its BeforeConnect
+// (where a module commonly sets its connection string) runs before the statements are
+// chosen by that string. The row has the
 // long form for kinds 4 and 5 (operator and method name) and the short form for the
 // others (the dispatch identifier); Oracle then commits. Parameters are set by
 // position: address (dotted), host, application, then operator, data module (the
 // connection owner's name, at most 20 characters), module short name and method
 // name, or data module, module short name and dispatch identifier. True when every
 // statement ran; every failure (no connection, no provider, no table, a refused
-// connect) is swallowed and gives false.
+// connect) gives false with its description in `failure`, for the caller to log;
+// without a connection there is no session: false, no description.
 bool RegisterSession(TADOConnection* connection, std::string_view identityText,
                      std::uint8_t identityKind, com::DispId dispatchId,
-                     const CallContext& call) noexcept;
+                     const CallContext& call, std::string& failure) noexcept;
 
 // Deletes every row of the connection's session: Oracle by audit session (kinds 4
 // and 5) or by session, then commits; SQL Server (and SQLite) by @@SPID. Every

@@ -42,6 +42,17 @@ HResult TAutoObject::GetIDsOfNames(const TGUID&, const std::string* names, std::
 HResult TAutoObject::Invoke(DispId id, const TGUID&, LocaleId, std::uint16_t flags,
                             TDispParams& params, Variant* result, TExcepInfo* excepInfo,
                             std::uint32_t* argErr) {
+  try {
+    return InvokeMember(id, flags, params, result, excepInfo, argErr);
+  } catch (...) {
+    const TComObjectFactory* factory = Factory();
+    return ReportException(std::current_exception(), factory != nullptr ? factory->ClassName() : std::string(),
+                           excepInfo);
+  }
+}
+
+HResult TAutoObject::InvokeMember(DispId id, std::uint16_t flags, TDispParams& params, Variant* result,
+                                  TExcepInfo* excepInfo, std::uint32_t* argErr) {
   TAutoObjectFactory* factory = AutoFactory();
   void* target = factory != nullptr ? factory->DispatchTargetOf(*this) : nullptr;
   if (target == nullptr || factory->ClassTypeInfo() == nullptr) return kDISP_E_MEMBERNOTFOUND;

@@ -32,11 +32,17 @@ class TAutoObject : public TImplements<TComObject, IDispatch> {
   HResult GetTypeInfo(std::uint32_t index, LocaleId locale, ITypeInfo** info) override;
   HResult GetIDsOfNames(const TGUID& iid, const std::string* names, std::uint32_t count,
                         LocaleId locale, DispId* ids) override;
+  // The edge of a call: what InvokeMember throws becomes kDISP_E_EXCEPTION with its
+  // description in `excepInfo`, the one place where an object's failure becomes a code.
   HResult Invoke(DispId id, const TGUID& iid, LocaleId locale, std::uint16_t flags,
                  TDispParams& params, Variant* result, TExcepInfo* excepInfo,
-                 std::uint32_t* argErr) override;
+                 std::uint32_t* argErr) final;
 
  protected:
+  // The call itself, which may throw: the member through DispInvoke on the factory's
+  // dispatch target. A class that does more around its members overrides it.
+  virtual HResult InvokeMember(DispId id, std::uint16_t flags, TDispParams& params, Variant* result,
+                               TExcepInfo* excepInfo, std::uint32_t* argErr);
   // The factory as an automation-object factory; null for any other factory.
   TAutoObjectFactory* AutoFactory() const;
 };

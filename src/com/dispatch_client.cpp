@@ -29,8 +29,10 @@ Variant CallByName(IDispatch& object, std::string_view name, std::vector<Variant
   std::uint32_t argErr = 0;
   const HResult called =
       object.Invoke(id, TGUID{}, 0, flags, dispArgs.Params(), &result, &excepInfo, &argErr);
+  // A record without a failure code still tells of a failure.
   if (called == kDISP_E_EXCEPTION)
-    throw EOleException(excepInfo.SCode, excepInfo.Description, excepInfo.Source);
+    throw EOleException(Failed(excepInfo.SCode) ? excepInfo.SCode : kE_FAIL, excepInfo.Description,
+                        excepInfo.Source);
   OleCheck(called);
   return result;
 }

@@ -15,8 +15,9 @@ namespace qar::com {
 TComPtr<IDispatch> CreateOleObject(std::string_view progId);
 
 // Calls member `name` with `args` in call order and returns its result. A failure of
-// the method throws EOleException with the method's description and code; any other
-// failure throws EOleError with the result code.
+// the method throws EOleException with the method's description and code (kE_FAIL
+// when its exception record holds no failure code); any other failure throws
+// EOleError with the result code.
 Variant CallByName(IDispatch& object, std::string_view name, std::vector<Variant> args,
                    std::uint16_t flags = kDispatchMethod | kDispatchPropertyGet);
 

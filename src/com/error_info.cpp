@@ -10,17 +10,10 @@ void SetErrorInfo(std::optional<TErrorInfo> info) { tErrorInfo = std::move(info)
 
 std::optional<TErrorInfo> GetErrorInfo() { return std::exchange(tErrorInfo, std::nullopt); }
 
-HResult HandleSafeCallException(std::exception_ptr error, std::string_view source) {
+HResult ResultOfFailure(std::exception_ptr error, std::string_view source) {
   TFailure failure = DescribeFailure(std::move(error));
   SetErrorInfo(TErrorInfo{std::string(source), std::move(failure.message)});
   return failure.code;
-}
-
-void SafeCallCheck(HResult code) {
-  if (Succeeded(code)) return;
-  std::optional<TErrorInfo> info = GetErrorInfo();
-  if (!info) throw EOleError(code, ResultText(code));
-  throw EOleException(code, info->Description, std::move(info->Source));
 }
 
 }  // namespace qar::com

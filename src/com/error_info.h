@@ -21,17 +21,10 @@ void SetErrorInfo(std::optional<TErrorInfo> info);
 // Takes this thread's error information, leaving none.
 std::optional<TErrorInfo> GetErrorInfo();
 
-// The boundary of a method that returns a result code instead of throwing: the
-// thrown value's code (DescribeFailure), its message left as this thread's error
-// information, named after `source`.
-//
-//   HResult TdmVendas::AS_GetParams(...) {
-//     try { ...; return kS_OK; } catch (...) { return HandleSafeCallException(std::current_exception(), "TdmVendas"); }
-//   }
-HResult HandleSafeCallException(std::exception_ptr error, std::string_view source);
-
-// The other side: throws EOleException with the thread's error information (or the
-// code's own text) when `code` is a failure, so a caller can go on with exceptions.
-void SafeCallCheck(HResult code);
+// The edge of an interface whose operations return only a result code (IAppServer,
+// IObjectControl): the thrown value's code (a failure, DescribeFailure), its message
+// left as this thread's error information, named after `source`. Code inside throws;
+// this is where it becomes a result.
+HResult ResultOfFailure(std::exception_ptr error, std::string_view source);
 
 }  // namespace qar::com

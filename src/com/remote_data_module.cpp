@@ -35,54 +35,87 @@ TCustomProvider& TRemoteDataModule::GetProvider(const std::string& name) const {
 HResult TRemoteDataModule::AS_ApplyUpdates(const std::string& providerName, const Variant& delta,
                                            std::int32_t maxErrors, std::int32_t& errorCount,
                                            Variant& ownerData, Variant& result) {
-  return SafeCall([&] {
-    result = GetProvider(providerName).ApplyUpdates(delta, maxErrors, errorCount, ownerData);
-  });
+  result = Variant();
+  return AppServerEntry([&] { result = DoApplyUpdates(providerName, delta, maxErrors, errorCount, ownerData); });
 }
 
 HResult TRemoteDataModule::AS_GetRecords(const std::string& providerName, std::int32_t count,
                                          std::int32_t& recsOut, std::int32_t options,
                                          const std::string& commandText, Variant& params,
                                          Variant& ownerData, Variant& result) {
-  return SafeCall([&] {
-    result = GetProvider(providerName).GetRecords(count, recsOut, options, commandText, params, ownerData);
-  });
+  result = Variant();
+  return AppServerEntry(
+      [&] { result = DoGetRecords(providerName, count, recsOut, options, commandText, params, ownerData); });
 }
 
 HResult TRemoteDataModule::AS_DataRequest(const std::string& providerName, const Variant& data,
                                           Variant& result) {
-  return SafeCall([&] { result = GetProvider(providerName).DataRequest(data); });
+  result = Variant();
+  return AppServerEntry([&] { result = DoDataRequest(providerName, data); });
 }
 
 HResult TRemoteDataModule::AS_GetProviderNames(Variant& result) {
-  return SafeCall([&] {
-    std::vector<Variant> names;
-    for (const TCustomProvider* provider : providers_) names.emplace_back(provider->Name());
-    result = Variant::Array(std::move(names));
-  });
+  result = Variant();
+  return AppServerEntry([&] { result = DoGetProviderNames(); });
 }
 
 HResult TRemoteDataModule::AS_GetParams(const std::string& providerName, Variant& ownerData,
                                         Variant& result) {
-  return SafeCall([&] { result = GetProvider(providerName).GetParams(ownerData); });
+  result = Variant();
+  return AppServerEntry([&] { result = DoGetParams(providerName, ownerData); });
 }
 
 HResult TRemoteDataModule::AS_RowRequest(const std::string& providerName, const Variant& row,
                                          std::int32_t requestType, Variant& ownerData, Variant& result) {
-  return SafeCall([&] { result = GetProvider(providerName).RowRequest(row, requestType, ownerData); });
+  result = Variant();
+  return AppServerEntry([&] { result = DoRowRequest(providerName, row, requestType, ownerData); });
 }
 
 HResult TRemoteDataModule::AS_Execute(const std::string& providerName, const std::string& commandText,
                                       Variant& params, Variant& ownerData) {
-  return SafeCall([&] { GetProvider(providerName).Execute(commandText, params, ownerData); });
+  return AppServerEntry([&] { DoExecute(providerName, commandText, params, ownerData); });
+}
+
+Variant TRemoteDataModule::DoApplyUpdates(const std::string& providerName, const Variant& delta,
+                                          std::int32_t maxErrors, std::int32_t& errorCount, Variant& ownerData) {
+  return GetProvider(providerName).ApplyUpdates(delta, maxErrors, errorCount, ownerData);
+}
+
+Variant TRemoteDataModule::DoGetRecords(const std::string& providerName, std::int32_t count, std::int32_t& recsOut,
+                                        std::int32_t options, const std::string& commandText, Variant& params,
+                                        Variant& ownerData) {
+  return GetProvider(providerName).GetRecords(count, recsOut, options, commandText, params, ownerData);
+}
+
+Variant TRemoteDataModule::DoDataRequest(const std::string& providerName, const Variant& data) {
+  return GetProvider(providerName).DataRequest(data);
+}
+
+Variant TRemoteDataModule::DoGetProviderNames() {
+  std::vector<Variant> names;
+  for (const TCustomProvider* provider : providers_) names.emplace_back(provider->Name());
+  return Variant::Array(std::move(names));
+}
+
+Variant TRemoteDataModule::DoGetParams(const std::string& providerName, Variant& ownerData) {
+  return GetProvider(providerName).GetParams(ownerData);
+}
+
+Variant TRemoteDataModule::DoRowRequest(const std::string& providerName, const Variant& row,
+                                        std::int32_t requestType, Variant& ownerData) {
+  return GetProvider(providerName).RowRequest(row, requestType, ownerData);
+}
+
+void TRemoteDataModule::DoExecute(const std::string& providerName, const std::string& commandText, Variant& params,
+                                  Variant& ownerData) {
+  GetProvider(providerName).Execute(commandText, params, ownerData);
 }
 
 Variant TRemoteDataModule::DispApplyUpdates(std::string providerName, Variant delta, std::int32_t maxErrors,
                                             Variant errorCount, Variant ownerData) {
   std::int32_t count = 0;
   Variant owner = ownerData.Deref();
-  Variant result;
-  SafeCallCheck(AS_ApplyUpdates(providerName, delta.Deref(), maxErrors, count, owner, result));
+  Variant result = DoApplyUpdates(providerName, delta.Deref(), maxErrors, count, owner);
   WriteBack(errorCount, count);
   WriteBack(ownerData, owner);
   return result;
@@ -94,8 +127,7 @@ Variant TRemoteDataModule::DispGetRecords(std::string providerName, std::int32_t
   std::int32_t records = 0;
   Variant parameters = params.Deref();
   Variant owner = ownerData.Deref();
-  Variant result;
-  SafeCallCheck(AS_GetRecords(providerName, count, records, options, commandText, parameters, owner, result));
+  Variant result = DoGetRecords(providerName, count, records, options, commandText, parameters, owner);
   WriteBack(recsOut, records);
   WriteBack(params, parameters);
   WriteBack(ownerData, owner);
@@ -103,21 +135,14 @@ Variant TRemoteDataModule::DispGetRecords(std::string providerName, std::int32_t
 }
 
 Variant TRemoteDataModule::DispDataRequest(std::string providerName, Variant data) {
-  Variant result;
-  SafeCallCheck(AS_DataRequest(providerName, data.Deref(), result));
-  return result;
+  return DoDataRequest(providerName, data.Deref());
 }
 
-Variant TRemoteDataModule::DispGetProviderNames() {
-  Variant result;
-  SafeCallCheck(AS_GetProviderNames(result));
-  return result;
-}
+Variant TRemoteDataModule::DispGetProviderNames() { return DoGetProviderNames(); }
 
 Variant TRemoteDataModule::DispGetParams(std::string providerName, Variant ownerData) {
   Variant owner = ownerData.Deref();
-  Variant result;
-  SafeCallCheck(AS_GetParams(providerName, owner, result));
+  Variant result = DoGetParams(providerName, owner);
   WriteBack(ownerData, owner);
   return result;
 }
@@ -125,8 +150,7 @@ Variant TRemoteDataModule::DispGetParams(std::string providerName, Variant owner
 Variant TRemoteDataModule::DispRowRequest(std::string providerName, Variant row, std::int32_t requestType,
                                           Variant ownerData) {
   Variant owner = ownerData.Deref();
-  Variant result;
-  SafeCallCheck(AS_RowRequest(providerName, row.Deref(), requestType, owner, result));
+  Variant result = DoRowRequest(providerName, row.Deref(), requestType, owner);
   WriteBack(ownerData, owner);
   return result;
 }
@@ -135,7 +159,7 @@ void TRemoteDataModule::DispExecute(std::string providerName, std::string comman
                                     Variant ownerData) {
   Variant parameters = params.Deref();
   Variant owner = ownerData.Deref();
-  SafeCallCheck(AS_Execute(providerName, commandText, parameters, owner));
+  DoExecute(providerName, commandText, parameters, owner);
   WriteBack(params, parameters);
   WriteBack(ownerData, owner);
 }

@@ -49,8 +49,10 @@ inline constexpr DispId kDispIdAS_RowRequest = 20000005;
 inline constexpr DispId kDispIdAS_Execute = 20000006;
 
 // Owns components like any data module and keeps a list of providers by name (case
-// ignored). Each IAppServer operation finds the named provider and hands the call to
-// it; any failure becomes the operation's result code. A server derives its module
+// ignored). Each operation finds the named provider and hands the call to it. The
+// operations themselves (Do*) throw; the IAppServer entries turn a failure into the
+// operation's result code and the thread's error information, the dispatch members
+// (Disp*) leave it to the automation object's Invoke. A server derives its module
 // from this class (or TMtsDataModule), creates its connection, queries and
 // providers in its constructor, registers the providers, and declares its dispatch
 // interface with AppServerTypeInfo, which binds the seven operations by name:
@@ -60,7 +62,7 @@ inline constexpr DispId kDispIdAS_Execute = 20000006;
 //     TdmVendas() { ...; RegisterProvider(dspProdutos); }
 //     std::int32_t Total() { ... }
 //   };
-//   com::TAutoObjectFactory factory = automation::VCLAutoObjectFactoryOf<TdmVendas>(
+//   automation::TVCLAutoObjectFactory factory = automation::VCLAutoObjectFactoryOf<TdmVendas>(
 //       {kCLSID_dmVendas, "dmVendas", "Servidor.dmVendas"},
 //       com::AppServerTypeInfo<TdmVendas>("IdmVendas", kIID_IdmVendas)
 //           .Method(1, "Total", &TdmVendas::Total)
@@ -107,21 +109,36 @@ class TRemoteDataModule : public TInterfacedComponent<IAppServer> {
   void DispExecute(std::string providerName, std::string commandText, Variant params, Variant ownerData);
 
  protected:
-  // Runs `operation`, turning what it throws into a result code and error information.
-  template <class F>
-  HResult SafeCall(F&& operation);
+  // The operations themselves, each the provider's; a failure is thrown. A derived
+  // module adds its own work around them (TMtsDataModule votes).
+  virtual Variant DoApplyUpdates(const std::string& providerName, const Variant& delta, std::int32_t maxErrors,
+                                 std::int32_t& errorCount, Variant& ownerData);
+  virtual Variant DoGetRecords(const std::string& providerName, std::int32_t count, std::int32_t& recsOut,
+                               std::int32_t options, const std::string& commandText, Variant& params,
+                               Variant& ownerData);
+  virtual Variant DoDataRequest(const std::string& providerName, const Variant& data);
+  virtual Variant DoGetProviderNames();
+  virtual Variant DoGetParams(const std::string& providerName, Variant& ownerData);
+  virtual Variant DoRowRequest(const std::string& providerName, const Variant& row, std::int32_t requestType,
+                               Variant& ownerData);
+  virtual void DoExecute(const std::string& providerName, const std::string& commandText, Variant& params,
+                         Variant& ownerData);
 
  private:
+  // The IAppServer edge: runs `operation`, turning what it throws into a result code.
+  template <class F>
+  HResult AppServerEntry(F&& operation);
+
   std::vector<TCustomProvider*> providers_;
 };
 
 template <class F>
-HResult TRemoteDataModule::SafeCall(F&& operation) {
+HResult TRemoteDataModule::AppServerEntry(F&& operation) {
   try {
     operation();
     return kS_OK;
   } catch (...) {
-    return HandleSafeCallException(std::current_exception(), ClassName());
+    return ResultOfFailure(std::current_exception(), ClassName());
   }
 }
 

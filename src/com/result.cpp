@@ -72,7 +72,8 @@ TFailure DescribeFailure(std::exception_ptr error) {
   try {
     std::rethrow_exception(error);
   } catch (const EOleError& e) {
-    return {e.Code(), e.what(), ExceptionClassName(e)};
+    // An error is never reported as success, whatever code it was given.
+    return {Failed(e.Code()) ? e.Code() : kE_FAIL, e.what(), ExceptionClassName(e)};
   } catch (const std::exception& e) {
     return {kE_FAIL, e.what(), ExceptionClassName(e)};
   } catch (...) {

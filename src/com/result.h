@@ -71,8 +71,9 @@ std::string ResultText(HResult code);
 // Throws EOleError with ResultText when `code` is a failure.
 void OleCheck(HResult code);
 
-// A thrown value as a result code and a message: an EOleError keeps its own code,
-// anything else becomes kE_FAIL (kE_UNEXPECTED for what is not a std::exception).
+// A thrown value as a result code and a message: an EOleError keeps its own code when
+// that is a failure, anything else becomes kE_FAIL (kE_UNEXPECTED for what is not a
+// std::exception). The code is always a failure.
 struct TFailure {
   HResult code;
   std::string message;

@@ -9,6 +9,8 @@ namespace qar {
 std::atomic<TCreateVCLComObjectProc> CreateVCLComObjectProc{nullptr};
 
 TComponent::~TComponent() {
+  // The object that wraps this component forgets it first: it may outlive it.
+  if (wrapper_ != nullptr) wrapper_->ComponentDestroyed();
   // One at a time from the end, so that a component being destroyed still finds
   // its owner's list consistent.
   while (!components_.empty()) {
@@ -63,6 +65,13 @@ void TComponent::SetName(std::string name) {
 }
 
 void TComponent::Dispatch(TMessage&) {}
+
+void TComponent::SetVCLComObject(IUnknown* object, IComponentWrapper* wrapper) {
+  if (object != nullptr && vclComObject_ != nullptr && vclComObject_ != object)
+    throw EComponentError(ClassName() + " " + name_ + " already has an automation object");
+  vclComObject_ = object;
+  wrapper_ = object != nullptr ? wrapper : nullptr;
+}
 
 TComPtr<IUnknown> TComponent::ComObject() {
   if (vclComObject_ != nullptr) return TComPtr<IUnknown>(vclComObject_);

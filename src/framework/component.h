@@ -22,6 +22,16 @@ class TComponent;
 using TCreateVCLComObjectProc = TComPtr<IUnknown> (*)(TComponent& component);
 extern std::atomic<TCreateVCLComObjectProc> CreateVCLComObjectProc;
 
+// The automation object's side of a component's slot: told when the component is
+// destroyed, so that it never reaches a freed component.
+class IComponentWrapper {
+ public:
+  virtual void ComponentDestroyed() noexcept = 0;
+
+ protected:
+  ~IComponentWrapper() = default;
+};
+
 class EComponentError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
@@ -92,9 +102,11 @@ class TComponent {
 
   // The automation-object slot: the automation object that wraps this component, as
   // the component-side interface it handed over, not counted (the object clears the
-  // slot before it dies). Null while no object wraps the component.
+  // slot before it dies). Null while no object wraps the component. A component has
+  // at most one object: setting another while one is there throws EComponentError;
+  // null clears the slot. `wrapper`, when given, hears of the component's destruction.
   IUnknown* VCLComObject() const { return vclComObject_; }
-  void SetVCLComObject(IUnknown* object) { vclComObject_ = object; }
+  void SetVCLComObject(IUnknown* object, IComponentWrapper* wrapper = nullptr);
   // The automation object of this component, made through CreateVCLComObjectProc
   // when the slot is empty. Throws EComponentError when no hook is installed.
   TComPtr<IUnknown> ComObject();
@@ -109,6 +121,7 @@ class TComponent {
   std::string name_;
   std::int32_t tag_ = 0;
   IUnknown* vclComObject_ = nullptr;
+  IComponentWrapper* wrapper_ = nullptr;
 };
 
 }  // namespace qar

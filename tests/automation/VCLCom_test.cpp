@@ -5,12 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <stdexcept>
 #include <string>
 
 #include "com/dispatch_client.h"
 #include "com/interfaced_component.h"
 #include "com/type_info.h"
+#include "../diagnostics/diagnostics_sandbox.h"
 #include "mts_test_support.h"
 #include "platform/module.h"
 
@@ -50,12 +52,13 @@ class TdmTeste : public com::TInterfacedComponent<IExtra> {
   static inline bool throwNonStandard = false;
 };
 
-class VCLAutoObjectTest : public ::testing::Test {
+class VCLAutoObjectTest : public diagnostics::testing::DiagnosticsSandbox {
  protected:
   void SetUp() override {
+    DiagnosticsSandbox::SetUp();
     TdmTeste::attempts = TdmTeste::failuresLeft = TdmTeste::destroyed = 0;
     TdmTeste::throwNonStandard = false;
-    CreationEnvironment() = {&clock_, [this](std::string_view failureClass, std::string_view message,
+    factory_.Environment().creation = {&clock_, [this](std::string_view failureClass, std::string_view message,
                                              std::string_view module, std::string_view className) {
                                if (failReport_) throw std::runtime_error("disco cheio");
                                reports_ += std::string(failureClass) + "|" + std::string(message) + "|" +
@@ -63,11 +66,11 @@ class VCLAutoObjectTest : public ::testing::Test {
                              }};
   }
   void TearDown() override {
-    CreationEnvironment() = DefaultCreationEnvironment();
     EXPECT_EQ(com::LiveComObjectCount(), liveBefore_) << "an object leaked";
+    DiagnosticsSandbox::TearDown();
   }
 
-  com::TAutoObjectFactory factory_ = VCLAutoObjectFactoryOf<TdmTeste>(
+  TVCLAutoObjectFactory factory_ = VCLAutoObjectFactoryOf<TdmTeste>(
       {kCLSID_dmTeste, "dmTeste", "QarTeste.dmTeste", "M\xF3" "dulo de teste", "Free"},
       com::TTypeInfoBuilder<TdmTeste>("IdmTeste", TGUID::Parse("{9A8B7C6D-5E4F-4031-8291-A0B1C2D3E4F6}"))
           .Method(1, "Echo", &TdmTeste::Echo)
@@ -173,6 +176,51 @@ TEST_F(VCLAutoObjectTest, AWrappedComponentSurvivesItsObjectUnlessHandedOver) {
   InitializeVCLCom();
   EXPECT_EQ(CreateVCLComObjectProc.load(), &CreateAutoObjectForComponent);
   FinalizeVCLCom();
+}
+
+// A component freed before its object: the object forgets it, a later call fails with
+// a description and the object's end touches nothing. A component takes one object.
+TEST_F(VCLAutoObjectTest, AComponentFreedFirstLeavesItsObjectFailingCleanly) {
+  InitializeVCLCom();
+  auto module = std::make_unique<TdmTeste>();
+  TComPtr<IUnknown> object = module->ComObject();
+  EXPECT_THROW(com::NewComObject<TVCLAutoObject>(factory_, module.get()), EComponentError);
+  EXPECT_EQ(module->ComObject().As<IUnknown>(), object);  // the first object keeps the slot
+  module.reset();
+  try {
+    com::CallByName(*object.As<com::IDispatch>(), "Echo", {"x"});
+    ADD_FAILURE() << "no failure";
+  } catch (const com::EOleError& e) {
+    EXPECT_EQ(e.Code(), com::kE_UNEXPECTED);
+    EXPECT_EQ(std::string(e.what()), "The component of this dmTeste object was destroyed; the object cannot be called");
+  }
+  object.Reset();
+  FinalizeVCLCom();
+}
+
+// An object whose exception record carries no failure code still fails its caller.
+TEST(CallByNameTest, AnExceptionRecordWithoutACodeIsAFailure) {
+  struct TSilent : com::TImplements<com::TComObject, com::IDispatch> {
+    HResult GetTypeInfoCount(std::uint32_t*) override { return com::kE_NOTIMPL; }
+    HResult GetTypeInfo(std::uint32_t, com::LocaleId, com::ITypeInfo**) override { return com::kE_NOTIMPL; }
+    HResult GetIDsOfNames(const TGUID&, const std::string*, std::uint32_t, com::LocaleId, com::DispId* ids) override {
+      *ids = 1;
+      return com::kS_OK;
+    }
+    HResult Invoke(com::DispId, const TGUID&, com::LocaleId, std::uint16_t, com::TDispParams&, Variant*,
+                   com::TExcepInfo* excepInfo, std::uint32_t*) override {
+      excepInfo->Description = "sem codigo";
+      return com::kDISP_E_EXCEPTION;
+    }
+  };
+  TComPtr<TSilent> silent = com::NewComObject<TSilent>();
+  try {
+    com::CallByName(*silent, "Nada", {});
+    ADD_FAILURE() << "no failure";
+  } catch (const com::EOleError& e) {
+    EXPECT_EQ(e.Code(), com::kE_FAIL);
+    EXPECT_EQ(std::string(e.what()), "sem codigo");
+  }
 }
 
 }  // namespace

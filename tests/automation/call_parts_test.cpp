@@ -87,7 +87,7 @@ class TdmSessao : public TComponent {
   void MetodoComUmNomeDeTrintaECincoLetras() {}
 };
 
-com::TAutoObjectFactory gSessaoFactory = VCLAutoObjectFactoryOf<TdmSessao>(
+TVCLAutoObjectFactory gSessaoFactory = VCLAutoObjectFactoryOf<TdmSessao>(
     {TGUID::Parse("{0D1E2F30-4152-4637-8495-A6B7C8D9EAF1}"), "dmSessao", "QarTeste.Sessao", ""},
     com::TTypeInfoBuilder<TdmSessao>("IdmSessao", TGUID::Parse("{0D1E2F30-4152-4637-8495-A6B7C8D9EAF2}"))
         .Method(7, "GravaPedido", &TdmSessao::GravaPedido)
@@ -99,8 +99,9 @@ std::string Sent(const std::string& statement, const std::string& values = "") {
   return ParseNamedParams(statement).text + "(" + values + ")\n";
 }
 
-// Registration, "--", removal; then a session whose statements fail, one that cannot
-// connect, and no connection: all swallowed, nothing registered.
+// Registration, "--", removal; then a provider without statements, a session whose
+// statements fail, one that cannot connect: nothing registered, each described; no
+// connection: nothing to register, nothing to describe.
 TEST(SessionRegistrationTest, StatementsByProviderAndKindReachTheSessionByteForByteAndFailuresAreSwallowed) {
   namespace t = ::qar::testing;
   const std::string module = diagnostics::ModuleShortName();
@@ -143,7 +144,10 @@ TEST(SessionRegistrationTest, StatementsByProviderAndKindReachTheSessionByteForB
     recording->refuseConnect = c.refuseConnect;
     connection.ConnectionObject()->SetSessionFactory(t::RecordingFactory(recording));
     const std::string identity = c.kind == 0 ? "" : kFields.substr(0, 34);
-    EXPECT_EQ(RegisterSession(&connection, identity, c.kind, c.method, call), c.sent != "--");
+    std::string failure;
+    EXPECT_EQ(RegisterSession(&connection, identity, c.kind, c.method, call, failure), c.sent != "--");
+    const std::string described = c.sent != "--" ? "" : *c.failWith ? c.failWith : *c.refuseConnect ? c.refuseConnect : "No session statements";
+    EXPECT_EQ(failure.find(described) == std::string::npos || failure.empty() != described.empty(), false) << failure;
     recording->calls.push_back({"--", {}, false});
     UnregisterSession(&connection, c.kind);
     std::string sent;
@@ -158,7 +162,9 @@ TEST(SessionRegistrationTest, StatementsByProviderAndKindReachTheSessionByteForB
     }
     EXPECT_EQ(connection.GetCommandCount(), 0);
   }
-  EXPECT_FALSE(RegisterSession(nullptr, kFields, 3, 1, call));
+  std::string failure;
+  EXPECT_FALSE(RegisterSession(nullptr, kFields, 3, 1, call, failure));
+  EXPECT_EQ(failure, "");
 }
 
 using TransactionReportTest = diagnostics::testing::DiagnosticsSandbox;

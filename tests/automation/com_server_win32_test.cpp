@@ -36,7 +36,7 @@ class TdmAtivacao : public TMtsDataModule {
   static inline TdmAtivacao* last = nullptr;
 };
 
-com::TAutoObjectFactory gAtivacaoFactory = VCLAutoObjectFactoryOf<TdmAtivacao>(
+TVCLAutoObjectFactory gAtivacaoFactory = VCLAutoObjectFactoryOf<TdmAtivacao>(
     {kCLSID_dmAtivacao, "dmAtivacao", "QarTeste.Ativacao", ""},
     com::AppServerTypeInfo<TdmAtivacao>("IdmAtivacao", TGUID::Parse("{6C1F2A3B-4D5E-4F60-8172-93A4B5C6D7ED}")).Build());
 

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <tuple>
 
@@ -54,11 +55,13 @@ class TScriptedProvider : public TCustomProvider {
   void Execute(const std::string&, Variant&, Variant&) override { Answer(); }
   Variant DataRequest(const Variant&) override { return Answer(); }
   static Variant Answer() {
+    if (failCode) throw com::EOleError(*failCode, "codigo");
     if (fail) throw std::runtime_error("falhou");
     return "ok";
   }
 
   static inline bool fail = false;
+  static inline std::optional<HResult> failCode;
   static inline std::int32_t reportedErrors = 0;
 };
 
@@ -119,6 +122,14 @@ class TdmGravacao : public TMtsDataModule {
     Event("rows:" + rows);
   }
   void Falha() { throw std::runtime_error("Estoque insuficiente"); }
+  // Calls its own object inside its own transaction, then commits.
+  void Aninhada() {
+    connection.BeginTrans();
+    connection.Execute("INSERT INTO PRODUTO VALUES (4, 'Erva', 1)");
+    com::CallByName(*ComObject().As<com::IDispatch>(), "Grava", {"n", 2});
+    connection.CommitTrans();
+    Event("committed");
+  }
 
   TADOConnection& connection = CreateComponent<TADOConnection>();
   TADOQuery& query = CreateComponent<TADOQuery>();
@@ -131,13 +142,14 @@ class TdmGravacao : public TMtsDataModule {
   static inline TdmGravacao* last = nullptr;
 };
 
-com::TAutoObjectFactory gGravacaoFactory = VCLAutoObjectFactoryOf<TdmGravacao>(
+TVCLAutoObjectFactory gGravacaoFactory = VCLAutoObjectFactoryOf<TdmGravacao>(
     {TGUID::Parse("{2B3C4D5E-6F70-4182-93A4-B5C6D7E8F901}"), "dmGravacao", "QarTeste.Gravacao", ""},
     com::AppServerTypeInfo<TdmGravacao>("IdmGravacao", TGUID::Parse("{2B3C4D5E-6F70-4182-93A4-B5C6D7E8F902}"))
         .Method(1, "Grava", &TdmGravacao::Grava)
         .Method(2, "Transacao", &TdmGravacao::Transacao)
         .Method(3, "Sessao", &TdmGravacao::Sessao)
         .Method(4, "Falha", &TdmGravacao::Falha)
+        .Method(5, "Aninhada", &TdmGravacao::Aninhada)
         .Build());
 
 const std::string kHead = std::string("\xC0\xA8\x00\x0A", 4) + "PDV01          CAIXA     ";
@@ -157,6 +169,7 @@ class SqliteModuleTest : public diagnostics::testing::DiagnosticsSandbox,
  protected:
   void SetUp() override {
     DiagnosticsSandbox::SetUp();
+    Store("TmpFileDir=" + LogDir());  // the error log of a failed statement stays in the sandbox
     // In the working directory: under Wine the ODBC driver may be the host's, which
     // reads a Windows path as a relative name.
     TdmGravacao::connectionString = GetParam().prefix + file_;
@@ -170,7 +183,7 @@ class SqliteModuleTest : public diagnostics::testing::DiagnosticsSandbox,
     }
     client.Execute("CREATE TABLE PRODUTO (ID INTEGER PRIMARY KEY, NOME VARCHAR(30) NOT NULL UNIQUE, PRECO FLOAT)");
     client.Execute("INSERT INTO PRODUTO VALUES (1, 'Cafe', 12.5), (2, 'Cha', 4), (3, 'Mate', 7.25)");
-    CallEnvironment() = {
+    gGravacaoFactory.Environment().call = {
         &clock_,
         [](const CallContext&, bool designTime, bool socketServer) {
           Event("log(" + std::to_string(designTime) + "," + std::to_string(socketServer) + ")");
@@ -180,7 +193,8 @@ class SqliteModuleTest : public diagnostics::testing::DiagnosticsSandbox,
           Event("report(" + entry.dataModule + "|" + entry.method + "|" + entry.operatorName + ")" +
                 (call.Connection->InTransaction() ? "[trans]" : ""));
           if (failReport_) throw std::runtime_error("disco cheio");
-        }};
+        },
+        [](const CallContext&, std::string_view failure) { Event("unregistered:" + std::string(failure)); }};
     server_ = com::CreateOleObject("QarTeste.Gravacao");
     server_.As<com::IObjectControl>()->Activate();
     module_ = TdmGravacao::last;
@@ -189,7 +203,7 @@ class SqliteModuleTest : public diagnostics::testing::DiagnosticsSandbox,
     server_.Reset();
     client.Close();
     std::remove(file_.c_str());
-    CallEnvironment() = DefaultCallEnvironment();
+    gGravacaoFactory.Environment() = DefaultAutomationEnvironment();
     SetServerConnectionList(std::nullopt);
     DiagnosticsSandbox::TearDown();
   }
@@ -324,6 +338,65 @@ TEST_P(SqliteModuleTest, FailuresOfTheCallsOwnStepsStillCleanUp) {
   EXPECT_EQ(Call("Grava", {WithKey("211  "), "a", 1}).first, "log(1,0),activate,connect,sql:INSERT,complete,sql:DELETE");
   EXPECT_TRUE(module_->connection.OnWillExecute && !module_->connection.OnWillExecute.Object());
   EXPECT_EQ(CurrentDatabaseKey(), "");
+}
+
+// A method that calls its own object: the inner call runs on the outer one's
+// connection, transaction and key, without a sequence of its own.
+TEST_P(SqliteModuleTest, ANestedCallKeepsTheOuterCallsTransactionAndSession) {
+  SetInteger("TunningID", 1);
+  SetServerConnectionList(std::vector<std::string>{"211=" + TdmGravacao::connectionString});
+  EXPECT_EQ(Call("Aninhada", {WithKey("211  ")}),
+            std::make_pair(std::string("activate,connect,sql:INSERT,complete,sql:INSERT[trans],"
+                                       "method(n,2)[open,monitor,key=211],committed,sql:DELETE,deactivate"),
+                           std::string()));
+  EXPECT_EQ(Table(), std::string(kInitialRows) + "4 Erva 1;");
+}
+
+// The connection string set in BeforeConnect chooses the statements of the first call
+// already; a session that cannot be registered is told once per object.
+TEST_P(SqliteModuleTest, RegistrationConnectsFirstAndToldWhenItCannot) {
+  SetInteger("TunningID", 1);
+  static std::string nextString;
+  nextString = TdmGravacao::connectionString;
+  module_->connection.Close();
+  module_->connection.SetConnectionString("");
+  module_->connection.BeforeConnect =
+      TConnectionNotifyEvent::FromFunction([](TADOConnection& c) { c.SetConnectionString(nextString); });
+  EXPECT_NE(Call("Sessao", {kOperator}).first.find("rows:spid|spid|"), std::string::npos);
+  nextString = "Provider=Nenhum";
+  for (const char* told : {"unregistered:", ""}) {
+    const std::string events = Call("Grava", {kOperator, "a", 1}).first;
+    EXPECT_EQ(events.find("unregistered:") != std::string::npos, *told != 0) << events;
+  }
+}
+
+// A transaction that OnActivate began is rolled back when the vote then fails.
+TEST_P(SqliteModuleTest, AFailedVoteRollsBackWhatOnActivateBegan) {
+  module_->OnActivate = TNotifyEvent::FromFunction([this](TComponent&) { module_->connection.BeginTrans(); });
+  installed_.context->failWith = com::kCONTEXT_E_NOCONTEXT;
+  EXPECT_EQ(Call("Grava", {"a", 1}).second, com::ResultText(com::kCONTEXT_E_NOCONTEXT));
+  EXPECT_FALSE(module_->connection.InTransaction());
+}
+
+// An error that carries a code that is no failure still fails, with E_FAIL and its
+// description, through IAppServer and through the dispatch interface.
+TEST_P(SqliteModuleTest, AnErrorWithASuccessCodeIsNeverASuccess) {
+  for (const auto& [code, expected] : {std::pair{com::kS_OK, com::kE_FAIL}, std::pair{com::kS_FALSE, com::kE_FAIL},
+                                       std::pair{com::kDISP_E_OVERFLOW, com::kDISP_E_OVERFLOW}}) {
+    SCOPED_TRACE(code);
+    TScriptedProvider::failCode = code;
+    Variant owner;
+    EXPECT_EQ(module_->AS_GetParams("dsp", owner, result_), expected);
+    EXPECT_EQ(com::GetErrorInfo()->Description, "codigo");
+    com::TDispArgs args{"dsp", Variant()};
+    com::TExcepInfo excepInfo;
+    EXPECT_EQ(server_->Invoke(com::kDispIdAS_GetParams, TGUID{}, 0, com::kDispatchMethod, args.Params(), &result_,
+                              &excepInfo, nullptr),
+              com::kDISP_E_EXCEPTION);
+    EXPECT_EQ(excepInfo.SCode, expected);
+    EXPECT_EQ(excepInfo.Description, "codigo");
+  }
+  TScriptedProvider::failCode.reset();
 }
 
 TEST_P(SqliteModuleTest, AModuleWithoutConnectionGetsNoMonitorNoActivationNoRow) {

@@ -27,7 +27,7 @@ class TdmServidorTeste : public TComponent {
   void Fail(const std::string& message) { throw std::runtime_error(message); }
 };
 
-com::TAutoObjectFactory gFactory = VCLAutoObjectFactoryOf<TdmServidorTeste>(
+TVCLAutoObjectFactory gFactory = VCLAutoObjectFactoryOf<TdmServidorTeste>(
     {TGUID::Parse("{B3C4D5E6-F708-4192-A3B4-C5D6E7F80910}"), "dmServidorTeste",
      "QarTeste.Servidor", "Servidor de teste"},
     com::TTypeInfoBuilder<TdmServidorTeste>("IdmServidorTeste",

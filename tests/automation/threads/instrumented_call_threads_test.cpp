@@ -48,7 +48,7 @@ class TdmParalelo : public TComponent {
   static inline TdmParalelo* last = nullptr;
 };
 
-com::TAutoObjectFactory gParaleloFactory = VCLAutoObjectFactoryOf<TdmParalelo>(
+TVCLAutoObjectFactory gParaleloFactory = VCLAutoObjectFactoryOf<TdmParalelo>(
     {TGUID::Parse("{3C4D5E6F-7081-4293-A4B5-C6D7E8F90A12}"), "dmParalelo", "QarTeste.Paralelo", ""},
     com::TTypeInfoBuilder<TdmParalelo>("IdmParalelo", TGUID::Parse("{3C4D5E6F-7081-4293-A4B5-C6D7E8F90A13}"))
         .Method(1, "Quem", &TdmParalelo::Quem)
