@@ -48,9 +48,10 @@ HRESULT SystemEntry(std::string_view source, F&& body, EXCEPINFO* excepInfo = nu
 
 // The base of the system's view of one model interface (ModelInterface, laid out
 // for the system interface SystemInterface): QueryInterface asks the owner, so the
-// object keeps one identity; the bridge holds its owner and the model interface,
-// and counts as a holder of the server. Derive, forward each operation to Model()
-// inside SystemEntry, and register with RegisterNativeBridge.
+// object keeps one identity; the bridge holds its owner (so the server stays loaded
+// while the system holds the bridge) and the model interface. Derive, forward each
+// operation to ModelInterfaceOf() inside SystemEntry, and register with
+// RegisterNativeBridge.
 template <class SystemInterface, class ModelInterface>
 class TNativeBridge : public SystemInterface {
  public:
@@ -76,7 +77,6 @@ class TNativeBridge : public SystemInterface {
   ModelInterface& ModelInterfaceOf() const { return *model_; }
 
  private:
-  TServerHolder holder_;
   std::atomic<ULONG> refCount_{1};
   TComPtr<ModelInterface> model_;
   ::IUnknown* owner_;
