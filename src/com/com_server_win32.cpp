@@ -586,6 +586,10 @@ HRESULT TDispatchBridge::Call(DISPID id, LCID locale, WORD flags, DISPPARAMS& pa
     if (Succeeded(outcome)) throw;
     writeBacks.clear();  // the method's own failure is what the caller hears of
   }
+  // The result too is made before anything is stored: a conversion that fails leaves
+  // the client's variables as they were.
+  TOwnedVariant converted;
+  if (Succeeded(outcome) && result != nullptr) ToNative(value, converted.Get());
   for (TWriteBack& writeBack : writeBacks) CommitWriteBack(writeBack);
 
   if (outcome == kDISP_E_EXCEPTION) {
@@ -596,7 +600,7 @@ HRESULT TDispatchBridge::Call(DISPID id, LCID locale, WORD flags, DISPPARAMS& pa
       (outcome == kDISP_E_TYPEMISMATCH || outcome == kDISP_E_PARAMNOTFOUND || outcome == kDISP_E_PARAMNOTOPTIONAL ||
        outcome == kDISP_E_OVERFLOW))
     *argErr = modelArgErr;
-  if (Succeeded(outcome) && result != nullptr) ToNative(value, *result);
+  if (Succeeded(outcome) && result != nullptr) *result = converted.Release();
   return outcome;
 }
 
