@@ -225,7 +225,9 @@ TEST_F(ComBridgeTest, EveryByReferenceArgumentIsWrittenBackInItsOwnType) {
     UINT argErr = 99;
     EXPECT_EQ(object->Invoke(1, IID_NULL, 0x0409, DISPATCH_METHOD, &params, nullptr, nullptr, &argErr), c.outcome)
         << c.type;
-    if (c.outcome == DISP_E_TYPEMISMATCH) EXPECT_EQ(argErr, 0u);
+    if (c.outcome == DISP_E_TYPEMISMATCH) {
+      EXPECT_EQ(argErr, 0u);
+    }
     VARIANT read;
     VariantInit(&read);
     ASSERT_EQ(VariantChangeTypeEx(&read, &variable, 0x0409, VARIANT_ALPHABOOL, VT_BSTR), S_OK);
@@ -238,28 +240,20 @@ TEST_F(ComBridgeTest, EveryByReferenceArgumentIsWrittenBackInItsOwnType) {
 // Neither a failure record with a success code, nor anything thrown, reaches the client
 // as success or as a C++ exception.
 TEST_F(ComBridgeTest, EveryFailureReachesTheClientAsAFailure) {
+  using TInvoke = std::function<HResult(com::TDispParams&, Variant*, com::TExcepInfo*)>;
   const struct {
-    std::function<HResult(com::TDispParams&, Variant*, com::TExcepInfo*)> invoke;
+    TInvoke invoke;
     HRESULT outcome;
     HRESULT scode;
   } cases[] = {
-      {[](com::TDispParams&, Variant*, com::TExcepInfo* e) {
-         e->Description = "sem c\xF3digo";
-         return com::kDISP_E_EXCEPTION;
-       }, DISP_E_EXCEPTION, E_FAIL},
-      {[](com::TDispParams&, Variant*, com::TExcepInfo* e) {
-         e->Description = "sucesso com erro";
-         e->SCode = com::kE_INVALIDARG;
-         return com::kS_OK;
-       }, DISP_E_EXCEPTION, E_INVALIDARG},
-      {[](com::TDispParams&, Variant*, com::TExcepInfo*) -> HResult { throw com::EOleError(com::kS_FALSE, "falhou"); },
-       DISP_E_EXCEPTION, E_FAIL},
-      {[](com::TDispParams&, Variant*, com::TExcepInfo*) -> HResult { throw 42; }, DISP_E_EXCEPTION, E_UNEXPECTED},
-      {[](com::TDispParams&, Variant*, com::TExcepInfo*) -> HResult { throw std::bad_alloc(); }, E_OUTOFMEMORY, 0},
-      {[](com::TDispParams&, Variant* result, com::TExcepInfo*) {
-         *result = Variant::FromObject(std::make_shared<int>(1));  // nothing the system can hold
-         return com::kS_OK;
-       }, DISP_E_EXCEPTION, DISP_E_TYPEMISMATCH},
+      {[](auto&, auto, auto e) { return e->Description = "no code", com::kDISP_E_EXCEPTION; }, DISP_E_EXCEPTION, E_FAIL},
+      {[](auto&, auto, auto e) { return e->SCode = com::kE_INVALIDARG, com::kS_OK; }, DISP_E_EXCEPTION, E_INVALIDARG},
+      {[](auto&, auto, auto) -> HResult { throw com::EOleError(com::kS_FALSE, "falhou"); }, DISP_E_EXCEPTION, E_FAIL},
+      {[](auto&, auto, auto) -> HResult { throw 42; }, DISP_E_EXCEPTION, E_UNEXPECTED},
+      {[](auto&, auto, auto) -> HResult { throw std::bad_alloc(); }, E_OUTOFMEMORY, 0},
+      // A result that holds nothing the system can take.
+      {[](auto&, auto result, auto) { return *result = Variant::FromObject(std::make_shared<int>(1)), com::kS_OK; },
+       DISP_E_EXCEPTION, DISP_E_TYPEMISMATCH},
   };
   for (const auto& c : cases) {
     TSystemRef<::IDispatch> object;
