@@ -144,6 +144,7 @@ class TNativeObject : public TImplements<TComObject, INativeObject> {
 };
 
 void ToNative(const Variant& value, VARIANT& out);
+void SetErrorDescription(std::string_view source, const std::string& description);
 
 // The size in bytes of a value of type `type` (a base type, no flags), 0 for a type
 // that does not cross.
@@ -593,7 +594,9 @@ HRESULT TDispatchBridge::Call(DISPID id, LCID locale, WORD flags, DISPPARAMS& pa
   for (TWriteBack& writeBack : writeBacks) CommitWriteBack(writeBack);
 
   if (outcome == kDISP_E_EXCEPTION) {
+    // A caller without an exception record still finds the description.
     if (excepInfo != nullptr) ToSystemExcepInfo(modelExcepInfo, *excepInfo);
+    else SetErrorDescription(modelExcepInfo.Source, modelExcepInfo.Description);
     return DISP_E_EXCEPTION;
   }
   if (argErr != nullptr &&
