@@ -755,8 +755,8 @@ HResult ServerGetClassObject(const TGUID& classId, const TGUID& iid, void** obje
   if (object == nullptr) return kE_POINTER;
   *object = nullptr;
   return SystemEntry({}, [&]() -> HRESULT {
-    TComObjectFactory* factory = ComClassManager().GetFactoryFromClassID(classId);
-    if (factory == nullptr) return kCLASS_E_CLASSNOTAVAILABLE;
+    const auto factory = ComClassManager().GetFactoryFromClassID(classId);
+    if (!factory) return kCLASS_E_CLASSNOTAVAILABLE;
     TClassFactoryBridge* bridge = new TClassFactoryBridge(*factory);
     const HRESULT result = bridge->QueryInterface(ToSystem(iid), object);
     bridge->Release();
@@ -771,7 +771,7 @@ HResult ServerCanUnloadNow() {
 HResult ServerRegister() {
   return SystemEntry({}, []() -> HRESULT {
     const std::string serverFile = platform::ModuleFileNameOf(&gServerHolders);
-    for (const TComObjectFactory* factory : ComClassManager().Factories()) {
+    for (const auto& factory : ComClassManager().Factories()) {
       const std::string classId = factory->ClassID().ToString();
       const std::string classKey = "CLSID\\" + classId;
       const std::string title = factory->Description().empty() ? factory->ClassName() : factory->Description();
@@ -791,7 +791,7 @@ HResult ServerRegister() {
 HResult ServerUnregister() {
   return SystemEntry({}, []() -> HRESULT {
     HRESULT outcome = S_OK;
-    for (const TComObjectFactory* factory : ComClassManager().Factories()) {
+    for (const auto& factory : ComClassManager().Factories()) {
       if (FAILED(DeleteKeyTree("CLSID\\" + factory->ClassID().ToString()))) outcome = SELFREG_E_CLASS;
       if (FAILED(DeleteKeyTree(factory->ProgID()))) outcome = SELFREG_E_CLASS;
     }

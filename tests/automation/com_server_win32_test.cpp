@@ -217,7 +217,7 @@ TEST_F(ComBridgeTest, EveryByReferenceArgumentIsWrittenBackInItsOwnType) {
       if (!c.left.IsEmpty()) *params.Args[0].Target() = c.left;
       return com::kS_OK;
     };
-    VARIANT variable = Value(c.type == VT_VARIANT ? VT_I4 : c.type, c.sent);
+    VARIANT variable = Value(c.type == VT_VARIANT ? VARTYPE{VT_I4} : c.type, c.sent);
     VARIANT arg;
     V_VT(&arg) = VT_BYREF | c.type;
     V_BYREF(&arg) = c.type == VT_VARIANT ? static_cast<void*>(&variable) : static_cast<void*>(&V_I8(&variable));
@@ -377,8 +377,12 @@ const char kScript[] =
     "WScript.Echo Hex(Err.Number) & \" \" & Err.Description\r\n"
     "Err.Clear\r\n"
     "o.Add 1\r\n"
-    "WScript.Echo Hex(Err.Number)\r\n"  // the script host's number for a wrong argument count
-    "Err.Clear\r\n"
+    "WScript.Echo Hex(Err.Number)\r\n";  // the script host's number for a wrong argument count
+
+// Typed script variables passed by reference read back what the server left in them.
+const char kScriptByReference[] =
+    "On Error Resume Next\r\n"
+    "Set o = CreateObject(\"QarTeste.Servidor\")\r\n"
     "i = CInt(5): s = \"a\": d = CDbl(1.5): b = False: t = Now\r\n"
     "o.Assign i, 300: o.Assign s, 42: o.Assign d, \"x\": o.Assign b, True: o.Assign t, CDate(\"2026-12-07\")\r\n"
     "WScript.Echo TypeName(i) & i & \" \" & TypeName(s) & s & \" \" & TypeName(d) & d & \" \" & TypeName(b) & b & \" \" & "
@@ -395,6 +399,7 @@ TEST(ComServerTest, AScriptCreatesTheClassByProgIdAndCallsItsMethodsByName) {
   const std::string dir = platform::TempDirectory() + "qar_com_" + std::to_string(platform::CurrentProcessId());
   CreateDirectoryA(dir.c_str(), nullptr);
   std::ofstream(dir + "\\calls.vbs", std::ios::binary) << kScript;
+  std::ofstream(dir + "\\byref.vbs", std::ios::binary) << kScriptByReference;
   std::ofstream(dir + "\\again.vbs", std::ios::binary) << kScriptAfterUnregistering;
   char buffer[MAX_PATH + 1] = {};
   const std::string systemDir(buffer, GetSystemDirectoryA(buffer, MAX_PATH));
@@ -404,11 +409,13 @@ TEST(ComServerTest, AScriptCreatesTheClassByProgIdAndCallsItsMethodsByName) {
   // The script's path relative to the current directory, as the script host wants it.
   EXPECT_EQ(RunProgram(systemDir + "\\cscript.exe", {"//Nologo", "calls.vbs"}, dir),
             std::make_pair(std::optional<int>(0), std::string("abcdef 42 171 True\r\n1 16396 3 6\r\nxy True\r\n"
-                                                              "80004005 Estoque insuficiente\r\n1C2\r\n"
-                                                              "Integer300 Integer42 Stringx BooleanTrue Date2026 0\r\n")));
+                                                              "80004005 Estoque insuficiente\r\n1C2\r\n")));
+  EXPECT_EQ(RunProgram(systemDir + "\\cscript.exe", {"//Nologo", "byref.vbs"}, dir),
+            std::make_pair(std::optional<int>(0), std::string("Integer300 Integer42 Stringx BooleanTrue Date2026 0\r\n")));
   EXPECT_EQ(RunProgram(regsvr32, {"/s", "/u", dll}, dir).first, 0);
   EXPECT_EQ(RunProgram(systemDir + "\\cscript.exe", {"//Nologo", "again.vbs"}, dir),
             std::make_pair(std::optional<int>(0), std::string("1AD Empty\r\n")));
+  DeleteFileA((dir + "\\byref.vbs").c_str());
   DeleteFileA((dir + "\\again.vbs").c_str());
   DeleteFileA((dir + "\\calls.vbs").c_str());
   RemoveDirectoryA(dir.c_str());
