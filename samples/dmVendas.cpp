@@ -13,6 +13,7 @@
 
 #include "automation/MtsRdm.h"
 #include "automation/VCLCom.h"
+#include "com/dispatch_client.h"
 #include "config/GeralQar.h"
 #include "data/ado_command.h"
 #include "data/ado_connection.h"
@@ -85,6 +86,19 @@ class TdmVendas : public automation::TMtsDataModule {
     adcVendas.Execute("insert into PEDIDO (ID, CLIENTE, SITUACAO) values (41, 'Pedido repetido', 'A')");
   }
 
+  // Sets two orders' situation in one transaction, each through this module's own
+  // GravaPedido called as a client calls it. A method may call its own object: the
+  // nested call leaves the connection and transaction of the outer call alone.
+  std::int32_t GravaPedidos(const std::string& situacao, std::int32_t primeiro, std::int32_t segundo) {
+    const TComPtr<com::IDispatch> self = ComObject().As<com::IDispatch>();
+    adcVendas.BeginTrans();
+    std::int32_t changed = 0;
+    for (const std::int32_t id : {primeiro, segundo})
+      changed += com::CallByName(*self, "GravaPedido", {situacao, id}).AsInteger();
+    adcVendas.CommitTrans();
+    return changed;
+  }
+
   // The session rows of this call's own database session: 1 while the layer has
   // registered the caller (tuning on and an identity given), otherwise 0.
   std::int32_t SessoesAtivas() {
@@ -123,6 +137,7 @@ automation::TVCLAutoObjectFactory gVendasFactory = automation::VCLAutoObjectFact
         .Method(3, "AbrePedido", &TdmVendas::AbrePedido)
         .Method(4, "FalhaPedido", &TdmVendas::FalhaPedido)
         .Method(5, "SessoesAtivas", &TdmVendas::SessoesAtivas)
+        .Method(6, "GravaPedidos", &TdmVendas::GravaPedidos)
         .Build());
 
 // The automation unit's start-up, when the server's module is loaded.

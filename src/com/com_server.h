@@ -7,14 +7,21 @@
 
 namespace qar::com {
 
-// Marks model interface `iid` as laid out like the system's interface of the same
-// identifier (IUnknown's three operations first, then its own, no model types in
-// its signatures): a system query for it is answered with the model's pointer.
-void RegisterNativeInterface(const TGUID& iid);
+// Makes the system's view of a model interface: `modelInterface` is the counted
+// reference the model object's QueryInterface gave for the registered identifier (the
+// maker takes it over); `owner` is the system IUnknown that stands for the object.
+// Returns a counted system pointer of the interface's system layout.
+using TNativeBridgeMaker = void* (*)(void* modelInterface, void* owner);
+
+// Lets the system query model interface `iid`: the answer is the bridge `make`
+// builds (see TNativeBridge in com/server/native_bridge_win32.h), never the model's
+// own pointer. Registering an identifier again keeps the first maker.
+void RegisterNativeInterface(const TGUID& iid, TNativeBridgeMaker make);
 
 // DllGetClassObject: the class factory of a class registered in ComClassManager.
 HResult ServerGetClassObject(const TGUID& classId, const TGUID& iid, void** object);
-// DllCanUnloadNow: kS_OK when no object of this server is alive or locked.
+// DllCanUnloadNow: kS_OK when the system holds nothing of this server (no object,
+// factory or interface bridge alive) and no LockServer(TRUE) is outstanding.
 HResult ServerCanUnloadNow();
 // DllRegisterServer / DllUnregisterServer: every class of ComClassManager under
 // HKEY_CLASSES_ROOT (CLSID with InprocServer32 and ThreadingModel, ProgID).

@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "com/com_object.h"
-#include "com/com_server.h"
+#include "com/server/native_bridge_win32.h"
 
 namespace qar::com {
 
@@ -27,11 +27,37 @@ class TSystemObjectContext : public TImplements<TComObject, IObjectContext> {
   ::IObjectContext* context_;
 };
 
+// What the transaction service calls on a model object that implements
+// IObjectControl. Deactivate and CanBePooled return no result code: a failure there
+// stays in the thread's error information, and the object is not pooled.
+class TObjectControlBridge final : public TNativeBridge<::IObjectControl, IObjectControl> {
+ public:
+  using TNativeBridge::TNativeBridge;
+
+  STDMETHODIMP Activate() override {
+    return SystemEntry("IObjectControl", [&] { return static_cast<HRESULT>(ModelInterfaceOf().Activate()); });
+  }
+  STDMETHODIMP_(void) Deactivate() override {
+    SystemEntry("IObjectControl", [&] {
+      ModelInterfaceOf().Deactivate();
+      return S_OK;
+    });
+  }
+  STDMETHODIMP_(BOOL) CanBePooled() override {
+    BOOL pooled = FALSE;
+    SystemEntry("IObjectControl", [&] {
+      pooled = ModelInterfaceOf().CanBePooled();
+      return S_OK;
+    });
+    return pooled;
+  }
+};
+
 }  // namespace
 
 void EnableSystemObjectControl() {
   // Registered once; further calls find it there.
-  RegisterNativeInterface(IObjectControl::kIID);
+  RegisterNativeBridge<TObjectControlBridge>();
 }
 
 TComPtr<IObjectContext> SystemObjectContext() {

@@ -3,6 +3,7 @@
 // layer leaves them: output, logs, SQLWEBTUNNING, tr_report.txt and the orders.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <regex>
 #include <tuple>
 
@@ -104,6 +105,25 @@ TEST_F(DemoServerTest, EveryCallLeavesItsTracesAndNoSessionRowOrOpenUpdateIsLeft
   EXPECT_EQ(SetUpAndRunClient().substr(0, ExpectedCalls("0", failure).size()), ExpectedCalls("0", failure));
   EXPECT_EQ(SessionRowsLeft(), 0);
 }
+
+#ifdef _WIN32
+// Through the system's COM: a new object's first identified call (its module sets the connection
+// string in BeforeConnect) registers its session row; a method that calls its own object keeps its
+// transaction, so both orders change and stay changed.
+TEST_F(DemoServerTest, ANewObjectsFirstCallIsRegisteredAndANestedCallKeepsItsTransaction) {
+  ASSERT_EQ(ChildProcess(Dir() + "QarDemo.exe", {"--setup"}, Dir(), Dir() + "setup").Wait(kBound), 0);
+  std::ofstream(platform::ToNativePath(Dir() + "nested.vbs"), std::ios::binary)
+      << "On Error Resume Next\r\n"
+         "Set s = CreateObject(\"QarDemo.Vendas\")\r\n"
+         "WScript.Echo s.SessoesAtivas(Chr(171) & \"$\" & Chr(187) & Chr(192) & Chr(168) & Chr(1) & Chr(20) & "
+         "\"PDV01          CAIXA     MARIA\")\r\n"
+         "n = s.GravaPedidos(\"F\", 41, 43): WScript.Echo n & \" \" & Hex(Err.Number) & \" \" & Err.Description\r\n"
+         "p = s.ListaPedidos(): text = \"\": For Each row In p(2): text = text & row(2): Next: WScript.Echo text\r\n";
+  EXPECT_EQ(RunDemoScript(installation_, "nested.vbs", "nested"), 0) << installation_.ReadText("nested.err");
+  EXPECT_EQ(installation_.ReadText("nested.out"), "1\r\n2 0 \r\nFAF\r\n");
+  EXPECT_EQ(SessionRowsLeft(), 0);
+}
+#endif
 
 }  // namespace
 }  // namespace qar::e2e

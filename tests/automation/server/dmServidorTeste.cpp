@@ -25,6 +25,10 @@ class TdmServidorTeste : public TComponent {
     if (Variant* target = value.Target()) *target = target->AsInteger() + 1;
   }
   void Fail(const std::string& message) { throw std::runtime_error(message); }
+  // Leaves `value` in the variable the client passed as `target`.
+  void Assign(Variant target, Variant value) {
+    if (Variant* variable = target.Target()) *variable = value.Deref();
+  }
 };
 
 TVCLAutoObjectFactory gFactory = VCLAutoObjectFactoryOf<TdmServidorTeste>(
@@ -39,6 +43,7 @@ TVCLAutoObjectFactory gFactory = VCLAutoObjectFactoryOf<TdmServidorTeste>(
         .Method(5, "ValueType", &TdmServidorTeste::ValueType)
         .Method(6, "Increment", &TdmServidorTeste::Increment)
         .Method(7, "Fail", &TdmServidorTeste::Fail)
+        .Method(8, "Assign", &TdmServidorTeste::Assign)
         .Build());
 
 }  // namespace

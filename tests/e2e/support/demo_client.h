@@ -12,6 +12,9 @@ namespace qar::e2e {
 // QarDemo.exe; Windows runs demo.vbs with the script host through the system's COM, a copy of
 // QarDemoSrv.dll there registered for the run. That module (DemoServerModule) writes tr_report.txt.
 std::optional<int> RunDemoClient(const Installation& installation);
+// Windows only: the script `script` in the installation's directory run the same way (QarDemoSrv.dll
+// registered for the run), its output in `output`.out and `output`.err.
+std::optional<int> RunDemoScript(const Installation& installation, const std::string& script, const std::string& output);
 std::string DemoServerModule(const Installation& installation);
 
 }  // namespace qar::e2e
