@@ -272,8 +272,8 @@ HResult TVCLAutoObject::SafeCallException(std::exception_ptr error) {
 }
 
 TComPtr<IUnknown> CreateAutoObjectForComponent(TComponent& component) {
-  com::TComObjectFactory& factory = com::ComClassManager().GetFactoryFromClass(component);
-  TComPtr<TVCLAutoObject> object = com::NewComObject<TVCLAutoObject>(factory, &component);
+  const com::TFactoryRef factory = com::ComClassManager().GetFactoryFromClass(component);
+  TComPtr<TVCLAutoObject> object = com::NewComObject<TVCLAutoObject>(*factory, &component);
   return TComPtr<IUnknown>(static_cast<com::TComObject*>(object.Get()));
 }
 

@@ -285,7 +285,7 @@ HRESULT ToNative(const Variant& value, VARIANT& out) {
     case kVarInteger: V_VT(&out) = VT_I4; V_I4(&out) = static_cast<LONG>(v.AsInt64()); return S_OK;
     case kVarLongWord: V_VT(&out) = VT_UI4; V_UI4(&out) = static_cast<ULONG>(v.AsInt64()); return S_OK;
     case kVarInt64: V_VT(&out) = VT_I8; V_I8(&out) = v.AsInt64(); return S_OK;
-    case kVarUInt64: V_VT(&out) = VT_UI8; V_UI8(&out) = static_cast<ULONGLONG>(v.AsInt64()); return S_OK;
+    case kVarUInt64: V_VT(&out) = VT_UI8; V_UI8(&out) = v.AsUInt64(); return S_OK;
     case kVarSingle: V_VT(&out) = VT_R4; V_R4(&out) = static_cast<FLOAT>(v.AsDouble()); return S_OK;
     case kVarDouble: V_VT(&out) = VT_R8; V_R8(&out) = v.AsDouble(); return S_OK;
     case kVarDate: V_VT(&out) = VT_DATE; V_DATE(&out) = v.AsDateTime(); return S_OK;
@@ -498,7 +498,7 @@ void RegisterNativeInterface(const TGUID& iid) {
 HResult ServerGetClassObject(const TGUID& classId, const TGUID& iid, void** object) {
   if (object == nullptr) return kE_POINTER;
   *object = nullptr;
-  TComObjectFactory* factory = ComClassManager().GetFactoryFromClassID(classId);
+  const TFactoryRef factory = ComClassManager().GetFactoryFromClassID(classId);
   if (factory == nullptr) return kCLASS_E_CLASSNOTAVAILABLE;
   TClassFactoryBridge* bridge = new TClassFactoryBridge(*factory);
   const HRESULT result = bridge->QueryInterface(ToSystem(iid), object);
@@ -512,7 +512,7 @@ HResult ServerCanUnloadNow() {
 
 HResult ServerRegister() {
   const std::string serverFile = platform::ModuleFileNameOf(&gServerObjects);
-  for (const TComObjectFactory* factory : ComClassManager().Factories()) {
+  for (const TFactoryRef& factory : ComClassManager().Factories()) {
     const std::string classId = factory->ClassID().ToString();
     const std::string classKey = "CLSID\\" + classId;
     const std::string title = factory->Description().empty() ? factory->ClassName() : factory->Description();
@@ -530,7 +530,7 @@ HResult ServerRegister() {
 
 HResult ServerUnregister() {
   HRESULT outcome = S_OK;
-  for (const TComObjectFactory* factory : ComClassManager().Factories()) {
+  for (const TFactoryRef& factory : ComClassManager().Factories()) {
     if (FAILED(DeleteKeyTree("CLSID\\" + factory->ClassID().ToString()))) outcome = SELFREG_E_CLASS;
     if (FAILED(DeleteKeyTree(factory->ProgID()))) outcome = SELFREG_E_CLASS;
   }

@@ -8,10 +8,8 @@ namespace qar::com {
 
 namespace {
 
-// Writes `value` back to a by-reference argument; nothing for one passed by value.
-void WriteBack(const Variant& argument, Variant value) {
-  if (Variant* target = argument.Target()) *target = std::move(value);
-}
+// Sets an in-out argument; DispInvoke hands it on to a caller that passed a reference.
+void WriteBack(Variant& argument, Variant value) { argument = std::move(value); }
 
 }  // namespace
 
@@ -78,7 +76,7 @@ HResult TRemoteDataModule::AS_Execute(const std::string& providerName, const std
 }
 
 Variant TRemoteDataModule::DispApplyUpdates(std::string providerName, Variant delta, std::int32_t maxErrors,
-                                            Variant errorCount, Variant ownerData) {
+                                            Variant& errorCount, Variant& ownerData) {
   std::int32_t count = 0;
   Variant owner = ownerData.Deref();
   Variant result;
@@ -88,9 +86,9 @@ Variant TRemoteDataModule::DispApplyUpdates(std::string providerName, Variant de
   return result;
 }
 
-Variant TRemoteDataModule::DispGetRecords(std::string providerName, std::int32_t count, Variant recsOut,
-                                          std::int32_t options, std::string commandText, Variant params,
-                                          Variant ownerData) {
+Variant TRemoteDataModule::DispGetRecords(std::string providerName, std::int32_t count, Variant& recsOut,
+                                          std::int32_t options, std::string commandText, Variant& params,
+                                          Variant& ownerData) {
   std::int32_t records = 0;
   Variant parameters = params.Deref();
   Variant owner = ownerData.Deref();
@@ -114,7 +112,7 @@ Variant TRemoteDataModule::DispGetProviderNames() {
   return result;
 }
 
-Variant TRemoteDataModule::DispGetParams(std::string providerName, Variant ownerData) {
+Variant TRemoteDataModule::DispGetParams(std::string providerName, Variant& ownerData) {
   Variant owner = ownerData.Deref();
   Variant result;
   SafeCallCheck(AS_GetParams(providerName, owner, result));
@@ -123,7 +121,7 @@ Variant TRemoteDataModule::DispGetParams(std::string providerName, Variant owner
 }
 
 Variant TRemoteDataModule::DispRowRequest(std::string providerName, Variant row, std::int32_t requestType,
-                                          Variant ownerData) {
+                                          Variant& ownerData) {
   Variant owner = ownerData.Deref();
   Variant result;
   SafeCallCheck(AS_RowRequest(providerName, row.Deref(), requestType, owner, result));
@@ -131,8 +129,8 @@ Variant TRemoteDataModule::DispRowRequest(std::string providerName, Variant row,
   return result;
 }
 
-void TRemoteDataModule::DispExecute(std::string providerName, std::string commandText, Variant params,
-                                    Variant ownerData) {
+void TRemoteDataModule::DispExecute(std::string providerName, std::string commandText, Variant& params,
+                                    Variant& ownerData) {
   Variant parameters = params.Deref();
   Variant owner = ownerData.Deref();
   SafeCallCheck(AS_Execute(providerName, commandText, parameters, owner));

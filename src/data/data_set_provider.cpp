@@ -1,5 +1,7 @@
 #include "data/data_set_provider.h"
 
+#include <cstdint>
+
 #include "data/data_error.h"
 #include "platform/text.h"
 
@@ -32,9 +34,9 @@ struct TStatement {
 
 // The columns and rows of an open data set.
 void ReadRows(TCustomADODataSet& dataSet, std::vector<std::string>& columns,
-              std::vector<std::vector<Variant>>& rows) {
+              std::vector<std::vector<Variant>>& rows, std::size_t maxRows = SIZE_MAX) {
   for (int i = 0; i < dataSet.FieldCount(); ++i) columns.push_back(dataSet.Fields(i).FieldName());
-  for (dataSet.First(); !dataSet.Eof(); dataSet.Next()) {
+  for (dataSet.First(); !dataSet.Eof() && rows.size() < maxRows; dataSet.Next()) {
     std::vector<Variant> row;
     for (int i = 0; i < dataSet.FieldCount(); ++i) row.push_back(dataSet.FieldValue(i));
     rows.push_back(std::move(row));
@@ -45,6 +47,25 @@ void ReadRows(TCustomADODataSet& dataSet, std::vector<std::string>& columns,
 struct TClosing {
   TCustomADODataSet& dataSet;
   ~TClosing() { dataSet.Close(); }
+};
+
+// Puts back the parameter values a call found, however the call ends: no call sees
+// the arguments of an earlier one.
+class TParamsRestorer {
+ public:
+  explicit TParamsRestorer(TParameters& parameters) : parameters_(parameters) {
+    for (int i = 0; i < parameters.Count(); ++i) values_.push_back(parameters[i].Value());
+  }
+  ~TParamsRestorer() {
+    for (int i = 0; i < parameters_.Count() && static_cast<std::size_t>(i) < values_.size(); ++i)
+      parameters_[i].SetValue(values_[static_cast<std::size_t>(i)]);
+  }
+  TParamsRestorer(const TParamsRestorer&) = delete;
+  TParamsRestorer& operator=(const TParamsRestorer&) = delete;
+
+ private:
+  TParameters& parameters_;
+  std::vector<Variant> values_;
 };
 
 bool HasValue(const Variant& value) { return !value.IsEmpty() && !value.IsNull(); }
@@ -104,17 +125,16 @@ Variant TDataSetProvider::GetRecords(std::int32_t count, std::int32_t& recsOut, 
   TADOQuery& query = Query();
   RefuseCommandText(commandText);
   if (count < -1) Refuse("invalid record count " + std::to_string(count));
+  const TParamsRestorer restorer(StatementParameters());
   SetParams(params);
   query.Close();
   query.Open();
   const TClosing closing{query};
   std::vector<std::string> columns;
   std::vector<std::vector<Variant>> rows;
-  ReadRows(query, columns, rows);
-  // The types follow every row of the result, so they do not change with the count.
+  // Only the rows asked for are read; the field types follow them.
+  ReadRows(query, columns, rows, count >= 0 ? static_cast<std::size_t>(count) : SIZE_MAX);
   TDataPacket packet = DataPacketOf(std::move(columns), std::move(rows));
-  if (count >= 0 && packet.Rows.size() > static_cast<std::size_t>(count))
-    packet.Rows.resize(static_cast<std::size_t>(count));
   recsOut = static_cast<std::int32_t>(packet.Rows.size());
   return MakeDataPacket(packet);
 }
@@ -123,6 +143,7 @@ Variant TDataSetProvider::GetParams(Variant&) { return MakeParams(StatementParam
 
 void TDataSetProvider::Execute(const std::string& commandText, Variant& params, Variant&) {
   RefuseCommandText(commandText);
+  const TParamsRestorer restorer(StatementParameters());
   SetParams(params);
   if (command_ != nullptr) command_->Execute();
   else Query().ExecSQL();
