@@ -213,8 +213,10 @@ TDataPacket ReadDataPacket(const Variant& value) {
   return packet;
 }
 
-TDataPacket DataPacketOf(std::vector<std::string> columns, std::vector<std::vector<Variant>> rows) {
+TDataPacket DataPacketOf(std::vector<std::string> columns, std::vector<std::vector<Variant>> rows,
+                         std::size_t keep) {
   TDataPacket packet;
+  std::vector<std::uint16_t> types;
   for (std::size_t c = 0; c < columns.size(); ++c) {
     bool any = false, integers = true, narrow = true, numbers = true, dates = true, booleans = true;
     for (std::vector<Variant>& row : rows) {
@@ -238,6 +240,11 @@ TDataPacket DataPacketOf(std::vector<std::string> columns, std::vector<std::vect
     else if (any && numbers) type = kVarDouble;
     else if (any && dates) type = kVarDate;
     else if (any && booleans) type = kVarBoolean;
+    types.push_back(type);
+  }
+  if (rows.size() > keep) rows.resize(keep);  // the rest only counted for the types
+  for (std::size_t c = 0; c < columns.size(); ++c) {
+    const std::uint16_t type = types[c];
     for (std::vector<Variant>& row : rows) {
       Variant& value = row[c];
       if (value.IsNull() || value.IsEmpty()) value = Variant::Null();

@@ -34,9 +34,9 @@ struct TStatement {
 
 // The columns and rows of an open data set.
 void ReadRows(TCustomADODataSet& dataSet, std::vector<std::string>& columns,
-              std::vector<std::vector<Variant>>& rows, std::size_t maxRows = SIZE_MAX) {
+              std::vector<std::vector<Variant>>& rows) {
   for (int i = 0; i < dataSet.FieldCount(); ++i) columns.push_back(dataSet.Fields(i).FieldName());
-  for (dataSet.First(); !dataSet.Eof() && rows.size() < maxRows; dataSet.Next()) {
+  for (dataSet.First(); !dataSet.Eof(); dataSet.Next()) {
     std::vector<Variant> row;
     for (int i = 0; i < dataSet.FieldCount(); ++i) row.push_back(dataSet.FieldValue(i));
     rows.push_back(std::move(row));
@@ -132,9 +132,11 @@ Variant TDataSetProvider::GetRecords(std::int32_t count, std::int32_t& recsOut, 
   const TClosing closing{query};
   std::vector<std::string> columns;
   std::vector<std::vector<Variant>> rows;
-  // Only the rows asked for are read; the field types follow them.
-  ReadRows(query, columns, rows, count >= 0 ? static_cast<std::size_t>(count) : SIZE_MAX);
-  TDataPacket packet = DataPacketOf(std::move(columns), std::move(rows));
+  ReadRows(query, columns, rows);
+  // The types follow every row of the result, so they do not change with the count;
+  // only the rows asked for are converted and sent.
+  TDataPacket packet = DataPacketOf(std::move(columns), std::move(rows),
+                                    count >= 0 ? static_cast<std::size_t>(count) : SIZE_MAX);
   recsOut = static_cast<std::int32_t>(packet.Rows.size());
   return MakeDataPacket(packet);
 }

