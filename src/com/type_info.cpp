@@ -87,12 +87,12 @@ HResult TDispatchTypeInfo::Invoke(void* instance, DispId id, std::uint16_t flags
     const Variant& arg = params.Args[at];
     const std::uint16_t type = desc->ParamTypes[p];
     const bool inOut = type == (kVarByRef | kVarVariant);
-    HResult converted = kS_OK;
-    if (type != kVarVariant && !inOut && arg.Deref().VarType() == kVarError &&
-        arg.Deref().ErrorCode() == kDISP_E_PARAMNOTFOUND)
-      converted = kDISP_E_PARAMNOTOPTIONAL;
-    else
-      converted = ChangeType(arg, inOut ? kVarVariant : type, args[p]);
+    HResult converted = kDISP_E_TYPEMISMATCH;  // also for a reference that leads back to itself
+    try {
+      const bool omitted = type != kVarVariant && !inOut && arg.ErrorCode() == kDISP_E_PARAMNOTFOUND;
+      converted = omitted ? kDISP_E_PARAMNOTOPTIONAL : ChangeType(arg, inOut ? kVarVariant : type, args[p]);
+    } catch (const EVariantError&) {
+    }
     if (Failed(converted)) {
       if (argErr != nullptr) *argErr = at;
       return converted;

@@ -78,6 +78,8 @@ TEST_F(DispatchTest, InvokeConvertsArgumentsReportsTheFailingIndexAndDescribesFa
   constexpr std::uint64_t kMax = UINT64_MAX;
   Variant variable = 5;
   Variant reference = Variant::ByRef(variable);
+  Variant loop;
+  loop = Variant::ByRef(loop);
   const struct {
     const char* label;
     DispId id;
@@ -119,6 +121,7 @@ TEST_F(DispatchTest, InvokeConvertsArgumentsReportsTheFailingIndexAndDescribesFa
       {"NaN is beyond Int64", 8, {std::nan("")}, kDISP_E_OVERFLOW, {}, 0},
       {"a NaN date reaches no Variant", 10, {Variant::FromDate(std::nan(""))}, kDISP_E_OVERFLOW, {}, 0},
       {"a date after 9999 becomes no text", 1, {Variant::FromDate(3e6), "x"}, kDISP_E_OVERFLOW, {}, 1},
+      {"a reference that leads back to itself", 2, {Variant::ByRef(loop), 1}, kDISP_E_TYPEMISMATCH, {}, 1},
       {"an infinite date in an array", 10, {Variant::Array({Variant::FromDate(HUGE_VAL)})}, kDISP_E_OVERFLOW, {}, 0},
       {"exception", 5, {"N\xE3o h\xE1 estoque"}, kDISP_E_EXCEPTION, {}, 99, 1, false, "N\xE3o h\xE1 estoque", kE_FAIL},
       {"exception with a code", 6, {}, kDISP_E_EXCEPTION, {}, 99, 1, false, "Valor inv\xE1lido", kE_INVALIDARG},
