@@ -38,8 +38,8 @@ struct TTarget {
 
 enum TParam : com::DispId { kBool = 1, kInt32, kInt64, kUInt64, kDouble, kString, kVariant, kVariantRef };
 
-const com::TComPtr<com::ITypeInfo>& TypeInfo() {
-  static const com::TComPtr<com::ITypeInfo> info = com::TTypeInfoBuilder<TTarget>("ITarget", qar::TGUID{})
+const qar::TComPtr<com::ITypeInfo>& TypeInfo() {
+  static const qar::TComPtr<com::ITypeInfo> info = com::TTypeInfoBuilder<TTarget>("ITarget", qar::TGUID{})
                                                        .Method(kBool, "Bool", &TTarget::Take<bool>)
                                                        .Method(kInt32, "Int32", &TTarget::Take<std::int32_t>)
                                                        .Method(kInt64, "Int64", &TTarget::Take<std::int64_t>)
