@@ -19,8 +19,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   using namespace qar;
   if (size == 0) return 0;
   Variant list;
+  TVariantTextReader reader(std::string_view(reinterpret_cast<const char*>(data) + 1, size - 1), 4);
   try {
-    list = TVariantTextReader(std::string_view(reinterpret_cast<const char*>(data) + 1, size - 1), 4).Read();
+    list = reader.Read();
   } catch (const std::invalid_argument&) {
     return 0;
   }

@@ -13,8 +13,9 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   qar::Variant value;
+  qar::TVariantTextReader reader(std::string_view(reinterpret_cast<const char*>(data), size), 6);
   try {
-    value = qar::TVariantTextReader(std::string_view(reinterpret_cast<const char*>(data), size), 6).Read();
+    value = reader.Read();
   } catch (const std::invalid_argument&) {
     return 0;
   }

@@ -266,8 +266,8 @@ void* VCLDispatchTarget(com::TAutoObject& object) {
 }
 
 TComPtr<IUnknown> CreateAutoObjectForComponent(TComponent& component) {
-  com::TComObjectFactory& factory = com::ComClassManager().GetFactoryFromClass(component);
-  TComPtr<TVCLAutoObject> object = com::NewComObject<TVCLAutoObject>(factory, &component);
+  const com::TFactoryRef factory = com::ComClassManager().GetFactoryFromClass(component);
+  TComPtr<TVCLAutoObject> object = com::NewComObject<TVCLAutoObject>(*factory, &component);
   return TComPtr<IUnknown>(static_cast<com::TComObject*>(object.Get()));
 }
 

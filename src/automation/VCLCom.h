@@ -163,9 +163,12 @@ class TVCLAutoObjectFactory : public com::TAutoObjectFactory {
  public:
   TVCLAutoObjectFactory(com::TFactoryInfo info, const void* moduleAnchor, TComPtr<com::ITypeInfo> typeInfo,
                         com::TComponentClass componentClass, TAutomationEnvironment environment)
-      : TAutoObjectFactory(std::move(info), &CreateVCLAutoObject, moduleAnchor, std::move(typeInfo),
-                           std::move(componentClass), &VCLDispatchTarget),
-        environment_(std::move(environment)) {}
+      : TAutoObjectFactory(TRegisteredByDerived{}, std::move(info), &CreateVCLAutoObject, moduleAnchor,
+                           std::move(typeInfo), std::move(componentClass), &VCLDispatchTarget),
+        environment_(std::move(environment)) {
+    Register();
+  }
+  ~TVCLAutoObjectFactory() override { Unregister(); }
   // What the objects of the class use; change it only while none is being made or called.
   TAutomationEnvironment& Environment() { return environment_; }
 

@@ -9,45 +9,60 @@
 namespace qar::com {
 
 void TComClassManager::AddObjectFactory(TComObjectFactory& factory) {
+  // The reference does not own the factory: its last release only says so.
+  auto freed = std::make_shared<std::promise<void>>();
+  TEntry entry{TFactoryRef(&factory, [freed](TComObjectFactory*) { freed->set_value(); }),
+               freed->get_future().share()};
   std::lock_guard lock(mutex_);
-  factories_.push_back(&factory);
+  entries_.push_back(std::move(entry));
 }
 
 void TComClassManager::RemoveObjectFactory(TComObjectFactory& factory) {
-  std::lock_guard lock(mutex_);
-  factories_.erase(std::remove(factories_.begin(), factories_.end(), &factory), factories_.end());
-}
-
-TComObjectFactory& TComClassManager::GetFactoryFromClass(const TComponent& component) const {
-  const std::type_index type = typeid(component);
+  TEntry removed;
   {
     std::lock_guard lock(mutex_);
-    for (TComObjectFactory* factory : factories_) {
-      const TComponentClass* componentClass = factory->ComponentClass();
-      if (componentClass != nullptr && componentClass->Type == type) return *factory;
-    }
+    const auto at = std::find_if(entries_.begin(), entries_.end(),
+                                 [&](const TEntry& entry) { return entry.ref.get() == &factory; });
+    if (at == entries_.end()) return;
+    removed = std::move(*at);
+    entries_.erase(at);
   }
-  throw EOleError(kCLASS_E_CLASSNOTAVAILABLE,
-                  "No class factory is registered for " + component.ClassName());
+  removed.ref.reset();
+  removed.freed.wait();
 }
 
-TComObjectFactory* TComClassManager::GetFactoryFromClassID(const TGUID& classId) const {
+template <class F>
+TFactoryRef TComClassManager::Find(F matches) const {
   std::lock_guard lock(mutex_);
-  for (TComObjectFactory* factory : factories_)
-    if (factory->ClassID() == classId) return factory;
+  for (const TEntry& entry : entries_)
+    if (matches(*entry.ref)) return entry.ref;
   return nullptr;
 }
 
-TComObjectFactory* TComClassManager::GetFactoryFromProgID(std::string_view progId) const {
-  std::lock_guard lock(mutex_);
-  for (TComObjectFactory* factory : factories_)
-    if (platform::SameTextAscii(factory->ProgID(), progId)) return factory;
-  return nullptr;
+TFactoryRef TComClassManager::GetFactoryFromClass(const TComponent& component) const {
+  const std::type_index type = typeid(component);
+  TFactoryRef factory = Find([&](const TComObjectFactory& candidate) {
+    const TComponentClass* componentClass = candidate.ComponentClass();
+    return componentClass != nullptr && componentClass->Type == type;
+  });
+  if (!factory)
+    throw EOleError(kCLASS_E_CLASSNOTAVAILABLE, "No class factory is registered for " + component.ClassName());
+  return factory;
 }
 
-std::vector<TComObjectFactory*> TComClassManager::Factories() const {
+TFactoryRef TComClassManager::GetFactoryFromClassID(const TGUID& classId) const {
+  return Find([&](const TComObjectFactory& candidate) { return candidate.ClassID() == classId; });
+}
+
+TFactoryRef TComClassManager::GetFactoryFromProgID(std::string_view progId) const {
+  return Find([&](const TComObjectFactory& candidate) { return platform::SameTextAscii(candidate.ProgID(), progId); });
+}
+
+std::vector<TFactoryRef> TComClassManager::Factories() const {
   std::lock_guard lock(mutex_);
-  return factories_;
+  std::vector<TFactoryRef> factories;
+  for (const TEntry& entry : entries_) factories.push_back(entry.ref);
+  return factories;
 }
 
 TComClassManager& ComClassManager() {

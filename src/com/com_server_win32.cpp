@@ -458,7 +458,7 @@ void ToNative(const Variant& value, VARIANT& out) {
     case kVarInteger: V_VT(&out) = VT_I4; V_I4(&out) = static_cast<LONG>(v.AsInt64()); return;
     case kVarLongWord: V_VT(&out) = VT_UI4; V_UI4(&out) = static_cast<ULONG>(v.AsInt64()); return;
     case kVarInt64: V_VT(&out) = VT_I8; V_I8(&out) = v.AsInt64(); return;
-    case kVarUInt64: V_VT(&out) = VT_UI8; V_UI8(&out) = static_cast<ULONGLONG>(v.AsInt64()); return;
+    case kVarUInt64: V_VT(&out) = VT_UI8; V_UI8(&out) = v.AsUInt64(); return;
     case kVarSingle: V_VT(&out) = VT_R4; V_R4(&out) = static_cast<FLOAT>(v.AsDouble()); return;
     case kVarDouble: V_VT(&out) = VT_R8; V_R8(&out) = v.AsDouble(); return;
     case kVarDate: V_VT(&out) = VT_DATE; V_DATE(&out) = v.AsDateTime(); return;

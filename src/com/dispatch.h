@@ -142,10 +142,12 @@ HResult DispInvoke(void* instance, ITypeInfo* typeInfo, DispId id, std::uint16_t
                    TDispParams& params, Variant* result, TExcepInfo* excepInfo,
                    std::uint32_t* argErr);
 
-// `value` converted to type code `varType` (kVarVariant: unchanged, the reference
-// followed), by the automation conversion rules: Null converts to nothing but a
-// variant, Empty to zero or empty text, texts to numbers when they hold one. Returns
-// kS_OK, kDISP_E_TYPEMISMATCH or kDISP_E_OVERFLOW.
+// `value` converted to type code `varType` (kVarVariant: a copy with every reference
+// followed, Variant::Detached), by the automation conversion rules: Null converts to
+// nothing but a variant, Empty to zero or empty text, texts to numbers when they hold
+// one. Integers convert exactly and fractions round half to even; a number out of the
+// target's range and a date that is no date (anywhere in the value) are
+// kDISP_E_OVERFLOW. Returns kS_OK, kDISP_E_TYPEMISMATCH or kDISP_E_OVERFLOW.
 HResult ChangeType(const Variant& value, std::uint16_t varType, Variant& converted);
 
 }  // namespace qar::com

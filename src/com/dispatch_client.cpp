@@ -8,7 +8,7 @@
 namespace qar::com {
 
 TComPtr<IDispatch> CreateOleObject(std::string_view progId) {
-  TComObjectFactory* factory = ComClassManager().GetFactoryFromProgID(progId);
+  const TFactoryRef factory = ComClassManager().GetFactoryFromProgID(progId);
   if (factory == nullptr)
     throw EOleError(kREGDB_E_CLASSNOTREG, "Invalid class string: " + std::string(progId));
   TComPtr<IDispatch> dispatch = factory->CreateComObject().As<IDispatch>();

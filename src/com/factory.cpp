@@ -7,14 +7,24 @@ namespace qar::com {
 
 TComObjectFactory::TComObjectFactory(TFactoryInfo info, TCreator creator, const void* moduleAnchor,
                                      std::optional<TComponentClass> componentClass)
+    : TComObjectFactory(TRegisteredByDerived{}, std::move(info), std::move(creator), moduleAnchor,
+                        std::move(componentClass)) {
+  Register();
+}
+
+TComObjectFactory::TComObjectFactory(TRegisteredByDerived, TFactoryInfo info, TCreator creator,
+                                     const void* moduleAnchor, std::optional<TComponentClass> componentClass)
     : info_(std::move(info)),
       creator_(std::move(creator)),
       moduleAnchor_(moduleAnchor),
-      componentClass_(std::move(componentClass)) {
-  ComClassManager().AddObjectFactory(*this);
-}
+      componentClass_(std::move(componentClass)) {}
 
-TComObjectFactory::~TComObjectFactory() { ComClassManager().RemoveObjectFactory(*this); }
+// Already out when the most derived destructor did its part; kept for safety.
+TComObjectFactory::~TComObjectFactory() { Unregister(); }
+
+void TComObjectFactory::Register() { ComClassManager().AddObjectFactory(*this); }
+
+void TComObjectFactory::Unregister() { ComClassManager().RemoveObjectFactory(*this); }
 
 TComPtr<IUnknown> TComObjectFactory::CreateComObject() {
   TComPtr<IUnknown> object = creator_(*this);
@@ -30,7 +40,17 @@ TAutoObjectFactory::TAutoObjectFactory(TFactoryInfo info, TCreator creator, cons
                                        TComPtr<ITypeInfo> typeInfo,
                                        std::optional<TComponentClass> componentClass,
                                        TDispatchTarget dispatchTarget)
-    : TComObjectFactory(std::move(info), std::move(creator), moduleAnchor, std::move(componentClass)),
+    : TAutoObjectFactory(TRegisteredByDerived{}, std::move(info), std::move(creator), moduleAnchor,
+                         std::move(typeInfo), std::move(componentClass), std::move(dispatchTarget)) {
+  Register();
+}
+
+TAutoObjectFactory::TAutoObjectFactory(TRegisteredByDerived, TFactoryInfo info, TCreator creator,
+                                       const void* moduleAnchor, TComPtr<ITypeInfo> typeInfo,
+                                       std::optional<TComponentClass> componentClass,
+                                       TDispatchTarget dispatchTarget)
+    : TComObjectFactory(TRegisteredByDerived{}, std::move(info), std::move(creator), moduleAnchor,
+                        std::move(componentClass)),
       typeInfo_(std::move(typeInfo)),
       dispatchTarget_(std::move(dispatchTarget)) {
   const TTypeAttr* attr = nullptr;

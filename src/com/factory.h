@@ -49,13 +49,16 @@ struct TFactoryInfo {
 };
 
 // Makes the objects of one class. A factory enters the process-wide ComClassManager
-// when constructed and leaves it when destroyed, so a server declares its classes as
-// static factory objects.
+// when fully constructed and leaves it when destroyed, so a server declares its
+// classes as static factory objects. A derived factory class builds its base with the
+// protected constructor, enters last in its own constructor and leaves first in its
+// destructor, so no lookup meets a factory half built or half destroyed.
 class TComObjectFactory {
  public:
   using TCreator = std::function<TComPtr<IUnknown>(TComObjectFactory& factory)>;
 
-  // `moduleAnchor` is any address in the module that holds the class.
+  // `moduleAnchor` is any address in the module that holds the class. Enters the
+  // class manager last.
   TComObjectFactory(TFactoryInfo info, TCreator creator, const void* moduleAnchor,
                     std::optional<TComponentClass> componentClass = std::nullopt);
   virtual ~TComObjectFactory();
@@ -77,6 +80,14 @@ class TComObjectFactory {
   // The full file name of the module that holds the class.
   std::string ModuleFileName() const;
 
+ protected:
+  struct TRegisteredByDerived {};
+  // Does not enter the class manager: the derived class does, with Register().
+  TComObjectFactory(TRegisteredByDerived, TFactoryInfo info, TCreator creator, const void* moduleAnchor,
+                    std::optional<TComponentClass> componentClass);
+  void Register();
+  void Unregister();
+
  private:
   TFactoryInfo info_;
   TCreator creator_;
@@ -88,6 +99,8 @@ class TAutoObject;
 
 // The factory of automation objects: adds the type information of the class's
 // dispatch interface, and where its members are bound in an object of the class.
+// A derived factory builds itself through the protected constructor and registers
+// at the end of its own constructor, so no lookup finds it half made.
 class TAutoObjectFactory : public TComObjectFactory {
  public:
   using TDispatchTarget = std::function<void*(TAutoObject& object)>;
@@ -95,6 +108,7 @@ class TAutoObjectFactory : public TComObjectFactory {
   TAutoObjectFactory(TFactoryInfo info, TCreator creator, const void* moduleAnchor,
                      TComPtr<ITypeInfo> typeInfo, std::optional<TComponentClass> componentClass,
                      TDispatchTarget dispatchTarget = nullptr);
+  ~TAutoObjectFactory() override { Unregister(); }
 
   ITypeInfo* ClassTypeInfo() const { return typeInfo_.Get(); }
   // The identifier of the dispatch interface (from the type information).
@@ -104,6 +118,11 @@ class TAutoObjectFactory : public TComObjectFactory {
   void* DispatchTargetOf(TAutoObject& object) const {
     return dispatchTarget_ ? dispatchTarget_(object) : nullptr;
   }
+
+ protected:
+  TAutoObjectFactory(TRegisteredByDerived, TFactoryInfo info, TCreator creator, const void* moduleAnchor,
+                     TComPtr<ITypeInfo> typeInfo, std::optional<TComponentClass> componentClass,
+                     TDispatchTarget dispatchTarget);
 
  private:
   TComPtr<ITypeInfo> typeInfo_;

@@ -8,10 +8,8 @@ namespace qar::com {
 
 namespace {
 
-// Writes `value` back to a by-reference argument; nothing for one passed by value.
-void WriteBack(const Variant& argument, Variant value) {
-  if (Variant* target = argument.Target()) *target = std::move(value);
-}
+// Sets an in-out argument; DispInvoke hands it on to a caller that passed a reference.
+void WriteBack(Variant& argument, Variant value) { argument = std::move(value); }
 
 }  // namespace
 
@@ -112,7 +110,7 @@ void TRemoteDataModule::DoExecute(const std::string& providerName, const std::st
 }
 
 Variant TRemoteDataModule::DispApplyUpdates(std::string providerName, Variant delta, std::int32_t maxErrors,
-                                            Variant errorCount, Variant ownerData) {
+                                            Variant& errorCount, Variant& ownerData) {
   std::int32_t count = 0;
   Variant owner = ownerData.Deref();
   Variant result = DoApplyUpdates(providerName, delta.Deref(), maxErrors, count, owner);
@@ -121,9 +119,9 @@ Variant TRemoteDataModule::DispApplyUpdates(std::string providerName, Variant de
   return result;
 }
 
-Variant TRemoteDataModule::DispGetRecords(std::string providerName, std::int32_t count, Variant recsOut,
-                                          std::int32_t options, std::string commandText, Variant params,
-                                          Variant ownerData) {
+Variant TRemoteDataModule::DispGetRecords(std::string providerName, std::int32_t count, Variant& recsOut,
+                                          std::int32_t options, std::string commandText, Variant& params,
+                                          Variant& ownerData) {
   std::int32_t records = 0;
   Variant parameters = params.Deref();
   Variant owner = ownerData.Deref();
@@ -140,7 +138,7 @@ Variant TRemoteDataModule::DispDataRequest(std::string providerName, Variant dat
 
 Variant TRemoteDataModule::DispGetProviderNames() { return DoGetProviderNames(); }
 
-Variant TRemoteDataModule::DispGetParams(std::string providerName, Variant ownerData) {
+Variant TRemoteDataModule::DispGetParams(std::string providerName, Variant& ownerData) {
   Variant owner = ownerData.Deref();
   Variant result = DoGetParams(providerName, owner);
   WriteBack(ownerData, owner);
@@ -148,15 +146,15 @@ Variant TRemoteDataModule::DispGetParams(std::string providerName, Variant owner
 }
 
 Variant TRemoteDataModule::DispRowRequest(std::string providerName, Variant row, std::int32_t requestType,
-                                          Variant ownerData) {
+                                          Variant& ownerData) {
   Variant owner = ownerData.Deref();
   Variant result = DoRowRequest(providerName, row.Deref(), requestType, owner);
   WriteBack(ownerData, owner);
   return result;
 }
 
-void TRemoteDataModule::DispExecute(std::string providerName, std::string commandText, Variant params,
-                                    Variant ownerData) {
+void TRemoteDataModule::DispExecute(std::string providerName, std::string commandText, Variant& params,
+                                    Variant& ownerData) {
   Variant parameters = params.Deref();
   Variant owner = ownerData.Deref();
   DoExecute(providerName, commandText, parameters, owner);

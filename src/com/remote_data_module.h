@@ -95,18 +95,18 @@ class TRemoteDataModule : public TInterfacedComponent<IAppServer> {
   HResult AS_Execute(const std::string& providerName, const std::string& commandText, Variant& params,
                      Variant& ownerData) override;
 
-  // The operations as dispatch members (what AppServerTypeInfo binds): arguments as
-  // a caller sends them, by-reference ones written back, failures thrown with
-  // their description.
+  // The operations as dispatch members (what AppServerTypeInfo binds): in-out
+  // arguments as Variant&, which DispInvoke writes back to a caller's reference;
+  // failures thrown with their description.
   Variant DispApplyUpdates(std::string providerName, Variant delta, std::int32_t maxErrors,
-                           Variant errorCount, Variant ownerData);
-  Variant DispGetRecords(std::string providerName, std::int32_t count, Variant recsOut,
-                         std::int32_t options, std::string commandText, Variant params, Variant ownerData);
+                           Variant& errorCount, Variant& ownerData);
+  Variant DispGetRecords(std::string providerName, std::int32_t count, Variant& recsOut,
+                         std::int32_t options, std::string commandText, Variant& params, Variant& ownerData);
   Variant DispDataRequest(std::string providerName, Variant data);
   Variant DispGetProviderNames();
-  Variant DispGetParams(std::string providerName, Variant ownerData);
-  Variant DispRowRequest(std::string providerName, Variant row, std::int32_t requestType, Variant ownerData);
-  void DispExecute(std::string providerName, std::string commandText, Variant params, Variant ownerData);
+  Variant DispGetParams(std::string providerName, Variant& ownerData);
+  Variant DispRowRequest(std::string providerName, Variant row, std::int32_t requestType, Variant& ownerData);
+  void DispExecute(std::string providerName, std::string commandText, Variant& params, Variant& ownerData);
 
  protected:
   // The operations themselves, each the provider's; a failure is thrown. A derived
@@ -149,20 +149,20 @@ TTypeInfoBuilder<C> AppServerTypeInfo(std::string name, const TGUID& iid) {
   using M = TRemoteDataModule;
   TTypeInfoBuilder<C> builder(std::move(name), iid);
   builder.Method(kDispIdAS_ApplyUpdates, "AS_ApplyUpdates",
-                 static_cast<Variant (C::*)(std::string, Variant, std::int32_t, Variant, Variant)>(&M::DispApplyUpdates))
+                 static_cast<Variant (C::*)(std::string, Variant, std::int32_t, Variant&, Variant&)>(&M::DispApplyUpdates))
       .Method(kDispIdAS_GetRecords, "AS_GetRecords",
-              static_cast<Variant (C::*)(std::string, std::int32_t, Variant, std::int32_t, std::string, Variant,
-                                         Variant)>(&M::DispGetRecords))
+              static_cast<Variant (C::*)(std::string, std::int32_t, Variant&, std::int32_t, std::string, Variant&,
+                                         Variant&)>(&M::DispGetRecords))
       .Method(kDispIdAS_DataRequest, "AS_DataRequest",
               static_cast<Variant (C::*)(std::string, Variant)>(&M::DispDataRequest))
       .Method(kDispIdAS_GetProviderNames, "AS_GetProviderNames",
               static_cast<Variant (C::*)()>(&M::DispGetProviderNames))
       .Method(kDispIdAS_GetParams, "AS_GetParams",
-              static_cast<Variant (C::*)(std::string, Variant)>(&M::DispGetParams))
+              static_cast<Variant (C::*)(std::string, Variant&)>(&M::DispGetParams))
       .Method(kDispIdAS_RowRequest, "AS_RowRequest",
-              static_cast<Variant (C::*)(std::string, Variant, std::int32_t, Variant)>(&M::DispRowRequest))
+              static_cast<Variant (C::*)(std::string, Variant, std::int32_t, Variant&)>(&M::DispRowRequest))
       .Method(kDispIdAS_Execute, "AS_Execute",
-              static_cast<void (C::*)(std::string, std::string, Variant, Variant)>(&M::DispExecute));
+              static_cast<void (C::*)(std::string, std::string, Variant&, Variant&)>(&M::DispExecute));
   return builder;
 }
 

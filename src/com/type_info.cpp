@@ -1,5 +1,7 @@
 #include "com/type_info.h"
 
+#include <stdexcept>
+
 #include "platform/text.h"
 
 namespace qar::com {
@@ -11,6 +13,13 @@ TDispatchTypeInfo::TDispatchTypeInfo(std::string name, const TGUID& iid, TTypeKi
 }
 
 void TDispatchTypeInfo::AddMember(TFuncDesc desc, TThunk thunk) {
+  // A second binding would never be reached: its callers would get the first one.
+  for (const TFuncDesc& bound : funcs_) {
+    if (bound.MemberId == desc.MemberId || platform::SameTextAscii(bound.Name, desc.Name))
+      throw std::logic_error(name_ + ": " + desc.Name + " (" + std::to_string(desc.MemberId) +
+                             ") has the identifier or the name of " + bound.Name + " (" +
+                             std::to_string(bound.MemberId) + ")");
+  }
   funcs_.push_back(std::move(desc));
   thunks_.push_back(std::move(thunk));
   attr_.FuncCount = static_cast<std::uint16_t>(funcs_.size());
@@ -77,12 +86,13 @@ HResult TDispatchTypeInfo::Invoke(void* instance, DispId id, std::uint16_t flags
     const std::uint32_t at = count - 1 - p;  // the caller keeps the last argument first
     const Variant& arg = params.Args[at];
     const std::uint16_t type = desc->ParamTypes[p];
-    HResult converted = kS_OK;
-    if (type != kVarVariant && arg.Deref().VarType() == kVarError &&
-        arg.Deref().ErrorCode() == kDISP_E_PARAMNOTFOUND)
-      converted = kDISP_E_PARAMNOTOPTIONAL;
-    else
-      converted = ChangeType(arg, type, args[p]);
+    const bool inOut = type == (kVarByRef | kVarVariant);
+    HResult converted = kDISP_E_TYPEMISMATCH;  // also for a reference that leads back to itself
+    try {
+      const bool omitted = type != kVarVariant && !inOut && arg.ErrorCode() == kDISP_E_PARAMNOTFOUND;
+      converted = omitted ? kDISP_E_PARAMNOTOPTIONAL : ChangeType(arg, inOut ? kVarVariant : type, args[p]);
+    } catch (const EVariantError&) {
+    }
     if (Failed(converted)) {
       if (argErr != nullptr) *argErr = at;
       return converted;
@@ -91,7 +101,12 @@ HResult TDispatchTypeInfo::Invoke(void* instance, DispId id, std::uint16_t flags
 
   try {
     Variant value = thunks_[index](instance, args.data());
-    if (result != nullptr) *result = std::move(value);
+    for (std::uint32_t p = 0; p < count; ++p) {
+      if (desc->ParamTypes[p] != (kVarByRef | kVarVariant)) continue;
+      // Detached: a method must not hand the caller a reference into the server.
+      if (Variant* target = params.Args[count - 1 - p].Target()) *target = args[p].Detached();
+    }
+    if (result != nullptr) *result = value.Detached();
     return kS_OK;
   } catch (...) {
     return ReportException(std::current_exception(), name_, excepInfo);

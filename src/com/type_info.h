@@ -33,6 +33,11 @@ struct TVarTraits<std::int64_t> {
   static std::int64_t From(const Variant& value) { return value.AsInt64(); }
 };
 template <>
+struct TVarTraits<std::uint64_t> {
+  static constexpr std::uint16_t kVarType = kVarUInt64;
+  static std::uint64_t From(const Variant& value) { return value.AsUInt64(); }
+};
+template <>
 struct TVarTraits<double> {
   static constexpr std::uint16_t kVarType = kVarDouble;
   static double From(const Variant& value) { return value.AsDouble(); }
@@ -42,12 +47,24 @@ struct TVarTraits<std::string> {
   static constexpr std::uint16_t kVarType = kVarOleStr;
   static std::string From(const Variant& value) { return value.AsString(); }
 };
-// A Variant parameter receives the argument as the caller sent it, a reference included.
+// A Variant parameter receives a copy of the argument's value: a caller's reference is
+// followed and never kept, so the method may store what it receives.
 template <>
 struct TVarTraits<Variant> {
   static constexpr std::uint16_t kVarType = kVarVariant;
-  static const Variant& From(const Variant& value) { return value; }
+  static const Variant& From(Variant& value) { return value; }
 };
+// A Variant& parameter is an in-out argument: the method reads and may assign a copy
+// that lives for the call; when the call succeeds, the copy is written back to a
+// caller that passed a reference (a caller that passed a value keeps it).
+struct TVarRefTraits {
+  static constexpr std::uint16_t kVarType = kVarByRef | kVarVariant;
+  static Variant& From(Variant& value) { return value; }
+};
+
+// The traits of parameter type P: Variant& is the only by-reference type.
+template <class P>
+using TParamTraits = std::conditional_t<std::is_same_v<P, Variant&>, TVarRefTraits, TVarTraits<std::decay_t<P>>>;
 template <>
 struct TVarTraits<void> {
   static constexpr std::uint16_t kVarType = kVarEmpty;
@@ -59,9 +76,10 @@ struct TVarTraits<void> {
 class TDispatchTypeInfo : public TImplements<TComObject, ITypeInfo> {
  public:
   // Performs a member on `instance` with the converted arguments, in call order.
-  using TThunk = std::function<Variant(void* instance, const Variant* args)>;
+  using TThunk = std::function<Variant(void* instance, Variant* args)>;
 
   TDispatchTypeInfo(std::string name, const TGUID& iid, TTypeKind kind);
+  // Throws std::logic_error when the identifier or the name (case ignored) is taken.
   void AddMember(TFuncDesc desc, TThunk thunk);
 
   HResult GetTypeAttr(const TTypeAttr** attr) override;
@@ -84,7 +102,8 @@ class TDispatchTypeInfo : public TImplements<TComObject, ITypeInfo> {
 
 // Declares the dispatch interface of class C once, binding identifiers and names to
 // member functions; parameter and result types (bool, std::int32_t, std::int64_t,
-// double, std::string, Variant, and void results) come from the signatures:
+// std::uint64_t, double, std::string, Variant, and void results; Variant& for an in-out parameter)
+// come from the signatures. Each identifier and each name is bound once:
 //
 //   TComPtr<ITypeInfo> info = TTypeInfoBuilder<TdmVendas>("IdmVendas", kIID_IdmVendas)
 //       .Method(1, "Total", &TdmVendas::Total)
@@ -100,14 +119,14 @@ class TTypeInfoBuilder {
 
   template <class R, class... P>
   TTypeInfoBuilder& Method(DispId id, std::string name, R (C::*method)(P...)) {
-    return Bind<R, P...>(id, std::move(name), [method](void* self, const Variant* args) {
+    return Bind<R, P...>(id, std::move(name), [method](void* self, Variant* args) {
       return Call<R, P...>(args, std::index_sequence_for<P...>{},
                            [&](auto&&... values) { return (static_cast<C*>(self)->*method)(values...); });
     });
   }
   template <class R, class... P>
   TTypeInfoBuilder& Method(DispId id, std::string name, R (C::*method)(P...) const) {
-    return Bind<R, P...>(id, std::move(name), [method](void* self, const Variant* args) {
+    return Bind<R, P...>(id, std::move(name), [method](void* self, Variant* args) {
       return Call<R, P...>(args, std::index_sequence_for<P...>{},
                            [&](auto&&... values) { return (static_cast<const C*>(self)->*method)(values...); });
     });
@@ -121,19 +140,22 @@ class TTypeInfoBuilder {
     TFuncDesc desc;
     desc.MemberId = id;
     desc.Name = std::move(name);
-    desc.ParamTypes = {TVarTraits<std::decay_t<P>>::kVarType...};
+    static_assert(((!std::is_lvalue_reference_v<P> || std::is_const_v<std::remove_reference_t<P>> ||
+                    std::is_same_v<P, Variant&>) && ...),
+                  "Variant& is the only by-reference parameter type");
+    desc.ParamTypes = {TParamTraits<P>::kVarType...};
     desc.ResultType = TVarTraits<std::decay_t<R>>::kVarType;
     info_->AddMember(std::move(desc), std::move(thunk));
     return *this;
   }
 
   template <class R, class... P, std::size_t... I, class F>
-  static Variant Call(const Variant* args, std::index_sequence<I...>, F&& call) {
+  static Variant Call(Variant* args, std::index_sequence<I...>, F&& call) {
     if constexpr (std::is_void_v<R>) {
-      call(TVarTraits<std::decay_t<P>>::From(args[I])...);
+      call(TParamTraits<P>::From(args[I])...);
       return Variant();
     } else {
-      return Variant(call(TVarTraits<std::decay_t<P>>::From(args[I])...));
+      return Variant(call(TParamTraits<P>::From(args[I])...));
     }
   }
 

@@ -67,7 +67,11 @@ class TReader {
   std::int64_t Integer(const Variant& value, const std::string& what) const {
     if (!IsIntegerCode(value.Deref().VarType()))
       Fail(what + " is " + CodeName(value.Deref().VarType()) + ", not an integer");
-    return value.AsInt64();
+    try {
+      return value.AsInt64();
+    } catch (const EVariantOverflow&) {
+      Fail(what + " is out of range");
+    }
   }
 
   std::string Text(const Variant& value, const std::string& what) const {
@@ -116,42 +120,47 @@ class TReader {
     for (std::size_t i = 0; i < items.size(); ++i) {
       const Variant& item = items[i].Deref();
       if (item.IsEmpty() && allowEmpty) continue;
-      if (!Fit(item, fields[i].Type, values[i])) {
-        Fail(what + ", field " + fields[i].Name + ": " + CodeName(item.VarType()) + " where " +
-             CodeName(fields[i].Type) + " is expected");
-      }
+      const std::string misfit = Misfit(item, fields[i].Type, values[i]);
+      if (!misfit.empty()) Fail(what + ", field " + fields[i].Name + ": " + misfit);
     }
     return values;
   }
 
  private:
-  static bool Fit(const Variant& value, std::uint16_t type, Variant& stored) {
+  // Why `value` does not fit a field of `type` (empty when it fits; `stored` then
+  // holds it as the field's type).
+  static std::string Misfit(const Variant& value, std::uint16_t type, Variant& stored) {
     const std::uint16_t code = value.VarType();
+    const std::string mismatch = CodeName(code) + " where " + CodeName(type) + " is expected";
     if (code == kVarNull) {
       stored = Variant::Null();
-      return true;
+      return {};
     }
-    switch (type) {
-      case kVarInteger: {
-        if (!IsIntegerCode(code)) return false;
-        const std::int64_t number = value.AsInt64();
-        if (number < std::numeric_limits<std::int32_t>::min() || number > std::numeric_limits<std::int32_t>::max())
-          return false;
-        stored = Variant(static_cast<std::int32_t>(number));
-        return true;
+    try {
+      switch (type) {
+        case kVarInteger:
+          if (!IsIntegerCode(code)) return mismatch;
+          stored = Variant(value.AsInteger());
+          return {};
+        case kVarInt64:
+          if (!IsIntegerCode(code)) return mismatch;
+          stored = Variant(value.AsInt64());
+          return {};
+        case kVarDouble:
+          if (!IsIntegerCode(code) && code != kVarDouble && code != kVarSingle) return mismatch;
+          stored = Variant(value.AsDouble());
+          return {};
+        case kVarDate:
+          if (code != type) return mismatch;
+          stored = Variant::FromDate(value.AsDateTime());
+          return {};
+        default:
+          if (code != type) return mismatch;
+          stored = value;
+          return {};
       }
-      case kVarInt64:
-        if (!IsIntegerCode(code)) return false;
-        stored = Variant(value.AsInt64());
-        return true;
-      case kVarDouble:
-        if (!IsIntegerCode(code) && code != kVarDouble && code != kVarSingle) return false;
-        stored = Variant(value.AsDouble());
-        return true;
-      default:
-        if (code != type) return false;
-        stored = value;
-        return true;
+    } catch (const EVariantOverflow&) {
+      return "overflow, the value does not fit " + CodeName(type);
     }
   }
 
@@ -204,8 +213,10 @@ TDataPacket ReadDataPacket(const Variant& value) {
   return packet;
 }
 
-TDataPacket DataPacketOf(std::vector<std::string> columns, std::vector<std::vector<Variant>> rows) {
+TDataPacket DataPacketOf(std::vector<std::string> columns, std::vector<std::vector<Variant>> rows,
+                         std::size_t keep) {
   TDataPacket packet;
+  std::vector<std::uint16_t> types;
   for (std::size_t c = 0; c < columns.size(); ++c) {
     bool any = false, integers = true, narrow = true, numbers = true, dates = true, booleans = true;
     for (std::vector<Variant>& row : rows) {
@@ -229,6 +240,11 @@ TDataPacket DataPacketOf(std::vector<std::string> columns, std::vector<std::vect
     else if (any && numbers) type = kVarDouble;
     else if (any && dates) type = kVarDate;
     else if (any && booleans) type = kVarBoolean;
+    types.push_back(type);
+  }
+  if (rows.size() > keep) rows.resize(keep);  // the rest only counted for the types
+  for (std::size_t c = 0; c < columns.size(); ++c) {
+    const std::uint16_t type = types[c];
     for (std::vector<Variant>& row : rows) {
       Variant& value = row[c];
       if (value.IsNull() || value.IsEmpty()) value = Variant::Null();
@@ -287,9 +303,17 @@ std::vector<std::pair<std::string, Variant>> ReadParams(const Variant& value) {
     const std::vector<Variant>& item = reader.Array(items[i], what, 2, 4);
     if (item.size() == 3) reader.Fail(what + " has 3 items, not 2 or 4");
     std::string name = reader.Text(item[0], what + "'s name");
-    const Variant& given = item[1].Deref();
+    // A copy of the value: nothing the caller sent by reference is kept.
+    const Variant given = item[1].Detached();
     if (given.Type() == TVarType::Unknown)
       reader.Fail("parameter " + name + " has a value of no database type (" + CodeName(given.VarType()) + ")");
+    try {
+      // Every value a statement can bind: a 64-bit integer, a representable date.
+      if (given.Type() == TVarType::Integer) given.AsInt64();
+      if (given.Type() == TVarType::Date) given.AsDateTime();
+    } catch (const EVariantOverflow&) {
+      reader.Fail("parameter " + name + ": overflow, " + CodeName(given.VarType()) + " out of range");
+    }
     if (item.size() == 4) {
       reader.Integer(item[2], "the data type of " + name);
       reader.Integer(item[3], "the direction of " + name);

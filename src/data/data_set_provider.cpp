@@ -1,5 +1,7 @@
 #include "data/data_set_provider.h"
 
+#include <cstdint>
+
 #include "data/data_error.h"
 #include "platform/text.h"
 
@@ -45,6 +47,25 @@ void ReadRows(TCustomADODataSet& dataSet, std::vector<std::string>& columns,
 struct TClosing {
   TCustomADODataSet& dataSet;
   ~TClosing() { dataSet.Close(); }
+};
+
+// Puts back the parameter values a call found, however the call ends: no call sees
+// the arguments of an earlier one.
+class TParamsRestorer {
+ public:
+  explicit TParamsRestorer(TParameters& parameters) : parameters_(parameters) {
+    for (int i = 0; i < parameters.Count(); ++i) values_.push_back(parameters[i].Value());
+  }
+  ~TParamsRestorer() {
+    for (int i = 0; i < parameters_.Count() && static_cast<std::size_t>(i) < values_.size(); ++i)
+      parameters_[i].SetValue(values_[static_cast<std::size_t>(i)]);
+  }
+  TParamsRestorer(const TParamsRestorer&) = delete;
+  TParamsRestorer& operator=(const TParamsRestorer&) = delete;
+
+ private:
+  TParameters& parameters_;
+  std::vector<Variant> values_;
 };
 
 bool HasValue(const Variant& value) { return !value.IsEmpty() && !value.IsNull(); }
@@ -104,6 +125,7 @@ Variant TDataSetProvider::GetRecords(std::int32_t count, std::int32_t& recsOut, 
   TADOQuery& query = Query();
   RefuseCommandText(commandText);
   if (count < -1) Refuse("invalid record count " + std::to_string(count));
+  const TParamsRestorer restorer(StatementParameters());
   SetParams(params);
   query.Close();
   query.Open();
@@ -111,10 +133,10 @@ Variant TDataSetProvider::GetRecords(std::int32_t count, std::int32_t& recsOut, 
   std::vector<std::string> columns;
   std::vector<std::vector<Variant>> rows;
   ReadRows(query, columns, rows);
-  // The types follow every row of the result, so they do not change with the count.
-  TDataPacket packet = DataPacketOf(std::move(columns), std::move(rows));
-  if (count >= 0 && packet.Rows.size() > static_cast<std::size_t>(count))
-    packet.Rows.resize(static_cast<std::size_t>(count));
+  // The types follow every row of the result, so they do not change with the count;
+  // only the rows asked for are converted and sent.
+  TDataPacket packet = DataPacketOf(std::move(columns), std::move(rows),
+                                    count >= 0 ? static_cast<std::size_t>(count) : SIZE_MAX);
   recsOut = static_cast<std::int32_t>(packet.Rows.size());
   return MakeDataPacket(packet);
 }
@@ -123,6 +145,7 @@ Variant TDataSetProvider::GetParams(Variant&) { return MakeParams(StatementParam
 
 void TDataSetProvider::Execute(const std::string& commandText, Variant& params, Variant&) {
   RefuseCommandText(commandText);
+  const TParamsRestorer restorer(StatementParameters());
   SetParams(params);
   if (command_ != nullptr) command_->Execute();
   else Query().ExecSQL();

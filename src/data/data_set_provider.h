@@ -30,6 +30,8 @@ namespace qar {
 //   `count` rows (-1 all, 0 none: only the fields) as a data packet, their number in
 //   recsOut, and closes the query. The field types follow all the result's rows, so
 //   they are the same whatever the count. `options` is not used.
+// GetRecords and Execute use the client's parameter values for that call only: the
+//   values the parameters had before come back when it ends.
 // GetParams: the statement's parameters (second parameter form).
 // Execute: sets the client's parameter values, runs the statement, and puts the
 //   parameters that return a value back into `params` (second form).

@@ -42,7 +42,7 @@ class TParameter {
   TParameter(std::string name, TFieldType dataType, TParameterDirection direction, int size,
              Variant value)
       : name_(std::move(name)), dataType_(dataType), direction_(direction), size_(size),
-        value_(std::move(value)) {}
+        value_(value.Detached()) {}
 
   const std::string& Name() const { return name_; }
   void SetName(std::string name) { name_ = std::move(name); }
@@ -53,7 +53,8 @@ class TParameter {
   int Size() const { return size_; }
   void SetSize(int size) { size_ = size; }
   const Variant& Value() const { return value_; }
-  void SetValue(Variant value) { value_ = std::move(value); }
+  // Keeps a copy: a caller's reference is followed, never kept.
+  void SetValue(const Variant& value) { value_ = value.Detached(); }
 
   // The value as the driver should receive it: a text given to a parameter declared
   // as a number is converted (EVariantError when it is no number).

@@ -254,7 +254,10 @@ class TSqliteSession : public TDriverSession {
       case TVarType::Integer: rc = sqlite3_bind_int64(statement, index, value.AsInt64()); break;
       case TVarType::Double: rc = sqlite3_bind_double(statement, index, value.AsDouble()); break;
       case TVarType::Date: {
-        const std::string text = DateText(value.AsDateTime());
+        // A value that is no date has no text form: refused, never formatted.
+        if (!platform::IsValidDateTime(value.AsDouble()))
+          throw EDataError("Parameter " + std::to_string(index) + ": datetime field overflow", "22008");
+        const std::string text = DateText(value.AsDouble());
         rc = sqlite3_bind_text(statement, index, text.c_str(), static_cast<int>(text.size()),
                                SQLITE_TRANSIENT);
         break;

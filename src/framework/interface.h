@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 
 namespace qar {
@@ -98,7 +99,9 @@ class TComPtr {
   }
   TComPtr(const TComPtr& other) : TComPtr(other.ptr_) {}
   TComPtr(TComPtr&& other) noexcept : ptr_(std::exchange(other.ptr_, nullptr)) {}
+  // Only upward (a derived interface to its base); anything else is a query: As<U>().
   template <class U>
+    requires std::is_convertible_v<U*, T*>
   TComPtr(const TComPtr<U>& other) : TComPtr(static_cast<T*>(other.Get())) {}
   ~TComPtr() { Reset(); }
   TComPtr& operator=(TComPtr other) noexcept {

@@ -17,6 +17,21 @@ namespace {
                       to + ")");
 }
 
+[[noreturn]] void OverflowError(TVarType from, const char* to) {
+  throw EVariantOverflow("Overflow while converting variant of type (" + VarTypeName(from) +
+                         ") into type (" + to + ")");
+}
+
+// 2^63 and 2^64 are exact doubles; every double below them (and at or above -2^63)
+// converts without undefined behaviour.
+constexpr double kTwoTo63 = 9223372036854775808.0;
+constexpr double kTwoTo64 = 18446744073709551616.0;
+
+platform::TDateTime CheckedDate(double value) {
+  if (!platform::IsValidDateTime(value)) OverflowError(TVarType::Date, "Date");
+  return value;
+}
+
 std::string FloatToText(double value) {
   if (std::isnan(value)) return "NAN";
   if (std::isinf(value)) return value > 0 ? "INF" : "-INF";
@@ -67,7 +82,36 @@ const Variant& Variant::Deref() const {
 
 Variant* Variant::Target() const {
   const RefValue* ref = std::get_if<RefValue>(&value_);
-  return ref != nullptr ? ref->target : nullptr;
+  if (ref == nullptr) return nullptr;
+  Variant* target = ref->target;
+  for (int depth = 1; const RefValue* next = std::get_if<RefValue>(&target->value_); ++depth) {
+    if (depth >= kMaxRefDepth)
+      throw EVariantError("A reference leads back to itself or through more than " +
+                          std::to_string(kMaxRefDepth) + " references");
+    target = next->target;
+  }
+  return target;
+}
+
+bool Variant::HoldsReference() const {
+  if (std::holds_alternative<RefValue>(value_)) return true;
+  const auto* array = std::get_if<ArrayValue>(&value_);
+  if (array == nullptr) return false;
+  for (const Variant& item : array->array->items)
+    if (item.HoldsReference()) return true;
+  return false;
+}
+
+Variant Variant::Detached() const {
+  const Variant& value = Deref();
+  if (!value.HoldsReference()) return value;
+  // Only an array can still hold references here: copy it with detached items.
+  const auto& array = std::get<ArrayValue>(value.value_).array;
+  std::vector<Variant> items;
+  items.reserve(array->items.size());
+  for (const Variant& item : array->items) items.push_back(item.Detached());
+  auto copy = std::make_shared<TVariantArray>(TVariantArray{array->lowBound, std::move(items)});
+  return Variant(Storage(ArrayValue{std::move(copy)}), value.vt_);
 }
 
 TVarType Variant::Type() const {
@@ -80,6 +124,7 @@ TVarType Variant::Type() const {
     case 4: return TVarType::Double;
     case 5: return TVarType::Date;
     case 6: return TVarType::String;
+    case 12: return TVarType::Integer;  // unsigned 64-bit
     default: return TVarType::Unknown;
   }
 }
@@ -90,11 +135,13 @@ std::string Variant::AsString() const {
     case TVarType::Empty:
     case TVarType::Null: return {};
     case TVarType::Boolean: return std::get<bool>(value_) ? "True" : "False";
-    case TVarType::Integer: return std::to_string(std::get<std::int64_t>(value_));
+    case TVarType::Integer:
+      if (const auto* u = std::get_if<std::uint64_t>(&value_)) return std::to_string(*u);
+      return std::to_string(std::get<std::int64_t>(value_));
     case TVarType::Double: return FloatToText(std::get<double>(value_));
     case TVarType::Date: {
       // The short date always; the time only when the value is not exactly midnight.
-      const platform::TDateTime value = std::get<DateValue>(value_).value;
+      const platform::TDateTime value = CheckedDate(std::get<DateValue>(value_).value);
       std::string text = platform::FormatDateTime(platform::ShortDateFormat(), value);
       const platform::DateTimeParts parts = platform::DecodeDateTime(value);
       if (parts.hour != 0 || parts.minute != 0 || parts.second != 0)
@@ -113,13 +160,20 @@ std::int64_t Variant::AsInt64() const {
     case TVarType::Empty:
     case TVarType::Null: return 0;
     case TVarType::Boolean: return std::get<bool>(value_) ? -1 : 0;
-    case TVarType::Integer: return std::get<std::int64_t>(value_);
+    case TVarType::Integer:
+      if (const auto* u = std::get_if<std::uint64_t>(&value_)) {
+        if (*u > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
+          OverflowError(Type(), "Int64");
+        return static_cast<std::int64_t>(*u);
+      }
+      return std::get<std::int64_t>(value_);
     case TVarType::Double:
     case TVarType::Date: {
       const double value = Type() == TVarType::Double ? std::get<double>(value_)
-                                                      : std::get<DateValue>(value_).value;
+                                                      : CheckedDate(std::get<DateValue>(value_).value);
       const double rounded = std::nearbyint(value);
-      if (!(rounded >= -9.2e18 && rounded <= 9.2e18)) ConversionError(Type(), "Int64");
+      if (std::isnan(rounded)) ConversionError(Type(), "Int64");
+      if (!(rounded >= -kTwoTo63 && rounded < kTwoTo63)) OverflowError(Type(), "Int64");
       return static_cast<std::int64_t>(rounded);
     }
     case TVarType::String: {
@@ -128,7 +182,8 @@ std::int64_t Variant::AsInt64() const {
       errno = 0;
       char* end = nullptr;
       const long long value = std::strtoll(text.c_str(), &end, 10);
-      if (errno != 0 || end != text.c_str() + text.size()) ConversionError(Type(), "Int64");
+      if (end != text.c_str() + text.size()) ConversionError(Type(), "Int64");
+      if (errno == ERANGE) OverflowError(Type(), "Int64");
       return value;
     }
     case TVarType::Unknown: break;
@@ -136,11 +191,46 @@ std::int64_t Variant::AsInt64() const {
   ConversionError(Type(), "Int64");
 }
 
+std::uint64_t Variant::AsUInt64() const {
+  if (IsByRef()) return Deref().AsUInt64();
+  if (const auto* u = std::get_if<std::uint64_t>(&value_)) return *u;
+  switch (Type()) {
+    case TVarType::Double:
+    case TVarType::Date: {
+      const double value = Type() == TVarType::Double ? std::get<double>(value_)
+                                                      : CheckedDate(std::get<DateValue>(value_).value);
+      const double rounded = std::nearbyint(value);
+      if (std::isnan(rounded)) ConversionError(Type(), "UInt64");
+      if (!(rounded >= 0 && rounded < kTwoTo64)) OverflowError(Type(), "UInt64");
+      return static_cast<std::uint64_t>(rounded);
+    }
+    case TVarType::String: {
+      const std::string text = Trimmed(std::get<std::string>(value_));
+      if (text.empty() || text[0] == '-') {
+        // strtoull would wrap a negative text around; a negative number is out of range.
+        AsInt64();
+        OverflowError(Type(), "UInt64");
+      }
+      errno = 0;
+      char* end = nullptr;
+      const unsigned long long value = std::strtoull(text.c_str(), &end, 10);
+      if (end != text.c_str() + text.size()) ConversionError(Type(), "UInt64");
+      if (errno == ERANGE) OverflowError(Type(), "UInt64");
+      return value;
+    }
+    default: {
+      const std::int64_t value = AsInt64();
+      if (value < 0) OverflowError(Type(), "UInt64");
+      return static_cast<std::uint64_t>(value);
+    }
+  }
+}
+
 std::int32_t Variant::AsInteger() const {
   const std::int64_t value = AsInt64();
   if (value < std::numeric_limits<std::int32_t>::min() ||
       value > std::numeric_limits<std::int32_t>::max())
-    ConversionError(Type(), "Integer");
+    OverflowError(Type(), "Integer");
   return static_cast<std::int32_t>(value);
 }
 
@@ -150,7 +240,9 @@ double Variant::AsDouble() const {
     case TVarType::Empty:
     case TVarType::Null: return 0;
     case TVarType::Boolean: return std::get<bool>(value_) ? -1 : 0;
-    case TVarType::Integer: return static_cast<double>(std::get<std::int64_t>(value_));
+    case TVarType::Integer:
+      if (const auto* u = std::get_if<std::uint64_t>(&value_)) return static_cast<double>(*u);
+      return static_cast<double>(std::get<std::int64_t>(value_));
     case TVarType::Double: return std::get<double>(value_);
     case TVarType::Date: return std::get<DateValue>(value_).value;
     case TVarType::String: {
@@ -179,7 +271,9 @@ bool Variant::AsBoolean() const {
 platform::TDateTime Variant::AsDateTime() const {
   if (IsByRef()) return Deref().AsDateTime();
   if (Type() == TVarType::String) ConversionError(Type(), "Date");
-  return AsDouble();
+  const double value = AsDouble();
+  if (!platform::IsValidDateTime(value)) OverflowError(Type(), "Date");
+  return value;
 }
 
 const std::shared_ptr<const void>& Variant::Object() const {

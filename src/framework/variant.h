@@ -64,6 +64,14 @@ class EVariantError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// Raised when a value has the right kind but does not fit the type asked for: a
+// number out of an integer's range, a date that is no date (NaN, infinite, or
+// outside 0001-01-01 .. 9999-12-31).
+class EVariantOverflow : public EVariantError {
+ public:
+  using EVariantError::EVariantError;
+};
+
 // A value of one of the types above. Empty is the default ("no value assigned");
 // Null is the database null. Unknown holds an opaque object reference (an interface
 // handed through a call), an error value, or an array: none has a text or number form.
@@ -77,9 +85,10 @@ class Variant {
  public:
   Variant() = default;
   Variant(bool value) : value_(value), vt_(kVarBoolean) {}
+  // An unsigned 64-bit value keeps its sign: 2^64-1 stays 2^64-1.
   template <std::integral T>
     requires(!std::same_as<T, bool> && !std::same_as<T, char>)
-  Variant(T value) : value_(static_cast<std::int64_t>(value)), vt_(IntegerVarType<T>()) {}
+  Variant(T value) : value_(IntegerStorage(value)), vt_(IntegerVarType<T>()) {}
   Variant(double value) : value_(value), vt_(kVarDouble) {}
   Variant(float value) : value_(static_cast<double>(value)), vt_(kVarSingle) {}
   Variant(std::string value) : value_(std::move(value)), vt_(kVarOleStr) {}
@@ -95,7 +104,8 @@ class Variant {
   // A one-dimensional array of variants whose first index is `lowBound`.
   static Variant Array(std::vector<Variant> items, std::int32_t lowBound = 0);
   // A reference to `target`, which must outlive the reference. Reading the value reads
-  // the target; the callee may assign through Target().
+  // the target; the callee may assign through Target(). A reference to a reference
+  // reads (and assigns) the value at the end of the chain.
   static Variant ByRef(Variant& target);
 
   TVarType Type() const;
@@ -105,19 +115,29 @@ class Variant {
   bool IsNull() const { return Type() == TVarType::Null; }
   bool IsByRef() const { return (vt_ & kVarByRef) != 0; }
 
-  // The referenced value of a by-reference variant; the variant itself otherwise.
+  // The value at the end of a chain of references; the variant itself when it is no
+  // reference. A chain that returns to itself or is deeper than kMaxRefDepth raises
+  // EVariantError.
   const Variant& Deref() const;
-  // The variant a by-reference variant refers to, null otherwise.
+  // The variant at the end of a reference chain, null for a variant that is no reference.
   Variant* Target() const;
+  // A copy that refers to nothing of the caller's: every reference (also inside
+  // arrays) replaced by the value it reads. What a call keeps of a client's value.
+  Variant Detached() const;
+  static constexpr int kMaxRefDepth = 16;
 
   // Conversions. Each raises EVariantError when the value has no such form
   // (an object, a text that is not a number, ...). Null and Empty convert to
   // empty text, and to 0 / false as numbers, as the framework does.
   std::string AsString() const;
+  // Integers convert exactly; fractions round half to even; a value out of range
+  // raises EVariantOverflow.
   std::int64_t AsInt64() const;
+  std::uint64_t AsUInt64() const;
   std::int32_t AsInteger() const;
   double AsDouble() const;
   bool AsBoolean() const;
+  // A date out of the representable range (NaN, infinite, ...) raises EVariantOverflow.
   platform::TDateTime AsDateTime() const;
 
   // The object reference of an Unknown value, null otherwise.
@@ -155,8 +175,14 @@ class Variant {
   };
   using Storage = std::variant<std::monostate, NullTag, bool, std::int64_t, double, DateValue,
                                std::string, std::shared_ptr<const void>, TComPtr<IUnknown>,
-                               ErrorValue, ArrayValue, RefValue>;
+                               ErrorValue, ArrayValue, RefValue, std::uint64_t>;
   Variant(Storage value, std::uint16_t vt) : value_(std::move(value)), vt_(vt) {}
+  template <class T>
+  static Storage IntegerStorage(T value) {
+    if constexpr (std::is_unsigned_v<T> && sizeof(T) == 8) return Storage(static_cast<std::uint64_t>(value));
+    else return Storage(static_cast<std::int64_t>(value));
+  }
+  bool HoldsReference() const;
 
   Storage value_;
   std::uint16_t vt_ = kVarEmpty;

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <mutex>
+#include <stdexcept>
 
 namespace qar::platform {
 
@@ -85,6 +86,11 @@ TDateTime EncodeDateTime(const DateTimeParts& p) {
 }
 
 DateTimeParts DecodeDateTime(TDateTime value) {
+  if (!IsValidDateTime(value)) {
+    char text[40];
+    std::snprintf(text, sizeof text, "%.17g", value);
+    throw std::out_of_range(std::string("Not a representable date: ") + text);
+  }
   DateTimeParts p;
   double whole = std::trunc(value);
   long long ms = std::llround(std::fabs(value - whole) * kMsPerDay);

@@ -15,10 +15,21 @@ struct DateTimeParts {
   int hour = 0, minute = 0, second = 0, millisecond = 0;
 };
 
+// The representable dates: 0001-01-01 00:00 to 9999-12-31 23:59:59.999. Before the
+// epoch the time of day is subtracted, so the first day spans (-693594, -693593].
+inline constexpr TDateTime kMinDateTime = -693594.0;  // exclusive
+inline constexpr TDateTime kMaxDateTime = 2958466.0;  // exclusive
+// False for NaN, infinities and anything outside the representable dates.
+constexpr bool IsValidDateTime(TDateTime value) {
+  return value > kMinDateTime && value < kMaxDateTime;  // false for NaN too
+}
+
 // The current local date-time from the system clock.
 TDateTime Now();
 
 TDateTime EncodeDateTime(const DateTimeParts& parts);
+// Throws std::out_of_range for a value that is no representable date; so does
+// FormatDateTime.
 DateTimeParts DecodeDateTime(TDateTime value);
 
 // Formats with the tokens the system uses: yyyy, yy, mm / m (month, or minutes

@@ -408,7 +408,7 @@ TEST(ComServerTest, AScriptCreatesTheClassByProgIdAndCallsItsMethodsByName) {
   ASSERT_EQ(registered, 0) << registerOutput;
   // The script's path relative to the current directory, as the script host wants it.
   EXPECT_EQ(RunProgram(systemDir + "\\cscript.exe", {"//Nologo", "calls.vbs"}, dir),
-            std::make_pair(std::optional<int>(0), std::string("abcdef 42 171 True\r\n1 16396 3 6\r\nxy True\r\n"
+            std::make_pair(std::optional<int>(0), std::string("abcdef 42 171 True\r\n1 3 3 6\r\nxy True\r\n"
                                                               "80004005 Estoque insuficiente\r\n1C2\r\n")));
   EXPECT_EQ(RunProgram(systemDir + "\\cscript.exe", {"//Nologo", "byref.vbs"}, dir),
             std::make_pair(std::optional<int>(0), std::string("Integer300 Integer42 Stringx BooleanTrue Date2026 0\r\n")));

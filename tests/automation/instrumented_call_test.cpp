@@ -479,7 +479,7 @@ TEST_P(SqliteModuleTest, BadInputIsRefusedWithItsDescriptionAndChangesNothing) {
       {apply, R"(["dspProdutos", ["Delta 1", [["ID", 3]], [[1, [5]], [1, ["6"]]]], 9, Empty, Empty])",
        "Invalid delta: row 1, field ID: Text where Integer is expected"},
       {apply, R"(["dspProdutos", ["Delta 1", [["ID", 3]], [[1, [5]], [1, [2147483648L]]]], 9, Empty, Empty])",
-       "Invalid delta: row 1, field ID: Int64 where Integer is expected"},
+       "Invalid delta: row 1, field ID: overflow, the value does not fit Integer"},
       {apply, R"(["dspProdutos", ["Delta 1", [["ID", 3]], [[1, [5]], [4, [6]]]], 9, Empty, Empty])",
        "Invalid delta: row 1 has no state 4"},
       {apply, R"(["dspProdutos", ["Delta 1", [["ID", 3]], [[1, [5]], [3, [Null]]]], 9, Empty, Empty])",

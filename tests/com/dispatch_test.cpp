@@ -2,7 +2,9 @@
 // queries and reference counts, the class manager's lookups and late-bound calls by name.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <stdexcept>
+#include <thread>
 
 #include "com/auto_object.h"
 #include "com/class_manager.h"
@@ -25,10 +27,12 @@ class TCalc : public TAutoObject {
   std::string Concat(const std::string& a, const std::string& b) { return a + b; }
   std::int32_t Add(std::int32_t a, std::int32_t b) const { return a + b + offset_; }
   bool IsNull(Variant value) { return value.IsNull(); }
-  // Assigns through a by-reference argument, as a script variable allows.
-  void Increment(Variant value) {
-    if (Variant* target = value.Target()) *target = target->AsInteger() + 1;
-  }
+  // Assigns an in-out argument, as a script variable allows.
+  void Increment(Variant& value) { value = value.AsInteger() + 1; }
+  std::int64_t Int64Of(std::int64_t value) { return value; }
+  std::uint64_t UInt64Of(std::uint64_t value) { return value; }
+  void Keep(Variant value) { kept = std::move(value); }
+  Variant kept;
   void Remember(std::int32_t value) { offset_ = value; }
   void Fail(const std::string& message) { throw std::runtime_error(message); }
   void FailWithCode() { throw EOleError(kE_INVALIDARG, "Valor inv\xE1lido"); }
@@ -61,6 +65,9 @@ class DispatchTest : public ::testing::Test {
                                                                .Method(5, "Fail", &TCalc::Fail)
                                                                .Method(6, "FailWithCode", &TCalc::FailWithCode)
                                                                .Method(7, "Remember", &TCalc::Remember)
+                                                               .Method(8, "Int64Of", &TCalc::Int64Of)
+                                                               .Method(9, "UInt64Of", &TCalc::UInt64Of)
+                                                               .Method(10, "Keep", &TCalc::Keep)
                                                                .Build());
   std::int64_t liveBefore_ = LiveComObjectCount();  // the type information is one
 };
@@ -68,7 +75,11 @@ class DispatchTest : public ::testing::Test {
 // Arguments in call order; argErr is the failing argument's index as the caller keeps
 // them (last first); a result of the declared type; a failure's description and code.
 TEST_F(DispatchTest, InvokeConvertsArgumentsReportsTheFailingIndexAndDescribesFailures) {
+  constexpr std::uint64_t kMax = UINT64_MAX;
   Variant variable = 5;
+  Variant reference = Variant::ByRef(variable);
+  Variant loop;
+  loop = Variant::ByRef(loop);
   const struct {
     const char* label;
     DispId id;
@@ -97,6 +108,21 @@ TEST_F(DispatchTest, InvokeConvertsArgumentsReportsTheFailingIndexAndDescribesFa
       {"no named arguments", 2, {1, 2}, kDISP_E_NONAMEDARGS, {}, 99, kDispatchMethod, true},
       {"written through a reference", 4, {Variant::ByRef(variable)}, kS_OK, {}},
       {"read through a reference", 2, {Variant::ByRef(variable), 1}, kS_OK, 7},
+      {"written through a reference to a reference", 4, {Variant::ByRef(reference)}, kS_OK, {}},
+      {"read through a reference to a reference", 2, {Variant::ByRef(reference), 0}, kS_OK, 7},
+      {"2^63 is beyond Int64", 8, {9223372036854775808.0}, kDISP_E_OVERFLOW, {}, 0},
+      {"-2^63 is Int64", 8, {-9223372036854775808.0}, kS_OK, Variant(INT64_MIN)},
+      {"2^63 reaches UInt64", 9, {9223372036854775808.0}, kS_OK, Variant(std::uint64_t{1} << 63)},
+      {"2^64-1 reaches UInt64", 9, {Variant(kMax)}, kS_OK, Variant(kMax)},
+      {"2^64-1 as text reaches UInt64", 9, {"18446744073709551615"}, kS_OK, Variant(kMax)},
+      {"2^64-1 is beyond Int64", 8, {Variant(kMax)}, kDISP_E_OVERFLOW, {}, 0},
+      {"2^64-1 is beyond Integer", 2, {Variant(kMax), 1}, kDISP_E_OVERFLOW, {}, 1},
+      {"-1 is beyond UInt64", 9, {-1}, kDISP_E_OVERFLOW, {}, 0},
+      {"NaN is beyond Int64", 8, {std::nan("")}, kDISP_E_OVERFLOW, {}, 0},
+      {"a NaN date reaches no Variant", 10, {Variant::FromDate(std::nan(""))}, kDISP_E_OVERFLOW, {}, 0},
+      {"a date after 9999 becomes no text", 1, {Variant::FromDate(3e6), "x"}, kDISP_E_OVERFLOW, {}, 1},
+      {"a reference that leads back to itself", 2, {Variant::ByRef(loop), 1}, kDISP_E_TYPEMISMATCH, {}, 1},
+      {"an infinite date in an array", 10, {Variant::Array({Variant::FromDate(HUGE_VAL)})}, kDISP_E_OVERFLOW, {}, 0},
       {"exception", 5, {"N\xE3o h\xE1 estoque"}, kDISP_E_EXCEPTION, {}, 99, 1, false, "N\xE3o h\xE1 estoque", kE_FAIL},
       {"exception with a code", 6, {}, kDISP_E_EXCEPTION, {}, 99, 1, false, "Valor inv\xE1lido", kE_INVALIDARG},
   };
@@ -189,8 +215,8 @@ TEST_F(DispatchTest, QueriesAnswerTheDeclaredInterfacesAndCountReferences) {
 }
 
 TEST_F(DispatchTest, TheClassManagerFindsAFactoryOnlyWhileItExists) {
-  EXPECT_EQ(ComClassManager().GetFactoryFromClassID(kCLSID_Calc), &factory_);
-  EXPECT_EQ(ComClassManager().GetFactoryFromProgID("QARTESTE.calc"), &factory_);
+  EXPECT_EQ(ComClassManager().GetFactoryFromClassID(kCLSID_Calc).get(), &factory_);
+  EXPECT_EQ(ComClassManager().GetFactoryFromProgID("QARTESTE.calc").get(), &factory_);
   EXPECT_EQ(factory_.DispIntfIID(), kIID_ICalc);
   EXPECT_EQ(factory_.ModuleFileName(), platform::ModuleFileNameOf(&kCLSID_Calc));
   // A component finds the factory registered for its own class.
@@ -203,12 +229,54 @@ TEST_F(DispatchTest, TheClassManagerFindsAFactoryOnlyWhileItExists) {
   auto a = factoryOf("{00000002-0000-0000-0000-000000000000}", TComponentClass::Of<TdmA>("TdmA"));
   const auto b = factoryOf("{00000003-0000-0000-0000-000000000000}", TComponentClass::Of<TdmB>("TdmB"));
   TdmB dmB;
-  EXPECT_EQ(&ComClassManager().GetFactoryFromClass(dmB), b.get());
-  EXPECT_EQ(ComClassManager().GetFactoryFromProgID("TdmA"), a.get());
+  EXPECT_EQ(ComClassManager().GetFactoryFromClass(dmB).get(), b.get());
+  EXPECT_EQ(ComClassManager().GetFactoryFromProgID("TdmA").get(), a.get());
   a.reset();
   EXPECT_EQ(ComClassManager().GetFactoryFromProgID("TdmA"), nullptr);
   TComponent plain;
   EXPECT_EQ(CodeOf([&] { ComClassManager().GetFactoryFromClass(plain); }), kCLASS_E_CLASSNOTAVAILABLE);
+}
+
+// A method may keep what a Variant parameter received: it is a copy, never the
+// caller's reference (nor a reference inside an array).
+TEST_F(DispatchTest, AVariantParameterKeepsNothingOfTheCaller) {
+  TComPtr<IUnknown> object = factory_.CreateComObject();
+  auto* calc = static_cast<TCalc*>(static_cast<TComObject*>(object.Get()));
+  auto variable = std::make_unique<Variant>("valor");
+  Variant reference = Variant::ByRef(*variable);
+  TDispArgs args{Variant::Array({Variant::ByRef(reference)})};
+  EXPECT_EQ(object.As<IDispatch>()->Invoke(10, TGUID{}, 0, kDispatchMethod, args.Params(), nullptr, nullptr, nullptr),
+            kS_OK);
+  variable.reset();
+  EXPECT_EQ(calc->kept, Variant::Array({"valor"}));
+}
+
+TEST(TypeInfoTest, AnIdentifierOrANameIsBoundOnce) {
+  EXPECT_THROW(TTypeInfoBuilder<TCalc>("ICalc", kIID_ICalc).Method(1, "Add", &TCalc::Add).Method(1, "Sub", &TCalc::Add),
+               std::logic_error);
+  EXPECT_THROW(TTypeInfoBuilder<TCalc>("ICalc", kIID_ICalc).Method(1, "Add", &TCalc::Add).Method(2, "ADD", &TCalc::Add),
+               std::logic_error);
+}
+
+// Converting a reference goes up only; down is a query.
+static_assert(std::is_convertible_v<TComPtr<IDispatch>, TComPtr<IUnknown>>);
+static_assert(!std::is_constructible_v<TComPtr<IDispatch>, TComPtr<IUnknown>>);
+static_assert(!std::is_constructible_v<TComPtr<ITypeInfo>, TComPtr<IDispatch>>);
+
+// A factory found stays alive while the reference is held: its removal waits for it.
+TEST_F(DispatchTest, AFactoryFoundOutlivesItsRemovalUntilTheReferenceGoes) {
+  struct TdmC : TComponent {};
+  auto factory = std::make_unique<TComObjectFactory>(
+      TFactoryInfo{TGUID::Parse("{00000004-0000-0000-0000-000000000000}"), "TdmC", "QarTeste.C", ""}, nullptr,
+      nullptr, TComponentClass::Of<TdmC>("TdmC"));
+  TFactoryRef found = ComClassManager().GetFactoryFromProgID("QarTeste.C");
+  std::thread remover([&] { factory.reset(); });
+  // Gone from the list first, so the destructor has begun; then it waits for `found`.
+  for (int i = 0; i < 10000000 && ComClassManager().GetFactoryFromProgID("QarTeste.C"); ++i) std::this_thread::yield();
+  EXPECT_EQ(ComClassManager().GetFactoryFromProgID("QarTeste.C"), nullptr);
+  EXPECT_EQ(found->ComponentClass()->Name, "TdmC");
+  found.reset();
+  remover.join();
 }
 
 TEST(DispArgsTest, TheCallerKeepsTheLastArgumentFirst) {

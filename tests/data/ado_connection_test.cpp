@@ -132,6 +132,28 @@ TEST_F(ConnectionTest, EachComponentReportsItsTextTypeAndObject) {
   EXPECT_EQ(&connection.GetCommand(0), &call);
 }
 
+// A client's parameter values hold for its own call only and are copies of what it
+// sent by reference.
+TEST_F(ConnectionTest, AProviderKeepsNoArgumentPastItsCall) {
+  TADOQuery& query = Add<TADOQuery>();
+  query.SQL().SetText("SELECT A FROM T WHERE ID = :ID");
+  query.Parameters().ParamByName("ID").SetValue(1);
+  TDataSetProvider& provider = module.CreateComponent<TDataSetProvider>();
+  provider.SetDataSet(&query);
+  recording->result = {{"A"}, {{1}, {"x"}}};
+  auto value = std::make_unique<Variant>(7);
+  Variant reference = Variant::ByRef(*value);
+  Variant params = Variant::Array({Variant::Array({"ID", Variant::ByRef(reference)})}), none, owner;
+  std::int32_t records = 0;
+  EXPECT_EQ(VariantText(provider.GetRecords(1, records, 0, "", params, owner)), R"(["DataPacket 1", [["A", 8]], [["1"]]])");
+  EXPECT_EQ(records, 1);
+  value.reset();
+  EXPECT_EQ(VariantText(provider.GetRecords(-1, records, 0, "", none, owner)),
+            R"(["DataPacket 1", [["A", 8]], [["1"], ["x"]]])");
+  EXPECT_EQ(recording->calls.front().parameters.at(0).value, Variant(7));
+  EXPECT_EQ(recording->calls.back().parameters.at(0).value, Variant(1));
+}
+
 // A caller's connection object, lent for a call: statements and transactions go to it;
 // the connection's own comes back, and closing that rolls back and closes its data sets.
 // A component outliving its connection is left without one.

@@ -2,11 +2,15 @@
 // markers, the SQLite dialect of a statement, data packets.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <functional>
+
 #include "data/connection_string.h"
 #include "data/data_error.h"
 #include "data/data_packet.h"
 #include "data/named_params.h"
 #include "data/sqlite_dialect.h"
+#include "platform/datetime.h"
 #include "variant_text.h"
 
 namespace qar {
@@ -91,6 +95,50 @@ TEST(DataPacketTest, FieldTypesFollowEveryRowAndNamesStayUnique) {
   }
   EXPECT_EQ(VariantText(MakeDataPacket(DataPacketOf({"A", "a", ""}, {}))),
             R"(["DataPacket 1", [["A", 8], ["a_1", 8], ["Field3", 8]], []])");
+}
+
+// A client's value that does not fit where it goes is refused as an overflow; a
+// parameter keeps the value at the end of a reference chain, never a reference.
+TEST(DataPacketTest, ValuesThatDoNotFitAreRefusedAndParametersKeepNoReference) {
+  const auto form = [](const char* format, std::uint16_t type, Variant row) {
+    return Variant::Array({format, Variant::Array({Variant::Array({"A", static_cast<std::int32_t>(type)})}),
+                           Variant::Array({std::move(row)})});
+  };
+  const struct {
+    const char* label;
+    std::uint16_t type;
+    Variant value;
+  } refused[] = {
+      {"beyond Integer", kVarInteger, Variant(std::uint64_t{18446744073346308441u})},
+      {"beyond Int64", kVarInt64, Variant(UINT64_MAX)},
+      {"NaN date", kVarDate, Variant::FromDate(std::nan(""))},
+      {"date after 9999", kVarDate, Variant::FromDate(platform::kMaxDateTime)},
+  };
+  for (const auto& c : refused) {
+    SCOPED_TRACE(c.label);
+    // The refusal's text, or "accepted".
+    const auto refusal = [](const std::function<void()>& read) {
+      try {
+        read();
+      } catch (const EProviderError& e) {
+        return std::string(e.what());
+      }
+      return std::string("accepted");
+    };
+    const std::string packet = refusal([&] { ReadDataPacket(form(kDataPacketFormat, c.type, Variant::Array({c.value}))); });
+    EXPECT_NE(packet.find("row 0, field A: overflow"), std::string::npos) << packet;
+    const std::string delta = refusal([&] { ReadDelta(form(kDeltaFormat, c.type, Variant::Array({1, Variant::Array({c.value})}))); });
+    EXPECT_NE(delta.find("row 0, field A: overflow"), std::string::npos) << delta;
+    if (c.type == kVarInteger) continue;  // a parameter takes any 64-bit integer
+    const std::string param = refusal([&] { ReadParams(Variant::Array({Variant::Array({"P", c.value})})); });
+    EXPECT_NE(param.find("parameter P: overflow"), std::string::npos) << param;
+  }
+  Variant value = 7;
+  Variant reference = Variant::ByRef(value);
+  const auto params = ReadParams(Variant::Array({Variant::Array({"P", Variant::ByRef(reference)})}));
+  ASSERT_EQ(params.size(), 1u);
+  EXPECT_FALSE(params[0].second.IsByRef());
+  EXPECT_EQ(params[0].second, Variant(7));
 }
 
 }  // namespace qar

@@ -22,6 +22,7 @@ struct Recording {
   std::vector<std::string> connectionStrings;
   std::string failWith;       // statements fail with this message when set
   std::string refuseConnect;  // connects fail with this message when set
+  TDriverResult result;       // what each statement returns
 };
 
 class RecordingSession : public TDriverSession {
@@ -31,7 +32,7 @@ class RecordingSession : public TDriverSession {
   TDriverResult Execute(const std::string& statement, std::vector<TDriverParameter>& parameters) override {
     recording_->calls.push_back({statement, parameters, false});
     if (!recording_->failWith.empty()) throw EDataError(recording_->failWith, "42000", 208);
-    return {};
+    return recording_->result;
   }
   TDriverResult ExecuteProcedure(const std::string& name, std::vector<TDriverParameter>& parameters) override {
     recording_->calls.push_back({name, parameters, true});

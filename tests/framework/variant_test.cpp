@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <functional>
+#include <memory>
+
 #include "platform/datetime.h"
 
 namespace qar {
@@ -84,6 +88,54 @@ TEST(VariantTest, AReferenceReadsAndWritesItsTargetAndArraysCompareItemByItem) {
   EXPECT_EQ(Variant::Array({1, "a"}, 1), Variant::Array({1, "a"}, 1));
   EXPECT_FALSE(Variant::Array({1, "a"}) == Variant::Array({1, "b"}));
   EXPECT_EQ(Variant::Array({}, 1).ArrayLowBound(), 1);
+}
+
+// Each conversion either gives the exact value or raises the overflow error; none is
+// undefined behaviour (UBSan's float-cast-overflow watches the doubles).
+TEST(VariantTest, UnsignedValuesKeepTheirSignAndConversionsHaveExactBounds) {
+  constexpr std::uint64_t kMax = UINT64_MAX;
+  const double nan = std::nan("");
+  EXPECT_EQ(Variant(kMax).AsString(), "18446744073709551615");
+  EXPECT_EQ(Variant(kMax).AsUInt64(), kMax);
+  EXPECT_EQ(Variant(kMax).AsDouble(), 18446744073709551616.0);
+  EXPECT_EQ(Variant(-9223372036854775808.0).AsInt64(), INT64_MIN);
+  EXPECT_EQ(Variant(9223372036854775808.0).AsUInt64(), 9223372036854775808u);
+  EXPECT_EQ(Variant("18446744073709551615").AsUInt64(), kMax);
+  const std::pair<const char*, std::function<void()>> overflows[] = {
+      {"2^64-1 to Int64", [&] { Variant(kMax).AsInt64(); }},
+      {"2^64-1 to Integer", [&] { Variant(kMax).AsInteger(); }},
+      {"2^63 to Int64", [] { Variant(9223372036854775808.0).AsInt64(); }},
+      {"2^64 to UInt64", [] { Variant(18446744073709551616.0).AsUInt64(); }},
+      {"-1 to UInt64", [] { Variant(-1).AsUInt64(); }},
+      {"-1 as text to UInt64", [] { Variant("-1").AsUInt64(); }},
+      {"infinity to Int64", [] { Variant(HUGE_VAL).AsInt64(); }},
+      {"NaN date as text", [&] { Variant::FromDate(nan).AsString(); }},
+      {"date after 9999", [] { Variant::FromDate(platform::kMaxDateTime).AsDateTime(); }},
+      {"date before 0001", [] { Variant::FromDate(platform::kMinDateTime).AsInt64(); }},
+      {"infinite double as date", [] { Variant(-HUGE_VAL).AsDateTime(); }},
+  };
+  for (const auto& [label, convert] : overflows) EXPECT_THROW(convert(), EVariantOverflow) << label;
+  EXPECT_EQ(Variant::FromDate(platform::EncodeDateTime({9999, 12, 31, 23, 59, 59, 0})).AsString(),
+            "31/12/9999 23:59:59");
+  EXPECT_EQ(Variant::FromDate(platform::EncodeDateTime({1, 1, 1, 12, 0, 0, 0})).AsString(), "01/01/0001 12:00:00");
+}
+
+// A reference to a reference reads and writes the value at the end of the chain; a
+// detached copy keeps none of them, also inside arrays.
+TEST(VariantTest, ReferencesAreFollowedToTheEndAndADetachedCopyKeepsNone) {
+  auto target = std::make_unique<Variant>(5);
+  Variant inner = Variant::ByRef(*target);
+  const Variant outer = Variant::ByRef(inner);
+  EXPECT_EQ(outer.Target(), target.get());
+  EXPECT_EQ(outer.Deref(), Variant(5));
+  const Variant kept = Variant::Array({outer, Variant::Array({Variant::ByRef(inner)})}).Detached();
+  const Variant single = outer.Detached();
+  target.reset();
+  EXPECT_EQ(kept, Variant::Array({5, Variant::Array({5})}));
+  EXPECT_EQ(single, Variant(5));
+  Variant loop;
+  loop = Variant::ByRef(loop);
+  EXPECT_THROW(loop.AsString(), EVariantError);
 }
 
 }  // namespace

@@ -1,9 +1,13 @@
 // Variants written as text, for readable test expectations and fuzz inputs:
 //   Empty  Null  True  False  12 (Integer)  12L (Int64)  12S (2-byte integer)
-//   2.5 (Double)  #45000.5# (Date)  "text" ("" for a quote)  [item, item, ...] (array)
+//   12U (unsigned 64-bit)  2.5 NaN Inf -Inf (Double)  #45000.5# #NaN# (Date)
+//   "text" ("" for a quote)  [item, item, ...] (array)  &item (a caller's variable
+//   holding item, passed by reference; the reader keeps the variables)
 #pragma once
 
+#include <cmath>
 #include <cstdlib>
+#include <deque>
 #include <ostream>
 #include <stdexcept>
 #include <string>
@@ -28,6 +32,7 @@ inline std::string VariantText(const Variant& value) {
     case kVarInteger: return v.AsString();
     case kVarInt64: return v.AsString() + "L";
     case kVarSmallInt: return v.AsString() + "S";
+    case kVarUInt64: return v.AsString() + "U";
     case kVarDate: return "#" + Variant(v.AsDouble()).AsString() + "#";
     case kVarOleStr: {
       std::string text = "\"";
@@ -46,8 +51,8 @@ inline std::string VariantText(const Variant& value) {
 // gtest prints variants this way.
 inline void PrintTo(const Variant& value, std::ostream* out) { *out << VariantText(value); }
 
-// Reads the notation; throws std::invalid_argument on anything else. Arrays nest at
-// most `depth` deep.
+// Reads the notation; throws std::invalid_argument on anything else. Arrays and
+// references nest at most `depth` deep. What "&" refers to lives as long as the reader.
 class TVariantTextReader {
  public:
   explicit TVariantTextReader(std::string_view text, int depth = 8) : text_(text), depth_(depth) {}
@@ -72,6 +77,15 @@ class TVariantTextReader {
 
   Variant Value(int level) {
     Blanks();
+    if (Take("&")) {
+      if (level >= depth_) Fail();
+      variables_.push_back(Value(level + 1));
+      return Variant::ByRef(variables_.back());
+    }
+    if (Take("NaN")) return Variant(std::nan(""));
+    if (Take("Inf")) return Variant(HUGE_VAL);
+    if (Take("-Inf")) return Variant(-HUGE_VAL);
+    if (Take("#NaN#")) return Variant::FromDate(std::nan(""));
     if (Take("Empty")) return Variant();
     if (Take("Null")) return Variant::Null();
     if (Take("True")) return Variant(true);
@@ -108,6 +122,12 @@ class TVariantTextReader {
       if (end != number.c_str() + number.size() || (date && !Take("#"))) Fail();
       return date ? Variant::FromDate(value) : Variant(value);
     }
+    if (number[0] != '-' && number[0] != '+' && text_.substr(at_, 1) == "U") {
+      const unsigned long long value = std::strtoull(number.c_str(), &end, 10);
+      if (end != number.c_str() + number.size()) Fail();
+      ++at_;
+      return Variant(static_cast<std::uint64_t>(value));
+    }
     const long long value = std::strtoll(number.c_str(), &end, 10);
     if (end != number.c_str() + number.size()) Fail();
     if (Take("L")) return Variant(static_cast<std::int64_t>(value));
@@ -118,8 +138,10 @@ class TVariantTextReader {
   std::string_view text_;
   int depth_;
   std::size_t at_ = 0;
+  std::deque<Variant> variables_;  // a deque keeps them where they are
 };
 
+// Without "&": the reader and its variables end here.
 inline Variant V(std::string_view text) { return TVariantTextReader(text).Read(); }
 
 }  // namespace qar

@@ -18,17 +18,13 @@ class TdmServidorTeste : public TComponent {
   std::int32_t FirstByte(const std::string& text) {
     return text.empty() ? -1 : static_cast<unsigned char>(text[0]);
   }
-  // The type code of the argument as it arrived.
+  // The type code of the argument's value (a Variant parameter is a copy, never a reference).
   std::int32_t ArgType(Variant value) { return value.VarType(); }
   std::int32_t ValueType(Variant value) { return value.Deref().VarType(); }
-  void Increment(Variant value) {
-    if (Variant* target = value.Target()) *target = target->AsInteger() + 1;
-  }
+  void Increment(Variant& value) { value = value.AsInteger() + 1; }
   void Fail(const std::string& message) { throw std::runtime_error(message); }
   // Leaves `value` in the variable the client passed as `target`.
-  void Assign(Variant target, Variant value) {
-    if (Variant* variable = target.Target()) *variable = value.Deref();
-  }
+  void Assign(Variant& target, Variant value) { target = value; }
 };
 
 TVCLAutoObjectFactory gFactory = VCLAutoObjectFactoryOf<TdmServidorTeste>(
