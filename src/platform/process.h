@@ -87,6 +87,12 @@ extern const bool kStartParamsAreCommandLine;
 // The current process's id.
 std::uint32_t CurrentProcessId();
 
+// The system's identity of the running process `pid`: the id with the process's
+// start (POSIX: boot id and start time in clock ticks; Windows: creation time), so
+// two processes that had the same id never share it. Empty when no such process
+// runs (a zombie has ended). Readable for any user's process.
+std::string ProcessInstance(std::uint32_t pid);
+
 // True when this Windows build runs under Wine (ntdll exports wine_get_version);
 // always false on POSIX.
 bool RunningUnderWine();

@@ -226,6 +226,44 @@ ProcessResult StartDetached(const std::string& path, const std::string& params,
 
 std::uint32_t CurrentProcessId() { return static_cast<std::uint32_t>(getpid()); }
 
+namespace {
+std::string ReadSmallFile(const std::string& path) {
+  UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.Get() < 0) return {};
+  char buffer[1024];
+  const ssize_t n = read(fd.Get(), buffer, sizeof buffer);
+  return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+}
+}  // namespace
+
+std::string ProcessInstance(std::uint32_t pid) {
+  if (pid == 0 || pid > static_cast<std::uint32_t>(INT32_MAX)) return {};
+  // Fields after the name, which ends at the last ')': state is the 3rd field,
+  // starttime the 22nd.
+  const std::string stat = ReadSmallFile("/proc/" + std::to_string(pid) + "/stat");
+  const std::size_t close = stat.rfind(')');
+  if (close == std::string::npos) return {};
+  std::string_view rest = std::string_view(stat).substr(close + 1);
+  std::string_view fields[20];
+  std::size_t count = 0;
+  while (count < 20) {
+    const std::size_t begin = rest.find_first_not_of(' ');
+    if (begin == std::string_view::npos) break;
+    rest.remove_prefix(begin);
+    const std::size_t end = rest.find(' ');
+    fields[count++] = rest.substr(0, end);
+    if (end == std::string_view::npos) break;
+    rest.remove_prefix(end);
+  }
+  if (count < 20 || fields[0] == "Z" || fields[0] == "X") return {};
+  static const std::string bootId = [] {
+    std::string id = ReadSmallFile("/proc/sys/kernel/random/boot_id");
+    while (!id.empty() && (id.back() == '\n' || id.back() == ' ')) id.pop_back();
+    return id;
+  }();
+  return std::to_string(pid) + "@" + std::string(fields[19]) + "@" + bootId;
+}
+
 bool RunningUnderWine() { return false; }
 
 }  // namespace qar::platform

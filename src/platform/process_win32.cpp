@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "platform/process.h"
@@ -76,6 +77,18 @@ ProcessResult StartDetached(const std::string& path, const std::string& params,
 }
 
 std::uint32_t CurrentProcessId() { return static_cast<std::uint32_t>(GetCurrentProcessId()); }
+
+std::string ProcessInstance(std::uint32_t pid) {
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, pid);
+  if (process == nullptr) return {};
+  FILETIME created{}, exited{}, kernel{}, user{};
+  const bool running = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+  const bool timed = GetProcessTimes(process, &created, &exited, &kernel, &user);
+  CloseHandle(process);
+  if (!running || !timed) return {};
+  const std::uint64_t ticks = (static_cast<std::uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+  return std::to_string(pid) + "@" + std::to_string(ticks);
+}
 
 bool RunningUnderWine() {
   const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
