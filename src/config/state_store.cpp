@@ -118,7 +118,7 @@ std::string DescribeRunEnd(const TRunRecord& run) {
       const std::string name = SignalName(run.code);
       return "signal " + std::to_string(run.code) + (name.empty() ? "" : " (" + name + ")");
     }
-    case TRunEnd::kUnknown: return "ended (status unknown)";
+    case TRunEnd::kUnknown: return "status unknown";
     case TRunEnd::kNotStarted: return "not started";
   }
   return "unknown";

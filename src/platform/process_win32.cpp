@@ -166,3 +166,35 @@ std::vector<TProcessHandle> FindProcessesOfFile(const std::string& exePath) {
 }
 
 }  // namespace qar::platform
+
+namespace qar::platform {
+
+std::optional<TExitStatus> TProcessHandle::Reap() const {
+  DWORD code = 0;
+  if (native_ == kNone || Running() || !GetExitCodeProcess(reinterpret_cast<HANDLE>(native_), &code))
+    return std::nullopt;
+  return TExitStatus{false, static_cast<int>(code)};
+}
+
+const bool kChildOutputToFile = false;
+
+TStartedChild StartChild(const std::string& path, const std::string& params, const std::vector<std::string>&,
+                         const std::string&) {
+  SHELLEXECUTEINFOA info{};
+  info.cbSize = sizeof info;
+  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+  info.lpFile = path.c_str();
+  info.lpParameters = params.empty() ? nullptr : params.c_str();
+  info.nShow = SW_HIDE;
+  if (!ShellExecuteExA(&info)) return {Failure(GetLastError()), {}};
+  if (info.hProcess == nullptr) return {{true, 0, {}}, {}};  // started through another program: not held
+  return {{true, 0, {}},
+          TProcessHandle(static_cast<std::uint32_t>(GetProcessId(info.hProcess)),
+                         reinterpret_cast<std::intptr_t>(info.hProcess))};
+}
+
+std::vector<TProcessHandle> FindMarkedProcesses(const std::string& exePath, const std::string&) {
+  return FindProcessesOfFile(exePath);
+}
+
+}  // namespace qar::platform
