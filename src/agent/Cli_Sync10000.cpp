@@ -315,8 +315,8 @@ void TfrmSync::Supervise(const std::string& id, platform::TDateTime began) {
   bool unmarked = false;  // stopped for a cancellation, the row not marked yet
   while (!services_.stopRequested() && (unmarked || services_.workers.running())) {
     WorkerBusy = true;
+    services_.polled();  // each pass is a poll: readers see the supervision at once
     services_.clock->Sleep(kSupervisionWaitMs);
-    services_.polled();
     if (!known || services_.stopRequested()) continue;
     try {
       Guarded([&] { CheckCancellation(idNumber, unmarked); });
