@@ -19,11 +19,13 @@ void TStatePublisher::Supervising(const std::string& request, std::uint32_t work
   self_.request = request;
   self_.requestSince = request.empty() ? 0 : clock_.Now();
   self_.workerPid = request.empty() ? 0 : workerPid;
+  changed_ = true;
 }
 
 void TStatePublisher::Error(const std::string& message) {
   self_.lastError = message;
   self_.lastErrorAt = clock_.Now();
+  changed_ = true;
 }
 
 void TStatePublisher::Run(const config::TRunRecord& run) {
@@ -57,12 +59,16 @@ bool TStatePublisher::Open() {
 }
 
 void TStatePublisher::Polled() {
+  const platform::TDateTime now = clock_.Now();
+  if (!changed_ && queued_.empty() && (now - lastWrite_) * 86400.0 < kRefreshSeconds) return;
   if (!Open()) return;
-  self_.lastPoll = clock_.Now();
+  self_.lastPoll = now;
   try {
-    store_->Write({self_, queued_});
+    if (changed_ || !queued_.empty() || !store_->Touch(self_.instance, now)) store_->Write({self_, queued_});
     queued_.clear();
     reported_ = false;
+    changed_ = false;
+    lastWrite_ = now;
     if (self_.lastPoll - lastCleanup_ >= 1.0) RemoveOld();
   } catch (const std::exception& error) {
     Failed(error.what());
@@ -87,6 +93,7 @@ void TStatePublisher::RemoveOld() {
 }
 
 void TStatePublisher::Ended() {
+  changed_ = true;
   Polled();  // the runs still queued
   if (!store_) return;
   try {

@@ -11,8 +11,10 @@
 
 namespace qar::agent {
 
-// Collects what the agent does and writes it to the store at each poll, in one
-// transaction. The store never holds the agent up: a write waits at most a moment
+// Collects what the agent does and writes it to the store at a poll, in one
+// transaction: at once when a run started or ended or what the agent supervises or
+// its last error changed, else every kRefreshSeconds (well within the reader's
+// kNotRespondingSeconds). The store never holds the agent up: a write waits at most a moment
 // for a reader, and a store that cannot be opened or written is reported once (and
 // again only after it worked in between); the agent goes on, and the runs not yet
 // written are kept (the last kMaxQueuedRuns) for the next write.
@@ -23,6 +25,7 @@ namespace qar::agent {
 class TStatePublisher {
  public:
   static constexpr std::size_t kMaxQueuedRuns = 1000;
+  static constexpr double kRefreshSeconds = 10;
 
   // `logDirectory` (ending with a separator; empty: none) holds the runs' output
   // files, removed with the runs after config::kRunsKeptDays.
@@ -52,6 +55,8 @@ class TStatePublisher {
   std::optional<config::TStateStore> store_;
   std::vector<config::TRunRecord> queued_;
   bool reported_ = false;
+  bool changed_ = true;               // something to tell since the last write
+  platform::TDateTime lastWrite_ = 0;
   platform::TDateTime lastCleanup_ = 0;
 };
 

@@ -154,6 +154,10 @@ TStateStore TStateStore::OpenForAgent(const std::string& path, int busyTimeoutMs
   }
   TStateStore store(path, std::move(session));
   Run(*store.session_, path, "PRAGMA busy_timeout = " + std::to_string(std::max(0, busyTimeoutMs)));
+  // A write a poll must cost next to nothing: with a write-ahead log a commit is not
+  // flushed to disk, and a crash loses at most the last polls, never the file.
+  Run(*store.session_, path, "PRAGMA journal_mode = WAL");
+  Run(*store.session_, path, "PRAGMA synchronous = NORMAL");
   for (const char* statement : kSchema) Run(*store.session_, path, statement);
   return store;
 }
@@ -197,6 +201,11 @@ void TStateStore::Write(const TStateUpdate& update) {
     try { s.Rollback(); } catch (const EDataError&) {}
     throw;
   }
+}
+
+bool TStateStore::Touch(const std::string& instance, platform::TDateTime lastPoll) {
+  return Run(*session_, path_, "UPDATE AGENTS SET LASTPOLL = ? WHERE INSTANCE = ?", {Param(lastPoll), Param(instance)})
+             .rowsAffected > 0;
 }
 
 void TStateStore::RemoveAgent(const std::string& instance) {

@@ -131,9 +131,10 @@ std::string RunEndName(TRunEnd end);
 // session (Windows: the SQLite ODBC driver), so one implementation serves both.
 class TStateStore {
  public:
-  // Creates the file (and on Windows its directory) when missing, makes the schema
-  // and removes runs older than kRunsKeptDays. A locked store is waited for at most
-  // `busyTimeoutMs`, so a slow reader never holds the agent up for long.
+  // Creates the file (and on Windows its directory) when missing and makes the
+  // schema. A locked store is waited for at most `busyTimeoutMs`, so a slow reader
+  // never holds the agent up for long. The file keeps a write-ahead log beside it
+  // (<file>-wal, <file>-shm, with the file's mode) while an agent has it open.
   static TStateStore OpenForAgent(const std::string& path, int busyTimeoutMs = 250);
   // Opens an existing store without writing it (no file is created): a reader
   // needs only read access. A missing file raises EStateStore with Missing() set.
@@ -148,6 +149,9 @@ class TStateStore {
   // ---- written by the agents
   // The agent's row and its runs, replaced by key, in one transaction.
   void Write(const TStateUpdate& update);
+  // Only the agent's poll time: the cheap write of an idle agent. False when its row
+  // is not there (then Write it whole).
+  bool Touch(const std::string& instance, platform::TDateTime lastPoll);
   // Removes an agent's row (it ends); its runs stay.
   void RemoveAgent(const std::string& instance);
   // Removes runs that started before `before`; returns how many.

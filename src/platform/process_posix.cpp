@@ -166,32 +166,35 @@ bool CarriesItem(const std::string& base, const std::string& item, std::string& 
 }
 
 // This user's processes that `matches` (given /proc/<pid> and the process's
-// kernel name), each held before it is identified: while the held process lives,
-// /proc/<pid> is it.
+// kernel name). A process is identified, then held, then identified again: while
+// the held process lives, /proc/<pid> is it, so what is returned is the process
+// that matched and never one that got its id in between. Most processes match
+// nothing and are never held.
 template <class Matches>
-std::vector<TProcessHandle> FindOwnProcesses(Matches matches) {
+std::vector<TProcessHandle> FindOwnProcesses(Matches& matches) {
   std::vector<TProcessHandle> found;
   std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir("/proc"), &closedir);
   if (!dir) return found;
   const uid_t uid = getuid();
   const std::uint32_t self = static_cast<std::uint32_t>(getpid());
+  std::string base;
+  const auto ownedByUs = [&] {
+    struct stat owner {};
+    return ::stat(base.c_str(), &owner) == 0 && owner.st_uid == uid;
+  };
   while (const dirent* entry = readdir(dir.get())) {
     std::uint32_t pid = 0;
     if (!ParsePid(entry->d_name, pid) || pid == self) continue;
-    const std::string base = std::string("/proc/") + entry->d_name;
+    base.assign("/proc/").append(entry->d_name);
     char name[32] = {};
     {
       UniqueFd commFd(open((base + "/comm").c_str(), O_RDONLY | O_CLOEXEC));
       if (commFd.Get() < 0 || read(commFd.Get(), name, sizeof name - 1) <= 0) continue;
     }
     const std::string_view comm = std::string_view(name).substr(0, std::string_view(name).find('\n'));
-    if (!matches.Candidate(comm)) continue;
-    struct stat owner {};
-    // Other users' processes are passed over before anything is held of them.
-    if (::stat(base.c_str(), &owner) != 0 || owner.st_uid != uid) continue;
+    if (!matches.Candidate(comm) || !ownedByUs() || !matches.Identified(base, comm)) continue;
     TProcessHandle handle(pid, syscall(SYS_pidfd_open, static_cast<pid_t>(pid), 0));
-    if (::stat(base.c_str(), &owner) != 0 || owner.st_uid != uid) continue;
-    if (matches.Identified(base, comm) && handle.Running()) found.push_back(std::move(handle));
+    if (handle.Running() && ownedByUs() && matches.Identified(base, comm)) found.push_back(std::move(handle));
   }
   return found;
 }

@@ -165,7 +165,8 @@ TEST_F(WorkersPosixTest, StatusOfAnotherOperatorSeesTheAgentAndItsExitCodesTellW
   agent.Stop();
   ASSERT_TRUE(agent.Wait(kBound));
   EXPECT_EQ(Json({"status", "--json"}, kExitNoAgent)["leftWorkers"].size(), 1u);
-  std::ofstream(config::StateStorePath(), std::ios::trunc) << std::string(4096, 'x');
+  for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(config::StateStorePath() + suffix);
+  std::filesystem::create_directory(config::StateStorePath());  // there, but no database
   const ToolRun unreadable = RunAdminTool({"status"});
   EXPECT_EQ(unreadable.exitCode, kExitStateUnreadable) << unreadable.out << unreadable.err;
   EXPECT_NE(unreadable.out.find("Agent:      not known: State store "), npos) << unreadable.out;
