@@ -165,11 +165,15 @@ TStateStore TStateStore::OpenForAgent(const std::string& path, int busyTimeoutMs
 TStateStore TStateStore::OpenForReading(const std::string& path) {
   if (!StoreFileExists(path))
     throw EStateStore("State store " + path + " does not exist: no agent of this installation has run", true);
+  std::unique_ptr<TDriverSession> session;
   try {
-    return TStateStore(path, OpenEmbeddedSqliteForReading(path));
+    session = OpenEmbeddedSqliteForReading(path);
   } catch (const EDataError& error) {
     throw EStateStore("State store " + path + ": " + error.what());
   }
+  // Also where the driver opens files for writing (the ODBC driver): a reader never writes.
+  Run(*session, path, "PRAGMA query_only = 1");
+  return TStateStore(path, std::move(session));
 }
 
 void TStateStore::Write(const TStateUpdate& update) {

@@ -15,8 +15,10 @@ std::string StateStorePath() {
 }
 
 void PrepareStoreFile(const std::string& path) {
+  const std::string dir = platform::ExtractFileDir(path);
+  if (dir.empty()) return;  // the current directory
   std::error_code error;
-  std::filesystem::create_directories(platform::ToNativePath(platform::ExtractFileDir(path)), error);
+  std::filesystem::create_directories(platform::ToNativePath(dir), error);
   if (error) throw EDataError("cannot create the directory: " + error.message(), "08001", error.value());
 }
 

@@ -19,15 +19,16 @@ constexpr platform::TDateTime kT0 = 46000.5;  // a day at noon
 
 class StateStoreTest : public ::testing::Test {
  protected:
+  // Relative, in the test's directory: under Wine the host's SQLite ODBC driver
+  // resolves it in the same directory.
   void SetUp() override {
     static int counter = 0;
-    dir_ = platform::TempDirectory() + "qar_state_" + std::to_string(platform::CurrentProcessId()) + "_" +
-           std::to_string(counter++);
-    std::filesystem::remove_all(platform::ToNativePath(dir_));
-    std::filesystem::create_directories(platform::ToNativePath(dir_));
-    path_ = dir_ + platform::kPathDelim + kStateStoreFileName;
+    path_ = "qar_state_" + std::to_string(platform::CurrentProcessId()) + "_" + std::to_string(counter++) + ".db";
+    TearDown();
   }
-  void TearDown() override { std::filesystem::remove_all(platform::ToNativePath(dir_)); }
+  void TearDown() override {
+    for (const char* suffix : {"", "-wal", "-shm", "-journal"}) std::filesystem::remove(path_ + suffix);
+  }
 
   static TRunRecord Run(const std::string& key, std::int64_t request, double startSec, double endSec,
                         TRunEnd end, int code = 0) {
@@ -53,7 +54,7 @@ class StateStoreTest : public ::testing::Test {
     return a;
   }
 
-  std::string dir_, path_;
+  std::string path_;
 };
 
 // Runs written at start and again at their end count once; a request's summary gives
