@@ -148,7 +148,7 @@ TStateStore TStateStore::OpenForAgent(const std::string& path, int busyTimeoutMs
   std::unique_ptr<TDriverSession> session;
   try {
     PrepareStoreFile(path);
-    session = OpenEmbeddedSqlite(path);
+    session = OpenEmbeddedSqlite(StoreDriverPath(path));
   } catch (const EDataError& error) {
     throw EStateStore("State store " + path + ": " + error.what());
   }
@@ -167,7 +167,7 @@ TStateStore TStateStore::OpenForReading(const std::string& path) {
     throw EStateStore("State store " + path + " does not exist: no agent of this installation has run", true);
   std::unique_ptr<TDriverSession> session;
   try {
-    session = OpenEmbeddedSqliteForReading(path);
+    session = OpenEmbeddedSqliteForReading(StoreDriverPath(path));
   } catch (const EDataError& error) {
     throw EStateStore("State store " + path + ": " + error.what());
   }

@@ -45,6 +45,8 @@ bool StoreFileExists(const std::string& path) {
   return ::stat(platform::AnsiToUtf8(path).c_str(), &info) == 0;
 }
 
+std::string StoreDriverPath(const std::string& path) { return path; }
+
 std::string SignalName(int signal) {
   switch (signal) {
     case SIGHUP: return "SIGHUP";

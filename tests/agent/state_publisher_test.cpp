@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "platform/module.h"
 #include "platform/process.h"
@@ -14,9 +15,11 @@ namespace {
 // of that time reach the store once it can be written; an idle agent's poll reaches
 // it every ten seconds.
 TEST(StatePublisherTest, AnUnwritableStoreIsReportedOnceAndItsRunsAreWrittenLater) {
-  const std::string dir = platform::TempDirectory() + "qar_publisher_" + std::to_string(platform::CurrentProcessId());
+  // Relative, with '/': under Wine the host's SQLite ODBC driver reads the same path.
+  const std::string dir = "qar_publisher_" + std::to_string(platform::CurrentProcessId());
   std::filesystem::remove_all(platform::ToNativePath(dir));
-  const std::string path = dir + platform::kPathDelim + config::kStateStoreFileName;
+  std::ofstream(platform::ToNativePath(dir)) << "a file where the store's directory belongs";
+  const std::string path = dir + "/" + config::kStateStoreFileName;
   platform::SimulatedClock clock(46361.5);
   std::vector<std::string> reports;
   config::TAgentRecord self;
@@ -33,6 +36,7 @@ TEST(StatePublisherTest, AnUnwritableStoreIsReportedOnceAndItsRunsAreWrittenLate
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_NE(reports[0].find("the state store cannot be written"), std::string::npos) << reports[0];
 
+  std::filesystem::remove(platform::ToNativePath(dir));
   std::filesystem::create_directories(platform::ToNativePath(dir));
   publisher.Polled();
   config::TStateStore reader = config::TStateStore::OpenForReading(path);
