@@ -33,12 +33,15 @@ class AgentCase : public ::testing::Test {
     agents_.clear();
     WaitUntil([this] {
       std::size_t left = 0;
-      for (const std::string& exe : {installation_.AgentPath(), installation_.WorkerPath()}) {
+      for (const std::string& exe : {installation_.AgentPath(), installation_.WorkerPath(), WorkerBinary()}) {
         for (const platform::TProcessHandle& process : platform::FindProcessesOfFile(exe)) left += process.Terminate().ok;
       }
       return left == 0;
     }, kBound);
   }
+
+  // Where a script worker (see ScriptWorker) finds the stand-in worker's program.
+  std::string WorkerBinary() const { return installation_.Dir() + "QarTab.bin"; }
 
   // Starts the installation's QarSnc.exe in its directory, its output in agent<n>.out and .err.
   ChildProcess& StartAgent(const std::vector<std::string>& args = {}) {

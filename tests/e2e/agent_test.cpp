@@ -22,8 +22,9 @@ TEST_F(AgentTest, StartsOnceTakesNoOtherArgumentsAndNamesSettingsThatCannotBeRea
   const std::string settings = config::SettingsLocation();
   EXPECT_NE(AgentLog().find(" started, pid " + std::to_string(first.Pid()) + ", settings " + settings +
                             ", database Provider=SQLite;Data Source="), npos) << AgentLog();
-  // A second agent ends at once and silently; --version and --help print and end.
-  for (const auto& [argument, code, stream, text] : {std::tuple{"", 0, "err", ""}, {"--version", 0, "out", "QarSnc.exe "},
+  // A second agent ends at once saying who holds the installation; --version and --help print and end.
+  for (const auto& [argument, code, stream, text] : {std::tuple{"", 0, "err", "an agent already runs for user "},
+                                                     {"--version", 0, "out", "QarSnc.exe "},
                                                      {"--help", 0, "out", "Usage: "}, {"-x", 2, "err", "unknown argument"}}) {
     EXPECT_EQ(StartAgent(*argument ? std::vector<std::string>{argument} : std::vector<std::string>{}).Wait(kBound), code);
     const std::string output = AgentLog(agents_.size() - 1, stream);
@@ -73,10 +74,11 @@ TEST_F(AgentTest, QarCfgStoresTheStringAndTellsWhatTheAgentDoesWhileItRunsEachRo
   ToolRun status;
   EXPECT_TRUE(WaitUntil([&] {
     status = RunAdminTool({"status"});
-    return status.out.find("Supervises: request " + std::to_string(a) + " since ") != npos;
+    return status.out.find("supervises request " + std::to_string(a) + " since ") != npos;
   }, kBound)) << status.out << status.err;
-  EXPECT_NE(status.out.find("Agent:      running, pid " + std::to_string(agent.Pid()) + ", started "), npos);
-  EXPECT_NE(status.out.find("Pending:    1 today, 1 expired from earlier days"), npos) << status.out;
+  EXPECT_EQ(status.exitCode, 0);
+  EXPECT_NE(status.out.find("Agent:      pid " + std::to_string(agent.Pid()) + ", user "), npos) << status.out;
+  EXPECT_NE(status.out.find("Pending:    0 today, 1 expired from earlier days (never run), 1 running"), npos) << status.out;
   EXPECT_NE(RunAdminTool({"list"}).out.find("P (running)"), npos);
   const ToolRun enqueued = RunAdminTool({"enqueue", "--filial", "001", "--caixa", "02"});
   ASSERT_EQ(enqueued.exitCode, 0) << enqueued.err;

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <random>
 
+#include "diagnostics/websrv_key.h"
 #include "platform/environment.h"
 #include "platform/secret.h"
 
@@ -27,10 +28,18 @@ Installation::Installation() {
   std::filesystem::permissions(platform::ToNativePath(dir_ + "run"), std::filesystem::perms::owner_all);
   platform::SetEnv("XDG_RUNTIME_DIR", dir_ + "run");
   StoreStringConex(platform::EncryptSecret(SqliteConnectionString(DatabaseFile())));
+  // The agent's log directory (the runs' output files) inside the installation.
+  std::filesystem::create_directory(platform::ToNativePath(LogDir()));
+  platform::RegistryKey key;
+  if (key.Open(diagnostics::kWebSrvKey, true) != platform::RegStatus::kOk ||
+      key.WriteString("TmpFileDir", LogDir()) != platform::RegStatus::kOk)
+    throw std::runtime_error("cannot store TmpFileDir: " + key.LastError());
 }
 
 Installation::~Installation() {
   RemoveStringConex();  // Windows: the prefix's registry, which later cases share
+  platform::RegistryKey key;
+  if (key.Open(diagnostics::kWebSrvKey, false) == platform::RegStatus::kOk) key.DeleteValue("TmpFileDir");
   std::error_code error;  // a process just ended may hold the directory a moment longer (Windows)
   WaitUntil([&] { return std::filesystem::remove_all(platform::ToNativePath(dir_), error), !error; }, 10);
 }

@@ -33,6 +33,7 @@ class Installation {
   std::string WorkerPath() const { return dir_ + "QarTab.exe"; }
   std::string AdminToolPath() const { return dir_ + "QarCfg.exe"; }
   std::string DatabaseFile(const std::string& name = "qar.db") const { return dir_ + name; }
+  std::string LogDir() const { return dir_ + "logs" + platform::kPathDelim; }  // TmpFileDir
 
   // Stores "StringConex" exactly as given (callers encrypt), or removes it.
   void StoreStringConex(const std::string& stored) const {

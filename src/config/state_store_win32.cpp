@@ -1,0 +1,47 @@
+#include <windows.h>
+
+#include <filesystem>
+#include <memory>
+#include <system_error>
+
+#include "config/state_store.h"
+#include "config/state_store_system.h"
+#include "data/data_error.h"
+#include "platform/environment.h"
+#include "platform/module.h"
+#include "platform/text.h"
+
+namespace qar::config {
+
+std::string StateStorePath() {
+  const std::string programData = platform::GetEnv("ProgramData").value_or("C:\\ProgramData");
+  return programData + "\\QarSnc\\" + kStateStoreFileName;
+}
+
+void PrepareStoreFile(const std::string& path) {
+  const std::string dir = platform::ExtractFileDir(path);
+  if (dir.empty()) return;  // the current directory
+  std::error_code error;
+  std::filesystem::create_directories(platform::ToNativePath(dir), error);
+  if (error) throw EDataError("cannot create the directory: " + error.message(), "08001", error.value());
+}
+
+bool StoreFileExists(const std::string& path) {
+  std::error_code error;
+  return std::filesystem::exists(platform::ToNativePath(path), error);
+}
+
+std::string StoreDriverPath(const std::string& path) {
+  using ToUnix = char*(CDECL*)(const WCHAR*);
+  const auto toUnix = reinterpret_cast<ToUnix>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+  if (toUnix == nullptr) return path;  // real Windows
+  const std::unique_ptr<char, void (*)(char*)> unixName(
+      toUnix(reinterpret_cast<const WCHAR*>(platform::AnsiToUtf16(path).c_str())),
+      [](char* name) { HeapFree(GetProcessHeap(), 0, name); });
+  return unixName ? platform::Utf8ToAnsi(unixName.get()) : path;
+}
+
+std::string SignalName(int) { return {}; }
+
+}  // namespace qar::config

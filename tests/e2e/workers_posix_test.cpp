@@ -1,0 +1,176 @@
+// POSIX: script workers supervised, every run recorded, failing requests retried with growing waits, status for every operator.
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "agent_fixture.h"
+#include "config/state_store.h"
+#include "platform/environment.h"
+
+namespace qar::e2e {
+namespace {
+
+constexpr int kExitNoAgent = 3, kExitStateUnreadable = 4;  // QarCfg status
+
+class WorkersPosixTest : public AgentCase {
+ protected:
+  // QarTab.exe becomes a shell script running the stand-in worker (moved to
+  // QarTab.bin) after `prelude`; with `exec` the script replaces itself with it.
+  void ScriptWorker(const std::string& prelude, bool exec) const {
+    std::filesystem::rename(installation_.WorkerPath(), WorkerBinary());
+    std::ofstream(installation_.WorkerPath(), std::ios::trunc)
+        << "#!/bin/sh\n" << prelude << "\n" << (exec ? "exec " : "") << "\"$(dirname \"$0\")/QarTab.bin\" \"$@\"\n";
+    std::filesystem::permissions(installation_.WorkerPath(), std::filesystem::perms::owner_all);
+  }
+  std::vector<config::TRunRecord> Runs(long long id) const {
+    return config::TStateStore::OpenForReading(config::StateStorePath()).RunsOfRequest(id, platform::Now());
+  }
+  std::size_t EndedRuns(long long id) const {
+    std::size_t ended = 0;
+    for (const config::TRunRecord& run : Runs(id)) ended += run.end != config::TRunEnd::kRunning;
+    return ended;
+  }
+  // QarCfg's JSON; with `exitCode`, the exit code it must end with.
+  nlohmann::json Json(const std::vector<std::string>& args, std::optional<int> exitCode = 0) {
+    const ToolRun run = RunAdminTool(args);
+    if (exitCode) EXPECT_EQ(run.exitCode, exitCode) << run.out << run.err;
+    return nlohmann::json::parse(run.out);
+  }
+  bool WaitForSupervised(long long id) {  // the store shows an agent supervising request `id`
+    return WaitUntil([&] {
+      const nlohmann::json status = Json({"status", "--json"}, std::nullopt);
+      for (const auto& agent : status["agents"])
+        if (agent["running"] == true && !agent["request"].is_null() && agent["request"]["id"] == std::to_string(id))
+          return true;
+      return false;
+    }, kBound);
+  }
+};
+
+// A script worker, run in a shell or exec'd into the worker program, is supervised:
+// an agent killed while it runs leaves it to the next agent, which does not start
+// the request again and stops it when it is cancelled.
+TEST_F(WorkersPosixTest, ScriptWorkersAreSupervisedCancelledAndStartedOncePerRequestAcrossAnAgentRestart) {
+  Sql(JoinStatementLines(kCreateTable));
+  for (const bool exec : {true, false}) {
+    if (!exec) std::filesystem::rename(WorkerBinary(), installation_.WorkerPath());
+    ScriptWorker("echo working", exec);
+    HoldWorkers();
+    const int id = Request(exec ? "001" : "002", "01");
+    ChildProcess& first = StartAgent();
+    ASSERT_TRUE(WaitForWorker(id, exec ? "001" : "002", "01")) << AgentLog(agents_.size() - 1);
+    ASSERT_EQ(kill(static_cast<pid_t>(first.Pid()), SIGKILL), 0);
+    ASSERT_TRUE(first.Wait(kBound));
+    StartAgent();
+    const std::size_t second = agents_.size() - 1;
+    ASSERT_TRUE(WaitForLog("a worker started earlier is running", second)) << AgentLog(second);
+    ASSERT_TRUE(WaitForSupervised(id));
+    const ToolRun cancel = RunAdminTool({"cancel", std::to_string(id)});
+    EXPECT_NE(cancel.out.find("stops its worker within 10 s"), npos) << cancel.out << cancel.err;
+    ASSERT_TRUE(WaitForStatus(id, "NOK")) << AgentLog(second);
+    EXPECT_TRUE(WaitUntil([&] { return ProcessesOfFile(WorkerBinary()) == 0; }, kBound));
+    EXPECT_EQ(WorkerStarts(id, exec ? "001" : "002", "01"), 1u);
+    agents_.back()->Stop();
+    ASSERT_TRUE(agents_.back()->Wait(kBound));
+  }
+}
+
+// A worker that fails without leaving its row "P" is started again after 2 s, then
+// 4 s, while another request runs meanwhile; the agent's log says how each run ended
+// with the worker's last output line.
+TEST_F(WorkersPosixTest, ACrashingWorkersRequestIsRetriedWithGrowingWaitsWhileAnotherRequestRuns) {
+  Sql(JoinStatementLines(kCreateTable));
+  installation_.ConfigureWorker({"status=OK"});
+  const int failing = Request("001", "01");
+  const int other = Request("001", "02");
+  ScriptWorker("case \"$1\" in SYNC_" + std::to_string(failing) +
+                   "_*) echo 'sem conexao com o servidor'; exit 3;; esac",
+               true);
+  StartAgent();
+  ASSERT_TRUE(WaitUntil([&] { return EndedRuns(failing) >= 3; }, kBound)) << AgentLog();
+  EXPECT_EQ(Row(failing), "P");
+  EXPECT_EQ(Row(other), "OK");
+  const std::vector<config::TRunRecord> runs = Runs(failing);
+  const std::vector<config::TRunRecord> others = Runs(other);
+  ASSERT_EQ(others.size(), 1u);
+  EXPECT_LT(others[0].started, runs[1].started);  // the other request did not wait for the retries
+  const double first = (runs[1].started - runs[0].ended) * 86400, second = (runs[2].started - runs[1].ended) * 86400;
+  EXPECT_GE(first, 1.9);
+  EXPECT_GE(second, 3.9);
+  for (const config::TRunRecord& run : std::vector(runs.begin(), runs.begin() + 3)) {
+    EXPECT_EQ(std::pair(run.end, run.code), std::pair(config::TRunEnd::kExited, 3));
+    EXPECT_EQ(run.leftPending, false);
+    EXPECT_NE(run.output.find("QarTab_" + std::to_string(failing) + "_"), npos) << run.output;
+  }
+  EXPECT_NE(AgentLog().find("request " + std::to_string(failing) +
+                            ": worker ended: exit 3 after 1 s; its last output: sem conexao com o servidor ("),
+            npos) << AgentLog();
+  EXPECT_NE(AgentLog().find("request " + std::to_string(failing) + ": run 2, started again: the last one ended exit 3"),
+            npos) << AgentLog();
+  const nlohmann::json list = Json({"list", "--status", "P", "--json"});
+  ASSERT_EQ(list["requests"].size(), 1u) << list;
+  EXPECT_GE(list["requests"][0]["runs"], 3);
+  EXPECT_EQ(list["requests"][0]["lastRun"]["outcome"], "exit");
+}
+
+// A worker killed from outside: its run is recorded with the signal, the agent's log
+// and `list` say so, and its output's last line is in the log.
+TEST_F(WorkersPosixTest, AKilledWorkersRunIsRecordedWithItsSignalAndItsLastOutputLine) {
+  Sql(JoinStatementLines(kCreateTable));
+  ScriptWorker("echo 'enviando lote 7'", true);
+  HoldWorkers();
+  const int id = Request("001", "01");
+  StartAgent();
+  ASSERT_TRUE(WaitForWorker(id, "001", "01")) << AgentLog();
+  for (const platform::TProcessHandle& worker : platform::FindProcessesOfFile(WorkerBinary())) worker.Terminate();
+  ASSERT_TRUE(WaitUntil([&] { return EndedRuns(id) >= 1; }, kBound)) << AgentLog();
+  const config::TRunRecord run = Runs(id).front();
+  EXPECT_EQ(std::pair(run.end, run.code), std::pair(config::TRunEnd::kSignalled, int{SIGKILL}));
+  EXPECT_NE(installation_.ReadText("logs/" + platform::ExtractFileName(run.output)).find("enviando lote 7"), npos);
+  EXPECT_NE(AgentLog().find("worker ended: signal 9 (SIGKILL) after "), npos) << AgentLog();
+  EXPECT_NE(AgentLog().find("its last output: enviando lote 7 ("), npos) << AgentLog();
+  const nlohmann::json list = Json({"list", "--json"});
+  ASSERT_FALSE(list["requests"].empty());
+  EXPECT_EQ(list["requests"][0]["lastRun"]["outcome"], "signal");
+  EXPECT_EQ(list["requests"][0]["lastRun"]["code"], 9);
+}
+
+// Status reads the installation's state store, not the caller's own lock directory:
+// an operator with another runtime directory sees the agent. Exit codes: 3 before
+// any agent ran and after it ended, 0 while it runs, 4 when the state is unreadable.
+TEST_F(WorkersPosixTest, StatusOfAnotherOperatorSeesTheAgentAndItsExitCodesTellWhetherOneRuns) {
+  EXPECT_EQ(RunAdminTool({"status"}).exitCode, kExitNoAgent);
+  HoldWorkers();
+  ChildProcess& agent = StartAgent();
+  ASSERT_TRUE(WaitForTable()) << AgentLog();
+  const int id = Request("001", "01");
+  ASSERT_TRUE(WaitForWorker(id, "001", "01")) << AgentLog();
+
+  const std::string own = *platform::GetEnv("XDG_RUNTIME_DIR");
+  std::filesystem::create_directory(installation_.Dir() + "operator");
+  platform::SetEnv("XDG_RUNTIME_DIR", installation_.Dir() + "operator");
+  EXPECT_TRUE(WaitForSupervised(id));
+  const nlohmann::json status = Json({"status", "--json"});
+  platform::SetEnv("XDG_RUNTIME_DIR", own);
+  EXPECT_EQ(status["running"], true);
+  EXPECT_EQ(status["agents"][0]["pid"], agent.Pid());
+  EXPECT_EQ(status["agents"][0]["responding"], true);
+  EXPECT_EQ(status["agents"][0]["request"]["id"], std::to_string(id));
+  EXPECT_EQ(status["queue"]["running"], 1);
+  EXPECT_EQ(status["queue"]["pendingToday"], 0);
+
+  agent.Stop();
+  ASSERT_TRUE(agent.Wait(kBound));
+  EXPECT_EQ(Json({"status", "--json"}, kExitNoAgent)["leftWorkers"].size(), 1u);
+  for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(config::StateStorePath() + suffix);
+  std::filesystem::create_directory(config::StateStorePath());  // there, but no database
+  const ToolRun unreadable = RunAdminTool({"status"});
+  EXPECT_EQ(unreadable.exitCode, kExitStateUnreadable) << unreadable.out << unreadable.err;
+  EXPECT_NE(unreadable.out.find("Agent:      not known: State store "), npos) << unreadable.out;
+}
+
+}  // namespace
+}  // namespace qar::e2e
