@@ -13,6 +13,7 @@
 #include "tools/agent_status_report.h"
 #include "tools/command_error.h"
 #include "tools/control_requests.h"
+#include "tools/serve_command.h"
 #include "tools/shown_text.h"
 
 namespace qar::tools {
@@ -190,6 +191,7 @@ int Dispatch(const Args& args, const TStreams& streams) {
   if (command == "cancel") return Cancel(args, out);
   if (command == "list") return List(args, out);
   if (command == "status") return Status(args, out);
+  if (command == "serve") return Serve(args);
   throw TUsageError("unknown command \"" + Quoted(command) + "\" (QarCfg help lists the commands)");
 }
 
@@ -211,6 +213,9 @@ std::string QarCfgUsage() {
          "        one whose worker runs is marked running\n"
          "  status\n"
          "        whether this installation's agent runs, what it supervises, and the queue\n"
+         "  serve [--listen ADDR:PORT] [--token-file FILE]\n"
+         "        serve the status page (default 127.0.0.1:8470); any address but loopback\n"
+         "        needs a token file, whose token every request must carry\n"
          "  help  print this text\n"
          "  --version  print the version\n"
          "Exit codes: 0 done, 1 the command failed, 2 the command line is wrong.\n";
