@@ -81,6 +81,12 @@ std::string ReadTail(const std::filesystem::path& file, std::size_t maxBytes) {
 
 }  // namespace
 
+void OpenReadOnly(TADOConnection& connection, const std::string& connectionString) {
+  connection.SetConnectionString(connectionString);
+  connection.Open();
+  if (connection.ConnectionObject()->SqliteDialect()) connection.Execute("PRAGMA query_only = ON");
+}
+
 TRequestCounts CountRequests(TADOConnection& connection, const std::string& runningId) {
   TRequestCounts counts;
   try {

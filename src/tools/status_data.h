@@ -13,6 +13,11 @@ class TADOConnection;
 
 namespace qar::tools {
 
+// Opens the connection for the page's reading: SQLite is told to refuse every write
+// (query_only); other drivers only ever get the page's SELECT statements on it.
+// Raises EDataError.
+void OpenReadOnly(TADOConnection& connection, const std::string& connectionString);
+
 // Today's requests by what became of them. "Cancelled" are the cancellations asked
 // for (status C) and the rows the agent ended for them; "expired" are the pending rows
 // of earlier days, which the agent never starts.

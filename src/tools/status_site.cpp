@@ -3,7 +3,6 @@
 #include <charconv>
 
 #include "data/ado_connection.h"
-#include "data/connection_object.h"
 #include "data/data_error.h"
 #include "platform/random.h"
 #include "platform/text.h"
@@ -50,14 +49,6 @@ THttpResponse Redirect(const std::string& location) {
 THttpResponse Refused(int status, std::string_view problem, bool api) {
   if (api) return Answer(status, "{\"error\":" + JsonString(problem) + "}\n", "application/json");
   return Answer(status, RenderProblem(TPageFrame{}, "Refused", problem));
-}
-
-// The read connection: SQLite is told to refuse every write; other drivers only ever
-// get this page's SELECT statements on it.
-void OpenForReading(TADOConnection& connection, const std::string& connectionString) {
-  connection.SetConnectionString(connectionString);
-  connection.Open();
-  if (connection.ConnectionObject()->SqliteDialect()) connection.Execute("PRAGMA query_only = ON");
 }
 
 // The digits of "/requests/ID" and "/requests/ID/cancel"; 0 when the path is not one.
@@ -221,7 +212,6 @@ THttpResponse TStatusSite::Route(const THttpRequest& request, const std::string&
       try {
         CancelRequest(connection, id);
       } catch (const TCommandError& error) {
-        TRequestDetail detail;
         return Answer(409, RenderProblem(frame, "Request " + std::to_string(id) + " was not cancelled", error.what()));
       }
       return Redirect("/requests/" + std::to_string(id) + "?notice=cancelled");
@@ -229,7 +219,7 @@ THttpResponse TStatusSite::Route(const THttpRequest& request, const std::string&
 
     TADOConnection connection;
     try {
-      OpenForReading(connection, sources_.connectionString);
+      OpenReadOnly(connection, sources_.connectionString);
     } catch (const EDataError& error) {
       throw TCommandError(std::string("the database cannot be reached: ") + error.what());
     }
