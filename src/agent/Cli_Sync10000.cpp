@@ -1,9 +1,14 @@
 #include "agent/Cli_Sync10000.h"
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cstdint>
+#include <fstream>
+#include <iterator>
 #include <limits>
+#include <memory>
+#include <vector>
 
 #include "agent/agent_state.h"
 #include "agent/operation_value.h"
@@ -13,6 +18,7 @@
 #include "data/connection_string.h"
 #include "data/control_table.h"
 #include "data/data_error.h"
+#include "diagnostics/monitor_settings.h"
 #include "platform/module.h"
 #include "platform/stop_request.h"
 
@@ -65,9 +71,17 @@ AgentServices AgentServices::Real() {
   AgentServices services;
   services.agentDirectory = platform::ExtractFileDir(platform::ExecutableFileName());
   services.workers = WatchWorkers(services.agentDirectory);
-  services.startWorker = [](const std::string& path, const std::string& params) {
-    return platform::StartDetached(path, params);
+  // The last worker started, held so that its end can be known.
+  auto worker = std::make_shared<platform::TProcessHandle>();
+  services.startWorker = [worker, dir = services.agentDirectory](const TWorkerStart& start) {
+    platform::TStartedChild child = platform::StartChild(
+        start.path, start.params, {WorkerMarker(dir), WorkerRequestItem(start.request)}, start.output);
+    *worker = std::move(child.process);
+    return child.result;
   };
+  services.workerEnd = [worker] { return worker->Reap(); };
+  services.workerPid = [worker] { return worker->Pid(); };
+  if (platform::kChildOutputToFile) services.logDirectory = diagnostics::GetTmpFileDir();
   services.startWatchdog = [] { StartWatchdog(); };
   services.connectionString = [] { return config::GetConnectionString(""); };
   services.stopRequested = platform::StopRequested;
@@ -167,11 +181,13 @@ void TfrmSync::ProcessPendingOperation() {
   // message loop, and the next one comes 2000 ms later.
   struct ResumePolling {
     TTimer& timer;
+    std::function<void()>& polled;
     ~ResumePolling() {
       WorkerBusy = false;
       timer.SetEnabled(true);
+      polled();
     }
-  } resume{timVerifTab};
+  } resume{timVerifTab, services_.polled};
 
   // No second worker while one runs: one left by an earlier agent, or one whose
   // supervision this agent gave up, is supervised first.
@@ -190,17 +206,39 @@ void TfrmSync::ProcessPendingOperation() {
     adqVerifTab.Close();
     adqVerifTab.Open();
   });
-  // A database that compares without case also returns rows whose status only looks
-  // pending ("p"): they are passed over, so they cannot hold up the rows behind them.
-  while (!adqVerifTab.Eof() && adqVerifTab.FieldByName("IDSTCTRLEXECREM").AsString() != kStatusPending)
-    adqVerifTab.Next();
-  if (adqVerifTab.Eof()) return;
+  // The first pending row that is not waiting to be started again. A database that
+  // compares without case also returns rows whose status only looks pending ("p"):
+  // they are passed over, so they cannot hold up the rows behind them; so are rows
+  // whose last run left them "P", until their wait is over.
+  // A row that has not run yet goes before one started again, so a row that keeps
+  // failing never takes every turn.
+  const platform::TDateTime now = services_.clock->Now();
+  std::string id, operation, againId, againOperation;
+  std::map<std::string, TRetry> stillPending;
+  for (; !adqVerifTab.Eof() && id.empty(); adqVerifTab.Next()) {
+    if (adqVerifTab.FieldByName("IDSTCTRLEXECREM").AsString() != kStatusPending) continue;
+    const std::string rowId = adqVerifTab.FieldByName("IDCTRLEXECREM").AsString();
+    const auto retry = retries_.find(rowId);
+    if (retry == retries_.end()) {
+      id = rowId;
+      operation = adqVerifTab.FieldByName("DSOPERACAO").AsString();
+      break;
+    }
+    stillPending.insert(*retry);
+    if (againId.empty() && retry->second.notBefore <= now) {
+      againId = rowId;
+      againOperation = adqVerifTab.FieldByName("DSOPERACAO").AsString();
+    }
+  }
+  // Rows no longer pending are forgotten, once every pending row was seen.
+  if (adqVerifTab.Eof()) retries_.swap(stillPending);
+  if (id.empty()) id = againId, operation = againOperation;
+  if (id.empty()) return;
 
-  const std::string id = adqVerifTab.FieldByName("IDCTRLEXECREM").AsString();
   std::string branch;
   std::string till;
-  ExtractOperationValue(adqVerifTab.FieldByName("DSOPERACAO").AsString(), "CDFILIAL", branch);
-  ExtractOperationValue(adqVerifTab.FieldByName("DSOPERACAO").AsString(), "CDCAIXA", till);
+  ExtractOperationValue(operation, "CDFILIAL", branch);
+  ExtractOperationValue(operation, "CDCAIXA", till);
   const std::string params = "SYNC_" + id + "_" + branch + "_" + till + "_";
   const std::string workerPath = services_.agentDirectory + platform::kPathDelim + kWorkerExeName;
 
@@ -217,7 +255,12 @@ void TfrmSync::ProcessPendingOperation() {
   }
 
   const platform::TDateTime startedAt = services_.clock->Now();
-  const platform::ProcessResult started = services_.startWorker(workerPath, params);
+  std::string output;
+  if (!services_.logDirectory.empty()) {
+    output = services_.logDirectory + "QarTab_" + id + "_" +
+             platform::FormatDateTime("yyyymmddhhnnss", startedAt) + ".log";
+  }
+  const platform::ProcessResult started = services_.startWorker({workerPath, params, id, output});
   if (!started.ok) {
     // It may pass (the file put back): reported through the tick, tried again.
     throw std::runtime_error("request " + id + ": " + workerPath + " cannot be started: " + started.message +
@@ -225,9 +268,44 @@ void TfrmSync::ProcessPendingOperation() {
   }
   lastRequest_ = id;
   services_.supervising(id);  // published at once: an agent ended now leaves it to the next
-  LogRunStart("run " + id, "request " + id + ": worker started with " + params);
+
+  config::TRunRecord run;
+  run.key = services_.instance + "/" + std::to_string(++runCount_);
+  run.request = idNumber;
+  run.started = startedAt;
+  run.output = output;
+  run.agentPid = platform::CurrentProcessId();
+  run.workerPid = services_.workerPid();
+  services_.recordRun(run);
+  run_ = run;
+  cancelled_ = false;
+
+  // A row started again: its first re-runs are logged, then one line an hour.
+  const auto retry = retries_.find(id);
+  if (retry == retries_.end()) {
+    runs_.Reset();
+    LogRunStart("run " + id, "request " + id + ": worker started with " + params);
+  } else if (TRetry& r = retry->second; r.runs <= 3 || (startedAt - r.lastLogged) * 86400.0 >= 3600) {
+    const std::string since =
+        r.unlogged > 0 ? " (" + std::to_string(r.unlogged) + " re-runs since the last line)" : std::string();
+    services_.log("request " + id + ": run " + std::to_string(r.runs + 1) + ", started again: the last one ended " +
+                  r.lastOutcome + " with the row still " + kStatusPending + since);
+    r.lastLogged = startedAt;
+    r.unlogged = 0;
+    runLogged_ = true;
+  } else {
+    ++r.unlogged;
+    runLogged_ = false;
+  }
   services_.clock->Sleep(kStartWaitMs);
   Supervise(id, startedAt);
+}
+
+std::chrono::milliseconds TfrmSync::RetryWait(int runs) {
+  constexpr std::chrono::milliseconds kFirst{2000}, kLongest{5 * 60 * 1000};
+  std::chrono::milliseconds wait = kFirst;
+  for (int i = 1; i < runs && wait < kLongest; ++i) wait *= 2;
+  return std::min(wait, kLongest);
 }
 
 void TfrmSync::Supervise(const std::string& id, platform::TDateTime began) {
@@ -238,6 +316,7 @@ void TfrmSync::Supervise(const std::string& id, platform::TDateTime began) {
   while (!services_.stopRequested() && (unmarked || services_.workers.running())) {
     WorkerBusy = true;
     services_.clock->Sleep(kSupervisionWaitMs);
+    services_.polled();
     if (!known || services_.stopRequested()) continue;
     try {
       Guarded([&] { CheckCancellation(idNumber, unmarked); });
@@ -254,11 +333,98 @@ void TfrmSync::Supervise(const std::string& id, platform::TDateTime began) {
   }
   if (services_.stopRequested()) return;  // the worker, if any, runs on
   services_.supervising("");
+  lastRequest_.clear();
+  if (run_ && std::to_string(run_->request) == id) {
+    config::TRunRecord run = *std::exchange(run_, std::nullopt);
+    return EndRun(id, std::move(run), cancelled_);
+  }
   if (runLogged_) {
     services_.log("request " + id + ": worker ended, gone " +
                   std::to_string(SecondsBetween(began, services_.clock->Now())) + " s after the start (checked every 10 s)");
   }
-  lastRequest_.clear();
+}
+
+std::optional<std::string> TfrmSync::RowStatus(std::int32_t id) {
+  try {
+    Guarded([&] {
+      adqControleTab.Close();
+      adqControleTab.Parameters().ParamByName(kIdParameter).SetValue(id);
+      adqControleTab.Open();
+    });
+    return adqControleTab.FieldByName("IDSTCTRLEXECREM").AsString();
+  } catch (...) {
+    services_.report("request " + std::to_string(id) + ": the row cannot be read after its run: " +
+                     DescribeException(std::current_exception()));
+    return std::nullopt;
+  }
+}
+
+std::string TfrmSync::OutputTail(const std::string& file) {
+  constexpr std::size_t kTailBytes = 2048, kTailLines = 3;
+  std::ifstream in(platform::ToNativePath(file), std::ios::binary | std::ios::ate);
+  if (!in) return {};
+  const std::streamoff size = in.tellg();
+  in.seekg(std::max<std::streamoff>(0, size - static_cast<std::streamoff>(kTailBytes)));
+  std::string text((std::istreambuf_iterator<char>(in)), {});
+  std::vector<std::string> lines;
+  std::string line;
+  for (const char c : text + "\n") {
+    if (c == '\n') {
+      while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+      if (!line.empty()) lines.push_back(line);
+      line.clear();
+    } else {
+      line += static_cast<unsigned char>(c) < 0x20 ? ' ' : c;  // one log line, whatever it printed
+    }
+  }
+  if (lines.size() > kTailLines) lines.erase(lines.begin(), lines.end() - kTailLines);
+  std::string joined;
+  for (const std::string& l : lines) joined += (joined.empty() ? "" : " | ") + l;
+  return joined;
+}
+
+void TfrmSync::EndRun(const std::string& id, config::TRunRecord run, bool cancelled) {
+  const platform::TDateTime now = services_.clock->Now();
+  run.ended = now;
+  if (const std::optional<platform::TExitStatus> status = services_.workerEnd()) {
+    run.end = status->signalled ? config::TRunEnd::kSignalled : config::TRunEnd::kExited;
+    run.code = status->code;
+  } else {
+    run.end = config::TRunEnd::kUnknown;
+  }
+  const std::optional<std::string> row = RowStatus(static_cast<std::int32_t>(run.request));
+  if (row) run.leftPending = *row != kStatusPending;
+  if (cancelled) run.note = "cancelled by the operator";
+  services_.recordRun(run);
+
+  const std::string outcome = config::DescribeRunEnd(run);
+  const bool abnormal = run.end == config::TRunEnd::kSignalled || (run.end == config::TRunEnd::kExited && run.code != 0);
+  std::string line = "request " + id + ": worker ended: " + outcome + " after " +
+                     std::to_string(SecondsBetween(run.started, now)) + " s";
+  if (abnormal && !run.output.empty()) {
+    const std::string tail = OutputTail(run.output);
+    line += "; its last output: " + (tail.empty() ? std::string("(none)") : tail) + " (" + run.output + ")";
+  }
+  if (!row || *row != kStatusPending) {
+    retries_.erase(id);
+    if (runLogged_) services_.log(line + (row ? "; the row is now " + *row : std::string()));
+    return;
+  }
+  TRetry& retry = retries_[id];
+  ++retry.runs;
+  retry.lastOutcome = outcome;
+  const std::chrono::milliseconds wait = RetryWait(retry.runs);
+  retry.notBefore = now + platform::MillisecondsToDays(wait.count());
+  if (services_.maxWorkerRuns > 0 && retry.runs >= services_.maxWorkerRuns) {
+    retries_.erase(id);
+    if (runLogged_) services_.log(line + "; the row is still " + kStatusPending);
+    return MarkNotStarted(id, "Executado " + std::to_string(services_.maxWorkerRuns) + " vezes sem sair de " +
+                                  kStatusPending + " (MaxWorkerRuns); \xFAltimo: " + outcome);
+  }
+  if (runLogged_) {
+    services_.log(line + "; the row is still " + kStatusPending + ": started again in " +
+                  std::to_string(wait.count() / 1000) + " s at the earliest, other requests meanwhile");
+  }
 }
 
 void TfrmSync::CheckCancellation(std::int32_t id, bool& unmarked) {
@@ -273,6 +439,7 @@ void TfrmSync::CheckCancellation(std::int32_t id, bool& unmarked) {
   acmUpdVerifTab.Parameters().ParamByName(kIdParameter).SetValue(id);
   acmUpdVerifTab.Execute();
   unmarked = false;
+  cancelled_ = true;
   services_.log("request " + std::to_string(id) + ": cancelled by the operator, worker stopped, row marked " +
                 kStatusNotOk);
 }
@@ -291,7 +458,7 @@ void TfrmSync::MarkNotStarted(const std::string& id, const std::string& reason) 
   idParameter.SetValue(numeric ? Variant(wide) : Variant(id));
   acmNaoIniciado.Parameters().ParamByName("DSERRO").SetValue(reason);
   Guarded([this] { acmNaoIniciado.Execute(); });
-  services_.report("request " + id + " can never be started and is marked " + kStatusNotOk + ": " + reason);
+  services_.report("request " + id + " is marked " + kStatusNotOk + ": " + reason);
 }
 
 void RunMessageLoop(TTimer& timer, platform::Clock& clock, const std::function<bool()>& stop,

@@ -3,11 +3,15 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
+#include <map>
+#include <optional>
 #include <string>
 
 #include "agent/error_report.h"
 #include "agent/process_utils.h"
+#include "config/state_store.h"
 #include "data/ado_command.h"
 #include "data/ado_connection.h"
 #include "data/ado_query.h"
@@ -18,13 +22,23 @@
 
 namespace qar::agent {
 
+// One worker start: the program, its parameter string, the request it is for and
+// the file that takes its output (empty: none).
+struct TWorkerStart {
+  std::string path, params, request, output;
+};
+
 // What the form uses of the world outside the database. Real() gives the real
 // ones; tests replace them to run the dispatcher in simulated time.
 struct AgentServices {
   platform::Clock* clock = &platform::SystemClock();
   TWorkerWatch workers;
   // Starts the worker hidden with its one parameter string.
-  std::function<platform::ProcessResult(const std::string& path, const std::string& params)> startWorker;
+  std::function<platform::ProcessResult(const TWorkerStart& start)> startWorker;
+  // How the worker last started ended, once it has; none while it runs or when that
+  // cannot be known. Its process id (0: not known).
+  std::function<std::optional<platform::TExitStatus>()> workerEnd = [] { return std::nullopt; };
+  std::function<std::uint32_t()> workerPid = [] { return 0u; };
   // The longest parameter string the system can start the worker `path` with.
   std::function<std::size_t(const std::string& path)> maxParams = platform::MaxStartParamsLength;
   std::function<void()> startWatchdog;
@@ -39,6 +53,16 @@ struct AgentServices {
   std::function<void(const std::string& request)> supervising = [](const std::string&) {};
   // The directory of the agent's executable, without a trailing separator.
   std::string agentDirectory;
+  // Where each run's output file goes, ending with a separator; empty: nowhere.
+  std::string logDirectory;
+  // A row still "P" after this many runs is marked "NOK" (0: never).
+  std::int32_t maxWorkerRuns = 0;
+  // Each run at its start and at its end (keyed by TRunRecord::key), for the state
+  // store; and a sign of life after every tick and supervision pass.
+  std::function<void(const config::TRunRecord&)> recordRun = [](const config::TRunRecord&) {};
+  std::function<void()> polled = [] {};
+  // Makes run keys unique across agents (the agent's process instance).
+  std::string instance;
 
   // The agent's real services: its workers, shell start, watchdog, GeralQar, log.
   static AgentServices Real();
@@ -66,6 +90,9 @@ class TfrmSync : public TComponent {
   // first; else the first pending row gets its worker, supervised until no worker
   // is left. A row that can never be started is marked "NOK" with the reason.
   void ProcessPendingOperation();
+  // The wait before a row whose run ended without leaving "P" is started again
+  // after its n-th such run: 2 s, doubling, at most 5 minutes.
+  static std::chrono::milliseconds RetryWait(int runs);
   // The request whose worker an earlier agent left running, as it published it.
   void AdoptRequest(const std::string& id) { lastRequest_ = id; }
 
@@ -84,6 +111,13 @@ class TfrmSync : public TComponent {
   template <class Step>
   void Guarded(Step step);
   void Supervise(const std::string& id, platform::TDateTime began);
+  // After a run of `id` ended: records it, logs its outcome and, when its row is
+  // still "P", holds the row back for a growing wait (or marks it past MaxWorkerRuns).
+  void EndRun(const std::string& id, config::TRunRecord run, bool cancelled);
+  // The row's status as read by id now; none when it cannot be read.
+  std::optional<std::string> RowStatus(std::int32_t id);
+  // The last lines of a run's output file, for the log.
+  static std::string OutputTail(const std::string& file);
   // Stops the workers of a row asked to be cancelled, then marks the row.
   void CheckCancellation(std::int32_t id, bool& unmarked);
   void MarkNotStarted(const std::string& id, const std::string& reason);
@@ -91,11 +125,24 @@ class TfrmSync : public TComponent {
   // logged only when its start was.
   void LogRunStart(const std::string& key, const std::string& message);
 
+  // A row whose runs keep ending with it still "P".
+  struct TRetry {
+    int runs = 0;                    // runs so far that left it "P"
+    platform::TDateTime notBefore = 0;
+    std::string lastOutcome;
+    platform::TDateTime lastLogged = 0;
+    int unlogged = 0;                // re-runs not logged since
+  };
+
   AgentServices services_;
   bool probeNeeded_ = false;
   std::string lastRequest_;  // the request of the worker last started or adopted
   bool runLogged_ = false;   // the last start was logged, so its end is too
   TRepeatFilter runs_;
+  std::map<std::string, TRetry> retries_;
+  std::optional<config::TRunRecord> run_;  // the run being supervised
+  bool cancelled_ = false;                 // its row was cancelled
+  std::uint64_t runCount_ = 0;
 };
 
 // The message loop of the hidden form: delivers the timer's event on this thread

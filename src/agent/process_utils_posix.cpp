@@ -1,4 +1,4 @@
-// POSIX: the workers are this user's processes of the agent's own worker file.
+// POSIX: the workers are this user's processes marked as this installation's, or of its worker file.
 #include "agent/agent_state.h"
 #include "agent/process_utils.h"
 #include "platform/module.h"
@@ -8,9 +8,11 @@ namespace qar::agent {
 
 TWorkerWatch WatchWorkers(const std::string& agentDir) {
   const std::string worker = agentDir + platform::kPathDelim + kWorkerExeName;
-  return {[worker] { return !platform::FindProcessesOfFile(worker).empty(); },
-          [worker] {
-            for (const platform::TProcessHandle& process : platform::FindProcessesOfFile(worker)) process.Terminate();
+  const std::string marker = WorkerMarker(agentDir);
+  return {[worker, marker] { return !platform::FindMarkedProcesses(worker, marker).empty(); },
+          [worker, marker] {
+            for (const platform::TProcessHandle& process : platform::FindMarkedProcesses(worker, marker))
+              process.Terminate();
           }};
 }
 

@@ -92,5 +92,9 @@ std::string DefaultOracleOdbcDriver();
 
 // Opens the embedded SQLite database file (created when missing).
 std::unique_ptr<TDriverSession> OpenEmbeddedSqlite(const std::string& fileName);
+// Opens an existing embedded SQLite database file for reading only: nothing is
+// created, and read access to the file is enough. A missing file raises EDataError
+// with SQLSTATE 08001.
+std::unique_ptr<TDriverSession> OpenEmbeddedSqliteForReading(const std::string& fileName);
 
 }  // namespace qar

@@ -10,4 +10,8 @@ std::unique_ptr<TDriverSession> OpenEmbeddedSqlite(const std::string& fileName) 
   return OpenSqliteSession(fileName);
 }
 
+std::unique_ptr<TDriverSession> OpenEmbeddedSqliteForReading(const std::string& fileName) {
+  return OpenSqliteSessionReadOnly(fileName);
+}
+
 }  // namespace qar

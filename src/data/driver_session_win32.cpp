@@ -11,12 +11,23 @@ std::string DefaultOracleOdbcDriver() { return "Microsoft ODBC for Oracle"; }
 // the same database file, and the SQLite dialect is recognised by the server's name.
 // A locked database is waited for five seconds, as on POSIX (the driver's own
 // default is 100 s).
-std::unique_ptr<TDriverSession> OpenEmbeddedSqlite(const std::string& fileName) {
+namespace {
+std::unique_ptr<TDriverSession> OpenSqliteThroughOdbc(const std::string& fileName, const char* options) {
   try {
-    return OpenOdbcSession("Driver=SQLite3;Database=" + fileName + ";Timeout=5000");
+    return OpenOdbcSession("Driver=SQLite3;Database=" + fileName + ";Timeout=5000" + options);
   } catch (const EDataError& error) {
     throw EDataError(std::string(error.what()) + ": " + fileName, error.SqlState(), error.NativeError());
   }
+}
+}  // namespace
+
+std::unique_ptr<TDriverSession> OpenEmbeddedSqlite(const std::string& fileName) {
+  return OpenSqliteThroughOdbc(fileName, "");
+}
+
+// The driver's NoCreat refuses a missing file; the session itself only ever reads.
+std::unique_ptr<TDriverSession> OpenEmbeddedSqliteForReading(const std::string& fileName) {
+  return OpenSqliteThroughOdbc(fileName, ";NoCreat=1");
 }
 
 }  // namespace qar

@@ -12,5 +12,7 @@ namespace qar {
 // programs may use the same file at the same time: a locked database is waited for
 // up to five seconds before the statement fails.
 std::unique_ptr<TDriverSession> OpenSqliteSession(const std::string& fileName);
+// Opens the existing file `fileName` read-only; a missing file is an error.
+std::unique_ptr<TDriverSession> OpenSqliteSessionReadOnly(const std::string& fileName);
 
 }  // namespace qar

@@ -105,10 +105,10 @@ class TRewind {
 
 class TSqliteSession : public TDriverSession {
  public:
-  explicit TSqliteSession(const std::string& fileName) : fileName_(fileName) {
+  TSqliteSession(const std::string& fileName, int flags) : fileName_(fileName) {
     sqlite3* db = nullptr;
     const std::string path = platform::AnsiToUtf8(fileName);
-    const int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    const int rc = sqlite3_open_v2(path.c_str(), &db, flags, nullptr);
     db_.reset(db);
     if (rc != SQLITE_OK) {
       const std::string reason = db_ ? platform::Utf8ToAnsi(sqlite3_errmsg(db_.get())) : "out of memory";
@@ -286,7 +286,11 @@ class TSqliteSession : public TDriverSession {
 }  // namespace
 
 std::unique_ptr<TDriverSession> OpenSqliteSession(const std::string& fileName) {
-  return std::make_unique<TSqliteSession>(fileName);
+  return std::make_unique<TSqliteSession>(fileName, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+}
+
+std::unique_ptr<TDriverSession> OpenSqliteSessionReadOnly(const std::string& fileName) {
+  return std::make_unique<TSqliteSession>(fileName, SQLITE_OPEN_READONLY);
 }
 
 }  // namespace qar

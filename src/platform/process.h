@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,14 @@ struct ProcessResult {
   bool ok = false;
   int error = 0;          // GetLastError / errno when !ok
   std::string message;    // the system's text for error
+};
+
+// How a process ended: its exit status (Windows: exit code), or the signal that
+// ended it (POSIX).
+struct TExitStatus {
+  bool signalled = false;
+  int code = 0;
+  bool operator==(const TExitStatus&) const = default;
 };
 
 // Requests the termination of a process with exit code 0 (POSIX: SIGKILL).
@@ -48,6 +57,10 @@ class TProcessHandle {
   bool Running() const;
   // Requests the termination with exit code 0 (POSIX: SIGKILL); does not wait.
   ProcessResult Terminate() const;
+  // For a process the caller started with StartChild: how it ended, once it has
+  // (POSIX: the child is reaped then, so ask once). None while it runs, or when the
+  // end cannot be known.
+  std::optional<TExitStatus> Reap() const;
 
  private:
   static constexpr std::intptr_t kNone = -1;
@@ -75,6 +88,30 @@ std::vector<TProcessHandle> FindProcessesOfFile(const std::string& exePath);
 ProcessResult StartDetached(const std::string& path, const std::string& params,
                             const std::string& workDir = {}, void* ownerWindow = nullptr);
 
+// A program started as the caller's child and held from its start.
+struct TStartedChild {
+  ProcessResult result;
+  TProcessHandle process;  // empty when !result.ok
+};
+
+// Starts `path` hidden with one parameter string, as StartDetached does, but held
+// as the caller's child so that its end can be known (TProcessHandle::Reap). It
+// still outlives the caller (then the system adopts it).
+// POSIX: a new session; `environment` ("NAME=value" items) is added to the
+// caller's environment for it only; standard input is /dev/null, standard output
+// and error are appended to `outputFile` (created with mode 0640; empty: /dev/null).
+// Windows: ShellExecuteEx with SW_HIDE; `environment` and `outputFile` are not used.
+extern const bool kChildOutputToFile;  // whether StartChild's outputFile is used
+TStartedChild StartChild(const std::string& path, const std::string& params,
+                         const std::vector<std::string>& environment, const std::string& outputFile);
+
+// The running processes of this user that carry the environment item `marker`
+// ("NAME=value", set by whoever started them; inherited by their children and kept
+// across exec), or whose executable is the file `exePath` (see FindProcessesOfFile).
+// Each is held while it is identified; the caller itself is never listed.
+// Windows: only the executable rule.
+std::vector<TProcessHandle> FindMarkedProcesses(const std::string& exePath, const std::string& marker);
+
 // The longest `params` that StartDetached can hand to the program `path`: the
 // system's limit for one argument (POSIX) or for a whole command line (Windows).
 std::size_t MaxStartParamsLength(const std::string& path);
@@ -86,6 +123,12 @@ extern const bool kStartParamsAreCommandLine;
 
 // The current process's id.
 std::uint32_t CurrentProcessId();
+
+// The system's identity of the running process `pid`: the id with the process's
+// start (POSIX: boot id and start time in clock ticks; Windows: creation time), so
+// two processes that had the same id never share it. Empty when no such process
+// runs (a zombie has ended). Readable for any user's process.
+std::string ProcessInstance(std::uint32_t pid);
 
 // True when this Windows build runs under Wine (ntdll exports wine_get_version);
 // always false on POSIX.

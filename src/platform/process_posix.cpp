@@ -12,8 +12,12 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <algorithm>
 #include <memory>
 #include <system_error>
+#include <vector>
+
+extern char** environ;
 
 #include "platform/process.h"
 #include "platform/text.h"
@@ -107,43 +111,114 @@ void TProcessHandle::Reset() {
   native_ = kNone;
 }
 
-std::vector<TProcessHandle> FindProcessesOfFile(const std::string& exePath) {
-  std::vector<TProcessHandle> found;
+namespace {
+
+// The worker file as the walk compares it: device and inode, the resolved path
+// (for a file removed or replaced since the process started) and the kernel's
+// 15-byte name for it.
+struct TWantedFile {
+  bool present = false;
+  struct stat info {};
+  std::string canonical;
+  std::string comm;
+};
+
+TWantedFile Wanted(const std::string& exePath) {
+  TWantedFile wanted;
   const std::string file = AnsiToUtf8(exePath);
-  struct stat wanted {};
-  const bool present = ::stat(file.c_str(), &wanted) == 0;
+  wanted.present = ::stat(file.c_str(), &wanted.info) == 0;
   char resolved[PATH_MAX];
-  const std::string canonical = realpath(file.c_str(), resolved) != nullptr ? resolved : file;
-  // The kernel names a process after its file, cut at 15 bytes: a cheap first filter.
-  const std::string comm = canonical.substr(canonical.rfind('/') + 1).substr(0, 15);
+  wanted.canonical = realpath(file.c_str(), resolved) != nullptr ? resolved : file;
+  wanted.comm = wanted.canonical.substr(wanted.canonical.rfind('/') + 1).substr(0, 15);
+  return wanted;
+}
+
+bool RunsFile(const std::string& base, const TWantedFile& wanted) {
+  struct stat exe {};
+  if (wanted.present && ::stat((base + "/exe").c_str(), &exe) == 0 && exe.st_dev == wanted.info.st_dev &&
+      exe.st_ino == wanted.info.st_ino)
+    return true;
+  std::string link = ReadLink(base + "/exe");
+  constexpr std::string_view kDeleted = " (deleted)";
+  if (link.ends_with(kDeleted)) link.resize(link.size() - kDeleted.size());
+  return link == wanted.canonical;
+}
+
+// Whether the NUL-separated environment in /proc/<pid>/environ holds `item` whole.
+bool CarriesItem(const std::string& base, const std::string& item, std::string& buffer) {
+  UniqueFd fd(open((base + "/environ").c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.Get() < 0) return false;
+  buffer.clear();
+  char chunk[8192];
+  for (;;) {
+    const ssize_t n = read(fd.Get(), chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    buffer.append(chunk, static_cast<std::size_t>(n));
+  }
+  for (std::size_t at = 0; at < buffer.size();) {
+    const std::size_t end = std::min(buffer.find('\0', at), buffer.size());
+    if (std::string_view(buffer).substr(at, end - at) == item) return true;
+    at = end + 1;
+  }
+  return false;
+}
+
+// This user's processes that `matches` (given /proc/<pid> and the process's
+// kernel name), each held before it is identified: while the held process lives,
+// /proc/<pid> is it.
+template <class Matches>
+std::vector<TProcessHandle> FindOwnProcesses(Matches matches) {
+  std::vector<TProcessHandle> found;
   std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir("/proc"), &closedir);
   if (!dir) return found;
+  const uid_t uid = getuid();
+  const std::uint32_t self = static_cast<std::uint32_t>(getpid());
   while (const dirent* entry = readdir(dir.get())) {
     std::uint32_t pid = 0;
-    if (!ParsePid(entry->d_name, pid)) continue;
+    if (!ParsePid(entry->d_name, pid) || pid == self) continue;
     const std::string base = std::string("/proc/") + entry->d_name;
     char name[32] = {};
     {
       UniqueFd commFd(open((base + "/comm").c_str(), O_RDONLY | O_CLOEXEC));
       if (commFd.Get() < 0 || read(commFd.Get(), name, sizeof name - 1) <= 0) continue;
     }
-    if (std::string_view(name).substr(0, std::string_view(name).find('\n')) != comm) continue;
-    // Held first, identified after: while the held process lives, /proc/<pid> is it.
-    TProcessHandle handle(pid, syscall(SYS_pidfd_open, static_cast<pid_t>(pid), 0));
+    const std::string_view comm = std::string_view(name).substr(0, std::string_view(name).find('\n'));
+    if (!matches.Candidate(comm)) continue;
     struct stat owner {};
-    if (::stat(base.c_str(), &owner) != 0 || owner.st_uid != getuid()) continue;
-    struct stat exe {};
-    bool same = present && ::stat((base + "/exe").c_str(), &exe) == 0 && exe.st_dev == wanted.st_dev &&
-                exe.st_ino == wanted.st_ino;
-    if (!same) {
-      std::string link = ReadLink(base + "/exe");
-      constexpr std::string_view kDeleted = " (deleted)";
-      if (link.ends_with(kDeleted)) link.resize(link.size() - kDeleted.size());
-      same = link == canonical;
-    }
-    if (same && handle.Running()) found.push_back(std::move(handle));
+    // Other users' processes are passed over before anything is held of them.
+    if (::stat(base.c_str(), &owner) != 0 || owner.st_uid != uid) continue;
+    TProcessHandle handle(pid, syscall(SYS_pidfd_open, static_cast<pid_t>(pid), 0));
+    if (::stat(base.c_str(), &owner) != 0 || owner.st_uid != uid) continue;
+    if (matches.Identified(base, comm) && handle.Running()) found.push_back(std::move(handle));
   }
   return found;
+}
+
+}  // namespace
+
+std::vector<TProcessHandle> FindProcessesOfFile(const std::string& exePath) {
+  struct {
+    TWantedFile wanted;
+    // The kernel names a process after its file, cut at 15 bytes: a cheap first filter.
+    bool Candidate(std::string_view comm) const { return comm == wanted.comm; }
+    bool Identified(const std::string& base, std::string_view) const { return RunsFile(base, wanted); }
+  } matches{Wanted(exePath)};
+  return FindOwnProcesses(matches);
+}
+
+std::vector<TProcessHandle> FindMarkedProcesses(const std::string& exePath, const std::string& marker) {
+  struct {
+    TWantedFile wanted;
+    const std::string& marker;
+    std::string buffer;
+    // A marked process may run any program (a script's interpreter, what it exec'd).
+    bool Candidate(std::string_view) const { return true; }
+    bool Identified(const std::string& base, std::string_view comm) {
+      return (comm == wanted.comm && RunsFile(base, wanted)) || CarriesItem(base, marker, buffer);
+    }
+  } matches{Wanted(exePath), marker, {}};
+  return FindOwnProcesses(matches);
 }
 
 ProcessResult TerminateProcessById(std::uint32_t pid) {
@@ -224,7 +299,125 @@ ProcessResult StartDetached(const std::string& path, const std::string& params,
   return {true, 0, {}};
 }
 
+std::optional<TExitStatus> TProcessHandle::Reap() const {
+  if (pid_ == 0 || pid_ > static_cast<std::uint32_t>(INT32_MAX) || Running()) return std::nullopt;
+  int status = 0;
+  pid_t done;
+  do {
+    done = waitpid(static_cast<pid_t>(pid_), &status, WNOHANG);
+  } while (done < 0 && errno == EINTR);
+  if (done != static_cast<pid_t>(pid_)) return std::nullopt;  // not (or no longer) our child
+  if (WIFSIGNALED(status)) return TExitStatus{true, WTERMSIG(status)};
+  return TExitStatus{false, WEXITSTATUS(status)};
+}
+
+const bool kChildOutputToFile = true;
+
+TStartedChild StartChild(const std::string& path, const std::string& params,
+                         const std::vector<std::string>& environment, const std::string& outputFile) {
+  // Everything the child needs is prepared here: between fork and exec only
+  // async-signal-safe calls may run.
+  std::string file = AnsiToUtf8(path);
+  const std::string argument = AnsiToUtf8(params);
+  char* argv[3] = {file.data(), params.empty() ? nullptr : const_cast<char*>(argument.c_str()), nullptr};
+  std::vector<std::string> items;
+  for (const std::string& item : environment) items.push_back(AnsiToUtf8(item));
+  std::vector<char*> envp;
+  for (char** e = environ; *e != nullptr; ++e) {
+    const std::string_view existing(*e);
+    const bool replaced = std::any_of(items.begin(), items.end(), [&](const std::string& item) {
+      const std::size_t eq = item.find('=');
+      return existing.substr(0, eq + 1) == std::string_view(item).substr(0, eq + 1);
+    });
+    if (!replaced) envp.push_back(*e);
+  }
+  for (std::string& item : items) envp.push_back(item.data());
+  envp.push_back(nullptr);
+  const std::string output = outputFile.empty() ? std::string("/dev/null") : AnsiToUtf8(outputFile);
+
+  struct sigaction defaultAction {};
+  defaultAction.sa_handler = SIG_DFL;
+  sigemptyset(&defaultAction.sa_mask);
+  sigset_t emptyMask;
+  sigemptyset(&emptyMask);
+
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) return {Failure(errno), {}};
+  UniqueFd readEnd(fds[0]);
+  UniqueFd writeEnd(fds[1]);
+  const pid_t child = fork();
+  if (child < 0) return {Failure(errno), {}};
+  if (child == 0) {
+    if (setsid() < 0) ReportAndExit(fds[1]);
+    const int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    const int out = open(output.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0640);
+    if (in < 0 || out < 0) ReportAndExit(fds[1]);
+    if (dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(out, 2) < 0) ReportAndExit(fds[1]);
+#ifdef CLOSE_RANGE_CLOEXEC
+    close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
+#else
+    for (int fd = 3; fd < 1024; ++fd) fcntl(fd, F_SETFD, FD_CLOEXEC);
+#endif
+    for (int sig = 1; sig < NSIG; ++sig) sigaction(sig, &defaultAction, nullptr);
+    sigprocmask(SIG_SETMASK, &emptyMask, nullptr);
+    execve(file.c_str(), argv, envp.data());
+    ReportAndExit(fds[1]);
+  }
+  // Held before anything else can reap it: until reaped its id stays its own.
+  TProcessHandle process(static_cast<std::uint32_t>(child), syscall(SYS_pidfd_open, child, 0));
+  writeEnd.Reset();
+  int childError = 0;
+  ssize_t n;
+  do {
+    n = read(readEnd.Get(), &childError, sizeof childError);
+  } while (n < 0 && errno == EINTR);
+  if (n == static_cast<ssize_t>(sizeof childError)) {
+    while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    return {Failure(childError), {}};
+  }
+  return {{true, 0, {}}, std::move(process)};
+}
+
 std::uint32_t CurrentProcessId() { return static_cast<std::uint32_t>(getpid()); }
+
+namespace {
+std::string ReadSmallFile(const std::string& path) {
+  UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.Get() < 0) return {};
+  char buffer[1024];
+  const ssize_t n = read(fd.Get(), buffer, sizeof buffer);
+  return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+}
+}  // namespace
+
+std::string ProcessInstance(std::uint32_t pid) {
+  if (pid == 0 || pid > static_cast<std::uint32_t>(INT32_MAX)) return {};
+  // Fields after the name, which ends at the last ')': state is the 3rd field,
+  // starttime the 22nd.
+  const std::string stat = ReadSmallFile("/proc/" + std::to_string(pid) + "/stat");
+  const std::size_t close = stat.rfind(')');
+  if (close == std::string::npos) return {};
+  std::string_view rest = std::string_view(stat).substr(close + 1);
+  std::string_view fields[20];
+  std::size_t count = 0;
+  while (count < 20) {
+    const std::size_t begin = rest.find_first_not_of(' ');
+    if (begin == std::string_view::npos) break;
+    rest.remove_prefix(begin);
+    const std::size_t end = rest.find(' ');
+    fields[count++] = rest.substr(0, end);
+    if (end == std::string_view::npos) break;
+    rest.remove_prefix(end);
+  }
+  if (count < 20 || fields[0] == "Z" || fields[0] == "X") return {};
+  static const std::string bootId = [] {
+    std::string id = ReadSmallFile("/proc/sys/kernel/random/boot_id");
+    while (!id.empty() && (id.back() == '\n' || id.back() == ' ')) id.pop_back();
+    return id;
+  }();
+  return std::to_string(pid) + "@" + std::string(fields[19]) + "@" + bootId;
+}
 
 bool RunningUnderWine() { return false; }
 

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "platform/process.h"
@@ -76,6 +77,18 @@ ProcessResult StartDetached(const std::string& path, const std::string& params,
 }
 
 std::uint32_t CurrentProcessId() { return static_cast<std::uint32_t>(GetCurrentProcessId()); }
+
+std::string ProcessInstance(std::uint32_t pid) {
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, pid);
+  if (process == nullptr) return {};
+  FILETIME created{}, exited{}, kernel{}, user{};
+  const bool running = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+  const bool timed = GetProcessTimes(process, &created, &exited, &kernel, &user);
+  CloseHandle(process);
+  if (!running || !timed) return {};
+  const std::uint64_t ticks = (static_cast<std::uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+  return std::to_string(pid) + "@" + std::to_string(ticks);
+}
 
 bool RunningUnderWine() {
   const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
@@ -150,6 +163,38 @@ std::vector<TProcessHandle> FindProcessesOfFile(const std::string& exePath) {
     }
   }
   return found;
+}
+
+}  // namespace qar::platform
+
+namespace qar::platform {
+
+std::optional<TExitStatus> TProcessHandle::Reap() const {
+  DWORD code = 0;
+  if (native_ == kNone || Running() || !GetExitCodeProcess(reinterpret_cast<HANDLE>(native_), &code))
+    return std::nullopt;
+  return TExitStatus{false, static_cast<int>(code)};
+}
+
+const bool kChildOutputToFile = false;
+
+TStartedChild StartChild(const std::string& path, const std::string& params, const std::vector<std::string>&,
+                         const std::string&) {
+  SHELLEXECUTEINFOA info{};
+  info.cbSize = sizeof info;
+  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+  info.lpFile = path.c_str();
+  info.lpParameters = params.empty() ? nullptr : params.c_str();
+  info.nShow = SW_HIDE;
+  if (!ShellExecuteExA(&info)) return {Failure(GetLastError()), {}};
+  if (info.hProcess == nullptr) return {{true, 0, {}}, {}};  // started through another program: not held
+  return {{true, 0, {}},
+          TProcessHandle(static_cast<std::uint32_t>(GetProcessId(info.hProcess)),
+                         reinterpret_cast<std::intptr_t>(info.hProcess))};
+}
+
+std::vector<TProcessHandle> FindMarkedProcesses(const std::string& exePath, const std::string&) {
+  return FindProcessesOfFile(exePath);
 }
 
 }  // namespace qar::platform

@@ -46,13 +46,15 @@ class TfrmSyncTest : public ::testing::Test {
       if (duration != 10s) return;
       if (auto at = onPass_.find(++passes_); at != onPass_.end() && at->second) std::exchange(at->second, nullptr)();
     });
-    AgentServices services;
+    AgentServices& services = services_;
     services.clock = &clock_;
     services.workers = {[this] { return workerAlive_; },
                         [this] { ++kills_, workerAlive_ = survivesKill_-- > 0, onKill_ ? onKill_() : void(); }};
-    services.startWorker = [this](const std::string& path, const std::string& params) {
-      started_.push_back(params);
-      startedPath_ = path;
+    services.startWorker = [this](const TWorkerStart& start) {
+      started_.push_back(start.params);
+      startedPath_ = start.path;
+      startedAt_.push_back((clock_.Now() - kStart) * 86400);
+      if (onStart_) onStart_(start.params);
       if (startFails_) return platform::ProcessResult{false, 2, "No such file or directory"};
       workerAlive_ = workerLife_ > 0ms;
       workerEnds_ = elapsed_ + workerLife_;
@@ -65,7 +67,9 @@ class TfrmSyncTest : public ::testing::Test {
     services.report = [this](const std::string& line) { reports_.push_back(line); };
     services.supervising = [this](const std::string& id) { published_.push_back(id); };
     services.agentDirectory = "agentdir";
-    form_ = std::make_unique<TfrmSync>(std::move(services));
+    services.workerEnd = [this] { return exit_; };
+    services.recordRun = [this](const config::TRunRecord& run) { runs_.push_back(run); };
+    form_ = std::make_unique<TfrmSync>(services);
   }
   void TearDown() override {
     form_.reset();
@@ -96,6 +100,11 @@ class TfrmSyncTest : public ::testing::Test {
   std::vector<std::pair<std::chrono::milliseconds, bool>> sleeps_;  // each sleep, and WorkerBusy during it
   std::map<int, std::function<void()>> onPass_;  // run at the n-th ten-second supervision pass
   std::function<void()> onKill_;
+  std::function<void(const std::string&)> onStart_;
+  std::optional<platform::TExitStatus> exit_;
+  std::vector<double> startedAt_;  // seconds after kStart
+  std::vector<config::TRunRecord> runs_;
+  AgentServices services_;
   Lines started_, logs_, reports_, published_;
   std::string startedPath_, file_, connectionString_;
   std::unique_ptr<TfrmSync> form_;
@@ -181,7 +190,8 @@ TEST_F(TfrmSyncTest, OnlyPendingRowsOfTodayStartWithTheirParameterStringAndOnesT
   EXPECT_TRUE(form_->timVerifTab.Enabled());
   EXPECT_EQ(Row(4), "P||no update");
   EXPECT_EQ(logs_, (Lines{"request 4: worker started with SYNC_4__02_",
-                          "request 4: worker ended, gone 1 s after the start (checked every 10 s)"}));
+                          "request 4: worker ended: status unknown after 1 s; the row is still P: started again "
+                          "in 2 s at the earliest, other requests meanwhile"}));
 }
 
 // The cancelled row cannot be marked right after its worker was stopped: it is
@@ -207,13 +217,57 @@ TEST_F(TfrmSyncTest, ARunningWorkerIsSupervisedEveryTenSecondsAndACancellationSt
   EXPECT_EQ(published_, (Lines{"1", ""}));
   EXPECT_EQ(logs_, (Lines{"request 1: worker started with SYNC_1_001_02_",
                           "request 1: cancelled by the operator, worker stopped, row marked NOK",
-                          "request 1: worker ended, gone 61 s after the start (checked every 10 s)"}));
+                          "request 1: worker ended: status unknown after 61 s; the row is now NOK"}));
   // A worker whose request nobody told this agent is still published as supervised.
   workerAlive_ = true;
   workerEnds_ = elapsed_ + 10s;
   published_.clear();
   form_->ProcessPendingOperation();
   EXPECT_EQ(published_, (Lines{"?", ""}));
+}
+
+// A run that leaves its row "P" holds that row back for a growing wait while the
+// rows behind it start; its re-runs are logged with their count the first three
+// times (then once an hour); after MaxWorkerRuns runs the row is marked.
+TEST_F(TfrmSyncTest, ARowLeftPendingWaitsLongerEachTimeWhileOthersStart) {
+  services_.maxWorkerRuns = 12;
+  form_ = std::make_unique<TfrmSync>(services_);
+  form_->FormCreate();
+  Request(kRequest);
+  Request(R"({"CDFILIAL":"9"})");
+  exit_ = platform::TExitStatus{false, 3};
+  onStart_ = [this](const std::string& params) {
+    if (params == "SYNC_2_9__") Sql("UPDATE CTRLEXECREM SET IDSTCTRLEXECREM = 'OK' WHERE IDCTRLEXECREM = 2");
+  };
+  for (int tick = 0; tick < 2000 && Row(1)[0] == 'P'; ++tick) {
+    form_->ProcessPendingOperation();
+    clock_.Sleep(2s);
+  }
+  ASSERT_EQ(started_.size(), 13u);
+  EXPECT_EQ(started_[1], "SYNC_2_9__");  // while row 1 waits
+  startedAt_.erase(startedAt_.begin() + 1);
+  for (int run = 1; run < 12; ++run) {
+    const double waited = startedAt_[run] - startedAt_[run - 1] - 1;  // after its 1 s start wait
+    const double wait = std::chrono::duration<double>(TfrmSync::RetryWait(run)).count();
+    EXPECT_GE(waited + 0.01, wait) << run;
+    if (run > 1) EXPECT_LT(waited, wait + 2.5) << run;  // the next tick after it (run 1: row 2 ran)
+  }
+  EXPECT_EQ(TfrmSync::RetryWait(9), 300s);
+  EXPECT_EQ(TfrmSync::RetryWait(1000), 300s);
+  EXPECT_EQ(Row(1), "NOK|Executado 12 vezes sem sair de P (MaxWorkerRuns); \xFAltimo: exit 3|updated");
+  int ended = 0;
+  for (const config::TRunRecord& run : runs_) {
+    if (run.request != 1 || run.end == config::TRunEnd::kRunning) continue;
+    ++ended;
+    EXPECT_EQ(std::pair(run.end, run.code), std::pair(config::TRunEnd::kExited, 3));
+    EXPECT_EQ(run.leftPending, false);
+  }
+  EXPECT_EQ(ended, 12);
+  Lines again;
+  for (const std::string& line : logs_)
+    if (line.find(", started again:") != npos) again.push_back(line);
+  ASSERT_EQ(again.size(), 3u);
+  EXPECT_EQ(again[0], "request 1: run 2, started again: the last one ended exit 3 with the row still P");
 }
 
 TEST(WithDefaultProvider, OnlyAStringWithoutProviderDriverOrDsnIsReadWithTheAgentsProvider) {

@@ -1,0 +1,72 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+
+#include "config/state_store.h"
+#include "config/state_store_system.h"
+#include "data/data_error.h"
+#include "platform/module.h"
+#include "platform/registry.h"
+#include "platform/text.h"
+
+namespace qar::config {
+
+namespace {
+constexpr char kSystemSettings[] = "/etc/qarsnc/HKLM.reg";
+constexpr char kSystemStateDir[] = "/var/lib/qarsnc";
+}  // namespace
+
+std::string StateStorePath() {
+  const std::string settings = platform::RegistryFilePath();
+  const std::string dir = settings == kSystemSettings ? std::string(kSystemStateDir) : platform::ExtractFileDir(settings);
+  return (dir.empty() ? std::string(".") : dir) + "/" + kStateStoreFileName;
+}
+
+void PrepareStoreFile(const std::string& path) {
+  const std::string native = platform::AnsiToUtf8(path);
+  const int fd = ::open(native.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0660);
+  if (fd < 0) {
+    if (errno == EEXIST) return;
+    throw EDataError(std::string("cannot create the file: ") + std::strerror(errno), "08001", errno);
+  }
+  // The umask may have taken the group's bits away; the group needs them.
+  const int rc = ::fchmod(fd, 0660);
+  const int saved = errno;
+  ::close(fd);
+  if (rc != 0) throw EDataError(std::string("cannot set the file's mode: ") + std::strerror(saved), "08001", saved);
+}
+
+bool StoreFileExists(const std::string& path) {
+  struct stat info {};
+  return ::stat(platform::AnsiToUtf8(path).c_str(), &info) == 0;
+}
+
+std::string SignalName(int signal) {
+  switch (signal) {
+    case SIGHUP: return "SIGHUP";
+    case SIGINT: return "SIGINT";
+    case SIGQUIT: return "SIGQUIT";
+    case SIGILL: return "SIGILL";
+    case SIGTRAP: return "SIGTRAP";
+    case SIGABRT: return "SIGABRT";
+    case SIGBUS: return "SIGBUS";
+    case SIGFPE: return "SIGFPE";
+    case SIGKILL: return "SIGKILL";
+    case SIGUSR1: return "SIGUSR1";
+    case SIGSEGV: return "SIGSEGV";
+    case SIGUSR2: return "SIGUSR2";
+    case SIGPIPE: return "SIGPIPE";
+    case SIGALRM: return "SIGALRM";
+    case SIGTERM: return "SIGTERM";
+    case SIGXCPU: return "SIGXCPU";
+    case SIGXFSZ: return "SIGXFSZ";
+    case SIGSYS: return "SIGSYS";
+    default: return {};
+  }
+}
+
+}  // namespace qar::config
