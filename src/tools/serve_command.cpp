@@ -5,14 +5,13 @@
 #include <thread>
 
 #include "config/GeralQar.h"
+#include "config/state_store.h"
 #include "diagnostics/monitor_settings.h"
 #include "platform/cmdline.h"
 #include "platform/datetime.h"
-#include "platform/environment.h"
 #include "platform/module.h"
 #include "platform/stop_request.h"
 #include "tools/admin_settings.h"
-#include "tools/agent_status_report.h"
 #include "tools/command_error.h"
 #include "tools/http_server.h"
 #include "tools/shown_text.h"
@@ -45,19 +44,6 @@ void ParseListen(const std::string& text, TServeOptions& options) {
   }
   options.host = host;
   options.port = value;
-}
-
-std::vector<TAgentView> PublishedAgents() {
-  std::vector<TAgentView> agents;
-  const TRunningAgent agent = FindRunningAgent();
-  if (!agent.running || !agent.ours) return agents;
-  TAgentView view;
-  view.user = platform::GetEnv("USER").value_or(platform::GetEnv("USERNAME").value_or(""));
-  view.pid = agent.pid;
-  view.started = agent.started;
-  view.request = agent.request;
-  agents.push_back(view);
-  return agents;
 }
 
 std::string ReportFile() { return platform::ExtractFilePath(platform::ExecutableFileName()) + "tr_report.txt"; }
@@ -132,7 +118,8 @@ int Serve(const std::vector<std::string>& args) {
 
   TStatusSources sources;
   sources.connectionString = connectionString;
-  sources.agents = PublishedAgents;
+  sources.installation = platform::ExtractFilePath(platform::ExecutableFileName());
+  sources.stateStore = config::StateStorePath();
   sources.todaysLogEntries = [] {
     return ReadTodaysLogEntries(diagnostics::GetTmpFileDir(), ReportFile(),
                                 platform::FormatDateTime("yyyymmdd", platform::Now()));

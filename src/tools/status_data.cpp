@@ -87,31 +87,26 @@ void OpenReadOnly(TADOConnection& connection, const std::string& connectionStrin
   if (connection.ConnectionObject()->SqliteDialect()) connection.Execute("PRAGMA query_only = ON");
 }
 
-TRequestCounts CountRequests(TADOConnection& connection, const std::string& runningId) {
+TRequestCounts CountRequests(TADOConnection& connection, const std::vector<std::string>& runningIds) {
   TRequestCounts counts;
   try {
     TADOQuery query;
     query.SetConnection(&connection);
     query.SQL().Add("SELECT IDSTCTRLEXECREM, CASE WHEN DSERRO = :CANCELADO THEN 1 ELSE 0 END AS CANCELADO,");
-    query.SQL().Add(std::string("       CASE WHEN ") + kInsertedToday + " THEN 1 ELSE 0 END AS HOJE,");
-    query.SQL().Add("       CASE WHEN IDCTRLEXECREM = :RODANDO THEN 1 ELSE 0 END AS RODANDO, COUNT(*) AS N");
+    query.SQL().Add(std::string("       CASE WHEN ") + kInsertedToday + " THEN 1 ELSE 0 END AS HOJE, COUNT(*) AS N");
     query.SQL().Add("  FROM CTRLEXECREM");
     query.SQL().Add(std::string(" WHERE ") + kInsertedToday + " OR IDSTCTRLEXECREM = '" + kStatusPending + "'");
     query.SQL().Add(" GROUP BY IDSTCTRLEXECREM, CASE WHEN DSERRO = :CANCELADO2 THEN 1 ELSE 0 END,");
-    query.SQL().Add(std::string("       CASE WHEN ") + kInsertedToday + " THEN 1 ELSE 0 END,");
-    query.SQL().Add("       CASE WHEN IDCTRLEXECREM = :RODANDO2 THEN 1 ELSE 0 END");
-    for (const char* name : {"CANCELADO", "CANCELADO2"}) query.Parameters().ParamByName(name).SetValue(std::string(kCancelledByOperator));
-    const std::int64_t running = runningId.empty() ? 0 : ParseWhole("the running request", runningId, 0, std::numeric_limits<std::int32_t>::max());
-    for (const char* name : {"RODANDO", "RODANDO2"}) query.Parameters().ParamByName(name).SetValue(running);
+    query.SQL().Add(std::string("       CASE WHEN ") + kInsertedToday + " THEN 1 ELSE 0 END");
+    for (const char* name : {"CANCELADO", "CANCELADO2"})
+      query.Parameters().ParamByName(name).SetValue(std::string(kCancelledByOperator));
     query.Open();
     for (query.First(); !query.Eof(); query.Next()) {
       const std::string status = query.FieldByName("IDSTCTRLEXECREM").AsString();
       const std::int64_t n = query.FieldByName("N").Value().AsInt64();
       const bool today = query.FieldByName("HOJE").AsString() == "1";
-      if (status == kStatusPending && !today) {
-        counts.expired += n;
-      } else if (status == kStatusPending) {
-        (query.FieldByName("RODANDO").AsString() == "1" ? counts.running : counts.pending) += n;
+      if (status == kStatusPending) {
+        (today ? counts.pending : counts.expired) += n;
       } else if (status == kStatusCancelRequested || query.FieldByName("CANCELADO").AsString() == "1") {
         counts.cancelled += n;
       } else if (status == kStatusNotOk) {
@@ -122,6 +117,16 @@ TRequestCounts CountRequests(TADOConnection& connection, const std::string& runn
     }
   } catch (const EDataError& error) {
     throw TCommandError(std::string("CTRLEXECREM cannot be read: ") + error.what());
+  }
+  // A request whose worker runs is still "P": counted running, not pending.
+  for (const std::string& id : runningIds) {
+    std::int64_t number = 0;
+    if (std::from_chars(id.data(), id.data() + id.size(), number).ec != std::errc() || number < 1) continue;
+    const TRequestDetail detail = QueryRequest(connection, number);
+    if (detail.found && detail.row.status == kStatusPending && !detail.row.expired && counts.pending > 0) {
+      --counts.pending;
+      ++counts.running;
+    }
   }
   return counts;
 }

@@ -24,9 +24,9 @@ void OpenReadOnly(TADOConnection& connection, const std::string& connectionStrin
 struct TRequestCounts {
   std::int64_t pending = 0, running = 0, done = 0, failed = 0, cancelled = 0, expired = 0;
 };
-// `runningId`: the request an agent supervises (counted running, not pending); empty
-// for none. Raises TCommandError.
-TRequestCounts CountRequests(TADOConnection& connection, const std::string& runningId);
+// `runningIds`: the requests whose worker runs (counted running, not pending).
+// Raises TCommandError.
+TRequestCounts CountRequests(TADOConnection& connection, const std::vector<std::string>& runningIds);
 
 // Which requests a page of the requests table shows.
 struct TRequestFilter {

@@ -35,6 +35,8 @@ std::string Page(std::string_view title, std::string_view current, const TPageFr
 
 std::string Cell(std::string_view ansi) { return "<td>" + H(ansi) + "</td>"; }
 
+std::string Seconds(double seconds) { return std::to_string(static_cast<std::int64_t>(seconds + 0.5)) + " s"; }
+
 std::string StatusText(const TRequestRow& row, const std::string& runningId) {
   if (!runningId.empty() && row.id == runningId && row.status == "P") return "P (running)";
   return row.expired ? row.status + " (expired)" : row.status;
@@ -50,26 +52,6 @@ std::string QueryString(const TRequestFilter& filter, std::int64_t page) {
   if (filter.id != 0) q += "&amp;id=" + std::to_string(filter.id);
   return q + "&amp;page=" + std::to_string(page);
 }
-
-void AppendUtf8AsJson(std::string& out, std::string_view utf8) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  for (const char c : utf8) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (byte < 0x20 || c == '<' || c == '>' || c == '&') {
-      out += "\\u00";
-      out += kHex[byte >> 4];
-      out += kHex[byte & 0xF];
-    } else {
-      out += c;
-    }
-  }
-}
-
-std::string Field(const char* name, const std::string& value) { return std::string("\"") + name + "\":" + JsonString(value); }
-std::string Field(const char* name, std::int64_t value) { return std::string("\"") + name + "\":" + std::to_string(value); }
 
 }  // namespace
 
@@ -90,34 +72,35 @@ std::string EscapeHtml(std::string_view ansi) {
   return out;
 }
 
-std::string JsonString(std::string_view ansi) {
-  std::string out = "\"";
-  AppendUtf8AsJson(out, platform::AnsiToUtf8(ansi));
-  return out + "\"";
-}
-
-std::string RenderOverview(const TPageFrame& frame, const std::vector<TAgentView>& agents,
-                           const TRequestCounts& counts, const std::string& agentProblem) {
+std::string RenderOverview(const TPageFrame& frame, const TStatusReport& report, const TRequestCounts& counts) {
   std::string body = "<div data-live id=\"overview\">\n<h2>Agents</h2>\n";
-  if (!agentProblem.empty()) body += "<p class=\"bad\">" + H(agentProblem) + "</p>\n";
-  if (agents.empty()) {
+  if (!report.storeError.empty()) body += "<p class=\"bad\">" + H(report.storeError) + "</p>\n";
+  if (!report.AgentRuns()) {
     body += "<p class=\"bad agent-state\">No agent: no agent of this installation runs, so no request is started.</p>\n";
-  } else {
+  }
+  if (!report.agents.empty()) {
     body += "<div class=\"scroll\"><table><thead><tr><th scope=\"col\">User</th><th scope=\"col\">Pid</th>"
             "<th scope=\"col\">Started</th><th scope=\"col\">Last poll</th><th scope=\"col\">State</th>"
             "<th scope=\"col\">Supervises</th><th scope=\"col\">Last error</th></tr></thead><tbody>\n";
-    for (const TAgentView& agent : agents) {
-      const std::string age = agent.lastPollAgeSeconds < 0 ? std::string("not known")
-                                                           : std::to_string(agent.lastPollAgeSeconds) + " s ago";
-      body += "<tr>" + Cell(agent.user) + Cell(agent.pid) + Cell(agent.started) + Cell(age) +
-              (agent.responding ? std::string("<td class=\"good agent-state\">running</td>")
-                                : std::string("<td class=\"bad agent-state\">not responding</td>")) +
-              (agent.request.empty() ? std::string("<td>no request</td>")
-                                     : "<td><a href=\"/requests/" + H(agent.request) + "\">request " +
-                                           H(agent.request) + "</a></td>") +
-              Cell(agent.lastError.empty() ? std::string("none") : agent.lastError) + "</tr>\n";
+    for (const TAgentView& agent : report.agents) {
+      const config::TAgentRecord& a = agent.record;
+      const std::string state = !agent.running      ? "<td class=\"bad agent-state\">ended</td>"
+                                : agent.responding ? "<td class=\"good agent-state\">running</td>"
+                                                   : "<td class=\"bad agent-state\">not responding</td>";
+      body += "<tr>" + Cell(a.user) + Cell(std::to_string(a.pid)) + Cell(StateTime(a.started)) +
+              Cell(std::to_string(static_cast<std::int64_t>(a.pollAgeSeconds)) + " s ago") + state +
+              (a.request.empty() ? std::string("<td>no request</td>")
+                                 : "<td><a href=\"/requests/" + H(a.request) + "\">request " + H(a.request) +
+                                       "</a> since " + H(StateTime(a.requestSince)) + "</td>") +
+              Cell(a.lastError.empty() ? std::string("none") : a.lastError + " (" + StateTime(a.lastErrorAt) + ")") +
+              "</tr>\n";
     }
     body += "</tbody></table></div>\n";
+  }
+  for (const TLeftWorker& worker : report.leftWorkers) {
+    body += "<p class=\"bad\">The worker of <a href=\"/requests/" + H(worker.request) + "\">request " + H(worker.request) +
+            "</a> still runs after its agent (pid " + std::to_string(worker.agentPid) + ", " + H(worker.agentUser) +
+            ") ended.</p>\n";
   }
   body += "<h2>Today's requests</h2>\n<div class=\"counts\">";
   body += Count("pending", counts.pending, "/requests?status=P");
@@ -130,10 +113,10 @@ std::string RenderOverview(const TPageFrame& frame, const std::vector<TAgentView
   return Page("Overview", "Overview", frame, body);
 }
 
-std::string RenderRequests(const TPageFrame& frame, const TRequestFilter& filter, const TRequestPage& page,
-                           const std::string& runningId) {
+std::string RenderRequests(const TPageFrame& frame, const TRequestFilter& filter, std::int64_t total,
+                           const std::vector<TListedRequest>& rows) {
   std::string body;
-  body.reserve(page.rows.size() * 400 + 2048);
+  body.reserve(rows.size() * 500 + 2048);
   body += "<form method=\"get\" action=\"/requests\" class=\"filters\">"
           "<label>Status <select name=\"status\">";
   for (const auto& [value, label] : {std::pair{"", "any"}, std::pair{"P", "P pending"},
@@ -147,16 +130,23 @@ std::string RenderRequests(const TPageFrame& frame, const TRequestFilter& filter
           (filter.id != 0 ? std::to_string(filter.id) : std::string()) +
           "\" size=\"8\"></label> <button type=\"submit\">Show</button></form>\n";
 
-  const std::int64_t pages = std::max<std::int64_t>(1, (page.total + kRequestsPerPage - 1) / kRequestsPerPage);
-  body += "<div data-live id=\"requests\">\n<p class=\"summary\">" + std::to_string(page.total) +
-          (page.total == 1 ? " request" : " requests") + (filter.day.empty() && filter.id == 0 && filter.status != "expired" ? " today" : "") +
+  const std::int64_t pages = std::max<std::int64_t>(1, (total + kRequestsPerPage - 1) / kRequestsPerPage);
+  body += "<div data-live id=\"requests\">\n<p class=\"summary\">" + std::to_string(total) +
+          (total == 1 ? " request" : " requests") + (filter.day.empty() && filter.id == 0 && filter.status != "expired" ? " today" : "") +
           ", page " + std::to_string(filter.page) + " of " + std::to_string(pages) + "</p>\n";
   body += "<div class=\"scroll\"><table><thead><tr><th scope=\"col\">Id</th><th scope=\"col\">Status</th>"
-          "<th scope=\"col\">Operation</th><th scope=\"col\">Inserted</th><th scope=\"col\">Error</th></tr></thead><tbody>\n";
-  for (const TRequestRow& row : page.rows) {
+          "<th scope=\"col\">Operation</th><th scope=\"col\">Inserted</th><th scope=\"col\">Error</th>"
+          "<th scope=\"col\">Runs</th><th scope=\"col\">Duration</th><th scope=\"col\">Last outcome</th></tr></thead><tbody>\n";
+  for (const TListedRequest& listed : rows) {
+    const TRequestRow& row = listed.row;
     body += "<tr><td><a href=\"/requests/" + H(row.id) + "\">" + H(row.id) + "</a></td>" +
-            Cell(StatusText(row, runningId)) + "<td class=\"text\">" + H(row.operation) + "</td>" + Cell(row.inserted) +
-            "<td class=\"text\">" + H(row.error) + "</td></tr>\n";
+            Cell(listed.running && row.status == "P" ? std::string("P (running)") : StatusText(row, "")) +
+            "<td class=\"text\">" + H(row.operation) + "</td>" + Cell(row.inserted) + "<td class=\"text\">" +
+            H(row.error) + "</td>" +
+            (listed.runs ? Cell(std::to_string(listed.runs->runs)) + Cell(Seconds(listed.runs->totalSeconds)) +
+                               Cell(config::DescribeRunEnd(listed.runs->last))
+                         : std::string("<td>0</td><td>-</td><td>-</td>")) +
+            "</tr>\n";
   }
   body += "</tbody></table></div>\n<nav class=\"pager\" aria-label=\"Pages\">";
   if (filter.page > 1) body += "<a rel=\"prev\" href=\"/requests" + QueryString(filter, filter.page - 1) + "\">Previous page</a> ";
@@ -165,7 +155,8 @@ std::string RenderRequests(const TPageFrame& frame, const TRequestFilter& filter
   return Page("Requests", "Requests", frame, body);
 }
 
-std::string RenderRequest(const TPageFrame& frame, const TRequestDetail& detail, bool running) {
+std::string RenderRequest(const TPageFrame& frame, const TRequestDetail& detail, bool running,
+                          const std::vector<TRunView>& runs) {
   const TRequestRow& row = detail.row;
   std::string body = "<div data-live id=\"request\">\n<dl class=\"fields\">";
   for (const auto& [label, value] :
@@ -176,7 +167,19 @@ std::string RenderRequest(const TPageFrame& frame, const TRequestDetail& detail,
         std::pair{"Error", row.error}}) {
     body += std::string("<dt>") + label + "</dt><dd class=\"text\">" + (value.empty() ? "-" : H(value)) + "</dd>";
   }
-  body += "</dl>\n";
+  body += "</dl>\n<h2>Runs</h2>\n";
+  if (runs.empty()) body += "<p>No run recorded.</p>\n";
+  for (std::size_t i = 0; i < runs.size(); ++i) {
+    const config::TRunRecord& run = runs[i].run;
+    body += "<section class=\"run\"><h3>Run " + std::to_string(i + 1) + ": " + H(config::DescribeRunEnd(run)) +
+            "</h3><p>Started " + H(StateTime(run.started)) +
+            (run.end == config::TRunEnd::kRunning ? std::string() : ", ended " + H(StateTime(run.ended))) + ", " +
+            Seconds(run.durationSeconds) + (run.workerPid ? ", worker pid " + std::to_string(run.workerPid) : "") +
+            (run.note.empty() ? std::string() : "; " + H(run.note)) + "</p>";
+    if (!runs[i].outputTail.empty())
+      body += "<p>The last lines of " + H(run.output) + ":</p><pre>" + H(runs[i].outputTail) + "</pre>";
+    body += "</section>\n";
+  }
   if (row.status == "P" && !row.expired) {
     body += "<p><a class=\"button\" href=\"/requests/" + H(row.id) + "/cancel\">Cancel this request</a></p>\n";
   }
@@ -229,33 +232,6 @@ std::string RenderSettings(const TPageFrame& frame, const std::vector<std::strin
 
 std::string RenderProblem(const TPageFrame& frame, std::string_view title, std::string_view problem) {
   return Page(title, "", frame, "<p class=\"bad\">" + H(problem) + "</p>\n");
-}
-
-std::string StatusJson(const std::vector<TAgentView>& agents, const TRequestCounts& counts) {
-  std::string json = "{\"agents\":[";
-  for (std::size_t i = 0; i < agents.size(); ++i) {
-    const TAgentView& a = agents[i];
-    json += (i ? ",{" : "{") + Field("user", a.user) + "," + Field("pid", a.pid) + "," + Field("started", a.started) +
-            "," + Field("last_poll", a.lastPoll) + "," + Field("last_poll_age_seconds", a.lastPollAgeSeconds) +
-            ",\"responding\":" + (a.responding ? "true" : "false") + "," + Field("last_error", a.lastError) + "," +
-            Field("request", a.request) + "}";
-  }
-  json += "],\"today\":{" + Field("pending", counts.pending) + "," + Field("running", counts.running) + "," +
-          Field("done", counts.done) + "," + Field("failed", counts.failed) + "," +
-          Field("cancelled", counts.cancelled) + "}," + Field("expired_pending", counts.expired) + "}\n";
-  return json;
-}
-
-std::string RequestsJson(const TRequestFilter& filter, const TRequestPage& page) {
-  std::string json = "{" + Field("total", page.total) + "," + Field("page", filter.page) + "," +
-                     Field("per_page", kRequestsPerPage) + ",\"requests\":[";
-  for (std::size_t i = 0; i < page.rows.size(); ++i) {
-    const TRequestRow& r = page.rows[i];
-    json += (i ? ",{" : "{") + Field("id", r.id) + "," + Field("status", r.status) + ",\"expired\":" +
-            (r.expired ? "true" : "false") + "," + Field("operation", r.operation) + "," +
-            Field("inserted", r.inserted) + "," + Field("error", r.error) + "}";
-  }
-  return json + "]}\n";
 }
 
 std::string_view StatusScript() {

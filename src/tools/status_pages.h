@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "config/state_store.h"
+#include "tools/state_json.h"
 #include "tools/status_data.h"
 
 namespace qar::tools {
@@ -13,17 +15,11 @@ namespace qar::tools {
 // ANSI text as HTML text: converted to UTF-8, & < > " ' as character references, so a
 // value from the database or a log can never become markup.
 std::string EscapeHtml(std::string_view ansi);
-// ANSI text as a JSON string literal (quotes included), UTF-8, control characters escaped.
-std::string JsonString(std::string_view ansi);
 
-// An agent of the installation as the overview shows it.
-struct TAgentView {
-  std::string user, pid, started;
-  std::string lastPoll;            // when it last looked at the queue; empty: not known
-  std::int64_t lastPollAgeSeconds = -1;
-  bool responding = true;          // false past the agent's poll deadline
-  std::string lastError;
-  std::string request;             // the request it supervises; empty: none
+// One run of a request with the last lines of the worker's output file, when it has one.
+struct TRunView {
+  config::TRunRecord run;
+  std::string outputTail;  // ANSI as written; empty: no file, or an empty one
 };
 
 // What every page shares: the anti-forgery token its forms carry.
@@ -32,11 +28,13 @@ struct TPageFrame {
   std::string notice;  // a line shown above the content (after a cancel); ANSI
 };
 
-std::string RenderOverview(const TPageFrame& frame, const std::vector<TAgentView>& agents,
-                           const TRequestCounts& counts, const std::string& agentProblem);
-std::string RenderRequests(const TPageFrame& frame, const TRequestFilter& filter, const TRequestPage& page,
-                           const std::string& runningId);
-std::string RenderRequest(const TPageFrame& frame, const TRequestDetail& detail, bool running);
+// `report`: the agents and left workers as `QarCfg status` reads them.
+std::string RenderOverview(const TPageFrame& frame, const TStatusReport& report, const TRequestCounts& counts);
+// `rows`: the page's rows with their runs; `total` the rows on all pages.
+std::string RenderRequests(const TPageFrame& frame, const TRequestFilter& filter, std::int64_t total,
+                           const std::vector<TListedRequest>& rows);
+std::string RenderRequest(const TPageFrame& frame, const TRequestDetail& detail, bool running,
+                          const std::vector<TRunView>& runs);
 std::string RenderCancelConfirmation(const TPageFrame& frame, const TRequestDetail& detail);
 inline constexpr std::size_t kLogEntriesPerPage = 50;
 std::string RenderLogs(const TPageFrame& frame, const std::vector<TLogEntry>& entries, std::int64_t page);
@@ -44,10 +42,6 @@ std::string RenderSettings(const TPageFrame& frame, const std::vector<std::strin
                            const std::vector<std::string>& problems);
 // A page that only says what went wrong (ANSI text), with the usual navigation.
 std::string RenderProblem(const TPageFrame& frame, std::string_view title, std::string_view problem);
-
-// The JSON API's bodies.
-std::string StatusJson(const std::vector<TAgentView>& agents, const TRequestCounts& counts);
-std::string RequestsJson(const TRequestFilter& filter, const TRequestPage& page);
 
 // The refresh script and the style sheet, served as files (the page's policy allows
 // no inline script or style).

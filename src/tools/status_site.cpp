@@ -1,9 +1,14 @@
 #include "tools/status_site.h"
 
+#include <algorithm>
 #include <charconv>
+#include <fstream>
 
+#include "config/state_store.h"
 #include "data/ado_connection.h"
 #include "data/data_error.h"
+#include "platform/datetime.h"
+#include "platform/module.h"
 #include "platform/random.h"
 #include "platform/text.h"
 #include "tools/command_error.h"
@@ -63,10 +68,29 @@ std::int64_t RequestIdOf(std::string_view path, std::string_view suffix) {
   return id;
 }
 
-std::string RunningRequest(const std::vector<TAgentView>& agents) {
-  for (const TAgentView& agent : agents)
-    if (!agent.request.empty()) return agent.request;
-  return {};
+std::vector<std::string> RunningRequests(const TStatusReport& report) {
+  std::vector<std::string> ids;
+  for (const TAgentView& agent : report.agents)
+    if (agent.running && !agent.record.request.empty()) ids.push_back(agent.record.request);
+  return ids;
+}
+
+bool Contains(const std::vector<std::string>& ids, const std::string& id) {
+  return std::find(ids.begin(), ids.end(), id) != ids.end();
+}
+
+// The last lines of a worker's output file: at most 20 lines of its last 16 KB.
+std::string OutputTail(const std::string& file) {
+  std::ifstream in(platform::ToNativePath(file), std::ios::binary);
+  if (!in) return {};
+  in.seekg(0, std::ios::end);
+  const std::streamoff size = in.tellg();
+  in.seekg(std::max<std::streamoff>(0, size - 16 * 1024));
+  std::string text((std::istreambuf_iterator<char>(in)), {});
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  std::size_t start = text.size();
+  for (int lines = 0; lines < 20 && start != std::string::npos && start > 0; ++lines) start = text.rfind('\n', start - 1);
+  return start == std::string::npos || start == 0 ? text : text.substr(start + 1);
 }
 
 }  // namespace
@@ -190,14 +214,26 @@ THttpResponse TStatusSite::Route(const THttpRequest& request, const std::string&
       return Answer(200, RenderLogs(frame, sources_.todaysLogEntries(), number));
     }
 
-    std::string agentProblem;
-    std::vector<TAgentView> agents;
+    // The agents as they published themselves in the state store.
+    const platform::TDateTime now = platform::Now();
+    TStatusReport report;
+    report.installation = sources_.installation;
+    report.store = sources_.stateStore;
+    std::optional<config::TStateStore> store;
     try {
-      agents = sources_.agents();
-    } catch (const std::exception& error) {
-      agentProblem = std::string("The agents' state cannot be read: ") + error.what();
+      store.emplace(config::TStateStore::OpenForReading(sources_.stateStore));
+      for (const config::TAgentRecord& record : store->Agents(now)) {
+        TAgentView agent{record, config::AgentProcessRuns(record), false};
+        agent.responding = agent.running && record.pollAgeSeconds <= config::kNotRespondingSeconds;
+        report.agents.push_back(agent);
+      }
+    } catch (const config::EStateStore& error) {
+      store.reset();
+      report.storeError = error.Missing() ? "No agent of this installation has run yet: there is no state store " +
+                                                sources_.stateStore + "."
+                                          : std::string("The agents' state cannot be read: ") + error.what();
     }
-    const std::string running = RunningRequest(agents);
+    const std::vector<std::string> running = RunningRequests(report);
 
     if (request.method == "POST") {
       const std::int64_t id = RequestIdOf(path, "/cancel");
@@ -225,15 +261,24 @@ THttpResponse TStatusSite::Route(const THttpRequest& request, const std::string&
     }
     if (path == "/" || path == "/api/status") {
       const TRequestCounts counts = CountRequests(connection, running);
-      if (api) return Answer(200, StatusJson(agents, counts), "application/json");
-      return Answer(200, RenderOverview(frame, agents, counts, agentProblem));
+      report.queue = TQueueCounts{counts.pending, counts.expired, counts.running};
+      if (api) return Answer(200, StatusJson(report) + "\n", "application/json");
+      return Answer(200, RenderOverview(frame, report, counts));
     }
     if (path == "/requests" || path == "/api/requests") {
       const TRequestFilter filter = ParseRequestFilter(Param(request, "status"), Param(request, "date"),
                                                        Param(request, "id"), Param(request, "page"));
       const TRequestPage page = QueryRequests(connection, filter);
-      if (api) return Answer(200, RequestsJson(filter, page), "application/json");
-      return Answer(200, RenderRequests(frame, filter, page, running));
+      std::vector<TListedRequest> listed;
+      for (const TRequestRow& row : page.rows) {
+        TListedRequest item{row, Contains(running, row.id), std::nullopt};
+        if (store) item.runs = store->SummaryOf(std::stoll(row.id), now);
+        listed.push_back(std::move(item));
+      }
+      if (!api) return Answer(200, RenderRequests(frame, filter, page.total, listed));
+      THttpResponse response = Answer(200, ListJson(listed) + "\n", "application/json");
+      response.headers.emplace_back("X-Total-Count", std::to_string(page.total));
+      return response;
     }
     const std::int64_t cancelId = RequestIdOf(path, "/cancel");
     const std::int64_t id = cancelId != 0 ? cancelId : RequestIdOf(path, "");
@@ -243,7 +288,12 @@ THttpResponse TStatusSite::Route(const THttpRequest& request, const std::string&
       if (cancelId != 0) return Answer(200, RenderCancelConfirmation(frame, detail));
       if (Param(request, "notice") == "cancelled")
         frame.notice = "Request " + std::to_string(id) + ": status C (was P); the agent stops its worker.";
-      return Answer(200, RenderRequest(frame, detail, running == detail.row.id));
+      std::vector<TRunView> runs;
+      if (store) {
+        for (const config::TRunRecord& run : store->RunsOfRequest(id, now))
+          runs.push_back({run, run.output.empty() ? std::string() : OutputTail(run.output)});
+      }
+      return Answer(200, RenderRequest(frame, detail, Contains(running, detail.row.id), runs));
     }
     return Refused(404, "There is no such page.", api);
   } catch (const TUsageError& error) {

@@ -99,7 +99,7 @@ test('the overview shows the running agent and the day\'s counts', async () => {
   const agent = spawn(path.join(bin, 'QarSnc.exe'), [], { env: inst.env, stdio: 'ignore' });
   started.push(agent);
   const { url } = await serve(inst);
-  await waitFor(async () => (await request(url + 'api/status')).text.includes('"pid":"' + agent.pid + '"'), 'agent published');
+  await waitFor(async () => (await request(url + 'api/status')).text.includes(`"pid":${agent.pid},`), 'agent published');
   const { context, page } = await browser(inst);
   await page.goto(url);
   assert.match(await page.locator('table').innerText(), new RegExp(`${agent.pid}[\\s\\S]*running`));
