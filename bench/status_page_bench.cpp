@@ -26,7 +26,7 @@ struct TFixture {
                " SELECT 'PDV', 'SYNC', '{\"CDFILIAL\":\"001\",\"CDCAIXA\":\"' || i || '\"}',"
                " CASE WHEN i % 10 = 0 THEN 'NOK' ELSE 'OK' END, CASE WHEN i % 10 = 0 THEN 'timeout' ELSE '' END FROM n");
     db.Close();
-    config::TStateStore store = config::TStateStore::OpenForAgent(dir + "state.db");
+    config::TStateStore store = config::TStateStore::OpenForAgent(config::StateStorePath());
     config::TStateUpdate update;
     update.agent.pid = 1;
     update.agent.instance = "bench";
@@ -41,7 +41,7 @@ struct TFixture {
       update.runs.push_back(run);
     }
     store.Write(update);
-    sources = {connectionString, dir, dir + "state.db", [] { return std::vector<TLogEntry>(); },
+    sources = {connectionString, dir, [] { return std::vector<TLogEntry>(); },
                [] { return std::pair{std::vector<std::string>(), std::vector<std::string>()}; }};
   }
   std::string connectionString;

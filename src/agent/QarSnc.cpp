@@ -7,15 +7,19 @@
 #include "agent/Cli_Sync10000.h"
 #include "agent/error_report.h"
 #include "agent/restarter.h"
+#include "agent/state_publisher.h"
 #include "automation/VCLCom.h"
 #include "config/agent_status.h"
 #include "config/GeralQar.h"
+#include "config/state_store.h"
 #include "diagnostics/connection_mask.h"
+#include "diagnostics/websrv_key.h"
 #include "platform/cmdline.h"
 #include "platform/datetime.h"
 #include "platform/module.h"
 #include "platform/mutex.h"
 #include "platform/process.h"
+#include "platform/registry.h"
 #include "platform/stop_request.h"
 
 #ifndef QAR_VERSION
@@ -37,6 +41,16 @@ constexpr const char* kUsage =
 
 std::string Timestamp() { return platform::FormatDateTime("yyyy-mm-dd hh:nn:ss", platform::Now()); }
 
+// MaxWorkerRuns under the WebSrv key: 0 (no limit) when absent or unreadable.
+std::int32_t MaxWorkerRuns() {
+  platform::RegistryKey key;
+  std::int32_t value = 0;
+  if (key.Open(diagnostics::kWebSrvKey, false, platform::RegAccess::kRead) != platform::RegStatus::kOk ||
+      key.ReadInteger("MaxWorkerRuns", value) != platform::RegStatus::kOk || value < 0)
+    return 0;
+  return value;
+}
+
 int RunAgent() {
   platform::CatchStopSignals();
   // Unit start: the automation support (module short name, automation-object hook),
@@ -51,6 +65,15 @@ int RunAgent() {
 
   platform::NamedMutex single(config::kAgentMutexName);
   if (single.Outcome() == platform::MutexOutcome::kAlreadyExists) {
+    // Said on standard error, so whoever started this one knows why it ended at once.
+    const config::TAgentStatus holder =
+        config::ParseAgentStatus(platform::NamedMutex::ReadPublished(config::kAgentMutexName).value_or(""));
+    platform::WriteToConsole(platform::ConsoleStream::kError,
+                             "QarSnc.exe: an agent already runs for user " + platform::CurrentUserName() +
+                                 (holder.pid ? ": pid " + std::to_string(holder.pid) + ", since " + holder.started +
+                                                   ", " + holder.exe
+                                             : std::string()) +
+                                 "; this start ends\n");
     config::FinalizeGeralQar();
     automation::FinalizeVCLCom();
     return 0;
@@ -72,10 +95,33 @@ int RunAgent() {
   }
 
   agent::AgentServices services = agent::AgentServices::Real();
-  services.supervising = [&](const std::string& request) {
+  config::TAgentRecord self;
+  self.pid = status.pid;
+  self.instance = platform::ProcessInstance(self.pid);
+  self.user = platform::CurrentUserName();
+  self.exe = status.exe;
+  self.started = platform::Now();
+  agent::TStatePublisher state(config::StateStorePath(), self, platform::SystemClock(), agent::ReportError,
+                               services.logDirectory);
+  const auto report = [&state](const std::string& message) {
+    state.Error(message);
+    agent::ReportError(message);
+  };
+  services.report = report;
+  services.recordRun = [&state](const config::TRunRecord& run) {
+    config::TRunRecord mine = run;
+    mine.agentUser = state.Self().user;
+    mine.agentExe = state.Self().exe;
+    state.Run(mine);
+  };
+  services.polled = [&state] { state.Polled(); };
+  services.instance = self.instance;
+  services.maxWorkerRuns = MaxWorkerRuns();
+  services.supervising = [&, workerPid = services.workerPid](const std::string& request) {
     status.request = request;
     status.since = request.empty() ? std::string() : Timestamp();
     single.Publish(config::FormatAgentStatus(status));
+    state.Supervising(request, workerPid());
   };
   const agent::TWorkerWatch workers = services.workers;
   agent::TfrmSync frmSync(std::move(services));
@@ -85,11 +131,13 @@ int RunAgent() {
   } catch (...) {
     agent::ReportError(agent::DescribeException(std::current_exception()));
   }
-  agent::RunMessageLoop(frmSync.timVerifTab, platform::SystemClock(), platform::StopRequested);
+  state.Polled();
+  agent::RunMessageLoop(frmSync.timVerifTab, platform::SystemClock(), platform::StopRequested, report);
 
   agent::LogInfo("ending (" + platform::StopReason() + ")" +
                  (workers.running() ? "; the running worker is left to finish and the next agent supervises it"
                                     : ""));
+  state.Ended();
   single.Close();
   config::FinalizeGeralQar();
   automation::FinalizeVCLCom();

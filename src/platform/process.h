@@ -124,6 +124,10 @@ extern const bool kStartParamsAreCommandLine;
 // The current process's id.
 std::uint32_t CurrentProcessId();
 
+// The account this process runs as (POSIX: the login name of its user id, or the
+// number when it has none; Windows: GetUserNameA).
+std::string CurrentUserName();
+
 // The system's identity of the running process `pid`: the id with the process's
 // start (POSIX: boot id and start time in clock ticks; Windows: creation time), so
 // two processes that had the same id never share it. Empty when no such process

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <poll.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/syscall.h>
 #include <sys/stat.h>
@@ -380,6 +381,15 @@ TStartedChild StartChild(const std::string& path, const std::string& params,
 }
 
 std::uint32_t CurrentProcessId() { return static_cast<std::uint32_t>(getpid()); }
+
+std::string CurrentUserName() {
+  passwd entry{};
+  passwd* found = nullptr;
+  std::vector<char> buffer(16384);
+  if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr)
+    return Utf8ToAnsi(found->pw_name);
+  return std::to_string(getuid());
+}
 
 namespace {
 std::string ReadSmallFile(const std::string& path) {

@@ -78,6 +78,12 @@ ProcessResult StartDetached(const std::string& path, const std::string& params,
 
 std::uint32_t CurrentProcessId() { return static_cast<std::uint32_t>(GetCurrentProcessId()); }
 
+std::string CurrentUserName() {
+  char name[257] = {};
+  DWORD size = sizeof name;
+  return GetUserNameA(name, &size) ? std::string(name) : std::string();
+}
+
 std::string ProcessInstance(std::uint32_t pid) {
   HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, pid);
   if (process == nullptr) return {};

@@ -149,7 +149,7 @@ void CancelRequest(TADOConnection& connection, std::int64_t id) {
   }
 }
 
-std::vector<TRequestRow> ListedRequests(TADOConnection& connection) {
+std::vector<TRequestRow> ListedRequests(TADOConnection& connection, std::optional<platform::TDateTime> since) {
   std::vector<TRequestRow> rows;
   try {
     TADOQuery query;
@@ -158,9 +158,17 @@ std::vector<TRequestRow> ListedRequests(TADOConnection& connection) {
     query.SQL().Add("       CONVERT(VARCHAR,DTINCLUSAO,120) AS DTINCLUSAO, DSERRO,");
     query.SQL().Add(std::string("       CASE WHEN ") + kInsertedToday + " THEN 1 ELSE 0 END AS HOJE");
     query.SQL().Add("  FROM CTRLEXECREM");
-    query.SQL().Add(std::string(" WHERE ") + kInsertedToday);
-    query.SQL().Add(std::string("    OR IDSTCTRLEXECREM = '") + kStatusPending + "'");
+    if (since) {
+      query.SQL().Add(" WHERE DTINCLUSAO >= :DESDE");
+    } else {
+      query.SQL().Add(std::string(" WHERE ") + kInsertedToday);
+      query.SQL().Add(std::string("    OR IDSTCTRLEXECREM = '") + kStatusPending + "'");
+    }
     query.SQL().Add(" ORDER BY IDCTRLEXECREM");
+    if (since) {
+      query.Parameters().ParamByName("DESDE").SetDataType(ftDateTime);
+      query.Parameters().ParamByName("DESDE").SetValue(Variant::FromDate(*since));
+    }
     query.Open();
     for (query.First(); !query.Eof(); query.Next()) {
       TRequestRow row{query.FieldByName("IDCTRLEXECREM").AsString(),

@@ -3,8 +3,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "platform/datetime.h"
 
 namespace qar {
 class TADOConnection;
@@ -44,8 +47,8 @@ struct TRequestRow {
 };
 
 // The requests inserted on the database server's current day and the expired
-// pending ones of earlier days, by id.
-std::vector<TRequestRow> ListedRequests(TADOConnection& connection);
+// pending ones of earlier days, by id; with `since`, those inserted from then on.
+std::vector<TRequestRow> ListedRequests(TADOConnection& connection, std::optional<platform::TDateTime> since = {});
 
 // The rows as aligned columns under a heading; an expired request's status reads
 // "P (expired)". Cells are printable and cut to a readable width.

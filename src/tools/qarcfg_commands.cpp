@@ -1,7 +1,9 @@
 #include "tools/qarcfg_commands.h"
 
 #include <charconv>
+#include <cstdio>
 #include <functional>
+#include <optional>
 #include <cstdint>
 #include <limits>
 
@@ -9,12 +11,14 @@
 #include "data/ado_connection.h"
 #include "data/data_error.h"
 #include "diagnostics/connection_mask.h"
+#include "platform/datetime.h"
 #include "tools/admin_settings.h"
 #include "tools/agent_status_report.h"
 #include "tools/command_error.h"
 #include "tools/control_requests.h"
 #include "tools/serve_command.h"
 #include "tools/shown_text.h"
+#include "tools/state_json.h"
 
 namespace qar::tools {
 
@@ -146,29 +150,75 @@ int Cancel(const Args& args, std::ostream& out) {
   TADOConnection connection;
   ConnectStored(connection);
   CancelRequest(connection, id);
-  out << "request " << id << ": status C (was P); the agent stops its worker\n";
+  const std::string outcome =
+      DescribeCancelOutcome(ReadInstallationStatus(InstallationDirectory(), platform::Now()), std::to_string(id));
+  out << "request " << id << ": status C (was P); " << Printable(outcome) << '\n';
   return 0;
+}
+
+// Options of status and list: --json, and for list --since DATE and --status S.
+struct TReportOptions {
+  bool json = false;
+  std::optional<platform::TDateTime> since;
+  std::string status;
+};
+
+TReportOptions ParseReportOptions(const Args& args, bool listing) {
+  const char* form = listing ? "list [--since YYYY-MM-DD] [--status S] [--json]" : "status [--json]";
+  TReportOptions options;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    const std::string& option = args[i];
+    if (option == "--json") {
+      options.json = true;
+      continue;
+    }
+    if (!listing || (option != "--since" && option != "--status"))
+      throw TUsageError("unknown option \"" + Quoted(option) + "\": usage is QarCfg " + form);
+    if (++i >= args.size()) throw TUsageError("missing value after " + option);
+    if (option == "--status") {
+      options.status = args[i];
+      continue;
+    }
+    platform::DateTimeParts date;
+    int consumed = 0;
+    if (std::sscanf(args[i].c_str(), "%4d-%2d-%2d%n", &date.year, &date.month, &date.day, &consumed) != 3 ||
+        consumed != static_cast<int>(args[i].size()) || date.month < 1 || date.month > 12 || date.day < 1 ||
+        date.day > 31)
+      throw TUsageError("--since takes a date YYYY-MM-DD, not \"" + Quoted(args[i]) + "\"");
+    options.since = platform::EncodeDateTime(date);
+  }
+  return options;
 }
 
 int Status(const Args& args, std::ostream& out) {
-  ExpectArgumentCount(args, 1, "status");
-  for (const std::string& line : DescribeAgent(FindRunningAgent())) out << Printable(line) << '\n';
-  TADOConnection connection;
-  ConnectStored(connection);
-  out << Printable(DescribeQueue(connection)) << '\n';
-  return 0;
+  const TReportOptions options = ParseReportOptions(args, false);
+  TStatusReport report = ReadInstallationStatus(InstallationDirectory(), platform::Now());
+  try {
+    TADOConnection connection;
+    ConnectStored(connection);
+    report.queue = CountQueue(connection, report);
+  } catch (const std::exception& error) {
+    report.queueError = error.what();
+  }
+  if (options.json) {
+    out << StatusJson(report) << '\n';
+  } else {
+    for (const std::string& line : DescribeStatus(report)) out << Printable(line) << '\n';
+  }
+  return StatusExitCode(report);
 }
 
 int List(const Args& args, std::ostream& out) {
-  ExpectArgumentCount(args, 1, "list");
+  const TReportOptions options = ParseReportOptions(args, true);
   TADOConnection connection;
   ConnectStored(connection);
-  std::vector<TRequestRow> rows = ListedRequests(connection);
-  const TRunningAgent agent = FindRunningAgent();
-  for (TRequestRow& row : rows) {
-    if (agent.ours && !agent.request.empty() && row.id == agent.request) row.status += " (running)";
+  const std::vector<TListedRequest> requests = ListRequestsWithRuns(
+      connection, ReadInstallationStatus(InstallationDirectory(), platform::Now()), options.since, options.status);
+  if (options.json) {
+    out << ListJson(requests) << '\n';
+  } else {
+    for (const std::string& line : FormatListedRequests(requests)) out << line << '\n';
   }
-  for (const std::string& line : FormatRequestRows(rows)) out << line << '\n';
   return 0;
 }
 
@@ -208,11 +258,15 @@ std::string QarCfgUsage() {
          "  enqueue --filial X --caixa Y\n"
          "        request a synchronisation run in CTRLEXECREM and print its id\n"
          "  cancel ID\n"
-         "        ask the agent to stop the run of request ID\n"
-         "  list  print today's requests and the expired pending ones of earlier days; the\n"
-         "        one whose worker runs is marked running\n"
-         "  status\n"
-         "        whether this installation's agent runs, what it supervises, and the queue\n"
+         "        ask the agent to stop the run of request ID, and say what will happen\n"
+         "  list [--since YYYY-MM-DD] [--status S] [--json]\n"
+         "        print today's requests and the expired pending ones of earlier days (or those\n"
+         "        inserted since the date; only those of status S, or \"running\"), with their\n"
+         "        runs: how many, how long, how the last one ended\n"
+         "  status [--json]\n"
+         "        every agent of this installation, whatever its user: its last poll, last\n"
+         "        error and the worker it supervises; workers left running; the queue.\n"
+         "        Exit code 0 when an agent runs, 3 when none does, 4 when that cannot be read\n"
          "  serve [--listen ADDR:PORT] [--token-file FILE]\n"
          "        serve the status page (default 127.0.0.1:8470); any address but loopback\n"
          "        needs a token file, whose token every request must carry\n"

@@ -12,6 +12,7 @@
 #include "platform/module.h"
 #include "platform/stop_request.h"
 #include "tools/admin_settings.h"
+#include "tools/agent_status_report.h"
 #include "tools/command_error.h"
 #include "tools/http_server.h"
 #include "tools/shown_text.h"
@@ -118,8 +119,7 @@ int Serve(const std::vector<std::string>& args) {
 
   TStatusSources sources;
   sources.connectionString = connectionString;
-  sources.installation = platform::ExtractFilePath(platform::ExecutableFileName());
-  sources.stateStore = config::StateStorePath();
+  sources.installation = InstallationDirectory();
   sources.todaysLogEntries = [] {
     return ReadTodaysLogEntries(diagnostics::GetTmpFileDir(), ReportFile(),
                                 platform::FormatDateTime("yyyymmdd", platform::Now()));

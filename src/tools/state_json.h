@@ -41,6 +41,7 @@ struct TStatusReport {
   std::string installation;  // the installation's directory (where QarSnc.exe lives)
   std::string store;         // the state store's file
   std::string storeError;    // why the store could not be read; empty when it was
+  bool storeMissing = false; // ... because there is none yet: no agent of it ever ran
   std::vector<TAgentView> agents;
   std::vector<TLeftWorker> leftWorkers;
   std::optional<TQueueCounts> queue;  // none when the control table could not be read

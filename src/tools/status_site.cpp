@@ -12,6 +12,7 @@
 #include "platform/random.h"
 #include "platform/text.h"
 #include "tools/command_error.h"
+#include "tools/agent_status_report.h"
 #include "tools/control_requests.h"
 #include "tools/shown_text.h"
 
@@ -68,7 +69,8 @@ std::int64_t RequestIdOf(std::string_view path, std::string_view suffix) {
   return id;
 }
 
-std::vector<std::string> RunningRequests(const TStatusReport& report) {
+// The requests whose worker an agent of the installation supervises now.
+std::vector<std::string> SupervisedRequests(const TStatusReport& report) {
   std::vector<std::string> ids;
   for (const TAgentView& agent : report.agents)
     if (agent.running && !agent.record.request.empty()) ids.push_back(agent.record.request);
@@ -214,26 +216,19 @@ THttpResponse TStatusSite::Route(const THttpRequest& request, const std::string&
       return Answer(200, RenderLogs(frame, sources_.todaysLogEntries(), number));
     }
 
-    // The agents as they published themselves in the state store.
+    // The agents as they published themselves in the state store, as `status` reads them.
     const platform::TDateTime now = platform::Now();
-    TStatusReport report;
-    report.installation = sources_.installation;
-    report.store = sources_.stateStore;
+    TStatusReport report = ReadInstallationStatus(sources_.installation, now);
+    if (report.storeMissing) report.storeError = "No agent of this installation has run yet (there is no " + report.store + ").";
     std::optional<config::TStateStore> store;
-    try {
-      store.emplace(config::TStateStore::OpenForReading(sources_.stateStore));
-      for (const config::TAgentRecord& record : store->Agents(now)) {
-        TAgentView agent{record, config::AgentProcessRuns(record), false};
-        agent.responding = agent.running && record.pollAgeSeconds <= config::kNotRespondingSeconds;
-        report.agents.push_back(agent);
+    if (report.storeError.empty()) {
+      try {
+        store.emplace(config::TStateStore::OpenForReading(report.store));
+      } catch (const config::EStateStore& error) {
+        report.storeError = error.what();
       }
-    } catch (const config::EStateStore& error) {
-      store.reset();
-      report.storeError = error.Missing() ? "No agent of this installation has run yet: there is no state store " +
-                                                sources_.stateStore + "."
-                                          : std::string("The agents' state cannot be read: ") + error.what();
     }
-    const std::vector<std::string> running = RunningRequests(report);
+    const std::vector<std::string> running = SupervisedRequests(report);
 
     if (request.method == "POST") {
       const std::int64_t id = RequestIdOf(path, "/cancel");

@@ -35,8 +35,7 @@ std::vector<std::pair<std::string, std::string>> SecurityHeaders();
 // Where the page gets what it shows; each source may raise (the page shows the message).
 struct TStatusSources {
   std::string connectionString;  // the installation's database, opened read-only
-  std::string installation;      // the installation's directory
-  std::string stateStore;        // the installation's state store file, opened read-only
+  std::string installation;      // the installation's directory: its agents are shown
   std::function<std::vector<TLogEntry>()> todaysLogEntries;
   std::function<std::pair<std::vector<std::string>, std::vector<std::string>>()> settings;  // lines, problems
 };

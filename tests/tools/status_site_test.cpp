@@ -48,7 +48,7 @@ class StatusSiteTest : public diagnostics::testing::DiagnosticsSandbox {
     return query.FieldByName("IDSTCTRLEXECREM").AsString();
   }
   TStatusSite Site(std::optional<std::string> token = std::nullopt) {
-    TStatusSources sources{connectionString_, Dir(), Dir() + "state.db", [] { return std::vector<TLogEntry>(); },
+    TStatusSources sources{connectionString_, Dir(), [] { return std::vector<TLogEntry>(); },
                            [] { return std::pair{std::vector<std::string>{"StringConex: x;PWD=*******"}, std::vector<std::string>()}; }};
     return TStatusSite(sources, "127.0.0.1", kPort, token);
   }
@@ -146,9 +146,10 @@ TEST_F(StatusSiteTest, CountsAndPagesFollowTheFilters) {
   agent.pid = platform::CurrentProcessId();
   agent.instance = platform::ProcessInstance(agent.pid);
   agent.user = "loja";
+  agent.exe = Dir() + "QarSnc.exe";
   agent.lastPoll = platform::Now();
   agent.request = "121";
-  config::TStateStore::OpenForAgent(Dir() + "state.db").Write({agent, {}});
+  config::TStateStore::OpenForAgent(config::StateStorePath()).Write({agent, {}});
   TADOConnection connection;
   OpenReadOnly(connection, connectionString_);
   const TRequestCounts counts = CountRequests(connection, {"121"});

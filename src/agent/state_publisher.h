@@ -1,0 +1,58 @@
+// TStatePublisher: the agent's row and its runs, written to the installation's state store once a poll.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "config/state_store.h"
+#include "platform/clock.h"
+
+namespace qar::agent {
+
+// Collects what the agent does and writes it to the store at each poll, in one
+// transaction. The store never holds the agent up: a write waits at most a moment
+// for a reader, and a store that cannot be opened or written is reported once (and
+// again only after it worked in between); the agent goes on, and the runs not yet
+// written are kept (the last kMaxQueuedRuns) for the next write.
+//
+//   TStatePublisher state(config::StateStorePath(), self, clock, ReportError);
+//   services.recordRun = [&](const config::TRunRecord& run) { state.Run(run); };
+//   services.polled = [&] { state.Polled(); };
+class TStatePublisher {
+ public:
+  static constexpr std::size_t kMaxQueuedRuns = 1000;
+
+  // `logDirectory` (ending with a separator; empty: none) holds the runs' output
+  // files, removed with the runs after config::kRunsKeptDays.
+  TStatePublisher(std::string path, config::TAgentRecord self, platform::Clock& clock,
+                  std::function<void(const std::string&)> report, std::string logDirectory = {});
+
+  void Supervising(const std::string& request, std::uint32_t workerPid);
+  void Error(const std::string& message);
+  void Run(const config::TRunRecord& run);
+  // Writes the agent's row (its last poll now) and the queued runs.
+  void Polled();
+  // The agent ends: its row goes (its runs stay).
+  void Ended();
+
+  const config::TAgentRecord& Self() const { return self_; }
+
+ private:
+  bool Open();
+  void Failed(const std::string& what);
+  void RemoveOld();
+
+  std::string path_;
+  config::TAgentRecord self_;
+  platform::Clock& clock_;
+  std::function<void(const std::string&)> report_;
+  std::string logDirectory_;
+  std::optional<config::TStateStore> store_;
+  std::vector<config::TRunRecord> queued_;
+  bool reported_ = false;
+  platform::TDateTime lastCleanup_ = 0;
+};
+
+}  // namespace qar::agent
