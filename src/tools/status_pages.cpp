@@ -275,6 +275,7 @@ h1 { font-size: 1.4rem; } h2 { font-size: 1.1rem; }
 table { border-collapse: collapse; width: 100%; }
 th, td { text-align: left; padding: .3rem .5rem; border-bottom: 1px solid #ccc; vertical-align: top; }
 td.text, dd.text, pre { overflow-wrap: anywhere; white-space: pre-wrap; }
+td.text { min-width: 12rem; }
 a { color: #0b4f8a; }
 .counts { display: flex; flex-wrap: wrap; gap: .5rem; }
 .count a { display: block; min-width: 7rem; padding: .5rem; border: 1px solid #ccc; border-radius: 4px; text-decoration: none; color: #1a1a1a; }
