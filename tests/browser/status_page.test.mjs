@@ -14,14 +14,21 @@ const bin = path.resolve(process.env.QAR_BIN_DIR ?? path.join(here, '../../build
 const sandboxRoot = path.resolve(process.env.QAR_BROWSER_SANDBOX ?? path.join(here, '../../build/browser-sandbox'));
 const axeSource = readFileSync(createRequire(import.meta.url).resolve('axe-core/axe.min.js'), 'utf8');
 const started = [];
+const installations = [];
 let counter = 0;
 
-after(() => { for (const child of started) if (child.exitCode === null) child.kill('SIGTERM'); });
+// Stops what the tests started, then removes their installations (QAR_KEEP_SANDBOX keeps them).
+after(async () => {
+  const running = started.filter((child) => child.exitCode === null && child.signalCode === null);
+  await Promise.all(running.map((child) => new Promise((resolve) => { child.once('exit', resolve); child.kill('SIGTERM'); })));
+  if (!process.env.QAR_KEEP_SANDBOX) for (const dir of installations) rmSync(dir, { recursive: true, force: true });
+});
 
 // A fresh installation: settings file, database with CTRLEXECREM, log directory.
 function install(name) {
   const dir = path.join(sandboxRoot, `${process.pid}_${counter++}_${name}`);
   rmSync(dir, { recursive: true, force: true });
+  installations.push(dir);
   mkdirSync(path.join(dir, 'logs'), { recursive: true });
   mkdirSync(path.join(dir, 'run'), { recursive: true, mode: 0o700 });
   const env = { ...process.env, QARSNC_HKLM: path.join(dir, 'HKLM.reg'), XDG_RUNTIME_DIR: path.join(dir, 'run') };
