@@ -256,7 +256,10 @@ std::vector<TLogEntry> SplitLogEntries(const std::string& source, const std::str
     while (!entry.text.empty() && (entry.text.back() == '\n' || entry.text.back() == ' ')) entry.text.pop_back();
     // A report names its day in "Data/Hora .: dd/mm/yyyy hh:nn:ss"; its title is no time.
     const std::size_t when = entry.text.find("Data/Hora .: ");
-    if (when != std::string::npos) entry.time = entry.text.substr(when + 13, 19);
+    if (when != std::string::npos) {
+      const std::size_t start = when + 13;
+      entry.time = entry.text.substr(start, std::min<std::size_t>(19, entry.text.find('\n', start) - start));
+    }
   }
   return entries;
 }
