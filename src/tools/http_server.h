@@ -24,7 +24,10 @@ struct THttpLimits {
 
 // Usage: THttpServer server(handler, limits); int port = server.Listen("127.0.0.1", 0);
 // then Serve() blocks until Stop() is called from another thread.
-// POSIX: the Debian-packaged cpp-httplib. Windows: the same library's Winsock build.
+// POSIX: the Debian-packaged cpp-httplib (Debian ships it built, not as a header a
+// mingw build could compile). Windows: the system's HTTP server, http.sys, which
+// parses the requests; it answers one request at a time, and a Host it was not
+// given is refused by http.sys itself.
 class THttpServer {
  public:
   using THandler = std::function<THttpResponse(const THttpRequest&)>;
