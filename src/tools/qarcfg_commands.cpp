@@ -19,6 +19,7 @@
 #include "tools/agent_status_report.h"
 #include "tools/command_error.h"
 #include "tools/control_requests.h"
+#include "tools/serve_command.h"
 #include "tools/shown_text.h"
 #include "tools/state_json.h"
 
@@ -265,6 +266,7 @@ int Dispatch(const Args& args, const TStreams& streams) {
   if (command == "cancel") return Cancel(args, out);
   if (command == "list") return List(args, out);
   if (command == "status") return Status(args, out);
+  if (command == "serve") return Serve(args);
   throw TUsageError("unknown command \"" + Quoted(command) + "\" (QarCfg help lists the commands)");
 }
 
@@ -292,6 +294,9 @@ std::string QarCfgUsage() {
          "        every agent of this installation, whatever its user: its last poll, last\n"
          "        error and the worker it supervises; workers left running; the queue.\n"
          "        Exit code 0 when an agent runs, 3 when none does, 4 when that cannot be read\n"
+         "  serve [--listen ADDR:PORT] [--token-file FILE]\n"
+         "        serve the status page (default 127.0.0.1:8470); any address but loopback\n"
+         "        needs a token file, whose token every request must carry\n"
          "  help  print this text\n"
          "  --version  print the version\n"
          "An argument, or standard input, holds at most " +

@@ -1,0 +1,297 @@
+#include "tools/status_pages.h"
+
+#include <algorithm>
+
+#include "platform/text.h"
+
+namespace qar::tools {
+
+namespace {
+
+std::string H(std::string_view ansi) { return EscapeHtml(ansi); }
+
+std::string Page(std::string_view title, std::string_view current, const TPageFrame& frame, const std::string& body) {
+  std::string html;
+  html.reserve(body.size() + 1024);
+  html += "<!doctype html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
+          "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"
+          "<title>QarSnc: ";
+  html += H(title);
+  html += "</title><link rel=\"stylesheet\" href=\"/static/status.css\">"
+          "<script src=\"/static/status.js\" defer></script></head>\n<body><header><nav aria-label=\"Sections\">";
+  for (const auto& [href, label] : {std::pair{"/", "Overview"}, std::pair{"/requests", "Requests"},
+                                    std::pair{"/logs", "Logs"}, std::pair{"/settings", "Settings"}}) {
+    html += std::string("<a href=\"") + href + "\"" + (label == current ? " aria-current=\"page\"" : "") + ">" +
+            label + "</a>";
+  }
+  html += "</nav></header>\n<main><h1>";
+  html += H(title);
+  html += "</h1>\n";
+  if (!frame.notice.empty()) html += "<p class=\"notice\" role=\"status\">" + H(frame.notice) + "</p>\n";
+  html += body;
+  html += "</main></body></html>\n";
+  return html;
+}
+
+std::string Cell(std::string_view ansi) { return "<td>" + H(ansi) + "</td>"; }
+
+std::string Seconds(double seconds) { return std::to_string(static_cast<std::int64_t>(seconds + 0.5)) + " s"; }
+
+std::string StatusText(const TRequestRow& row, const std::string& runningId) {
+  if (!runningId.empty() && row.id == runningId && row.status == "P") return "P (running)";
+  return row.expired ? row.status + " (expired)" : row.status;
+}
+
+std::string Count(const char* label, std::int64_t n, const char* href) {
+  return std::string("<div class=\"count\"><a href=\"") + href + "\"><span class=\"n\">" + std::to_string(n) +
+         "</span> " + label + "</a></div>";
+}
+
+std::string QueryString(const TRequestFilter& filter, std::int64_t page) {
+  std::string q = "?status=" + H(filter.status) + "&amp;date=" + H(filter.day);
+  if (filter.id != 0) q += "&amp;id=" + std::to_string(filter.id);
+  return q + "&amp;page=" + std::to_string(page);
+}
+
+}  // namespace
+
+std::string EscapeHtml(std::string_view ansi) {
+  const std::string utf8 = platform::AnsiToUtf8(ansi);
+  std::string out;
+  out.reserve(utf8.size() + 16);
+  for (const char c : utf8) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      case '\'': out += "&#39;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+std::string RenderOverview(const TPageFrame& frame, const TStatusReport& report, const TRequestCounts& counts) {
+  std::string body = "<div data-live id=\"overview\">\n<h2>Agents</h2>\n";
+  if (!report.storeError.empty()) body += "<p class=\"bad\">" + H(report.storeError) + "</p>\n";
+  if (!report.AgentRuns()) {
+    body += "<p class=\"bad agent-state\">No agent: no agent of this installation runs, so no request is started.</p>\n";
+  }
+  if (!report.agents.empty()) {
+    body += "<div class=\"scroll\"><table><thead><tr><th scope=\"col\">User</th><th scope=\"col\">Pid</th>"
+            "<th scope=\"col\">Started</th><th scope=\"col\">Last poll</th><th scope=\"col\">State</th>"
+            "<th scope=\"col\">Supervises</th><th scope=\"col\">Last error</th></tr></thead><tbody>\n";
+    for (const TAgentView& agent : report.agents) {
+      const config::TAgentRecord& a = agent.record;
+      const std::string state = !agent.running      ? "<td class=\"bad agent-state\">ended</td>"
+                                : agent.responding ? "<td class=\"good agent-state\">running</td>"
+                                                   : "<td class=\"bad agent-state\">not responding</td>";
+      body += "<tr>" + Cell(a.user) + Cell(std::to_string(a.pid)) + Cell(StateTime(a.started)) +
+              Cell(std::to_string(static_cast<std::int64_t>(a.pollAgeSeconds)) + " s ago") + state +
+              (a.request.empty() ? std::string("<td>no request</td>")
+                                 : "<td><a href=\"/requests/" + H(a.request) + "\">request " + H(a.request) +
+                                       "</a> since " + H(StateTime(a.requestSince)) + "</td>") +
+              Cell(a.lastError.empty() ? std::string("none") : a.lastError + " (" + StateTime(a.lastErrorAt) + ")") +
+              "</tr>\n";
+    }
+    body += "</tbody></table></div>\n";
+  }
+  for (const TLeftWorker& worker : report.leftWorkers) {
+    body += "<p class=\"bad\">The worker of <a href=\"/requests/" + H(worker.request) + "\">request " + H(worker.request) +
+            "</a> still runs after its agent (pid " + std::to_string(worker.agentPid) + ", " + H(worker.agentUser) +
+            ") ended.</p>\n";
+  }
+  body += "<h2>Today's requests</h2>\n<div class=\"counts\">";
+  body += Count("pending", counts.pending, "/requests?status=P");
+  body += Count("running", counts.running, "/requests?status=P");
+  body += Count("done", counts.done, "/requests");
+  body += Count("failed (NOK)", counts.failed, "/requests?status=NOK");
+  body += Count("cancelled", counts.cancelled, "/requests");
+  body += Count("expired pending", counts.expired, "/requests?status=expired");
+  body += "</div>\n</div>\n";
+  return Page("Overview", "Overview", frame, body);
+}
+
+std::string RenderRequests(const TPageFrame& frame, const TRequestFilter& filter, std::int64_t total,
+                           const std::vector<TListedRequest>& rows) {
+  std::string body;
+  body.reserve(rows.size() * 500 + 2048);
+  body += "<form method=\"get\" action=\"/requests\" class=\"filters\">"
+          "<label>Status <select name=\"status\">";
+  for (const auto& [value, label] : {std::pair{"", "any"}, std::pair{"P", "P pending"},
+                                     std::pair{"C", "C cancelling"}, std::pair{"OK", "OK done"},
+                                     std::pair{"NOK", "NOK failed"}, std::pair{"expired", "expired pending"}}) {
+    body += std::string("<option value=\"") + value + "\"" + (filter.status == value ? " selected" : "") + ">" +
+            label + "</option>";
+  }
+  body += "</select></label> <label>Date <input type=\"text\" name=\"date\" placeholder=\"yyyy-mm-dd, all\" value=\"" +
+          H(filter.day) + "\" size=\"10\"></label> <label>Id <input type=\"text\" inputmode=\"numeric\" name=\"id\" value=\"" +
+          (filter.id != 0 ? std::to_string(filter.id) : std::string()) +
+          "\" size=\"8\"></label> <button type=\"submit\">Show</button></form>\n";
+
+  const std::int64_t pages = std::max<std::int64_t>(1, (total + kRequestsPerPage - 1) / kRequestsPerPage);
+  body += "<div data-live id=\"requests\">\n<p class=\"summary\">" + std::to_string(total) +
+          (total == 1 ? " request" : " requests") + (filter.day.empty() && filter.id == 0 && filter.status != "expired" ? " today" : "") +
+          ", page " + std::to_string(filter.page) + " of " + std::to_string(pages) + "</p>\n";
+  body += "<div class=\"scroll\"><table><thead><tr><th scope=\"col\">Id</th><th scope=\"col\">Status</th>"
+          "<th scope=\"col\">Operation</th><th scope=\"col\">Inserted</th><th scope=\"col\">Error</th>"
+          "<th scope=\"col\">Runs</th><th scope=\"col\">Duration</th><th scope=\"col\">Last outcome</th></tr></thead><tbody>\n";
+  for (const TListedRequest& listed : rows) {
+    const TRequestRow& row = listed.row;
+    body += "<tr><td><a href=\"/requests/" + H(row.id) + "\">" + H(row.id) + "</a></td>" +
+            Cell(listed.running && row.status == "P" ? std::string("P (running)") : StatusText(row, "")) +
+            "<td class=\"text\">" + H(row.operation) + "</td>" + Cell(row.inserted) + "<td class=\"text\">" +
+            H(row.error) + "</td>" +
+            (listed.runs ? Cell(std::to_string(listed.runs->runs)) + Cell(Seconds(listed.runs->totalSeconds)) +
+                               Cell(config::DescribeRunEnd(listed.runs->last))
+                         : std::string("<td>0</td><td>-</td><td>-</td>")) +
+            "</tr>\n";
+  }
+  body += "</tbody></table></div>\n<nav class=\"pager\" aria-label=\"Pages\">";
+  if (filter.page > 1) body += "<a rel=\"prev\" href=\"/requests" + QueryString(filter, filter.page - 1) + "\">Previous page</a> ";
+  if (filter.page < pages) body += "<a rel=\"next\" href=\"/requests" + QueryString(filter, filter.page + 1) + "\">Next page</a>";
+  body += "</nav>\n</div>\n";
+  return Page("Requests", "Requests", frame, body);
+}
+
+std::string RenderRequest(const TPageFrame& frame, const TRequestDetail& detail, bool running,
+                          const std::vector<TRunView>& runs) {
+  const TRequestRow& row = detail.row;
+  std::string body = "<div data-live id=\"request\">\n<dl class=\"fields\">";
+  for (const auto& [label, value] :
+       {std::pair{"Status", running && row.status == "P" ? std::string("P (running)") : StatusText(row, "")},
+        std::pair{"Operation", row.operation}, std::pair{"Type", detail.type},
+        std::pair{"Application", detail.application}, std::pair{"Inserted", row.inserted},
+        std::pair{"Started", detail.started}, std::pair{"Last update", detail.updated},
+        std::pair{"Error", row.error}}) {
+    body += std::string("<dt>") + label + "</dt><dd class=\"text\">" + (value.empty() ? "-" : H(value)) + "</dd>";
+  }
+  body += "</dl>\n<h2>Runs</h2>\n";
+  if (runs.empty()) body += "<p>No run recorded.</p>\n";
+  for (std::size_t i = 0; i < runs.size(); ++i) {
+    const config::TRunRecord& run = runs[i].run;
+    body += "<section class=\"run\"><h3>Run " + std::to_string(i + 1) + ": " + H(config::DescribeRunEnd(run)) +
+            "</h3><p>Started " + H(StateTime(run.started)) +
+            (run.end == config::TRunEnd::kRunning ? std::string() : ", ended " + H(StateTime(run.ended))) + ", " +
+            Seconds(run.durationSeconds) + (run.workerPid ? ", worker pid " + std::to_string(run.workerPid) : "") +
+            (run.note.empty() ? std::string() : "; " + H(run.note)) + "</p>";
+    if (!runs[i].outputTail.empty())
+      body += "<p>The last lines of " + H(run.output) + ":</p><pre>" + H(runs[i].outputTail) + "</pre>";
+    body += "</section>\n";
+  }
+  if (row.status == "P" && !row.expired) {
+    body += "<p><a class=\"button\" href=\"/requests/" + H(row.id) + "/cancel\">Cancel this request</a></p>\n";
+  }
+  body += "</div>\n";
+  return Page("Request " + row.id, "Requests", frame, body);
+}
+
+std::string RenderCancelConfirmation(const TPageFrame& frame, const TRequestDetail& detail) {
+  const TRequestRow& row = detail.row;
+  std::string body = "<p>Cancel request " + H(row.id) + " (" + H(row.operation) +
+                     ")? A pending request is never started; the agent stops a running one's worker.</p>\n"
+                     "<form method=\"post\" action=\"/requests/" + H(row.id) + "/cancel\">"
+                     "<input type=\"hidden\" name=\"csrf\" value=\"" + H(frame.csrfToken) + "\">"
+                     "<button type=\"submit\" class=\"danger\">Yes, cancel request " + H(row.id) + "</button> "
+                     "<a href=\"/requests/" + H(row.id) + "\">No, keep it</a></form>\n";
+  return Page("Cancel request " + row.id, "Requests", frame, body);
+}
+
+std::string RenderLogs(const TPageFrame& frame, const std::vector<TLogEntry>& entries, std::int64_t page) {
+  const auto pages = static_cast<std::int64_t>(std::max<std::size_t>(1, (entries.size() + kLogEntriesPerPage - 1) / kLogEntriesPerPage));
+  page = std::clamp<std::int64_t>(page, 1, pages);
+  std::string body = "<div data-live id=\"logs\">\n<p class=\"summary\">" + std::to_string(entries.size()) +
+                     " entries today, newest first, page " + std::to_string(page) + " of " + std::to_string(pages) + "</p>\n";
+  const std::size_t first = static_cast<std::size_t>(page - 1) * kLogEntriesPerPage;
+  for (std::size_t i = first; i < entries.size() && i < first + kLogEntriesPerPage; ++i) {
+    body += "<article class=\"entry\"><h2>" + H(entries[i].source) + (entries[i].time.empty() ? "" : " at " + H(entries[i].time)) +
+            "</h2><pre>" + H(entries[i].text) + "</pre></article>\n";
+  }
+  body += "<nav class=\"pager\" aria-label=\"Pages\">";
+  if (page > 1) body += "<a rel=\"prev\" href=\"/logs?page=" + std::to_string(page - 1) + "\">Previous page</a> ";
+  if (page < pages) body += "<a rel=\"next\" href=\"/logs?page=" + std::to_string(page + 1) + "\">Next page</a>";
+  body += "</nav>\n</div>\n";
+  return Page("Logs", "Logs", frame, body);
+}
+
+std::string RenderSettings(const TPageFrame& frame, const std::vector<std::string>& lines,
+                           const std::vector<std::string>& problems) {
+  std::string body = "<dl class=\"fields\">";
+  for (const std::string& line : lines) {
+    const std::size_t colon = line.find(": ");
+    const std::string name = line.substr(0, colon);
+    std::string value = colon == std::string::npos ? std::string() : line.substr(colon + 2);
+    value.erase(0, value.find_first_not_of(' '));
+    body += "<dt>" + H(name) + "</dt><dd class=\"text\">" + H(value) + "</dd>";
+  }
+  body += "</dl>\n";
+  for (const std::string& problem : problems) body += "<p class=\"bad\">" + H(problem) + "</p>\n";
+  return Page("Settings", "Settings", frame, body);
+}
+
+std::string RenderProblem(const TPageFrame& frame, std::string_view title, std::string_view problem) {
+  return Page(title, "", frame, "<p class=\"bad\">" + H(problem) + "</p>\n");
+}
+
+std::string_view StatusScript() {
+  // Every 2 s the live parts are fetched again and swapped in; nothing runs while the
+  // tab is hidden, and a failed fetch only marks the page as stale.
+  return R"JS('use strict';
+(function () {
+  var live = document.querySelectorAll('[data-live]');
+  if (!live.length) return;
+  var busy = false;
+  function refresh() {
+    if (document.hidden || busy) return;
+    busy = true;
+    fetch(location.href, {credentials: 'same-origin', cache: 'no-store'})
+      .then(function (r) { if (!r.ok) throw new Error(r.status); return r.text(); })
+      .then(function (html) {
+        var doc = new DOMParser().parseFromString(html, 'text/html');
+        live.forEach(function (el) {
+          var fresh = doc.getElementById(el.id);
+          if (fresh) el.replaceChildren.apply(el, Array.from(fresh.childNodes).map(function (n) { return document.importNode(n, true); }));
+        });
+        document.body.classList.remove('stale');
+      })
+      .catch(function () { document.body.classList.add('stale'); })
+      .finally(function () { busy = false; });
+  }
+  setInterval(refresh, 2000);
+  document.addEventListener('visibilitychange', refresh);
+})();
+)JS";
+}
+
+std::string_view StatusStyle() {
+  return R"CSS(body { font-family: system-ui, sans-serif; margin: 0; color: #1a1a1a; background: #fff; line-height: 1.4; }
+header { background: #17324d; padding: .5rem 1rem; }
+header a { color: #fff; margin-right: 1rem; text-decoration: none; display: inline-block; padding: .25rem 0; }
+header a[aria-current] { border-bottom: 2px solid #fff; }
+main { padding: 0 1rem 2rem; max-width: 72rem; }
+h1 { font-size: 1.4rem; } h2 { font-size: 1.1rem; }
+.scroll { overflow-x: auto; }
+table { border-collapse: collapse; width: 100%; }
+th, td { text-align: left; padding: .3rem .5rem; border-bottom: 1px solid #ccc; vertical-align: top; }
+td.text, dd.text, pre { overflow-wrap: anywhere; white-space: pre-wrap; }
+td.text { min-width: 12rem; }
+a { color: #0b4f8a; }
+.counts { display: flex; flex-wrap: wrap; gap: .5rem; }
+.count a { display: block; min-width: 7rem; padding: .5rem; border: 1px solid #ccc; border-radius: 4px; text-decoration: none; color: #1a1a1a; }
+.count .n { font-size: 1.5rem; font-weight: bold; display: block; }
+.good { color: #0a6b2d; font-weight: bold; } .bad { color: #a4000f; font-weight: bold; }
+.notice { background: #eef5ff; padding: .5rem; border-left: 4px solid #0b4f8a; }
+.filters label { display: inline-block; margin: 0 .5rem .5rem 0; }
+.pager a { display: inline-block; margin: .5rem 1rem .5rem 0; }
+dl.fields { display: grid; grid-template-columns: max-content 1fr; gap: .25rem 1rem; }
+dt { font-weight: bold; } dd { margin: 0; }
+a.button, button { font: inherit; padding: .4rem .8rem; border: 1px solid #0b4f8a; border-radius: 4px; background: #fff; color: #0b4f8a; text-decoration: none; }
+button.danger { background: #a4000f; color: #fff; border-color: #a4000f; }
+.entry pre { background: #f5f5f5; padding: .5rem; }
+body.stale main { opacity: .6; }
+@media (max-width: 30rem) { dl.fields { grid-template-columns: 1fr; } main { padding: 0 .5rem 1rem; } }
+)CSS";
+}
+
+}  // namespace qar::tools

@@ -1,0 +1,247 @@
+// The status page in the system's Chromium: each test starts its own `QarCfg serve`
+// on a free loopback port over its own settings file, SQLite database and logs.
+import { test, after } from 'node:test';
+import assert from 'node:assert/strict';
+import { spawn, execFileSync } from 'node:child_process';
+import { mkdirSync, rmSync, writeFileSync, readFileSync, copyFileSync } from 'node:fs';
+import http from 'node:http';
+import path from 'node:path';
+import { createRequire } from 'node:module';
+import { chromium } from 'playwright-core';
+
+const here = path.dirname(new URL(import.meta.url).pathname);
+const bin = path.resolve(process.env.QAR_BIN_DIR ?? path.join(here, '../../build/posix/src'));
+const sandboxRoot = path.resolve(process.env.QAR_BROWSER_SANDBOX ?? path.join(here, '../../build/browser-sandbox'));
+const axeSource = readFileSync(createRequire(import.meta.url).resolve('axe-core/axe.min.js'), 'utf8');
+const started = [];
+const installations = [];
+let counter = 0;
+
+// Stops what the tests started, then removes their installations (QAR_KEEP_SANDBOX keeps them).
+after(async () => {
+  const running = started.filter((child) => child.exitCode === null && child.signalCode === null);
+  await Promise.all(running.map((child) => new Promise((resolve) => { child.once('exit', resolve); child.kill('SIGTERM'); })));
+  if (!process.env.QAR_KEEP_SANDBOX) for (const dir of installations) rmSync(dir, { recursive: true, force: true });
+});
+
+// A fresh installation: settings file, database with CTRLEXECREM, log directory.
+function install(name) {
+  const dir = path.join(sandboxRoot, `${process.pid}_${counter++}_${name}`);
+  rmSync(dir, { recursive: true, force: true });
+  installations.push(dir);
+  mkdirSync(path.join(dir, 'logs'), { recursive: true });
+  mkdirSync(path.join(dir, 'run'), { recursive: true, mode: 0o700 });
+  const env = { ...process.env, QARSNC_HKLM: path.join(dir, 'HKLM.reg'), XDG_RUNTIME_DIR: path.join(dir, 'run') };
+  const db = path.join(dir, 'store.db');
+  const qarcfg = (...args) => execFileSync(path.join(bin, 'QarCfg.exe'), args, { env, encoding: 'utf8' });
+  qarcfg('set-connection', `Provider=SQLite;Data Source=${db}`);
+  qarcfg('set', 'TmpFileDir', path.join(dir, 'logs') + '/');
+  qarcfg('enqueue', '--filial', '001', '--caixa', '01');  // creates the table as the agent would
+  const sql = (text) => execFileSync('sqlite3', [db, text], { encoding: 'utf8' }).trim();
+  sql('DELETE FROM CTRLEXECREM; DELETE FROM sqlite_sequence');  // ids from 1 again
+  return { dir, env, db, qarcfg, sql };
+}
+
+// Rows inserted `days` ago (0: today), in one statement.
+function insert(inst, rows) {
+  const quote = (text) => `'${text.replaceAll("'", "''")}'`;
+  const values = rows.map(([status, operation, days = 0, error = '']) =>
+    `('T','SYNC',${quote(operation)},'${status}',${quote(error)},datetime('now','localtime','-${days} days'))`);
+  inst.sql(`INSERT INTO CTRLEXECREM (CDAPP,TPOPERACAO,DSOPERACAO,IDSTCTRLEXECREM,DSERRO,DTINCLUSAO) VALUES ${values.join(',')}`);
+}
+
+// Starts a program of the installation; resolves with its first line of output.
+function start(inst, program, args) {
+  const child = spawn(path.join(bin, program), args, { env: inst.env, stdio: ['ignore', 'pipe', 'pipe'] });
+  started.push(child);
+  let out = '';
+  return new Promise((resolve, reject) => {
+    child.stdout.on('data', (chunk) => {
+      out += chunk;
+      const url = out.match(/http:\/\/[^ ]+\//);
+      if (url) resolve({ child, url: url[0] });
+    });
+    child.stderr.on('data', (chunk) => { out += chunk; });
+    child.on('exit', (code) => reject(new Error(`${program} ended (${code}): ${out}`)));
+  });
+}
+const serve = (inst, ...extra) => start(inst, 'QarCfg.exe', ['serve', '--listen', '127.0.0.1:0', ...extra]);
+
+async function browser(inst, viewport = { width: 1100, height: 800 }) {
+  const context = await chromium.launchPersistentContext(path.join(inst.dir, 'profile'), {
+    executablePath: '/usr/bin/chromium', headless: true, viewport,
+    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--no-proxy-server',
+      '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+  });
+  const page = context.pages()[0] ?? await context.newPage();
+  page.on('dialog', (dialog) => { page.dialogSeen = dialog.message(); dialog.dismiss(); });
+  return { context, page };
+}
+
+// A raw request, for what a browser would not send.
+function request(url, { method = 'GET', headers = {}, body = '' } = {}) {
+  return new Promise((resolve, reject) => {
+    const req = http.request(url, { method, headers }, (res) => {
+      let text = '';
+      res.on('data', (chunk) => { text += chunk; });
+      res.on('end', () => resolve({ status: res.statusCode, headers: res.headers, text }));
+    });
+    req.on('error', reject);
+    req.end(body);
+  });
+}
+
+async function waitFor(condition, what) {
+  for (let i = 0; i < 300; ++i) {
+    if (await condition()) return;
+    await new Promise((r) => setTimeout(r, 100));
+  }
+  throw new Error(`still not: ${what}`);
+}
+
+test('the overview shows the running agent and the day\'s counts', async () => {
+  const inst = install('overview');
+  insert(inst, [['OK', '{}'], ['OK', '{}'], ['NOK', '{}', 0, 'QarTab ended with 3'], ['C', '{}'],
+    ['NOK', '{}', 0, 'Cancelado pelo operador'], ['P', '{}', 2], ['OK', '{}', 1]]);
+  const agent = spawn(path.join(bin, 'QarSnc.exe'), [], { env: inst.env, stdio: 'ignore' });
+  started.push(agent);
+  const { url } = await serve(inst);
+  await waitFor(async () => (await request(url + 'api/status')).text.includes(`"pid":${agent.pid},`), 'agent published');
+  const { context, page } = await browser(inst);
+  await page.goto(url);
+  assert.match(await page.locator('table').innerText(), new RegExp(`${agent.pid}[\\s\\S]*running`));
+  const counts = await page.locator('.count').allInnerTexts();
+  assert.deepEqual(counts.map((c) => c.replace(/\s+/g, ' ').trim()),
+    ['0 pending', '0 running', '2 done', '1 failed (NOK)', '2 cancelled', '1 expired pending']);
+  await page.screenshot({ path: path.join(inst.dir, 'overview.png') });
+  if (process.env.QAR_SCREENSHOT) copyFileSync(path.join(inst.dir, 'overview.png'), process.env.QAR_SCREENSHOT);
+  agent.kill('SIGTERM');
+  await page.reload();
+  await page.getByText('No agent').waitFor();
+  await context.close();
+});
+
+test('filters and pages select the rows', async () => {
+  const inst = install('filters');
+  insert(inst, Array.from({ length: 120 }, (_, i) => [i % 4 === 0 ? 'NOK' : 'OK', `{"N":${i + 1}}`]));
+  insert(inst, [['P', '{"OLD":1}', 5]]);
+  const { url } = await serve(inst);
+  const { context, page } = await browser(inst);
+  await page.goto(url + 'requests');
+  assert.match(await page.locator('.summary').innerText(), /120 requests today, page 1 of 3/);
+  await page.getByRole('link', { name: 'Next page' }).click();
+  await page.getByRole('link', { name: 'Next page' }).click();
+  assert.match(await page.locator('.summary').innerText(), /page 3 of 3/);
+  assert.equal(await page.locator('tbody tr').count(), 20);
+  await page.getByLabel('Status').selectOption('NOK');
+  await page.getByRole('button', { name: 'Show' }).click();
+  assert.match(await page.locator('.summary').innerText(), /^30 requests today/);
+  await page.getByLabel('Status').selectOption('expired');
+  await page.getByRole('button', { name: 'Show' }).click();
+  assert.match(await page.locator('tbody').innerText(), /\{"OLD":1\}[\s\S]*/);
+  assert.match(await page.locator('tbody').innerText(), /P \(expired\)/);
+  await page.getByLabel('Status').selectOption('');
+  await page.getByLabel('Id').fill('7');
+  await page.getByRole('button', { name: 'Show' }).click();
+  assert.equal(await page.locator('tbody tr').count(), 1);
+  await page.getByRole('link', { name: '7', exact: true }).click();
+  assert.match(await page.locator('dl').innerText(), /\{"N":7\}/);
+  await context.close();
+});
+
+test('a hostile operation text is shown as text and runs nothing', async () => {
+  const inst = install('hostile');
+  const hostile = ['<script>alert(1)</script>', '"><img src=x onerror="alert(2)">', "'><svg onload=alert(3)>"];
+  insert(inst, hostile.map((text) => ['NOK', text, 0, text]));
+  const { url } = await serve(inst);
+  const { context, page } = await browser(inst);
+  for (const where of ['requests', 'requests/1', 'requests/2', 'requests/3']) {
+    await page.goto(url + where);
+    await page.waitForTimeout(0);
+  }
+  await page.goto(url + 'requests');
+  const table = await page.locator('tbody').innerText();
+  for (const text of hostile) assert.ok(table.includes(text), text);
+  assert.equal(await page.locator('main img, main svg, main script').count(), 0);
+  assert.equal(page.dialogSeen, undefined);
+  await context.close();
+});
+
+test('cancel, with the access token and after a confirmation, changes the row as QarCfg cancel does', async () => {
+  const inst = install('cancel');
+  insert(inst, [['P', '{"CDFILIAL":"001","CDCAIXA":"01"}'], ['P', '{"CDFILIAL":"001","CDCAIXA":"02"}']]);
+  const tokenFile = path.join(inst.dir, 'token');
+  const token = 'a0b1c2d3e4f5a6b7c8d9e0f1';
+  writeFileSync(tokenFile, token + '\n', { mode: 0o600 });
+  const { url } = await serve(inst, '--token-file', tokenFile);
+  assert.equal((await request(url + 'requests/1')).status, 401);
+  const { context, page } = await browser(inst);
+  await page.goto(`${url}?token=${token}`);  // sets the cookie, then the overview without the token in the address
+  assert.equal(new URL(page.url()).search, '');
+  await page.goto(url + 'requests/1');
+  await page.getByRole('link', { name: 'Cancel this request' }).click();
+  assert.equal(inst.sql('SELECT IDSTCTRLEXECREM FROM CTRLEXECREM WHERE IDCTRLEXECREM = 1'), 'P');  // not before confirming
+  await page.getByRole('button', { name: 'Yes, cancel request 1' }).click();
+  await page.getByText('Request 1: status C (was P)').waitFor();
+  inst.qarcfg('cancel', '2');
+  const row = (id) => inst.sql(`SELECT IDSTCTRLEXECREM, DTULTATU IS NOT NULL, DSERRO FROM CTRLEXECREM WHERE IDCTRLEXECREM = ${id}`);
+  assert.equal(row(1), 'C|1|');
+  assert.equal(row(1), row(2));
+  await page.goto(url + 'requests/1');
+  assert.equal(await page.getByRole('link', { name: 'Cancel this request' }).count(), 0);
+  await context.close();
+});
+
+test('a POST without the anti-forgery token is refused', async () => {
+  const inst = install('forgery');
+  insert(inst, [['P', '{}']]);
+  const { url } = await serve(inst);
+  const first = await request(url + 'requests/1/cancel');
+  const cookie = first.headers['set-cookie'][0].split(';')[0];
+  const form = { 'content-type': 'application/x-www-form-urlencoded' };
+  assert.equal((await request(url + 'requests/1/cancel', { method: 'POST', headers: { ...form, cookie }, body: '' })).status, 403);
+  assert.equal((await request(url + 'requests/1/cancel', { method: 'POST', headers: form, body: 'csrf=' + cookie.split('=')[1] })).status, 403);
+  assert.equal(inst.sql('SELECT IDSTCTRLEXECREM FROM CTRLEXECREM'), 'P');
+});
+
+test('listening beyond loopback without a token file refuses to start', () => {
+  const inst = install('nontoken');
+  let failure;
+  try {
+    inst.qarcfg('serve', '--listen', '192.0.2.10:8470');
+  } catch (error) {
+    failure = error;
+  }
+  assert.equal(failure?.status, 2);
+  assert.match(failure.stderr, /reachable from other machines: give --token-file FILE/);
+});
+
+test('a wrong Host header is refused', async () => {
+  const inst = install('host');
+  const { url } = await serve(inst);
+  assert.equal((await request(url + 'api/status', { headers: { host: 'rebound.example' } })).status, 421);
+  assert.equal((await request(url + 'api/status', { headers: { host: 'localhost:' + new URL(url).port } })).status, 200);
+  const answer = await request(url + 'api/status');
+  assert.equal(answer.headers['content-security-policy'].split(';')[0], "default-src 'self'");
+  assert.equal(answer.headers['cache-control'], 'no-store');
+});
+
+test('usable at 375 px wide, with no serious accessibility violation', async () => {
+  const inst = install('narrow');
+  insert(inst, [['NOK', '{"CDFILIAL":"001","CDCAIXA":"01"}', 0, 'a long error text that has to wrap on a narrow screen']]);
+  const { url } = await serve(inst);
+  const { context, page } = await browser(inst, { width: 375, height: 740 });
+  for (const where of ['', 'requests', 'requests/1', 'requests/1/cancel', 'logs', 'settings']) {
+    await page.goto(url + where);
+    assert.ok(await page.evaluate(() => document.documentElement.scrollWidth <= 375), `${where} scrolls sideways`);
+    await page.evaluate(axeSource + ';0');
+    const result = await page.evaluate(() => axe.run(document, { resultTypes: ['violations'] }));
+    const serious = result.violations.filter((v) => v.impact === 'serious' || v.impact === 'critical');
+    assert.deepEqual(serious.map((v) => v.id), [], where);
+  }
+  await page.goto(url + 'requests');
+  await page.screenshot({ path: path.join(inst.dir, 'requests_375.png'), fullPage: true });
+  await page.getByRole('link', { name: 'Settings' }).click();
+  assert.match(await page.locator('dl').innerText(), /StringConex/);
+  await context.close();
+});

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# The Windows build's `QarCfg.exe serve` under Wine, asked from the host: /api/status
+# answers in the status form with the queue of its own database, a foreign Host is
+# refused. Uses $WINEPREFIX (a throw-away prefix) and build/windows/serve-check.
+set -uo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+wine=/usr/lib/wine/wine64
+dir=$root/build/windows/serve-check
+rm -rf "$dir" && mkdir -p "$dir" && cp "$root/build/windows/src/QarCfg.exe" "$dir/" || exit 1
+cd "$dir"
+export WINEDEBUG=-all
+fail() { echo "serve_status: $*"; [[ -n ${pid:-} ]] && kill "$pid" 2>/dev/null; cat serve.out 2>/dev/null; exit 1; }
+
+# Relative: the host's SQLite ODBC driver resolves it in this directory.
+"$wine" ./QarCfg.exe set-connection "Provider=SQLite;Data Source=serve_check.db" >/dev/null || fail "set-connection failed"
+"$wine" ./QarCfg.exe enqueue --filial 001 --caixa 01 >/dev/null || fail "enqueue failed"
+"$wine" ./QarCfg.exe serve --listen 127.0.0.1:0 >serve.out 2>&1 &
+pid=$!
+url=
+for _ in $(seq 1 300); do  # the first start of a prefix takes a while
+  url=$(grep -o 'http://127\.0\.0\.1:[0-9]\+/' serve.out 2>/dev/null | head -n 1)
+  [[ -n $url ]] && break
+  kill -0 "$pid" 2>/dev/null || fail "serve ended before it served"
+  sleep 0.2
+done
+[[ -n $url ]] || fail "serve printed no address"
+status=$(curl -s --noproxy 127.0.0.1 --max-time 20 "${url}api/status") || fail "no answer from ${url}api/status"
+[[ $status == *'"version":1'* && $status == *'"pendingToday":1'* ]] || fail "unexpected status: $status"
+code=$(curl -s --noproxy 127.0.0.1 --max-time 20 -o /dev/null -w '%{http_code}' -H 'Host: rebound.example' "${url}api/status")
+[[ $code != 200 ]] || fail "a foreign Host was answered"
+kill "$pid" 2>/dev/null
+wait "$pid" 2>/dev/null
+echo "serve_status: ${url}api/status answered from the host; a foreign Host refused"
