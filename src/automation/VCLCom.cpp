@@ -286,6 +286,7 @@ void InitializeVCLCom() {
   std::lock_guard lock(gUnitMutex);
   if (gUnitInitializations++ > 0) return;
   diagnostics::ModuleShortName();
+  ProcessSessionPool().SetSettingsSource(&diagnostics::SessionPoolSettings);
   CreateVCLComObjectProc = &CreateAutoObjectForComponent;
 }
 
@@ -293,6 +294,7 @@ void FinalizeVCLCom() {
   std::lock_guard lock(gUnitMutex);
   if (gUnitInitializations == 0 || --gUnitInitializations > 0) return;
   CreateVCLComObjectProc = nullptr;
+  ProcessSessionPool().Clear();
 }
 
 }  // namespace qar::automation

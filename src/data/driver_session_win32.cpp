@@ -1,6 +1,7 @@
 #include "data/data_error.h"
 #include "data/driver_session.h"
 #include "data/odbc_session.h"
+#include "data/session_pool.h"
 
 namespace qar {
 
@@ -10,13 +11,22 @@ std::string DefaultOracleOdbcDriver() { return "Microsoft ODBC for Oracle"; }
 // No SQLite library is linked into the Windows build: the SQLite ODBC driver serves
 // the same database file, and the SQLite dialect is recognised by the server's name.
 // A locked database is waited for five seconds, as on POSIX (the driver's own
-// default is 100 s).
-std::unique_ptr<TDriverSession> OpenEmbeddedSqlite(const std::string& fileName) {
+// default is 100 s). The journal is the driver's JournalMode and SyncPragma.
+std::unique_ptr<TDriverSession> OpenEmbeddedSqlite(const std::string& fileName, TJournalMode journal) {
+  const char* const journalKeys =
+      journal == TJournalMode::kWal ? ";JournalMode=WAL;SyncPragma=NORMAL" : ";JournalMode=DELETE;SyncPragma=FULL";
   try {
-    return OpenOdbcSession("Driver=SQLite3;Database=" + fileName + ";Timeout=5000");
+    return OpenOdbcSession("Driver=SQLite3;Database=" + fileName + ";Timeout=5000" + journalKeys);
   } catch (const EDataError& error) {
     throw EDataError(std::string(error.what()) + ": " + fileName, error.SqlState(), error.NativeError());
   }
 }
+
+// Nothing is closed at process end here: the pool may live in an in-process server
+// whose static clean-up runs under the system's loader lock, where calling into the
+// ODBC driver manager (which unloads drivers) can hang the process. The system closes
+// the process's files and connections; a write-ahead log left behind is taken up by
+// the next session that opens the database.
+void EmptyAtProcessEnd(TSessionPool&) {}
 
 }  // namespace qar

@@ -2,10 +2,12 @@
 
 #include <cstring>
 #include <deque>
+#include <optional>
 
 #include "data/data_error.h"
 #include "data/statement_cache.h"
 #include "platform/datetime.h"
+#include "platform/file_identity.h"
 #include "platform/odbc_headers.h"
 #include "platform/text.h"
 
@@ -160,10 +162,12 @@ class TOdbcSession : public TDriverSession {
     }
     dbc_ = Handle(SQL_HANDLE_DBC, dbc);
     keepsPrepared_ = KeepsPreparedStatements();
-    if (keepsPrepared_ && platform::SameTextAscii(DbmsName(), "SQLite")) {
+    sqlite_ = platform::SameTextAscii(DbmsName(), "SQLite");
+    if (keepsPrepared_ && sqlite_) {
       schemaProbe_ = PrepareStatement("PRAGMA schema_version");
       schemaVersion_ = SchemaVersion();
     }
+    if (sqlite_) RememberDatabaseFile();
   }
 
   std::string DbmsName() override {
@@ -209,7 +213,51 @@ class TOdbcSession : public TDriverSession {
 
   TStatementCacheStats StatementCache() const override { return {cache_.Size(), prepareCount_}; }
 
+  // The driver manager's own pooling is not used: its SQLDisconnect frees every
+  // prepared statement of the connection, which is what a kept session saves.
+  bool ResetForPool() noexcept override {
+    try {
+      if (!keepsPrepared_) return false;  // nothing kept that a new session would lack
+      SQLULEN autocommit = SQL_AUTOCOMMIT_ON;
+      Check(SQLGetConnectAttrW(dbc_.Get(), SQL_ATTR_AUTOCOMMIT, &autocommit, 0, nullptr), dbc_,
+            "SQLGetConnectAttrW");
+      if (autocommit != SQL_AUTOCOMMIT_ON) End(SQL_ROLLBACK);
+      return !sqlite_ || !SqliteHasTemporaryObjects();
+    } catch (...) {
+      return false;
+    }
+  }
+
+  bool Alive() noexcept override {
+    try {
+      SQLUINTEGER dead = SQL_CD_TRUE;
+      if (!Ok(SQLGetConnectAttrW(dbc_.Get(), SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr)) || dead != SQL_CD_FALSE)
+        return false;
+      // A SQLite file removed or replaced under the session: it would work on a file
+      // nobody else sees.
+      return !databaseFile_ || platform::FileIdentity(databaseFile_->first) == databaseFile_->second;
+    } catch (...) {
+      return false;
+    }
+  }
+
  private:
+  void RememberDatabaseFile() {
+    std::vector<TDriverParameter> none;
+    const TDriverResult list = RunPrepared(PrepareStatement("PRAGMA database_list", false), none);
+    for (const auto& row : list.rows) {
+      if (row.size() < 3 || row[1].AsString() != "main" || row[2].AsString().empty()) continue;
+      if (const auto identity = platform::FileIdentity(row[2].AsString()))
+        databaseFile_ = std::pair(row[2].AsString(), *identity);
+    }
+  }
+
+  bool SqliteHasTemporaryObjects() {
+    if (!temporaryProbe_.Get()) temporaryProbe_ = PrepareStatement("SELECT 1 FROM temp.sqlite_master LIMIT 1", false);
+    std::vector<TDriverParameter> none;
+    return !RunPrepared(temporaryProbe_, none).rows.empty();
+  }
+
   // A driver that deletes prepared statements at a commit or rollback (SQL_CB_DELETE)
   // gets every statement prepared afresh.
   bool KeepsPreparedStatements() {
@@ -320,13 +368,14 @@ class TOdbcSession : public TDriverSession {
     return version;
   }
 
-  Handle PrepareStatement(const std::string& text) {
+  // `counted`: one of the caller's statements (not the session's own probes).
+  Handle PrepareStatement(const std::string& text, bool counted = true) {
     SQLHANDLE raw = SQL_NULL_HANDLE;
     Check(SQLAllocHandle(SQL_HANDLE_STMT, dbc_.Get(), &raw), dbc_, "SQLAllocHandle");
     Handle statement(SQL_HANDLE_STMT, raw);
     std::u16string wide = Wide(ServerText(text));
     Check(SQLPrepareW(raw, W(wide), SQL_NTS), statement, "SQLPrepareW");
-    ++prepareCount_;
+    if (counted) ++prepareCount_;
     return statement;
   }
 
@@ -485,7 +534,10 @@ class TOdbcSession : public TDriverSession {
   TStatementCache<Handle> cache_;
   std::uint64_t prepareCount_ = 0;
   Handle schemaProbe_;  // SQLite only
+  Handle temporaryProbe_;  // SQLite only
   std::int64_t schemaVersion_ = 0;
+  bool sqlite_ = false;
+  std::optional<std::pair<std::string, platform::TFileIdentity>> databaseFile_;  // SQLite only
 };
 
 }  // namespace

@@ -105,7 +105,7 @@ class TRewind {
 
 class TSqliteSession : public TDriverSession {
  public:
-  explicit TSqliteSession(const std::string& fileName) : fileName_(fileName) {
+  TSqliteSession(const std::string& fileName, TJournalMode journal) : fileName_(fileName) {
     sqlite3* db = nullptr;
     const std::string path = platform::AnsiToUtf8(fileName);
     const int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
@@ -118,6 +118,7 @@ class TSqliteSession : public TDriverSession {
     sqlite3_extended_result_codes(db_.get(), 1);
     struct stat info {};
     if (::stat(path.c_str(), &info) == 0) opened_ = {info.st_dev, info.st_ino};
+    SetJournal(journal);
   }
 
   std::string DbmsName() override { return "SQLite"; }
@@ -167,7 +168,66 @@ class TSqliteSession : public TDriverSession {
 
   TStatementCacheStats StatementCache() const override { return {cache_.Size(), prepareCount_}; }
 
+  bool ResetForPool() noexcept override {
+    try {
+      for (sqlite3_stmt* statement = sqlite3_next_stmt(db_.get(), nullptr); statement != nullptr;
+           statement = sqlite3_next_stmt(db_.get(), statement)) {
+        if (sqlite3_stmt_busy(statement)) return false;  // a result nobody finished reading
+      }
+      if (!sqlite3_get_autocommit(db_.get())) Exec("ROLLBACK");
+      return sqlite3_get_autocommit(db_.get()) && !HasTemporaryObjects();
+    } catch (...) {
+      return false;
+    }
+  }
+
+  bool Alive() noexcept override {
+    try {
+      CheckSameFile();
+      return true;
+    } catch (...) {
+      return false;
+    }
+  }
+
  private:
+  // The journal mode is the file's (every session of it sees the last one set);
+  // synchronous is this session's. Failing to set either fails the connect.
+  void SetJournal(TJournalMode journal) {
+    const char* const mode = journal == TJournalMode::kWal ? "wal" : "delete";
+    const std::string pragma = std::string("PRAGMA journal_mode=") + mode;
+    sqlite3_stmt* raw = nullptr;
+    if (sqlite3_prepare_v2(db_.get(), pragma.c_str(), -1, &raw, nullptr) != SQLITE_OK) FailOpen();
+    const Statement statement(raw);
+    if (sqlite3_step(raw) != SQLITE_ROW) FailOpen();
+    const auto* set = reinterpret_cast<const char*>(sqlite3_column_text(raw, 0));
+    // An in-memory database answers "memory" and stays so.
+    if (set == nullptr || (std::strcmp(set, mode) != 0 && std::strcmp(set, "memory") != 0)) {
+      throw EDataError("The database file " + fileName_ + " could not be put in journal mode " + mode +
+                           " (it stays " + (set ? set : "unknown") + ")",
+                       "08001");
+    }
+    Exec(journal == TJournalMode::kWal ? "PRAGMA synchronous=NORMAL" : "PRAGMA synchronous=FULL");
+  }
+
+  [[noreturn]] void FailOpen() {
+    throw EDataError(platform::Utf8ToAnsi(sqlite3_errmsg(db_.get())) + ": " + fileName_, "08001",
+                     sqlite3_extended_errcode(db_.get()));
+  }
+
+  // A temporary table or view belongs to the caller that made it: the session is not
+  // handed to another.
+  bool HasTemporaryObjects() {
+    if (!temporaryProbe_) {
+      sqlite3_stmt* raw = nullptr;
+      if (sqlite3_prepare_v2(db_.get(), "SELECT 1 FROM temp.sqlite_master LIMIT 1", -1, &raw, nullptr) != SQLITE_OK)
+        return true;
+      temporaryProbe_.reset(raw);
+    }
+    const TRewind rewind(temporaryProbe_.get());
+    return sqlite3_step(temporaryProbe_.get()) != SQLITE_DONE;
+  }
+
   // Another program may remove or replace the file: this session would then work on
   // a file nobody else sees. Once seen, every statement fails until a new connect.
   void CheckSameFile() {
@@ -279,14 +339,15 @@ class TSqliteSession : public TDriverSession {
   std::string fileName_;
   std::optional<std::pair<dev_t, ino_t>> opened_;  // the file opened; none for a database without one
   Database db_;
+  Statement temporaryProbe_;
   TStatementCache<Statement> cache_;  // destroyed first: its statements go before the database
   std::uint64_t prepareCount_ = 0;
 };
 
 }  // namespace
 
-std::unique_ptr<TDriverSession> OpenSqliteSession(const std::string& fileName) {
-  return std::make_unique<TSqliteSession>(fileName);
+std::unique_ptr<TDriverSession> OpenSqliteSession(const std::string& fileName, TJournalMode journal) {
+  return std::make_unique<TSqliteSession>(fileName, journal);
 }
 
 }  // namespace qar
