@@ -70,6 +70,11 @@ EDataError Diagnostic(SQLSMALLINT type, SQLHANDLE handle, const char* what) {
   return EDataError(std::string("ODBC call failed: ") + what);
 }
 
+// An optional feature the driver lacks, or an attribute it does not know.
+bool NotSupported(const EDataError& error) {
+  return error.SqlState() == "HYC00" || error.SqlState() == "HY092" || error.SqlState() == "HY024";
+}
+
 [[noreturn]] void Fail(SQLSMALLINT type, SQLHANDLE handle, const char* what) {
   throw Diagnostic(type, handle, what);
 }
@@ -222,7 +227,8 @@ class TOdbcSession : public TDriverSession {
       Check(SQLGetConnectAttrW(dbc_.Get(), SQL_ATTR_AUTOCOMMIT, &autocommit, 0, nullptr), dbc_,
             "SQLGetConnectAttrW");
       if (autocommit != SQL_AUTOCOMMIT_ON) End(SQL_ROLLBACK);
-      return !sqlite_ || !SqliteHasTemporaryObjects();
+      if (sqlite_) SqliteRollback();
+      return Alive() && (!sqlite_ || !SqliteHasTemporaryObjects());
     } catch (...) {
       return false;
     }
@@ -231,8 +237,11 @@ class TOdbcSession : public TDriverSession {
   bool Alive() noexcept override {
     try {
       SQLUINTEGER dead = SQL_CD_TRUE;
-      if (!Ok(SQLGetConnectAttrW(dbc_.Get(), SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr)) || dead != SQL_CD_FALSE)
-        return false;
+      if (Ok(SQLGetConnectAttrW(dbc_.Get(), SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr))) {
+        if (dead != SQL_CD_FALSE) return false;
+      } else if (!NotSupported(Diagnostic(SQL_HANDLE_DBC, dbc_.Get(), "SQLGetConnectAttrW"))) {
+        return false;  // a driver without the attribute is judged by the other checks
+      }
       // A SQLite file removed or replaced under the session: it would work on a file
       // nobody else sees.
       return !databaseFile_ || platform::FileIdentity(databaseFile_->first) == databaseFile_->second;
@@ -250,6 +259,17 @@ class TOdbcSession : public TDriverSession {
       if (const auto identity = platform::FileIdentity(row[2].AsString()))
         databaseFile_ = std::pair(row[2].AsString(), *identity);
     }
+  }
+
+  // A transaction begun by a statement ("BEGIN") is SQLite's own: the driver's
+  // autocommit attribute does not show it.
+  void SqliteRollback() {
+    if (!rollback_.Get()) rollback_ = PrepareStatement("ROLLBACK", false);
+    const TRewind rewind(rollback_.Get());
+    const SQLRETURN rc = SQLExecute(rollback_.Get());
+    if (Ok(rc) || rc == SQL_NO_DATA) return;
+    const EDataError error = Diagnostic(SQL_HANDLE_STMT, rollback_.Get(), "SQLExecute");
+    if (std::string(error.what()).find("no transaction is active") == std::string::npos) throw error;
   }
 
   bool SqliteHasTemporaryObjects() {
@@ -535,6 +555,7 @@ class TOdbcSession : public TDriverSession {
   std::uint64_t prepareCount_ = 0;
   Handle schemaProbe_;  // SQLite only
   Handle temporaryProbe_;  // SQLite only
+  Handle rollback_;        // SQLite only
   std::int64_t schemaVersion_ = 0;
   bool sqlite_ = false;
   std::optional<std::pair<std::string, platform::TFileIdentity>> databaseFile_;  // SQLite only

@@ -175,6 +175,9 @@ class TSqliteSession : public TDriverSession {
         if (sqlite3_stmt_busy(statement)) return false;  // a result nobody finished reading
       }
       if (!sqlite3_get_autocommit(db_.get())) Exec("ROLLBACK");
+      // A session of a removed file is closed at once: it holds the write-ahead log
+      // beside the name, which a new file of that name must not meet.
+      CheckSameFile();
       return sqlite3_get_autocommit(db_.get()) && !HasTemporaryObjects();
     } catch (...) {
       return false;
