@@ -272,8 +272,12 @@ class TOdbcSession : public TDriverSession {
     if (std::string(error.what()).find("no transaction is active") == std::string::npos) throw error;
   }
 
+  // A temporary object or an attached database belongs to the caller that made it.
   bool SqliteHasTemporaryObjects() {
-    if (!temporaryProbe_.Get()) temporaryProbe_ = PrepareStatement("SELECT 1 FROM temp.sqlite_master LIMIT 1", false);
+    if (!temporaryProbe_.Get())
+      temporaryProbe_ = PrepareStatement("SELECT 1 FROM temp.sqlite_master UNION ALL SELECT 1 FROM pragma_database_list"
+                                         " WHERE name NOT IN ('main', 'temp') LIMIT 1",
+                                         false);
     std::vector<TDriverParameter> none;
     return !RunPrepared(temporaryProbe_, none).rows.empty();
   }

@@ -136,6 +136,7 @@ class TSqliteSession : public TDriverSession {
       return result;
     }
     const std::string utf8 = platform::AnsiToUtf8(ServerText(statement));
+    NoteSessionState(utf8);
     const char* tail = utf8.c_str();
     // The text ends at its first NUL, as it does for an ODBC driver: SQLite stops
     // there too and would hand back the same position for ever.
@@ -178,7 +179,7 @@ class TSqliteSession : public TDriverSession {
       // A session of a removed file is closed at once: it holds the write-ahead log
       // beside the name, which a new file of that name must not meet.
       CheckSameFile();
-      return sqlite3_get_autocommit(db_.get()) && !HasTemporaryObjects();
+      return sqlite3_get_autocommit(db_.get()) && !attached_ && !HasTemporaryObjects();
     } catch (...) {
       return false;
     }
@@ -220,7 +221,17 @@ class TSqliteSession : public TDriverSession {
 
   // A temporary table or view belongs to the caller that made it: the session is not
   // handed to another.
+  // Only a text naming TEMP (CREATE TEMP ..., CREATE TEMPORARY ..., temp.x) makes a
+  // temporary object, and only ATTACH another database in the session; a session that
+  // never ran one needs no look when it goes back to the pool.
+  void NoteSessionState(const std::string& text) {
+    const std::string upper = platform::UpperCaseAscii(text);
+    if (upper.find("TEMP") != std::string::npos) mayHoldTemporary_ = true;
+    if (upper.find("ATTACH") != std::string::npos) attached_ = true;
+  }
+
   bool HasTemporaryObjects() {
+    if (!mayHoldTemporary_) return false;
     if (!temporaryProbe_) {
       sqlite3_stmt* raw = nullptr;
       if (sqlite3_prepare_v2(db_.get(), "SELECT 1 FROM temp.sqlite_master LIMIT 1", -1, &raw, nullptr) != SQLITE_OK)
@@ -345,6 +356,8 @@ class TSqliteSession : public TDriverSession {
   Statement temporaryProbe_;
   TStatementCache<Statement> cache_;  // destroyed first: its statements go before the database
   std::uint64_t prepareCount_ = 0;
+  bool mayHoldTemporary_ = false;  // a statement that may have made a temporary object ran
+  bool attached_ = false;          // a statement that may have attached a database ran
 };
 
 }  // namespace
