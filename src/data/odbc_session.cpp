@@ -227,8 +227,8 @@ class TOdbcSession : public TDriverSession {
       Check(SQLGetConnectAttrW(dbc_.Get(), SQL_ATTR_AUTOCOMMIT, &autocommit, 0, nullptr), dbc_,
             "SQLGetConnectAttrW");
       if (autocommit != SQL_AUTOCOMMIT_ON) End(SQL_ROLLBACK);
-      if (sqlite_) SqliteRollback();
-      return Alive() && (!sqlite_ || !SqliteHasTemporaryObjects());
+      if (sqlite_ && begunByStatement_) SqliteRollback();
+      return Alive() && (!sqlite_ || !mayHoldTemporary_ || !SqliteHasTemporaryObjects());
     } catch (...) {
       return false;
     }
@@ -259,6 +259,17 @@ class TOdbcSession : public TDriverSession {
       if (const auto identity = platform::FileIdentity(row[2].AsString()))
         databaseFile_ = std::pair(row[2].AsString(), *identity);
     }
+  }
+
+  // Only a text naming BEGIN or SAVEPOINT opens a transaction the driver does not
+  // know of, and only one naming TEMP or ATTACH leaves something in the session: a
+  // session that never prepared one needs no look when it goes back to the pool.
+  void NoteSessionState(const std::string& text) {
+    const std::string upper = platform::UpperCaseAscii(text);
+    if (upper.find("BEGIN") != std::string::npos || upper.find("SAVEPOINT") != std::string::npos)
+      begunByStatement_ = true;
+    if (upper.find("TEMP") != std::string::npos || upper.find("ATTACH") != std::string::npos)
+      mayHoldTemporary_ = true;
   }
 
   // A transaction begun by a statement ("BEGIN") is SQLite's own: the driver's
@@ -397,7 +408,9 @@ class TOdbcSession : public TDriverSession {
     SQLHANDLE raw = SQL_NULL_HANDLE;
     Check(SQLAllocHandle(SQL_HANDLE_STMT, dbc_.Get(), &raw), dbc_, "SQLAllocHandle");
     Handle statement(SQL_HANDLE_STMT, raw);
-    std::u16string wide = Wide(ServerText(text));
+    const std::string serverText = ServerText(text);
+    if (counted) NoteSessionState(serverText);
+    std::u16string wide = Wide(serverText);
     Check(SQLPrepareW(raw, W(wide), SQL_NTS), statement, "SQLPrepareW");
     if (counted) ++prepareCount_;
     return statement;
@@ -560,6 +573,8 @@ class TOdbcSession : public TDriverSession {
   Handle schemaProbe_;  // SQLite only
   Handle temporaryProbe_;  // SQLite only
   Handle rollback_;        // SQLite only
+  bool begunByStatement_ = false;  // a text that may begin a transaction was prepared
+  bool mayHoldTemporary_ = false;  // a text that may make a temporary object or attach was prepared
   std::int64_t schemaVersion_ = 0;
   bool sqlite_ = false;
   std::optional<std::pair<std::string, platform::TFileIdentity>> databaseFile_;  // SQLite only
