@@ -38,9 +38,11 @@ TSessionPool::TSessionPool(platform::Clock& clock, TSettingsSource settings)
 TSessionPool::~TSessionPool() { Clear(); }
 
 void TSessionPool::SetSettingsSource(TSettingsSource settings) {
+  std::unordered_map<std::string, TBucket> closing;  // kept under the old settings
   std::lock_guard lock(mutex_);
   source_ = std::move(settings);
   settings_.reset();
+  closing.swap(buckets_);
 }
 
 const TSessionPoolSettings& TSessionPool::Settings() {

@@ -59,7 +59,7 @@ class TSessionPool {
   std::optional<TPooledSession> Take(const std::string& connectionString);
   // Keeps the session, or closes it when it may not be kept.
   void Return(const std::string& connectionString, TPooledSession pooled);
-  // Asks `settings` again at the next Take or Return.
+  // Closes the idle sessions and asks `settings` again at the next Take or Return.
   void SetSettingsSource(TSettingsSource settings);
   // Closes every idle session.
   void Clear();
