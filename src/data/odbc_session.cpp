@@ -222,7 +222,7 @@ class TOdbcSession : public TDriverSession {
   // prepared statement of the connection, which is what a kept session saves.
   bool ResetForPool() noexcept override {
     try {
-      if (!keepsPrepared_) return false;  // nothing kept that a new session would lack
+      if (!keepsPrepared_ || pragmaRun_) return false;  // nothing kept a new session lacks; or its own settings
       SQLULEN autocommit = SQL_AUTOCOMMIT_ON;
       Check(SQLGetConnectAttrW(dbc_.Get(), SQL_ATTR_AUTOCOMMIT, &autocommit, 0, nullptr), dbc_,
             "SQLGetConnectAttrW");
@@ -270,6 +270,7 @@ class TOdbcSession : public TDriverSession {
       begunByStatement_ = true;
     if (upper.find("TEMP") != std::string::npos || upper.find("ATTACH") != std::string::npos)
       mayHoldTemporary_ = true;
+    if (upper.find("PRAGMA") != std::string::npos) pragmaRun_ = true;  // may change how the session locks
   }
 
   // A transaction begun by a statement ("BEGIN") is SQLite's own: the driver's
@@ -372,7 +373,10 @@ class TOdbcSession : public TDriverSession {
     if (!keepsPrepared_) return RunPrepared(PrepareStatement(text), parameters);
     DropStaleStatements();
     Handle* kept = cache_.Find(text);
-    if (kept == nullptr) kept = &cache_.Insert(text, PrepareStatement(text));
+    if (kept == nullptr) {
+      NoteSessionState(text);
+      kept = &cache_.Insert(text, PrepareStatement(text));
+    }
     try {
       return RunPrepared(*kept, parameters);
     } catch (...) {
@@ -408,9 +412,7 @@ class TOdbcSession : public TDriverSession {
     SQLHANDLE raw = SQL_NULL_HANDLE;
     Check(SQLAllocHandle(SQL_HANDLE_STMT, dbc_.Get(), &raw), dbc_, "SQLAllocHandle");
     Handle statement(SQL_HANDLE_STMT, raw);
-    const std::string serverText = ServerText(text);
-    if (counted) NoteSessionState(serverText);
-    std::u16string wide = Wide(serverText);
+    std::u16string wide = Wide(ServerText(text));
     Check(SQLPrepareW(raw, W(wide), SQL_NTS), statement, "SQLPrepareW");
     if (counted) ++prepareCount_;
     return statement;
@@ -573,6 +575,7 @@ class TOdbcSession : public TDriverSession {
   Handle schemaProbe_;  // SQLite only
   Handle temporaryProbe_;  // SQLite only
   Handle rollback_;        // SQLite only
+  bool pragmaRun_ = false;         // a PRAGMA was prepared
   bool begunByStatement_ = false;  // a text that may begin a transaction was prepared
   bool mayHoldTemporary_ = false;  // a text that may make a temporary object or attach was prepared
   std::int64_t schemaVersion_ = 0;

@@ -222,12 +222,13 @@ class TSqliteSession : public TDriverSession {
   // A temporary table or view belongs to the caller that made it: the session is not
   // handed to another.
   // Only a text naming TEMP (CREATE TEMP ..., CREATE TEMPORARY ..., temp.x) makes a
-  // temporary object, and only ATTACH another database in the session; a session that
-  // never ran one needs no look when it goes back to the pool.
+  // temporary object; a session that never ran one needs no look when it goes back to
+  // the pool. One that attached a database or ran a PRAGMA (which may change how the
+  // session locks or syncs) is never handed to another caller.
   void NoteSessionState(const std::string& text) {
     const std::string upper = platform::UpperCaseAscii(text);
     if (upper.find("TEMP") != std::string::npos) mayHoldTemporary_ = true;
-    if (upper.find("ATTACH") != std::string::npos) attached_ = true;
+    if (upper.find("ATTACH") != std::string::npos || upper.find("PRAGMA") != std::string::npos) attached_ = true;
   }
 
   bool HasTemporaryObjects() {
@@ -357,7 +358,7 @@ class TSqliteSession : public TDriverSession {
   TStatementCache<Statement> cache_;  // destroyed first: its statements go before the database
   std::uint64_t prepareCount_ = 0;
   bool mayHoldTemporary_ = false;  // a statement that may have made a temporary object ran
-  bool attached_ = false;          // a statement that may have attached a database ran
+  bool attached_ = false;          // a statement that may have attached a database or set a PRAGMA ran
 };
 
 }  // namespace
