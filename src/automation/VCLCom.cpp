@@ -280,6 +280,7 @@ void InitializeVCLCom() {
   std::lock_guard lock(gUnitMutex);
   if (gUnitInitializations++ > 0) return;
   diagnostics::ModuleShortName();
+  ProcessSessionPool().SetSettingsSource(&diagnostics::SessionPoolSettings);
   CreateVCLComObjectProc = &CreateAutoObjectForComponent;
 }
 
@@ -287,6 +288,7 @@ void FinalizeVCLCom() {
   std::lock_guard lock(gUnitMutex);
   if (gUnitInitializations == 0 || --gUnitInitializations > 0) return;
   CreateVCLComObjectProc = nullptr;
+  ProcessSessionPool().Clear();
 }
 
 }  // namespace qar::automation

@@ -41,6 +41,15 @@ void TConnectionObject::Open() {
   if (!factory_ && connectionString_.find_first_not_of(" \t\r\n") == std::string::npos) {
     throw EDataError("The connection string is empty.", "08001");
   }
+  if (pool_) {
+    if (std::optional<TPooledSession> kept = pool_->Take(connectionString_)) {
+      session_ = std::move(kept->session);
+      sessionId_ = kept->sessionId;
+      sqliteDialect_ = kept->sqliteDialect;
+      transactionLevel_ = 0;
+      return;
+    }
+  }
   std::unique_ptr<TDriverSession> session =
       factory_ ? factory_(connectionString_) : OpenDriverSession(connectionString_);
   if (!session) throw EDataError("No driver session for the connection string");
@@ -58,11 +67,14 @@ void TConnectionObject::Open() {
 void TConnectionObject::Close() {
   if (!session_) return;
   std::unique_ptr<TDriverSession> session = std::move(session_);
+  const std::int64_t sessionId = sessionId_;
   sessionId_ = 0;
   if (transactionLevel_ > 0) {
     transactionLevel_ = 0;
-    session->Rollback();
+    session->Rollback();  // a failure closes the session and reaches the caller
   }
+  // The number goes with the session: its kept statements carry it.
+  if (pool_ && session->ResetForPool()) pool_->Return(connectionString_, {std::move(session), sessionId, sqliteDialect_});
 }
 
 TDriverSession& TConnectionObject::Session() {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "data/driver_session.h"
+#include "data/session_pool.h"
 
 namespace qar {
 
@@ -20,6 +21,11 @@ namespace qar {
 // through ODBC) they pass through the SQLite dialect first; no other server's
 // statements are edited. The session keeps what it prepared, translation included,
 // for as long as it stays open, whichever connection works through the object.
+//
+// Close hands the session to a session pool (the process's unless told otherwise)
+// and Open takes one kept under the same connection string before it connects anew;
+// the object is closed in between all the same. A kept session keeps its number and
+// its prepared statements.
 class TConnectionObject {
  public:
   using TSessionFactory =
@@ -35,7 +41,13 @@ class TConnectionObject {
   void SetConnectionString(std::string connectionString);
 
   // Replaces the driver selection (tests, recording drivers). Empty: by provider.
-  void SetSessionFactory(TSessionFactory factory) { factory_ = std::move(factory); }
+  // Sessions of a factory are not pooled unless a pool is set afterwards.
+  void SetSessionFactory(TSessionFactory factory) {
+    factory_ = std::move(factory);
+    pool_.reset();
+  }
+  // The pool closed sessions go to and opens take from; null: none.
+  void SetSessionPool(std::shared_ptr<TSessionPool> pool) { pool_ = std::move(pool); }
 
   bool Connected() const { return session_ != nullptr; }
   void Open();   // EDataError with the server's text when the connect fails
@@ -68,6 +80,7 @@ class TConnectionObject {
 
   std::string connectionString_;
   TSessionFactory factory_;
+  std::shared_ptr<TSessionPool> pool_ = ProcessSessionPoolReference();
   std::unique_ptr<TDriverSession> session_;
   std::int64_t sessionId_ = 0;
   bool sqliteDialect_ = false;

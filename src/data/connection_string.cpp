@@ -105,6 +105,10 @@ TDriverChoice ChooseDriver(std::string_view connectionString,
     choice.target = ConnectionStringValue(connectionString, "Data Source");
     if (choice.target.empty()) choice.target = ConnectionStringValue(connectionString, "Database");
     if (choice.target.empty()) throw EDataError("No Data Source given for the SQLite provider");
+    const std::string journal = ConnectionStringValue(connectionString, "Journal Mode");
+    choice.journalDelete = platform::SameTextAscii(journal, "Delete");
+    if (!journal.empty() && !choice.journalDelete && !platform::SameTextAscii(journal, "WAL"))
+      throw EDataError("Journal Mode must be WAL or Delete (" + journal + ")");
     return choice;
   }
 
@@ -152,7 +156,10 @@ TDriverChoice ChooseDriver(std::string_view connectionString,
   if (!driver.empty() || hasDsn || provider.empty() || StartsWithNoCase(provider, "MSDASQL")) {
     std::string odbc;
     for (const auto& [key, value] : pairs) {
-      if (platform::SameTextAscii(key, "Provider")) continue;
+      // Keys of the connection's own (provider, pooling) are not the driver's.
+      if (platform::SameTextAscii(key, "Provider") || platform::SameTextAscii(key, "OLE DB Services") ||
+          platform::SameTextAscii(key, "Pooling"))
+        continue;
       if (!odbc.empty()) odbc += ";";
       odbc += key + "=" + OdbcValue(value);
     }

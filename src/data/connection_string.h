@@ -25,10 +25,13 @@ struct TDriverChoice {
   enum Kind { kEmbeddedSqlite, kOdbc };
   Kind kind = kOdbc;
   std::string target;  // the database file (embedded) or the ODBC connection string
+  bool journalDelete = false;  // embedded: "Journal Mode=Delete" asks for the rollback journal
 };
 
 // Picks the driver by provider:
 //   Provider=SQLite;Data Source=<file>          -> the embedded SQLite driver
+//       ("Journal Mode=Delete": rollback journal instead of the write-ahead log;
+//        any other value raises EDataError)
 //   Provider=SQLOLEDB[.1] / MSOLEDBSQL / SQLNCLI* -> ODBC, keywords translated
 //       (Data Source -> Server, Initial Catalog -> Database, User ID -> UID,
 //        Password -> PWD, Integrated Security=SSPI -> Trusted_Connection=yes),

@@ -8,7 +8,8 @@ namespace qar {
 std::unique_ptr<TDriverSession> OpenDriverSession(const std::string& connectionString) {
   const TDriverChoice choice =
       ChooseDriver(connectionString, DefaultSqlServerOdbcDriver(), DefaultOracleOdbcDriver());
-  if (choice.kind == TDriverChoice::kEmbeddedSqlite) return OpenEmbeddedSqlite(choice.target);
+  if (choice.kind == TDriverChoice::kEmbeddedSqlite)
+    return OpenEmbeddedSqlite(choice.target, choice.journalDelete ? TJournalMode::kDelete : TJournalMode::kWal);
   return OpenOdbcSession(choice.target);
 }
 

@@ -70,6 +70,15 @@ class TDriverSession {
 
   virtual TStatementCacheStats StatementCache() const { return {}; }
 
+  // Readies the session for a pool after its connection closed: rolls back what is
+  // still open and says whether it is clean (no transaction, no temporary table, no
+  // statement with a pending result). False, also on any failure: it must be closed.
+  // A driver that cannot tell is never pooled.
+  virtual bool ResetForPool() noexcept { return false; }
+  // Whether a pooled session still reaches its database: the same file, a live
+  // connection. False: it must be closed.
+  virtual bool Alive() noexcept { return false; }
+
  protected:
   // The text the server is given for `statement`.
   std::string ServerText(const std::string& statement) const {
@@ -90,8 +99,13 @@ std::unique_ptr<TDriverSession> OpenDriverSession(const std::string& connectionS
 std::string DefaultSqlServerOdbcDriver();
 std::string DefaultOracleOdbcDriver();
 
+// How the embedded database journals: write-ahead log with synchronous=NORMAL unless
+// the connection string says "Journal Mode=Delete" (rollback journal, synchronous=FULL).
+enum class TJournalMode { kWal, kDelete };
+
 // Opens the embedded SQLite database file (created when missing).
-std::unique_ptr<TDriverSession> OpenEmbeddedSqlite(const std::string& fileName);
+std::unique_ptr<TDriverSession> OpenEmbeddedSqlite(const std::string& fileName,
+                                                   TJournalMode journal = TJournalMode::kWal);
 // Opens an existing embedded SQLite database file for reading only: nothing is
 // created, and read access to the file is enough. A missing file raises EDataError
 // with SQLSTATE 08001.

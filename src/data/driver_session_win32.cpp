@@ -1,6 +1,7 @@
 #include "data/data_error.h"
 #include "data/driver_session.h"
 #include "data/odbc_session.h"
+#include "data/session_pool.h"
 
 namespace qar {
 
@@ -10,9 +11,9 @@ std::string DefaultOracleOdbcDriver() { return "Microsoft ODBC for Oracle"; }
 // No SQLite library is linked into the Windows build: the SQLite ODBC driver serves
 // the same database file, and the SQLite dialect is recognised by the server's name.
 // A locked database is waited for five seconds, as on POSIX (the driver's own
-// default is 100 s).
+// default is 100 s). The journal is the driver's JournalMode and SyncPragma.
 namespace {
-std::unique_ptr<TDriverSession> OpenSqliteThroughOdbc(const std::string& fileName, const char* options) {
+std::unique_ptr<TDriverSession> OpenSqliteThroughOdbc(const std::string& fileName, const std::string& options) {
   try {
     return OpenOdbcSession("Driver=SQLite3;Database=" + fileName + ";Timeout=5000" + options);
   } catch (const EDataError& error) {
@@ -21,13 +22,21 @@ std::unique_ptr<TDriverSession> OpenSqliteThroughOdbc(const std::string& fileNam
 }
 }  // namespace
 
-std::unique_ptr<TDriverSession> OpenEmbeddedSqlite(const std::string& fileName) {
-  return OpenSqliteThroughOdbc(fileName, "");
+std::unique_ptr<TDriverSession> OpenEmbeddedSqlite(const std::string& fileName, TJournalMode journal) {
+  return OpenSqliteThroughOdbc(fileName, journal == TJournalMode::kWal ? ";JournalMode=WAL;SyncPragma=NORMAL"
+                                                                       : ";JournalMode=DELETE;SyncPragma=FULL");
 }
 
 // The driver's NoCreat refuses a missing file; the session itself only ever reads.
 std::unique_ptr<TDriverSession> OpenEmbeddedSqliteForReading(const std::string& fileName) {
   return OpenSqliteThroughOdbc(fileName, ";NoCreat=1");
 }
+
+// Nothing is closed at process end here: the pool may live in an in-process server
+// whose static clean-up runs under the system's loader lock, where calling into the
+// ODBC driver manager (which unloads drivers) can hang the process. The system closes
+// the process's files and connections; a write-ahead log left behind is taken up by
+// the next session that opens the database.
+void EmptyAtProcessEnd(TSessionPool&) {}
 
 }  // namespace qar

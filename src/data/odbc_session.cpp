@@ -2,10 +2,12 @@
 
 #include <cstring>
 #include <deque>
+#include <optional>
 
 #include "data/data_error.h"
 #include "data/statement_cache.h"
 #include "platform/datetime.h"
+#include "platform/file_identity.h"
 #include "platform/odbc_headers.h"
 #include "platform/text.h"
 
@@ -66,6 +68,11 @@ EDataError Diagnostic(SQLSMALLINT type, SQLHANDLE handle, const char* what) {
     return EDataError(StripOdbcPrefixes(Ansi(message, size)), Ansi(state, 5), native);
   }
   return EDataError(std::string("ODBC call failed: ") + what);
+}
+
+// An optional feature the driver lacks, or an attribute it does not know.
+bool NotSupported(const EDataError& error) {
+  return error.SqlState() == "HYC00" || error.SqlState() == "HY092" || error.SqlState() == "HY024";
 }
 
 [[noreturn]] void Fail(SQLSMALLINT type, SQLHANDLE handle, const char* what) {
@@ -160,10 +167,12 @@ class TOdbcSession : public TDriverSession {
     }
     dbc_ = Handle(SQL_HANDLE_DBC, dbc);
     keepsPrepared_ = KeepsPreparedStatements();
-    if (keepsPrepared_ && platform::SameTextAscii(DbmsName(), "SQLite")) {
+    sqlite_ = platform::SameTextAscii(DbmsName(), "SQLite");
+    if (keepsPrepared_ && sqlite_) {
       schemaProbe_ = PrepareStatement("PRAGMA schema_version");
       schemaVersion_ = SchemaVersion();
     }
+    if (sqlite_) RememberDatabaseFile();
   }
 
   std::string DbmsName() override {
@@ -209,7 +218,82 @@ class TOdbcSession : public TDriverSession {
 
   TStatementCacheStats StatementCache() const override { return {cache_.Size(), prepareCount_}; }
 
+  // The driver manager's own pooling is not used: its SQLDisconnect frees every
+  // prepared statement of the connection, which is what a kept session saves.
+  bool ResetForPool() noexcept override {
+    try {
+      if (!keepsPrepared_ || pragmaRun_) return false;  // nothing kept a new session lacks; or its own settings
+      SQLULEN autocommit = SQL_AUTOCOMMIT_ON;
+      Check(SQLGetConnectAttrW(dbc_.Get(), SQL_ATTR_AUTOCOMMIT, &autocommit, 0, nullptr), dbc_,
+            "SQLGetConnectAttrW");
+      if (autocommit != SQL_AUTOCOMMIT_ON) End(SQL_ROLLBACK);
+      if (sqlite_ && begunByStatement_) SqliteRollback();
+      return Alive() && (!sqlite_ || !mayHoldTemporary_ || !SqliteHasTemporaryObjects());
+    } catch (...) {
+      return false;
+    }
+  }
+
+  bool Alive() noexcept override {
+    try {
+      SQLUINTEGER dead = SQL_CD_TRUE;
+      if (Ok(SQLGetConnectAttrW(dbc_.Get(), SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr))) {
+        if (dead != SQL_CD_FALSE) return false;
+      } else if (!NotSupported(Diagnostic(SQL_HANDLE_DBC, dbc_.Get(), "SQLGetConnectAttrW"))) {
+        return false;  // a driver without the attribute is judged by the other checks
+      }
+      // A SQLite file removed or replaced under the session: it would work on a file
+      // nobody else sees.
+      return !databaseFile_ || platform::FileIdentity(databaseFile_->first) == databaseFile_->second;
+    } catch (...) {
+      return false;
+    }
+  }
+
  private:
+  void RememberDatabaseFile() {
+    std::vector<TDriverParameter> none;
+    const TDriverResult list = RunPrepared(PrepareStatement("PRAGMA database_list", false), none);
+    for (const auto& row : list.rows) {
+      if (row.size() < 3 || row[1].AsString() != "main" || row[2].AsString().empty()) continue;
+      if (const auto identity = platform::FileIdentity(row[2].AsString()))
+        databaseFile_ = std::pair(row[2].AsString(), *identity);
+    }
+  }
+
+  // Only a text naming BEGIN or SAVEPOINT opens a transaction the driver does not
+  // know of, and only one naming TEMP or ATTACH leaves something in the session: a
+  // session that never prepared one needs no look when it goes back to the pool.
+  void NoteSessionState(const std::string& text) {
+    const std::string upper = platform::UpperCaseAscii(text);
+    if (upper.find("BEGIN") != std::string::npos || upper.find("SAVEPOINT") != std::string::npos)
+      begunByStatement_ = true;
+    if (upper.find("TEMP") != std::string::npos || upper.find("ATTACH") != std::string::npos)
+      mayHoldTemporary_ = true;
+    if (upper.find("PRAGMA") != std::string::npos) pragmaRun_ = true;  // may change how the session locks
+  }
+
+  // A transaction begun by a statement ("BEGIN") is SQLite's own: the driver's
+  // autocommit attribute does not show it.
+  void SqliteRollback() {
+    if (!rollback_.Get()) rollback_ = PrepareStatement("ROLLBACK", false);
+    const TRewind rewind(rollback_.Get());
+    const SQLRETURN rc = SQLExecute(rollback_.Get());
+    if (Ok(rc) || rc == SQL_NO_DATA) return;
+    const EDataError error = Diagnostic(SQL_HANDLE_STMT, rollback_.Get(), "SQLExecute");
+    if (std::string(error.what()).find("no transaction is active") == std::string::npos) throw error;
+  }
+
+  // A temporary object or an attached database belongs to the caller that made it.
+  bool SqliteHasTemporaryObjects() {
+    if (!temporaryProbe_.Get())
+      temporaryProbe_ = PrepareStatement("SELECT 1 FROM temp.sqlite_master UNION ALL SELECT 1 FROM pragma_database_list"
+                                         " WHERE name NOT IN ('main', 'temp') LIMIT 1",
+                                         false);
+    std::vector<TDriverParameter> none;
+    return !RunPrepared(temporaryProbe_, none).rows.empty();
+  }
+
   // A driver that deletes prepared statements at a commit or rollback (SQL_CB_DELETE)
   // gets every statement prepared afresh.
   bool KeepsPreparedStatements() {
@@ -289,7 +373,10 @@ class TOdbcSession : public TDriverSession {
     if (!keepsPrepared_) return RunPrepared(PrepareStatement(text), parameters);
     DropStaleStatements();
     Handle* kept = cache_.Find(text);
-    if (kept == nullptr) kept = &cache_.Insert(text, PrepareStatement(text));
+    if (kept == nullptr) {
+      NoteSessionState(text);
+      kept = &cache_.Insert(text, PrepareStatement(text));
+    }
     try {
       return RunPrepared(*kept, parameters);
     } catch (...) {
@@ -320,13 +407,14 @@ class TOdbcSession : public TDriverSession {
     return version;
   }
 
-  Handle PrepareStatement(const std::string& text) {
+  // `counted`: one of the caller's statements (not the session's own probes).
+  Handle PrepareStatement(const std::string& text, bool counted = true) {
     SQLHANDLE raw = SQL_NULL_HANDLE;
     Check(SQLAllocHandle(SQL_HANDLE_STMT, dbc_.Get(), &raw), dbc_, "SQLAllocHandle");
     Handle statement(SQL_HANDLE_STMT, raw);
     std::u16string wide = Wide(ServerText(text));
     Check(SQLPrepareW(raw, W(wide), SQL_NTS), statement, "SQLPrepareW");
-    ++prepareCount_;
+    if (counted) ++prepareCount_;
     return statement;
   }
 
@@ -485,7 +573,14 @@ class TOdbcSession : public TDriverSession {
   TStatementCache<Handle> cache_;
   std::uint64_t prepareCount_ = 0;
   Handle schemaProbe_;  // SQLite only
+  Handle temporaryProbe_;  // SQLite only
+  Handle rollback_;        // SQLite only
+  bool pragmaRun_ = false;         // a PRAGMA was prepared
+  bool begunByStatement_ = false;  // a text that may begin a transaction was prepared
+  bool mayHoldTemporary_ = false;  // a text that may make a temporary object or attach was prepared
   std::int64_t schemaVersion_ = 0;
+  bool sqlite_ = false;
+  std::optional<std::pair<std::string, platform::TFileIdentity>> databaseFile_;  // SQLite only
 };
 
 }  // namespace

@@ -155,7 +155,9 @@ class TRewind {
 
 class TSqliteSession : public TDriverSession {
  public:
-  TSqliteSession(const std::string& fileName, int flags) : fileName_(fileName) {
+  // `journal` is set on a session that may write; a read-only one keeps the file's mode.
+  TSqliteSession(const std::string& fileName, int flags, std::optional<TJournalMode> journal)
+      : fileName_(fileName) {
     sqlite3* db = nullptr;
     const std::string path = platform::AnsiToUtf8(fileName);
     const int rc = sqlite3_open_v2(path.c_str(), &db, flags, nullptr);
@@ -168,6 +170,7 @@ class TSqliteSession : public TDriverSession {
     sqlite3_extended_result_codes(db_.get(), 1);
     struct stat info {};
     if (::stat(path.c_str(), &info) == 0) opened_ = {info.st_dev, info.st_ino};
+    if (journal) SetJournal(*journal);
   }
 
   std::string DbmsName() override { return "SQLite"; }
@@ -185,6 +188,7 @@ class TSqliteSession : public TDriverSession {
       return result;
     }
     const std::string utf8 = platform::AnsiToUtf8(ServerText(statement));
+    NoteSessionState(utf8);
     const char* tail = utf8.c_str();
     // The text ends at its first NUL, as it does for an ODBC driver: SQLite stops
     // there too and would hand back the same position for ever.
@@ -217,7 +221,88 @@ class TSqliteSession : public TDriverSession {
 
   TStatementCacheStats StatementCache() const override { return {cache_.Size(), prepareCount_}; }
 
+  bool ResetForPool() noexcept override {
+    try {
+      for (sqlite3_stmt* statement = sqlite3_next_stmt(db_.get(), nullptr); statement != nullptr;
+           statement = sqlite3_next_stmt(db_.get(), statement)) {
+        if (sqlite3_stmt_busy(statement)) return false;  // a result nobody finished reading
+      }
+      if (!sqlite3_get_autocommit(db_.get())) Exec("ROLLBACK");
+      // A session of a removed file is closed at once: it holds the write-ahead log
+      // beside the name, which a new file of that name must not meet.
+      CheckSameFile();
+      return sqlite3_get_autocommit(db_.get()) && !attached_ && !HasTemporaryObjects();
+    } catch (...) {
+      return false;
+    }
+  }
+
+  bool Alive() noexcept override {
+    try {
+      CheckSameFile();
+      return true;
+    } catch (...) {
+      return false;
+    }
+  }
+
  private:
+  // The journal mode is the file's (every session of it sees the last one set);
+  // synchronous is this session's. Failing to set either fails the connect.
+  void SetJournal(TJournalMode journal) {
+    const char* const mode = journal == TJournalMode::kWal ? "wal" : "delete";
+    const std::string pragma = std::string("PRAGMA journal_mode=") + mode;
+    sqlite3_stmt* raw = nullptr;
+    if (sqlite3_prepare_v2(db_.get(), pragma.c_str(), -1, &raw, nullptr) != SQLITE_OK) FailOpen();
+    const Statement statement(raw);
+    if (sqlite3_step(raw) != SQLITE_ROW) FailOpen();
+    const auto* set = reinterpret_cast<const char*>(sqlite3_column_text(raw, 0));
+    // An in-memory database answers "memory" and stays so.
+    if (set == nullptr || (std::strcmp(set, mode) != 0 && std::strcmp(set, "memory") != 0)) {
+      // Most often the file may not be written by this process: say whose it is and how to mend it.
+      const std::string hint =
+          ::access(sqlite3_db_filename(db_.get(), "main"), W_OK) != 0 ? AccessHint(db_.get()) : std::string();
+      throw EDataError("The database file " + fileName_ + " could not be put in journal mode " + mode +
+                           " (it stays " + (set ? set : "unknown") + "): attempt to write a readonly database" +
+                           hint,
+                       "08001");
+    }
+    Exec(journal == TJournalMode::kWal ? "PRAGMA synchronous=NORMAL" : "PRAGMA synchronous=FULL");
+  }
+
+  [[noreturn]] void FailOpen() {
+    const int code = sqlite3_extended_errcode(db_.get());
+    const int primary = code & 0xFF;
+    std::string message = platform::Utf8ToAnsi(sqlite3_errmsg(db_.get())) + ": " + fileName_;
+    if (primary == SQLITE_READONLY || primary == SQLITE_CANTOPEN || primary == SQLITE_PERM)
+      message += AccessHint(db_.get());
+    throw EDataError(message, "08001", code);
+  }
+
+  // A temporary table or view belongs to the caller that made it: the session is not
+  // handed to another.
+  // Only a text naming TEMP (CREATE TEMP ..., CREATE TEMPORARY ..., temp.x) makes a
+  // temporary object; a session that never ran one needs no look when it goes back to
+  // the pool. One that attached a database or ran a PRAGMA (which may change how the
+  // session locks or syncs) is never handed to another caller.
+  void NoteSessionState(const std::string& text) {
+    const std::string upper = platform::UpperCaseAscii(text);
+    if (upper.find("TEMP") != std::string::npos) mayHoldTemporary_ = true;
+    if (upper.find("ATTACH") != std::string::npos || upper.find("PRAGMA") != std::string::npos) attached_ = true;
+  }
+
+  bool HasTemporaryObjects() {
+    if (!mayHoldTemporary_) return false;
+    if (!temporaryProbe_) {
+      sqlite3_stmt* raw = nullptr;
+      if (sqlite3_prepare_v2(db_.get(), "SELECT 1 FROM temp.sqlite_master LIMIT 1", -1, &raw, nullptr) != SQLITE_OK)
+        return true;
+      temporaryProbe_.reset(raw);
+    }
+    const TRewind rewind(temporaryProbe_.get());
+    return sqlite3_step(temporaryProbe_.get()) != SQLITE_DONE;
+  }
+
   // Another program may remove or replace the file: this session would then work on
   // a file nobody else sees. Once seen, every statement fails until a new connect.
   void CheckSameFile() {
@@ -332,18 +417,21 @@ class TSqliteSession : public TDriverSession {
   std::string fileName_;
   std::optional<std::pair<dev_t, ino_t>> opened_;  // the file opened; none for a database without one
   Database db_;
+  Statement temporaryProbe_;
   TStatementCache<Statement> cache_;  // destroyed first: its statements go before the database
   std::uint64_t prepareCount_ = 0;
+  bool mayHoldTemporary_ = false;  // a statement that may have made a temporary object ran
+  bool attached_ = false;          // a statement that may have attached a database or set a PRAGMA ran
 };
 
 }  // namespace
 
-std::unique_ptr<TDriverSession> OpenSqliteSession(const std::string& fileName) {
-  return std::make_unique<TSqliteSession>(fileName, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+std::unique_ptr<TDriverSession> OpenSqliteSession(const std::string& fileName, TJournalMode journal) {
+  return std::make_unique<TSqliteSession>(fileName, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, journal);
 }
 
 std::unique_ptr<TDriverSession> OpenSqliteSessionReadOnly(const std::string& fileName) {
-  return std::make_unique<TSqliteSession>(fileName, SQLITE_OPEN_READONLY);
+  return std::make_unique<TSqliteSession>(fileName, SQLITE_OPEN_READONLY, std::nullopt);
 }
 
 }  // namespace qar

@@ -175,6 +175,21 @@ std::string GetTmpFileDir() {
   return result;
 }
 
+TSessionPoolSettings SessionPoolSettings() {
+  TSessionPoolSettings settings;
+  ReadFromSettingsKey([&](RegistryKey& key) {
+    std::int32_t value = 0;
+    if (key.ReadInteger("ConnectionPooling", value) == RegStatus::kOk && (value == 0 || value == 1))
+      settings.enabled = value == 1;
+    if (key.ReadInteger("PoolMaxIdleSessions", value) == RegStatus::kOk && value >= 1 && value <= 64)
+      settings.maxIdlePerKey = static_cast<std::size_t>(value);
+    if (key.ReadInteger("PoolIdleTimeout", value) == RegStatus::kOk && value >= 1 && value <= 3600)
+      settings.idleTime = std::chrono::seconds(value);
+    return true;
+  });
+  return settings;
+}
+
 void ResetMonitorSettingsForTest() {
   auto& s = Settings();
   std::scoped_lock lock(s.tunningIdMutex, s.sqlMonitorMutex, s.sqlMonUserMutex, s.tmpFileDirMutex);

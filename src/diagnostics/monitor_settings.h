@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "data/session_pool.h"
+
 namespace qar::diagnostics {
 
 // The process-wide record MonitorSettings behind these questions holds four fields,
@@ -29,6 +31,13 @@ std::int32_t SqlMonitorLevel();
 bool IsMonitoredUser(std::string_view operatorName);
 // The log directory, ending with a separator; empty when the request failed.
 std::string GetTmpFileDir();
+
+// The session pool's settings, read from the WebSrv key at each request (the pool
+// asks once). Missing or out of range values give the defaults:
+//   ConnectionPooling    0 off, 1 on (default 1)
+//   PoolMaxIdleSessions  idle sessions kept per connection string, 1 to 64 (default 8)
+//   PoolIdleTimeout      seconds an idle session is kept, 1 to 3600 (default 60)
+TSessionPoolSettings SessionPoolSettings();
 
 // Forgets every cached setting, as at process start. Only for tests, and only while
 // no other thread asks.

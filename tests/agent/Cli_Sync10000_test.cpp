@@ -1,3 +1,4 @@
+#include "../support/database_files.h"
 #include "agent/Cli_Sync10000.h"
 
 #include <gtest/gtest.h>
@@ -37,7 +38,7 @@ class TfrmSyncTest : public ::testing::Test {
   void SetUp() override {
     file_ = "qar_agent_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + "_" +
             std::to_string(platform::CurrentProcessId()) + ".db";
-    std::remove(file_.c_str());
+    ::qar::testing::RemoveDatabaseFiles(file_);
     connectionString_ = "Provider=SQLite;Data Source=" + file_;
     clock_.OnSleep([this](std::chrono::milliseconds duration) {
       elapsed_ += duration;
@@ -73,7 +74,7 @@ class TfrmSyncTest : public ::testing::Test {
   }
   void TearDown() override {
     form_.reset();
-    std::remove(file_.c_str());
+    ::qar::testing::RemoveDatabaseFiles(file_);
   }
 
   void Sql(const std::string& text) { form_->adcVerifTab.Execute(text); }

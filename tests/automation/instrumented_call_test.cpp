@@ -4,11 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <tuple>
 
+#include "../support/database_files.h"
 #include "../data/session_statements.h"
 #include "../diagnostics/diagnostics_sandbox.h"
 #include "automation/MtsRdm.h"
@@ -23,6 +26,7 @@
 #include "data/ado_query.h"
 #include "data/data_error.h"
 #include "data/data_set_provider.h"
+#include "diagnostics/log_captions.h"
 #include "diagnostics/log_file_name.h"
 #include "mts_test_support.h"
 #include "variant_text.h"
@@ -173,7 +177,7 @@ class SqliteModuleTest : public diagnostics::testing::DiagnosticsSandbox,
     // In the working directory: under Wine the ODBC driver may be the host's, which
     // reads a Windows path as a relative name.
     TdmGravacao::connectionString = GetParam().prefix + file_;
-    std::remove(file_.c_str());
+    ::qar::testing::RemoveDatabaseFiles(file_);
     client.SetConnectionString(TdmGravacao::connectionString);
     try {
       client.Execute(::qar::testing::kCreateSessionTable);
@@ -202,7 +206,7 @@ class SqliteModuleTest : public diagnostics::testing::DiagnosticsSandbox,
   void TearDown() override {
     server_.Reset();
     client.Close();
-    std::remove(file_.c_str());
+    ::qar::testing::RemoveDatabaseFiles(file_);
     gGravacaoFactory.Environment() = DefaultAutomationEnvironment();
     SetServerConnectionList(std::nullopt);
     DiagnosticsSandbox::TearDown();
@@ -397,6 +401,27 @@ TEST_P(SqliteModuleTest, AnErrorWithASuccessCodeIsNeverASuccess) {
     EXPECT_EQ(excepInfo.Description, "codigo");
   }
   TScriptedProvider::failCode.reset();
+}
+
+// Each call closes the module's connection and its method connects again, which the monitor logs
+// every time, although the calls run on one kept session (the number rows carry).
+TEST_P(SqliteModuleTest, TheMonitorLogsOneConnectionEntryPerCallOnAKeptSession) {
+  SetInteger("TunningID", 1);
+  MonitorEverybody(1);
+  std::set<std::int64_t> sessions;
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(Call("Sessao", {kOperator}).second, "");
+    sessions.insert(module_->connection.ConnectionObject()->SessionId());
+  }
+  std::string logs;
+  for (const auto& entry : std::filesystem::directory_iterator(platform::ToNativePath(LogDir())))
+    logs += ReadFile(entry.path().string());
+  std::size_t entries = 0;
+  for (std::size_t at = logs.find(diagnostics::captions::kConnectionBanner); at != std::string::npos;
+       at = logs.find(diagnostics::captions::kConnectionBanner, at + 1))
+    ++entries;
+  EXPECT_EQ(entries, 3u);
+  EXPECT_EQ(sessions.size(), 1u);
 }
 
 TEST_P(SqliteModuleTest, AModuleWithoutConnectionGetsNoMonitorNoActivationNoRow) {

@@ -1,5 +1,6 @@
 // The SQL execution monitor on real statements of both SQLite drivers: byte-exact
 // entries, chaining, failures, threads.
+#include "../support/database_files.h"
 #include "diagnostics/execute_event.h"
 
 #include <gtest/gtest.h>
@@ -49,14 +50,14 @@ class ExecuteEventTest : public testing::DiagnosticsSandbox, public ::testing::W
     DiagnosticsSandbox::SetUp();
     platform::SetShortDateFormat("dd/MM/yyyy", '/');
     module.SetName("dmVendas");
-    std::filesystem::remove(database);  // relative: under Wine the host's ODBC driver finds it alike
+    ::qar::testing::RemoveDatabaseFiles(database);  // relative: under Wine the host's ODBC driver finds it alike
     connection.SetConnectionString(GetParam() + database);
     connection.Execute("CREATE TABLE PEDIDO (ID INTEGER, SITUACAO VARCHAR(1))");
     connection.Execute("INSERT INTO PEDIDO VALUES (42, 'A')");
   }
   void TearDown() override {
     connection.Close();
-    std::filesystem::remove(database);
+    ::qar::testing::RemoveDatabaseFiles(database);
     DiagnosticsSandbox::TearDown();
   }
   // A statement of the data module whose parameter ID holds 42.

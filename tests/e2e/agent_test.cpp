@@ -98,6 +98,7 @@ TEST_F(AgentTest, QarCfgStoresTheStringAndTellsWhatTheAgentDoesWhileItRunsEachRo
 // integer parameter, an operation text too long for a command line) are marked with
 // the reason, and the rows behind them run.
 TEST_F(AgentTest, FaultsOfTheDatabaseOrOfARowNeitherStartASecondWorkerNorLoseACancellationNorStallTheQueue) {
+  const RollbackJournalCase journal(installation_);  // an exclusive lock keeps readers out only there
   HoldWorkers();
   ChildProcess& agent = StartAgent();
   ASSERT_TRUE(WaitForTable()) << AgentLog();

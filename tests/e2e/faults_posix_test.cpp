@@ -24,6 +24,8 @@ bool WaitForPublishedRequest(long long id) {  // the agent says it supervises re
 // Killed, or ended by SIGTERM or SIGINT while its worker runs: the worker runs on,
 // and each next agent supervises it instead of starting the request again.
 TEST_F(FaultsPosixTest, AnAgentEndedWhileItsWorkerRunsLeavesItToTheNextAndItsDatabaseFileRemovedIsNoticed) {
+  // A write-ahead log would stay beside the removed file for the next one.
+  const RollbackJournalCase journal(installation_);
   Sql(JoinStatementLines(kCreateTable));
   HoldWorkers();
   const int id = Request("001", "02");

@@ -1,4 +1,5 @@
 // QarCfg's commands run in-process against a scratch registry and a scratch SQLite database.
+#include "../support/database_files.h"
 #include "tools/qarcfg_commands.h"
 
 #include <gtest/gtest.h>
@@ -32,10 +33,10 @@ class QarCfgTest : public diagnostics::testing::DiagnosticsSandbox {
     DiagnosticsSandbox::SetUp();
     // Relative: under Wine the host's SQLite ODBC driver resolves it in the same directory.
     database_ = "qar_cfg_test_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + ".db";
-    std::remove(database_.c_str());
+    ::qar::testing::RemoveDatabaseFiles(database_);
   }
   void TearDown() override {
-    std::remove(database_.c_str());
+    ::qar::testing::RemoveDatabaseFiles(database_);
     DiagnosticsSandbox::TearDown();
   }
 

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "../../support/database_files.h"
 #include "../../data/session_statements.h"
 #include "../../diagnostics/diagnostics_sandbox.h"
 #include "automation/VCLCom.h"
@@ -62,7 +63,7 @@ TEST_F(CallThreadsTest, EachCallKeepsItsOwnKeyMonitorAndRowAndCallsOnOneObjectTa
   SetInteger("TunningID", 1);
   // In the working directory: under Wine the ODBC driver may be the host's.
   const std::string file = "qar_call_threads_" + std::to_string(platform::CurrentProcessId()) + ".db";
-  std::remove(file.c_str());
+  testing::RemoveDatabaseFiles(file);
   TdmParalelo::connectionString = "Provider=SQLite;Data Source=" + file;
   TADOConnection admin;
   admin.SetConnectionString(TdmParalelo::connectionString);
@@ -98,7 +99,7 @@ TEST_F(CallThreadsTest, EachCallKeepsItsOwnKeyMonitorAndRowAndCallsOnOneObjectTa
   shared.Reset();  // the objects and their connections go before the file
   other.Reset();
   admin.Close();
-  std::remove(file.c_str());
+  testing::RemoveDatabaseFiles(file);
 }
 
 }  // namespace

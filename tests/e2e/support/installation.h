@@ -11,11 +11,20 @@
 #include "config/GeralQar.h"
 #include "platform/module.h"
 #include "platform/registry.h"
+#include "platform/secret.h"
 
 namespace qar::e2e {
 
-// "Provider=SQLite;Data Source=<file>" with the file as the driver sees it (under Wine: the host's path).
+// "Provider=SQLite;Data Source=<file>" with the file as the driver sees it (under Wine: the host's path),
+// and "Journal Mode=<mode>" while gSqliteJournalMode names one.
 std::string SqliteConnectionString(const std::string& databaseFile);
+
+// Empty: the default write-ahead log. "Delete": the rollback journal, for a case whose file
+// is removed or locked against readers under the agent, which the write-ahead log does not serve.
+inline std::string gSqliteJournalMode;
+inline std::string WithJournalMode(std::string connectionString) {
+  return gSqliteJournalMode.empty() ? connectionString : connectionString + ";Journal Mode=" + gSqliteJournalMode;
+}
 
 // A fresh directory holding copies of QarSnc.exe, QarTab.exe (the agent starts the
 // worker from its own directory) and QarCfg.exe, and StringConex for its database
@@ -59,6 +68,19 @@ class Installation {
 
  private:
   std::string dir_;
+};
+
+// For one case: the rollback journal, in StringConex for the agent and the tool and in the
+// case's own connection strings. Made before anything opens the database.
+class RollbackJournalCase {
+ public:
+  explicit RollbackJournalCase(const Installation& installation) {
+    gSqliteJournalMode = "Delete";
+    installation.StoreStringConex(platform::EncryptSecret(SqliteConnectionString(installation.DatabaseFile())));
+  }
+  ~RollbackJournalCase() { gSqliteJournalMode.clear(); }
+  RollbackJournalCase(const RollbackJournalCase&) = delete;
+  RollbackJournalCase& operator=(const RollbackJournalCase&) = delete;
 };
 
 }  // namespace qar::e2e

@@ -41,7 +41,7 @@ std::optional<int> ChildProcess::ExitCode() {
 }
 
 std::string SqliteConnectionString(const std::string& databaseFile) {
-  return "Provider=SQLite;Data Source=" + databaseFile;
+  return WithJournalMode("Provider=SQLite;Data Source=" + databaseFile);
 }
 
 }  // namespace qar::e2e

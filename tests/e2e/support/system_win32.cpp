@@ -57,11 +57,11 @@ std::optional<int> ChildProcess::ExitCode() {
 std::string SqliteConnectionString(const std::string& databaseFile) {
   const auto toUnix = reinterpret_cast<char*(CDECL*)(const WCHAR*)>(
       reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
-  if (toUnix == nullptr) return "Provider=SQLite;Data Source=" + databaseFile;
+  if (toUnix == nullptr) return WithJournalMode("Provider=SQLite;Data Source=" + databaseFile);
   const std::unique_ptr<char, void (*)(char*)> unixName(
       toUnix(reinterpret_cast<const WCHAR*>(platform::AnsiToUtf16(databaseFile).c_str())),
       [](char* name) { HeapFree(GetProcessHeap(), 0, name); });
-  return "Provider=SQLite;Data Source=" + platform::Utf8ToAnsi(unixName.get());
+  return WithJournalMode("Provider=SQLite;Data Source=" + platform::Utf8ToAnsi(unixName.get()));
 }
 
 }  // namespace qar::e2e
