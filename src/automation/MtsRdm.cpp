@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "automation/VCLCom.h"
 #include "com/error_info.h"
 
 namespace qar::automation {
@@ -24,7 +25,7 @@ void TMtsDataModule::CallComplete(bool complete) {
 
 HResult TMtsDataModule::Activate() {
   try {
-    objectContext_ = com::GetObjectContext();
+    objectContext_ = ObjectContextOf(*this);
     return com::kS_OK;
   } catch (...) {
     return com::ResultOfFailure(std::current_exception(), ClassName());

@@ -11,7 +11,7 @@
 namespace qar::automation {
 
 // A remote data module for transactional servers. The host activates it (Activate
-// keeps the context GetObjectContext gives, Deactivate drops it); while AutoComplete
+// keeps the context ObjectContextOf gives, Deactivate drops it); while AutoComplete
 // is on (the default), each IAppServer operation votes on that context afterwards:
 //
 //   AS_ApplyUpdates      complete when maxErrors >= the reported error count, or the
@@ -24,7 +24,7 @@ namespace qar::automation {
 // dispatch members it is thrown to the automation object's Invoke. Without a context every vote does
 // nothing. The instrumented call fires OnActivate and OnDeactivate around each
 // dispatch call and votes complete itself before it. Tests observe the votes by
-// installing a recording context with com::SetObjectContextProvider before Activate.
+// giving the factory's environment a recording context before Activate.
 //
 //   class TdmVendas : public automation::TMtsDataModule {
 //    public:

@@ -106,6 +106,7 @@ TAutomationEnvironment DefaultAutomationEnvironment(platform::Clock& clock) {
           // Nowhere left to tell; the call goes on without its session row.
         }
       }};
+  environment.objectContext = &com::GetObjectContext;
   return environment;
 }
 
@@ -131,6 +132,13 @@ const TAutomationEnvironment& TVCLAutoObject::Environment() const {
   if (auto* factory = dynamic_cast<TVCLAutoObjectFactory*>(Factory())) return factory->Environment();
   static const TAutomationEnvironment kDefault = DefaultAutomationEnvironment();
   return kDefault;
+}
+
+TComPtr<com::IObjectContext> ObjectContextOf(const TComponent& component) {
+  // The slot holds the wrapping object while it lives, so its environment does too.
+  const auto* object = dynamic_cast<const TVCLAutoObject*>(component.VCLComObject());
+  const auto* provider = object != nullptr ? &object->Environment().objectContext : nullptr;
+  return provider != nullptr && *provider ? (*provider)() : com::GetObjectContext();
 }
 
 void TVCLAutoObject::ComponentDestroyed() noexcept {

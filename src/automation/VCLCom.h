@@ -12,6 +12,7 @@
 #include "automation/call_context.h"
 #include "com/auto_object.h"
 #include "com/factory.h"
+#include "com/object_context.h"
 #include "framework/component.h"
 #include "platform/clock.h"
 
@@ -52,13 +53,17 @@ struct TCallEnvironment {
   TTransactionReportWriter writeTransactionReport;  // raises its input/output failure
   TRegistrationFailureWriter writeRegistrationFailure;  // never raises
 };
-// What the objects of one class need from outside, held by their factory.
+// What the objects of one class need from outside, held by their factory. The
+// object context is the one a transactional module keeps when it is activated.
 struct TAutomationEnvironment {
+  using TObjectContextProvider = std::function<TComPtr<com::IObjectContext>()>;
   TCreationEnvironment creation;
   TCallEnvironment call;
+  TObjectContextProvider objectContext;  // empty: the system's (com::GetObjectContext)
 };
 // The production environment on `clock`: the day's logs, tr_report.txt, and
-// bugreport.txt for a failed creation or a session row that cannot be registered.
+// bugreport.txt for a failed creation or a session row that cannot be registered;
+// the system's object context.
 TAutomationEnvironment DefaultAutomationEnvironment(platform::Clock& clock = platform::SystemClock());
 
 // The automation object of a component. Made by its factory when a client creates
@@ -93,6 +98,9 @@ class TVCLAutoObject : public com::TImplements<com::TAutoObject, IVCLComObject>,
   // The wrapped component; null once it was destroyed.
   TComponent* Component() const { return component_; }
   bool OwnsComponent() const { return ownsComponent_; }
+  // The environment of the object's class: its factory's, the production one when the
+  // factory is no TVCLAutoObjectFactory.
+  const TAutomationEnvironment& Environment() const;
 
  protected:
   // Invoke, the object's dispatch entry (TAutoObject's), runs the instrumented call
@@ -135,7 +143,6 @@ class TVCLAutoObject : public com::TImplements<com::TAutoObject, IVCLComObject>,
                        com::TExcepInfo* excepInfo, std::uint32_t* argErr) override;
 
  private:
-  const TAutomationEnvironment& Environment() const;
   void ComponentDestroyed() noexcept override;
   void CreateComponent(const com::TComponentClass& componentClass);
 
@@ -150,6 +157,10 @@ class TVCLAutoObject : public com::TImplements<com::TAutoObject, IVCLComObject>,
 // the factory registered for its class. Throws the class manager's EOleError when
 // no factory is registered.
 TComPtr<IUnknown> CreateAutoObjectForComponent(TComponent& component);
+
+// The object context of an activation of `component`: from the environment of the
+// automation object that wraps it, the system's when none does.
+TComPtr<com::IObjectContext> ObjectContextOf(const TComponent& component);
 
 // Where a TVCLAutoObject's calls go: its component, when it has one of the factory's
 // component class; null otherwise.

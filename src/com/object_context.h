@@ -1,9 +1,8 @@
 // The transactional object context: the votes an object casts on its activation's
-// transaction, where the context comes from, and the control interface its host calls.
+// transaction, the system's context, and the control interface its host calls.
 #pragma once
 
 #include <cstdint>
-#include <functional>
 
 #include "com/result.h"
 #include "framework/interface.h"
@@ -41,18 +40,10 @@ class IObjectControl : public IUnknown {
 // nothing elsewhere). A transactional module calls it when it is made.
 void EnableSystemObjectControl();
 
-// The context of the current activation, or null when there is none. A provider
-// installed by the host answers; without one, on Windows the system's context when
-// the object runs under the transaction service (none where the service is absent),
-// and nothing on POSIX.
+// The system's context of the current activation: on Windows the transaction
+// service's when the object runs under it (null where the service is absent or the
+// object is not under it), null on POSIX. The default context of automation objects;
+// a host or a test gives its own through the objects' environment.
 TComPtr<IObjectContext> GetObjectContext();
-
-// Installs the provider of GetObjectContext (empty: the system's again); returns the
-// one it replaces. Tests install a recording context this way.
-using TObjectContextProvider = std::function<TComPtr<IObjectContext>()>;
-TObjectContextProvider SetObjectContextProvider(TObjectContextProvider provider);
-
-// The system's context (null where there is none); GetObjectContext's fallback.
-TComPtr<IObjectContext> SystemObjectContext();
 
 }  // namespace qar::com

@@ -2,8 +2,8 @@
 
 namespace qar::com {
 
-// No transaction service exists here: only a host's provider gives a context.
-TComPtr<IObjectContext> SystemObjectContext() { return nullptr; }
+// No transaction service exists here: only an environment's own provider gives a context.
+TComPtr<IObjectContext> GetObjectContext() { return nullptr; }
 
 void EnableSystemObjectControl() {}
 

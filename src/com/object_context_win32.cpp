@@ -60,7 +60,7 @@ void EnableSystemObjectControl() {
   RegisterNativeBridge<TObjectControlBridge>();
 }
 
-TComPtr<IObjectContext> SystemObjectContext() {
+TComPtr<IObjectContext> GetObjectContext() {
   // The context object of the calling apartment answers IObjectContext only under
   // the transaction service; elsewhere (and where the service is not installed) any
   // failure means no context. The call lives in ole32, present on every system, so a

@@ -139,7 +139,7 @@ TEST_F(VCLAutoObjectTest, TheObjectOwnsItsComponentAndQueriesFallThroughToIt) {
   EXPECT_EQ(object->QueryInterface(TGUID::Parse("{00000000-0000-0000-0000-0000000000AA}"), &neither),
             com::kE_NOINTERFACE);
   EXPECT_EQ(neither, nullptr);
-  testing::TInstalledObjectContext installed;  // a component that is no transactional module never votes
+  testing::TInstalledObjectContext installed(factory_);  // a component that is no transactional module never votes
   testing::gEvents.clear();
   EXPECT_EQ(com::CallByName(*object.As<com::IDispatch>(), "ECHO", {"oi"}), Variant(":oi"));
   EXPECT_EQ(testing::gEvents, "");

@@ -51,8 +51,8 @@ GUID ToSystem(const TGUID& guid) {
 
 TEST(MtsDataModuleComTest, TheSystemActivatesDeactivatesAndPoolsTheModuleThroughItsAutomationObject) {
   ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
-  EXPECT_EQ(com::GetObjectContext(), nullptr);  // not under the transaction service
-  testing::TInstalledObjectContext installed;
+  EXPECT_EQ(com::GetObjectContext(), nullptr);  // the system's: not under the transaction service
+  testing::TInstalledObjectContext installed(gAtivacaoFactory);
   const GUID clsid = ToSystem(kCLSID_dmAtivacao);
   // The class as a running server offers it, so CoCreateInstance finds it.
   ::IUnknown* factory = nullptr;

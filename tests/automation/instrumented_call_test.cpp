@@ -252,7 +252,7 @@ class SqliteModuleTest : public diagnostics::testing::DiagnosticsSandbox,
   const std::string file_ = "qar_call_test_" + std::to_string(platform::CurrentProcessId()) + ".db";
   TADOConnection client;  // also the caller's own connection in the two-argument form
   platform::SimulatedClock clock_{platform::EncodeDateTime({2026, 12, 5, 14, 3, 27, 0})};
-  testing::TInstalledObjectContext installed_;
+  testing::TInstalledObjectContext installed_{gGravacaoFactory};
   TComPtr<com::IDispatch> server_;
   TdmGravacao* module_ = nullptr;
   bool failReport_ = false;

@@ -2,7 +2,9 @@
 #pragma once
 
 #include <string>
+#include <utility>
 
+#include "automation/VCLCom.h"
 #include "com/com_object.h"
 #include "com/object_context.h"
 
@@ -24,16 +26,20 @@ class TRecordingObjectContext : public com::TImplements<com::TComObject, com::IO
   HResult failWith = com::kS_OK;
 };
 
-// Makes `context` every activation's context while it exists, as a transactional host would.
+// Makes `context` the context of every activation of `factory`'s objects while it
+// exists, as a transactional host would.
 class TInstalledObjectContext {
  public:
-  TInstalledObjectContext()
-      : previous_(com::SetObjectContextProvider([c = context] { return TComPtr<com::IObjectContext>(c); })) {}
-  ~TInstalledObjectContext() { com::SetObjectContextProvider(std::move(previous_)); }
+  explicit TInstalledObjectContext(TVCLAutoObjectFactory& factory)
+      : factory_(factory),
+        previous_(std::exchange(factory.Environment().objectContext,
+                                [c = context] { return TComPtr<com::IObjectContext>(c); })) {}
+  ~TInstalledObjectContext() { factory_.Environment().objectContext = std::move(previous_); }
   TComPtr<TRecordingObjectContext> context = com::NewComObject<TRecordingObjectContext>();
 
  private:
-  com::TObjectContextProvider previous_;
+  TVCLAutoObjectFactory& factory_;
+  TAutomationEnvironment::TObjectContextProvider previous_;
 };
 
 }  // namespace qar::automation::testing
