@@ -1,7 +1,5 @@
-// The system's COM reaches the automation objects: CoCreateInstance makes a
-// transactional module that the system activates and pools, and a script run by the
-// system's script host calls the test server (QarComTestServer.dll, registered with
-// regsvr32, the script run with cscript).
+// The system's COM reaches the automation objects: CoCreateInstance activates and pools a
+// transactional module; cscript calls QarComTestServer.dll registered with regsvr32.
 #include <windows.h>
 #include <ole2.h>
 #include <comsvcs.h>
@@ -54,7 +52,6 @@ TEST(MtsDataModuleComTest, TheSystemActivatesDeactivatesAndPoolsTheModuleThrough
   EXPECT_EQ(com::GetObjectContext(), nullptr);  // not under the transaction service
   testing::TInstalledObjectContext installed;
   const GUID clsid = ToSystem(kCLSID_dmAtivacao);
-  // The class as a running server offers it, so CoCreateInstance finds it.
   ::IUnknown* factory = nullptr;
   ASSERT_EQ(com::ServerGetClassObject(kCLSID_dmAtivacao, IUnknown::kIID, reinterpret_cast<void**>(&factory)), S_OK);
   DWORD cookie = 0;
@@ -65,8 +62,7 @@ TEST(MtsDataModuleComTest, TheSystemActivatesDeactivatesAndPoolsTheModuleThrough
             S_OK);
   ::IObjectControl* control = nullptr;
   ASSERT_EQ(object->QueryInterface(ToSystem(com::IObjectControl::kIID), reinterpret_cast<void**>(&control)), S_OK);
-  // The control interface is the object's own: its queries answer the object's identity
-  // and a working dispatch interface.
+  // The control interface answers the object's own identity and a working dispatch.
   ::IUnknown* identity = nullptr;
   ::IUnknown* controlIdentity = nullptr;
   ::IDispatch* controlDispatch = nullptr;
@@ -80,14 +76,12 @@ TEST(MtsDataModuleComTest, TheSystemActivatesDeactivatesAndPoolsTheModuleThrough
   for (::IUnknown* held : {identity, controlIdentity, static_cast<::IUnknown*>(controlDispatch)}) held->Release();
   EXPECT_EQ(control->Activate(), S_OK);
   EXPECT_EQ(TdmAtivacao::last->ObjectContext().Get(), installed.context.Get());
-  // A call by name votes on the context the activation gave: before the operation (the
-  // instrumented call) and after it.
+  // A call by name votes on the activation's context before and after the operation.
   LPOLESTR name = const_cast<LPOLESTR>(L"AS_GetProviderNames");
   DISPID id = 0;
   ASSERT_EQ(object->GetIDsOfNames(IID_NULL, &name, 1, 0, &id), S_OK);
   DISPPARAMS none{};
-  VARIANT result;
-  VariantInit(&result);
+  VARIANT result{};
   testing::gEvents.clear();
   EXPECT_EQ(object->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &none, &result, nullptr, nullptr), S_OK);
   VariantClear(&result);
@@ -110,15 +104,11 @@ class TProbe : public com::TImplements<com::TComObject, com::IDispatch> {
   std::function<void()> names;
   bool called = false;
 
-  HResult GetTypeInfoCount(std::uint32_t* count) override {
-    *count = 0;
-    return com::kS_OK;
-  }
+  HResult GetTypeInfoCount(std::uint32_t* count) override { return *count = 0, com::kS_OK; }
   HResult GetTypeInfo(std::uint32_t, com::LocaleId, com::ITypeInfo**) override { return com::kDISP_E_BADINDEX; }
   HResult GetIDsOfNames(const TGUID&, const std::string*, std::uint32_t, com::LocaleId, com::DispId* ids) override {
     if (names) names();
-    ids[0] = 1;
-    return com::kS_OK;
+    return ids[0] = 1, com::kS_OK;
   }
   HResult Invoke(com::DispId, const TGUID&, com::LocaleId, std::uint16_t, com::TDispParams& params, Variant* result,
                  com::TExcepInfo* excepInfo, std::uint32_t*) override {
@@ -138,9 +128,7 @@ struct TSystemRef {
   T* p = nullptr;
   TSystemRef() = default;
   TSystemRef(const TSystemRef&) = delete;
-  ~TSystemRef() {
-    if (p != nullptr) p->Release();
-  }
+  ~TSystemRef() { if (p != nullptr) p->Release(); }
   T* operator->() const { return p; }
   void** Put() { return reinterpret_cast<void**>(&p); }
 };
@@ -149,7 +137,6 @@ class ComBridgeTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_EQ(com::ServerGetClassObject(kCLSID_Probe, IUnknown::kIID, factory.Put()), S_OK); }
   void TearDown() override { gMakeProbe = nullptr; }
-  // The system's view of a new probe: factory's CreateInstance with the made object.
   HRESULT Create(const std::function<TComPtr<IUnknown>()>& make, TSystemRef<::IDispatch>& object) {
     gMakeProbe = make;
     return factory->CreateInstance(nullptr, IID_IDispatch, object.Put());
@@ -177,11 +164,9 @@ TEST_F(ComBridgeTest, CreationReportsSuccessOnlyWithAnObject) {
 }
 
 VARIANT Value(VARTYPE type, const wchar_t* text) {  // `text` changed to `type`
-  VARIANT textValue;
+  VARIANT textValue{}, value{};
   V_VT(&textValue) = VT_BSTR;
   V_BSTR(&textValue) = SysAllocString(text);
-  VARIANT value;
-  VariantInit(&value);
   EXPECT_EQ(VariantChangeTypeEx(&value, &textValue, 0x0409, 0, type), S_OK) << type;
   VariantClear(&textValue);
   return value;
@@ -190,13 +175,7 @@ VARIANT Value(VARTYPE type, const wchar_t* text) {  // `text` changed to `type`
 // A typed client variable passed by reference gets what the method left there, in its
 // own type; a value that does not fit is the call's type mismatch and the variable stays.
 TEST_F(ComBridgeTest, EveryByReferenceArgumentIsWrittenBackInItsOwnType) {
-  const struct {
-    VARTYPE type;
-    const wchar_t* sent;
-    Variant left;
-    HRESULT outcome;
-    const wchar_t* read;
-  } cases[] = {
+  const struct { VARTYPE type; const wchar_t* sent; Variant left; HRESULT outcome; const wchar_t* read; } cases[] = {
       {VT_I4, L"5", 7, S_OK, L"7"},
       {VT_I2, L"5", "12", S_OK, L"12"},
       {VT_UI1, L"5", 255, S_OK, L"255"},
@@ -225,11 +204,8 @@ TEST_F(ComBridgeTest, EveryByReferenceArgumentIsWrittenBackInItsOwnType) {
     UINT argErr = 99;
     EXPECT_EQ(object->Invoke(1, IID_NULL, 0x0409, DISPATCH_METHOD, &params, nullptr, nullptr, &argErr), c.outcome)
         << c.type;
-    if (c.outcome == DISP_E_TYPEMISMATCH) {
-      EXPECT_EQ(argErr, 0u);
-    }
-    VARIANT read;
-    VariantInit(&read);
+    if (c.outcome == DISP_E_TYPEMISMATCH) { EXPECT_EQ(argErr, 0u); }
+    VARIANT read{};
     ASSERT_EQ(VariantChangeTypeEx(&read, &variable, 0x0409, VARIANT_ALPHABOOL, VT_BSTR), S_OK);
     EXPECT_EQ(std::wstring(V_BSTR(&read)), c.read) << c.type;
     VariantClear(&read);
@@ -241,18 +217,13 @@ TEST_F(ComBridgeTest, EveryByReferenceArgumentIsWrittenBackInItsOwnType) {
 // as success or as a C++ exception.
 TEST_F(ComBridgeTest, EveryFailureReachesTheClientAsAFailure) {
   using TInvoke = std::function<HResult(com::TDispParams&, Variant*, com::TExcepInfo*)>;
-  const struct {
-    TInvoke invoke;
-    HRESULT outcome;
-    HRESULT scode;
-  } cases[] = {
+  const struct { TInvoke invoke; HRESULT outcome, scode; } cases[] = {
       {[](auto&, auto, auto e) { return e->Description = "no code", com::kDISP_E_EXCEPTION; }, DISP_E_EXCEPTION, E_FAIL},
       {[](auto&, auto, auto e) { return e->SCode = com::kE_INVALIDARG, com::kS_OK; }, DISP_E_EXCEPTION, E_INVALIDARG},
       {[](auto&, auto, auto) -> HResult { throw com::EOleError(com::kS_FALSE, "falhou"); }, DISP_E_EXCEPTION, E_FAIL},
       {[](auto&, auto, auto) -> HResult { throw 42; }, DISP_E_EXCEPTION, E_UNEXPECTED},
       {[](auto&, auto, auto) -> HResult { throw std::bad_alloc(); }, E_OUTOFMEMORY, 0},
-      // A result that holds nothing the system can take.
-      {[](auto&, auto result, auto) { return *result = Variant::FromObject(std::make_shared<int>(1)), com::kS_OK; },
+      {[](auto&, auto result, auto) {  // a result the system cannot take return *result = Variant::FromObject(std::make_shared<int>(1)), com::kS_OK; },
        DISP_E_EXCEPTION, DISP_E_TYPEMISMATCH},
   };
   for (const auto& c : cases) {
@@ -283,8 +254,7 @@ TEST_F(ComBridgeTest, EveryFailureReachesTheClientAsAFailure) {
 // Arrays nested past the bound and arguments past the total size are refused with a
 // description, and the method is not called.
 TEST_F(ComBridgeTest, ArgumentsPastTheBoundsAreRefusedBeforeTheMethod) {
-  VARIANT nested;
-  VariantInit(&nested);
+  VARIANT nested{};
   for (int depth = 0; depth < 20; ++depth) {
     SAFEARRAYBOUND bound{1, 0};
     SAFEARRAY* array = SafeArrayCreate(VT_VARIANT, 1, &bound);
@@ -351,8 +321,7 @@ TEST_F(ComBridgeTest, AnUnbalancedUnlockCannotCancelALock) {
   EXPECT_EQ(com::ServerCanUnloadNow(), S_OK);
 }
 
-// Runs `program` with `args` in `directory`, waiting at most five minutes for it to end:
-// its exit code and what it wrote to its standard output.
+// `program`'s exit code (waiting at most five minutes) and standard output.
 std::pair<std::optional<int>, std::string> RunProgram(const std::string& program, const std::vector<std::string>& args,
                                                       const std::string& directory) {
   std::optional<int> exitCode = e2e::ChildProcess(program, args, directory, directory + "\\output").Wait(300);
@@ -415,9 +384,7 @@ TEST(ComServerTest, AScriptCreatesTheClassByProgIdAndCallsItsMethodsByName) {
   EXPECT_EQ(RunProgram(regsvr32, {"/s", "/u", dll}, dir).first, 0);
   EXPECT_EQ(RunProgram(systemDir + "\\cscript.exe", {"//Nologo", "again.vbs"}, dir),
             std::make_pair(std::optional<int>(0), std::string("1AD Empty\r\n")));
-  DeleteFileA((dir + "\\byref.vbs").c_str());
-  DeleteFileA((dir + "\\again.vbs").c_str());
-  DeleteFileA((dir + "\\calls.vbs").c_str());
+  for (const char* script : {"\\byref.vbs", "\\again.vbs", "\\calls.vbs"}) DeleteFileA((dir + script).c_str());
   RemoveDirectoryA(dir.c_str());
 }
 

@@ -19,8 +19,7 @@ constexpr platform::TDateTime kT0 = 46000.5;  // a day at noon
 
 class StateStoreTest : public ::testing::Test {
  protected:
-  // Relative, in the test's directory: under Wine the host's SQLite ODBC driver
-  // resolves it in the same directory.
+  // Relative: under Wine the host's SQLite ODBC driver resolves it in the same directory.
   void SetUp() override {
     static int counter = 0;
     path_ = "qar_state_" + std::to_string(platform::CurrentProcessId()) + "_" + std::to_string(counter++) + ".db";
@@ -32,15 +31,11 @@ class StateStoreTest : public ::testing::Test {
 
   static TRunRecord Run(const std::string& key, std::int64_t request, double startSec, double endSec,
                         TRunEnd end, int code = 0) {
-    TRunRecord r;
-    r.key = key;
-    r.request = request;
+      TRunRecord r;
+    std::tie(r.key, r.request, r.end, r.code, r.agentPid) = std::tuple(key, request, end, code, 42);
     r.started = kT0 + startSec * kSecond;
     r.ended = end == TRunEnd::kRunning ? 0 : kT0 + endSec * kSecond;
-    r.end = end;
-    r.code = code;
     if (end != TRunEnd::kRunning) r.leftPending = end == TRunEnd::kExited && code == 0;
-    r.agentPid = 42;
     return r;
   }
   static TAgentRecord Agent(const std::string& instance, double pollSec) {
@@ -112,9 +107,8 @@ TEST_F(StateStoreTest, AgentRowsArePublishedAndRemoved) {
   TStateStore reader = TStateStore::OpenForReading(path_);
   std::vector<TAgentRecord> agents = reader.Agents(kT0 + 45 * kSecond);
   ASSERT_EQ(agents.size(), 2u);
-  const TAgentRecord& a = agents[0].instance == "a" ? agents[0] : agents[1];
   const TAgentRecord& seenB = agents[0].instance == "b" ? agents[0] : agents[1];
-  EXPECT_NEAR(a.pollAgeSeconds, 40, 0.01);
+  EXPECT_NEAR((agents[0].instance == "a" ? agents[0] : agents[1]).pollAgeSeconds, 40, 0.01);
   EXPECT_EQ(seenB.request, "17");
   EXPECT_EQ(seenB.workerPid, 99u);
 

@@ -12,9 +12,8 @@
 namespace qar::platform {
 namespace {
 
-// Another handle, on the key named in other case, reads every value as written (quotes,
-// backslashes and line breaks included); a name in any case is one value. ANSI bytes
-// survive where the code page is Windows-1252.
+// Another handle, on the key named in other case, reads every value as written; a name in
+// any case is one value. ANSI bytes survive where the code page is Windows-1252.
 TEST(RegistryKey, ValuesReadBackUnderAnyCaseOfTheirNames) {
   ScratchRegistry scratch;
   const bool cp1252 = AnsiToUtf16("\xE7") == u"\u00E7";
@@ -42,8 +41,7 @@ TEST(RegistryKey, ValuesReadBackUnderAnyCaseOfTheirNames) {
   EXPECT_EQ(number, INT32_MIN);
 }
 
-// Missing, of another type, written through a read-only handle: each failure has its status
-// and a reason, and leaves the caller's variable alone. A key exists above a created one.
+// Each failure has its status and leaves the caller's variable alone. A key exists above a created one.
 TEST(RegistryKey, EachFailureHasItsStatus) {
   ScratchRegistry scratch;
   const std::string sub = scratch.KeyPath() + "\\A\\BCD";
@@ -66,9 +64,8 @@ TEST(RegistryKey, EachFailureHasItsStatus) {
   EXPECT_EQ(reader.WriteInteger("SqlMonitor", 3), RegStatus::kAccessDenied);
 }
 
-// A key path or value name that is not one line of text (the POSIX file keeps one per line,
-// the ANSI calls end it at a NUL and would act on another value), or a text that would read
-// back cut at its NUL, is refused before anything is written: never kOk.
+// A key path or value name that is not one line of text (a NUL would make the ANSI calls act
+// on another value), or a text cut at its NUL, is refused before anything is written.
 TEST(RegistryKey, WhatCannotReadBackUnchangedIsRefused) {
   ScratchRegistry scratch;
   const std::string path = scratch.KeyPath();
@@ -87,7 +84,9 @@ TEST(RegistryKey, WhatCannotReadBackUnchangedIsRefused) {
     if (status == RegStatus::kOk) status = other.WriteString(c.name, c.text);
     EXPECT_EQ(status, RegStatus::kFailed) << c.name;
     EXPECT_FALSE(other.LastError().empty());
-    if (other.IsOpen() && c.text == "t") EXPECT_EQ(other.WriteInteger(c.name, 1), RegStatus::kFailed) << c.name;
+    if (other.IsOpen() && c.text == "t") {
+      EXPECT_EQ(other.WriteInteger(c.name, 1), RegStatus::kFailed) << c.name;
+    }
   }
   std::string text;
   EXPECT_TRUE(key.ReadString("N", text) == RegStatus::kOk && text == "kept") << key.LastError() << text;

@@ -1,5 +1,4 @@
-// The status page answered in-process over a scratch SQLite database: its guards, its
-// escaping, its counts and pages, and the one write it makes.
+// The status page answered in-process over a scratch SQLite database.
 #include "tools/status_site.h"
 
 #include <gtest/gtest.h>
@@ -130,8 +129,7 @@ TEST_F(StatusSiteTest, CancelNeedsTheSessionsAntiForgeryTokenAndFollowsQarCfgsRu
   EXPECT_EQ(Status(2), "OK");
 }
 
-// The request an agent of the installation supervises (this process stands for the
-// agent in the state store) is shown and counted as running, not pending.
+// The request an agent (this process, in the state store) supervises is running, not pending.
 TEST_F(StatusSiteTest, TheSupervisedRequestIsRunning) {
   Insert("P", "{}");
   Insert("P", "{}");
