@@ -93,9 +93,17 @@ TEST_F(StateStoreTest, SummariesCountRunsOnceAndKeepTheLatestOutcome) {
   EXPECT_EQ(store.RunsOfRequest(7, now).size(), 1u);
 }
 
-// An agent's row is replaced at every write and gone once it is removed; the poll age
-// is measured against the reader's clock.
-TEST_F(StateStoreTest, AgentRowsArePublishedAndRemoved) {
+// An agent's row is replaced at every write and gone once it is removed; the poll age is
+// measured against the reader's clock. A reader never creates the store nor writes it; the
+// agent's file is readable and writable by the installation's group whatever the umask.
+TEST_F(StateStoreTest, AgentRowsArePublishedAndRemovedAndReadersNeverCreateOrWrite) {
+  try {
+    TStateStore::OpenForReading(path_);
+    FAIL() << "a missing store opened";
+  } catch (const EStateStore& error) {
+    EXPECT_TRUE(error.Missing()) << error.what();
+  }
+  EXPECT_FALSE(std::filesystem::exists(platform::ToNativePath(path_)));
   TStateStore store = TStateStore::OpenForAgent(path_);
   store.Write({Agent("a", 0), {}});
   TAgentRecord b = Agent("b", 0);
@@ -116,21 +124,6 @@ TEST_F(StateStoreTest, AgentRowsArePublishedAndRemoved) {
   agents = reader.Agents(kT0);
   ASSERT_EQ(agents.size(), 1u);
   EXPECT_EQ(agents[0].instance, "a");
-}
-
-// A reader never creates the store nor writes it; the agent's file is readable and
-// writable by the installation's group whatever the umask.
-TEST_F(StateStoreTest, ReadersNeverCreateOrWrite) {
-  try {
-    TStateStore::OpenForReading(path_);
-    FAIL() << "a missing store opened";
-  } catch (const EStateStore& error) {
-    EXPECT_TRUE(error.Missing()) << error.what();
-  }
-  EXPECT_FALSE(std::filesystem::exists(platform::ToNativePath(path_)));
-
-  TStateStore::OpenForAgent(path_);
-  TStateStore reader = TStateStore::OpenForReading(path_);
   EXPECT_THROW(reader.Write({Agent("a", 0), {}}), EStateStore);
 #ifndef _WIN32
   struct stat info {};

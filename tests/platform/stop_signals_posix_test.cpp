@@ -1,5 +1,4 @@
 // POSIX only: what ends the agent says so, and its log reaches the journal once.
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
