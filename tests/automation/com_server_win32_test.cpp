@@ -152,8 +152,7 @@ TEST_F(ComBridgeTest, CreationReportsSuccessOnlyWithAnObject) {
   const std::pair<std::function<TComPtr<IUnknown>()>, HRESULT> cases[] = {
       {[]() -> TComPtr<IUnknown> { throw com::EOleError(com::kS_OK, "criado sem objeto"); }, E_FAIL},
       {[]() -> TComPtr<IUnknown> { throw com::EOleError(com::kS_FALSE, "criado sem objeto"); }, E_FAIL},
-      {[]() -> TComPtr<IUnknown> { throw std::bad_alloc(); }, E_OUTOFMEMORY},
-      {[]() -> TComPtr<IUnknown> { return nullptr; }, E_FAIL},
+      {[]() -> TComPtr<IUnknown> { throw std::bad_alloc(); }, E_OUTOFMEMORY}, {[] { return TComPtr<IUnknown>(); }, E_FAIL},
   };
   for (const auto& [make, expected] : cases) {
     TSystemRef<::IDispatch> object;
@@ -365,8 +364,7 @@ TEST(ComServerTest, AScriptCreatesTheClassByProgIdAndCallsItsMethodsByName) {
   EXPECT_EQ(RunProgram(regsvr32, {"/s", "/u", dll}, dir).first, 0);
   EXPECT_EQ(RunProgram(systemDir + "\\cscript.exe", {"//Nologo", "again.vbs"}, dir),
             std::make_pair(std::optional<int>(0), std::string("1AD Empty\r\n")));
-  DeleteFileA((dir + "\\again.vbs").c_str());
-  DeleteFileA((dir + "\\calls.vbs").c_str());
+  for (const char* script : {"\\again.vbs", "\\calls.vbs"}) DeleteFileA((dir + script).c_str());
   RemoveDirectoryA(dir.c_str());
 }
 

@@ -42,8 +42,6 @@ class StateStoreTest : public ::testing::Test {
     TAgentRecord a;
     a.instance = instance;
     a.pid = 42;
-    a.user = "loja";
-    a.exe = "/opt/qarsnc/QarSnc.exe";
     a.started = kT0;
     a.lastPoll = kT0 + pollSec * kSecond;
     return a;

@@ -128,10 +128,9 @@ TEST_F(WorkersPosixTest, AKilledWorkersRunIsRecordedWithItsSignalAndItsLastOutpu
   EXPECT_NE(installation_.ReadText("logs/" + platform::ExtractFileName(run.output)).find("enviando lote 7"), npos);
   EXPECT_NE(AgentLog().find("worker ended: signal 9 (SIGKILL) after "), npos) << AgentLog();
   EXPECT_NE(AgentLog().find("its last output: enviando lote 7 ("), npos) << AgentLog();
-  const nlohmann::json list = Json({"list", "--json"});
-  ASSERT_FALSE(list["requests"].empty());
-  EXPECT_EQ(list["requests"][0]["lastRun"]["outcome"], "signal");
-  EXPECT_EQ(list["requests"][0]["lastRun"]["code"], 9);
+  const nlohmann::json lastRun = Json({"list", "--json"})["requests"].at(0)["lastRun"];
+  EXPECT_EQ(lastRun["outcome"], "signal");
+  EXPECT_EQ(lastRun["code"], 9);
 }
 
 // An operator with another runtime directory sees the agent in the installation's state store.

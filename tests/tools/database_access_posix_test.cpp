@@ -55,7 +55,6 @@ TEST_F(DatabaseAccessTest, ADatabaseThatMayNotBeWrittenSaysWhoOwnsItAndHowToMend
   {
     TADOConnection setup;  // not pooled: the agent below must open the file anew
     setup.SetConnectionString("Provider=SQLite;Pooling=False;Data Source=" + file);
-    setup.Open();
     setup.Execute("CREATE TABLE T (A INT)");
   }
   ASSERT_EQ(::chmod(file.c_str(), 0444), 0);

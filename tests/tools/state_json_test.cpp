@@ -1,4 +1,3 @@
-// The JSON forms of status and list parse and carry their fields, whatever the texts hold.
 #include "tools/state_json.h"
 
 #include <gtest/gtest.h>
@@ -14,8 +13,6 @@ constexpr platform::TDateTime kNoon = 46000.5;  // 2025-12-09 12:00:00
 // character and the ANSI 'ã') arrive intact as UTF-8; unknown values are null.
 TEST(StateJsonTest, StatusAndListParseWithTheirFields) {
   TStatusReport report;
-  report.installation = "/opt/qarsnc";
-  report.store = "/var/lib/qarsnc/qarsnc-state.db";
   TAgentView view;
   view.running = view.responding = true;
   view.record.pid = 41;
