@@ -11,9 +11,8 @@
 namespace qar::agent {
 namespace {
 
-// A store that cannot be written is reported once, the agent goes on, and the runs
-// of that time reach the store once it can be written; an idle agent's poll reaches
-// it every ten seconds.
+// An unwritable store is reported once; its runs reach it once it can be written; an idle
+// agent's poll reaches it every ten seconds.
 TEST(StatePublisherTest, AnUnwritableStoreIsReportedOnceAndItsRunsAreWrittenLater) {
   // Relative, with '/': under Wine the host's SQLite ODBC driver reads the same path.
   const std::string dir = "qar_publisher_" + std::to_string(platform::CurrentProcessId());
@@ -26,9 +25,7 @@ TEST(StatePublisherTest, AnUnwritableStoreIsReportedOnceAndItsRunsAreWrittenLate
   self.instance = "agent-1";
   TStatePublisher publisher(path, self, clock, [&](const std::string& line) { reports.push_back(line); });
   config::TRunRecord run;
-  run.key = "agent-1/1";
-  run.request = 17;
-  run.started = clock.Now();
+  std::tie(run.key, run.request, run.started) = std::tuple("agent-1/1", 17, clock.Now());
   for (int poll = 0; poll < 3; ++poll) {
     publisher.Run(run);
     publisher.Polled();

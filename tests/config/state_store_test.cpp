@@ -19,8 +19,7 @@ constexpr platform::TDateTime kT0 = 46000.5;  // a day at noon
 
 class StateStoreTest : public ::testing::Test {
  protected:
-  // Relative, in the test's directory: under Wine the host's SQLite ODBC driver
-  // resolves it in the same directory.
+  // Relative: under Wine the host's SQLite ODBC driver resolves it in the same directory.
   void SetUp() override {
     static int counter = 0;
     path_ = "qar_state_" + std::to_string(platform::CurrentProcessId()) + "_" + std::to_string(counter++) + ".db";
@@ -32,23 +31,17 @@ class StateStoreTest : public ::testing::Test {
 
   static TRunRecord Run(const std::string& key, std::int64_t request, double startSec, double endSec,
                         TRunEnd end, int code = 0) {
-    TRunRecord r;
-    r.key = key;
-    r.request = request;
+      TRunRecord r;
+    std::tie(r.key, r.request, r.end, r.code, r.agentPid) = std::tuple(key, request, end, code, 42);
     r.started = kT0 + startSec * kSecond;
     r.ended = end == TRunEnd::kRunning ? 0 : kT0 + endSec * kSecond;
-    r.end = end;
-    r.code = code;
     if (end != TRunEnd::kRunning) r.leftPending = end == TRunEnd::kExited && code == 0;
-    r.agentPid = 42;
     return r;
   }
   static TAgentRecord Agent(const std::string& instance, double pollSec) {
     TAgentRecord a;
     a.instance = instance;
     a.pid = 42;
-    a.user = "loja";
-    a.exe = "/opt/qarsnc/QarSnc.exe";
     a.started = kT0;
     a.lastPoll = kT0 + pollSec * kSecond;
     return a;
@@ -98,9 +91,17 @@ TEST_F(StateStoreTest, SummariesCountRunsOnceAndKeepTheLatestOutcome) {
   EXPECT_EQ(store.RunsOfRequest(7, now).size(), 1u);
 }
 
-// An agent's row is replaced at every write and gone once it is removed; the poll age
-// is measured against the reader's clock.
-TEST_F(StateStoreTest, AgentRowsArePublishedAndRemoved) {
+// An agent's row is replaced at every write and gone once it is removed; the poll age is
+// measured against the reader's clock. A reader never creates the store nor writes it; the
+// agent's file is readable and writable by the installation's group whatever the umask.
+TEST_F(StateStoreTest, AgentRowsArePublishedAndRemovedAndReadersNeverCreateOrWrite) {
+  try {
+    TStateStore::OpenForReading(path_);
+    FAIL() << "a missing store opened";
+  } catch (const EStateStore& error) {
+    EXPECT_TRUE(error.Missing()) << error.what();
+  }
+  EXPECT_FALSE(std::filesystem::exists(platform::ToNativePath(path_)));
   TStateStore store = TStateStore::OpenForAgent(path_);
   store.Write({Agent("a", 0), {}});
   TAgentRecord b = Agent("b", 0);
@@ -112,9 +113,8 @@ TEST_F(StateStoreTest, AgentRowsArePublishedAndRemoved) {
   TStateStore reader = TStateStore::OpenForReading(path_);
   std::vector<TAgentRecord> agents = reader.Agents(kT0 + 45 * kSecond);
   ASSERT_EQ(agents.size(), 2u);
-  const TAgentRecord& a = agents[0].instance == "a" ? agents[0] : agents[1];
   const TAgentRecord& seenB = agents[0].instance == "b" ? agents[0] : agents[1];
-  EXPECT_NEAR(a.pollAgeSeconds, 40, 0.01);
+  EXPECT_NEAR((agents[0].instance == "a" ? agents[0] : agents[1]).pollAgeSeconds, 40, 0.01);
   EXPECT_EQ(seenB.request, "17");
   EXPECT_EQ(seenB.workerPid, 99u);
 
@@ -122,21 +122,6 @@ TEST_F(StateStoreTest, AgentRowsArePublishedAndRemoved) {
   agents = reader.Agents(kT0);
   ASSERT_EQ(agents.size(), 1u);
   EXPECT_EQ(agents[0].instance, "a");
-}
-
-// A reader never creates the store nor writes it; the agent's file is readable and
-// writable by the installation's group whatever the umask.
-TEST_F(StateStoreTest, ReadersNeverCreateOrWrite) {
-  try {
-    TStateStore::OpenForReading(path_);
-    FAIL() << "a missing store opened";
-  } catch (const EStateStore& error) {
-    EXPECT_TRUE(error.Missing()) << error.what();
-  }
-  EXPECT_FALSE(std::filesystem::exists(platform::ToNativePath(path_)));
-
-  TStateStore::OpenForAgent(path_);
-  TStateStore reader = TStateStore::OpenForReading(path_);
   EXPECT_THROW(reader.Write({Agent("a", 0), {}}), EStateStore);
 #ifndef _WIN32
   struct stat info {};

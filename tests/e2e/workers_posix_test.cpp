@@ -17,8 +17,7 @@ constexpr int kExitNoAgent = 3, kExitStateUnreadable = 4;  // QarCfg status
 
 class WorkersPosixTest : public AgentCase {
  protected:
-  // QarTab.exe becomes a shell script running the stand-in worker (moved to
-  // QarTab.bin) after `prelude`; with `exec` the script replaces itself with it.
+  // QarTab.exe becomes a script running `prelude`, then the worker moved to QarTab.bin (exec'd or not).
   void ScriptWorker(const std::string& prelude, bool exec) const {
     std::filesystem::rename(installation_.WorkerPath(), WorkerBinary());
     std::ofstream(installation_.WorkerPath(), std::ios::trunc)
@@ -29,14 +28,15 @@ class WorkersPosixTest : public AgentCase {
     return config::TStateStore::OpenForReading(config::StateStorePath()).RunsOfRequest(id, platform::Now());
   }
   std::size_t EndedRuns(long long id) const {
-    std::size_t ended = 0;
-    for (const config::TRunRecord& run : Runs(id)) ended += run.end != config::TRunEnd::kRunning;
-    return ended;
+    const std::vector<config::TRunRecord> runs = Runs(id);
+    return std::count_if(runs.begin(), runs.end(), [](const auto& run) { return run.end != config::TRunEnd::kRunning; });
   }
   // QarCfg's JSON; with `exitCode`, the exit code it must end with.
   nlohmann::json Json(const std::vector<std::string>& args, std::optional<int> exitCode = 0) {
     const ToolRun run = RunAdminTool(args);
-    if (exitCode) EXPECT_EQ(run.exitCode, exitCode) << run.out << run.err;
+    if (exitCode) {
+      EXPECT_EQ(run.exitCode, exitCode) << run.out << run.err;
+    }
     return nlohmann::json::parse(run.out);
   }
   bool WaitForSupervised(long long id) {  // the store shows an agent supervising request `id`
@@ -50,9 +50,8 @@ class WorkersPosixTest : public AgentCase {
   }
 };
 
-// A script worker, run in a shell or exec'd into the worker program, is supervised:
-// an agent killed while it runs leaves it to the next agent, which does not start
-// the request again and stops it when it is cancelled.
+// A script worker, exec'd or not, outlives a killed agent; the next one supervises it, does
+// not start the request again and stops it when it is cancelled.
 TEST_F(WorkersPosixTest, ScriptWorkersAreSupervisedCancelledAndStartedOncePerRequestAcrossAnAgentRestart) {
   Sql(JoinStatementLines(kCreateTable));
   for (const bool exec : {true, false}) {
@@ -78,9 +77,8 @@ TEST_F(WorkersPosixTest, ScriptWorkersAreSupervisedCancelledAndStartedOncePerReq
   }
 }
 
-// A worker that fails without leaving its row "P" is started again after 2 s, then
-// 4 s, while another request runs meanwhile; the agent's log says how each run ended
-// with the worker's last output line.
+// A worker failing with its row "P" is started again after 2 s, then 4 s, while another
+// request runs; the log says how each run ended, with the worker's last output line.
 TEST_F(WorkersPosixTest, ACrashingWorkersRequestIsRetriedWithGrowingWaitsWhileAnotherRequestRuns) {
   Sql(JoinStatementLines(kCreateTable));
   installation_.ConfigureWorker({"status=OK"});
@@ -116,8 +114,6 @@ TEST_F(WorkersPosixTest, ACrashingWorkersRequestIsRetriedWithGrowingWaitsWhileAn
   EXPECT_EQ(list["requests"][0]["lastRun"]["outcome"], "exit");
 }
 
-// A worker killed from outside: its run is recorded with the signal, the agent's log
-// and `list` say so, and its output's last line is in the log.
 TEST_F(WorkersPosixTest, AKilledWorkersRunIsRecordedWithItsSignalAndItsLastOutputLine) {
   Sql(JoinStatementLines(kCreateTable));
   ScriptWorker("echo 'enviando lote 7'", true);
@@ -132,15 +128,12 @@ TEST_F(WorkersPosixTest, AKilledWorkersRunIsRecordedWithItsSignalAndItsLastOutpu
   EXPECT_NE(installation_.ReadText("logs/" + platform::ExtractFileName(run.output)).find("enviando lote 7"), npos);
   EXPECT_NE(AgentLog().find("worker ended: signal 9 (SIGKILL) after "), npos) << AgentLog();
   EXPECT_NE(AgentLog().find("its last output: enviando lote 7 ("), npos) << AgentLog();
-  const nlohmann::json list = Json({"list", "--json"});
-  ASSERT_FALSE(list["requests"].empty());
-  EXPECT_EQ(list["requests"][0]["lastRun"]["outcome"], "signal");
-  EXPECT_EQ(list["requests"][0]["lastRun"]["code"], 9);
+  const nlohmann::json lastRun = Json({"list", "--json"})["requests"].at(0)["lastRun"];
+  EXPECT_EQ(lastRun["outcome"], "signal");
+  EXPECT_EQ(lastRun["code"], 9);
 }
 
-// Status reads the installation's state store, not the caller's own lock directory:
-// an operator with another runtime directory sees the agent. Exit codes: 3 before
-// any agent ran and after it ended, 0 while it runs, 4 when the state is unreadable.
+// An operator with another runtime directory sees the agent in the installation's state store.
 TEST_F(WorkersPosixTest, StatusOfAnotherOperatorSeesTheAgentAndItsExitCodesTellWhetherOneRuns) {
   EXPECT_EQ(RunAdminTool({"status"}).exitCode, kExitNoAgent);
   HoldWorkers();

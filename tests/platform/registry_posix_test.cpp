@@ -21,7 +21,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kHeader = "Windows Registry Editor Version 5.00\r\n\r\n";
+const std::string kV5 = "Windows Registry Editor Version 5.00";
+const std::string kHeader = kV5 + "\r\n\r\n";
 const std::string kHead = kHeader + "[HKEY_LOCAL_MACHINE\\K]\r\n";
 const std::string kCao = AnsiToUtf8("\xE7\xE3o");  // "ção": the file holds UTF-8 or UTF-16
 
@@ -34,8 +35,7 @@ std::string Utf16LeFile(std::string_view utf8) {
 
 int ModeOf(const fs::path& path) { return static_cast<int>(fs::status(path).permissions()); }
 
-// Runs `check` where file permissions apply: as "nobody" in a child when the tests run as
-// root. Returns check's result; 0 means every expectation held.
+// check()'s result (0: every expectation held), run as "nobody" in a child under root.
 template <typename Check>
 int RunUnprivileged(Check check) {
   if (::geteuid() != 0) return check();
@@ -51,8 +51,7 @@ TEST(RegFile, ReadsUtf16Utf8AndOlderAnsiFilesAlike) {
     return header + eol + eol + "[HKEY_LOCAL_MACHINE\\Software\\" + name + "]" + eol + "\"" + name + "\"=\"" + name +
            "\"" + eol + eol;
   };
-  const std::string lf = text("Windows Registry Editor Version 5.00", kCao, "\n");
-  const std::string crlf = text("Windows Registry Editor Version 5.00", kCao, "\r\n");
+  const std::string lf = text(kV5, kCao, "\n"), crlf = text(kV5, kCao, "\r\n");
   const std::string ansi = text("REGEDIT4", "\xE7\xE3o", "\r\n");
   for (const std::string& bytes : {lf, crlf, "\xEF\xBB\xBF" + crlf, Utf16LeFile(crlf), Utf16LeFile(lf), ansi}) {
     RegDocument document = ParseRegFile(bytes);
@@ -61,13 +60,16 @@ TEST(RegFile, ReadsUtf16Utf8AndOlderAnsiFilesAlike) {
     EXPECT_EQ(FormatRegText(document), crlf);
   }
   for (std::string e : {std::string(), std::string("\xFF\xFE"), kHeader}) EXPECT_TRUE(ParseRegFile(e).keys.empty());
-  // A stray CR at a line's end is a blank: it would read back otherwise after a rewrite with LF.
+  // A stray CR at a line's end is a blank, or a rewrite with LF would read it back.
   EXPECT_EQ(ParseRegFile("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\K]\n; c\r\t\r\r\n").keys.at(0).values.at(0).raw, "; c");
 }
 
-// A file this system does not understand is never taken for an empty or partial registry.
-TEST(RegFile, MalformedTextIsRefusedNamingTheLine) {
-  const struct { std::string text; int line; } cases[] = {
+// A file this system does not understand is never taken for an empty or partial registry;
+// what an editor commonly gets wrong is named, not reported as a missing header or a NUL.
+TEST(RegFile, MalformedTextIsRefusedNamingTheLineOrTheMistake) {
+  std::string beNoBom;
+  for (char c : kV5 + "\r\n") beNoBom += {'\0', c};
+  const struct { std::string text; int line; const char* says = ""; } cases[] = {
       {"[HKEY_LOCAL_MACHINE\\K]\r\n", 1}, {"Windows Registry Editor Version 5.00\r\n\"A\"=\"1\"\r\n", 2},
       {kHead + "\"A\"=\"C:\\dir\"\r\n", 4}, {kHead + "\"A\"=\"open\r\n", 4}, {kHead + "\"A\"=\"x\" y\r\n", 4},
       {kHead + "\"A\"=dword:1g\r\n", 4}, {kHead + "\"A\"=dword:100000000\r\n", 4}, {kHead + "\"A\"=1\r\n", 4},
@@ -77,36 +79,22 @@ TEST(RegFile, MalformedTextIsRefusedNamingTheLine) {
       {kHead + "\"A\"=\"1\"\r\n\"B\"=\"\xE7\"\r\n", 5},  // not UTF-8
       {"\xFF\xFE\x41", 1},                                  // half a UTF-16 unit
       {kHead + "\"A\"=\"1" + std::string(1, '\0') + "2\"\r\n", 4},  // a NUL would not read back
+      {kV5 + "\r\r[HKEY_LOCAL_MACHINE\\K]\r", 1, "CR alone"}, {beNoBom, 1, "UTF-16 big-endian"},
+      {Utf16LeFile(kHeader).substr(2), 1, "UTF-16LE text without its byte-order mark"},
+      {"\xFE\xFF" + beNoBom, 1, "UTF-16 big-endian"},
   };
   for (const auto& c : cases) {
     int line = 0;  // accepted
-    try { ParseRegFile(c.text); } catch (const RegFormatError& e) { line = e.Line(); }
+    std::string message;
+    try { ParseRegFile(c.text); } catch (const RegFormatError& e) { line = e.Line(); message = e.what(); }
     EXPECT_EQ(line, c.line) << c.text;
-  }
-}
-
-// What an editor commonly gets wrong is named, not reported as a missing header or a NUL.
-TEST(RegFile, EncodingMistakesAreNamed) {
-  std::string beNoBom;
-  for (char c : std::string("Windows Registry Editor Version 5.00\r\n")) beNoBom += {'\0', c};
-  const struct { std::string bytes; const char* says; } cases[] = {
-      {"Windows Registry Editor Version 5.00\r\r[HKEY_LOCAL_MACHINE\\K]\r", "CR alone"},
-      {Utf16LeFile(kHeader).substr(2), "UTF-16LE text without its byte-order mark"},
-      {beNoBom, "UTF-16 big-endian"},
-      {"\xFE\xFF" + beNoBom, "UTF-16 big-endian"},
-  };
-  for (const auto& c : cases) {
-    std::string message = "accepted";
-    try { ParseRegFile(c.bytes); } catch (const RegFormatError& e) { message = e.what(); }
     EXPECT_NE(message.find(c.says), std::string::npos) << message;
   }
 }
 
-// Names compare ignoring the case of a-z only: a key or value given twice, in any such
-// case, is one, keeps its first place and spelling, and the later value wins.
+// A key or value given twice in any case of a-z is one: first place and spelling, later value.
 TEST(RegFile, RepeatedKeysAndValuesMergeIgnoringTheCaseOfAsciiLetters) {
-  const std::string upperC = AnsiToUtf8("\xC7");
-  const std::string lowerC = AnsiToUtf8("\xE7");
+  const std::string upperC = AnsiToUtf8("\xC7"), lowerC = AnsiToUtf8("\xE7");
   const RegDocument document = ParseRegFile(kHead + "\"Level\"=dword:00000002\r\n\"B\"=\"1\"\r\n\"" + upperC +
                                             "\"=\"upper\"\r\n\r\n[HKEY_LOCAL_MACHINE\\O]\r\n[hkey_local_machine\\k]\r\n"
                                             "\"level\"=\"2\"\r\n\"C\"=\"3\"\r\n\"" + lowerC + "\"=\"lower\"\r\n");
@@ -123,9 +111,8 @@ class RegistryFileTest : public ::testing::Test {
   std::string FileKey() const { return "HKEY_LOCAL_MACHINE\\" + Path(); }
 };
 
-// An export as the registry editor writes it: a write changes its own line only (a new key
-// goes after its relatives); comments, other keys, kinds this system does not write and text
-// with no ANSI form ("Ω") stay byte for byte. Quoted texts unescape; hex(1) and hex(2) are text.
+// A write changes its own line only (a new key goes after its relatives); all else in an
+// editor's export stays byte for byte. Quoted texts unescape; hex(1) and hex(2) are text.
 TEST_F(RegistryFileTest, AWriteKeepsEverythingElseTheFileHolds) {
   const auto file = [&](const std::string& level, const std::string& added) {
     return Utf16LeFile(
@@ -159,10 +146,9 @@ TEST_F(RegistryFileTest, AWriteKeepsEverythingElseTheFileHolds) {
   EXPECT_EQ(ReadBytes(File()), broken);
 }
 
-// A missing file is made with the first key, with its directories, mode 0644 whatever the
-// umask. Writers take turns (threads here, processes alike) and lose no value; each write
-// replaces the file whole by renaming a temp file over it: a reader of the old file keeps
-// it entire, a link stays a link, the mode stays, and no temp file is left.
+// A missing file is made with its directories, mode 0644 whatever the umask. Writers lose no
+// value; a write renames a temp file over the file: an old reader keeps it entire, a link stays
+// a link, the mode stays, no temp file is left.
 TEST_F(RegistryFileTest, WritersTakeTurnsAndReplaceTheFileWhole) {
   const fs::path real = scratch_.Directory() / "etc" / "qarsnc" / "HKLM.reg";
   SetEnv("QARSNC_HKLM", real.string());
@@ -197,17 +183,14 @@ TEST_F(RegistryFileTest, WritersTakeTurnsAndReplaceTheFileWhole) {
   EXPECT_EQ(std::distance(fs::directory_iterator(real.parent_path()), fs::directory_iterator()), 1);
 }
 
-// A write keeps the file's encoding and line ends; a REGEDIT4 file stays ANSI while its
-// text has an ANSI form.
 TEST_F(RegistryFileTest, AWriteKeepsTheFilesEncodingAndLineEnds) {
   const auto text = [&](const std::string& header, const std::string& eol, const std::string& level) {
     return header + eol + eol + "[" + FileKey() + "]" + eol + "\"Level\"=dword:0000000" + level + eol + eol;
   };
-  const std::string v5 = "Windows Registry Editor Version 5.00";
   const struct { std::string before, after; } cases[] = {
-      {text(v5, "\n", "1"), text(v5, "\n", "2")},
-      {"\xEF\xBB\xBF" + text(v5, "\r\n", "1"), "\xEF\xBB\xBF" + text(v5, "\r\n", "2")},
-      {Utf16LeFile(text(v5, "\n", "1")), Utf16LeFile(text(v5, "\n", "2"))},
+      {text(kV5, "\n", "1"), text(kV5, "\n", "2")},
+      {"\xEF\xBB\xBF" + text(kV5, "\r\n", "1"), "\xEF\xBB\xBF" + text(kV5, "\r\n", "2")},
+      {Utf16LeFile(text(kV5, "\n", "1")), Utf16LeFile(text(kV5, "\n", "2"))},
       {text("REGEDIT4", "\r\n", "1"), text("REGEDIT4", "\r\n", "2")},
   };
   for (const auto& c : cases) {
@@ -230,8 +213,7 @@ TEST_F(RegistryFileTest, EveryByteOfATextReadsBackAndTheFileParses) {
   EXPECT_NO_THROW(ParseRegFile(ReadBytes(File())));
 }
 
-// As on Windows, full access needs write permission: on the file, and on its directory too,
-// since a rewrite puts a temp file beside it.
+// Full access needs write permission on the file and on its directory (a rewrite's temp file).
 TEST_F(RegistryFileTest, FileThatMayNotBeWrittenOpensForReadingOnly) {
   RegistryKey key;
   ASSERT_EQ(key.Open(Path(), true), RegStatus::kOk) << key.LastError();

@@ -1,5 +1,4 @@
 // POSIX only: what ends the agent says so, and its log reaches the journal once.
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -18,8 +17,7 @@
 namespace qar::platform {
 namespace {
 
-// Runs `body` in a child whose standard error is a pipe; returns the wait status and
-// what the child wrote there.
+// The wait status of `body` run in a child, and what it wrote to its standard error.
 template <typename Body>
 std::pair<int, std::string> InChild(Body body) {
   int pipeEnds[2];
@@ -40,9 +38,9 @@ std::pair<int, std::string> InChild(Body body) {
   return {status, text};
 }
 
-// A signal sent from outside ends the program cleanly with its name as the reason: TERM and
-// INT with 0, HUP with the code asked for (the agent's restart status), any other with 128 + n.
-TEST(StopSignals, EveryTerminatingSignalEndsCleanlyAndNamesItself) {
+// TERM and INT end cleanly with 0, HUP with the restart code asked for, any other with 128 + n.
+// A fault of the program's own cannot wait for a clean end: its line, then the signal.
+TEST(StopSignals, EveryTerminatingSignalEndsCleanlyAndNamesItselfAndAFaultStillEndsTheProcess) {
   const struct { int signal; int code; const char* reason; } cases[] = {
       {SIGTERM, 0, "SIGTERM"}, {SIGINT, 0, "SIGINT"}, {SIGHUP, 75, "SIGHUP"}, {SIGQUIT, 128 + SIGQUIT, "SIGQUIT"},
       {SIGUSR1, 128 + SIGUSR1, "SIGUSR1"}, {SIGPIPE, 128 + SIGPIPE, "SIGPIPE"}, {SIGRTMIN + 2, 128 + SIGRTMIN + 2, "SIGRTMIN+2"},
@@ -56,11 +54,6 @@ TEST(StopSignals, EveryTerminatingSignalEndsCleanlyAndNamesItself) {
     });
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << c.reason << ": status " << status << " " << err;
   }
-}
-
-// A fault the program causes itself cannot wait for a clean end: it writes its line and
-// ends by the signal as before.
-TEST(StopSignals, AFaultWritesItsLineAndStillEndsTheProcess) {
   const auto [status, err] = InChild([] {
     CatchStopSignals("T");
     ::raise(SIGABRT);
@@ -70,13 +63,12 @@ TEST(StopSignals, AFaultWritesItsLineAndStillEndsTheProcess) {
   EXPECT_NE(err.find("]: error: ended by SIGABRT\n"), std::string::npos) << err;
 }
 
-// Only a standard error that is the very stream JOURNAL_STREAM names counts as the journal;
-// a program that inherited the variable but redirected its standard error does not.
+// Only the very stream JOURNAL_STREAM names is the journal, not a redirected standard error.
 TEST(SystemLog, StandardErrorIsTheJournalOnlyWhenItIsTheStreamNamed) {
   struct stat err {};
   ASSERT_EQ(::fstat(STDERR_FILENO, &err), 0);
-  const std::string own = std::to_string(err.st_dev) + ":" + std::to_string(err.st_ino);
-  const std::string other = std::to_string(err.st_dev) + ":" + std::to_string(err.st_ino + 1);
+  const std::string own = std::to_string(err.st_dev) + ":" + std::to_string(err.st_ino),
+                    other = std::to_string(err.st_dev) + ":" + std::to_string(err.st_ino + 1);
   const auto saved = GetEnv("JOURNAL_STREAM");
   const struct { std::optional<std::string> value; bool journal; } cases[] = {
       {std::nullopt, false}, {own, true}, {other, false}, {own + "x", false}, {"", false}, {"journal", false}};

@@ -42,19 +42,19 @@ TEST_F(DatabaseAccessTest, MadeForTheGroupWhateverTheUmask) {
   struct stat st {};
   ASSERT_EQ(::stat((dir_ / "a.db").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0660u);
-  if (other && ::geteuid() == 0) EXPECT_EQ(st.st_gid, other->gr_gid);
+  if (other && ::geteuid() == 0) {
+    EXPECT_EQ(st.st_gid, other->gr_gid);
+  }
   EXPECT_EQ(made.rfind("mode 0660, group ", 0), 0u) << made;
   EXPECT_THROW(platform::CreateGroupFile((dir_ / "a.db").string(), "qarsnc"), std::runtime_error);  // never reused
 }
 
-// As the agent sees a database that root made 0644: the error names the file, its owner and
-// mode, and the command that lets the group write it.
+// A database the agent may not write: the error names the file, its owner and mode, and the mending.
 TEST_F(DatabaseAccessTest, ADatabaseThatMayNotBeWrittenSaysWhoOwnsItAndHowToMendIt) {
   const std::string file = (dir_ / "q.db").string();
   {
     TADOConnection setup;  // not pooled: the agent below must open the file anew
     setup.SetConnectionString("Provider=SQLite;Pooling=False;Data Source=" + file);
-    setup.Open();
     setup.Execute("CREATE TABLE T (A INT)");
   }
   ASSERT_EQ(::chmod(file.c_str(), 0444), 0);
@@ -74,14 +74,12 @@ TEST_F(DatabaseAccessTest, ADatabaseThatMayNotBeWrittenSaysWhoOwnsItAndHowToMend
     }
     return 2;
   };
-  int failed = 100;  // root may write anything: the check runs as "nobody" then
+  int failed = 100, status = 0;  // root may write anything: the check runs as "nobody" then
   if (::geteuid() != 0) {
     failed = check();
   } else if (const pid_t child = ::fork(); child == 0) {
     _exit(::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0 ? check() : 100);
-  } else {
-    int status = 0;
-    ::waitpid(child, &status, 0);
+  } else if (::waitpid(child, &status, 0) == child) {
     failed = WIFEXITED(status) ? WEXITSTATUS(status) : 101;
   }
   EXPECT_EQ(failed, 0) << "1: the message lacks the file's owner, mode or mending; 2: the write succeeded";

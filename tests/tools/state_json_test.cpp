@@ -1,4 +1,3 @@
-// The JSON forms of status and list parse and carry their fields, whatever the texts hold.
 #include "tools/state_json.h"
 
 #include <gtest/gtest.h>
@@ -14,8 +13,6 @@ constexpr platform::TDateTime kNoon = 46000.5;  // 2025-12-09 12:00:00
 // character and the ANSI 'ã') arrive intact as UTF-8; unknown values are null.
 TEST(StateJsonTest, StatusAndListParseWithTheirFields) {
   TStatusReport report;
-  report.installation = "/opt/qarsnc";
-  report.store = "/var/lib/qarsnc/qarsnc-state.db";
   TAgentView view;
   view.running = view.responding = true;
   view.record.pid = 41;
@@ -44,16 +41,12 @@ TEST(StateJsonTest, StatusAndListParseWithTheirFields) {
 
   TListedRequest ran;
   ran.row = {"17", "P", "{\"CDFILIAL\":\"1\"}", "2025-12-10 11:00:00", "", false};
-  config::TRequestSummary summary;
-  summary.runs = 3;
-  summary.totalSeconds = 12.5;
-  summary.last.end = config::TRunEnd::kExited;
-  summary.last.code = 4;
-  summary.last.leftPending = true;
-  ran.runs = summary;
-  TListedRequest never;
-  never.row.id = "18";
-  never.running = true;
+  config::TRunRecord last;
+  last.end = config::TRunEnd::kExited;
+  last.code = 4;
+  last.leftPending = true;
+  ran.runs = config::TRequestSummary{17, 3, 12.5, last};
+  const TListedRequest never{{"18", "", "", "", "", false}, true, std::nullopt};
   const nlohmann::json list = nlohmann::json::parse(ListJson({ran, never}));
   ASSERT_EQ(list["requests"].size(), 2u);
   EXPECT_EQ(list["requests"][0]["operation"], "{\"CDFILIAL\":\"1\"}");

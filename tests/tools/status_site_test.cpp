@@ -1,5 +1,4 @@
-// The status page answered in-process over a scratch SQLite database: its guards, its
-// escaping, its counts and pages, and the one write it makes.
+// The status page answered in-process over a scratch SQLite database.
 #include "tools/status_site.h"
 
 #include <gtest/gtest.h>
@@ -85,13 +84,9 @@ TEST_F(StatusSiteTest, OnlyTheListeningAddressOrLocalhostIsAnsweredAsHost) {
 TEST_F(StatusSiteTest, WithATokenEveryRequestMustCarryIt) {
   const TStatusSite site = Site(kToken);
   struct Case { std::string header, cookie, query; int status; };
-  for (const Case& c : std::vector<Case>{{"", "", "", 401},
-                                         {"0123456789abcdef-tokem", "", "", 401},
-                                         {kToken, "", "", 200},
+  for (const Case& c : std::vector<Case>{{"", "", "", 401}, {"0123456789abcdef-tokem", "", "", 401}, {kToken, "", "", 200},
                                          {"", std::string("qar_token=") + kToken, "", 200},
-                                         {"", "qar_token=0123456789abcdef", "", 401},
-                                         {"", "", kToken, 303},
-                                         {"", "", "wrong", 401}}) {
+                                         {"", "qar_token=0123456789abcdef", "", 401}, {"", "", kToken, 303}, {"", "", "wrong", 401}}) {
     THttpRequest request = Get("/", c.query.empty() ? std::map<std::string, std::string>{}
                                                     : std::map<std::string, std::string>{{"token", c.query}});
     if (!c.header.empty()) request.headers["x-qar-token"] = c.header;
@@ -130,8 +125,7 @@ TEST_F(StatusSiteTest, CancelNeedsTheSessionsAntiForgeryTokenAndFollowsQarCfgsRu
   EXPECT_EQ(Status(2), "OK");
 }
 
-// The request an agent of the installation supervises (this process stands for the
-// agent in the state store) is shown and counted as running, not pending.
+// The request an agent (this process, in the state store) supervises is running, not pending.
 TEST_F(StatusSiteTest, TheSupervisedRequestIsRunning) {
   Insert("P", "{}");
   Insert("P", "{}");
@@ -177,12 +171,9 @@ TEST_F(StatusSiteTest, CountsAndPagesFollowTheFilters) {
   EXPECT_EQ(CountRequests(connection, {"125"}).pending, 2);  // an expired row is never running
 
   struct Case { std::string status, day, id, page; std::int64_t total; std::size_t rows; std::string first; };
-  for (const Case& c : std::vector<Case>{{"", "", "", "", 124, 50, "124"},
-                                         {"", "", "", "3", 124, 24, "24"},
-                                         {"NOK", "", "", "", 31, 31, "124"},
-                                         {"expired", "", "", "", 1, 1, "125"},
-                                         {"", "all", "", "", 126, 50, "126"},
-                                         {"", "", "126", "", 1, 1, "126"}}) {
+  for (const Case& c : std::vector<Case>{{"", "", "", "", 124, 50, "124"}, {"", "", "", "3", 124, 24, "24"},
+                                         {"NOK", "", "", "", 31, 31, "124"}, {"expired", "", "", "", 1, 1, "125"},
+                                         {"", "all", "", "", 126, 50, "126"}, {"", "", "126", "", 1, 1, "126"}}) {
     const TRequestPage page = QueryRequests(connection, ParseRequestFilter(c.status, c.day, c.id, c.page));
     EXPECT_EQ(page.total, c.total) << c.status << c.day << c.id << c.page;
     ASSERT_EQ(page.rows.size(), c.rows) << c.status << c.day << c.id << c.page;
@@ -210,11 +201,11 @@ TEST(ServeArguments, ListeningBeyondLoopbackNeedsATokenFile) {
   for (const Case& c : std::vector<Case>{{{"serve"}, true, "127.0.0.1", 8470},
                                          {{"serve", "--listen", "127.0.0.2:0"}, true, "127.0.0.2", 0},
                                          {{"serve", "--listen", "[::1]:9000"}, true, "::1", 9000},
-                                         {{"serve", "--listen", "192.0.2.7:8470"}, false, "", 0},
                                          {{"serve", "--listen", "192.0.2.7:8470", "--token-file", "t"}, true, "192.0.2.7", 8470},
+                                         {{"serve", "--listen", "192.0.2.7:8470"}, false, "", 0},
+                                         {{"serve", "--listen", "::1:80"}, false, "", 0},
                                          {{"serve", "--listen", "0.0.0.0:8470", "--token-file", "t"}, false, "", 0},
                                          {{"serve", "--listen", "127.0.0.1:70000"}, false, "", 0},
-                                         {{"serve", "--listen", "::1:80"}, false, "", 0},
                                          {{"serve", "--port", "1"}, false, "", 0}}) {
     if (!c.ok) {
       EXPECT_THROW(ParseServeArguments(c.args), TUsageError) << c.args.back();
