@@ -98,11 +98,12 @@ void CheckText(const TSettingInfo& setting, const std::string& value, std::vecto
   if (!platform::ToNativePath(value).is_absolute()) {
     throw TUsageError(std::string(setting.name) + " takes an absolute directory, not \"" + Quoted(value) + "\"");
   }
+  // The value is stored: the warning shows the whole path the operator has to make or open up.
   std::error_code error;
   if (!std::filesystem::is_directory(platform::ToNativePath(value), error)) {
-    notes.push_back("warning: the directory \"" + Quoted(value) + "\" does not exist; no log is written until it is made");
+    notes.push_back("warning: the directory \"" + Printable(value) + "\" does not exist; no log is written until it is made");
   } else if (!platform::CanWriteInDirectory(value)) {
-    notes.push_back("warning: this user may not write in \"" + Quoted(value) +
+    notes.push_back("warning: this user may not write in \"" + Printable(value) +
                     "\"; the programs that log there need that right");
   }
 }

@@ -34,7 +34,7 @@ function install(name) {
   const env = { ...process.env, QARSNC_HKLM: path.join(dir, 'HKLM.reg'), XDG_RUNTIME_DIR: path.join(dir, 'run') };
   const db = path.join(dir, 'store.db');
   const qarcfg = (...args) => execFileSync(path.join(bin, 'QarCfg.exe'), args, { env, encoding: 'utf8' });
-  qarcfg('set-connection', `Provider=SQLite;Data Source=${db}`);
+  qarcfg('set-connection', `Provider=SQLite;Data Source=${db}`, '--create');
   qarcfg('set', 'TmpFileDir', path.join(dir, 'logs') + '/');
   qarcfg('enqueue', '--filial', '001', '--caixa', '01');  // creates the table as the agent would
   const sql = (text) => execFileSync('sqlite3', [db, text], { encoding: 'utf8' }).trim();
