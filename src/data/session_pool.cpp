@@ -50,29 +50,32 @@ const TSessionPoolSettings& TSessionPool::Settings() {
   return *settings_;
 }
 
-void TSessionPool::Expire(platform::TDateTime now, std::deque<TIdle>& closing) {
-  const platform::TDateTime limit =
-      now - platform::MillisecondsToDays(std::chrono::duration_cast<std::chrono::milliseconds>(Settings().idleTime).count());
+void TSessionPool::Expire(std::chrono::milliseconds now, std::vector<TIdle>& closing) {
+  const std::chrono::milliseconds limit = now - std::chrono::duration_cast<std::chrono::milliseconds>(Settings().idleTime);
   for (auto bucket = buckets_.begin(); bucket != buckets_.end();) {
     std::deque<TIdle>& idle = bucket->second.idle;
+    bool expired = false;
     while (!idle.empty() && idle.front().since <= limit) {
       closing.push_back(std::move(idle.front()));
       idle.pop_front();
+      expired = true;
     }
-    // A string that cannot be pooled keeps its bucket: its verdict is not parsed again.
-    if (idle.empty() && bucket->second.poolable) bucket = buckets_.erase(bucket);
+    // A bucket emptied by a taker stays, with its verdict on pooling, for the session's
+    // return: parsing the connection string again on every close would cost as much as
+    // the rest of the pool's work. One left unused for the idle time goes.
+    if (expired && idle.empty()) bucket = buckets_.erase(bucket);
     else ++bucket;
   }
 }
 
 std::optional<TPooledSession> TSessionPool::Take(const std::string& connectionString) {
-  std::deque<TIdle> closing;  // closed outside the lock, after it is released
+  std::vector<TIdle> closing;  // closed outside the lock, after it is released
   for (;;) {
     std::optional<TPooledSession> taken;
     {
       std::lock_guard lock(mutex_);
       if (!Settings().enabled) return std::nullopt;
-      Expire(clock_.Now(), closing);
+      Expire(clock_.Elapsed(), closing);
       const auto bucket = buckets_.find(connectionString);
       if (bucket == buckets_.end() || bucket->second.idle.empty()) return std::nullopt;
       taken = std::move(bucket->second.idle.back().pooled);
@@ -86,11 +89,11 @@ std::optional<TPooledSession> TSessionPool::Take(const std::string& connectionSt
 
 void TSessionPool::Return(const std::string& connectionString, TPooledSession pooled) {
   if (!pooled.session) return;
-  std::deque<TIdle> closing;
+  std::vector<TIdle> closing;
   std::lock_guard lock(mutex_);
   const TSessionPoolSettings& settings = Settings();
   if (!settings.enabled || settings.maxIdlePerKey == 0) return;  // `pooled` is closed on leaving
-  const platform::TDateTime now = clock_.Now();
+  const std::chrono::milliseconds now = clock_.Elapsed();
   Expire(now, closing);
   auto bucket = buckets_.find(connectionString);
   if (bucket == buckets_.end()) {

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "data/driver_session.h"
 #include "platform/clock.h"
@@ -68,7 +69,7 @@ class TSessionPool {
  private:
   struct TIdle {
     TPooledSession pooled;
-    platform::TDateTime since = 0;
+    std::chrono::milliseconds since{0};  // the clock's Elapsed reading at the return
   };
   struct TBucket {
     bool poolable = true;
@@ -77,7 +78,7 @@ class TSessionPool {
 
   const TSessionPoolSettings& Settings();  // under mutex_
   // Moves the sessions idle for longer than the idle time into `closing`.
-  void Expire(platform::TDateTime now, std::deque<TIdle>& closing);
+  void Expire(std::chrono::milliseconds now, std::vector<TIdle>& closing);
 
   platform::Clock& clock_;
   TSettingsSource source_;

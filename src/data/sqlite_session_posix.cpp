@@ -157,10 +157,9 @@ class TSqliteSession : public TDriverSession {
  public:
   // `journal` is set on a session that may write; a read-only one keeps the file's mode.
   TSqliteSession(const std::string& fileName, int flags, std::optional<TJournalMode> journal)
-      : fileName_(fileName) {
+      : fileName_(fileName), path_(platform::AnsiToUtf8(fileName)) {
     sqlite3* db = nullptr;
-    const std::string path = platform::AnsiToUtf8(fileName);
-    const int rc = sqlite3_open_v2(path.c_str(), &db, flags, nullptr);
+    const int rc = sqlite3_open_v2(path_.c_str(), &db, flags, nullptr);
     db_.reset(db);
     if (rc != SQLITE_OK) {
       const std::string reason = db_ ? platform::Utf8ToAnsi(sqlite3_errmsg(db_.get())) : "out of memory";
@@ -169,7 +168,7 @@ class TSqliteSession : public TDriverSession {
     sqlite3_busy_timeout(db_.get(), kBusyTimeoutMs);
     sqlite3_extended_result_codes(db_.get(), 1);
     struct stat info {};
-    if (::stat(path.c_str(), &info) == 0) opened_ = {info.st_dev, info.st_ino};
+    if (::stat(path_.c_str(), &info) == 0) opened_ = {info.st_dev, info.st_ino};
     if (journal) SetJournal(*journal);
   }
 
@@ -228,9 +227,9 @@ class TSqliteSession : public TDriverSession {
         if (sqlite3_stmt_busy(statement)) return false;  // a result nobody finished reading
       }
       if (!sqlite3_get_autocommit(db_.get())) Exec("ROLLBACK");
-      // A session of a removed file is closed at once: it holds the write-ahead log
-      // beside the name, which a new file of that name must not meet.
-      CheckSameFile();
+      // The file is not looked at here: Alive does so before the session is handed out,
+      // and closing a session of a removed file later is harmless, since SQLite leaves
+      // the write-ahead log beside the name alone when its own file has moved.
       return sqlite3_get_autocommit(db_.get()) && !attached_ && !HasTemporaryObjects();
     } catch (...) {
       return false;
@@ -308,7 +307,7 @@ class TSqliteSession : public TDriverSession {
   void CheckSameFile() {
     if (!opened_) return;
     struct stat info {};
-    if (::stat(platform::AnsiToUtf8(fileName_).c_str(), &info) != 0 ||
+    if (::stat(path_.c_str(), &info) != 0 ||
         std::pair(info.st_dev, info.st_ino) != *opened_) {
       throw EDataError("The database file " + fileName_ + " was removed or replaced while it was open", "08S01");
     }
@@ -415,6 +414,7 @@ class TSqliteSession : public TDriverSession {
   }
 
   std::string fileName_;
+  std::string path_;  // fileName_ in UTF-8, as the file system takes it
   std::optional<std::pair<dev_t, ino_t>> opened_;  // the file opened; none for a database without one
   Database db_;
   Statement temporaryProbe_;

@@ -64,6 +64,12 @@ void WriteConnectionLogEntry(const TADOConnection& connection, bool designTimeCo
                              std::string_view application, std::string_view host,
                              const TADOError* error, TEventStatus status,
                              platform::Clock& clock) noexcept {
+  // Most calls are of operators nobody monitors: they pay for no copy of the entry.
+  try {
+    if (status != kEventStatusErrorsOccurred && !IsMonitoredUser(operatorName)) return;
+  } catch (...) {
+    return;
+  }
   ConnectionLogEvent event;
   try {
     event.connectionString = connection.ConnectionString();

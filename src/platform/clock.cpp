@@ -10,6 +10,9 @@ namespace {
 class RealClock : public Clock {
  public:
   TDateTime Now() override { return platform::Now(); }
+  std::chrono::milliseconds Elapsed() override {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch());
+  }
   // A program asked to stop does not sleep on.
   void Sleep(std::chrono::milliseconds duration) override { WaitForStop(duration); }
 };

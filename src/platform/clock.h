@@ -18,6 +18,13 @@ class Clock {
   virtual ~Clock() = default;
   virtual TDateTime Now() = 0;
   virtual void Sleep(std::chrono::milliseconds duration) = 0;
+  // A reading for how long something lasted, not a time of day: only differences of
+  // two readings mean anything. The system clock's is monotonic (a change of the wall
+  // clock or of daylight saving time does not move it) and cheaper than Now; any other
+  // clock's follows its Now.
+  virtual std::chrono::milliseconds Elapsed() {
+    return std::chrono::milliseconds(static_cast<long long>(Now() * 86400000.0));
+  }
 };
 
 // The real local clock; Sleep blocks the calling thread, and returns early once
