@@ -35,6 +35,7 @@ struct TSettingInfo {
   std::uint32_t maxNumber = 0xFFFFFFFF;
   const char* range = "a whole number from 0 to 4294967295";
   bool directory = false;  // texts: an absolute directory the logs go to
+  std::uint32_t minNumber = 0;
 };
 
 // The diagnostics cut SqlMonUser to 255 and TmpFileDir to 200 characters; a longer
@@ -46,6 +47,10 @@ constexpr TSettingInfo kSettings[] = {
     {"SqlMonitor", TSettingKind::kDword, 0, false, 4, "a level from 0 (off) to 4"},
     {"SqlMonUser", TSettingKind::kText, 255, true},  // empty: every operator is monitored
     {"TmpFileDir", TSettingKind::kText, 200, false, 0, "", true},
+    {"MaxWorkerRuns", TSettingKind::kDword, 0, false, 0x7FFFFFFF, "0 (no limit) or a number of runs up to 2147483647"},
+    {"ConnectionPooling", TSettingKind::kDword, 0, false, 1, "0 (off) or 1 (on)"},
+    {"PoolMaxIdleSessions", TSettingKind::kDword, 0, false, 64, "a number of sessions from 1 to 64", false, 1},
+    {"PoolIdleTimeout", TSettingKind::kDword, 0, false, 3600, "a number of seconds from 1 to 3600", false, 1},
 };
 
 const TSettingInfo* FindSetting(const std::string& name) {
@@ -75,7 +80,7 @@ std::uint32_t ParseDword(const TSettingInfo& setting, const std::string& text) {
   std::uint64_t value = 0;
   const char* end = text.data() + text.size();
   const auto [stop, error] = std::from_chars(text.data(), end, value);
-  if (text.empty() || error != std::errc() || stop != end || value > setting.maxNumber) {
+  if (text.empty() || error != std::errc() || stop != end || value > setting.maxNumber || value < setting.minNumber) {
     throw TUsageError(std::string(setting.name) + " takes " + setting.range + ", not \"" + Quoted(text) + "\"");
   }
   return static_cast<std::uint32_t>(value);
@@ -359,8 +364,8 @@ TSettingsReport DescribeSettings() {
   }
   report.lines.push_back("StringConex: " + DescribeConnectionString(key, keyOpen, report.problems));
   for (const TSettingInfo& setting : kSettings) {
-    std::string label = std::string(setting.name) + ":";
-    label.resize(13, ' ');
+    std::string label = std::string(setting.name) + ": ";
+    if (label.size() < 13) label.resize(13, ' ');
     report.lines.push_back(label + DescribeSetting(key, keyOpen, setting, report.problems));
   }
   return report;

@@ -127,6 +127,7 @@ TEST_F(QarCfgTest, RefusedInputGetsOneShortLineAndLeavesTheRegistryAsItWas) {
       {{"set", "TunningID"}, 2}, {{"set", "Tuning", "1"}, 2}, {{"set", "SqlMonitor", "-1"}, 2},
       {{"set", "SqlMonitor", "4294967296"}, 2}, {{"set", "SqlMonitor", huge}, 2, {}, "argument 3 holds 100000 characters"},
       {{"set", "SqlMonitor", "5"}, 2, {}, "0 (off) to 4"}, {{"set", "TunningID", "2"}, 2, {}, "0 (off) or 1"},
+      {{"set", "PoolMaxIdleSessions", "0"}, 2, {}, "from 1 to 64"},
       {{"set", "SqlMonUser", "ANA\tPEDRO"}, 2, {}, "control character (\\t)"},
       {{"set", "TmpFileDir", "logs"}, 2, {}, "absolute directory"},
       {{"set", "TmpFileDir", Dir() + "a\nb"}, 2, {}, "control character"},
@@ -168,7 +169,7 @@ TEST_F(QarCfgTest, ShowPrintsOneEscapedLinePerValue) {
   EXPECT_FALSE(HasControlBesidesLineEnds(out)) << out;
   EXPECT_NE(out.find("TmpFileDir:  D:\\logs\\nStringConex: Provider=Fake\\x1B[1A\n"), std::string::npos) << out;
   EXPECT_NE(out.find(";Password=********;X=\\r1\n"), std::string::npos) << out;
-  EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), platform::RegistryFilePath().empty() ? 6 : 7) << out;
+  EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), platform::RegistryFilePath().empty() ? 10 : 11) << out;
 }
 
 // Neither show nor a request creates the key; requests need a stored string, and a value
