@@ -42,7 +42,7 @@ class TField {
 };
 
 // The common part of queries and stored procedures: opening fetches every row of
-// the result into memory (the cursor is released at once, so the connection is free
+// the result (or the rows asked for) into memory (the cursor is released at once, so the connection is free
 // for the next statement); the first row is the current one.
 class TCustomADODataSet : public TComponent {
  public:

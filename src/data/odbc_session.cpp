@@ -400,10 +400,13 @@ class TOdbcSession : public TDriverSession {
 
   TDriverResult Run(const std::string& text, std::vector<TDriverParameter>& parameters,
                     std::optional<std::size_t> maxRows = std::nullopt) {
-    // The SQLite driver reads a kept statement's whole result again when it runs it a
-    // second time, whatever its row limit: a limited run there prepares its own.
-    if (!keepsPrepared_ || (maxRows && schemaProbe_.Get()))
+    if (!keepsPrepared_) return RunPrepared(PrepareStatement(text), parameters, maxRows);
+    // The SQLite driver reads a kept statement's whole result when it runs it again,
+    // whatever its row limit: a limited run there prepares a statement of its own.
+    if (maxRows && schemaProbe_.Get()) {
+      NoteSessionState(text);
       return RunPrepared(PrepareStatement(text), parameters, maxRows);
+    }
     DropStaleStatements();
     Handle* kept = cache_.Find(text);
     if (kept == nullptr) {
