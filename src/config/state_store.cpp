@@ -136,7 +136,7 @@ namespace {
 TDriverResult Run(TDriverSession& session, const std::string& path, const std::string& statement,
                   std::vector<TDriverParameter> parameters = {}) {
   try {
-    return session.Execute(statement, parameters);
+    return session.Execute(statement, parameters, std::nullopt);
   } catch (const EDataError& error) {
     throw EStateStore("State store " + path + ": " + error.what());
   }

@@ -129,7 +129,7 @@ TDriverResult TADOConnection::RunStatement(TStatementRequest& request) {
     if (status == esCancel) throw EDataError("Operation was cancelled.", "HY008");
     bound = DriverParameters(request);
     result = request.commandType == cmdStoredProc ? object->ExecuteProcedure(request.commandText, bound)
-                                                  : object->Execute(request.commandText, bound);
+                                                  : object->Execute(request.commandText, bound, request.maxRows);
   } catch (const std::exception& failure) {
     const TADOError error = ErrorOf(failure);
     status = esErrorsOccured;

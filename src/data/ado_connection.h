@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,7 @@ struct TStatementRequest {
   TParameters* parameters = nullptr;        // bound by name (text) or in order (procedure)
   TADOCommandObject* command = nullptr;
   TCustomADODataSet* recordset = nullptr;
+  std::optional<std::size_t> maxRows;       // rows to fetch at most (a text statement's)
 };
 
 // A closed connection connects on first use. Every connect runs BeforeConnect

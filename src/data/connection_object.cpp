@@ -89,8 +89,9 @@ TStatementCacheStats TConnectionObject::StatementCache() const {
 }
 
 TDriverResult TConnectionObject::Execute(const std::string& statement,
-                                         std::vector<TDriverParameter>& parameters) {
-  return Session().Execute(statement, parameters);
+                                         std::vector<TDriverParameter>& parameters,
+                                         std::optional<std::size_t> maxRows) {
+  return Session().Execute(statement, parameters, maxRows);
 }
 
 TDriverResult TConnectionObject::ExecuteProcedure(const std::string& name,

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -67,7 +68,8 @@ class TConnectionObject {
   // The open session's prepared statements (nothing while closed).
   TStatementCacheStats StatementCache() const;
 
-  TDriverResult Execute(const std::string& statement, std::vector<TDriverParameter>& parameters);
+  TDriverResult Execute(const std::string& statement, std::vector<TDriverParameter>& parameters,
+                        std::optional<std::size_t> maxRows = std::nullopt);
   TDriverResult ExecuteProcedure(const std::string& name, std::vector<TDriverParameter>& parameters);
 
   int BeginTrans();

@@ -17,19 +17,21 @@ void TCustomADODataSet::SetConnection(TADOConnection* connection) {
   if (connection_) connection_->AttachDataSet(*this);
 }
 
-TDriverResult TCustomADODataSet::Run() {
+TDriverResult TCustomADODataSet::Run(std::optional<std::size_t> maxRows) {
   if (connection_ == nullptr) throw EDataError("Missing Connection or ConnectionString");
   TStatementRequest request = BuildRequest();
   request.parameters = &parameters_;
+  request.maxRows = maxRows;
   return connection_->RunStatement(request);
 }
 
-void TCustomADODataSet::Open() {
+void TCustomADODataSet::Open(std::optional<std::size_t> maxRows) {
   if (active_) return;
-  TDriverResult result = Run();
+  TDriverResult result = Run(maxRows);
   fields_.clear();
   for (std::size_t i = 0; i < result.columns.size(); ++i)
-    fields_.push_back(std::make_unique<TField>(*this, result.columns[i], static_cast<int>(i)));
+    fields_.push_back(std::make_unique<TField>(*this, result.columns[i], static_cast<int>(i),
+                                               i < result.columnTypes.size() ? result.columnTypes[i] : ftUnknown));
   rows_ = std::move(result.rows);
   recordIndex_ = 0;
   active_ = true;

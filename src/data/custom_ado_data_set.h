@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,10 +22,12 @@ class TCustomADODataSet;
 // current row (an empty result) every field reads as Null, that is empty text.
 class TField {
  public:
-  TField(TCustomADODataSet& dataSet, std::string name, int index)
-      : dataSet_(dataSet), name_(std::move(name)), index_(index) {}
+  TField(TCustomADODataSet& dataSet, std::string name, int index, TFieldType dataType = ftUnknown)
+      : dataSet_(dataSet), name_(std::move(name)), index_(index), dataType_(dataType) {}
 
   const std::string& FieldName() const { return name_; }
+  // The column's type as the server declares it; ftUnknown when it declares none.
+  TFieldType DataType() const { return dataType_; }
   Variant Value() const;
   bool IsNull() const { return Value().IsNull(); }
   std::string AsString() const { return Value().AsString(); }
@@ -35,10 +38,11 @@ class TField {
   TCustomADODataSet& dataSet_;
   std::string name_;
   int index_;
+  TFieldType dataType_;
 };
 
 // The common part of queries and stored procedures: opening fetches every row of
-// the result into memory (the cursor is released at once, so the connection is free
+// the result (or the rows asked for) into memory (the cursor is released at once, so the connection is free
 // for the next statement); the first row is the current one.
 class TCustomADODataSet : public TComponent {
  public:
@@ -54,7 +58,8 @@ class TCustomADODataSet : public TComponent {
 
   bool Active() const { return active_; }
   void SetActive(bool value) { value ? Open() : Close(); }
-  void Open();
+  // With `maxRows`, fetches no more rows than that (the rest of the result is never read).
+  void Open(std::optional<std::size_t> maxRows = std::nullopt);
   void Close();
 
   int FieldCount() const { return static_cast<int>(fields_.size()); }
@@ -81,7 +86,7 @@ class TCustomADODataSet : public TComponent {
   // What the data set sends: the reported text, its command type and marker names.
   virtual TStatementRequest BuildRequest() = 0;
   // Runs the request on the connection (for statements without rows, too).
-  TDriverResult Run();
+  TDriverResult Run(std::optional<std::size_t> maxRows = std::nullopt);
 
  private:
   friend class TADOConnection;  // records Source as the statement goes out

@@ -213,8 +213,24 @@ TDataPacket ReadDataPacket(const Variant& value) {
   return packet;
 }
 
+namespace {
+
+// The packet type of a column declared `type` that holds no value to tell it.
+std::uint16_t DeclaredPacketType(TFieldType type) {
+  switch (type) {
+    case ftSmallint: case ftInteger: case ftWord: return kVarInteger;
+    case ftLargeint: return kVarInt64;
+    case ftFloat: case ftCurrency: return kVarDouble;
+    case ftDate: case ftTime: case ftDateTime: return kVarDate;
+    case ftBoolean: return kVarBoolean;
+    default: return kVarOleStr;
+  }
+}
+
+}  // namespace
+
 TDataPacket DataPacketOf(std::vector<std::string> columns, std::vector<std::vector<Variant>> rows,
-                         std::size_t keep) {
+                         std::size_t keep, const std::vector<TFieldType>& declared) {
   TDataPacket packet;
   std::vector<std::uint16_t> types;
   for (std::size_t c = 0; c < columns.size(); ++c) {
@@ -240,6 +256,7 @@ TDataPacket DataPacketOf(std::vector<std::string> columns, std::vector<std::vect
     else if (any && numbers) type = kVarDouble;
     else if (any && dates) type = kVarDate;
     else if (any && booleans) type = kVarBoolean;
+    else if (!any && c < declared.size()) type = DeclaredPacketType(declared[c]);
     types.push_back(type);
   }
   if (rows.size() > keep) rows.resize(keep);  // the rest only counted for the types

@@ -87,10 +87,11 @@ TDataPacket ReadDataPacket(const Variant& packet);
 
 // A packet of result rows. Each field's type follows its values: Integer when all
 // are integers of 32 bits, Int64 when wider, Double when any is fractional, Date or
-// Boolean when all are, Text otherwise (mixed values then become their texts; a
-// column with no value is Text). Only the first `keep` rows are converted and kept.
+// Boolean when all are, Text otherwise (mixed values then become their texts). A
+// column with no value takes its type from `declared` (Text when unknown). Only the
+// first `keep` rows are converted and kept.
 TDataPacket DataPacketOf(std::vector<std::string> columns, std::vector<std::vector<Variant>> rows,
-                         std::size_t keep = SIZE_MAX);
+                         std::size_t keep = SIZE_MAX, const std::vector<TFieldType>& declared = {});
 
 Variant MakeDelta(const TDelta& delta);
 TDelta ReadDelta(const Variant& delta);

@@ -32,10 +32,13 @@ struct TStatement {
   }
 };
 
-// The columns and rows of an open data set.
-void ReadRows(TCustomADODataSet& dataSet, std::vector<std::string>& columns,
+// The columns, their declared types and the rows of an open data set.
+void ReadRows(TCustomADODataSet& dataSet, std::vector<std::string>& columns, std::vector<TFieldType>& types,
               std::vector<std::vector<Variant>>& rows) {
-  for (int i = 0; i < dataSet.FieldCount(); ++i) columns.push_back(dataSet.Fields(i).FieldName());
+  for (int i = 0; i < dataSet.FieldCount(); ++i) {
+    columns.push_back(dataSet.Fields(i).FieldName());
+    types.push_back(dataSet.Fields(i).DataType());
+  }
   for (dataSet.First(); !dataSet.Eof(); dataSet.Next()) {
     std::vector<Variant> row;
     for (int i = 0; i < dataSet.FieldCount(); ++i) row.push_back(dataSet.FieldValue(i));
@@ -128,15 +131,17 @@ Variant TDataSetProvider::GetRecords(std::int32_t count, std::int32_t& recsOut, 
   const TParamsRestorer restorer(StatementParameters());
   SetParams(params);
   query.Close();
-  query.Open();
+  // Only the rows asked for are fetched: a large result is never read whole for a few
+  // rows. The types follow the rows sent, and the declared types where there are none.
+  const std::optional<std::size_t> limit =
+      count >= 0 ? std::optional<std::size_t>(static_cast<std::size_t>(count)) : std::nullopt;
+  query.Open(limit);
   const TClosing closing{query};
   std::vector<std::string> columns;
+  std::vector<TFieldType> types;
   std::vector<std::vector<Variant>> rows;
-  ReadRows(query, columns, rows);
-  // The types follow every row of the result, so they do not change with the count;
-  // only the rows asked for are converted and sent.
-  TDataPacket packet = DataPacketOf(std::move(columns), std::move(rows),
-                                    count >= 0 ? static_cast<std::size_t>(count) : SIZE_MAX);
+  ReadRows(query, columns, types, rows);
+  TDataPacket packet = DataPacketOf(std::move(columns), std::move(rows), limit.value_or(SIZE_MAX), types);
   recsOut = static_cast<std::int32_t>(packet.Rows.size());
   return MakeDataPacket(packet);
 }
@@ -173,9 +178,10 @@ Variant TDataSetProvider::RowRequest(const Variant& row, std::int32_t, Variant&)
   statement.Bind(query.Parameters());
   query.Open();
   std::vector<std::string> names;
+  std::vector<TFieldType> types;
   std::vector<std::vector<Variant>> rows;
-  ReadRows(query, names, rows);
-  return MakeDataPacket(DataPacketOf(std::move(names), std::move(rows)));
+  ReadRows(query, names, types, rows);
+  return MakeDataPacket(DataPacketOf(std::move(names), std::move(rows), SIZE_MAX, types));
 }
 
 Variant TDataSetProvider::ApplyUpdates(const Variant& deltaValue, std::int32_t maxErrors,

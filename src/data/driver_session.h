@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,10 +24,13 @@ struct TDriverParameter {
   Variant value;
 };
 
-// What a statement returned: its columns and every row (ANSI texts, numbers, dates or
-// Null), and the rows affected (-1 when the statement reports none).
+// What a statement returned: its columns with their declared types (ftUnknown when the
+// server declares none, as for an expression), its rows (ANSI texts, numbers, dates or
+// Null; every row, or as many as the limit allowed), and the rows affected (-1 when
+// the statement reports none).
 struct TDriverResult {
   std::vector<std::string> columns;
+  std::vector<TFieldType> columnTypes;  // one per column
   std::vector<std::vector<Variant>> rows;
   std::int64_t rowsAffected = -1;
 };
@@ -58,8 +62,10 @@ class TDriverSession {
   void SetDialect(TDialect dialect) { dialect_ = std::move(dialect); }
 
   // Runs a statement whose parameter markers are "?", binding `parameters` in order.
-  virtual TDriverResult Execute(const std::string& statement,
-                                std::vector<TDriverParameter>& parameters) = 0;
+  // With `maxRows`, no more rows than that are fetched from the server; the cursor is
+  // closed with the rest unread.
+  virtual TDriverResult Execute(const std::string& statement, std::vector<TDriverParameter>& parameters,
+                                std::optional<std::size_t> maxRows) = 0;
   // Calls a stored procedure by name with its parameters in order.
   virtual TDriverResult ExecuteProcedure(const std::string& name,
                                          std::vector<TDriverParameter>& parameters) = 0;

@@ -91,6 +91,35 @@ bool IsFloatType(SQLSMALLINT type) { return type == SQL_REAL || type == SQL_FLOA
 bool IsDateType(SQLSMALLINT type) {
   return type == SQL_TYPE_TIMESTAMP || type == SQL_TYPE_DATE || type == SQL_TIMESTAMP || type == SQL_DATE;
 }
+// Sets a statement's SQL_ATTR_MAX_ROWS for one run (0 is "all" there, so a limit of 0
+// asks for 1) and puts "all" back however the run ends.
+class TMaxRows {
+ public:
+  TMaxRows(SQLHANDLE statement, std::optional<std::size_t> maxRows) : statement_(maxRows ? statement : nullptr) {
+    if (statement_) Set(*maxRows == 0 ? 1 : *maxRows);
+  }
+  ~TMaxRows() {
+    if (statement_) Set(0);
+  }
+  TMaxRows(const TMaxRows&) = delete;
+  TMaxRows& operator=(const TMaxRows&) = delete;
+
+ private:
+  void Set(std::size_t rows) {
+    SQLSetStmtAttr(statement_, SQL_ATTR_MAX_ROWS, reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(rows)), 0);
+  }
+  SQLHANDLE statement_;
+};
+
+// The type a column declared `type` (with `digits` of scale) reads as, as Column reads it.
+TFieldType FieldTypeOf(SQLSMALLINT type, SQLSMALLINT digits) {
+  if (type == SQL_DECIMAL || type == SQL_NUMERIC) return digits == 0 ? ftLargeint : ftFloat;
+  if (type == SQL_BIGINT) return ftLargeint;
+  if (IsIntegerType(type)) return ftInteger;
+  if (IsFloatType(type)) return ftFloat;
+  if (IsDateType(type)) return ftDateTime;
+  return ftString;
+}
 bool IsBinaryType(SQLSMALLINT type) {
   return type == SQL_BINARY || type == SQL_VARBINARY || type == SQL_LONGVARBINARY;
 }
@@ -185,9 +214,9 @@ class TOdbcSession : public TDriverSession {
     return dbmsName_;
   }
 
-  TDriverResult Execute(const std::string& statement,
-                        std::vector<TDriverParameter>& parameters) override {
-    return Run(statement, parameters);
+  TDriverResult Execute(const std::string& statement, std::vector<TDriverParameter>& parameters,
+                        std::optional<std::size_t> maxRows) override {
+    return Run(statement, parameters, maxRows);
   }
 
   TDriverResult ExecuteProcedure(const std::string& name,
@@ -369,8 +398,15 @@ class TOdbcSession : public TDriverSession {
     if (isNull) bound.indicator = SQL_NULL_DATA;
   }
 
-  TDriverResult Run(const std::string& text, std::vector<TDriverParameter>& parameters) {
-    if (!keepsPrepared_) return RunPrepared(PrepareStatement(text), parameters);
+  TDriverResult Run(const std::string& text, std::vector<TDriverParameter>& parameters,
+                    std::optional<std::size_t> maxRows = std::nullopt) {
+    if (!keepsPrepared_) return RunPrepared(PrepareStatement(text), parameters, maxRows);
+    // The SQLite driver reads a kept statement's whole result when it runs it again,
+    // whatever its row limit: a limited run there prepares a statement of its own.
+    if (maxRows && schemaProbe_.Get()) {
+      NoteSessionState(text);
+      return RunPrepared(PrepareStatement(text), parameters, maxRows);
+    }
     DropStaleStatements();
     Handle* kept = cache_.Find(text);
     if (kept == nullptr) {
@@ -378,7 +414,7 @@ class TOdbcSession : public TDriverSession {
       kept = &cache_.Insert(text, PrepareStatement(text));
     }
     try {
-      return RunPrepared(*kept, parameters);
+      return RunPrepared(*kept, parameters, maxRows);
     } catch (...) {
       cache_.Erase(text);  // prepared afresh next time
       throw;
@@ -418,7 +454,8 @@ class TOdbcSession : public TDriverSession {
     return statement;
   }
 
-  TDriverResult RunPrepared(const Handle& statement, std::vector<TDriverParameter>& parameters) {
+  TDriverResult RunPrepared(const Handle& statement, std::vector<TDriverParameter>& parameters,
+                            std::optional<std::size_t> maxRows = std::nullopt) {
     SQLHANDLE raw = statement.Get();
     const TRewind rewind(raw);
     std::deque<BoundParameter> bound(parameters.size());  // stable addresses
@@ -447,6 +484,10 @@ class TOdbcSession : public TDriverSession {
             statement, "SQLBindParameter");
     }
 
+    // A driver that reads ahead (the SQLite one reads the whole result as it executes)
+    // is told the limit too; the fetch loop holds to it either way, so a driver that
+    // does not take the attribute loses nothing. A kept statement runs unlimited next.
+    const TMaxRows limited(raw, maxRows);
     TDriverResult result;
     const SQLRETURN rc = SQLExecute(raw);
     if (rc != SQL_NO_DATA) Check(rc, statement, "SQLExecute");
@@ -456,7 +497,7 @@ class TOdbcSession : public TDriverSession {
       SQLSMALLINT columns = 0;
       Check(SQLNumResultCols(raw, &columns), statement, "SQLNumResultCols");
       if (columns > 0) {
-        Fetch(statement, columns, result);
+        Fetch(statement, columns, maxRows.value_or(SIZE_MAX), result);
         break;
       }
       SQLLEN count = -1;
@@ -465,7 +506,8 @@ class TOdbcSession : public TDriverSession {
       if (more == SQL_NO_DATA) break;
       Check(more, statement, "SQLMoreResults");
     }
-    // Output values arrive once the results are done with.
+    // Output values arrive once the results are done with; closing the cursor also
+    // discards the rows a limit left unread.
     SQLFreeStmt(raw, SQL_CLOSE);
 
     for (std::size_t i = 0; i < parameters.size(); ++i) {
@@ -489,7 +531,8 @@ class TOdbcSession : public TDriverSession {
     return result;
   }
 
-  void Fetch(const Handle& statement, SQLSMALLINT columns, TDriverResult& result) {
+  // Reads the columns and at most `limit` rows.
+  void Fetch(const Handle& statement, SQLSMALLINT columns, std::size_t limit, TDriverResult& result) {
     std::vector<SQLSMALLINT> types(static_cast<std::size_t>(columns));
     std::vector<SQLSMALLINT> scales(static_cast<std::size_t>(columns));
     for (SQLSMALLINT i = 1; i <= columns; ++i) {
@@ -503,10 +546,11 @@ class TOdbcSession : public TDriverSession {
       std::size_t length = static_cast<std::size_t>(nameLength);
       if (length >= sizeof name / sizeof name[0]) length = sizeof name / sizeof name[0] - 1;
       result.columns.push_back(Ansi(name, length));
+      result.columnTypes.push_back(FieldTypeOf(type, digits));
       types[static_cast<std::size_t>(i - 1)] = type;
       scales[static_cast<std::size_t>(i - 1)] = digits;
     }
-    for (;;) {
+    while (result.rows.size() < limit) {
       const SQLRETURN rc = SQLFetch(statement.Get());
       if (rc == SQL_NO_DATA) break;
       Check(rc, statement, "SQLFetch");

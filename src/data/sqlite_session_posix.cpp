@@ -131,6 +131,20 @@ bool IsDateColumn(sqlite3_stmt* statement, int i) {
   return upper.find("DATE") != std::string::npos || upper.find("TIME") != std::string::npos;
 }
 
+// A column's declared type by SQLite's rules of affinity (INT before the rest); a
+// date or time column reads as dates. ftUnknown for an expression or another name.
+TFieldType DeclaredType(sqlite3_stmt* statement, int i) {
+  const char* declared = sqlite3_column_decltype(statement, i);
+  if (declared == nullptr) return ftUnknown;
+  const std::string upper = platform::UpperCaseAscii(declared);
+  const auto has = [&upper](const char* part) { return upper.find(part) != std::string::npos; };
+  if (has("DATE") || has("TIME")) return ftDateTime;
+  if (has("INT")) return ftInteger;
+  if (has("CHAR") || has("CLOB") || has("TEXT")) return ftString;
+  if (has("REAL") || has("FLOA") || has("DOUB")) return ftFloat;
+  return ftUnknown;
+}
+
 bool IsBlank(const char* p, const char* end) {
   for (; p < end; ++p)
     if (!std::isspace(static_cast<unsigned char>(*p))) return false;
@@ -177,13 +191,13 @@ class TSqliteSession : public TDriverSession {
   // A text holding one statement is kept prepared. A text of several statements is
   // prepared statement by statement as it runs, since one may create what the next
   // uses, and is not kept.
-  TDriverResult Execute(const std::string& statement,
-                        std::vector<TDriverParameter>& parameters) override {
+  TDriverResult Execute(const std::string& statement, std::vector<TDriverParameter>& parameters,
+                        std::optional<std::size_t> maxRows) override {
     CheckSameFile();
     TDriverResult result;
     std::size_t nextParameter = 0;
     if (Statement* kept = cache_.Find(statement)) {
-      RunKept(statement, kept->get(), parameters, result);
+      RunKept(statement, kept->get(), parameters, maxRows, result);
       return result;
     }
     const std::string utf8 = platform::AnsiToUtf8(ServerText(statement));
@@ -201,11 +215,11 @@ class TSqliteSession : public TDriverSession {
       if (!prepared) continue;  // only blanks or a comment were left
       ++prepareCount_;
       if (first && IsBlank(tail, end)) {
-        RunKept(statement, cache_.Insert(statement, std::move(prepared)).get(), parameters, result);
+        RunKept(statement, cache_.Insert(statement, std::move(prepared)).get(), parameters, maxRows, result);
         return result;
       }
       first = false;
-      Run(raw, parameters, nextParameter, result);
+      Run(raw, parameters, nextParameter, maxRows, result);
     }
     return result;
   }
@@ -318,11 +332,11 @@ class TSqliteSession : public TDriverSession {
   }
 
   // A kept statement that failed is dropped: the next run prepares the text afresh.
-  void RunKept(const std::string& text, sqlite3_stmt* statement,
-               std::vector<TDriverParameter>& parameters, TDriverResult& result) {
+  void RunKept(const std::string& text, sqlite3_stmt* statement, std::vector<TDriverParameter>& parameters,
+               std::optional<std::size_t> maxRows, TDriverResult& result) {
     std::size_t nextParameter = 0;
     try {
-      Run(statement, parameters, nextParameter, result);
+      Run(statement, parameters, nextParameter, maxRows, result);
     } catch (...) {
       cache_.Erase(text);
       throw;
@@ -359,9 +373,10 @@ class TSqliteSession : public TDriverSession {
     if (rc != SQLITE_OK) Fail(db_.get());
   }
 
-  // Binds the statement's markers from parameters[nextParameter...] and runs it.
+  // Binds the statement's markers from parameters[nextParameter...] and runs it,
+  // stepping through no more than `maxRows` rows.
   void Run(sqlite3_stmt* statement, std::vector<TDriverParameter>& parameters,
-           std::size_t& nextParameter, TDriverResult& result) {
+           std::size_t& nextParameter, std::optional<std::size_t> maxRows, TDriverResult& result) {
     const TRewind rewind(statement);
     const int count = sqlite3_bind_parameter_count(statement);
     for (int i = 1; i <= count; ++i) {
@@ -378,16 +393,25 @@ class TSqliteSession : public TDriverSession {
     const int columns = sqlite3_column_count(statement);
     if (columns > 0) {
       result.columns.clear();
+      result.columnTypes.clear();
       result.rows.clear();
-      for (int i = 0; i < columns; ++i)
+      for (int i = 0; i < columns; ++i) {
         result.columns.push_back(platform::Utf8ToAnsi(sqlite3_column_name(statement, i)));
+        result.columnTypes.push_back(DeclaredType(statement, i));
+      }
     }
-    for (; rc == SQLITE_ROW; rc = sqlite3_step(statement)) {
+    // At the limit the statement is rewound with the rest never stepped through (the
+    // first step is needed for the columns, so a limit of 0 still makes one).
+    const std::size_t limit = maxRows.value_or(SIZE_MAX);
+    while (rc == SQLITE_ROW && result.rows.size() < limit) {
       std::vector<Variant> row;
       row.reserve(static_cast<std::size_t>(columns));
       for (int i = 0; i < columns; ++i) row.push_back(Column(statement, i));
       result.rows.push_back(std::move(row));
+      if (result.rows.size() == limit) return;
+      rc = sqlite3_step(statement);
     }
+    if (rc == SQLITE_ROW) return;  // a limit of 0
     if (rc != SQLITE_DONE) Fail(db_.get());
     if (columns == 0)
       result.rowsAffected =

@@ -148,7 +148,7 @@ TEST(SessionRegistrationTest, StatementsByProviderAndKindReachTheSessionByteForB
     EXPECT_EQ(RegisterSession(&connection, identity, c.kind, c.method, call, failure), c.sent != "--");
     const std::string described = c.sent != "--" ? "" : *c.failWith ? c.failWith : *c.refuseConnect ? c.refuseConnect : "No session statements";
     EXPECT_EQ(failure.find(described) == std::string::npos || failure.empty() != described.empty(), false) << failure;
-    recording->calls.push_back({"--", {}, false});
+    recording->calls.push_back({"--", {}, false, std::nullopt});
     UnregisterSession(&connection, c.kind);
     std::string sent;
     for (const t::RecordedCall& recorded : recording->calls) {

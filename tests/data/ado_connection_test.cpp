@@ -140,18 +140,23 @@ TEST_F(ConnectionTest, AProviderKeepsNoArgumentPastItsCall) {
   query.Parameters().ParamByName("ID").SetValue(1);
   TDataSetProvider& provider = module.CreateComponent<TDataSetProvider>();
   provider.SetDataSet(&query);
-  recording->result = {{"A"}, {{1}, {"x"}}};
+  recording->result = {{"A"}, {ftInteger}, {{1}, {"x"}}};
   auto value = std::make_unique<Variant>(7);
   Variant reference = Variant::ByRef(*value);
   Variant params = Variant::Array({Variant::Array({"ID", Variant::ByRef(reference)})}), none, owner;
   std::int32_t records = 0;
-  EXPECT_EQ(VariantText(provider.GetRecords(1, records, 0, "", params, owner)), R"(["DataPacket 1", [["A", 8]], [["1"]]])");
+  EXPECT_EQ(VariantText(provider.GetRecords(1, records, 0, "", params, owner)), R"(["DataPacket 1", [["A", 3]], [[1]]])");
   EXPECT_EQ(records, 1);
   value.reset();
   EXPECT_EQ(VariantText(provider.GetRecords(-1, records, 0, "", none, owner)),
             R"(["DataPacket 1", [["A", 8]], [["1"], ["x"]]])");
   EXPECT_EQ(recording->calls.front().parameters.at(0).value, Variant(7));
   EXPECT_EQ(recording->calls.back().parameters.at(0).value, Variant(1));
+  // The driver is asked for the rows wanted only; a field with no row keeps its declared type.
+  EXPECT_EQ(recording->calls.front().maxRows, std::optional<std::size_t>(1));
+  EXPECT_EQ(recording->calls.back().maxRows, std::nullopt);
+  EXPECT_EQ(VariantText(provider.GetRecords(0, records, 0, "", none, owner)), R"(["DataPacket 1", [["A", 3]], []])");
+  EXPECT_EQ(recording->calls.back().maxRows, std::optional<std::size_t>(0));
 }
 
 // A caller's connection object, lent for a call: statements and transactions go to it;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@ struct RecordedCall {
   std::string text;
   std::vector<TDriverParameter> parameters;
   bool procedure = false;
+  std::optional<std::size_t> maxRows;
 };
 
 struct Recording {
@@ -29,21 +31,24 @@ class RecordingSession : public TDriverSession {
  public:
   explicit RecordingSession(std::shared_ptr<Recording> recording) : recording_(std::move(recording)) {}
   std::string DbmsName() override { return "Oracle"; }
-  TDriverResult Execute(const std::string& statement, std::vector<TDriverParameter>& parameters) override {
-    recording_->calls.push_back({statement, parameters, false});
+  TDriverResult Execute(const std::string& statement, std::vector<TDriverParameter>& parameters,
+                        std::optional<std::size_t> maxRows) override {
+    recording_->calls.push_back({statement, parameters, false, maxRows});
     if (!recording_->failWith.empty()) throw EDataError(recording_->failWith, "42000", 208);
-    return recording_->result;
+    TDriverResult result = recording_->result;
+    if (maxRows && result.rows.size() > *maxRows) result.rows.resize(*maxRows);
+    return result;
   }
   TDriverResult ExecuteProcedure(const std::string& name, std::vector<TDriverParameter>& parameters) override {
-    recording_->calls.push_back({name, parameters, true});
+    recording_->calls.push_back({name, parameters, true, std::nullopt});
     if (!recording_->failWith.empty()) throw EDataError(recording_->failWith, "42000", 2812);
     for (auto& parameter : parameters)
       if (parameter.direction == pdOutput) parameter.value = Variant(99);
     return {};
   }
-  void BeginTransaction() override { recording_->calls.push_back({"<begin>", {}, false}); }
-  void Commit() override { recording_->calls.push_back({"<commit>", {}, false}); }
-  void Rollback() override { recording_->calls.push_back({"<rollback>", {}, false}); }
+  void BeginTransaction() override { recording_->calls.push_back({"<begin>", {}, false, std::nullopt}); }
+  void Commit() override { recording_->calls.push_back({"<commit>", {}, false, std::nullopt}); }
+  void Rollback() override { recording_->calls.push_back({"<rollback>", {}, false, std::nullopt}); }
 
  private:
   std::shared_ptr<Recording> recording_;

@@ -30,7 +30,9 @@ class FakeSession : public TDriverSession {
   explicit FakeSession(std::shared_ptr<FakeState> state) : state_(std::move(state)) { ++state_->live; }
   ~FakeSession() override { --state_->live; }
   std::string DbmsName() override { return "Fake"; }
-  TDriverResult Execute(const std::string&, std::vector<TDriverParameter>&) override { return {}; }
+  TDriverResult Execute(const std::string&, std::vector<TDriverParameter>&, std::optional<std::size_t>) override {
+    return {};
+  }
   TDriverResult ExecuteProcedure(const std::string&, std::vector<TDriverParameter>&) override { return {}; }
   void BeginTransaction() override {}
   void Commit() override {}

@@ -11,6 +11,7 @@
 #include "data/ado_query.h"
 #include "data/control_table.h"
 #include "data/data_error.h"
+#include "data/data_set_provider.h"
 #include "data/statement_cache.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -235,6 +236,30 @@ TEST_P(SqliteDatabaseTest, SchemaChangesAndTheCachesBound) {
   connection.ConnectionObject()->SetSessionPool(nullptr);
   run(0);
   EXPECT_EQ(Cache().cached, 1u) << "a new session prepares anew";
+}
+
+// GetRecords(n) fetches no more than n rows: the query's condition fails on the third
+// row, so only a read past 2 rows gets there. With no row, the fields keep their types.
+TEST_P(SqliteDatabaseTest, GetRecordsFetchesOnlyTheRowsAskedFor) {
+  connection.Execute("CREATE TABLE T (ID INTEGER PRIMARY KEY, DS VARCHAR(10), VL FLOAT, DT DATETIME)");
+  connection.Execute("INSERT INTO T VALUES (1, 'a', 1.5, '2024-03-05 14:03:27'), (2, 'b', 2.5, '2024-03-06 10:00:00'),"
+                     " (3, 'c', 3.5, NULL), (4, 'd', 4.5, NULL), (5, 'e', 5.5, NULL)");
+  // abs() of the smallest integer is an overflow error, raised as the row is read.
+  TADOQuery& query = Add<TADOQuery>("SELECT ID, DS, VL, DT FROM T WHERE ID <= 2 OR abs(ID - ID - 9223372036854775807 - 1) > 0");
+  TDataSetProvider& provider = form.CreateComponent<TDataSetProvider>();
+  provider.SetDataSet(&query);
+  const std::vector<std::uint16_t> types{kVarInteger, kVarOleStr, kVarDouble, kVarDate};
+  for (const std::int32_t count : {1, 2, 0}) {
+    Variant none, owner;
+    std::int32_t records = -1;
+    const TDataPacket packet = ReadDataPacket(provider.GetRecords(count, records, 0, "", none, owner));
+    EXPECT_EQ(records, count);
+    ASSERT_EQ(packet.Fields.size(), types.size()) << count;
+    for (std::size_t i = 0; i < types.size(); ++i) EXPECT_EQ(packet.Fields[i].Type, types[i]) << count << " " << i;
+  }
+  Variant none, owner;
+  std::int32_t records = 0;
+  EXPECT_THROW(provider.GetRecords(-1, records, 0, "", none, owner), EDataError) << "every row is read";
 }
 
 // Two QarDataTestHelper.exe processes, each registering its first session in
