@@ -12,7 +12,7 @@ export WINEDEBUG=-all
 fail() { echo "serve_status: $*"; [[ -n ${pid:-} ]] && kill "$pid" 2>/dev/null; cat serve.out 2>/dev/null; exit 1; }
 
 # Relative: the host's SQLite ODBC driver resolves it in this directory.
-"$wine" ./QarCfg.exe set-connection "Provider=SQLite;Data Source=serve_check.db" >/dev/null || fail "set-connection failed"
+"$wine" ./QarCfg.exe set-connection "Provider=SQLite;Data Source=serve_check.db" --create >/dev/null || fail "set-connection failed"
 "$wine" ./QarCfg.exe enqueue --filial 001 --caixa 01 >/dev/null || fail "enqueue failed"
 "$wine" ./QarCfg.exe serve --listen 127.0.0.1:0 >serve.out 2>&1 &
 pid=$!
