@@ -1,7 +1,6 @@
 #include "tools/agent_status_report.h"
 
 #include <algorithm>
-#include <filesystem>
 #include <map>
 
 #include "config/agent_status.h"
@@ -9,6 +8,7 @@
 #include "data/ado_connection.h"
 #include "data/ado_query.h"
 #include "data/data_error.h"
+#include "platform/file_identity.h"
 #include "platform/module.h"
 #include "platform/process.h"
 #include "platform/text.h"
@@ -28,10 +28,17 @@ std::int64_t Count(TADOConnection& connection, const std::string& where) {
 
 namespace {
 
+std::string WithoutTrailingDelimiter(std::string dir) {
+  while (dir.size() > 1 && (dir.back() == '/' || dir.back() == '\\') && dir[dir.size() - 2] != ':') dir.pop_back();
+  return dir;
+}
+
+// The same directory however it is written (case, a trailing delimiter, a link).
 bool SameDirectory(const std::string& a, const std::string& b) {
-  if (a == b) return true;
-  std::error_code error;
-  return std::filesystem::equivalent(platform::ToNativePath(a), platform::ToNativePath(b), error);
+  const std::string left = WithoutTrailingDelimiter(a), right = WithoutTrailingDelimiter(b);
+  if (left == right) return true;
+  const auto identity = platform::FileIdentity(left);
+  return identity && identity == platform::FileIdentity(right);
 }
 
 std::string Ago(double seconds) { return std::to_string(static_cast<long long>(seconds + 0.5)) + " s ago"; }
