@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "com/auto_object.h"
@@ -38,7 +39,7 @@ struct CallContext {
   std::shared_ptr<TConnectionObject> SavedConnectionObject;
   TADOConnection* Connection = nullptr;  // the module's first connection, or none
   // The SQL monitor on Connection for this call (holding the caller's ClientIdentity).
-  std::unique_ptr<diagnostics::TExecuteEvent> Monitor;
+  std::optional<diagnostics::TExecuteEvent> Monitor;
   bool WasConnected = false;
   bool Activated = false;
   bool Registered = false;

@@ -26,7 +26,7 @@ TADOConnection* AttachCallMonitor(TComponent& component, CallContext& call, plat
     connection = dynamic_cast<TADOConnection*>(&component.Components(i));
   if (connection == nullptr) return nullptr;
 
-  call.Monitor = std::make_unique<diagnostics::TExecuteEvent>(*connection, clock);
+  call.Monitor.emplace(*connection, clock);
   diagnostics::ClientIdentity& identity = call.Monitor->Identity();
   call.Host = Printable(IdentityField(call.IdentityText, kHostField));
   call.Application = Printable(IdentityField(call.IdentityText, kApplicationField));

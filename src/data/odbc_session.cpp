@@ -238,6 +238,7 @@ class TOdbcSession : public TDriverSession {
   }
 
   void BeginTransaction() override {
+    manualCommit_ = true;  // also when the call fails: the pool then ends whatever it left
     Check(SQLSetConnectAttrW(dbc_.Get(), SQL_ATTR_AUTOCOMMIT,
                              reinterpret_cast<SQLPOINTER>(static_cast<std::uintptr_t>(SQL_AUTOCOMMIT_OFF)), 0),
           dbc_, "SQLSetConnectAttrW");
@@ -252,12 +253,10 @@ class TOdbcSession : public TDriverSession {
   bool ResetForPool() noexcept override {
     try {
       if (!keepsPrepared_ || pragmaRun_) return false;  // nothing kept a new session lacks; or its own settings
-      SQLULEN autocommit = SQL_AUTOCOMMIT_ON;
-      Check(SQLGetConnectAttrW(dbc_.Get(), SQL_ATTR_AUTOCOMMIT, &autocommit, 0, nullptr), dbc_,
-            "SQLGetConnectAttrW");
-      if (autocommit != SQL_AUTOCOMMIT_ON) End(SQL_ROLLBACK);
+      if (manualCommit_) End(SQL_ROLLBACK);
       if (sqlite_ && begunByStatement_) SqliteRollback();
-      return Alive() && (!sqlite_ || !mayHoldTemporary_ || !SqliteHasTemporaryObjects());
+      // The file is looked at when the session is handed out again (Alive).
+      return DriverReportsAlive() && (!sqlite_ || !mayHoldTemporary_ || !SqliteHasTemporaryObjects());
     } catch (...) {
       return false;
     }
@@ -265,21 +264,23 @@ class TOdbcSession : public TDriverSession {
 
   bool Alive() noexcept override {
     try {
-      SQLUINTEGER dead = SQL_CD_TRUE;
-      if (Ok(SQLGetConnectAttrW(dbc_.Get(), SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr))) {
-        if (dead != SQL_CD_FALSE) return false;
-      } else if (!NotSupported(Diagnostic(SQL_HANDLE_DBC, dbc_.Get(), "SQLGetConnectAttrW"))) {
-        return false;  // a driver without the attribute is judged by the other checks
-      }
       // A SQLite file removed or replaced under the session: it would work on a file
       // nobody else sees.
-      return !databaseFile_ || platform::FileIdentity(databaseFile_->first) == databaseFile_->second;
+      return DriverReportsAlive() &&
+             (!databaseFile_ || platform::FileIdentity(databaseFile_->first) == databaseFile_->second);
     } catch (...) {
       return false;
     }
   }
 
  private:
+  bool DriverReportsAlive() {
+    SQLUINTEGER dead = SQL_CD_TRUE;
+    if (Ok(SQLGetConnectAttrW(dbc_.Get(), SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr))) return dead == SQL_CD_FALSE;
+    // A driver without the attribute is judged by the other checks.
+    return NotSupported(Diagnostic(SQL_HANDLE_DBC, dbc_.Get(), "SQLGetConnectAttrW"));
+  }
+
   void RememberDatabaseFile() {
     std::vector<TDriverParameter> none;
     const TDriverResult list = RunPrepared(PrepareStatement("PRAGMA database_list", false), none);
@@ -340,6 +341,7 @@ class TOdbcSession : public TDriverSession {
     Check(SQLSetConnectAttrW(dbc_.Get(), SQL_ATTR_AUTOCOMMIT,
                              reinterpret_cast<SQLPOINTER>(static_cast<std::uintptr_t>(SQL_AUTOCOMMIT_ON)), 0),
           dbc_, "SQLSetConnectAttrW");
+    manualCommit_ = false;
   }
 
   static void Prepare(BoundParameter& bound, const TDriverParameter& parameter) {
@@ -619,6 +621,7 @@ class TOdbcSession : public TDriverSession {
   Handle schemaProbe_;  // SQLite only
   Handle temporaryProbe_;  // SQLite only
   Handle rollback_;        // SQLite only
+  bool manualCommit_ = false;      // BeginTransaction turned autocommit off, and no End turned it on
   bool pragmaRun_ = false;         // a PRAGMA was prepared
   bool begunByStatement_ = false;  // a text that may begin a transaction was prepared
   bool mayHoldTemporary_ = false;  // a text that may make a temporary object or attach was prepared

@@ -236,15 +236,16 @@ class TSqliteSession : public TDriverSession {
 
   bool ResetForPool() noexcept override {
     try {
-      for (sqlite3_stmt* statement = sqlite3_next_stmt(db_.get(), nullptr); statement != nullptr;
-           statement = sqlite3_next_stmt(db_.get(), statement)) {
-        if (sqlite3_stmt_busy(statement)) return false;  // a result nobody finished reading
+      // An idle session holds no transaction: one still open is either begun (and
+      // rolled back here) or a result nobody finished reading, which keeps a read open.
+      if (sqlite3_txn_state(db_.get(), nullptr) != SQLITE_TXN_NONE) {
+        if (!sqlite3_get_autocommit(db_.get())) Exec("ROLLBACK");
+        if (sqlite3_txn_state(db_.get(), nullptr) != SQLITE_TXN_NONE) return false;
       }
-      if (!sqlite3_get_autocommit(db_.get())) Exec("ROLLBACK");
       // The file is not looked at here: Alive does so before the session is handed out,
       // and closing a session of a removed file later is harmless, since SQLite leaves
       // the write-ahead log beside the name alone when its own file has moved.
-      return sqlite3_get_autocommit(db_.get()) && !attached_ && !HasTemporaryObjects();
+      return !attached_ && !HasTemporaryObjects();
     } catch (...) {
       return false;
     }
@@ -252,7 +253,9 @@ class TSqliteSession : public TDriverSession {
 
   bool Alive() noexcept override {
     try {
+      fileJustChecked_ = false;
       CheckSameFile();
+      fileJustChecked_ = true;  // the first statement of the caller it goes to needs no look again
       return true;
     } catch (...) {
       return false;
@@ -319,7 +322,7 @@ class TSqliteSession : public TDriverSession {
   // Another program may remove or replace the file: this session would then work on
   // a file nobody else sees. Once seen, every statement fails until a new connect.
   void CheckSameFile() {
-    if (!opened_) return;
+    if (!opened_ || std::exchange(fileJustChecked_, false)) return;
     struct stat info {};
     if (::stat(path_.c_str(), &info) != 0 ||
         std::pair(info.st_dev, info.st_ino) != *opened_) {
@@ -440,6 +443,7 @@ class TSqliteSession : public TDriverSession {
   std::string fileName_;
   std::string path_;  // fileName_ in UTF-8, as the file system takes it
   std::optional<std::pair<dev_t, ino_t>> opened_;  // the file opened; none for a database without one
+  bool fileJustChecked_ = false;                    // Alive looked, and no statement ran since
   Database db_;
   Statement temporaryProbe_;
   TStatementCache<Statement> cache_;  // destroyed first: its statements go before the database

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "data/ado_command.h"
 #include "data/ado_query.h"
@@ -78,20 +79,19 @@ void AddError(TLogEntryText& entry, const TADOError* error) {
 
 TExecuteEvent::TExecuteEvent(TADOConnection& connection, platform::Clock& clock)
     : connection_(connection), clock_(clock) {
-  savedConnectComplete_ = connection.OnConnectComplete;
-  connection.OnConnectComplete =
-      TConnectCompleteEvent::Bind(*this, &TExecuteEvent::HandleConnectComplete);
-  savedWillExecute_ = connection.OnWillExecute;
-  connection.OnWillExecute = TWillExecuteEvent::Bind(*this, &TExecuteEvent::HandleWillExecute);
-  savedExecuteComplete_ = connection.OnExecuteComplete;
-  connection.OnExecuteComplete =
-      TExecuteCompleteEvent::Bind(*this, &TExecuteEvent::HandleExecuteComplete);
+  // The slots' handlers move here and back: nothing is copied on every call.
+  savedConnectComplete_ = std::exchange(connection.OnConnectComplete,
+                                        TConnectCompleteEvent::Bind(*this, &TExecuteEvent::HandleConnectComplete));
+  savedWillExecute_ =
+      std::exchange(connection.OnWillExecute, TWillExecuteEvent::Bind(*this, &TExecuteEvent::HandleWillExecute));
+  savedExecuteComplete_ = std::exchange(connection.OnExecuteComplete,
+                                        TExecuteCompleteEvent::Bind(*this, &TExecuteEvent::HandleExecuteComplete));
 }
 
 TExecuteEvent::~TExecuteEvent() {
-  connection_.OnConnectComplete = savedConnectComplete_;
-  connection_.OnWillExecute = savedWillExecute_;
-  connection_.OnExecuteComplete = savedExecuteComplete_;
+  connection_.OnConnectComplete = std::move(savedConnectComplete_);
+  connection_.OnWillExecute = std::move(savedWillExecute_);
+  connection_.OnExecuteComplete = std::move(savedExecuteComplete_);
 }
 
 const std::string& TExecuteEvent::LogPath(bool monitored, platform::TDateTime now) {

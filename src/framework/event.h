@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 #include <functional>
 #include <utility>
 
@@ -27,13 +28,19 @@ class TEvent<void(Args...)> {
   TEvent(std::nullptr_t) {}
 
   // A handler that is a method of `object`, as the framework binds event handlers.
+  // Held in place, without an allocation: monitors bind and unbind theirs on every call.
   template <class T>
   static TEvent Bind(T& object, void (T::*method)(Args...)) {
+    using Method = void (T::*)(Args...);
+    static_assert(sizeof(Method) <= sizeof(method_));
     TEvent event;
-    event.function_ = [&object, method](Args... args) {
-      (object.*method)(std::forward<Args>(args)...);
-    };
+    std::memcpy(event.method_, &method, sizeof method);
     event.object_ = &object;
+    event.bound_ = [](const TEvent& self, Args... args) {
+      Method m;
+      std::memcpy(&m, self.method_, sizeof m);
+      (static_cast<T*>(const_cast<void*>(self.object_))->*m)(std::forward<Args>(args)...);
+    };
     return event;
   }
 
@@ -46,16 +53,21 @@ class TEvent<void(Args...)> {
   }
 
   // Empty when no handler is installed; an empty slot must not be called.
-  bool Assigned() const { return static_cast<bool>(function_); }
+  bool Assigned() const { return bound_ != nullptr || static_cast<bool>(function_); }
   explicit operator bool() const { return Assigned(); }
 
   // The object the handler is bound to (null for an unbound function or none).
   const void* Object() const { return object_; }
 
-  void operator()(Args... args) const { function_(std::forward<Args>(args)...); }
+  void operator()(Args... args) const {
+    if (bound_ != nullptr) return bound_(*this, std::forward<Args>(args)...);
+    function_(std::forward<Args>(args)...);
+  }
 
  private:
-  std::function<void(Args...)> function_;
+  std::function<void(Args...)> function_;  // a free function's
+  void (*bound_)(const TEvent&, Args...) = nullptr;  // a method's: calls method_ on object_
+  unsigned char method_[2 * sizeof(void*)] = {};  // copied in and out: no alignment needed
   const void* object_ = nullptr;
 };
 

@@ -251,7 +251,9 @@ TEST_F(TfrmSyncTest, ARowLeftPendingWaitsLongerEachTimeWhileOthersStart) {
     const double waited = startedAt_[run] - startedAt_[run - 1] - 1;  // after its 1 s start wait
     const double wait = std::chrono::duration<double>(TfrmSync::RetryWait(run)).count();
     EXPECT_GE(waited + 0.01, wait) << run;
-    if (run > 1) EXPECT_LT(waited, wait + 2.5) << run;  // the next tick after it (run 1: row 2 ran)
+    if (run > 1) {
+      EXPECT_LT(waited, wait + 2.5) << run;  // the next tick after it (run 1: row 2 ran)
+    }
   }
   EXPECT_EQ(TfrmSync::RetryWait(9), 300s);
   EXPECT_EQ(TfrmSync::RetryWait(1000), 300s);

@@ -181,7 +181,9 @@ TEST_F(QarCfgTest, ShowAndRequestsWithoutAUsableConnectionString) {
   const std::string file = platform::RegistryFilePath();
   EXPECT_NE(err_.str().find(file.empty() ? "does not exist in " : "the settings file " + file + " does not exist"),
             std::string::npos) << err_.str();
-  if (!file.empty()) EXPECT_NE(out_.str().find("Registry file: " + file + " (missing)\n"), std::string::npos);
+  if (!file.empty()) {
+    EXPECT_NE(out_.str().find("Registry file: " + file + " (missing)\n"), std::string::npos);
+  }
   EXPECT_EQ(Run({"enqueue", "--filial", "001", "--caixa", "02"}), 1);
   EXPECT_NE(err_.str().find("no connection string is stored in " + SettingsPlace()), std::string::npos) << err_.str();
   EXPECT_EQ(Run({"list"}), 1);
