@@ -111,7 +111,7 @@ TAutomationEnvironment DefaultAutomationEnvironment(platform::Clock& clock) {
 }
 
 TVCLAutoObject::TVCLAutoObject(com::TComObjectFactory& factory, TComponent* component)
-    : TImplements(factory), component_(component) {}
+    : TImplements(factory), component_(component), vclFactory_(dynamic_cast<TVCLAutoObjectFactory*>(&factory)) {}
 
 TVCLAutoObject::~TVCLAutoObject() {
   TComponent* component = component_.load();
@@ -129,7 +129,7 @@ TVCLAutoObject::~TVCLAutoObject() {
 }
 
 const TAutomationEnvironment& TVCLAutoObject::Environment() const {
-  if (auto* factory = dynamic_cast<TVCLAutoObjectFactory*>(Factory())) return factory->Environment();
+  if (vclFactory_ != nullptr) return vclFactory_->Environment();
   static const TAutomationEnvironment kDefault = DefaultAutomationEnvironment();
   return kDefault;
 }
@@ -229,7 +229,8 @@ HResult TVCLAutoObject::InvokeMember(com::DispId id, std::uint16_t flags, com::T
   }
   if (connection != nullptr && !call.ClientConnection && call.WasConnected)
     environment.writeConnectionLogEntry(call, true, false);
-  auto* module = dynamic_cast<TMtsDataModule*>(component);
+  KnowComponent(*component);
+  TMtsDataModule* const module = module_;
   call.Activated = (connection != nullptr && !connection->Connected()) || call.ClientConnection != nullptr;
   if (call.Activated && module != nullptr) FireSwallowing(module->OnActivate, *module);
   if (diagnostics::IsTunningOn() && !call.IdentityText.empty()) {
@@ -244,7 +245,7 @@ HResult TVCLAutoObject::InvokeMember(com::DispId id, std::uint16_t flags, com::T
   try {
     // A failed vote skips the method; the clean-ups below still run.
     if (module != nullptr) module->SetComplete();
-    call.Result = TAutoObject::InvokeMember(id, flags, params, result, excepInfo, argErr);
+    call.Result = InvokeMethod(*component, id, flags, params, result, excepInfo, argErr);
   } catch (...) {
     try {
       FinishInnerStage(call, environment);
@@ -263,6 +264,24 @@ HResult TVCLAutoObject::InvokeMember(com::DispId id, std::uint16_t flags, com::T
     }
   }
   return call.Result;
+}
+
+void TVCLAutoObject::KnowComponent(TComponent& component) {
+  if (knownComponent_ == &component) return;
+  const com::TAutoObjectFactory* factory = AutoFactory();
+  target_ = factory != nullptr ? factory->DispatchTargetOf(*this) : nullptr;
+  module_ = dynamic_cast<TMtsDataModule*>(&component);
+  knownComponent_ = &component;
+}
+
+HResult TVCLAutoObject::InvokeMethod(TComponent& component, com::DispId id, std::uint16_t flags,
+                                     com::TDispParams& params, Variant* result, com::TExcepInfo* excepInfo,
+                                     std::uint32_t* argErr) {
+  const com::TAutoObjectFactory* factory = AutoFactory();
+  if (factory == nullptr || factory->ClassTypeInfo() == nullptr) return com::kDISP_E_MEMBERNOTFOUND;
+  KnowComponent(component);
+  if (target_ == nullptr) return com::kDISP_E_MEMBERNOTFOUND;
+  return com::DispInvoke(target_, factory->ClassTypeInfo(), id, flags, params, result, excepInfo, argErr);
 }
 
 void* VCLDispatchTarget(com::TAutoObject& object) {

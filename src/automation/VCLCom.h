@@ -18,6 +18,9 @@
 
 namespace qar::automation {
 
+class TMtsDataModule;
+class TVCLAutoObjectFactory;
+
 // The interface an automation object hands the component it wraps (stored in the
 // component's slot). FreeOnRelease makes the object own (and free) the component.
 class IVCLComObject : public IUnknown {
@@ -145,8 +148,19 @@ class TVCLAutoObject : public com::TImplements<com::TAutoObject, IVCLComObject>,
  private:
   void ComponentDestroyed() noexcept override;
   void CreateComponent(const com::TComponentClass& componentClass);
+  // The method's own call, on the object the type information dispatches to.
+  HResult InvokeMethod(TComponent& component, com::DispId id, std::uint16_t flags, com::TDispParams& params,
+                       Variant* result, com::TExcepInfo* excepInfo, std::uint32_t* argErr);
+
+  // What the calls ask of `knownComponent_`, found once (under callMutex_): each is a
+  // cast, and casts cost as much as the rest of a call's own work.
+  void KnowComponent(TComponent& component);
 
   std::atomic<TComponent*> component_;
+  TVCLAutoObjectFactory* const vclFactory_;  // null for another kind of factory
+  TComponent* knownComponent_ = nullptr;
+  void* target_ = nullptr;             // the methods' object
+  TMtsDataModule* module_ = nullptr;   // the component as a transactional module, or null
   bool ownsComponent_ = false;
   std::recursive_mutex callMutex_;
   int callDepth_ = 0;  // calls of this object under way on the thread that holds callMutex_

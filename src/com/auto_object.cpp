@@ -2,10 +2,6 @@
 
 namespace qar::com {
 
-TAutoObjectFactory* TAutoObject::AutoFactory() const {
-  return dynamic_cast<TAutoObjectFactory*>(Factory());
-}
-
 HResult TAutoObject::ObjQueryInterface(const TGUID& iid, void** object) {
   const TAutoObjectFactory* factory = AutoFactory();
   if (object != nullptr && factory != nullptr && factory->ClassTypeInfo() != nullptr &&

@@ -24,7 +24,8 @@ namespace qar::com {
 //       TTypeInfoBuilder<TCalc>("ICalc", kIID_ICalc).Method(1, "Add", &TCalc::Add).Build());
 class TAutoObject : public TImplements<TComObject, IDispatch> {
  public:
-  explicit TAutoObject(TComObjectFactory& factory) : TImplements(&factory) {}
+  explicit TAutoObject(TComObjectFactory& factory)
+      : TImplements(&factory), autoFactory_(dynamic_cast<TAutoObjectFactory*>(&factory)) {}
 
   HResult ObjQueryInterface(const TGUID& iid, void** object) override;
 
@@ -44,7 +45,10 @@ class TAutoObject : public TImplements<TComObject, IDispatch> {
   virtual HResult InvokeMember(DispId id, std::uint16_t flags, TDispParams& params, Variant* result,
                                TExcepInfo* excepInfo, std::uint32_t* argErr);
   // The factory as an automation-object factory; null for any other factory.
-  TAutoObjectFactory* AutoFactory() const;
+  TAutoObjectFactory* AutoFactory() const { return autoFactory_; }
+
+ private:
+  TAutoObjectFactory* const autoFactory_;  // cast once: every call asks for it
 };
 
 // The factory of automation objects of class T (derived from TAutoObject) whose own
