@@ -3,6 +3,7 @@
 #include <cstring>
 #include <deque>
 #include <optional>
+#include <utility>
 
 #include "data/data_error.h"
 #include "data/statement_cache.h"
@@ -264,10 +265,11 @@ class TOdbcSession : public TDriverSession {
 
   bool Alive() noexcept override {
     try {
-      // A SQLite file removed or replaced under the session: it would work on a file
-      // nobody else sees.
-      return DriverReportsAlive() &&
-             (!databaseFile_ || platform::FileIdentity(databaseFile_->first) == databaseFile_->second);
+      fileJustChecked_ = false;
+      if (!DriverReportsAlive()) return false;
+      CheckSameFile();
+      fileJustChecked_ = true;  // the first statement of the caller it goes to needs no look again
+      return true;
     } catch (...) {
       return false;
     }
@@ -279,6 +281,15 @@ class TOdbcSession : public TDriverSession {
     if (Ok(SQLGetConnectAttrW(dbc_.Get(), SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr))) return dead == SQL_CD_FALSE;
     // A driver without the attribute is judged by the other checks.
     return NotSupported(Diagnostic(SQL_HANDLE_DBC, dbc_.Get(), "SQLGetConnectAttrW"));
+  }
+
+  // A SQLite file removed or replaced under the session (where the system lets another
+  // program do so while the driver holds it): the session would work on a file nobody
+  // else sees. Once seen, every statement fails until a new connect.
+  void CheckSameFile() {
+    if (!databaseFile_ || std::exchange(fileJustChecked_, false)) return;
+    if (platform::FileIdentity(databaseFile_->first) != databaseFile_->second)
+      throw EDataError("The database file " + databaseFile_->first + " was removed or replaced while it was open", "08S01");
   }
 
   void RememberDatabaseFile() {
@@ -402,6 +413,8 @@ class TOdbcSession : public TDriverSession {
 
   TDriverResult Run(const std::string& text, std::vector<TDriverParameter>& parameters,
                     std::optional<std::size_t> maxRows = std::nullopt) {
+    // Where the system refuses it, the look at hand-out (Alive) is enough.
+    if (checkEachStatement_) CheckSameFile();
     if (!keepsPrepared_) return RunPrepared(PrepareStatement(text), parameters, maxRows);
     // The SQLite driver reads a kept statement's whole result when it runs it again,
     // whatever its row limit: a limited run there prepares a statement of its own.
@@ -628,6 +641,8 @@ class TOdbcSession : public TDriverSession {
   std::int64_t schemaVersion_ = 0;
   bool sqlite_ = false;
   std::optional<std::pair<std::string, platform::TFileIdentity>> databaseFile_;  // SQLite only
+  bool fileJustChecked_ = false;  // Alive looked, and no statement ran since
+  const bool checkEachStatement_ = platform::OpenFilesCanBeReplaced();
 };
 
 }  // namespace

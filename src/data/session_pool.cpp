@@ -1,5 +1,6 @@
 #include "data/session_pool.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <utility>
@@ -52,6 +53,8 @@ const TSessionPoolSettings& TSessionPool::Settings() {
 
 void TSessionPool::Expire(std::chrono::milliseconds now, std::vector<TIdle>& closing) {
   const std::chrono::milliseconds limit = now - std::chrono::duration_cast<std::chrono::milliseconds>(Settings().idleTime);
+  if (oldestIdle_ > limit) return;
+  oldestIdle_ = std::chrono::milliseconds::max();
   for (auto bucket = buckets_.begin(); bucket != buckets_.end();) {
     std::deque<TIdle>& idle = bucket->second.idle;
     bool expired = false;
@@ -60,6 +63,7 @@ void TSessionPool::Expire(std::chrono::milliseconds now, std::vector<TIdle>& clo
       idle.pop_front();
       expired = true;
     }
+    if (!idle.empty()) oldestIdle_ = std::min(oldestIdle_, idle.front().since);
     // A bucket emptied by a taker stays, with its verdict on pooling, for the session's
     // return: parsing the connection string again on every close would cost as much as
     // the rest of the pool's work. One left unused for the idle time goes.
@@ -106,6 +110,7 @@ void TSessionPool::Return(const std::string& connectionString, TPooledSession po
     idle.pop_front();
   }
   idle.push_back({std::move(pooled), now});
+  oldestIdle_ = std::min(oldestIdle_, now);
   // `closing` is declared before the lock: its sessions close after it is released.
 }
 

@@ -85,6 +85,9 @@ class TSessionPool {
   std::mutex mutex_;
   std::optional<TSessionPoolSettings> settings_;
   std::unordered_map<std::string, TBucket> buckets_;
+  // No idle session went back before this: until the idle time has passed since, none
+  // can have expired, and the buckets are not walked.
+  std::chrono::milliseconds oldestIdle_ = std::chrono::milliseconds::max();
 };
 
 // False when the connection string turns pooling off for itself.

@@ -19,4 +19,9 @@ struct TFileIdentity {
 // cannot be examined.
 std::optional<TFileIdentity> FileIdentity(const std::string& path);
 
+// Whether another program may remove or replace a file this process holds open (POSIX,
+// and Wine, whose files are the host's); Windows refuses it while the file is open
+// without delete sharing, as a database driver holds its file.
+bool OpenFilesCanBeReplaced();
+
 }  // namespace qar::platform

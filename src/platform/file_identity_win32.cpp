@@ -70,4 +70,9 @@ std::optional<TFileIdentity> FileIdentity(const std::string& path) {
                        (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
 }
 
+bool OpenFilesCanBeReplaced() {
+  static const bool underWine = RunningUnderWine();
+  return underWine;
+}
+
 }  // namespace qar::platform

@@ -263,6 +263,15 @@ TEST_P(PooledSqliteTest, ASessionOfARemovedOrReplacedFileIsNeverHandedOut) {
     EXPECT_EQ(pool->IdleCount(), 0u) << replace;
     EXPECT_EQ(Value(a, "SELECT COUNT(*) FROM sqlite_master"), "0") << replace << ": the new file";
   }
+  // An open session notices too: its next statement fails instead of writing where nobody reads.
+  a.Execute("CREATE TABLE T (A INTEGER)");
+  ASSERT_EQ(std::remove(file_.c_str()), 0);
+  try {
+    a.Execute("INSERT INTO T VALUES (1)");
+    ADD_FAILURE() << "a statement ran on the removed file";
+  } catch (const EDataError& error) {
+    EXPECT_NE(std::string(error.what()).find("was removed or replaced while it was open"), std::string::npos) << error.what();
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Drivers, PooledSqliteTest, ::testing::Values("Provider=SQLite;Data Source=", "Driver=SQLite3;Database="),
