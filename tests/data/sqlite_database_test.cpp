@@ -1,7 +1,6 @@
 // The same cases on both drivers that reach a SQLite database: embedded ("Provider=SQLite") and ODBC ("Driver=SQLite3").
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstdio>
 #include <fstream>
 
@@ -9,7 +8,6 @@
 #include "session_statements.h"
 #include "data/ado_command.h"
 #include "data/ado_query.h"
-#include "data/control_table.h"
 #include "data/data_error.h"
 #include "data/data_set_provider.h"
 #include "data/statement_cache.h"
@@ -103,33 +101,6 @@ TEST_P(SqliteDatabaseTest, StatementsReportTheirOwnRowsEndAtTheFirstNulAndRollBa
   }
   connection.Close();  // what was not committed goes with the session
   EXPECT_EQ(Value("SELECT COUNT(*) || '/' || MAX(ID) FROM T"), "3/5");
-}
-
-TEST_P(SqliteDatabaseTest, ControlTableStatementsRunAsTheAgentSendsThem) {
-  connection.Execute(JoinStatementLines(kCreateTable));
-  // As a requester inserts rows with any SQLite client, relying on the defaults.
-  const std::string insert = "INSERT INTO CTRLEXECREM (CDAPP, TPOPERACAO, DSOPERACAO, IDSTCTRLEXECREM";
-  connection.Execute(insert + ") VALUES ('PDV', 'SYNC', '{\"CDFILIAL\":\"001\"}', 'P')");
-  connection.Execute(insert + ", DTINCLUSAO) VALUES ('PDV', 'SYNC', '{}', 'P', "
-                              "strftime('%Y-%m-%d %H:%M:%f','now','localtime','-1 day'))");  // yesterday
-  connection.Execute(insert + ") VALUES ('PDV', 'SYNC', '{}', 'p')");
-  TADOQuery& pending = Add<TADOQuery>(JoinStatementLines(kPendingRowsQuery));
-  pending.Open();
-  ASSERT_EQ(pending.RecordCount(), 1);  // neither yesterday's row nor "p"
-  EXPECT_EQ(pending.FieldByName("IDCTRLEXECREM").AsString() + pending.FieldByName("DSOPERACAO").AsString(),
-            "1{\"CDFILIAL\":\"001\"}");
-  TADOCommand& cancel = Add<TADOCommand>(JoinStatementLines(kCancelUpdate));
-  cancel.Parameters().ParamByName(kIdParameter).SetValue(1);
-  EXPECT_EQ(cancel.Execute(), 1);
-  EXPECT_EQ(Value("SELECT IDSTCTRLEXECREM || '/' || DSERRO FROM CTRLEXECREM WHERE IDCTRLEXECREM = 1"),
-            "NOK/Cancelado pelo operador");
-  // GETDATE() and the column default give the local date-time.
-  TADOQuery& check = Add<TADOQuery>("SELECT DTULTATU, DTINCLUSAO FROM CTRLEXECREM WHERE IDCTRLEXECREM = 1");
-  check.Open();
-  for (int i : {0, 1}) EXPECT_LT(std::abs(check.Fields(i).Value().AsDateTime() - platform::Now()) * 24 * 60, 5.0) << i;
-  pending.Close();
-  pending.Open();
-  EXPECT_TRUE(pending.IsEmpty()) << "a cancelled row is no longer pending";
 }
 
 // Statements are kept prepared and nothing of that shows: every run is notified, runs the text the
