@@ -1,12 +1,10 @@
-// Components: ownership, names, messages, the automation object; event slots.
+// Components: ownership, names, messages, the automation object.
 #include "framework/component.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
-
-#include "framework/event.h"
 
 namespace qar {
 namespace {
@@ -91,39 +89,6 @@ TEST(ComponentTest, ComObjectIsTheSlotOrWhatTheHookMakes) {
   void* object = &object;
   EXPECT_FALSE(probe.GetInterface(IUnknown::kIID, &object));
   EXPECT_EQ(object, nullptr);
-}
-
-using TTextEvent = TEvent<void(std::string&, int)>;
-
-struct Recorder {
-  std::vector<std::string> calls;
-  std::string name;
-  TTextEvent saved;
-  void Handle(std::string& text, int value) {
-    calls.push_back(name + ":" + text + ":" + std::to_string(value));
-    text += "!";
-    if (saved) saved(text, value);
-  }
-};
-
-// A hook saves the slot by value, chains to it, and puts it back; arguments reach the
-// caller by reference and so do failures.
-TEST(EventTest, HookSavesChainsToAndRestoresThePreviousHandler) {
-  Recorder original{{}, "original", {}};
-  TTextEvent slot;
-  EXPECT_FALSE(slot);
-  slot = TTextEvent::Bind(original, &Recorder::Handle);
-  Recorder hook{{}, "hook", slot};
-  slot = TTextEvent::Bind(hook, &Recorder::Handle);
-  std::string text = "x";
-  slot(text, 1);
-  EXPECT_EQ(hook.calls, std::vector<std::string>{"hook:x:1"});
-  EXPECT_EQ(original.calls, std::vector<std::string>{"original:x!:1"});
-  EXPECT_EQ(text, "x!!");
-  slot = hook.saved;
-  EXPECT_EQ(slot.Object(), &original);
-  slot = TTextEvent::FromFunction([](std::string&, int) { throw std::runtime_error("handler"); });
-  EXPECT_THROW(slot(text, 0), std::runtime_error);
 }
 
 }  // namespace
