@@ -1,5 +1,5 @@
 // Automation objects made by their factories: DispInvoke's conventions, type information,
-// queries and reference counts, the class manager's lookups and late-bound calls by name.
+// queries and reference counts, a factory found while it is removed and late-bound calls by name.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -10,7 +10,6 @@
 #include "com/class_manager.h"
 #include "com/dispatch_client.h"
 #include "com/type_info.h"
-#include "platform/module.h"
 
 namespace qar::com {
 namespace {
@@ -212,29 +211,6 @@ TEST_F(DispatchTest, QueriesAnswerTheDeclaredInterfacesAndCountReferences) {
   EXPECT_EQ(dispatch->GetTypeInfo(0, 0, info.Put()), kS_OK);
   EXPECT_EQ(info.Get(), factory_.ClassTypeInfo());
   EXPECT_EQ(dispatch->GetTypeInfo(1, 0, info.Put()), kDISP_E_BADINDEX);
-}
-
-TEST_F(DispatchTest, TheClassManagerFindsAFactoryOnlyWhileItExists) {
-  EXPECT_EQ(ComClassManager().GetFactoryFromClassID(kCLSID_Calc).get(), &factory_);
-  EXPECT_EQ(ComClassManager().GetFactoryFromProgID("QARTESTE.calc").get(), &factory_);
-  EXPECT_EQ(factory_.DispIntfIID(), kIID_ICalc);
-  EXPECT_EQ(factory_.ModuleFileName(), platform::ModuleFileNameOf(&kCLSID_Calc));
-  // A component finds the factory registered for its own class.
-  struct TdmA : TComponent {};
-  struct TdmB : TComponent {};
-  const auto factoryOf = [](const char* id, TComponentClass componentClass) {
-    const TFactoryInfo info{TGUID::Parse(id), componentClass.Name, componentClass.Name, ""};
-    return std::make_unique<TComObjectFactory>(info, nullptr, nullptr, std::move(componentClass));
-  };
-  auto a = factoryOf("{00000002-0000-0000-0000-000000000000}", TComponentClass::Of<TdmA>("TdmA"));
-  const auto b = factoryOf("{00000003-0000-0000-0000-000000000000}", TComponentClass::Of<TdmB>("TdmB"));
-  TdmB dmB;
-  EXPECT_EQ(ComClassManager().GetFactoryFromClass(dmB).get(), b.get());
-  EXPECT_EQ(ComClassManager().GetFactoryFromProgID("TdmA").get(), a.get());
-  a.reset();
-  EXPECT_EQ(ComClassManager().GetFactoryFromProgID("TdmA"), nullptr);
-  TComponent plain;
-  EXPECT_EQ(CodeOf([&] { ComClassManager().GetFactoryFromClass(plain); }), kCLASS_E_CLASSNOTAVAILABLE);
 }
 
 // A method may keep what a Variant parameter received: it is a copy, never the
