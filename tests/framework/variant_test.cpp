@@ -120,23 +120,5 @@ TEST(VariantTest, UnsignedValuesKeepTheirSignAndConversionsHaveExactBounds) {
   EXPECT_EQ(Variant::FromDate(platform::EncodeDateTime({1, 1, 1, 12, 0, 0, 0})).AsString(), "01/01/0001 12:00:00");
 }
 
-// A reference to a reference reads and writes the value at the end of the chain; a
-// detached copy keeps none of them, also inside arrays.
-TEST(VariantTest, ReferencesAreFollowedToTheEndAndADetachedCopyKeepsNone) {
-  auto target = std::make_unique<Variant>(5);
-  Variant inner = Variant::ByRef(*target);
-  const Variant outer = Variant::ByRef(inner);
-  EXPECT_EQ(outer.Target(), target.get());
-  EXPECT_EQ(outer.Deref(), Variant(5));
-  const Variant kept = Variant::Array({outer, Variant::Array({Variant::ByRef(inner)})}).Detached();
-  const Variant single = outer.Detached();
-  target.reset();
-  EXPECT_EQ(kept, Variant::Array({5, Variant::Array({5})}));
-  EXPECT_EQ(single, Variant(5));
-  Variant loop;
-  loop = Variant::ByRef(loop);
-  EXPECT_THROW(loop.AsString(), EVariantError);
-}
-
 }  // namespace
 }  // namespace qar
