@@ -23,4 +23,10 @@ class EDataError : public std::runtime_error {
   long nativeError_;
 };
 
+// The failure of a statement on a SQLite file that another program removed or replaced
+// while the session held it: the session would work on a file nobody else sees.
+inline EDataError DatabaseFileReplaced(const std::string& file) {
+  return EDataError("The database file " + file + " was removed or replaced while it was open", "08S01");
+}
+
 }  // namespace qar

@@ -289,7 +289,7 @@ class TOdbcSession : public TDriverSession {
   void CheckSameFile() {
     if (!databaseFile_ || std::exchange(fileJustChecked_, false)) return;
     if (platform::FileIdentity(databaseFile_->first) != databaseFile_->second)
-      throw EDataError("The database file " + databaseFile_->first + " was removed or replaced while it was open", "08S01");
+      throw DatabaseFileReplaced(databaseFile_->first);
   }
 
   void RememberDatabaseFile() {

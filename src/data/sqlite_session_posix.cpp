@@ -326,7 +326,7 @@ class TSqliteSession : public TDriverSession {
     struct stat info {};
     if (::stat(path_.c_str(), &info) != 0 ||
         std::pair(info.st_dev, info.st_ino) != *opened_) {
-      throw EDataError("The database file " + fileName_ + " was removed or replaced while it was open", "08S01");
+      throw DatabaseFileReplaced(fileName_);
     }
   }
 

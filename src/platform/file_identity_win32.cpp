@@ -6,15 +6,24 @@
 
 #include "platform/process.h"
 #include "platform/text.h"
+#include "platform/unique_handle_win32.h"
 
 namespace qar::platform {
 
 namespace {
 
-struct HandleCloser {
-  HANDLE handle;
-  ~HandleCloser() { CloseHandle(handle); }
-};
+bool UnderWine() {
+  static const bool underWine = RunningUnderWine();
+  return underWine;
+}
+
+// Shared every way: the identity is readable while another program holds the file.
+UniqueHandle OpenShared(const std::u16string& path, DWORD access) {
+  return UniqueHandle(CreateFileW(reinterpret_cast<LPCWSTR>(path.c_str()), access,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS, nullptr),
+                      INVALID_HANDLE_VALUE);
+}
 
 // Under Wine a SQLite file is locked by the host's driver with the host's record
 // locks, and closing any other descriptor this process has on that file drops them
@@ -25,16 +34,12 @@ std::optional<TFileIdentity> IdentityFromDirectory(const std::u16string& path) {
   if (slash == std::u16string::npos || slash + 1 == path.size()) return std::nullopt;
   const std::u16string name = path.substr(slash + 1);
   const std::u16string dirPath = slash == 0 || path[slash - 1] == u':' ? path.substr(0, slash + 1) : path.substr(0, slash);
-  HANDLE dir = CreateFileW(reinterpret_cast<LPCWSTR>(dirPath.c_str()), FILE_LIST_DIRECTORY,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                           FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (dir == INVALID_HANDLE_VALUE) return std::nullopt;
-  const HandleCloser closer{dir};
+  const UniqueHandle dir = OpenShared(dirPath, FILE_LIST_DIRECTORY);
   BY_HANDLE_FILE_INFORMATION dirInfo{};
-  if (!GetFileInformationByHandle(dir, &dirInfo)) return std::nullopt;
+  if (!dir.Valid() || !GetFileInformationByHandle(dir.Get(), &dirInfo)) return std::nullopt;
   std::vector<std::uint64_t> buffer(8192);  // 64 KiB, aligned for the entries
   FILE_INFO_BY_HANDLE_CLASS query = FileIdBothDirectoryRestartInfo;
-  while (GetFileInformationByHandleEx(dir, query, buffer.data(), static_cast<DWORD>(buffer.size() * sizeof(buffer[0])))) {
+  while (GetFileInformationByHandleEx(dir.Get(), query, buffer.data(), static_cast<DWORD>(buffer.size() * sizeof(buffer[0])))) {
     query = FileIdBothDirectoryInfo;
     const auto* bytes = reinterpret_cast<const unsigned char*>(buffer.data());
     for (;;) {
@@ -55,24 +60,14 @@ std::optional<TFileIdentity> IdentityFromDirectory(const std::u16string& path) {
 
 std::optional<TFileIdentity> FileIdentity(const std::string& path) {
   const std::u16string wide = AnsiToUtf16(path);
-  static const bool underWine = RunningUnderWine();
-  if (underWine) return IdentityFromDirectory(wide);
-  // Opened for no access at all: the identity is readable while another program
-  // holds the file, whatever it shares.
-  HANDLE file = CreateFileW(reinterpret_cast<LPCWSTR>(wide.c_str()), 0,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                            FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return std::nullopt;
-  const HandleCloser closer{file};
+  if (UnderWine()) return IdentityFromDirectory(wide);
+  const UniqueHandle file = OpenShared(wide, 0);  // no access at all: only its identity is read
   BY_HANDLE_FILE_INFORMATION info{};
-  if (!GetFileInformationByHandle(file, &info)) return std::nullopt;
+  if (!file.Valid() || !GetFileInformationByHandle(file.Get(), &info)) return std::nullopt;
   return TFileIdentity{info.dwVolumeSerialNumber,
                        (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
 }
 
-bool OpenFilesCanBeReplaced() {
-  static const bool underWine = RunningUnderWine();
-  return underWine;
-}
+bool OpenFilesCanBeReplaced() { return UnderWine(); }
 
 }  // namespace qar::platform

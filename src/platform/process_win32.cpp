@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/process.h"
+#include "platform/unique_handle_win32.h"
 
 namespace qar::platform {
 
@@ -22,24 +23,6 @@ std::size_t MaxStartParamsLength(const std::string& path) {
 }
 
 namespace {
-
-// A kernel handle closed when it goes out of scope; `invalid` is the value the
-// creating call returns on failure (null or INVALID_HANDLE_VALUE).
-class UniqueHandle {
- public:
-  UniqueHandle(HANDLE handle, HANDLE invalid) : handle_(handle), invalid_(invalid) {}
-  ~UniqueHandle() {
-    if (handle_ != invalid_ && handle_ != nullptr) CloseHandle(handle_);
-  }
-  UniqueHandle(const UniqueHandle&) = delete;
-  UniqueHandle& operator=(const UniqueHandle&) = delete;
-  HANDLE Get() const { return handle_; }
-  bool Valid() const { return handle_ != invalid_ && handle_ != nullptr; }
-
- private:
-  HANDLE handle_;
-  HANDLE invalid_;
-};
 
 std::string SystemText(DWORD error) {
   char buffer[512] = {};
