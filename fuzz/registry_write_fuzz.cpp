@@ -36,7 +36,7 @@ void CheckFileParses() {
   const std::string bytes{std::istreambuf_iterator<char>(in), {}};
   try {
     qar::platform::ParseRegFile(bytes);
-  } catch (const qar::platform::RegFormatError&) {
+  } catch (const qar::platform::ERegFormatError&) {
     QAR_FUZZ_CHECK(!"a write left a file that does not parse");
   }
 }

@@ -34,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   RegDocument document;
   try {
     document = qar::platform::ParseRegFile(std::string_view(reinterpret_cast<const char*>(data), size));
-  } catch (const qar::platform::RegFormatError& error) {
+  } catch (const qar::platform::ERegFormatError& error) {
     QAR_FUZZ_CHECK(error.Line() >= 1);
     return 0;
   }

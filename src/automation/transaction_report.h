@@ -31,7 +31,7 @@ std::string ComposeTransactionReportEntry(const TransactionReportEntry& entry, b
                                           std::string_view dateTime);
 
 // Appends one entry to the report at `path`, dated `when` in the process's short date
-// and long time formats. Throws diagnostics::TInOutError when the report cannot be
+// and long time formats. Throws diagnostics::EInOutError when the report cannot be
 // created, opened or written.
 void AppendTransactionReport(const std::string& path, const TransactionReportEntry& entry,
                              platform::TDateTime when);

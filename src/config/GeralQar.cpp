@@ -54,8 +54,8 @@ std::string ReadConnectionString(const std::string& suffix) {
   }
   try {
     return UncriptoPlus(stored);
-  } catch (const platform::SecretError& error) {
-    throw platform::SecretError("the value \"" + name + "\" in " + SettingsLocation() + " does not decrypt: " +
+  } catch (const platform::ESecretError& error) {
+    throw platform::ESecretError("the value \"" + name + "\" in " + SettingsLocation() + " does not decrypt: " +
                                 error.what());
   }
 }

@@ -14,7 +14,7 @@ inline constexpr const char* kStringConexValue = "StringConex";
 inline constexpr const char* kDefaultDatabaseKey = "211";
 
 // Undoes the encryption of a stored connection string. Empty text gives empty
-// text; a value that does not decrypt raises platform::SecretError.
+// text; a value that does not decrypt raises platform::ESecretError.
 std::string UncriptoPlus(std::string text);
 
 // Where the settings live, for messages: POSIX the settings file, Windows the

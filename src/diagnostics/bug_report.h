@@ -32,13 +32,13 @@ std::string ComposeBugReportEntry(const BugReportEntry& entry, bool fileExisted,
                                   std::string_view dateTime);
 
 // Appends one entry to the report at `path`, dated `when` in the process's date-time
-// form. Throws TInOutError when the report cannot be opened, created or written.
+// form. Throws EInOutError when the report cannot be opened, created or written.
 void AppendBugReport(const std::string& path, const BugReportEntry& entry,
                      platform::TDateTime when);
 
 // Appends one entry for a failure to create a component to BugReportPath(), with the
 // running executable and the current time. Failures to write reach the caller as
-// TInOutError.
+// EInOutError.
 void WriteBugReport(std::string_view failureClassName, std::string_view message,
                     std::string_view componentModuleFileName,
                     std::string_view registeredClassName);

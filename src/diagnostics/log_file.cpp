@@ -18,7 +18,7 @@ std::mutex& PathMutex(const std::string& path) {
 
 }  // namespace
 
-TInOutError::TInOutError(const std::string& path, int code, const std::string& systemText)
+EInOutError::EInOutError(const std::string& path, int code, const std::string& systemText)
     : std::runtime_error(path + ": " + systemText), path_(path), code_(code) {}
 
 TLogFile::TLogFile(const std::string& path) : path_(path), pathLock_(PathMutex(path)) {

@@ -11,9 +11,9 @@ namespace qar::diagnostics {
 
 // An input/output failure on a log or report file. what() holds the path and the
 // system's text for the error; Code() the system's code (errno / GetLastError).
-class TInOutError : public std::runtime_error {
+class EInOutError : public std::runtime_error {
  public:
-  TInOutError(const std::string& path, int code, const std::string& systemText);
+  EInOutError(const std::string& path, int code, const std::string& systemText);
   int Code() const { return code_; }
   const std::string& Path() const { return path_; }
 
@@ -29,7 +29,7 @@ class TInOutError : public std::runtime_error {
 // files. Compose the entry first and Write it in one piece: another process appending
 // at the same time then cannot split it.
 //
-//   TLogFile file(path);                 // throws TInOutError
+//   TLogFile file(path);                 // throws EInOutError
 //   file.Write(file.Existed() ? separator + entry : entry);
 class TLogFile {
  public:
@@ -40,7 +40,7 @@ class TLogFile {
 
   // True when the file was there before this opening.
   bool Existed() const { return existed_; }
-  // Appends all of `bytes`; throws TInOutError when the system refuses.
+  // Appends all of `bytes`; throws EInOutError when the system refuses.
   void Write(std::string_view bytes);
 
   const std::string& Path() const { return path_; }

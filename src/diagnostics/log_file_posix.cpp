@@ -12,7 +12,7 @@ namespace qar::diagnostics {
 
 namespace {
 [[noreturn]] void Fail(const std::string& path, int code) {
-  throw TInOutError(path, code, std::system_category().message(code));
+  throw EInOutError(path, code, std::system_category().message(code));
 }
 
 int OpenRetryingInterrupts(const std::string& name, int flags) {

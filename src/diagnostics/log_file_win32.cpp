@@ -20,7 +20,7 @@ std::string SystemText(DWORD code) {
 }
 
 [[noreturn]] void Fail(const std::string& path, DWORD code) {
-  throw TInOutError(path, static_cast<int>(code), SystemText(code));
+  throw EInOutError(path, static_cast<int>(code), SystemText(code));
 }
 }  // namespace
 

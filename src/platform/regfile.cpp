@@ -103,16 +103,16 @@ class TLineReader {
     const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(bytes_[i]); };
     if (bytes_.size() >= 2 && byte(0) == 0xFF && byte(1) == 0xFE) {
       bytes_.remove_prefix(2);
-      if (bytes_.size() % 2 != 0) throw RegFormatError(1, "UTF-16 text with an odd number of bytes");
+      if (bytes_.size() % 2 != 0) throw ERegFormatError(1, "UTF-16 text with an odd number of bytes");
       encoding_ = RegEncoding::kUtf16Le;
     } else if (bytes_.size() >= 2 && byte(0) == 0xFE && byte(1) == 0xFF) {
-      throw RegFormatError(1, "UTF-16 big-endian text is not supported; save it as UTF-16LE or UTF-8");
+      throw ERegFormatError(1, "UTF-16 big-endian text is not supported; save it as UTF-16LE or UTF-8");
     } else if (bytes_.size() >= 2 && byte(0) == 0 && byte(1) != 0) {
       // Text begins with a letter; a NUL before it is the high byte of big-endian UTF-16.
-      throw RegFormatError(1, "UTF-16 big-endian text (without byte-order mark) is not supported; "
+      throw ERegFormatError(1, "UTF-16 big-endian text (without byte-order mark) is not supported; "
                               "save it as UTF-16LE or UTF-8");
     } else if (bytes_.size() >= 2 && byte(0) != 0 && byte(1) == 0) {
-      throw RegFormatError(1, "UTF-16LE text without its byte-order mark (FF FE); save it with the mark, "
+      throw ERegFormatError(1, "UTF-16LE text without its byte-order mark (FF FE); save it with the mark, "
                               "as the registry editor exports, or as UTF-8");
     } else if (bytes_.substr(0, 3) == "\xEF\xBB\xBF") {
       bytes_.remove_prefix(3);
@@ -137,12 +137,12 @@ class TLineReader {
       if (encoding_ == RegEncoding::kAnsi) {
         buffer_ = AnsiToUtf8(raw);
       } else if (FindInvalidUtf8(raw) != std::string_view::npos) {
-        throw RegFormatError(number_, "the text is not valid UTF-8; save the file as UTF-8 or UTF-16LE");
+        throw ERegFormatError(number_, "the text is not valid UTF-8; save the file as UTF-8 or UTF-16LE");
       }
       current_ = encoding_ == RegEncoding::kAnsi ? std::string_view(buffer_) : raw;
     }
     // A NUL is no text: a value holding one would not read back the same.
-    if (current_.find('\0') != std::string_view::npos) throw RegFormatError(number_, "the text holds a NUL character");
+    if (current_.find('\0') != std::string_view::npos) throw ERegFormatError(number_, "the text holds a NUL character");
     line = current_;
     // Every CR before the line feed goes: a CR kept at a line's end would read back
     // differently once the file is written with the other line ends.
@@ -208,14 +208,14 @@ std::string ReadQuoted(std::string_view& text, int line) {
   std::size_t i = 1;
   while (true) {
     const std::size_t stop = text.find_first_of("\"\\", i);
-    if (stop == std::string_view::npos) throw RegFormatError(line, "a quoted text has no closing quote");
+    if (stop == std::string_view::npos) throw ERegFormatError(line, "a quoted text has no closing quote");
     out.append(text.substr(i, stop - i));
     if (text[stop] == '"') {
       text.remove_prefix(stop + 1);
       return out;
     }
     if (stop + 1 >= text.size() || (text[stop + 1] != '\\' && text[stop + 1] != '"')) {
-      throw RegFormatError(line, "a backslash in quotes must be written \\\\ (or \\\" for a quote)");
+      throw ERegFormatError(line, "a backslash in quotes must be written \\\\ (or \\\" for a quote)");
     }
     out += text[stop + 1];
     i = stop + 2;
@@ -270,14 +270,14 @@ RegValue ParseHexValue(std::string name, std::string_view joined, std::string ra
   std::optional<std::uint32_t> type = 3;       // REG_BINARY
   if (!rest.empty() && rest.front() == '(') {
     const std::size_t close = rest.find(')');
-    if (close == std::string_view::npos) throw RegFormatError(line, "hex( without its closing )");
+    if (close == std::string_view::npos) throw ERegFormatError(line, "hex( without its closing )");
     type = ParseHexNumber(rest.substr(1, close - 1), 8);
-    if (!type) throw RegFormatError(line, "hex(...) needs a hexadecimal value type");
+    if (!type) throw ERegFormatError(line, "hex(...) needs a hexadecimal value type");
     rest.remove_prefix(close + 1);
   }
-  if (rest.empty() || rest.front() != ':') throw RegFormatError(line, "hex data must follow a ':'");
+  if (rest.empty() || rest.front() != ':') throw ERegFormatError(line, "hex data must follow a ':'");
   const auto bytes = ParseHexBytes(rest.substr(1));
-  if (!bytes) throw RegFormatError(line, "hex data must be bytes such as 0a,ff separated by commas");
+  if (!bytes) throw ERegFormatError(line, "hex data must be bytes such as 0a,ff separated by commas");
   if (*type == 1 || *type == 2) {
     if (auto text = TextFromUtf16Bytes(*bytes)) {
       value.kind = *type == 1 ? RegValueKind::kString : RegValueKind::kExpandString;
@@ -352,7 +352,7 @@ std::string ValueText(const RegValue& value, std::string_view eol) {
 
 }  // namespace
 
-RegFormatError::RegFormatError(int line, const std::string& message)
+ERegFormatError::ERegFormatError(int line, const std::string& message)
     : std::runtime_error("line " + std::to_string(line) + ": " + message), line_(line) {}
 
 RegValue* RegKey::FindValue(std::string_view name) {
@@ -541,11 +541,11 @@ RegDocument ParseRegFile(std::string_view bytes) {
     if (!headerSeen) {
       if ((line.starts_with(kHeader) || line.starts_with(kOldHeader)) &&
           line.find('\r') != std::string_view::npos) {
-        throw RegFormatError(lineNumber, "the lines end with CR alone; save the file with CR LF "
+        throw ERegFormatError(lineNumber, "the lines end with CR alone; save the file with CR LF "
                                          "(or LF) line ends");
       }
       if (line != kHeader && line != kOldHeader) {
-        throw RegFormatError(lineNumber, "the file must begin with \"" + std::string(kHeader) + "\"");
+        throw ERegFormatError(lineNumber, "the file must begin with \"" + std::string(kHeader) + "\"");
       }
       headerSeen = true;
       continue;
@@ -560,19 +560,19 @@ RegDocument ParseRegFile(std::string_view bytes) {
     }
     if (line.front() == '[') {
       if (line.back() != ']' || line.size() < 3) {
-        throw RegFormatError(lineNumber, "a key line must be [path]");
+        throw ERegFormatError(lineNumber, "a key line must be [path]");
       }
       const std::string_view path = line.substr(1, line.size() - 2);
       if (path.front() == '-') {
-        throw RegFormatError(lineNumber, "key deletions ([-path]) do not belong in a registry file");
+        throw ERegFormatError(lineNumber, "key deletions ([-path]) do not belong in a registry file");
       }
       builder.SelectKey(path);
       continue;
     }
     if (line.front() != '"' && line.front() != '@') {
-      throw RegFormatError(lineNumber, "expected [key], \"name\"=value, @=value or ;comment");
+      throw ERegFormatError(lineNumber, "expected [key], \"name\"=value, @=value or ;comment");
     }
-    if (!builder.HasKey()) throw RegFormatError(lineNumber, "a value before the first [key]");
+    if (!builder.HasKey()) throw ERegFormatError(lineNumber, "a value before the first [key]");
 
     std::string_view rest = line;
     std::string name;
@@ -582,17 +582,17 @@ RegDocument ParseRegFile(std::string_view bytes) {
       name = ReadQuoted(rest, lineNumber);
     }
     rest = Trim(rest);
-    if (rest.empty() || rest.front() != '=') throw RegFormatError(lineNumber, "expected '=' after the name");
+    if (rest.empty() || rest.front() != '=') throw ERegFormatError(lineNumber, "expected '=' after the name");
     rest = Trim(rest.substr(1));
 
     RegValue value;
     if (!rest.empty() && rest.front() == '"') {
       std::string valueText = ReadQuoted(rest, lineNumber);
-      if (!Trim(rest).empty()) throw RegFormatError(lineNumber, "text after the closing quote");
+      if (!Trim(rest).empty()) throw ERegFormatError(lineNumber, "text after the closing quote");
       value = RegValue{std::move(name), RegValueKind::kString, std::move(valueText), 0, {}};
     } else if (StartsWithNoCase(rest, "dword:")) {
       const auto number = ParseHexNumber(Trim(rest.substr(6)), 8);
-      if (!number) throw RegFormatError(lineNumber, "dword: needs up to 8 hexadecimal digits");
+      if (!number) throw ERegFormatError(lineNumber, "dword: needs up to 8 hexadecimal digits");
       value = RegValue{std::move(name), RegValueKind::kDword, {}, *number, {}};
     } else if (StartsWithNoCase(rest, "hex")) {
       // Hex data continues on the next line after a trailing backslash.
@@ -601,7 +601,7 @@ RegDocument ParseRegFile(std::string_view bytes) {
       std::string_view segment = TrimRight(rest);
       while (!segment.empty() && segment.back() == '\\') {
         joined += segment.substr(0, segment.size() - 1);
-        if (!reader.Next(next)) throw RegFormatError(lineNumber, "the file ends inside continued hex data");
+        if (!reader.Next(next)) throw ERegFormatError(lineNumber, "the file ends inside continued hex data");
         raw += '\n';
         raw += next;
         segment = Trim(next);
@@ -611,7 +611,7 @@ RegDocument ParseRegFile(std::string_view bytes) {
     } else if (rest == "-") {
       value = RegValue{std::move(name), RegValueKind::kOther, {}, 0, "-"};
     } else {
-      throw RegFormatError(lineNumber, "unknown value: expected \"text\", dword:, hex: or hex(n):");
+      throw ERegFormatError(lineNumber, "unknown value: expected \"text\", dword:, hex: or hex(n):");
     }
     builder.SetValue(std::move(value));
   }

@@ -72,9 +72,9 @@ struct RegDocument {
 };
 
 // A file that is not in the format; Line() is 1-based.
-class RegFormatError : public std::runtime_error {
+class ERegFormatError : public std::runtime_error {
  public:
-  RegFormatError(int line, const std::string& message);
+  ERegFormatError(int line, const std::string& message);
   int Line() const { return line_; }
 
  private:
@@ -84,7 +84,7 @@ class RegFormatError : public std::runtime_error {
 // Parses a file's bytes: UTF-16LE with BOM (as the registry editor exports), or UTF-8
 // with or without BOM. The header is "Windows Registry Editor Version 5.00" (or the
 // older "REGEDIT4"); an empty file is an empty document. The document records the
-// encoding and line ends found. Throws RegFormatError, with a message that names
+// encoding and line ends found. Throws ERegFormatError, with a message that names
 // the usual mistakes of an editor: UTF-16 without its byte-order mark, UTF-16
 // big-endian, lines ended by CR alone.
 RegDocument ParseRegFile(std::string_view bytes);

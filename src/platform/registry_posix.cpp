@@ -124,7 +124,7 @@ RegStatus LoadDocument(const std::string& file, RegDocument& document, std::stri
   }
   try {
     document = ParseRegFile(bytes);
-  } catch (const RegFormatError& e) {
+  } catch (const ERegFormatError& e) {
     return Fail(error, RegStatus::kFailed, file + " is not a registry file, " + e.what());
   }
   return RegStatus::kOk;
@@ -204,7 +204,7 @@ RegStatus SaveDocument(const std::string& file, const RegDocument& document, int
   const std::string bytes = SerializeRegFile(document);
   try {
     ParseRegFile(bytes);  // a file that would not read back is never put in place
-  } catch (const RegFormatError& e) {
+  } catch (const ERegFormatError& e) {
     return Fail(error, RegStatus::kFailed,
                 "the change would leave " + file + " unreadable (" + e.what() + "); nothing was written");
   }

@@ -9,7 +9,7 @@ namespace qar::platform {
 
 // Raised when a stored value does not decrypt: tampered, encrypted with another
 // key or on another platform, or never encrypted. Never returns garbage instead.
-class SecretError : public std::runtime_error {
+class ESecretError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };

@@ -64,12 +64,12 @@ class TempFileName {
 };
 
 [[noreturn]] void ThrowErrno(const std::string& what, int code) {
-  throw SecretError(what + ": " + std::generic_category().message(code));
+  throw ESecretError(what + ": " + std::generic_category().message(code));
 }
 
 void InitSodium() {
   static const bool ready = sodium_init() >= 0;  // thread-safe, once
-  if (!ready) throw SecretError("the cipher library (libsodium) could not be initialised");
+  if (!ready) throw ESecretError("the cipher library (libsodium) could not be initialised");
 }
 
 std::filesystem::path KeyDirectory() {
@@ -87,7 +87,7 @@ bool ReadKey(const std::string& path, MachineKey& key) {
   struct stat st {};
   if (::fstat(fd.Get(), &st) != 0) ThrowErrno("cannot read the machine key " + path, errno);
   if (!S_ISREG(st.st_mode) || st.st_size != static_cast<off_t>(key.bytes.size())) {
-    throw SecretError("the machine key " + path + " is not a file of " +
+    throw ESecretError("the machine key " + path + " is not a file of " +
                       std::to_string(key.bytes.size()) + " bytes; refusing to use it");
   }
   std::size_t done = 0;
@@ -95,7 +95,7 @@ bool ReadKey(const std::string& path, MachineKey& key) {
     const ssize_t count = ::read(fd.Get(), key.bytes.data() + done, key.bytes.size() - done);
     if (count < 0 && errno == EINTR) continue;
     if (count < 0) ThrowErrno("cannot read the machine key " + path, errno);
-    if (count == 0) throw SecretError("the machine key " + path + " shrank while being read");
+    if (count == 0) throw ESecretError("the machine key " + path + " shrank while being read");
     done += static_cast<std::size_t>(count);
   }
   return true;
@@ -136,12 +136,12 @@ void LoadKey(MachineKey& key, bool create) {
   const std::string path = (dir / kKeyFileName).string();
   if (ReadKey(path, key)) return;
   if (!create) {
-    throw SecretError("the machine key " + path +
+    throw ESecretError("the machine key " + path +
                       " does not exist: the value was encrypted on another machine or with a "
                       "key since lost; store it again");
   }
   CreateKey(dir, path);
-  if (!ReadKey(path, key)) throw SecretError("the machine key " + path + " vanished after creation");
+  if (!ReadKey(path, key)) throw ESecretError("the machine key " + path + " vanished after creation");
 }
 
 }  // namespace
@@ -165,11 +165,11 @@ std::string DecryptSecret(std::string_view stored) {
   if (stored.empty()) return {};
   // Never quote the stored text: a value that was never encrypted is a password.
   if (stored.starts_with(kWindowsPrefix)) {
-    throw SecretError("the value was encrypted on Windows (DPAPI, \"QD1:\") and cannot be "
+    throw ESecretError("the value was encrypted on Windows (DPAPI, \"QD1:\") and cannot be "
                       "decrypted on this machine; store it again here");
   }
   if (!stored.starts_with(kPrefix)) {
-    throw SecretError("the value is not encrypted text (it does not begin with \"QS1:\"); "
+    throw ESecretError("the value is not encrypted text (it does not begin with \"QS1:\"); "
                       "store it with the administrator's tool");
   }
   InitSodium();
@@ -180,16 +180,16 @@ std::string DecryptSecret(std::string_view stored) {
   if (sodium_base642bin(box.data(), box.size(), payload.data(), payload.size(), nullptr, &boxSize,
                         &end, kBase64) != 0 ||
       end != payload.data() + payload.size()) {
-    throw SecretError("the encrypted value is damaged: its text after \"QS1:\" is not base64");
+    throw ESecretError("the encrypted value is damaged: its text after \"QS1:\" is not base64");
   }
-  if (boxSize < kNonceSize + kMacSize) throw SecretError("the encrypted value is damaged: too short");
+  if (boxSize < kNonceSize + kMacSize) throw ESecretError("the encrypted value is damaged: too short");
   MachineKey key;
   LoadKey(key, false);
   std::string plain(boxSize - kNonceSize - kMacSize, '\0');
   if (crypto_secretbox_open_easy(reinterpret_cast<unsigned char*>(plain.data()),
                                  box.data() + kNonceSize, boxSize - kNonceSize, box.data(),
                                  key.bytes.data()) != 0) {
-    throw SecretError("the encrypted value does not decrypt with the machine key in " +
+    throw ESecretError("the encrypted value does not decrypt with the machine key in " +
                       KeyDirectory().string() +
                       ": it was changed, or encrypted with another machine's key");
   }

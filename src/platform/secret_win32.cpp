@@ -59,11 +59,11 @@ std::string ToBase64(const std::string& bytes) {
   const auto* data = reinterpret_cast<const BYTE*>(bytes.data());
   const auto length = static_cast<DWORD>(bytes.size());
   if (!CryptBinaryToStringA(data, length, flags, nullptr, &size)) {
-    throw SecretError("CryptBinaryToStringA: " + SystemMessage(GetLastError()));
+    throw ESecretError("CryptBinaryToStringA: " + SystemMessage(GetLastError()));
   }
   std::string text(size, '\0');
   if (!CryptBinaryToStringA(data, length, flags, text.data(), &size)) {
-    throw SecretError("CryptBinaryToStringA: " + SystemMessage(GetLastError()));
+    throw ESecretError("CryptBinaryToStringA: " + SystemMessage(GetLastError()));
   }
   // Keep the base64 characters only: no terminating NUL, no line breaks.
   std::erase_if(text, [](char c) { return c == '\0' || c == '\r' || c == '\n'; });
@@ -87,18 +87,18 @@ bool IsBase64Text(std::string_view text) {
 
 std::string FromBase64(std::string_view text) {
   if (!IsBase64Text(text)) {
-    throw SecretError("the encrypted value is damaged: its text after \"QD1:\" is not base64");
+    throw ESecretError("the encrypted value is damaged: its text after \"QD1:\" is not base64");
   }
   DWORD size = 0;
   const auto length = static_cast<DWORD>(text.size());
   if (!CryptStringToBinaryA(text.data(), length, CRYPT_STRING_BASE64, nullptr, &size, nullptr,
                             nullptr)) {
-    throw SecretError("the encrypted value is damaged: " + SystemMessage(GetLastError()));
+    throw ESecretError("the encrypted value is damaged: " + SystemMessage(GetLastError()));
   }
   std::string bytes(size, '\0');
   if (!CryptStringToBinaryA(text.data(), length, CRYPT_STRING_BASE64,
                             reinterpret_cast<BYTE*>(bytes.data()), &size, nullptr, nullptr)) {
-    throw SecretError("the encrypted value is damaged: " + SystemMessage(GetLastError()));
+    throw ESecretError("the encrypted value is damaged: " + SystemMessage(GetLastError()));
   }
   bytes.resize(size);
   return bytes;
@@ -112,7 +112,7 @@ std::string EncryptSecret(std::string_view plain) {
   OutputBlob output;
   if (!CryptProtectData(&input, nullptr, nullptr, nullptr, nullptr,
                         CRYPTPROTECT_LOCAL_MACHINE | CRYPTPROTECT_UI_FORBIDDEN, output.Get())) {
-    throw SecretError("CryptProtectData: " + SystemMessage(GetLastError()));
+    throw ESecretError("CryptProtectData: " + SystemMessage(GetLastError()));
   }
   return std::string(kPrefix) + ToBase64(output.Bytes());
 }
@@ -121,11 +121,11 @@ std::string DecryptSecret(std::string_view stored) {
   if (stored.empty()) return {};
   // Never quote the stored text: a value that was never encrypted is a password.
   if (stored.starts_with(kPosixPrefix)) {
-    throw SecretError("the value was encrypted on a POSIX machine (\"QS1:\") and cannot be "
+    throw ESecretError("the value was encrypted on a POSIX machine (\"QS1:\") and cannot be "
                       "decrypted on this machine; store it again here");
   }
   if (!stored.starts_with(kPrefix)) {
-    throw SecretError("the value is not encrypted text (it does not begin with \"QD1:\"); "
+    throw ESecretError("the value is not encrypted text (it does not begin with \"QD1:\"); "
                       "store it with the administrator's tool");
   }
   const std::string blob = FromBase64(stored.substr(kPrefix.size()));
@@ -133,7 +133,7 @@ std::string DecryptSecret(std::string_view stored) {
   OutputBlob output;
   if (!CryptUnprotectData(&input, nullptr, nullptr, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN,
                           output.Get())) {
-    throw SecretError("the encrypted value does not decrypt on this machine (it was changed, or "
+    throw ESecretError("the encrypted value does not decrypt on this machine (it was changed, or "
                       "encrypted on another machine): CryptUnprotectData " +
                       SystemMessage(GetLastError()));
   }

@@ -70,7 +70,7 @@ constexpr std::size_t kMaxShownSetting = 300;
 platform::RegistryKey OpenForWriting(std::string_view path) {
   platform::RegistryKey key;
   if (key.Open(path, /*create=*/true, platform::RegAccess::kFull) != platform::RegStatus::kOk) {
-    throw TCommandError("the registry key " + KeyDisplayName(path) +
+    throw ECommandError("the registry key " + KeyDisplayName(path) +
                         " cannot be opened for writing: " + key.LastError());
   }
   return key;
@@ -81,7 +81,7 @@ std::uint32_t ParseDword(const TSettingInfo& setting, const std::string& text) {
   const char* end = text.data() + text.size();
   const auto [stop, error] = std::from_chars(text.data(), end, value);
   if (text.empty() || error != std::errc() || stop != end || value > setting.maxNumber || value < setting.minNumber) {
-    throw TUsageError(std::string(setting.name) + " takes " + setting.range + ", not \"" + Quoted(text) + "\"");
+    throw EUsageError(std::string(setting.name) + " takes " + setting.range + ", not \"" + Quoted(text) + "\"");
   }
   return static_cast<std::uint32_t>(value);
 }
@@ -95,13 +95,13 @@ void CheckText(const TSettingInfo& setting, const std::string& value, std::vecto
     return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
   });
   if (control != value.end()) {
-    throw TUsageError(std::string(setting.name) + " holds a control character (" +
+    throw EUsageError(std::string(setting.name) + " holds a control character (" +
                       Printable(std::string_view(&*control, 1)) + ") at position " +
                       std::to_string(control - value.begin() + 1) + "; it must be one line of text");
   }
   if (!setting.directory) return;
   if (!platform::ToNativePath(value).is_absolute()) {
-    throw TUsageError(std::string(setting.name) + " takes an absolute directory, not \"" + Quoted(value) + "\"");
+    throw EUsageError(std::string(setting.name) + " takes an absolute directory, not \"" + Quoted(value) + "\"");
   }
   // The value is stored: the warning shows the whole path the operator has to make or open up.
   std::error_code error;
@@ -185,14 +185,14 @@ void CheckConnectionStringForm(const std::string& connectionString) {
     return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
   });
   if (control != connectionString.end()) {
-    throw TUsageError("the connection string holds a control character (" +
+    throw EUsageError("the connection string holds a control character (" +
                       Printable(std::string_view(&*control, 1)) + ") at position " +
                       std::to_string(control - connectionString.begin() + 1) +
                       "; it must be one line of text");
   }
   const auto pairs = ParseConnectionString(connectionString);
   if (pairs.empty()) {
-    throw TUsageError("the connection string does not parse: it holds no Key=Value pair");
+    throw EUsageError("the connection string does not parse: it holds no Key=Value pair");
   }
   std::string provider;
   bool odbc = false;
@@ -204,12 +204,12 @@ void CheckConnectionStringForm(const std::string& connectionString) {
     }
   }
   if (provider.empty() && !odbc) {
-    throw TUsageError("the connection string names no Provider=, Driver= or DSN=");
+    throw EUsageError("the connection string names no Provider=, Driver= or DSN=");
   }
   try {
     ChooseDriver(connectionString, DefaultSqlServerOdbcDriver(), DefaultOracleOdbcDriver());
   } catch (const EDataError& error) {
-    throw TUsageError(std::string("the connection string does not select a database driver: ") +
+    throw EUsageError(std::string("the connection string does not select a database driver: ") +
                       error.what());
   }
 }
@@ -228,7 +228,7 @@ void CheckEmbeddedDatabaseExists(const std::string& connectionString) {
   const std::string file = EmbeddedDatabaseFile(connectionString);
   std::error_code error;
   if (file.empty() || std::filesystem::exists(platform::ToNativePath(file), error)) return;
-  throw TCommandError("the database file " + Quoted(file, 200) +
+  throw ECommandError("the database file " + Quoted(file, 200) +
                       " does not exist (QarCfg set-connection --create makes a new, empty one)");
 }
 
@@ -247,7 +247,7 @@ std::vector<std::string> StoreConnectionString(const std::string& connectionStri
   std::error_code exists;
   if (!file.empty() && !std::filesystem::exists(platform::ToNativePath(file), exists)) {
     if (!create) {
-      throw TCommandError("the database file " + Quoted(file, 200) +
+      throw ECommandError("the database file " + Quoted(file, 200) +
                           " does not exist; check the path, or add --create to make a new, empty database there");
     }
     try {
@@ -255,7 +255,7 @@ std::vector<std::string> StoreConnectionString(const std::string& connectionStri
                       platform::CreateGroupFile(file, kInstallationGroup) + ")");
       made.path = platform::ToNativePath(file);
     } catch (const std::runtime_error& error) {
-      throw TCommandError(std::string("the database cannot be created: ") + error.what());
+      throw ECommandError(std::string("the database cannot be created: ") + error.what());
     }
   }
   try {
@@ -264,7 +264,7 @@ std::vector<std::string> StoreConnectionString(const std::string& connectionStri
     connection.Open();
     connection.Close();
   } catch (const EDataError& error) {
-    throw TCommandError("the database " + DatabaseName(connectionString) +
+    throw ECommandError("the database " + DatabaseName(connectionString) +
                         " cannot be reached: " + error.what());
   }
 
@@ -272,15 +272,15 @@ std::vector<std::string> StoreConnectionString(const std::string& connectionStri
   try {
     stored = platform::EncryptSecret(connectionString);
     if (platform::DecryptSecret(stored) != connectionString) {
-      throw platform::SecretError("the encrypted text does not decrypt to the original");
+      throw platform::ESecretError("the encrypted text does not decrypt to the original");
     }
-  } catch (const platform::SecretError& error) {
-    throw TCommandError(std::string("the connection string cannot be encrypted: ") + error.what());
+  } catch (const platform::ESecretError& error) {
+    throw ECommandError(std::string("the connection string cannot be encrypted: ") + error.what());
   }
 
   platform::RegistryKey key = OpenForWriting(config::sSiteWebSrvKey);
   if (key.WriteString(config::kStringConexValue, stored) != platform::RegStatus::kOk) {
-    throw TCommandError(std::string(config::kStringConexValue) + " cannot be written: " + key.LastError());
+    throw ECommandError(std::string(config::kStringConexValue) + " cannot be written: " + key.LastError());
   }
 
   made.path.clear();
@@ -294,21 +294,21 @@ std::vector<std::string> StoreConnectionString(const std::string& connectionStri
 std::string StoreSetting(const std::string& name, const std::string& value, std::vector<std::string>* notes) {
   const TSettingInfo* setting = FindSetting(name);
   if (setting == nullptr) {
-    throw TUsageError("unknown setting \"" + Quoted(name) + "\" (TunningID, SqlMonitor, SqlMonUser, TmpFileDir)");
+    throw EUsageError("unknown setting \"" + Quoted(name) + "\" (TunningID, SqlMonitor, SqlMonUser, TmpFileDir)");
   }
   if (setting->kind == TSettingKind::kDword) {
     const std::uint32_t dword = ParseDword(*setting, value);
     platform::RegistryKey key = OpenForWriting(diagnostics::kWebSrvKey);
     if (key.WriteInteger(setting->name, static_cast<std::int32_t>(dword)) != platform::RegStatus::kOk) {
-      throw TCommandError(std::string(setting->name) + " cannot be written: " + key.LastError());
+      throw ECommandError(std::string(setting->name) + " cannot be written: " + key.LastError());
     }
     return setting->name;
   }
   if (value.empty() && !setting->mayBeEmpty) {
-    throw TUsageError(std::string(setting->name) + " cannot be empty");
+    throw EUsageError(std::string(setting->name) + " cannot be empty");
   }
   if (value.size() > setting->maxLength) {
-    throw TUsageError(std::string(setting->name) + " takes at most " +
+    throw EUsageError(std::string(setting->name) + " takes at most " +
                       std::to_string(setting->maxLength) + " characters, not " +
                       std::to_string(value.size()));
   }
@@ -316,7 +316,7 @@ std::string StoreSetting(const std::string& name, const std::string& value, std:
   CheckText(*setting, value, warnings);
   platform::RegistryKey key = OpenForWriting(diagnostics::kWebSrvKey);
   if (key.WriteString(setting->name, value) != platform::RegStatus::kOk) {
-    throw TCommandError(std::string(setting->name) + " cannot be written: " + key.LastError());
+    throw ECommandError(std::string(setting->name) + " cannot be written: " + key.LastError());
   }
   if (notes) notes->insert(notes->end(), warnings.begin(), warnings.end());
   return setting->name;

@@ -6,7 +6,7 @@
 
 namespace qar::tools {
 
-// Raises TUsageError for a text holding a control character (a line break, say) and
+// Raises EUsageError for a text holding a control character (a line break, say) and
 // unless the text selects a database driver: a provider the data
 // layer knows ("Provider=SQLite;Data Source=...", SQLOLEDB, MSOLEDBSQL, MSDAORA, ...)
 // or an ODBC "Driver=" / "DSN=" string.
@@ -19,7 +19,7 @@ inline constexpr const char* kInstallationGroup = "qarsnc";
 // driver, or an in-memory database).
 std::string EmbeddedDatabaseFile(const std::string& connectionString);
 
-// Raises TCommandError when the string names an embedded database file that does not
+// Raises ECommandError when the string names an embedded database file that does not
 // exist: a mistyped path must not become a new, empty database.
 void CheckEmbeddedDatabaseExists(const std::string& connectionString);
 
@@ -27,14 +27,14 @@ void CheckEmbeddedDatabaseExists(const std::string& connectionString);
 // reached, then stores the text encrypted as "StringConex". An embedded database
 // file that does not exist is refused unless `create` is set; then it is made for the
 // installation's group (mode 0660, kInstallationGroup when it exists). Nothing is
-// written when a step fails (TUsageError for the form, TCommandError for the rest).
+// written when a step fails (EUsageError for the form, ECommandError for the rest).
 // Returns notes worth showing the administrator (may be empty).
 std::vector<std::string> StoreConnectionString(const std::string& connectionString, bool create = false);
 
 // Stores one of TunningID (0 or 1), SqlMonitor (0 to 4), SqlMonUser (at most 255
 // characters) or TmpFileDir (an absolute directory, at most 200 characters); texts
 // are one line. The name is accepted in any case and stored in this case, which is
-// returned. A wrong name or value raises TUsageError before the registry is touched.
+// returned. A wrong name or value raises EUsageError before the registry is touched.
 // A log directory that is missing or not writable here is stored, with a warning
 // added to `notes`.
 std::string StoreSetting(const std::string& name, const std::string& value,

@@ -116,7 +116,7 @@ TQueueCounts CountQueue(TADOConnection& connection, const TStatusReport& status)
     counts.running = running.empty() ? 0 : Count(connection, " AND IDCTRLEXECREM IN (" + running + ")");
     return counts;
   } catch (const EDataError& error) {
-    throw TCommandError(std::string("CTRLEXECREM cannot be read: ") + error.what());
+    throw ECommandError(std::string("CTRLEXECREM cannot be read: ") + error.what());
   }
 }
 

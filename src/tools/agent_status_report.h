@@ -23,7 +23,7 @@ std::string InstallationDirectory();
 TStatusReport ReadInstallationStatus(const std::string& installationDir, platform::TDateTime now);
 
 // The queue's counts; a request whose worker runs is counted as running, not
-// pending. Raises TCommandError.
+// pending. Raises ECommandError.
 TQueueCounts CountQueue(TADOConnection& connection, const TStatusReport& status);
 
 // The status as text lines, and its exit code: 0 an agent of the installation
@@ -35,7 +35,7 @@ inline constexpr int kExitStateUnreadable = 4;
 
 // The requests `list` shows with their runs: those inserted since `since` (none:
 // today's and the expired pending ones), those of status `status` only when it is
-// given ("running" selects the running ones). Raises TCommandError.
+// given ("running" selects the running ones). Raises ECommandError.
 std::vector<TListedRequest> ListRequestsWithRuns(TADOConnection& connection, const TStatusReport& status,
                                                  std::optional<platform::TDateTime> since,
                                                  const std::string& onlyStatus);

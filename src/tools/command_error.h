@@ -7,14 +7,14 @@ namespace qar::tools {
 
 // The command line itself is wrong: unknown command or setting, a missing or extra
 // argument, a value of the wrong form. Exit code 2; retrying cannot help.
-class TUsageError : public std::runtime_error {
+class EUsageError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
 
 // The command was well formed but could not be carried out (database, registry,
 // cipher, a missing row). Exit code 1.
-class TCommandError : public std::runtime_error {
+class ECommandError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };

@@ -25,19 +25,19 @@ constexpr const char* kInsertedToday =
 constexpr std::size_t kMaxCellWidth = 60;
 
 void CheckOperationValue(const char* name, const std::string& value) {
-  if (value.empty()) throw TUsageError(std::string(name) + " cannot be empty");
+  if (value.empty()) throw EUsageError(std::string(name) + " cannot be empty");
   if (value.size() > kMaxCodeLength) {
-    throw TUsageError(std::string(name) + " takes at most " + std::to_string(kMaxCodeLength) +
+    throw EUsageError(std::string(name) + " takes at most " + std::to_string(kMaxCodeLength) +
                       " characters, not " + std::to_string(value.size()));
   }
   for (const char c : value) {
     const auto byte = static_cast<unsigned char>(c);
     if (c == '"' || c == '\\' || byte < 32 || byte == 127) {
-      throw TUsageError(std::string(name) +
+      throw EUsageError(std::string(name) +
                         " cannot hold double quotes, backslashes or control characters");
     }
     if (c == ' ' || c == '_') {
-      throw TUsageError(std::string(name) +
+      throw EUsageError(std::string(name) +
                         " cannot hold blanks or underscores: they split the worker's parameters");
     }
   }
@@ -63,7 +63,7 @@ void EnsureControlTable(TADOConnection& connection) {
     create.Execute();
     connection.Execute(kCreateStatusIndex);
   } catch (const EDataError& error) {
-    throw TCommandError("CTRLEXECREM cannot be read (" + probeError + ") nor created (" +
+    throw ECommandError("CTRLEXECREM cannot be read (" + probeError + ") nor created (" +
                         error.what() + ")");
   }
 }
@@ -78,7 +78,7 @@ std::int64_t LastInsertedId(TADOConnection& connection) {
                       : "SELECT @@IDENTITY AS IDCTRLEXECREM");
   query.Open();
   const Variant id = query.FieldByName("IDCTRLEXECREM").Value();
-  if (id.IsNull()) throw TCommandError("the database did not report the new request's id");
+  if (id.IsNull()) throw ECommandError("the database did not report the new request's id");
   return id.AsInt64();
 }
 
@@ -104,7 +104,7 @@ std::int64_t EnqueueSyncRequest(TADOConnection& connection, const std::string& f
     insert.Execute();
     return LastInsertedId(connection);
   } catch (const EDataError& error) {
-    throw TCommandError(std::string("the request cannot be inserted: ") + error.what());
+    throw ECommandError(std::string("the request cannot be inserted: ") + error.what());
   }
 }
 
@@ -119,15 +119,15 @@ void CancelRequest(TADOConnection& connection, std::int64_t id) {
     row.Parameters().ParamByName(kIdParameter).SetDataType(ftInteger);
     row.Parameters().ParamByName(kIdParameter).SetValue(id);
     row.Open();
-    if (row.IsEmpty()) throw TCommandError("there is no " + request);
+    if (row.IsEmpty()) throw ECommandError("there is no " + request);
     const std::string status = row.FieldByName("IDSTCTRLEXECREM").AsString();
     // Exactly "P", as the agent compares it, whatever the database's collation.
     if (status != kStatusPending) {
-      throw TCommandError(request + " is not pending or running: its status is " +
+      throw ECommandError(request + " is not pending or running: its status is " +
                           (status.empty() ? std::string("empty") : "\"" + Quoted(status) + "\""));
     }
     if (row.FieldByName("HOJE").AsString() != "1") {
-      throw TCommandError(request + " expired: it is pending since " +
+      throw ECommandError(request + " expired: it is pending since " +
                           Quoted(row.FieldByName("DTINCLUSAO").AsString()) +
                           ", an earlier day, and the agent never starts it");
     }
@@ -143,9 +143,9 @@ void CancelRequest(TADOConnection& connection, std::int64_t id) {
         "   AND IDSTCTRLEXECREM = '" + kStatusPending + "'");
     update.Parameters().ParamByName(kIdParameter).SetDataType(ftInteger);
     update.Parameters().ParamByName(kIdParameter).SetValue(id);
-    if (update.Execute() != 1) throw TCommandError(request + " ended while it was being cancelled");
+    if (update.Execute() != 1) throw ECommandError(request + " ended while it was being cancelled");
   } catch (const EDataError& error) {
-    throw TCommandError(request + " cannot be cancelled: " + error.what());
+    throw ECommandError(request + " cannot be cancelled: " + error.what());
   }
 }
 
@@ -180,7 +180,7 @@ std::vector<TRequestRow> ListedRequests(TADOConnection& connection, std::optiona
       rows.push_back(std::move(row));
     }
   } catch (const EDataError& error) {
-    throw TCommandError(std::string("CTRLEXECREM cannot be read: ") + error.what());
+    throw ECommandError(std::string("CTRLEXECREM cannot be read: ") + error.what());
   }
   return rows;
 }

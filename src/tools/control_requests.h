@@ -20,20 +20,20 @@ namespace qar::tools {
 inline constexpr std::size_t kMaxCodeLength = 20;
 
 // The operation text of a synchronisation request, {"CDFILIAL":"X","CDCAIXA":"Y"}.
-// Raises TUsageError for a value that is empty, longer than kMaxCodeLength, or that
+// Raises EUsageError for a value that is empty, longer than kMaxCodeLength, or that
 // would break the text or the worker's parameter string "SYNC_<id>_<branch>_<till>_":
 // a double quote, a backslash, a control character, a blank or an underscore.
 std::string SyncOperationText(const std::string& filial, const std::string& caixa);
 
 // Creates CTRLEXECREM with the agent's own statement when the agent's pending-rows
 // query cannot read it, then inserts a pending "SYNC" request (CDAPP "QarCfg",
-// status "P") and returns its id. Failures raise TCommandError.
+// status "P") and returns its id. Failures raise ECommandError.
 std::int64_t EnqueueSyncRequest(TADOConnection& connection, const std::string& filial,
                                 const std::string& caixa);
 
 // Sets the status of request `id` to "C" (cancellation requested). Only a request
 // the agent can still start or stop is cancelled: status exactly "P", inserted on the
-// database server's current day. Anything else raises TCommandError naming the
+// database server's current day. Anything else raises ECommandError naming the
 // status the request has (or that it does not exist, or that it expired).
 void CancelRequest(TADOConnection& connection, std::int64_t id);
 

@@ -36,8 +36,8 @@ constexpr const char* kQarVersion = "unknown";
 using Args = std::vector<std::string>;
 
 void ExpectArgumentCount(const Args& args, std::size_t count, const char* form) {
-  if (args.size() < count) throw TUsageError(std::string("missing value: usage is QarCfg ") + form);
-  if (args.size() > count) throw TUsageError(std::string("too many arguments: usage is QarCfg ") + form);
+  if (args.size() < count) throw EUsageError(std::string("missing value: usage is QarCfg ") + form);
+  if (args.size() > count) throw EUsageError(std::string("too many arguments: usage is QarCfg ") + form);
 }
 
 // Longest message line: a driver's or the system's text can be long too.
@@ -56,11 +56,11 @@ void ConnectStored(TADOConnection& connection, bool requester = false) {
   try {
     connectionString = config::ReadConnectionString("");
   } catch (const std::exception& error) {
-    throw TCommandError("the stored connection string cannot be read from " + SettingsPlace() + ": " +
+    throw ECommandError("the stored connection string cannot be read from " + SettingsPlace() + ": " +
                         error.what());
   }
   if (connectionString.empty()) {
-    throw TCommandError("no connection string is stored in " + SettingsPlace() +
+    throw ECommandError("no connection string is stored in " + SettingsPlace() +
                         " (QarCfg set-connection stores one)");
   }
   if (!requester) CheckEmbeddedDatabaseExists(connectionString);
@@ -68,7 +68,7 @@ void ConnectStored(TADOConnection& connection, bool requester = false) {
     connection.SetConnectionString(connectionString);
     connection.Open();
   } catch (const EDataError& error) {
-    throw TCommandError("the database " + DatabaseName(connectionString) + " cannot be reached: " +
+    throw ECommandError("the database " + DatabaseName(connectionString) + " cannot be reached: " +
                         error.what());
   }
 }
@@ -76,7 +76,7 @@ void ConnectStored(TADOConnection& connection, bool requester = false) {
 // One limit for a value however it is given, so that what one way accepts the other does too.
 void CheckInputLength(const std::string& text, const std::string& where) {
   if (text.size() > platform::kMaxInputCharacters) {
-    throw TUsageError(where + " holds " + std::to_string(text.size()) + " characters; QarCfg takes at most " +
+    throw EUsageError(where + " holds " + std::to_string(text.size()) + " characters; QarCfg takes at most " +
                       std::to_string(platform::kMaxInputCharacters) + " in one argument or on standard input");
   }
 }
@@ -88,7 +88,7 @@ std::int64_t ParseRequestId(const std::string& text) {
   // IDCTRLEXECREM is an INT.
   if (text.empty() || error != std::errc() || stop != end || id < 1 ||
       id > std::numeric_limits<std::int32_t>::max()) {
-    throw TUsageError("the request id must be a whole number from 1 to 2147483647, not \"" + Quoted(text) + "\"");
+    throw EUsageError("the request id must be a whole number from 1 to 2147483647, not \"" + Quoted(text) + "\"");
   }
   return id;
 }
@@ -100,7 +100,7 @@ int Show(const Args& args, std::ostream& out) {
   if (!report.problems.empty()) {
     std::string problems;
     for (const std::string& problem : report.problems) problems += (problems.empty() ? "" : "; ") + problem;
-    throw TCommandError(problems);
+    throw ECommandError(problems);
   }
   return 0;
 }
@@ -116,12 +116,12 @@ int SetConnection(Args args, const TStreams& streams) {
     try {
       connectionString = streams.readInput();
     } catch (const std::runtime_error& error) {
-      throw TUsageError(error.what());  // too long, or not text: what was given is wrong
+      throw EUsageError(error.what());  // too long, or not text: what was given is wrong
     }
     if (connectionString.ends_with('\n')) connectionString.pop_back();
     if (connectionString.ends_with('\r')) connectionString.pop_back();
     CheckInputLength(connectionString, "standard input");
-    if (connectionString.empty()) throw TUsageError("standard input holds no connection string");
+    if (connectionString.empty()) throw EUsageError("standard input holds no connection string");
   }
   const std::vector<std::string> notes = StoreConnectionString(connectionString, create);
   std::ostream& out = streams.out;
@@ -149,15 +149,15 @@ int Enqueue(const Args& args, std::ostream& out) {
     const std::string& option = args[i];
     const bool isFilial = option == "--filial";
     if (!isFilial && option != "--caixa") {
-      throw TUsageError("unknown option \"" + Quoted(option) + "\": usage is QarCfg " + kForm);
+      throw EUsageError("unknown option \"" + Quoted(option) + "\": usage is QarCfg " + kForm);
     }
-    if (isFilial ? haveFilial : haveCaixa) throw TUsageError(option + " is given twice");
-    if (i + 1 >= args.size()) throw TUsageError("missing value after " + option);
+    if (isFilial ? haveFilial : haveCaixa) throw EUsageError(option + " is given twice");
+    if (i + 1 >= args.size()) throw EUsageError("missing value after " + option);
     (isFilial ? filial : caixa) = args[i + 1];
     (isFilial ? haveFilial : haveCaixa) = true;
   }
   if (!haveFilial || !haveCaixa) {
-    throw TUsageError(std::string("missing ") + (haveFilial ? "--caixa" : "--filial") +
+    throw EUsageError(std::string("missing ") + (haveFilial ? "--caixa" : "--filial") +
                       ": usage is QarCfg " + kForm);
   }
   SyncOperationText(filial, caixa);  // refuse bad values before touching the database
@@ -197,8 +197,8 @@ TReportOptions ParseReportOptions(const Args& args, bool listing) {
       continue;
     }
     if (!listing || (option != "--since" && option != "--status"))
-      throw TUsageError("unknown option \"" + Quoted(option) + "\": usage is QarCfg " + form);
-    if (++i >= args.size()) throw TUsageError("missing value after " + option);
+      throw EUsageError("unknown option \"" + Quoted(option) + "\": usage is QarCfg " + form);
+    if (++i >= args.size()) throw EUsageError("missing value after " + option);
     if (option == "--status") {
       options.status = args[i];
       continue;
@@ -208,7 +208,7 @@ TReportOptions ParseReportOptions(const Args& args, bool listing) {
     if (std::sscanf(args[i].c_str(), "%4d-%2d-%2d%n", &date.year, &date.month, &date.day, &consumed) != 3 ||
         consumed != static_cast<int>(args[i].size()) || date.month < 1 || date.month > 12 || date.day < 1 ||
         date.day > 31)
-      throw TUsageError("--since takes a date YYYY-MM-DD, not \"" + Quoted(args[i]) + "\"");
+      throw EUsageError("--since takes a date YYYY-MM-DD, not \"" + Quoted(args[i]) + "\"");
     options.since = platform::EncodeDateTime(date);
   }
   return options;
@@ -248,7 +248,7 @@ int List(const Args& args, std::ostream& out) {
 
 int Dispatch(const Args& args, const TStreams& streams) {
   std::ostream& out = streams.out;
-  if (args.empty()) throw TUsageError("no command given (QarCfg help lists the commands)");
+  if (args.empty()) throw EUsageError("no command given (QarCfg help lists the commands)");
   for (std::size_t i = 0; i < args.size(); ++i) CheckInputLength(args[i], "argument " + std::to_string(i + 1));
   const std::string& command = args[0];
   if (command == "help" || command == "--help" || command == "-h" || command == "/?") {
@@ -267,7 +267,7 @@ int Dispatch(const Args& args, const TStreams& streams) {
   if (command == "list") return List(args, out);
   if (command == "status") return Status(args, out);
   if (command == "serve") return Serve(args);
-  throw TUsageError("unknown command \"" + Quoted(command) + "\" (QarCfg help lists the commands)");
+  throw EUsageError("unknown command \"" + Quoted(command) + "\" (QarCfg help lists the commands)");
 }
 
 }  // namespace
@@ -309,7 +309,7 @@ int RunQarCfg(const std::vector<std::string>& args, const std::function<std::str
               std::ostream& out, std::ostream& err) {
   try {
     return Dispatch(args, TStreams{readInput, out});
-  } catch (const TUsageError& error) {
+  } catch (const EUsageError& error) {
     err << "QarCfg: " << Quoted(error.what(), kMaxMessage) << '\n';
     return 2;
   } catch (const std::exception& error) {

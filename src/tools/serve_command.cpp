@@ -28,20 +28,20 @@ constexpr std::size_t kMinTokenLength = 16;
 void ParseListen(const std::string& text, TServeOptions& options) {
   const std::size_t colon = text.rfind(':');
   if (colon == std::string::npos || colon == 0) {
-    throw TUsageError("--listen takes ADDR:PORT, such as 127.0.0.1:8470, not \"" + Quoted(text) + "\"");
+    throw EUsageError("--listen takes ADDR:PORT, such as 127.0.0.1:8470, not \"" + Quoted(text) + "\"");
   }
   std::string host = text.substr(0, colon);
   if (host.front() == '[') {
-    if (host.size() < 3 || host.back() != ']') throw TUsageError("an IPv6 address is written [ADDR]:PORT, not \"" + Quoted(text) + "\"");
+    if (host.size() < 3 || host.back() != ']') throw EUsageError("an IPv6 address is written [ADDR]:PORT, not \"" + Quoted(text) + "\"");
     host = host.substr(1, host.size() - 2);
   } else if (host.find(':') != std::string::npos) {
-    throw TUsageError("an IPv6 address is written [ADDR]:PORT, not \"" + Quoted(text) + "\"");
+    throw EUsageError("an IPv6 address is written [ADDR]:PORT, not \"" + Quoted(text) + "\"");
   }
   const std::string port = text.substr(colon + 1);
   int value = -1;
   const auto [stop, error] = std::from_chars(port.data(), port.data() + port.size(), value);
   if (port.empty() || error != std::errc() || stop != port.data() + port.size() || value < 0 || value > 65535) {
-    throw TUsageError("the port must be a whole number from 0 to 65535, not \"" + Quoted(port) + "\"");
+    throw EUsageError("the port must be a whole number from 0 to 65535, not \"" + Quoted(port) + "\"");
   }
   options.host = host;
   options.port = value;
@@ -61,24 +61,24 @@ TServeOptions ParseServeArguments(const std::vector<std::string>& args) {
   for (std::size_t i = 1; i < args.size(); i += 2) {
     const std::string& option = args[i];
     if (option != "--listen" && option != "--token-file")
-      throw TUsageError("unknown option \"" + Quoted(option) + "\": usage is QarCfg " + kForm);
-    if (i + 1 >= args.size()) throw TUsageError("missing value after " + option);
+      throw EUsageError("unknown option \"" + Quoted(option) + "\": usage is QarCfg " + kForm);
+    if (i + 1 >= args.size()) throw EUsageError("missing value after " + option);
     if (option == "--listen") {
-      if (listen) throw TUsageError("--listen is given twice");
+      if (listen) throw EUsageError("--listen is given twice");
       ParseListen(args[i + 1], options);
       listen = true;
     } else {
-      if (!options.tokenFile.empty()) throw TUsageError("--token-file is given twice");
-      if (args[i + 1].empty()) throw TUsageError("--token-file takes a file name");
+      if (!options.tokenFile.empty()) throw EUsageError("--token-file is given twice");
+      if (args[i + 1].empty()) throw EUsageError("--token-file takes a file name");
       options.tokenFile = args[i + 1];
     }
   }
   if (options.host == "0.0.0.0" || options.host == "::") {
-    throw TUsageError("listen on one address of this machine, not on every address (" + options.host +
+    throw EUsageError("listen on one address of this machine, not on every address (" + options.host +
                       "): the page checks that the Host header names the address it listens on");
   }
   if (!IsLoopbackHost(options.host) && options.tokenFile.empty()) {
-    throw TUsageError("listening on " + Quoted(options.host) +
+    throw EUsageError("listening on " + Quoted(options.host) +
                       " makes the page reachable from other machines: give --token-file FILE with a random "
                       "token of at least 16 characters that every request must carry");
   }
@@ -88,16 +88,16 @@ TServeOptions ParseServeArguments(const std::vector<std::string>& args) {
 std::string ReadTokenFile(const std::string& file) {
   std::ifstream in(platform::ToNativePath(file), std::ios::binary);
   std::string line;
-  if (!in || !std::getline(in, line)) throw TCommandError("the token file " + Quoted(file, 200) + " cannot be read");
+  if (!in || !std::getline(in, line)) throw ECommandError("the token file " + Quoted(file, 200) + " cannot be read");
   const std::size_t first = line.find_first_not_of(" \t\r");
   const std::size_t last = line.find_last_not_of(" \t\r");
   const std::string token = first == std::string::npos ? std::string() : line.substr(first, last - first + 1);
   if (token.size() < kMinTokenLength) {
-    throw TCommandError("the token in " + Quoted(file, 200) + " is shorter than " + std::to_string(kMinTokenLength) +
+    throw ECommandError("the token in " + Quoted(file, 200) + " is shorter than " + std::to_string(kMinTokenLength) +
                         " characters: make a random one");
   }
   for (const char c : token) {
-    if (c < '!' || c > '~') throw TCommandError("the token in " + Quoted(file, 200) + " holds a character that is not printable ASCII");
+    if (c < '!' || c > '~') throw ECommandError("the token in " + Quoted(file, 200) + " holds a character that is not printable ASCII");
   }
   return token;
 }
@@ -111,10 +111,10 @@ int Serve(const std::vector<std::string>& args) {
   try {
     connectionString = config::ReadConnectionString("");
   } catch (const std::exception& error) {
-    throw TCommandError("the stored connection string cannot be read from " + SettingsPlace() + ": " + error.what());
+    throw ECommandError("the stored connection string cannot be read from " + SettingsPlace() + ": " + error.what());
   }
   if (connectionString.empty()) {
-    throw TCommandError("no connection string is stored in " + SettingsPlace() + " (QarCfg set-connection stores one)");
+    throw ECommandError("no connection string is stored in " + SettingsPlace() + " (QarCfg set-connection stores one)");
   }
 
   TStatusSources sources;
@@ -146,7 +146,7 @@ int Serve(const std::vector<std::string>& args) {
   const bool served = server.Serve();
   if (!platform::StopRequested()) platform::RequestStop(served ? 0 : 1, "the server ended");
   stopper.join();
-  if (!served && platform::StopExitCode() == 1) throw TCommandError("the server stopped serving");
+  if (!served && platform::StopExitCode() == 1) throw ECommandError("the server stopped serving");
   return 0;
 }
 

@@ -13,7 +13,7 @@ struct TServeOptions {
 };
 
 // Parses "serve [--listen ADDR:PORT] [--token-file FILE]" (args[0] is "serve"). An
-// IPv6 address is written in brackets, [::1]:8470. Raises TUsageError for a wrong
+// IPv6 address is written in brackets, [::1]:8470. Raises EUsageError for a wrong
 // form, for a wildcard address (0.0.0.0, ::), which no Host header can be checked
 // against, and for an address other than loopback without --token-file: such a page
 // is reachable from other machines and must not open without the operator's token.
@@ -23,7 +23,7 @@ TServeOptions ParseServeArguments(const std::vector<std::string>& args);
 bool IsLoopbackHost(const std::string& host);
 
 // The token in `file`: its first line without surrounding blanks. Raises
-// TCommandError when the file cannot be read, or the token is shorter than 16
+// ECommandError when the file cannot be read, or the token is shorter than 16
 // characters or holds anything but printable ASCII.
 std::string ReadTokenFile(const std::string& file);
 

@@ -32,7 +32,7 @@ std::int64_t ParseWhole(const char* name, const std::string& text, std::int64_t 
   const char* end = text.data() + text.size();
   const auto [stop, error] = std::from_chars(text.data(), end, value);
   if (error != std::errc() || stop != end || value < low || value > high) {
-    throw TUsageError(std::string(name) + " must be a whole number from " + std::to_string(low) + " to " +
+    throw EUsageError(std::string(name) + " must be a whole number from " + std::to_string(low) + " to " +
                       std::to_string(high) + ", not \"" + Quoted(text) + "\"");
   }
   return value;
@@ -116,7 +116,7 @@ TRequestCounts CountRequests(TADOConnection& connection, const std::vector<std::
       }
     }
   } catch (const EDataError& error) {
-    throw TCommandError(std::string("CTRLEXECREM cannot be read: ") + error.what());
+    throw ECommandError(std::string("CTRLEXECREM cannot be read: ") + error.what());
   }
   // A request whose worker runs is still "P": counted running, not pending.
   for (const std::string& id : runningIds) {
@@ -138,11 +138,11 @@ TRequestFilter ParseRequestFilter(const std::string& status, const std::string& 
   if (status != kExpired && (status.size() > 3 || !std::all_of(status.begin(), status.end(), [](char c) {
                                return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
                              }))) {
-    throw TUsageError("the status must be up to three letters or \"expired\", not \"" + Quoted(status) + "\"");
+    throw EUsageError("the status must be up to three letters or \"expired\", not \"" + Quoted(status) + "\"");
   }
   filter.status = status;
   if (!day.empty() && day != "all" && !IsDay(day)) {
-    throw TUsageError("the date must be yyyy-mm-dd or \"all\", not \"" + Quoted(day) + "\"");
+    throw EUsageError("the date must be yyyy-mm-dd or \"all\", not \"" + Quoted(day) + "\"");
   }
   filter.day = day;
   if (!id.empty()) filter.id = ParseWhole("the request id", id, 1, std::numeric_limits<std::int32_t>::max());
@@ -198,7 +198,7 @@ TRequestPage QueryRequests(TADOConnection& connection, const TRequestFilter& fil
     query.Open();
     for (query.First(); !query.Eof(); query.Next()) page.rows.push_back(ReadRow(query));
   } catch (const EDataError& error) {
-    throw TCommandError(std::string("CTRLEXECREM cannot be read: ") + error.what());
+    throw ECommandError(std::string("CTRLEXECREM cannot be read: ") + error.what());
   }
   return page;
 }
@@ -223,7 +223,7 @@ TRequestDetail QueryRequest(TADOConnection& connection, std::int64_t id) {
     detail.started = query.FieldByName("DTINICIO").AsString();
     detail.updated = query.FieldByName("DTULTATU").AsString();
   } catch (const EDataError& error) {
-    throw TCommandError(std::string("CTRLEXECREM cannot be read: ") + error.what());
+    throw ECommandError(std::string("CTRLEXECREM cannot be read: ") + error.what());
   }
   return detail;
 }

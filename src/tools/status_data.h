@@ -25,7 +25,7 @@ struct TRequestCounts {
   std::int64_t pending = 0, running = 0, done = 0, failed = 0, cancelled = 0, expired = 0;
 };
 // `runningIds`: the requests whose worker runs (counted running, not pending).
-// Raises TCommandError.
+// Raises ECommandError.
 TRequestCounts CountRequests(TADOConnection& connection, const std::vector<std::string>& runningIds);
 
 // Which requests a page of the requests table shows.
@@ -37,7 +37,7 @@ struct TRequestFilter {
 };
 inline constexpr std::int64_t kRequestsPerPage = 50;
 
-// Raises TUsageError naming the value that is not a status, a date or a number.
+// Raises EUsageError naming the value that is not a status, a date or a number.
 TRequestFilter ParseRequestFilter(const std::string& status, const std::string& day,
                                   const std::string& id, const std::string& page);
 

@@ -238,11 +238,11 @@ THttpResponse TStatusSite::Route(const THttpRequest& request, const std::string&
         connection.SetConnectionString(sources_.connectionString);
         connection.Open();
       } catch (const EDataError& error) {
-        throw TCommandError(std::string("the database cannot be reached: ") + error.what());
+        throw ECommandError(std::string("the database cannot be reached: ") + error.what());
       }
       try {
         CancelRequest(connection, id);
-      } catch (const TCommandError& error) {
+      } catch (const ECommandError& error) {
         return Answer(409, RenderProblem(frame, "Request " + std::to_string(id) + " was not cancelled", error.what()));
       }
       return Redirect("/requests/" + std::to_string(id) + "?notice=cancelled");
@@ -252,7 +252,7 @@ THttpResponse TStatusSite::Route(const THttpRequest& request, const std::string&
     try {
       OpenReadOnly(connection, sources_.connectionString);
     } catch (const EDataError& error) {
-      throw TCommandError(std::string("the database cannot be reached: ") + error.what());
+      throw ECommandError(std::string("the database cannot be reached: ") + error.what());
     }
     if (path == "/" || path == "/api/status") {
       const TRequestCounts counts = CountRequests(connection, running);
@@ -291,7 +291,7 @@ THttpResponse TStatusSite::Route(const THttpRequest& request, const std::string&
       return Answer(200, RenderRequest(frame, detail, Contains(running, detail.row.id), runs));
     }
     return Refused(404, "There is no such page.", api);
-  } catch (const TUsageError& error) {
+  } catch (const EUsageError& error) {
     return Refused(400, error.what(), api);
   } catch (const std::exception& error) {
     return Refused(503, error.what(), api);

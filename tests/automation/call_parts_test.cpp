@@ -186,7 +186,7 @@ TEST_F(TransactionReportTest, FirstEntryWithoutSeparatorLaterOnesAfterTheTitle) 
   EXPECT_EQ(ReadFile(path), ReadFile(golden + "tr_report_second.txt"));
 
   std::filesystem::remove_all(platform::ToNativePath(Dir()));
-  EXPECT_THROW(AppendTransactionReport(path, entry, 0), diagnostics::TInOutError);
+  EXPECT_THROW(AppendTransactionReport(path, entry, 0), diagnostics::EInOutError);
 }
 
 }  // namespace

@@ -57,7 +57,7 @@ TEST_F(GeralQarTest, RegistryIsReadOnceUntilTheUnitEnds) {
 
 TEST_F(GeralQarTest, AValueThatDoesNotDecryptOrIsNoStringStopsTheStart) {
   key_.WriteString(kStringConexValue, "Provider=SQLite;Data Source=plain.db");
-  EXPECT_THROW(InitializeGeralQar(), platform::SecretError);
+  EXPECT_THROW(InitializeGeralQar(), platform::ESecretError);
   key_.WriteInteger(kStringConexValue, 5);
   EXPECT_THROW(InitializeGeralQar(), std::runtime_error);
 }

@@ -128,7 +128,7 @@ TEST_F(LogEntriesTest, BugReportEntriesMatchTheGoldenAndFailuresAreRaised) {
   try {
     AppendBugReport(Dir() + "missing" + platform::kPathDelim + "bugreport.txt", {}, 0);
     ADD_FAILURE() << "no failure raised";
-  } catch (const TInOutError& e) {
+  } catch (const EInOutError& e) {
     EXPECT_GT(std::string(e.what()).size(), e.Path().size() + 2) << e.what();
   }
 

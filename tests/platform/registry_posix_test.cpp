@@ -86,7 +86,7 @@ TEST(RegFile, MalformedTextIsRefusedNamingTheLineOrTheMistake) {
   for (const auto& c : cases) {
     int line = 0;  // accepted
     std::string message;
-    try { ParseRegFile(c.text); } catch (const RegFormatError& e) { line = e.Line(); message = e.what(); }
+    try { ParseRegFile(c.text); } catch (const ERegFormatError& e) { line = e.Line(); message = e.what(); }
     EXPECT_EQ(line, c.line) << c.text;
     EXPECT_NE(message.find(c.says), std::string::npos) << message;
   }

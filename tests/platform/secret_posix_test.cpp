@@ -32,7 +32,7 @@ TEST_F(MachineKeyTest, TheFirstEncryptionsCreateOnePrivateKeyBesideTheSettingsFi
     threads.emplace_back([&stored, i] {
       try {
         stored[i] = EncryptSecret("value " + std::to_string(i));
-      } catch (const SecretError&) {  // left empty: it does not decrypt to its value
+      } catch (const ESecretError&) {  // left empty: it does not decrypt to its value
       }
     });
   }
@@ -59,12 +59,12 @@ TEST_F(MachineKeyTest, AValueOfAnotherMachineOrAKeyOfTheWrongSizeIsRefused) {
   try {
     DecryptSecret(stored);
     ADD_FAILURE() << "decrypted without a key";
-  } catch (const SecretError& e) {
+  } catch (const ESecretError& e) {
     EXPECT_NE(std::string(e.what()).find("machine.key"), std::string::npos) << e.what();
   }
   EXPECT_FALSE(fs::exists(KeyFile()));
   std::ofstream(KeyFile(), std::ios::binary | std::ios::trunc) << std::string(31, 'k');
-  EXPECT_THROW(EncryptSecret("x"), SecretError);
+  EXPECT_THROW(EncryptSecret("x"), ESecretError);
   EXPECT_EQ(fs::file_size(KeyFile()), 31u);
 }
 

@@ -13,11 +13,11 @@
 namespace qar::platform {
 namespace {
 
-// The message of the SecretError that decrypting `stored` raises; empty if none.
+// The message of the ESecretError that decrypting `stored` raises; empty if none.
 std::string DecryptFailure(const std::string& stored) {
   try {
     DecryptSecret(stored);
-  } catch (const SecretError& e) {
+  } catch (const ESecretError& e) {
     return e.what();
   }
   return {};

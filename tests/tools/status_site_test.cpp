@@ -179,8 +179,8 @@ TEST_F(StatusSiteTest, CountsAndPagesFollowTheFilters) {
     ASSERT_EQ(page.rows.size(), c.rows) << c.status << c.day << c.id << c.page;
     EXPECT_EQ(page.rows.front().id, c.first);
   }
-  EXPECT_THROW(ParseRequestFilter("P'--", "", "", ""), TUsageError);
-  EXPECT_THROW(ParseRequestFilter("", "2026-13", "", ""), TUsageError);
+  EXPECT_THROW(ParseRequestFilter("P'--", "", "", ""), EUsageError);
+  EXPECT_THROW(ParseRequestFilter("", "2026-13", "", ""), EUsageError);
   EXPECT_EQ(Site().Handle(Get("/requests", {{"page", "0"}})).status, 400);
   // The page's connection cannot write.
   EXPECT_THROW(connection.Execute("UPDATE CTRLEXECREM SET IDSTCTRLEXECREM = 'X'"), EDataError);
@@ -208,7 +208,7 @@ TEST(ServeArguments, ListeningBeyondLoopbackNeedsATokenFile) {
                                          {{"serve", "--listen", "127.0.0.1:70000"}, false, "", 0},
                                          {{"serve", "--port", "1"}, false, "", 0}}) {
     if (!c.ok) {
-      EXPECT_THROW(ParseServeArguments(c.args), TUsageError) << c.args.back();
+      EXPECT_THROW(ParseServeArguments(c.args), EUsageError) << c.args.back();
       continue;
     }
     const TServeOptions options = ParseServeArguments(c.args);
