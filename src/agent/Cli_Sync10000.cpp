@@ -13,16 +13,27 @@
 #include "agent/agent_state.h"
 #include "agent/operation_value.h"
 #include "agent/watchdog.h"
-#include "config/agent_status.h"
 #include "config/GeralQar.h"
 #include "data/connection_string.h"
-#include "data/control_table.h"
 #include "data/data_error.h"
 #include "diagnostics/monitor_settings.h"
 #include "platform/module.h"
 #include "platform/stop_request.h"
+#include "state/agent_status.h"
+#include "state/control_table.h"
 
 namespace qar::agent {
+
+using state::JoinStatementLines;
+using state::kCancelUpdate;
+using state::kCreateStatusIndex;
+using state::kCreateTable;
+using state::kIdParameter;
+using state::kPendingRowsQuery;
+using state::kRowByIdQuery;
+using state::kStatusCancelRequested;
+using state::kStatusNotOk;
+using state::kStatusPending;
 
 namespace {
 constexpr unsigned kTimerIntervalMs = 2000;
@@ -195,7 +206,7 @@ void TfrmSync::ProcessPendingOperation() {
     LogRunStart("left", "a worker started earlier is running" +
                             (lastRequest_.empty() ? std::string() : " (request " + lastRequest_ + ")") +
                             ": supervising it before any request");
-    services_.supervising(lastRequest_.empty() ? std::string(config::kUnknownRequest) : lastRequest_);
+    services_.supervising(lastRequest_.empty() ? std::string(state::kUnknownRequest) : lastRequest_);
     Supervise(lastRequest_, services_.clock->Now());
     return;
   }
@@ -269,7 +280,7 @@ void TfrmSync::ProcessPendingOperation() {
   lastRequest_ = id;
   services_.supervising(id);  // published at once: an agent ended now leaves it to the next
 
-  config::TRunRecord run;
+  state::TRunRecord run;
   run.key = services_.instance + "/" + std::to_string(++runCount_);
   run.request = idNumber;
   run.started = startedAt;
@@ -335,7 +346,7 @@ void TfrmSync::Supervise(const std::string& id, platform::TDateTime began) {
   services_.supervising("");
   lastRequest_.clear();
   if (run_ && std::to_string(run_->request) == id) {
-    config::TRunRecord run = *std::exchange(run_, std::nullopt);
+    state::TRunRecord run = *std::exchange(run_, std::nullopt);
     return EndRun(id, std::move(run), cancelled_);
   }
   if (runLogged_) {
@@ -383,22 +394,22 @@ std::string TfrmSync::OutputTail(const std::string& file) {
   return joined;
 }
 
-void TfrmSync::EndRun(const std::string& id, config::TRunRecord run, bool cancelled) {
+void TfrmSync::EndRun(const std::string& id, state::TRunRecord run, bool cancelled) {
   const platform::TDateTime now = services_.clock->Now();
   run.ended = now;
   if (const std::optional<platform::TExitStatus> status = services_.workerEnd()) {
-    run.end = status->signalled ? config::TRunEnd::kSignalled : config::TRunEnd::kExited;
+    run.end = status->signalled ? state::TRunEnd::kSignalled : state::TRunEnd::kExited;
     run.code = status->code;
   } else {
-    run.end = config::TRunEnd::kUnknown;
+    run.end = state::TRunEnd::kUnknown;
   }
   const std::optional<std::string> row = RowStatus(static_cast<std::int32_t>(run.request));
   if (row) run.leftPending = *row != kStatusPending;
   if (cancelled) run.note = "cancelled by the operator";
   services_.recordRun(run);
 
-  const std::string outcome = config::DescribeRunEnd(run);
-  const bool abnormal = run.end == config::TRunEnd::kSignalled || (run.end == config::TRunEnd::kExited && run.code != 0);
+  const std::string outcome = state::DescribeRunEnd(run);
+  const bool abnormal = run.end == state::TRunEnd::kSignalled || (run.end == state::TRunEnd::kExited && run.code != 0);
   std::string line = "request " + id + ": worker ended: " + outcome + " after " +
                      std::to_string(SecondsBetween(run.started, now)) + " s";
   if (abnormal && !run.output.empty()) {

@@ -11,7 +11,6 @@
 
 #include "agent/error_report.h"
 #include "agent/process_utils.h"
-#include "config/state_store.h"
 #include "data/ado_command.h"
 #include "data/ado_connection.h"
 #include "data/ado_query.h"
@@ -19,6 +18,7 @@
 #include "framework/timer.h"
 #include "platform/clock.h"
 #include "platform/process.h"
+#include "state/state_store.h"
 
 namespace qar::agent {
 
@@ -59,7 +59,7 @@ struct AgentServices {
   std::int32_t maxWorkerRuns = 0;
   // Each run at its start and at its end (keyed by TRunRecord::key), for the state
   // store; and a sign of life after every tick and supervision pass.
-  std::function<void(const config::TRunRecord&)> recordRun = [](const config::TRunRecord&) {};
+  std::function<void(const state::TRunRecord&)> recordRun = [](const state::TRunRecord&) {};
   std::function<void()> polled = [] {};
   // Makes run keys unique across agents (the agent's process instance).
   std::string instance;
@@ -113,7 +113,7 @@ class TfrmSync : public TComponent {
   void Supervise(const std::string& id, platform::TDateTime began);
   // After a run of `id` ended: records it, logs its outcome and, when its row is
   // still "P", holds the row back for a growing wait (or marks it past MaxWorkerRuns).
-  void EndRun(const std::string& id, config::TRunRecord run, bool cancelled);
+  void EndRun(const std::string& id, state::TRunRecord run, bool cancelled);
   // The row's status as read by id now; none when it cannot be read.
   std::optional<std::string> RowStatus(std::int32_t id);
   // The last lines of a run's output file, for the log.
@@ -140,7 +140,7 @@ class TfrmSync : public TComponent {
   bool runLogged_ = false;   // the last start was logged, so its end is too
   TRepeatFilter runs_;
   std::map<std::string, TRetry> retries_;
-  std::optional<config::TRunRecord> run_;  // the run being supervised
+  std::optional<state::TRunRecord> run_;  // the run being supervised
   bool cancelled_ = false;                 // its row was cancelled
   std::uint64_t runCount_ = 0;
 };

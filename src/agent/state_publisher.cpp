@@ -7,7 +7,7 @@
 
 namespace qar::agent {
 
-TStatePublisher::TStatePublisher(std::string path, config::TAgentRecord self, platform::Clock& clock,
+TStatePublisher::TStatePublisher(std::string path, state::TAgentRecord self, platform::Clock& clock,
                                  std::function<void(const std::string&)> report, std::string logDirectory)
     : path_(std::move(path)),
       self_(std::move(self)),
@@ -28,9 +28,9 @@ void TStatePublisher::Error(const std::string& message) {
   changed_ = true;
 }
 
-void TStatePublisher::Run(const config::TRunRecord& run) {
+void TStatePublisher::Run(const state::TRunRecord& run) {
   // A run written again at its end replaces its start still queued.
-  for (config::TRunRecord& queued : queued_) {
+  for (state::TRunRecord& queued : queued_) {
     if (queued.key == run.key) {
       queued = run;
       return;
@@ -50,7 +50,7 @@ void TStatePublisher::Failed(const std::string& what) {
 bool TStatePublisher::Open() {
   if (store_) return true;
   try {
-    store_ = config::TStateStore::OpenForAgent(path_);
+    store_ = state::TStateStore::OpenForAgent(path_);
     return true;
   } catch (const std::exception& error) {
     Failed(error.what());
@@ -77,12 +77,12 @@ void TStatePublisher::Polled() {
 
 void TStatePublisher::RemoveOld() {
   lastCleanup_ = self_.lastPoll;
-  const platform::TDateTime before = self_.lastPoll - config::kRunsKeptDays;
+  const platform::TDateTime before = self_.lastPoll - state::kRunsKeptDays;
   store_->RemoveRunsBefore(before);
   if (logDirectory_.empty()) return;
   // The runs' output files, kept as long as the runs.
   std::error_code error;
-  const auto limit = std::filesystem::file_time_type::clock::now() - std::chrono::hours(24 * config::kRunsKeptDays);
+  const auto limit = std::filesystem::file_time_type::clock::now() - std::chrono::hours(24 * state::kRunsKeptDays);
   for (std::filesystem::directory_iterator it(platform::ToNativePath(logDirectory_), error), end; !error && it != end;
        it.increment(error)) {
     const std::string name = platform::FromNativePath(it->path().filename());

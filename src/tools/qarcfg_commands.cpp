@@ -15,15 +15,29 @@
 #include "diagnostics/connection_mask.h"
 #include "platform/cmdline.h"
 #include "platform/datetime.h"
+#include "state/command_error.h"
+#include "state/control_requests.h"
+#include "state/shown_text.h"
 #include "tools/admin_settings.h"
 #include "tools/agent_status_report.h"
-#include "tools/command_error.h"
-#include "tools/control_requests.h"
 #include "tools/serve_command.h"
-#include "tools/shown_text.h"
 #include "tools/state_json.h"
 
 namespace qar::tools {
+
+using state::CancelRequest;
+using state::CountQueue;
+using state::ECommandError;
+using state::EUsageError;
+using state::EnqueueSyncRequest;
+using state::InstallationDirectory;
+using state::ListRequestsWithRuns;
+using state::Printable;
+using state::Quoted;
+using state::ReadInstallationStatus;
+using state::SyncOperationText;
+using state::TListedRequest;
+using state::TStatusReport;
 
 namespace {
 

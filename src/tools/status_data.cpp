@@ -9,13 +9,21 @@
 #include "data/ado_connection.h"
 #include "data/ado_query.h"
 #include "data/connection_object.h"
-#include "data/control_table.h"
 #include "data/data_error.h"
 #include "platform/module.h"
-#include "tools/command_error.h"
-#include "tools/shown_text.h"
+#include "state/command_error.h"
+#include "state/control_table.h"
+#include "state/shown_text.h"
 
 namespace qar::tools {
+
+using state::ECommandError;
+using state::EUsageError;
+using state::Quoted;
+using state::TRequestRow;
+using state::kStatusCancelRequested;
+using state::kStatusNotOk;
+using state::kStatusPending;
 
 namespace {
 

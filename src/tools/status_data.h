@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/control_requests.h"
+#include "state/control_requests.h"
 
 namespace qar {
 class TADOConnection;
@@ -42,7 +42,7 @@ TRequestFilter ParseRequestFilter(const std::string& status, const std::string& 
                                   const std::string& id, const std::string& page);
 
 struct TRequestPage {
-  std::vector<TRequestRow> rows;  // by id, newest first
+  std::vector<state::TRequestRow> rows;  // by id, newest first
   std::int64_t total = 0;         // rows the filter selects on all pages
 };
 TRequestPage QueryRequests(TADOConnection& connection, const TRequestFilter& filter);
@@ -50,7 +50,7 @@ TRequestPage QueryRequests(TADOConnection& connection, const TRequestFilter& fil
 // One request with its times; `found` false when no row has the id.
 struct TRequestDetail {
   bool found = false;
-  TRequestRow row;
+  state::TRequestRow row;
   std::string application, type, started, updated;
 };
 TRequestDetail QueryRequest(TADOConnection& connection, std::int64_t id);

@@ -6,6 +6,12 @@
 
 namespace qar::tools {
 
+using state::TAgentView;
+using state::TLeftWorker;
+using state::TListedRequest;
+using state::TRequestRow;
+using state::TStatusReport;
+
 namespace {
 
 std::string H(std::string_view ansi) { return EscapeHtml(ansi); }
@@ -83,7 +89,7 @@ std::string RenderOverview(const TPageFrame& frame, const TStatusReport& report,
             "<th scope=\"col\">Started</th><th scope=\"col\">Last poll</th><th scope=\"col\">State</th>"
             "<th scope=\"col\">Supervises</th><th scope=\"col\">Last error</th></tr></thead><tbody>\n";
     for (const TAgentView& agent : report.agents) {
-      const config::TAgentRecord& a = agent.record;
+      const state::TAgentRecord& a = agent.record;
       const std::string state = !agent.running      ? "<td class=\"bad agent-state\">ended</td>"
                                 : agent.responding ? "<td class=\"good agent-state\">running</td>"
                                                    : "<td class=\"bad agent-state\">not responding</td>";
@@ -144,7 +150,7 @@ std::string RenderRequests(const TPageFrame& frame, const TRequestFilter& filter
             "<td class=\"text\">" + H(row.operation) + "</td>" + Cell(row.inserted) + "<td class=\"text\">" +
             H(row.error) + "</td>" +
             (listed.runs ? Cell(std::to_string(listed.runs->runs)) + Cell(Seconds(listed.runs->totalSeconds)) +
-                               Cell(config::DescribeRunEnd(listed.runs->last))
+                               Cell(state::DescribeRunEnd(listed.runs->last))
                          : std::string("<td>0</td><td>-</td><td>-</td>")) +
             "</tr>\n";
   }
@@ -170,10 +176,10 @@ std::string RenderRequest(const TPageFrame& frame, const TRequestDetail& detail,
   body += "</dl>\n<h2>Runs</h2>\n";
   if (runs.empty()) body += "<p>No run recorded.</p>\n";
   for (std::size_t i = 0; i < runs.size(); ++i) {
-    const config::TRunRecord& run = runs[i].run;
-    body += "<section class=\"run\"><h3>Run " + std::to_string(i + 1) + ": " + H(config::DescribeRunEnd(run)) +
+    const state::TRunRecord& run = runs[i].run;
+    body += "<section class=\"run\"><h3>Run " + std::to_string(i + 1) + ": " + H(state::DescribeRunEnd(run)) +
             "</h3><p>Started " + H(StateTime(run.started)) +
-            (run.end == config::TRunEnd::kRunning ? std::string() : ", ended " + H(StateTime(run.ended))) + ", " +
+            (run.end == state::TRunEnd::kRunning ? std::string() : ", ended " + H(StateTime(run.ended))) + ", " +
             Seconds(run.durationSeconds) + (run.workerPid ? ", worker pid " + std::to_string(run.workerPid) : "") +
             (run.note.empty() ? std::string() : "; " + H(run.note)) + "</p>";
     if (!runs[i].outputTail.empty())

@@ -4,19 +4,29 @@
 #include <charconv>
 #include <fstream>
 
-#include "config/state_store.h"
 #include "data/ado_connection.h"
 #include "data/data_error.h"
 #include "platform/datetime.h"
 #include "platform/module.h"
 #include "platform/random.h"
 #include "platform/text.h"
-#include "tools/command_error.h"
+#include "state/command_error.h"
+#include "state/control_requests.h"
+#include "state/shown_text.h"
+#include "state/state_store.h"
 #include "tools/agent_status_report.h"
-#include "tools/control_requests.h"
-#include "tools/shown_text.h"
 
 namespace qar::tools {
+
+using state::CancelRequest;
+using state::ECommandError;
+using state::EUsageError;
+using state::ReadInstallationStatus;
+using state::TAgentView;
+using state::TListedRequest;
+using state::TQueueCounts;
+using state::TRequestRow;
+using state::TStatusReport;
 
 namespace {
 
@@ -220,11 +230,11 @@ THttpResponse TStatusSite::Route(const THttpRequest& request, const std::string&
     const platform::TDateTime now = platform::Now();
     TStatusReport report = ReadInstallationStatus(sources_.installation, now);
     if (report.storeMissing) report.storeError = "No agent of this installation has run yet (there is no " + report.store + ").";
-    std::optional<config::TStateStore> store;
+    std::optional<state::TStateStore> store;
     if (report.storeError.empty()) {
       try {
-        store.emplace(config::TStateStore::OpenForReading(report.store));
-      } catch (const config::EStateStore& error) {
+        store.emplace(state::TStateStore::OpenForReading(report.store));
+      } catch (const state::EStateStore& error) {
         report.storeError = error.what();
       }
     }
@@ -285,7 +295,7 @@ THttpResponse TStatusSite::Route(const THttpRequest& request, const std::string&
         frame.notice = "Request " + std::to_string(id) + ": status C (was P); the agent stops its worker.";
       std::vector<TRunView> runs;
       if (store) {
-        for (const config::TRunRecord& run : store->RunsOfRequest(id, now))
+        for (const state::TRunRecord& run : store->RunsOfRequest(id, now))
           runs.push_back({run, run.output.empty() ? std::string() : OutputTail(run.output)});
       }
       return Answer(200, RenderRequest(frame, detail, Contains(running, detail.row.id), runs));

@@ -13,14 +13,16 @@
 #include "config/GeralQar.h"
 #include "data/ado_connection.h"
 #include "data/ado_query.h"
-#include "data/control_table.h"
 #include "diagnostics/websrv_key.h"
 #include "platform/registry.h"
 #include "platform/secret.h"
+#include "state/control_table.h"
 #include "tools/admin_settings.h"
 
 namespace qar::tools {
 namespace {
+
+using namespace ::qar::state;
 
 bool HasControlBesidesLineEnds(const std::string& text) {
   return std::ranges::any_of(text, [](unsigned char c) { return c != '\n' && (c < 0x20 || c == 0x7F); });

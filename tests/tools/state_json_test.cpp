@@ -7,6 +7,8 @@
 namespace qar::tools {
 namespace {
 
+using namespace ::qar::state;
+
 constexpr platform::TDateTime kNoon = 46000.5;  // 2025-12-09 12:00:00
 
 // Texts from other programs (an error with quotes, a line break, a control
@@ -41,11 +43,11 @@ TEST(StateJsonTest, StatusAndListParseWithTheirFields) {
 
   TListedRequest ran;
   ran.row = {"17", "P", "{\"CDFILIAL\":\"1\"}", "2025-12-10 11:00:00", "", false};
-  config::TRunRecord last;
-  last.end = config::TRunEnd::kExited;
+  state::TRunRecord last;
+  last.end = state::TRunEnd::kExited;
   last.code = 4;
   last.leftPending = true;
-  ran.runs = config::TRequestSummary{17, 3, 12.5, last};
+  ran.runs = state::TRequestSummary{17, 3, 12.5, last};
   const TListedRequest never{{"18", "", "", "", "", false}, true, std::nullopt};
   const nlohmann::json list = nlohmann::json::parse(ListJson({ran, never}));
   ASSERT_EQ(list["requests"].size(), 2u);

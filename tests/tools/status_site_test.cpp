@@ -8,17 +8,19 @@
 #include "../diagnostics/diagnostics_sandbox.h"
 #include "data/ado_connection.h"
 #include "data/ado_query.h"
-#include "data/control_table.h"
 #include "data/data_error.h"
-#include "config/state_store.h"
 #include "platform/datetime.h"
 #include "platform/process.h"
-#include "tools/command_error.h"
+#include "state/command_error.h"
+#include "state/control_table.h"
+#include "state/state_store.h"
 #include "tools/serve_command.h"
 #include "tools/status_data.h"
 
 namespace qar::tools {
 namespace {
+
+using namespace ::qar::state;
 
 constexpr int kPort = 8470;
 constexpr const char* kToken = "0123456789abcdef-token";
@@ -129,13 +131,13 @@ TEST_F(StatusSiteTest, CancelNeedsTheSessionsAntiForgeryTokenAndFollowsQarCfgsRu
 TEST_F(StatusSiteTest, TheSupervisedRequestIsRunning) {
   Insert("P", "{}");
   Insert("P", "{}");
-  config::TAgentRecord agent;
+  state::TAgentRecord agent;
   agent.pid = platform::CurrentProcessId();
   agent.instance = platform::ProcessInstance(agent.pid);
   agent.exe = Dir() + "QarSnc.exe";
   agent.lastPoll = platform::Now();
   agent.request = "2";
-  config::TStateStore::OpenForAgent(config::StateStorePath()).Write({agent, {}});
+  state::TStateStore::OpenForAgent(state::StateStorePath()).Write({agent, {}});
   const std::string status = Site().Handle(Get("/api/status")).body;
   if (status.find("there is no") != std::string::npos) GTEST_SKIP() << "the state store is not readable here: " << status;
   EXPECT_NE(status.find("\"queue\":{\"pendingToday\":1,\"expired\":0,\"running\":1}"), std::string::npos) << status;

@@ -6,14 +6,14 @@
 #include <csignal>
 #include <cstring>
 
-#include "config/state_store.h"
-#include "config/state_store_system.h"
 #include "data/data_error.h"
 #include "platform/module.h"
 #include "platform/registry.h"
 #include "platform/text.h"
+#include "state/state_store.h"
+#include "state/state_store_system.h"
 
-namespace qar::config {
+namespace qar::state {
 
 namespace {
 constexpr char kSystemSettings[] = "/etc/qarsnc/HKLM.reg";
@@ -71,4 +71,4 @@ std::string SignalName(int signal) {
   }
 }
 
-}  // namespace qar::config
+}  // namespace qar::state

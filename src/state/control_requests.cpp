@@ -1,17 +1,16 @@
-#include "tools/control_requests.h"
+#include "state/control_requests.h"
 
 #include <algorithm>
-#include <array>
 
 #include "data/ado_command.h"
 #include "data/ado_connection.h"
 #include "data/ado_query.h"
-#include "data/control_table.h"
 #include "data/data_error.h"
-#include "tools/command_error.h"
-#include "tools/shown_text.h"
+#include "state/command_error.h"
+#include "state/control_table.h"
+#include "state/shown_text.h"
 
-namespace qar::tools {
+namespace qar::state {
 
 namespace {
 
@@ -20,9 +19,6 @@ constexpr const char* kRequesterApp = "QarCfg";
 // The agent's day filter: inserted on the database server's current day.
 constexpr const char* kInsertedToday =
     "CONVERT(VARCHAR,DTINCLUSAO,103) = CONVERT(VARCHAR,GETDATE(),103)";
-
-// Widest cell of `list`; a longer text (another program's operation or error) is cut.
-constexpr std::size_t kMaxCellWidth = 60;
 
 void CheckOperationValue(const char* name, const std::string& value) {
   if (value.empty()) throw EUsageError(std::string(name) + " cannot be empty");
@@ -185,29 +181,4 @@ std::vector<TRequestRow> ListedRequests(TADOConnection& connection, std::optiona
   return rows;
 }
 
-std::vector<std::string> FormatRequestRows(const std::vector<TRequestRow>& rows) {
-  using Cells = std::array<std::string, 5>;
-  std::vector<Cells> table{{"ID", "STATUS", "DSOPERACAO", "DTINCLUSAO", "DSERRO"}};
-  for (const TRequestRow& row : rows) {
-    const auto cell = [](const std::string& text) { return Quoted(text, kMaxCellWidth); };
-    table.push_back({cell(row.id), cell(row.status) + (row.expired ? " (expired)" : ""),
-                     cell(row.operation), cell(row.inserted), cell(row.error)});
-  }
-  std::array<std::size_t, 5> widths{};
-  for (const Cells& cells : table)
-    for (std::size_t i = 0; i < cells.size(); ++i) widths[i] = std::max(widths[i], cells[i].size());
-
-  std::vector<std::string> lines;
-  for (const Cells& cells : table) {
-    std::string line;
-    for (std::size_t i = 0; i < cells.size(); ++i) {
-      line += cells[i];
-      if (i + 1 < cells.size()) line += std::string(widths[i] - cells[i].size() + 2, ' ');
-    }
-    while (!line.empty() && line.back() == ' ') line.pop_back();
-    lines.push_back(std::move(line));
-  }
-  return lines;
-}
-
-}  // namespace qar::tools
+}  // namespace qar::state

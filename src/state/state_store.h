@@ -14,7 +14,7 @@ namespace qar {
 class TDriverSession;
 }
 
-namespace qar::config {
+namespace qar::state {
 
 // Where the store lives: one embedded SQLite file for the whole installation, so
 // that every operator sees every agent, whatever user runs it.
@@ -187,4 +187,4 @@ class EStateStore : public std::runtime_error {
   bool missing_;
 };
 
-}  // namespace qar::config
+}  // namespace qar::state

@@ -1,15 +1,15 @@
-#include "config/state_store.h"
+#include "state/state_store.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <utility>
 
-#include "config/state_store_system.h"
 #include "data/data_error.h"
 #include "data/driver_session.h"
 #include "platform/process.h"
+#include "state/state_store_system.h"
 
-namespace qar::config {
+namespace qar::state {
 
 namespace {
 
@@ -292,4 +292,4 @@ std::optional<TRequestSummary> TStateStore::SummaryOf(std::int64_t request, plat
   return std::move(found.front());
 }
 
-}  // namespace qar::config
+}  // namespace qar::state

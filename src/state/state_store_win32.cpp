@@ -4,14 +4,14 @@
 #include <memory>
 #include <system_error>
 
-#include "config/state_store.h"
-#include "config/state_store_system.h"
 #include "data/data_error.h"
 #include "platform/environment.h"
 #include "platform/module.h"
 #include "platform/text.h"
+#include "state/state_store.h"
+#include "state/state_store_system.h"
 
-namespace qar::config {
+namespace qar::state {
 
 std::string StateStorePath() {
   const std::string programData = platform::GetEnv("ProgramData").value_or("C:\\ProgramData");
@@ -44,4 +44,4 @@ std::string StoreDriverPath(const std::string& path) {
 
 std::string SignalName(int) { return {}; }
 
-}  // namespace qar::config
+}  // namespace qar::state

@@ -13,7 +13,7 @@ namespace qar {
 class TADOConnection;
 }
 
-namespace qar::tools {
+namespace qar::state {
 
 // The longest branch or till code a request takes: codes are short, and a longer one
 // would only widen every line of `list` and the worker's parameter string.
@@ -50,8 +50,4 @@ struct TRequestRow {
 // pending ones of earlier days, by id; with `since`, those inserted from then on.
 std::vector<TRequestRow> ListedRequests(TADOConnection& connection, std::optional<platform::TDateTime> since = {});
 
-// The rows as aligned columns under a heading; an expired request's status reads
-// "P (expired)". Cells are printable and cut to a readable width.
-std::vector<std::string> FormatRequestRows(const std::vector<TRequestRow>& rows);
-
-}  // namespace qar::tools
+}  // namespace qar::state

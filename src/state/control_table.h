@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <string>
 
-namespace qar {
+namespace qar::state {
 
 // Status values the agent knows, compared as exact texts.
 inline constexpr const char* kStatusPending = "P";
@@ -67,4 +67,4 @@ std::string JoinStatementLines(const char* const (&lines)[N]) {
   return text;
 }
 
-}  // namespace qar
+}  // namespace qar::state

@@ -1,4 +1,4 @@
-#include "config/state_store.h"
+#include "state/state_store.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 #include <sys/stat.h>
 #endif
 
-namespace qar::config {
+namespace qar::state {
 namespace {
 
 constexpr double kSecond = 1.0 / 86400.0;
@@ -144,4 +144,4 @@ TEST_F(StateStoreTest, AgentRunsOnlyAsTheSameProcess) {
 }
 
 }  // namespace
-}  // namespace qar::config
+}  // namespace qar::state

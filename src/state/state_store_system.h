@@ -3,7 +3,7 @@
 
 #include <string>
 
-namespace qar::config {
+namespace qar::state {
 
 // Makes sure the store file can be created: POSIX creates the empty file with mode
 // 0660 (whatever the umask), so the installation's group may read and write it;
@@ -20,4 +20,4 @@ std::string StoreDriverPath(const std::string& path);
 // "SIGKILL" for 9 and so on; empty where signals do not exist or the number is unknown.
 std::string SignalName(int signal);
 
-}  // namespace qar::config
+}  // namespace qar::state

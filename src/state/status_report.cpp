@@ -1,0 +1,142 @@
+#include "state/status_report.h"
+
+#include <algorithm>
+#include <map>
+
+#include "data/ado_connection.h"
+#include "data/ado_query.h"
+#include "data/data_error.h"
+#include "platform/file_identity.h"
+#include "platform/module.h"
+#include "platform/process.h"
+#include "platform/text.h"
+#include "state/agent_status.h"
+#include "state/command_error.h"
+
+namespace qar::state {
+
+namespace {
+
+std::int64_t Count(TADOConnection& connection, const std::string& where) {
+  TADOQuery query;
+  query.SetConnection(&connection);
+  query.SQL().Add("SELECT COUNT(*) AS N FROM CTRLEXECREM WHERE IDSTCTRLEXECREM = 'P'" + where);
+  query.Open();
+  return query.FieldByName("N").Value().AsInt64();
+}
+std::string WithoutTrailingDelimiter(std::string dir) {
+  while (dir.size() > 1 && (dir.back() == '/' || dir.back() == '\\') && dir[dir.size() - 2] != ':') dir.pop_back();
+  return dir;
+}
+
+// The same directory however it is written (case, a trailing delimiter, a link).
+bool SameDirectory(const std::string& a, const std::string& b) {
+  const std::string left = WithoutTrailingDelimiter(a), right = WithoutTrailingDelimiter(b);
+  if (left == right) return true;
+  const auto identity = platform::FileIdentity(left);
+  return identity && identity == platform::FileIdentity(right);
+}
+
+bool IsNumber(const std::string& text) {
+  return !text.empty() && text.size() < 11 && text.find_first_not_of("0123456789") == std::string::npos;
+}
+
+}  // namespace
+
+bool TStatusReport::AgentRuns() const {
+  for (const TAgentView& agent : agents)
+    if (agent.running) return true;
+  return false;
+}
+
+std::vector<std::string> RunningRequests(const TStatusReport& status) {
+  std::vector<std::string> ids;
+  for (const TAgentView& agent : status.agents)
+    if (agent.running && IsNumber(agent.record.request)) ids.push_back(agent.record.request);
+  for (const TLeftWorker& worker : status.leftWorkers)
+    if (IsNumber(worker.request)) ids.push_back(worker.request);
+  return ids;
+}
+
+std::string InstallationDirectory() { return platform::ExtractFileDir(platform::ExecutableFileName()); }
+
+TStatusReport ReadInstallationStatus(const std::string& installationDir, platform::TDateTime now) {
+  TStatusReport report;
+  report.installation = installationDir;
+  report.store = state::StateStorePath();
+  try {
+    state::TStateStore store = state::TStateStore::OpenForReading(report.store);
+    std::vector<std::uint32_t> endedAgents;
+    for (state::TAgentRecord& record : store.Agents(now)) {
+      if (!SameDirectory(platform::ExtractFileDir(record.exe), installationDir)) continue;
+      TAgentView view;
+      view.running = state::AgentProcessRuns(record);
+      view.responding = view.running && record.pollAgeSeconds <= state::kNotRespondingSeconds;
+      view.record = std::move(record);
+      report.agents.push_back(std::move(view));
+    }
+    // A run still open whose agent is gone: its worker may run on, unsupervised
+    // until an agent starts again.
+    for (const state::TRunRecord& run : store.RecentRuns(200, now)) {
+      if (run.end != state::TRunEnd::kRunning || !SameDirectory(platform::ExtractFileDir(run.agentExe), installationDir))
+        continue;
+      bool supervised = false;
+      for (const TAgentView& agent : report.agents)
+        supervised = supervised || (agent.running && agent.record.pid == run.agentPid);
+      if (supervised || run.workerPid == 0 || platform::ProcessInstance(run.workerPid).empty()) continue;
+      report.leftWorkers.push_back({std::to_string(run.request), run.workerPid, run.started, run.agentPid, run.agentUser});
+    }
+  } catch (const state::EStateStore& error) {
+    report.storeError = error.what();
+    report.storeMissing = error.Missing();
+  } catch (const std::exception& error) {
+    report.storeError = error.what();
+  }
+  return report;
+}
+
+TQueueCounts CountQueue(TADOConnection& connection, const TStatusReport& status) {
+  try {
+    std::string running;
+    for (const std::string& id : RunningRequests(status)) running += (running.empty() ? "" : ",") + id;
+    const std::string notRunning = running.empty() ? "" : " AND IDCTRLEXECREM NOT IN (" + running + ")";
+    TQueueCounts counts;
+    const std::string today = " AND CONVERT(VARCHAR,DTINCLUSAO,103) = CONVERT(VARCHAR,GETDATE(),103)";
+    counts.pendingToday = Count(connection, today + notRunning);
+    counts.expired = Count(connection, notRunning) - counts.pendingToday;
+    counts.running = running.empty() ? 0 : Count(connection, " AND IDCTRLEXECREM IN (" + running + ")");
+    return counts;
+  } catch (const EDataError& error) {
+    throw ECommandError(std::string("CTRLEXECREM cannot be read: ") + error.what());
+  }
+}
+
+std::vector<TListedRequest> ListRequestsWithRuns(TADOConnection& connection, const TStatusReport& status,
+                                                 std::optional<platform::TDateTime> since,
+                                                 const std::string& onlyStatus) {
+  const std::vector<std::string> running = RunningRequests(status);
+  std::vector<state::TRequestSummary> summaries;
+  if (status.storeError.empty()) {
+    try {
+      summaries = state::TStateStore::OpenForReading(status.store).Summaries(0, platform::Now());
+    } catch (const std::exception&) {
+      // The runs are left out; the requests are still listed.
+    }
+  }
+  std::map<std::string, const state::TRequestSummary*> byId;
+  for (const state::TRequestSummary& s : summaries) byId[std::to_string(s.request)] = &s;
+  std::vector<TListedRequest> listed;
+  for (TRequestRow& row : ListedRequests(connection, since)) {
+    TListedRequest request;
+    request.running = std::find(running.begin(), running.end(), row.id) != running.end() && row.status == "P";
+    if (const auto found = byId.find(row.id); found != byId.end()) request.runs = *found->second;
+    request.row = std::move(row);
+    if (!onlyStatus.empty() &&
+        !(onlyStatus == "running" ? request.running : platform::SameTextAscii(request.row.status, onlyStatus)))
+      continue;
+    listed.push_back(std::move(request));
+  }
+  return listed;
+}
+
+}  // namespace qar::state
