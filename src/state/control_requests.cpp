@@ -16,10 +16,6 @@ namespace {
 
 constexpr const char* kRequesterApp = "QarCfg";
 
-// The agent's day filter: inserted on the database server's current day.
-constexpr const char* kInsertedToday =
-    "CONVERT(VARCHAR,DTINCLUSAO,103) = CONVERT(VARCHAR,GETDATE(),103)";
-
 void CheckOperationValue(const char* name, const std::string& value) {
   if (value.empty()) throw EUsageError(std::string(name) + " cannot be empty");
   if (value.size() > kMaxCodeLength) {
@@ -80,6 +76,20 @@ std::int64_t LastInsertedId(TADOConnection& connection) {
 
 }  // namespace
 
+std::string RequestRowColumns() {
+  return std::string("IDCTRLEXECREM, IDSTCTRLEXECREM, DSOPERACAO, CONVERT(VARCHAR,DTINCLUSAO,120) AS DTINCLUSAO,"
+                     " DSERRO, ") +
+         kInsertedTodayColumn.data();
+}
+
+TRequestRow ReadRequestRow(TADOQuery& query) {
+  TRequestRow row{query.FieldByName("IDCTRLEXECREM").AsString(), query.FieldByName("IDSTCTRLEXECREM").AsString(),
+                  query.FieldByName("DSOPERACAO").AsString(), query.FieldByName("DTINCLUSAO").AsString(),
+                  query.FieldByName("DSERRO").AsString()};
+  row.expired = row.status == kStatusPending && query.FieldByName("HOJE").AsString() != "1";
+  return row;
+}
+
 std::string SyncOperationText(const std::string& filial, const std::string& caixa) {
   CheckOperationValue("CDFILIAL", filial);
   CheckOperationValue("CDCAIXA", caixa);
@@ -109,22 +119,20 @@ void CancelRequest(TADOConnection& connection, std::int64_t id) {
   try {
     TADOQuery row;
     row.SetConnection(&connection);
-    row.SQL().Add("SELECT IDSTCTRLEXECREM, CONVERT(VARCHAR,DTINCLUSAO,120) AS DTINCLUSAO,");
-    row.SQL().Add(std::string("       CASE WHEN ") + kInsertedToday + " THEN 1 ELSE 0 END AS HOJE");
+    row.SQL().Add("SELECT " + RequestRowColumns());
     row.SQL().Add("  FROM CTRLEXECREM WHERE IDCTRLEXECREM = :IDCTRLEXECREM");
     row.Parameters().ParamByName(kIdParameter).SetDataType(ftInteger);
     row.Parameters().ParamByName(kIdParameter).SetValue(id);
     row.Open();
     if (row.IsEmpty()) throw ECommandError("there is no " + request);
-    const std::string status = row.FieldByName("IDSTCTRLEXECREM").AsString();
+    const TRequestRow found = ReadRequestRow(row);
     // Exactly "P", as the agent compares it, whatever the database's collation.
-    if (status != kStatusPending) {
+    if (found.status != kStatusPending) {
       throw ECommandError(request + " is not pending or running: its status is " +
-                          (status.empty() ? std::string("empty") : "\"" + Quoted(status) + "\""));
+                          (found.status.empty() ? std::string("empty") : "\"" + Quoted(found.status) + "\""));
     }
-    if (row.FieldByName("HOJE").AsString() != "1") {
-      throw ECommandError(request + " expired: it is pending since " +
-                          Quoted(row.FieldByName("DTINCLUSAO").AsString()) +
+    if (found.expired) {
+      throw ECommandError(request + " expired: it is pending since " + Quoted(found.inserted) +
                           ", an earlier day, and the agent never starts it");
     }
 
@@ -150,9 +158,7 @@ std::vector<TRequestRow> ListedRequests(TADOConnection& connection, std::optiona
   try {
     TADOQuery query;
     query.SetConnection(&connection);
-    query.SQL().Add("SELECT IDCTRLEXECREM, IDSTCTRLEXECREM, DSOPERACAO,");
-    query.SQL().Add("       CONVERT(VARCHAR,DTINCLUSAO,120) AS DTINCLUSAO, DSERRO,");
-    query.SQL().Add(std::string("       CASE WHEN ") + kInsertedToday + " THEN 1 ELSE 0 END AS HOJE");
+    query.SQL().Add("SELECT " + RequestRowColumns());
     query.SQL().Add("  FROM CTRLEXECREM");
     if (since) {
       query.SQL().Add(" WHERE DTINCLUSAO >= :DESDE");
@@ -166,15 +172,7 @@ std::vector<TRequestRow> ListedRequests(TADOConnection& connection, std::optiona
       query.Parameters().ParamByName("DESDE").SetValue(Variant::FromDate(*since));
     }
     query.Open();
-    for (query.First(); !query.Eof(); query.Next()) {
-      TRequestRow row{query.FieldByName("IDCTRLEXECREM").AsString(),
-                      query.FieldByName("IDSTCTRLEXECREM").AsString(),
-                      query.FieldByName("DSOPERACAO").AsString(),
-                      query.FieldByName("DTINCLUSAO").AsString(),
-                      query.FieldByName("DSERRO").AsString()};
-      row.expired = row.status == kStatusPending && query.FieldByName("HOJE").AsString() != "1";
-      rows.push_back(std::move(row));
-    }
+    for (query.First(); !query.Eof(); query.Next()) rows.push_back(ReadRequestRow(query));
   } catch (const EDataError& error) {
     throw ECommandError(std::string("CTRLEXECREM cannot be read: ") + error.what());
   }

@@ -11,6 +11,7 @@
 
 namespace qar {
 class TADOConnection;
+class TADOQuery;
 }
 
 namespace qar::state {
@@ -45,6 +46,11 @@ struct TRequestRow {
   std::string error;
   bool expired = false;  // still "P" from an earlier day: the agent never starts it
 };
+
+// The SELECT list a TRequestRow is read from (its last column HOJE, see
+// kInsertedTodayColumn), and the row a query built on it is positioned on.
+std::string RequestRowColumns();
+TRequestRow ReadRequestRow(TADOQuery& query);
 
 // The requests inserted on the database server's current day and the expired
 // pending ones of earlier days, by id; with `since`, those inserted from then on.

@@ -12,18 +12,12 @@
 #include "platform/text.h"
 #include "state/agent_status.h"
 #include "state/command_error.h"
+#include "state/control_table.h"
 
 namespace qar::state {
 
 namespace {
 
-std::int64_t Count(TADOConnection& connection, const std::string& where) {
-  TADOQuery query;
-  query.SetConnection(&connection);
-  query.SQL().Add("SELECT COUNT(*) AS N FROM CTRLEXECREM WHERE IDSTCTRLEXECREM = 'P'" + where);
-  query.Open();
-  return query.FieldByName("N").Value().AsInt64();
-}
 std::string WithoutTrailingDelimiter(std::string dir) {
   while (dir.size() > 1 && (dir.back() == '/' || dir.back() == '\\') && dir[dir.size() - 2] != ':') dir.pop_back();
   return dir;
@@ -95,20 +89,55 @@ TStatusReport ReadInstallationStatus(const std::string& installationDir, platfor
   return report;
 }
 
-TQueueCounts CountQueue(TADOConnection& connection, const TStatusReport& status) {
+TQueueCounts CountQueue(TADOConnection& connection, const std::vector<std::string>& runningIds) {
+  TQueueCounts counts;
   try {
-    std::string running;
-    for (const std::string& id : RunningRequests(status)) running += (running.empty() ? "" : ",") + id;
-    const std::string notRunning = running.empty() ? "" : " AND IDCTRLEXECREM NOT IN (" + running + ")";
-    TQueueCounts counts;
-    const std::string today = " AND CONVERT(VARCHAR,DTINCLUSAO,103) = CONVERT(VARCHAR,GETDATE(),103)";
-    counts.pendingToday = Count(connection, today + notRunning);
-    counts.expired = Count(connection, notRunning) - counts.pendingToday;
-    counts.running = running.empty() ? 0 : Count(connection, " AND IDCTRLEXECREM IN (" + running + ")");
-    return counts;
+    TADOQuery query;
+    query.SetConnection(&connection);
+    query.SQL().Add("SELECT IDSTCTRLEXECREM, CASE WHEN DSERRO = :CANCELADO THEN 1 ELSE 0 END AS CANCELADO,");
+    query.SQL().Add(std::string("       ") + kInsertedTodayColumn.data() + ", COUNT(*) AS N");
+    query.SQL().Add("  FROM CTRLEXECREM");
+    query.SQL().Add(std::string(" WHERE ") + kInsertedToday + " OR IDSTCTRLEXECREM = '" + kStatusPending + "'");
+    query.SQL().Add(" GROUP BY IDSTCTRLEXECREM, CASE WHEN DSERRO = :CANCELADO2 THEN 1 ELSE 0 END,");
+    query.SQL().Add(std::string("       CASE WHEN ") + kInsertedToday + " THEN 1 ELSE 0 END");
+    for (const char* name : {"CANCELADO", "CANCELADO2"})
+      query.Parameters().ParamByName(name).SetValue(std::string(kCancelledByOperator));
+    query.Open();
+    for (query.First(); !query.Eof(); query.Next()) {
+      const std::string status = query.FieldByName("IDSTCTRLEXECREM").AsString();
+      const std::int64_t n = query.FieldByName("N").Value().AsInt64();
+      const bool today = query.FieldByName("HOJE").AsString() == "1";
+      if (status == kStatusPending) {
+        (today ? counts.pendingToday : counts.expired) += n;
+      } else if (status == kStatusCancelRequested || query.FieldByName("CANCELADO").AsString() == "1") {
+        counts.cancelled += n;
+      } else if (status == kStatusNotOk) {
+        counts.failed += n;
+      } else {
+        counts.done += n;
+      }
+    }
+
+    // The pending ones whose worker runs move from pending (or expired) to running.
+    std::string ids;
+    for (const std::string& id : runningIds)
+      if (IsNumber(id)) ids += (ids.empty() ? "" : ",") + id;
+    if (ids.empty()) return counts;
+    TADOQuery running;
+    running.SetConnection(&connection);
+    running.SQL().Add(std::string("SELECT ") + kInsertedTodayColumn.data() + " FROM CTRLEXECREM");
+    running.SQL().Add(std::string(" WHERE IDSTCTRLEXECREM = '") + kStatusPending + "' AND IDCTRLEXECREM IN (" + ids + ")");
+    running.Open();
+    for (running.First(); !running.Eof(); running.Next()) {
+      std::int64_t& from = running.FieldByName("HOJE").AsString() == "1" ? counts.pendingToday : counts.expired;
+      if (from == 0) continue;  // the row changed between the two queries
+      --from;
+      ++counts.running;
+    }
   } catch (const EDataError& error) {
     throw ECommandError(std::string("CTRLEXECREM cannot be read: ") + error.what());
   }
+  return counts;
 }
 
 std::vector<TListedRequest> ListRequestsWithRuns(TADOConnection& connection, const TStatusReport& status,

@@ -32,12 +32,15 @@ struct TLeftWorker {
   std::string agentUser;
 };
 
-// The control table's queue: rows the agents can start, rows they never will, and
-// the rows whose worker runs (not counted as pending).
+// The control table's requests by what became of them: the pending rows the agents
+// can start, those they never will, those whose worker runs, and today's others.
 struct TQueueCounts {
-  std::int64_t pendingToday = 0;
-  std::int64_t expired = 0;
-  std::int64_t running = 0;
+  std::int64_t pendingToday = 0;  // "P", inserted today, no worker runs for it
+  std::int64_t expired = 0;       // "P" from an earlier day, no worker runs for it
+  std::int64_t running = 0;       // "P" and its worker runs, whatever its day
+  // Today's rows that left "P". Cancelled: a cancellation asked for (status C), or a
+  // row the agent ended for one; failed: the other "NOK" rows; done: every other status.
+  std::int64_t done = 0, failed = 0, cancelled = 0;
 };
 
 // What `status` reports about one installation.
@@ -74,9 +77,10 @@ TStatusReport ReadInstallationStatus(const std::string& installationDir, platfor
 // worker left running by an ended agent still works on (ids as decimal text).
 std::vector<std::string> RunningRequests(const TStatusReport& status);
 
-// The queue's counts; a request whose worker runs is counted as running, not
-// pending. Raises ECommandError.
-TQueueCounts CountQueue(TADOConnection& connection, const TStatusReport& status);
+// The queue's counts, in one grouped query and one for `runningIds` (RunningRequests):
+// a pending request whose worker runs is counted as running, not pending or expired.
+// `QarCfg.exe status` and the status page both count with it. Raises ECommandError.
+TQueueCounts CountQueue(TADOConnection& connection, const std::vector<std::string>& runningIds);
 
 // The requests `list` shows with their runs: those inserted since `since` (none:
 // today's and the expired pending ones), those of status `status` only when it is

@@ -35,6 +35,7 @@ using state::ListRequestsWithRuns;
 using state::Printable;
 using state::Quoted;
 using state::ReadInstallationStatus;
+using state::RunningRequests;
 using state::SyncOperationText;
 using state::TListedRequest;
 using state::TStatusReport;
@@ -234,7 +235,7 @@ int Status(const Args& args, std::ostream& out) {
   try {
     TADOConnection connection;
     ConnectStored(connection);
-    report.queue = CountQueue(connection, report);
+    report.queue = CountQueue(connection, RunningRequests(report));
   } catch (const std::exception& error) {
     report.queueError = error.what();
   }

@@ -18,16 +18,6 @@ namespace qar::tools {
 // Raises EDataError.
 void OpenReadOnly(TADOConnection& connection, const std::string& connectionString);
 
-// Today's requests by what became of them. "Cancelled" are the cancellations asked
-// for (status C) and the rows the agent ended for them; "expired" are the pending rows
-// of earlier days, which the agent never starts.
-struct TRequestCounts {
-  std::int64_t pending = 0, running = 0, done = 0, failed = 0, cancelled = 0, expired = 0;
-};
-// `runningIds`: the requests whose worker runs (counted running, not pending).
-// Raises ECommandError.
-TRequestCounts CountRequests(TADOConnection& connection, const std::vector<std::string>& runningIds);
-
 // Which requests a page of the requests table shows.
 struct TRequestFilter {
   std::string status;     // exact status, "expired" for pending rows of earlier days; empty: any

@@ -78,7 +78,7 @@ std::string EscapeHtml(std::string_view ansi) {
   return out;
 }
 
-std::string RenderOverview(const TPageFrame& frame, const TStatusReport& report, const TRequestCounts& counts) {
+std::string RenderOverview(const TPageFrame& frame, const TStatusReport& report, const state::TQueueCounts& counts) {
   std::string body = "<div data-live id=\"overview\">\n<h2>Agents</h2>\n";
   if (!report.storeError.empty()) body += "<p class=\"bad\">" + H(report.storeError) + "</p>\n";
   if (!report.AgentRuns()) {
@@ -109,7 +109,7 @@ std::string RenderOverview(const TPageFrame& frame, const TStatusReport& report,
             ") ended.</p>\n";
   }
   body += "<h2>Today's requests</h2>\n<div class=\"counts\">";
-  body += Count("pending", counts.pending, "/requests?status=P");
+  body += Count("pending", counts.pendingToday, "/requests?status=P");
   body += Count("running", counts.running, "/requests?status=P");
   body += Count("done", counts.done, "/requests");
   body += Count("failed (NOK)", counts.failed, "/requests?status=NOK");

@@ -29,7 +29,7 @@ struct TPageFrame {
 };
 
 // `report`: the agents and left workers as `QarCfg status` reads them.
-std::string RenderOverview(const TPageFrame& frame, const state::TStatusReport& report, const TRequestCounts& counts);
+std::string RenderOverview(const TPageFrame& frame, const state::TStatusReport& report, const state::TQueueCounts& counts);
 // `rows`: the page's rows with their runs; `total` the rows on all pages.
 std::string RenderRequests(const TPageFrame& frame, const TRequestFilter& filter, std::int64_t total,
                            const std::vector<state::TListedRequest>& rows);

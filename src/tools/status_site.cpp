@@ -24,7 +24,8 @@ using state::EUsageError;
 using state::ReadInstallationStatus;
 using state::TAgentView;
 using state::TListedRequest;
-using state::TQueueCounts;
+using state::CountQueue;
+using state::RunningRequests;
 using state::TRequestRow;
 using state::TStatusReport;
 
@@ -77,14 +78,6 @@ std::int64_t RequestIdOf(std::string_view path, std::string_view suffix) {
   if (digits.empty() || error != std::errc() || stop != digits.data() + digits.size() || id < 1 || id > 2147483647)
     return 0;
   return id;
-}
-
-// The requests whose worker an agent of the installation supervises now.
-std::vector<std::string> SupervisedRequests(const TStatusReport& report) {
-  std::vector<std::string> ids;
-  for (const TAgentView& agent : report.agents)
-    if (agent.running && !agent.record.request.empty()) ids.push_back(agent.record.request);
-  return ids;
 }
 
 bool Contains(const std::vector<std::string>& ids, const std::string& id) {
@@ -238,7 +231,7 @@ THttpResponse TStatusSite::Route(const THttpRequest& request, const std::string&
         report.storeError = error.what();
       }
     }
-    const std::vector<std::string> running = SupervisedRequests(report);
+    const std::vector<std::string> running = RunningRequests(report);
 
     if (request.method == "POST") {
       const std::int64_t id = RequestIdOf(path, "/cancel");
@@ -265,10 +258,9 @@ THttpResponse TStatusSite::Route(const THttpRequest& request, const std::string&
       throw ECommandError(std::string("the database cannot be reached: ") + error.what());
     }
     if (path == "/" || path == "/api/status") {
-      const TRequestCounts counts = CountRequests(connection, running);
-      report.queue = TQueueCounts{counts.pending, counts.expired, counts.running};
+      report.queue = CountQueue(connection, running);
       if (api) return Answer(200, StatusJson(report) + "\n", "application/json");
-      return Answer(200, RenderOverview(frame, report, counts));
+      return Answer(200, RenderOverview(frame, report, *report.queue));
     }
     if (path == "/requests" || path == "/api/requests") {
       const TRequestFilter filter = ParseRequestFilter(Param(request, "status"), Param(request, "date"),

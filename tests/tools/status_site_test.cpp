@@ -167,10 +167,12 @@ TEST_F(StatusSiteTest, CountsAndPagesFollowTheFilters) {
   Insert("OK", "{}", 2);                                                     // 126: not today
   TADOConnection connection;
   OpenReadOnly(connection, connectionString_);
-  const TRequestCounts counts = CountRequests(connection, {"121"});
-  EXPECT_EQ(std::vector<std::int64_t>({counts.pending, counts.running, counts.done, counts.failed, counts.cancelled, counts.expired}),
+  const TQueueCounts counts = CountQueue(connection, {"121", "124", "x"});
+  EXPECT_EQ(std::vector<std::int64_t>({counts.pendingToday, counts.running, counts.done, counts.failed, counts.cancelled, counts.expired}),
             std::vector<std::int64_t>({1, 1, 90, 30, 2, 1}));
-  EXPECT_EQ(CountRequests(connection, {"125"}).pending, 2);  // an expired row is never running
+  const TQueueCounts crossedMidnight = CountQueue(connection, {"125"});  // a worker of an expired row runs
+  EXPECT_EQ(std::vector<std::int64_t>({crossedMidnight.pendingToday, crossedMidnight.running, crossedMidnight.expired}),
+            std::vector<std::int64_t>({2, 1, 0}));
 
   struct Case { std::string status, day, id, page; std::int64_t total; std::size_t rows; std::string first; };
   for (const Case& c : std::vector<Case>{{"", "", "", "", 124, 50, "124"}, {"", "", "", "3", 124, 24, "24"},
