@@ -13,6 +13,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <algorithm>
 #include <memory>
 #include <system_error>
@@ -433,5 +434,13 @@ std::string ProcessInstance(std::uint32_t pid) {
 }
 
 bool RunningUnderWine() { return false; }
+
+std::string HostFileName(const std::string& path) { return path; }
+
+std::string SignalName(int signal) {
+  if (signal >= SIGRTMIN && signal <= SIGRTMAX) return "SIGRTMIN+" + std::to_string(signal - SIGRTMIN);
+  const char* abbreviation = signal > 0 ? ::sigabbrev_np(signal) : nullptr;
+  return abbreviation ? std::string("SIG") + abbreviation : std::string();
+}
 
 }  // namespace qar::platform

@@ -115,7 +115,7 @@ std::string DescribeRunEnd(const TRunRecord& run) {
     case TRunEnd::kRunning: return "running";
     case TRunEnd::kExited: return "exit " + std::to_string(run.code);
     case TRunEnd::kSignalled: {
-      const std::string name = SignalName(run.code);
+      const std::string name = platform::SignalName(run.code);
       return "signal " + std::to_string(run.code) + (name.empty() ? "" : " (" + name + ")");
     }
     case TRunEnd::kUnknown: return "status unknown";
@@ -148,7 +148,7 @@ TStateStore TStateStore::OpenForAgent(const std::string& path, int busyTimeoutMs
   std::unique_ptr<TDriverSession> session;
   try {
     PrepareStoreFile(path);
-    session = OpenEmbeddedSqlite(StoreDriverPath(path));
+    session = OpenEmbeddedSqlite(platform::HostFileName(path));
   } catch (const EDataError& error) {
     throw EStateStore("State store " + path + ": " + error.what());
   }
@@ -167,7 +167,7 @@ TStateStore TStateStore::OpenForReading(const std::string& path) {
     throw EStateStore("State store " + path + " does not exist: no agent of this installation has run", true);
   std::unique_ptr<TDriverSession> session;
   try {
-    session = OpenEmbeddedSqliteForReading(StoreDriverPath(path));
+    session = OpenEmbeddedSqliteForReading(platform::HostFileName(path));
   } catch (const EDataError& error) {
     throw EStateStore("State store " + path + ": " + error.what());
   }

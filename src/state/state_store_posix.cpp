@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 
 #include "data/data_error.h"
@@ -43,32 +42,6 @@ void PrepareStoreFile(const std::string& path) {
 bool StoreFileExists(const std::string& path) {
   struct stat info {};
   return ::stat(platform::AnsiToUtf8(path).c_str(), &info) == 0;
-}
-
-std::string StoreDriverPath(const std::string& path) { return path; }
-
-std::string SignalName(int signal) {
-  switch (signal) {
-    case SIGHUP: return "SIGHUP";
-    case SIGINT: return "SIGINT";
-    case SIGQUIT: return "SIGQUIT";
-    case SIGILL: return "SIGILL";
-    case SIGTRAP: return "SIGTRAP";
-    case SIGABRT: return "SIGABRT";
-    case SIGBUS: return "SIGBUS";
-    case SIGFPE: return "SIGFPE";
-    case SIGKILL: return "SIGKILL";
-    case SIGUSR1: return "SIGUSR1";
-    case SIGSEGV: return "SIGSEGV";
-    case SIGUSR2: return "SIGUSR2";
-    case SIGPIPE: return "SIGPIPE";
-    case SIGALRM: return "SIGALRM";
-    case SIGTERM: return "SIGTERM";
-    case SIGXCPU: return "SIGXCPU";
-    case SIGXFSZ: return "SIGXFSZ";
-    case SIGSYS: return "SIGSYS";
-    default: return {};
-  }
 }
 
 }  // namespace qar::state

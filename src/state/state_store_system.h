@@ -1,4 +1,4 @@
-// What the state store needs of the operating system: its file's place and mode, signal names.
+// What the state store needs of the operating system: its file's place and mode.
 #pragma once
 
 #include <string>
@@ -12,12 +12,5 @@ namespace qar::state {
 void PrepareStoreFile(const std::string& path);
 
 bool StoreFileExists(const std::string& path);
-
-// The file name the database driver is given. Windows under Wine: the host's name
-// of the file, since the SQLite ODBC driver there is the host's; else `path`.
-std::string StoreDriverPath(const std::string& path);
-
-// "SIGKILL" for 9 and so on; empty where signals do not exist or the number is unknown.
-std::string SignalName(int signal);
 
 }  // namespace qar::state

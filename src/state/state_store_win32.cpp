@@ -31,17 +31,4 @@ bool StoreFileExists(const std::string& path) {
   return std::filesystem::exists(platform::ToNativePath(path), error);
 }
 
-std::string StoreDriverPath(const std::string& path) {
-  using ToUnix = char*(CDECL*)(const WCHAR*);
-  const auto toUnix = reinterpret_cast<ToUnix>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
-  if (toUnix == nullptr) return path;  // real Windows
-  const std::unique_ptr<char, void (*)(char*)> unixName(
-      toUnix(reinterpret_cast<const WCHAR*>(platform::AnsiToUtf16(path).c_str())),
-      [](char* name) { HeapFree(GetProcessHeap(), 0, name); });
-  return unixName ? platform::Utf8ToAnsi(unixName.get()) : path;
-}
-
-std::string SignalName(int) { return {}; }
-
 }  // namespace qar::state
