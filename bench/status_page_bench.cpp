@@ -32,7 +32,7 @@ struct TFixture {
     state::TStateUpdate update;
     update.agent.pid = 1;
     update.agent.instance = "bench";
-    const platform::TDateTime now = platform::Now();
+    const platform::TUtcDateTime now = platform::NowUtc();
     for (int i = 1; i <= kRows; ++i) {
       state::TRunRecord run;
       run.key = "bench-" + std::to_string(i);

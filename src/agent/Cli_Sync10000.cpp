@@ -92,6 +92,7 @@ AgentServices AgentServices::Real() {
   };
   services.workerEnd = [worker] { return worker->Reap(); };
   services.workerPid = [worker] { return worker->Pid(); };
+  services.workerInstance = [worker] { return worker->Pid() ? platform::ProcessInstance(worker->Pid()) : std::string(); };
   if (platform::kChildOutputToFile) services.logDirectory = diagnostics::GetTmpFileDir();
   services.startWatchdog = [] { StartWatchdog(); };
   services.connectionString = [] { return config::GetConnectionString(""); };
@@ -283,10 +284,15 @@ void TfrmSync::ProcessPendingOperation() {
   state::TRunRecord run;
   run.key = services_.instance + "/" + std::to_string(++runCount_);
   run.request = idNumber;
-  run.started = startedAt;
+  const platform::TSteadyStamp steady = services_.clock->Steady();
+  run.started = services_.clock->NowUtc();
+  if (!steady.boot.empty()) run.startSteady = steady.seconds;
+  run.boot = steady.boot;
   run.output = output;
   run.agentPid = platform::CurrentProcessId();
+  run.agentInstance = services_.instance;
   run.workerPid = services_.workerPid();
+  run.workerInstance = services_.workerInstance();
   services_.recordRun(run);
   run_ = run;
   cancelled_ = false;
@@ -396,7 +402,9 @@ std::string TfrmSync::OutputTail(const std::string& file) {
 
 void TfrmSync::EndRun(const std::string& id, state::TRunRecord run, bool cancelled) {
   const platform::TDateTime now = services_.clock->Now();
-  run.ended = now;
+  run.ended = services_.clock->NowUtc();
+  if (const platform::TSteadyStamp steady = services_.clock->Steady(); !run.boot.empty() && steady.boot == run.boot)
+    run.endSteady = steady.seconds;
   if (const std::optional<platform::TExitStatus> status = services_.workerEnd()) {
     run.end = status->signalled ? state::TRunEnd::kSignalled : state::TRunEnd::kExited;
     run.code = status->code;
@@ -411,7 +419,7 @@ void TfrmSync::EndRun(const std::string& id, state::TRunRecord run, bool cancell
   const std::string outcome = state::DescribeRunEnd(run);
   const bool abnormal = run.end == state::TRunEnd::kSignalled || (run.end == state::TRunEnd::kExited && run.code != 0);
   std::string line = "request " + id + ": worker ended: " + outcome + " after " +
-                     std::to_string(SecondsBetween(run.started, now)) + " s";
+                     std::to_string(SecondsBetween(run.started, run.ended)) + " s";
   if (abnormal && !run.output.empty()) {
     const std::string tail = OutputTail(run.output);
     line += "; its last output: " + (tail.empty() ? std::string("(none)") : tail) + " (" + run.output + ")";

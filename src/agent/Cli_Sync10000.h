@@ -39,6 +39,8 @@ struct AgentServices {
   // cannot be known. Its process id (0: not known).
   std::function<std::optional<platform::TExitStatus>()> workerEnd = [] { return std::nullopt; };
   std::function<std::uint32_t()> workerPid = [] { return 0u; };
+  // Its process identity (platform::ProcessInstance); empty: not known.
+  std::function<std::string()> workerInstance = [] { return std::string(); };
   // The longest parameter string the system can start the worker `path` with.
   std::function<std::size_t(const std::string& path)> maxParams = platform::MaxStartParamsLength;
   std::function<void()> startWatchdog;

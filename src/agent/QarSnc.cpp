@@ -105,7 +105,7 @@ int RunAgent() {
   self.instance = platform::ProcessInstance(self.pid);
   self.user = platform::CurrentUserName();
   self.exe = status.exe;
-  self.started = platform::Now();
+  self.started = platform::NowUtc();
   agent::TStatePublisher state(state::StateStorePath(), self, platform::SystemClock(), agent::ReportError,
                                services.logDirectory);
   const auto report = [&state](const std::string& message) {

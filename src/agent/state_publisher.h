@@ -34,7 +34,9 @@ class TStatePublisher {
 
   void Supervising(const std::string& request, std::uint32_t workerPid);
   void Error(const std::string& message);
-  void Run(const state::TRunRecord& run);
+  // A run at its start or its end, and what its end adds to the counters: written
+  // together, in one transaction. Counters are never dropped, however many runs wait.
+  void Run(const state::TRunRecord& run, const state::TCounterDeltas& counters = {});
   // Writes the agent's row (its last poll now) and the queued runs.
   void Polled();
   // The agent ends: its row goes (its runs stay).
@@ -54,10 +56,11 @@ class TStatePublisher {
   std::string logDirectory_;
   std::optional<state::TStateStore> store_;
   std::vector<state::TRunRecord> queued_;
+  state::TCounterDeltas counters_;
   bool reported_ = false;
   bool changed_ = true;               // something to tell since the last write
-  platform::TDateTime lastWrite_ = 0;
-  platform::TDateTime lastCleanup_ = 0;
+  platform::TUtcDateTime lastWrite_ = 0;
+  platform::TUtcDateTime lastCleanup_ = 0;
 };
 
 }  // namespace qar::agent

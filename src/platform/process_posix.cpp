@@ -21,6 +21,7 @@
 
 extern char** environ;
 
+#include "platform/clock.h"
 #include "platform/process.h"
 #include "platform/text.h"
 
@@ -425,12 +426,7 @@ std::string ProcessInstance(std::uint32_t pid) {
     rest.remove_prefix(end);
   }
   if (count < 20 || fields[0] == "Z" || fields[0] == "X") return {};
-  static const std::string bootId = [] {
-    std::string id = ReadSmallFile("/proc/sys/kernel/random/boot_id");
-    while (!id.empty() && (id.back() == '\n' || id.back() == ' ')) id.pop_back();
-    return id;
-  }();
-  return std::to_string(pid) + "@" + std::string(fields[19]) + "@" + bootId;
+  return std::to_string(pid) + "@" + std::string(fields[19]) + "@" + SystemSteadyStamp().boot;
 }
 
 bool RunningUnderWine() { return false; }

@@ -54,25 +54,25 @@ std::vector<std::string> RunningRequests(const TStatusReport& status) {
 
 std::string InstallationDirectory() { return platform::ExtractFileDir(platform::ExecutableFileName()); }
 
-TStatusReport ReadInstallationStatus(const std::string& installationDir, platform::TDateTime now) {
+TStatusReport ReadInstallationStatus(const std::string& installationDir, const TMoment& now) {
   TStatusReport report;
   report.installation = installationDir;
-  report.store = state::StateStorePath();
+  report.store = StateStorePath();
   try {
-    state::TStateStore store = state::TStateStore::OpenForReading(report.store);
+    TStateStore store = TStateStore::OpenForReading(report.store);
     std::vector<std::uint32_t> endedAgents;
-    for (state::TAgentRecord& record : store.Agents(now)) {
+    for (TAgentRecord& record : store.Agents(now)) {
       if (!SameDirectory(platform::ExtractFileDir(record.exe), installationDir)) continue;
       TAgentView view;
-      view.running = state::AgentProcessRuns(record);
-      view.responding = view.running && record.pollAgeSeconds <= state::kNotRespondingSeconds;
+      view.running = AgentProcessRuns(record);
+      view.responding = view.running && record.pollAgeSeconds && *record.pollAgeSeconds <= kNotRespondingSeconds;
       view.record = std::move(record);
       report.agents.push_back(std::move(view));
     }
     // A run still open whose agent is gone: its worker may run on, unsupervised
     // until an agent starts again.
-    for (const state::TRunRecord& run : store.RecentRuns(200, now)) {
-      if (run.end != state::TRunEnd::kRunning || !SameDirectory(platform::ExtractFileDir(run.agentExe), installationDir))
+    for (const TRunRecord& run : store.RecentRuns(200, now)) {
+      if (run.end != TRunEnd::kRunning || !SameDirectory(platform::ExtractFileDir(run.agentExe), installationDir))
         continue;
       bool supervised = false;
       for (const TAgentView& agent : report.agents)
@@ -80,7 +80,7 @@ TStatusReport ReadInstallationStatus(const std::string& installationDir, platfor
       if (supervised || run.workerPid == 0 || platform::ProcessInstance(run.workerPid).empty()) continue;
       report.leftWorkers.push_back({std::to_string(run.request), run.workerPid, run.started, run.agentPid, run.agentUser});
     }
-  } catch (const state::EStateStore& error) {
+  } catch (const EStateStore& error) {
     report.storeError = error.what();
     report.storeMissing = error.Missing();
   } catch (const std::exception& error) {
@@ -144,16 +144,16 @@ std::vector<TListedRequest> ListRequestsWithRuns(TADOConnection& connection, con
                                                  std::optional<platform::TDateTime> since,
                                                  const std::string& onlyStatus) {
   const std::vector<std::string> running = RunningRequests(status);
-  std::vector<state::TRequestSummary> summaries;
+  std::vector<TRequestSummary> summaries;
   if (status.storeError.empty()) {
     try {
-      summaries = state::TStateStore::OpenForReading(status.store).Summaries(0, platform::Now());
+      summaries = TStateStore::OpenForReading(status.store).Summaries(0, TMoment::Now());
     } catch (const std::exception&) {
       // The runs are left out; the requests are still listed.
     }
   }
-  std::map<std::string, const state::TRequestSummary*> byId;
-  for (const state::TRequestSummary& s : summaries) byId[std::to_string(s.request)] = &s;
+  std::map<std::string, const TRequestSummary*> byId;
+  for (const TRequestSummary& s : summaries) byId[std::to_string(s.request)] = &s;
   std::vector<TListedRequest> listed;
   for (TRequestRow& row : ListedRequests(connection, since)) {
     TListedRequest request;

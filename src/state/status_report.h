@@ -27,7 +27,7 @@ struct TAgentView {
 struct TLeftWorker {
   std::string request;
   std::uint32_t pid = 0;  // 0: not known
-  platform::TDateTime since = 0;
+  platform::TUtcDateTime since = 0;
   std::uint32_t agentPid = 0;
   std::string agentUser;
 };
@@ -71,7 +71,7 @@ std::string InstallationDirectory();
 // The agents of the installation in `installationDir` as the state store shows
 // them, and the workers left running after their agent ended. Never raises: a store
 // that cannot be read is told in storeError.
-TStatusReport ReadInstallationStatus(const std::string& installationDir, platform::TDateTime now);
+TStatusReport ReadInstallationStatus(const std::string& installationDir, const TMoment& now);
 
 // The requests whose worker an agent of the installation supervises now, or that a
 // worker left running by an ended agent still works on (ids as decimal text).

@@ -21,7 +21,9 @@ namespace {
 // Widest cell of `list`; a longer text (another program's operation or error) is cut.
 constexpr std::size_t kMaxCellWidth = 60;
 
-std::string Ago(double seconds) { return std::to_string(static_cast<long long>(seconds + 0.5)) + " s ago"; }
+std::string Ago(std::optional<double> seconds) {
+  return seconds ? std::to_string(static_cast<long long>(*seconds + 0.5)) + " s ago" : std::string("at a time not known");
+}
 
 std::string Duration(double seconds) {
   const long long s = static_cast<long long>(seconds + 0.5);

@@ -190,7 +190,7 @@ int Cancel(const Args& args, std::ostream& out) {
   ConnectStored(connection);
   CancelRequest(connection, id);
   const std::string outcome =
-      DescribeCancelOutcome(ReadInstallationStatus(InstallationDirectory(), platform::Now()), std::to_string(id));
+      DescribeCancelOutcome(ReadInstallationStatus(InstallationDirectory(), state::TMoment::Now()), std::to_string(id));
   out << "request " << id << ": status C (was P); " << Printable(outcome) << '\n';
   return 0;
 }
@@ -231,7 +231,7 @@ TReportOptions ParseReportOptions(const Args& args, bool listing) {
 
 int Status(const Args& args, std::ostream& out) {
   const TReportOptions options = ParseReportOptions(args, false);
-  TStatusReport report = ReadInstallationStatus(InstallationDirectory(), platform::Now());
+  TStatusReport report = ReadInstallationStatus(InstallationDirectory(), state::TMoment::Now());
   try {
     TADOConnection connection;
     ConnectStored(connection);
@@ -252,7 +252,7 @@ int List(const Args& args, std::ostream& out) {
   TADOConnection connection;
   ConnectStored(connection);
   const std::vector<TListedRequest> requests = ListRequestsWithRuns(
-      connection, ReadInstallationStatus(InstallationDirectory(), platform::Now()), options.since, options.status);
+      connection, ReadInstallationStatus(InstallationDirectory(), state::TMoment::Now()), options.since, options.status);
   if (options.json) {
     out << ListJson(requests) << '\n';
   } else {

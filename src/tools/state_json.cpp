@@ -14,10 +14,10 @@ using state::TStatusReport;
 
 namespace {
 
-std::string Number(double value) {
-  if (!std::isfinite(value)) return "null";
+std::string Number(std::optional<double> value) {
+  if (!value || !std::isfinite(*value)) return "null";
   char buffer[32];
-  std::snprintf(buffer, sizeof buffer, "%.3f", value);
+  std::snprintf(buffer, sizeof buffer, "%.3f", *value);
   return buffer;
 }
 
@@ -25,7 +25,10 @@ std::string Bool(bool value) { return value ? "true" : "false"; }
 
 // A text that may be absent: empty is null.
 std::string StringOrNull(std::string_view ansi) { return ansi.empty() ? "null" : JsonString(ansi); }
-std::string TimeOrNull(platform::TDateTime value) { return value == 0 ? "null" : JsonString(StateTime(value)); }
+std::string TimeOrNull(platform::TUtcDateTime value) {
+  const std::string shown = StateTime(value);
+  return shown.empty() ? "null" : JsonString(shown);
+}
 std::string PidOrNull(std::uint32_t pid) { return pid == 0 ? "null" : std::to_string(pid); }
 
 std::string AgentJson(const TAgentView& view) {
@@ -70,8 +73,9 @@ std::string JsonString(std::string_view ansi) {
   return out + "\"";
 }
 
-std::string StateTime(platform::TDateTime value) {
-  return value == 0 ? std::string() : platform::FormatDateTime("yyyy-mm-dd hh:nn:ss", value);
+std::string StateTime(platform::TUtcDateTime value) {
+  const platform::TDateTime local = value == 0 ? 0 : platform::UtcToLocal(value);
+  return local == 0 ? std::string() : platform::FormatDateTime("yyyy-mm-dd hh:nn:ss", local);
 }
 
 std::string RunJson(const state::TRunRecord& run) {

@@ -34,7 +34,8 @@ std::string RunJson(const state::TRunRecord& run);
 
 // A JSON string literal of an ANSI text (converted to UTF-8, escaped).
 std::string JsonString(std::string_view ansi);
-// "yyyy-mm-dd hh:nn:ss" of a date-time; 0 (not known) gives an empty text.
-std::string StateTime(platform::TDateTime value);
+// "yyyy-mm-dd hh:nn:ss", local, of a UTC date-time; 0 (not known) and a value that is
+// no date give an empty text.
+std::string StateTime(platform::TUtcDateTime value);
 
 }  // namespace qar::tools

@@ -41,7 +41,9 @@ std::string Page(std::string_view title, std::string_view current, const TPageFr
 
 std::string Cell(std::string_view ansi) { return "<td>" + H(ansi) + "</td>"; }
 
-std::string Seconds(double seconds) { return std::to_string(static_cast<std::int64_t>(seconds + 0.5)) + " s"; }
+std::string Seconds(std::optional<double> seconds) {
+  return seconds ? std::to_string(static_cast<std::int64_t>(*seconds + 0.5)) + " s" : std::string("not known");
+}
 
 std::string StatusText(const TRequestRow& row, const std::string& runningId) {
   if (!runningId.empty() && row.id == runningId && row.status == "P") return "P (running)";
@@ -94,7 +96,7 @@ std::string RenderOverview(const TPageFrame& frame, const TStatusReport& report,
                                 : agent.responding ? "<td class=\"good agent-state\">running</td>"
                                                    : "<td class=\"bad agent-state\">not responding</td>";
       body += "<tr>" + Cell(a.user) + Cell(std::to_string(a.pid)) + Cell(StateTime(a.started)) +
-              Cell(std::to_string(static_cast<std::int64_t>(a.pollAgeSeconds)) + " s ago") + state +
+              Cell(a.pollAgeSeconds ? Seconds(a.pollAgeSeconds) + " ago" : std::string("not known")) + state +
               (a.request.empty() ? std::string("<td>no request</td>")
                                  : "<td><a href=\"/requests/" + H(a.request) + "\">request " + H(a.request) +
                                        "</a> since " + H(StateTime(a.requestSince)) + "</td>") +

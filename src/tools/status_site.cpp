@@ -220,7 +220,7 @@ THttpResponse TStatusSite::Route(const THttpRequest& request, const std::string&
     }
 
     // The agents as they published themselves in the state store, as `status` reads them.
-    const platform::TDateTime now = platform::Now();
+    const state::TMoment now = state::TMoment::Now();
     TStatusReport report = ReadInstallationStatus(sources_.installation, now);
     if (report.storeMissing) report.storeError = "No agent of this installation has run yet (there is no " + report.store + ").";
     std::optional<state::TStateStore> store;

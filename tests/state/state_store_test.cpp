@@ -4,11 +4,15 @@
 
 #include <filesystem>
 
+#include "data/driver_session.h"
 #include "platform/module.h"
 #include "platform/process.h"
 
 #ifndef _WIN32
 #include <sys/stat.h>
+
+#include <cstdlib>
+#include <ctime>
 #endif
 
 namespace qar::state {
@@ -26,6 +30,7 @@ class StateStoreTest : public ::testing::Test {
     TearDown();
   }
   void TearDown() override {
+    raw_.reset();
     for (const char* suffix : {"", "-wal", "-shm", "-journal"}) std::filesystem::remove(path_ + suffix);
   }
 
@@ -47,7 +52,16 @@ class StateStoreTest : public ::testing::Test {
     return a;
   }
 
+  // Statements straight on the file, as any member of the installation's group may run them.
+  TDriverResult Sql(const std::string& statement, std::vector<Variant> values = {}) {
+    if (!raw_) raw_ = OpenEmbeddedSqlite(platform::HostFileName(path_));
+    std::vector<TDriverParameter> parameters;
+    for (Variant& value : values) parameters.push_back({}), parameters.back().value = std::move(value);
+    return raw_->Execute(statement, parameters, std::nullopt);
+  }
+
   std::string path_;
+  std::unique_ptr<TDriverSession> raw_;
 };
 
 // Runs written at start and again at their end count once; a request's summary gives
@@ -83,7 +97,7 @@ TEST_F(StateStoreTest, SummariesCountRunsOnceAndKeepTheLatestOutcome) {
   EXPECT_EQ(DescribeRunEnd(runs[0]), "signal 9 (SIGKILL)");
 #endif
   EXPECT_EQ(runs[0].leftPending, false);
-  EXPECT_NEAR(runs[1].durationSeconds, 10, 0.01);
+  EXPECT_NEAR(runs[1].durationSeconds.value_or(-1), 10, 0.01);
   EXPECT_EQ(store.SummaryOf(8, now)->runs, 1);
   EXPECT_FALSE(store.SummaryOf(9, now).has_value());
 
@@ -114,7 +128,7 @@ TEST_F(StateStoreTest, AgentRowsArePublishedAndRemovedAndReadersNeverCreateOrWri
   std::vector<TAgentRecord> agents = reader.Agents(kT0 + 45 * kSecond);
   ASSERT_EQ(agents.size(), 2u);
   const TAgentRecord& seenB = agents[0].instance == "b" ? agents[0] : agents[1];
-  EXPECT_NEAR((agents[0].instance == "a" ? agents[0] : agents[1]).pollAgeSeconds, 40, 0.01);
+  EXPECT_NEAR((agents[0].instance == "a" ? agents[0] : agents[1]).pollAgeSeconds.value_or(-1), 40, 0.01);
   EXPECT_EQ(seenB.request, "17");
   EXPECT_EQ(seenB.workerPid, 99u);
 
@@ -141,6 +155,138 @@ TEST_F(StateStoreTest, AgentRunsOnlyAsTheSameProcess) {
   EXPECT_FALSE(AgentProcessRuns(reused));
   reused.instance.clear();
   EXPECT_FALSE(AgentProcessRuns(reused));
+}
+
+// A store written by the first agents (no layout version, local times) keeps its rows
+// when an agent of this version opens it: the times become UTC with the machine's offset,
+// the new columns take their defaults, the run's agent comes from its key, and a second
+// open changes nothing.
+TEST_F(StateStoreTest, AStoreOfTheFirstLayoutIsBroughtForwardOnce) {
+#ifndef _WIN32
+  // Three hours west of UTC, so that the conversion shows (Windows: the machine's zone).
+  struct TZone {
+    std::string saved = std::getenv("TZ") ? std::getenv("TZ") : "";
+    TZone() { ::setenv("TZ", "BRT3", 1), ::tzset(); }
+    ~TZone() { saved.empty() ? ::unsetenv("TZ") : ::setenv("TZ", saved.c_str(), 1), ::tzset(); }
+  } zone;
+  ASSERT_EQ(platform::LocalOffsetSeconds(), -3 * 3600);
+#endif
+  for (const char* statement : {
+           "CREATE TABLE AGENTS (INSTANCE TEXT PRIMARY KEY, PID INTEGER NOT NULL, USERNAME TEXT NOT NULL,"
+           " EXE TEXT NOT NULL, STARTED REAL NOT NULL, LASTPOLL REAL NOT NULL, LASTERROR TEXT NOT NULL,"
+           " LASTERRORAT REAL NOT NULL, REQUEST TEXT NOT NULL, REQUESTSINCE REAL NOT NULL, WORKERPID INTEGER NOT NULL)",
+           "CREATE TABLE RUNS (RUNKEY TEXT PRIMARY KEY, REQUEST INTEGER NOT NULL, STARTED REAL NOT NULL,"
+           " ENDED REAL NOT NULL, OUTCOME TEXT NOT NULL, CODE INTEGER NOT NULL, LEFTPENDING INTEGER,"
+           " OUTPUTFILE TEXT NOT NULL, NOTE TEXT NOT NULL, AGENTPID INTEGER NOT NULL, AGENTUSER TEXT NOT NULL,"
+           " AGENTEXE TEXT NOT NULL, WORKERPID INTEGER NOT NULL)",
+           "CREATE INDEX RUNS_BY_REQUEST ON RUNS (REQUEST, STARTED)", "CREATE INDEX RUNS_BY_START ON RUNS (STARTED)"})
+    Sql(statement);
+  Sql("INSERT INTO AGENTS VALUES ('i@1', 7, 'ana', '/opt/QarSnc.exe', ?, ?, '', 0, '17', ?, 9)",
+      {kT0, kT0 + 60 * kSecond, kT0 + 30 * kSecond});
+  Sql("INSERT INTO RUNS VALUES ('i@1/1', 17, ?, ?, 'exit', 3, 1, '', '', 7, 'ana', '/opt/QarSnc.exe', 9)",
+      {kT0, kT0 + 90 * kSecond});
+  Sql("INSERT INTO RUNS VALUES ('i@1/2', 17, ?, 0, 'running', 0, NULL, '', '', 7, 'ana', '/opt/QarSnc.exe', 9)",
+      {kT0 + 100 * kSecond});
+  raw_.reset();
+
+  const double offset = platform::LocalOffsetSeconds() * kSecond;
+  for (int open = 0; open < 2; ++open) {
+    TStateStore store = TStateStore::OpenForAgent(path_);
+    EXPECT_EQ(store.SchemaVersion(), kSchemaVersion);
+    const std::vector<TAgentRecord> agents = store.Agents(kT0 - offset + 70 * kSecond);
+    ASSERT_EQ(agents.size(), 1u);
+    EXPECT_EQ(agents[0].role, TAgentRole::kDispatching);
+    EXPECT_NEAR(agents[0].started, kT0 - offset, 1e-9);
+    EXPECT_NEAR(agents[0].requestSince, kT0 - offset + 30 * kSecond, 1e-9);
+    EXPECT_EQ(agents[0].lastErrorAt, 0);  // "none" stays none
+    EXPECT_NEAR(agents[0].pollAgeSeconds.value_or(-1), 10, 0.01);
+    const std::vector<TRunRecord> runs = store.RunsOfRequest(17, kT0 - offset + 110 * kSecond);
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_EQ(runs[0].agentInstance, "i@1");
+    EXPECT_EQ(std::pair(runs[0].end, runs[0].code), std::pair(TRunEnd::kExited, 3));
+    EXPECT_NEAR(runs[0].ended, kT0 - offset + 90 * kSecond, 1e-9);
+    EXPECT_EQ(runs[1].ended, 0);
+    EXPECT_NEAR(runs[1].durationSeconds.value_or(-1), 10, 0.01);
+  }
+  EXPECT_EQ(Sql("PRAGMA user_version").rows.at(0).at(0).AsInt64(), kSchemaVersion);
+}
+
+// A store of a later layout is not written by this agent; a reader reads it unless the
+// store says its readers must be as new as it.
+TEST_F(StateStoreTest, ALaterLayoutIsReadWhenCompatibleAndNeverWritten) {
+  TStateStore::OpenForAgent(path_).Write({Agent("a", 0), {}});
+  Sql("PRAGMA user_version = " + std::to_string(kSchemaVersion + 1));
+  try {
+    TStateStore::OpenForAgent(path_);
+    FAIL() << "an agent opened a later layout";
+  } catch (const EStateStore& error) {
+    EXPECT_TRUE(error.Newer()) << error.what();
+  }
+  EXPECT_EQ(TStateStore::OpenForReading(path_).Agents(kT0).size(), 1u);
+  Sql("UPDATE META SET VALUE = ? WHERE NAME = 'compatible'", {Variant(std::int64_t{kSchemaVersion + 1})});
+  try {
+    TStateStore::OpenForReading(path_);
+    FAIL() << "a reader read a layout marked unreadable for it";
+  } catch (const EStateStore& error) {
+    EXPECT_TRUE(error.Newer()) << error.what();
+  }
+}
+
+// Whatever a member of the group writes into the rows, the readers answer: numbers out of
+// range, infinities, texts where numbers belong read as not known, and no age is fresh
+// that is not. Ages come from the steady stamps when they are of the reader's boot, so a
+// wall clock set back an hour changes nothing; a negative steady age is not known.
+TEST_F(StateStoreTest, ReadersSurviveAnyStoredValueAndAgeOnTheSteadyClock) {
+  TStateStore store = TStateStore::OpenForAgent(path_);
+  TAgentRecord steady = Agent("steady", 0);
+  std::tie(steady.pollSteady, steady.boot) = std::tuple(1000.0, "boot-1");
+  store.Write({steady, {Run("r/1", 7, 0, 0, TRunEnd::kRunning)}});
+  Sql("INSERT INTO AGENTS (INSTANCE, PID, USERNAME, EXE, STARTED, LASTPOLL, LASTERROR, LASTERRORAT, REQUEST,"
+      " REQUESTSINCE, WORKERPID, POLLSTEADY, BOOTID, ROLE) VALUES ('odd', -5, 'x', 'x', 1e300, 'abc', '', 9e999, '',"
+      " -1e300, 99999999999, 5000, 'boot-1', 'chief')");
+  Sql("INSERT INTO RUNS (RUNKEY, REQUEST, STARTED, ENDED, OUTCOME, CODE, OUTPUTFILE, NOTE, AGENTPID, AGENTUSER,"
+      " AGENTEXE, WORKERPID, STARTSTEADY, ENDSTEADY, BOOTID) VALUES ('odd/1', 'x', 1e300, 'abc', 'exit', 1e20, '', '',"
+      " -1, '', '', 4294967296, 10, 5, 'boot-1')");
+  Sql("INSERT INTO RUNS (RUNKEY, REQUEST, STARTED, ENDED, OUTCOME, CODE, OUTPUTFILE, NOTE, AGENTPID, AGENTUSER,"
+      " AGENTEXE, WORKERPID) VALUES ('odd/2', 7, ?, 0, 'running', 0, '', '', 1, '', '', 1)", {kT0 + 86400 * kSecond});
+  Sql("UPDATE RUNS SET STARTSTEADY = 9e999 WHERE RUNKEY = 'r/1'");
+
+  const TMoment setBack(kT0 - 3600 * kSecond, {1030.0, "boot-1"});
+  TStateStore reader = TStateStore::OpenForReading(path_);
+  for (const TAgentRecord& a : reader.Agents(setBack)) {
+    if (a.instance == "steady") {
+      EXPECT_NEAR(a.pollAgeSeconds.value_or(-1), 30, 0.01);
+      continue;
+    }
+    EXPECT_EQ(std::tuple(a.pid, a.workerPid, a.started, a.lastPoll, a.lastErrorAt, a.requestSince, a.role),
+              std::tuple(0u, 0u, 0.0, 0.0, 0.0, 0.0, TAgentRole::kUnknown));
+    EXPECT_FALSE(a.pollAgeSeconds.has_value());  // 5000 s of steady clock is ahead of the reader
+  }
+  for (const TRunRecord& r : reader.RecentRuns(10, setBack)) {
+    SCOPED_TRACE(r.key);
+    EXPECT_FALSE(r.durationSeconds.has_value());  // negative, from an infinite stamp, or an hour ahead
+    if (r.key != "odd/1") continue;
+    EXPECT_EQ(std::tuple(r.request, r.started, r.ended, r.end, r.agentPid, r.workerPid),
+              std::tuple(std::int64_t{0}, 0.0, 0.0, TRunEnd::kUnknown, 0u, 0u));
+  }
+  for (const TRequestSummary& s : reader.Summaries(0, setBack)) EXPECT_EQ(s.totalSeconds, 0) << s.request;
+  EXPECT_NO_THROW(reader.SummaryOf(7, setBack));
+}
+
+// Counters grow inside a transaction and only with it: an uncommitted transaction
+// leaves them as they were, and removing runs never lowers them.
+TEST_F(StateStoreTest, CountersGrowWithTheirTransactionOnly) {
+  TStateStore store = TStateStore::OpenForAgent(path_);
+  store.Write({Agent("a", 0), {Run("a/1", 7, 0, 2, TRunEnd::kExited)}, {{"runs.exit", 1}, {"seconds", 2}}});
+  {
+    TStoreTransaction transaction(store);
+    store.AddToCounter("runs.exit", 5);
+  }
+  store.AddToCounter("runs.exit", 1);
+  EXPECT_EQ(store.RemoveRunsBefore(kT0 + 1), 1);
+  EXPECT_EQ(TStateStore::OpenForReading(path_).Counters(),
+            (std::map<std::string, std::int64_t>{{"runs.exit", 2}, {"seconds", 2}}));
+  EXPECT_THROW(store.AddToCounter("runs.exit", -1), std::invalid_argument);
 }
 
 }  // namespace

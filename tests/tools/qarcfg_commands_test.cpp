@@ -3,6 +3,7 @@
 #include "tools/qarcfg_commands.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cstdio>
@@ -13,10 +14,14 @@
 #include "config/GeralQar.h"
 #include "data/ado_connection.h"
 #include "data/ado_query.h"
+#include "data/driver_session.h"
 #include "diagnostics/websrv_key.h"
+#include "platform/module.h"
+#include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/secret.h"
 #include "state/control_table.h"
+#include "state/state_store.h"
 #include "tools/admin_settings.h"
 
 namespace qar::tools {
@@ -251,6 +256,36 @@ TEST_F(QarCfgTest, EnqueueCancelAndListAmongOtherRequestersRows) {
   EXPECT_EQ(listed[4].rfind("5   p ", 0), 0u) << listed[4];
   for (const std::string& line : listed) EXPECT_LT(line.size(), 200u) << line;
   EXPECT_FALSE(HasControlBesidesLineEnds(out_.str()));
+}
+
+// One odd value that any member of the group can store breaks neither list nor status:
+// it reads as not known, and the exit codes keep their meaning.
+TEST_F(QarCfgTest, OddStoredValuesLeaveListAndStatusWorking) {
+  ASSERT_EQ(Run({"set-connection", "--create", SqliteConnection()}), 0) << err_.str();
+  ASSERT_EQ(Run({"enqueue", "--filial", "001", "--caixa", "02"}), 0) << err_.str();
+  TAgentRecord self;
+  self.pid = platform::CurrentProcessId();
+  self.instance = platform::ProcessInstance(self.pid);
+  self.exe = platform::ExecutableFileName();
+  TRunRecord run;
+  std::tie(run.key, run.request, run.started) = std::tuple("x/1", 1, platform::NowUtc());
+  TStateStore::OpenForAgent(StateStorePath()).Write({self, {run}});
+  std::vector<TDriverParameter> none;
+  const auto raw = OpenEmbeddedSqlite(platform::HostFileName(StateStorePath()));
+  raw->Execute("UPDATE RUNS SET STARTED = 1e300, STARTSTEADY = -1e300, AGENTPID = -4", none, std::nullopt);
+  raw->Execute("UPDATE AGENTS SET LASTPOLL = 'soon', STARTED = 9e999, POLLSTEADY = 'x'", none, std::nullopt);
+
+  ASSERT_EQ(Run({"list", "--json"}), 0) << err_.str();
+  const auto listed = nlohmann::json::parse(out_.str());
+  EXPECT_EQ(listed["requests"][0]["lastRun"]["started"], nullptr) << out_.str();
+  EXPECT_EQ(listed["requests"][0]["lastRun"]["durationSeconds"], nullptr) << out_.str();
+  ASSERT_EQ(Run({"list"}), 0) << err_.str();
+  EXPECT_EQ(Run({"status", "--json"}), 0) << err_.str();  // this process is the agent
+  const auto status = nlohmann::json::parse(out_.str());
+  EXPECT_EQ(status["agents"][0]["pollAgeSeconds"], nullptr) << out_.str();
+  EXPECT_EQ(status["agents"][0]["responding"], false) << out_.str();  // an unknown age is never fresh
+  EXPECT_EQ(Run({"status"}), 0) << err_.str();
+  EXPECT_NE(out_.str().find("NOT RESPONDING"), std::string::npos) << out_.str();
 }
 
 // A mistyped path is no new database: set-connection refuses a missing file unless told to

@@ -135,7 +135,7 @@ TEST_F(StatusSiteTest, TheSupervisedRequestIsRunning) {
   agent.pid = platform::CurrentProcessId();
   agent.instance = platform::ProcessInstance(agent.pid);
   agent.exe = Dir() + "QarSnc.exe";
-  agent.lastPoll = platform::Now();
+  agent.lastPoll = platform::NowUtc();
   agent.request = "2";
   state::TStateStore::OpenForAgent(state::StateStorePath()).Write({agent, {}});
   const std::string status = Site().Handle(Get("/api/status")).body;
