@@ -107,6 +107,19 @@ class TfrmSync : public TComponent {
   TADOCommand& acmNaoIniciado;  // marks a row that can never be started
 
  private:
+  // A tick's three steps: select the row to start, check that it can ever start (a
+  // row that cannot is marked "NOK"), start its worker and supervise it.
+  struct TPendingRow {
+    std::string id, operation;
+  };
+  struct TWorkerPlan {
+    std::string path, params;
+    std::int32_t idNumber = 0;
+  };
+  std::optional<TPendingRow> SelectPendingRow();
+  std::optional<TWorkerPlan> CheckPendingRow(const TPendingRow& row);
+  void StartWorker(const TPendingRow& row, const TWorkerPlan& plan);
+
   void ProbeControlTable();
   // Runs `step`; a lost connection (the database file removed or replaced) also
   // closes it, so the next step connects anew and probes the table again.
