@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 
 #include "data/driver_session.h"
 #include "platform/module.h"
@@ -160,7 +161,7 @@ TEST_F(StateStoreTest, AgentRunsOnlyAsTheSameProcess) {
 // A store written by the first agents (no layout version, local times) keeps its rows
 // when an agent of this version opens it: the times become UTC with the machine's offset,
 // the new columns take their defaults, the run's agent comes from its key, and a second
-// open changes nothing.
+// open changes nothing. A later layout is never written, and read unless marked unreadable.
 TEST_F(StateStoreTest, AStoreOfTheFirstLayoutIsBroughtForwardOnce) {
 #ifndef _WIN32
   // Three hours west of UTC, so that the conversion shows (Windows: the machine's zone).
@@ -181,55 +182,39 @@ TEST_F(StateStoreTest, AStoreOfTheFirstLayoutIsBroughtForwardOnce) {
            " AGENTEXE TEXT NOT NULL, WORKERPID INTEGER NOT NULL)",
            "CREATE INDEX RUNS_BY_REQUEST ON RUNS (REQUEST, STARTED)", "CREATE INDEX RUNS_BY_START ON RUNS (STARTED)"})
     Sql(statement);
-  Sql("INSERT INTO AGENTS VALUES ('i@1', 7, 'ana', '/opt/QarSnc.exe', ?, ?, '', 0, '17', ?, 9)",
-      {kT0, kT0 + 60 * kSecond, kT0 + 30 * kSecond});
-  Sql("INSERT INTO RUNS VALUES ('i@1/1', 17, ?, ?, 'exit', 3, 1, '', '', 7, 'ana', '/opt/QarSnc.exe', 9)",
+  Sql("INSERT INTO AGENTS VALUES ('i@1', 7, 'ana', 'QarSnc.exe', ?, ?, '', 0, '17', 0, 9)", {kT0, kT0 + 60 * kSecond});
+  Sql("INSERT INTO RUNS VALUES ('i@1/1', 17, ?, ?, 'exit', 3, 1, '', '', 7, 'ana', 'QarSnc.exe', 9)",
       {kT0, kT0 + 90 * kSecond});
-  Sql("INSERT INTO RUNS VALUES ('i@1/2', 17, ?, 0, 'running', 0, NULL, '', '', 7, 'ana', '/opt/QarSnc.exe', 9)",
-      {kT0 + 100 * kSecond});
   raw_.reset();
 
-  const double offset = platform::LocalOffsetSeconds() * kSecond;
+  const double utc = kT0 - platform::LocalOffsetSeconds() * kSecond;
   for (int open = 0; open < 2; ++open) {
     TStateStore store = TStateStore::OpenForAgent(path_);
     EXPECT_EQ(store.SchemaVersion(), kSchemaVersion);
-    const std::vector<TAgentRecord> agents = store.Agents(kT0 - offset + 70 * kSecond);
+    const std::vector<TAgentRecord> agents = store.Agents(utc + 70 * kSecond);
     ASSERT_EQ(agents.size(), 1u);
-    EXPECT_EQ(agents[0].role, TAgentRole::kDispatching);
-    EXPECT_NEAR(agents[0].started, kT0 - offset, 1e-9);
-    EXPECT_NEAR(agents[0].requestSince, kT0 - offset + 30 * kSecond, 1e-9);
-    EXPECT_EQ(agents[0].lastErrorAt, 0);  // "none" stays none
+    EXPECT_EQ(std::tuple(agents[0].role, agents[0].lastErrorAt), std::tuple(TAgentRole::kDispatching, 0.0));
+    EXPECT_NEAR(agents[0].started, utc, 1e-9);
     EXPECT_NEAR(agents[0].pollAgeSeconds.value_or(-1), 10, 0.01);
-    const std::vector<TRunRecord> runs = store.RunsOfRequest(17, kT0 - offset + 110 * kSecond);
-    ASSERT_EQ(runs.size(), 2u);
-    EXPECT_EQ(runs[0].agentInstance, "i@1");
-    EXPECT_EQ(std::pair(runs[0].end, runs[0].code), std::pair(TRunEnd::kExited, 3));
-    EXPECT_NEAR(runs[0].ended, kT0 - offset + 90 * kSecond, 1e-9);
-    EXPECT_EQ(runs[1].ended, 0);
-    EXPECT_NEAR(runs[1].durationSeconds.value_or(-1), 10, 0.01);
+    const std::vector<TRunRecord> runs = store.RunsOfRequest(17, utc);
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(std::tuple(runs[0].agentInstance, runs[0].end, runs[0].code), std::tuple("i@1", TRunEnd::kExited, 3));
+    EXPECT_NEAR(runs[0].ended, utc + 90 * kSecond, 1e-9);
   }
-  EXPECT_EQ(Sql("PRAGMA user_version").rows.at(0).at(0).AsInt64(), kSchemaVersion);
-}
 
-// A store of a later layout is not written by this agent; a reader reads it unless the
-// store says its readers must be as new as it.
-TEST_F(StateStoreTest, ALaterLayoutIsReadWhenCompatibleAndNeverWritten) {
-  TStateStore::OpenForAgent(path_).Write({Agent("a", 0), {}});
+  const auto refusedAsNewer = [](const std::function<void()>& open) {
+    try {
+      open();
+    } catch (const EStateStore& error) {
+      return error.Newer();
+    }
+    return false;
+  };
   Sql("PRAGMA user_version = " + std::to_string(kSchemaVersion + 1));
-  try {
-    TStateStore::OpenForAgent(path_);
-    FAIL() << "an agent opened a later layout";
-  } catch (const EStateStore& error) {
-    EXPECT_TRUE(error.Newer()) << error.what();
-  }
+  EXPECT_TRUE(refusedAsNewer([&] { TStateStore::OpenForAgent(path_); }));
   EXPECT_EQ(TStateStore::OpenForReading(path_).Agents(kT0).size(), 1u);
   Sql("UPDATE META SET VALUE = ? WHERE NAME = 'compatible'", {Variant(std::int64_t{kSchemaVersion + 1})});
-  try {
-    TStateStore::OpenForReading(path_);
-    FAIL() << "a reader read a layout marked unreadable for it";
-  } catch (const EStateStore& error) {
-    EXPECT_TRUE(error.Newer()) << error.what();
-  }
+  EXPECT_TRUE(refusedAsNewer([&] { TStateStore::OpenForReading(path_); }));
 }
 
 // Whatever a member of the group writes into the rows, the readers answer: numbers out of
@@ -240,15 +225,13 @@ TEST_F(StateStoreTest, ReadersSurviveAnyStoredValueAndAgeOnTheSteadyClock) {
   TStateStore store = TStateStore::OpenForAgent(path_);
   TAgentRecord steady = Agent("steady", 0);
   std::tie(steady.pollSteady, steady.boot) = std::tuple(1000.0, "boot-1");
-  store.Write({steady, {Run("r/1", 7, 0, 0, TRunEnd::kRunning)}});
-  Sql("INSERT INTO AGENTS (INSTANCE, PID, USERNAME, EXE, STARTED, LASTPOLL, LASTERROR, LASTERRORAT, REQUEST,"
-      " REQUESTSINCE, WORKERPID, POLLSTEADY, BOOTID, ROLE) VALUES ('odd', -5, 'x', 'x', 1e300, 'abc', '', 9e999, '',"
-      " -1e300, 99999999999, 5000, 'boot-1', 'chief')");
-  Sql("INSERT INTO RUNS (RUNKEY, REQUEST, STARTED, ENDED, OUTCOME, CODE, OUTPUTFILE, NOTE, AGENTPID, AGENTUSER,"
-      " AGENTEXE, WORKERPID, STARTSTEADY, ENDSTEADY, BOOTID) VALUES ('odd/1', 'x', 1e300, 'abc', 'exit', 1e20, '', '',"
-      " -1, '', '', 4294967296, 10, 5, 'boot-1')");
-  Sql("INSERT INTO RUNS (RUNKEY, REQUEST, STARTED, ENDED, OUTCOME, CODE, OUTPUTFILE, NOTE, AGENTPID, AGENTUSER,"
-      " AGENTEXE, WORKERPID) VALUES ('odd/2', 7, ?, 0, 'running', 0, '', '', 1, '', '', 1)", {kT0 + 86400 * kSecond});
+  store.Write({steady, {Run("r/1", 7, 0, 0, TRunEnd::kRunning), Run("r/2", 7, 86400, 0, TRunEnd::kRunning)}});
+  Sql("INSERT INTO AGENTS (INSTANCE, PID, USERNAME, EXE, STARTED, LASTPOLL, LASTERROR, LASTERRORAT, REQUEST, REQUESTSINCE,"
+      " WORKERPID, POLLSTEADY, BOOTID, ROLE) VALUES ('odd', -5, '', '', 1e300, 'abc', '', 9e999, '', -1e300, 1e11, 5000,"
+      " 'boot-1', 'chief')");
+  Sql("INSERT INTO RUNS (RUNKEY, REQUEST, STARTED, ENDED, OUTCOME, CODE, OUTPUTFILE, NOTE, AGENTPID, AGENTUSER, AGENTEXE,"
+      " WORKERPID, STARTSTEADY, ENDSTEADY, BOOTID) VALUES ('odd/1', 'x', 1e300, 'abc', 'exit', 1e20, '', '', -1, '', '',"
+      " 4294967296, 10, 5, 'boot-1')");
   Sql("UPDATE RUNS SET STARTSTEADY = 9e999 WHERE RUNKEY = 'r/1'");
 
   const TMoment setBack(kT0 - 3600 * kSecond, {1030.0, "boot-1"});
@@ -263,14 +246,12 @@ TEST_F(StateStoreTest, ReadersSurviveAnyStoredValueAndAgeOnTheSteadyClock) {
     EXPECT_FALSE(a.pollAgeSeconds.has_value());  // 5000 s of steady clock is ahead of the reader
   }
   for (const TRunRecord& r : reader.RecentRuns(10, setBack)) {
-    SCOPED_TRACE(r.key);
-    EXPECT_FALSE(r.durationSeconds.has_value());  // negative, from an infinite stamp, or an hour ahead
-    if (r.key != "odd/1") continue;
-    EXPECT_EQ(std::tuple(r.request, r.started, r.ended, r.end, r.agentPid, r.workerPid),
-              std::tuple(std::int64_t{0}, 0.0, 0.0, TRunEnd::kUnknown, 0u, 0u));
+    EXPECT_FALSE(r.durationSeconds.has_value()) << r.key;  // an infinite stamp, negative, or started a day ahead
+    if (r.key == "odd/1")
+      EXPECT_EQ(std::tuple(r.request, r.started, r.ended, r.end, r.agentPid, r.workerPid),
+                std::tuple(std::int64_t{0}, 0.0, 0.0, TRunEnd::kUnknown, 0u, 0u));
   }
   for (const TRequestSummary& s : reader.Summaries(0, setBack)) EXPECT_EQ(s.totalSeconds, 0) << s.request;
-  EXPECT_NO_THROW(reader.SummaryOf(7, setBack));
 }
 
 // Counters grow inside a transaction and only with it: an uncommitted transaction

@@ -9,7 +9,7 @@ namespace {
 
 using namespace ::qar::state;
 
-constexpr platform::TDateTime kNoon = 46000.5;  // 2025-12-09 12:00:00
+constexpr platform::TUtcDateTime kNoon = 46000.5;  // 2025-12-09 12:00:00 UTC
 
 // Texts from other programs (an error with quotes, a line break, a control
 // character and the ANSI 'ã') arrive intact as UTF-8; unknown values are null.
@@ -33,7 +33,8 @@ TEST(StateJsonTest, StatusAndListParseWithTheirFields) {
   EXPECT_EQ(status["running"], true);
   ASSERT_EQ(status["agents"].size(), 2u);
   EXPECT_EQ(status["agents"][0]["lastError"]["text"], "n\u00e3o \"conecta\"\r\n\x01");
-  EXPECT_EQ(status["agents"][0]["request"]["since"], "2025-12-09 12:00:00");
+  EXPECT_EQ(status["agents"][0]["request"]["since"],  // shown in local time
+            platform::FormatDateTime("yyyy-mm-dd hh:nn:ss", platform::UtcToLocal(kNoon)));
   EXPECT_TRUE(status["agents"][0]["request"]["workerPid"].is_null());
   EXPECT_TRUE(status["agents"][1]["request"].is_null());
   EXPECT_TRUE(status["agents"][1]["started"].is_null());
