@@ -178,37 +178,29 @@ TDriverParameter OptionalParam(const std::optional<double>& value) {
 
 std::string TextOf(const Variant& v) { return v.IsNull() || v.IsEmpty() ? std::string() : v.AsString(); }
 
+// The whole text as a number of type T; none when it is not one.
+template <class T>
+std::optional<T> ParseWhole(const std::string& text) {
+  T value{};
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
 // A finite number; the SQLite ODBC driver hands computed columns over as text.
 std::optional<double> NumberOf(const Variant& v) {
-  double value = 0;
-  switch (v.Type()) {
-    case TVarType::Integer:
-    case TVarType::Double: value = v.AsDouble(); break;
-    case TVarType::String: {
-      const std::string text = v.AsString();
-      const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-      if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
-      break;
-    }
-    default: return std::nullopt;
-  }
-  if (!std::isfinite(value)) return std::nullopt;
+  std::optional<double> value;
+  if (v.Type() == TVarType::Integer || v.Type() == TVarType::Double) value = v.AsDouble();
+  if (v.Type() == TVarType::String) value = ParseWhole<double>(v.AsString());
+  if (value && !std::isfinite(*value)) return std::nullopt;
   return value;
 }
 
 std::optional<std::int64_t> WholeOf(const Variant& v, std::int64_t low, std::int64_t high) {
-  std::int64_t value = 0;
-  switch (v.Type()) {
-    case TVarType::Integer: value = v.AsInt64(); break;
-    case TVarType::String: {
-      const std::string text = v.AsString();
-      const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-      if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
-      break;
-    }
-    default: return std::nullopt;
-  }
-  if (value < low || value > high) return std::nullopt;
+  std::optional<std::int64_t> value;
+  if (v.Type() == TVarType::Integer) value = v.AsInt64();
+  if (v.Type() == TVarType::String) value = ParseWhole<std::int64_t>(v.AsString());
+  if (value && (*value < low || *value > high)) return std::nullopt;
   return value;
 }
 
@@ -528,26 +520,26 @@ std::vector<TAgentRecord> TStateStore::Agents(const TMoment& now) {
   return agents;
 }
 
-std::vector<TRunRecord> TStateStore::RunsOfRequest(std::int64_t request, const TMoment& now) {
-  const TReading reading(version_, LocalOffsetDays());
+namespace {
+// The runs "SELECT <the run columns> FROM RUNS <rest>" gives.
+std::vector<TRunRecord> SelectRuns(TDriverSession& session, const std::string& path, int version, const std::string& rest,
+                                   std::vector<TDriverParameter> parameters, const TMoment& now) {
+  const TReading reading(version, LocalOffsetDays());
   std::vector<TRunRecord> runs;
-  for (const auto& row : Run(*session_, path_,
-                             "SELECT " + reading.Select(kRunColumns, "RUNS") +
-                                 " FROM RUNS WHERE REQUEST = ? ORDER BY STARTED, RUNKEY",
-                             {Param(request)}).rows)
+  for (const auto& row :
+       Run(session, path, "SELECT " + reading.Select(kRunColumns, "RUNS") + " FROM RUNS " + rest, std::move(parameters)).rows)
     runs.push_back(ReadRun(row, 0, now));
   return runs;
 }
+}  // namespace
+
+std::vector<TRunRecord> TStateStore::RunsOfRequest(std::int64_t request, const TMoment& now) {
+  return SelectRuns(*session_, path_, version_, "WHERE REQUEST = ? ORDER BY STARTED, RUNKEY", {Param(request)}, now);
+}
 
 std::vector<TRunRecord> TStateStore::RecentRuns(std::size_t limit, const TMoment& now) {
-  const TReading reading(version_, LocalOffsetDays());
-  std::vector<TRunRecord> runs;
-  for (const auto& row : Run(*session_, path_,
-                             "SELECT " + reading.Select(kRunColumns, "RUNS") +
-                                 " FROM RUNS ORDER BY STARTED DESC, RUNKEY DESC LIMIT ?",
-                             {Param(static_cast<std::int64_t>(std::min<std::size_t>(limit, INT64_MAX)))}).rows)
-    runs.push_back(ReadRun(row, 0, now));
-  return runs;
+  return SelectRuns(*session_, path_, version_, "ORDER BY STARTED DESC, RUNKEY DESC LIMIT ?",
+                    {Param(static_cast<std::int64_t>(std::min<std::size_t>(limit, INT64_MAX)))}, now);
 }
 
 std::map<std::string, std::int64_t> TStateStore::Counters() {
