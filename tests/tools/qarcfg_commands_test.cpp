@@ -269,8 +269,17 @@ TEST_F(QarCfgTest, OddStoredValuesLeaveListAndStatusWorking) {
   TStateStore::OpenForAgent(StateStorePath()).Write({self, {{.key = "x/1", .request = 1, .started = self.lastPoll}}});
   std::vector<TDriverParameter> none;
   const auto raw = OpenEmbeddedSqlite(platform::HostFileName(StateStorePath()));
-  raw->Execute("UPDATE RUNS SET STARTED = 1e300, AGENTPID = -4", none, std::nullopt);
-  raw->Execute("UPDATE AGENTS SET LASTPOLL = 'soon'", none, std::nullopt);
+  raw->Execute("UPDATE RUNS SET STARTED = 1e300, AGENTPID = -4 WHERE RUNKEY = 'x/1'", none, std::nullopt);
+  raw->Execute("UPDATE AGENTS SET LASTPOLL = 'soon' WHERE INSTANCE = '" + self.instance + "'", none, std::nullopt);
+  struct TRemove {  // Windows: the store is the machine's, shared with the other cases
+    TDriverSession& raw;
+    std::string instance;
+    ~TRemove() {
+      std::vector<TDriverParameter> none;
+      raw.Execute("DELETE FROM RUNS WHERE RUNKEY = 'x/1'", none, std::nullopt);
+      raw.Execute("DELETE FROM AGENTS WHERE INSTANCE = '" + instance + "'", none, std::nullopt);
+    }
+  } remove{*raw, self.instance};
 
   ASSERT_EQ(Run({"list", "--json"}), 0) << err_.str();
   EXPECT_EQ(nlohmann::json::parse(out_.str())["requests"][0]["lastRun"]["started"], nullptr) << out_.str();
