@@ -6,6 +6,7 @@
 
 #include "platform/module.h"
 #include "platform/process.h"
+#include "scratch_database.h"
 
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -19,15 +20,6 @@ constexpr platform::TDateTime kT0 = 46000.5;  // a day at noon
 
 class StateStoreTest : public ::testing::Test {
  protected:
-  // Relative: under Wine the host's SQLite ODBC driver resolves it in the same directory.
-  void SetUp() override {
-    static int counter = 0;
-    path_ = "qar_state_" + std::to_string(platform::CurrentProcessId()) + "_" + std::to_string(counter++) + ".db";
-    TearDown();
-  }
-  void TearDown() override {
-    for (const char* suffix : {"", "-wal", "-shm", "-journal"}) std::filesystem::remove(path_ + suffix);
-  }
 
   static TRunRecord Run(const std::string& key, std::int64_t request, double startSec, double endSec,
                         TRunEnd end, int code = 0) {
@@ -47,7 +39,9 @@ class StateStoreTest : public ::testing::Test {
     return a;
   }
 
-  std::string path_;
+  // The store names the file to the driver itself, as the driver opens it.
+  const ::qar::testing::TScratchDatabase database_{"state.db"};
+  const std::string& path_ = database_.File();
 };
 
 // Runs written at start and again at their end count once; a request's summary gives

@@ -1,5 +1,4 @@
 // QarCfg's commands run in-process against a scratch registry and a scratch SQLite database.
-#include "../support/database_files.h"
 #include "tools/qarcfg_commands.h"
 
 #include <gtest/gtest.h>
@@ -17,6 +16,7 @@
 #include "diagnostics/websrv_key.h"
 #include "platform/registry.h"
 #include "platform/secret.h"
+#include "scratch_database.h"
 #include "tools/admin_settings.h"
 
 namespace qar::tools {
@@ -29,17 +29,6 @@ bool HasControlBesidesLineEnds(const std::string& text) {
 // A scratch registry (see DiagnosticsSandbox) and a scratch SQLite database.
 class QarCfgTest : public diagnostics::testing::DiagnosticsSandbox {
  protected:
-  void SetUp() override {
-    DiagnosticsSandbox::SetUp();
-    // Relative: under Wine the host's SQLite ODBC driver resolves it in the same directory.
-    database_ = "qar_cfg_test_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + ".db";
-    ::qar::testing::RemoveDatabaseFiles(database_);
-  }
-  void TearDown() override {
-    ::qar::testing::RemoveDatabaseFiles(database_);
-    DiagnosticsSandbox::TearDown();
-  }
-
   int Run(std::vector<std::string> args, const std::string& input = {}) {
     out_.str("");
     err_.str("");
@@ -63,7 +52,9 @@ class QarCfgTest : public diagnostics::testing::DiagnosticsSandbox {
 
   std::string SqliteConnection() const { return "Provider=SQLite;Data Source=" + database_; }
 
-  std::string database_;
+  const ::qar::testing::TScratchDatabase scratch_{"cfg.db"};
+  // The tool checks and makes the file itself, and the driver opens it: one name for both.
+  const std::string database_ = scratch_.DriverFile();
   std::ostringstream out_;
   std::ostringstream err_;
 };
