@@ -10,6 +10,7 @@
 #include "data/data_error.h"
 #include "config/state_store.h"
 #include "platform/datetime.h"
+#include "platform/environment.h"
 #include "platform/process.h"
 #include "scratch_database.h"
 #include "tools/command_error.h"
@@ -26,12 +27,16 @@ class StatusSiteTest : public diagnostics::testing::DiagnosticsSandbox {
  protected:
   void SetUp() override {
     DiagnosticsSandbox::SetUp();
+    // The installation's state store, in the sandbox: beside the settings file (POSIX), under
+    // %ProgramData% (Windows).
+    platform::SetEnv("ProgramData", Dir().substr(0, Dir().size() - 1));
     connectionString_ = "Provider=SQLite;Data Source=" + database_.DriverFile();
     db_.SetConnectionString(connectionString_);
     db_.Execute(JoinStatementLines(kCreateTable));
   }
   void TearDown() override {
     db_.Close();
+    programData_ ? platform::SetEnv("ProgramData", *programData_) : platform::UnsetEnv("ProgramData");
     DiagnosticsSandbox::TearDown();
   }
   // `days` ago: 0 is today.
@@ -56,6 +61,7 @@ class StatusSiteTest : public diagnostics::testing::DiagnosticsSandbox {
     return {"GET", path, std::move(params), {{"host", "127.0.0.1:8470"}}};
   }
 
+  const std::optional<std::string> programData_ = platform::GetEnv("ProgramData");
   const ::qar::testing::TScratchDatabase database_{"status_site.db"};  // gone after db_
   std::string connectionString_;
   TADOConnection db_;
@@ -88,9 +94,6 @@ TEST_F(StatusSiteTest, WithATokenEveryRequestMustCarryIt) {
     if (!c.cookie.empty()) request.headers["cookie"] = c.cookie;
     EXPECT_EQ(site.Handle(request).status, c.status) << c.header << c.cookie << c.query;
   }
-  EXPECT_TRUE(ConstantTimeEquals("abc", "abc"));
-  EXPECT_FALSE(ConstantTimeEquals("abc", "abcd"));
-  EXPECT_FALSE(ConstantTimeEquals("abcd", "abc"));
 }
 
 TEST_F(StatusSiteTest, CancelNeedsTheSessionsAntiForgeryTokenAndFollowsQarCfgsRule) {
