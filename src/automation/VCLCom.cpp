@@ -1,5 +1,6 @@
 #include "automation/VCLCom.h"
 
+#include <cassert>
 #include <chrono>
 #include <memory>
 #include <mutex>
@@ -197,7 +198,10 @@ HResult TVCLAutoObject::InvokeMember(com::DispId id, std::uint16_t flags, com::T
   struct TDepth {
     int& depth;
     explicit TDepth(int& d) : depth(d) { ++depth; }
-    ~TDepth() { --depth; }
+    ~TDepth() {
+      assert(depth > 0 && "a call ended that never began");
+      --depth;
+    }
   } depth(callDepth_);
   // A nested call runs inside the outer one's sequence, on its connection and key.
   if (callDepth_ > 1) return TAutoObject::InvokeMember(id, flags, params, result, excepInfo, argErr);
@@ -267,6 +271,8 @@ HResult TVCLAutoObject::InvokeMember(com::DispId id, std::uint16_t flags, com::T
 }
 
 void TVCLAutoObject::KnowComponent(TComponent& component) {
+  // The cache belongs to the call that holds callMutex_; outside a call a write would race.
+  assert(callDepth_ > 0 && "the object's cache touched outside its call lock");
   if (knownComponent_ == &component) return;
   const com::TAutoObjectFactory* factory = AutoFactory();
   target_ = factory != nullptr ? factory->DispatchTargetOf(*this) : nullptr;

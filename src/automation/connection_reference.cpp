@@ -74,7 +74,7 @@ std::shared_ptr<TConnectionObject> ConnectionObjectOfArgument(const Variant& arg
       if (value.Object()) Refuse();  // an opaque object of the caller's, not a reference
       return nullptr;
     }
-    TComPtr<IConnectionObject> connection = object.As<IConnectionObject>();
+    TComPtr<IConnectionObject> connection = object.TryAs<IConnectionObject>();
     if (!connection) Refuse();
     return connection->ConnectionObject();
   }

@@ -33,8 +33,11 @@ class TAutoObject : public TImplements<TComObject, IDispatch> {
   HResult GetTypeInfo(std::uint32_t index, LocaleId locale, ITypeInfo** info) override;
   HResult GetIDsOfNames(const TGUID& iid, const std::string* names, std::uint32_t count,
                         LocaleId locale, DispId* ids) override;
-  // The edge of a call: what InvokeMember throws becomes kDISP_E_EXCEPTION with its
-  // description in `excepInfo`, the one place where an object's failure becomes a code.
+  // The object's edge: what InvokeMember throws becomes kDISP_E_EXCEPTION with its
+  // description in `excepInfo` (ReportException), the one catch of the object's call. A
+  // member's own failure does not get here: the member's edge (DispInvoke) already
+  // made it the member's result, as the system's members return one, so the work an
+  // override does around its members goes on after a failed member.
   HResult Invoke(DispId id, const TGUID& iid, LocaleId locale, std::uint16_t flags,
                  TDispParams& params, Variant* result, TExcepInfo* excepInfo,
                  std::uint32_t* argErr) final;

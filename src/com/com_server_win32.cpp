@@ -57,16 +57,6 @@ constexpr TGUID kIID_Bridge = TGUID::Parse("{5C0F6A57-2B3D-4E8F-9A1B-7C6D5E4F3A2
 using TModelUnknown = qar::IUnknown;
 using TModelDispatch = qar::com::IDispatch;
 
-// An argument that cannot cross, and which one (its index in rgvarg).
-class EArgumentError : public EOleError {
- public:
-  EArgumentError(HResult code, UINT index, const std::string& message) : EOleError(code, message), index_(index) {}
-  UINT Index() const { return index_; }
-
- private:
-  UINT index_;
-};
-
 TGUID ToModel(const GUID& guid) {
   TGUID result;
   result.D1 = guid.Data1;
@@ -278,8 +268,7 @@ TDispatchBridge::~TDispatchBridge() {
 }
 
 ::IDispatch* TDispatchBridge::BridgeOf(TComPtr<TModelDispatch> model) {
-  const TComPtr<TModelUnknown> identity = model.As<TModelUnknown>();
-  const void* key = identity ? static_cast<const void*>(identity.Get()) : model.Get();
+  const void* key = model.As<TModelUnknown>().Get();  // the identity outlives the call: `model` holds it
   {
     std::lock_guard lock(gBridgesMutex);
     const auto found = gBridges.find(key);
@@ -468,7 +457,7 @@ void ToNative(const Variant& value, VARIANT& out) {
     case kVarDispatch: {
       const TComPtr<IUnknown>& object = v.Interface();
       if (!object) throw EOleError(DISP_E_TYPEMISMATCH, "A value holds no object that can cross");
-      if (TComPtr<INativeObject> native = object.As<INativeObject>()) {
+      if (TComPtr<INativeObject> native = object.TryAs<INativeObject>()) {
         ::IDispatch* dispatch = nullptr;
         if (SUCCEEDED(native->Native()->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch)))) {
           V_VT(&out) = VT_DISPATCH;
@@ -480,7 +469,7 @@ void ToNative(const Variant& value, VARIANT& out) {
         }
         return;
       }
-      TComPtr<IDispatch> dispatch = object.As<IDispatch>();
+      TComPtr<IDispatch> dispatch = object.TryAs<IDispatch>();
       if (!dispatch) throw EOleError(DISP_E_TYPEMISMATCH, "An object without a dispatch interface cannot cross");
       V_DISPATCH(&out) = TDispatchBridge::BridgeOf(std::move(dispatch));
       V_VT(&out) = VT_DISPATCH;
@@ -650,9 +639,7 @@ class TClassFactoryBridge final : public ::IClassFactory {
     *object = nullptr;
     if (outer != nullptr) return CLASS_E_NOAGGREGATION;
     return SystemEntry(factory_.ProgID(), [&]() -> HRESULT {
-      TComPtr<TModelDispatch> dispatch = factory_.CreateComObject().As<TModelDispatch>();
-      if (!dispatch) throw EOleError(E_NOINTERFACE, "The factory of " + factory_.ProgID() + " made no automation object");
-      ::IDispatch* bridge = TDispatchBridge::BridgeOf(std::move(dispatch));
+      ::IDispatch* bridge = TDispatchBridge::BridgeOf(factory_.CreateComObject().As<TModelDispatch>());
       const HRESULT result = bridge->QueryInterface(riid, object);
       bridge->Release();
       return result;
@@ -706,39 +693,23 @@ TServerHolder::~TServerHolder() { --gServerHolders; }
 HRESULT FailureToSystem(std::exception_ptr error, std::string_view source, EXCEPINFO* excepInfo,
                         UINT* argErr) noexcept {
   try {
-    HRESULT code = E_UNEXPECTED;
-    std::string message = "Unknown exception";
-    bool argument = false;
-    try {
-      std::rethrow_exception(error);
-    } catch (const std::bad_alloc&) {
-      return E_OUTOFMEMORY;  // nothing more is made without memory
-    } catch (const EArgumentError& e) {
-      if (argErr != nullptr) *argErr = e.Index();
-      argument = e.Code() == DISP_E_TYPEMISMATCH || e.Code() == DISP_E_BADVARTYPE;
-      code = e.Code();
-      message = e.what();
-    } catch (const EOleError& e) {
-      code = e.Code();
-      message = e.what();
-    } catch (const std::exception& e) {
-      code = E_FAIL;
-      message = e.what();
-    } catch (...) {
-    }
-    if (!FAILED(code)) code = E_FAIL;
+    TFailure failure = DescribeFailure(std::move(error));
+    if (!failure.described) return failure.code;  // E_OUTOFMEMORY: nothing more is made
+    if (failure.argument && argErr != nullptr) *argErr = *failure.argument;
     // A conversion's error is the code the caller expects for that argument; any
     // other failure is described where the caller reads it.
-    if (excepInfo != nullptr && !argument) {
+    const bool conversion =
+        failure.argument && (failure.code == DISP_E_TYPEMISMATCH || failure.code == DISP_E_BADVARTYPE);
+    if (excepInfo != nullptr && !conversion) {
       TExcepInfo described;
       described.Source = std::string(source);
-      described.Description = std::move(message);
-      described.SCode = code;
+      described.Description = std::move(failure.message);
+      described.SCode = failure.code;
       ToSystemExcepInfo(described, *excepInfo);
       return DISP_E_EXCEPTION;
     }
-    SetErrorDescription(source, message);
-    return code;
+    SetErrorDescription(source, failure.message);
+    return failure.code;
   } catch (...) {
     return E_OUTOFMEMORY;  // the description itself could not be made
   }

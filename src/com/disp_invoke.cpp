@@ -150,11 +150,11 @@ TDispArgs::TDispArgs(std::vector<Variant> inCallOrder)
 }
 
 HResult ReportException(std::exception_ptr error, std::string source, TExcepInfo* excepInfo) {
-  const TFailure failure = DescribeFailure(std::move(error));
+  TFailure failure = DescribeFailure(std::move(error));
   if (excepInfo != nullptr) {
     *excepInfo = TExcepInfo{};
     excepInfo->Source = std::move(source);
-    excepInfo->Description = failure.message;
+    excepInfo->Description = std::move(failure.message);
     excepInfo->SCode = failure.code;
   }
   return kDISP_E_EXCEPTION;

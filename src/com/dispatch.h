@@ -65,8 +65,10 @@ struct TExcepInfo {
   HResult SCode = 0;
 };
 
-// A value a call threw, as its caller hears of it: `excepInfo` (when given) holds
-// `source`, the description and the code, and the result is DISP_E_EXCEPTION.
+// A value a call threw, as its caller hears of it (DescribeFailure): `excepInfo` (when
+// given) holds `source`, the description and the code, and the result is
+// DISP_E_EXCEPTION. The model's two dispatch edges use it: a member's (DispInvoke) and
+// an object's (TAutoObject::Invoke).
 HResult ReportException(std::exception_ptr error, std::string source, TExcepInfo* excepInfo);
 
 // Type kinds.
@@ -138,6 +140,7 @@ class IDispatch : public IUnknown {
 // argument for a typed parameter kDISP_E_PARAMNOTOPTIONAL, named arguments other than
 // a property put's kDISP_E_NONAMEDARGS, an unknown identifier kDISP_E_MEMBERNOTFOUND,
 // and an exception from the method kDISP_E_EXCEPTION with its message as description.
+// This is the member's edge, its one catch: nothing the member throws passes it.
 HResult DispInvoke(void* instance, ITypeInfo* typeInfo, DispId id, std::uint16_t flags,
                    TDispParams& params, Variant* result, TExcepInfo* excepInfo,
                    std::uint32_t* argErr);

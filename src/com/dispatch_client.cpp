@@ -11,9 +11,7 @@ TComPtr<IDispatch> CreateOleObject(std::string_view progId) {
   const TFactoryRef factory = ComClassManager().GetFactoryFromProgID(progId);
   if (factory == nullptr)
     throw EOleError(kREGDB_E_CLASSNOTREG, "Invalid class string: " + std::string(progId));
-  TComPtr<IDispatch> dispatch = factory->CreateComObject().As<IDispatch>();
-  if (!dispatch) throw EOleError(kE_NOINTERFACE, ResultText(kE_NOINTERFACE));
-  return dispatch;
+  return factory->CreateComObject().As<IDispatch>();
 }
 
 Variant CallByName(IDispatch& object, std::string_view name, std::vector<Variant> args,

@@ -12,7 +12,8 @@ std::optional<TErrorInfo> GetErrorInfo() { return std::exchange(tErrorInfo, std:
 
 HResult ResultOfFailure(std::exception_ptr error, std::string_view source) {
   TFailure failure = DescribeFailure(std::move(error));
-  SetErrorInfo(TErrorInfo{std::string(source), std::move(failure.message)});
+  if (failure.described) SetErrorInfo(TErrorInfo{std::string(source), std::move(failure.message)});
+  else SetErrorInfo(std::nullopt);  // without memory, the code alone
   return failure.code;
 }
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <new>
 #include <typeinfo>
 
 #if defined(__GNUG__)
@@ -69,11 +70,18 @@ void OleCheck(HResult code) {
 }
 
 TFailure DescribeFailure(std::exception_ptr error) {
+  // An error is never reported as success, whatever code it was given.
+  const auto failure = [](HResult code) { return Failed(code) ? code : kE_FAIL; };
   try {
     std::rethrow_exception(error);
+  } catch (const std::bad_alloc&) {
+    return {kE_OUTOFMEMORY, {}, {}, std::nullopt, false};
+  } catch (const EArgumentError& e) {
+    return {failure(e.Code()), e.what(), ExceptionClassName(e), e.Index()};
   } catch (const EOleError& e) {
-    // An error is never reported as success, whatever code it was given.
-    return {Failed(e.Code()) ? e.Code() : kE_FAIL, e.what(), ExceptionClassName(e)};
+    return {failure(e.Code()), e.what(), ExceptionClassName(e)};
+  } catch (const EIntfCastError& e) {
+    return {failure(e.Code()), e.what(), ExceptionClassName(e)};
   } catch (const std::exception& e) {
     return {kE_FAIL, e.what(), ExceptionClassName(e)};
   } catch (...) {

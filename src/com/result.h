@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -65,19 +66,36 @@ class EOleException : public EOleError {
   std::string source_;
 };
 
+// An argument of a call that cannot be taken in or given back: the failure belongs to
+// the argument at `Index` (as the caller keeps them, the last first), not to the method.
+class EArgumentError : public EOleError {
+ public:
+  EArgumentError(HResult code, std::uint32_t index, const std::string& message)
+      : EOleError(code, message), index_(index) {}
+  std::uint32_t Index() const { return index_; }
+
+ private:
+  std::uint32_t index_;
+};
+
 // The system's wording of a result code ("Member not found", ...), or its hex form.
 std::string ResultText(HResult code);
 
 // Throws EOleError with ResultText when `code` is a failure.
 void OleCheck(HResult code);
 
-// A thrown value as a result code and a message: an EOleError keeps its own code when
-// that is a failure, anything else becomes kE_FAIL (kE_UNEXPECTED for what is not a
-// std::exception). The code is always a failure.
+// A thrown value as its caller hears of it. The one classifier of failures: every
+// boundary that turns an exception into a result (the model's and the Windows bridge's)
+// asks it. An EOleError (or a failed cast, EIntfCastError) keeps its own code when that
+// is a failure, anything else becomes kE_FAIL (kE_UNEXPECTED for what is not a
+// std::exception); the code is always a failure. Without memory (std::bad_alloc) the
+// code is kE_OUTOFMEMORY and nothing more is made: `described` is false, the texts empty.
 struct TFailure {
   HResult code;
   std::string message;
   std::string className;  // the thrown type's name, without namespaces ("EOleError")
+  std::optional<std::uint32_t> argument = std::nullopt;  // EArgumentError's index
+  bool described = true;
 };
 TFailure DescribeFailure(std::exception_ptr error);
 

@@ -1,6 +1,7 @@
 #include "data/session_pool.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cerrno>
 #include <cstdlib>
 #include <utility>
@@ -82,6 +83,8 @@ std::optional<TPooledSession> TSessionPool::Take(const std::string& connectionSt
       Expire(clock_.Elapsed(), closing);
       const auto bucket = buckets_.find(connectionString);
       if (bucket == buckets_.end() || bucket->second.idle.empty()) return std::nullopt;
+      // Expire's shortcut relies on it: no idle session went back before oldestIdle_.
+      assert(bucket->second.idle.front().since >= oldestIdle_ && "an idle session older than the pool knows");
       taken = std::move(bucket->second.idle.back().pooled);
       bucket->second.idle.pop_back();
     }
@@ -111,6 +114,7 @@ void TSessionPool::Return(const std::string& connectionString, TPooledSession po
   }
   idle.push_back({std::move(pooled), now});
   oldestIdle_ = std::min(oldestIdle_, now);
+  assert(idle.size() <= settings.maxIdlePerKey && "more idle sessions kept than allowed");
   // `closing` is declared before the lock: its sessions close after it is released.
 }
 

@@ -65,6 +65,18 @@ struct TGUID {
 // A 32-bit result code: negative means failure.
 using HResult = std::int32_t;
 
+// A cast to an interface that the object does not answer (TComPtr::As): the query's
+// failure code, E_NOINTERFACE when it gave none.
+class EIntfCastError : public std::runtime_error {
+ public:
+  static constexpr HResult kNoInterface = static_cast<HResult>(0x80004002u);
+  explicit EIntfCastError(HResult code) : std::runtime_error("Interface not supported"), code_(code) {}
+  HResult Code() const { return code_; }
+
+ private:
+  HResult code_;
+};
+
 // The root of every reference-counted interface. An object answers QueryInterface
 // for each identifier it implements with a counted reference (or a failure result
 // and null), and frees itself when its count drops to zero. There is no virtual
@@ -85,9 +97,11 @@ class IUnknown {
 // reference, destruction releases it; Put() hands the slot to a function that
 // returns a counted reference through an out parameter:
 //
+//   TComPtr<IUnknown> unknown = factory.CreateComObject();
 //   TComPtr<IDispatch> dispatch;
 //   unknown->QueryInterface(IDispatch::kIID, dispatch.PutVoid());
-//   TComPtr<IDispatch> same = dispatch.As<IDispatch>();
+//   TComPtr<IDispatch> same = unknown.As<IDispatch>();         // throws when it is none
+//   if (TComPtr<IExtra> extra = unknown.TryAs<IExtra>()) ...   // null when it is none
 template <class T>
 class TComPtr {
  public:
@@ -133,9 +147,18 @@ class TComPtr {
   }
   void** PutVoid() { return reinterpret_cast<void**>(Put()); }
 
-  // A reference to interface U of the same object, or null.
+  // A reference to interface U of the same object. Throws EIntfCastError when the object
+  // does not answer U, or when there is no object.
   template <class U>
   TComPtr<U> As() const {
+    TComPtr<U> result;
+    const HResult code = ptr_ ? ptr_->QueryInterface(U::kIID, result.PutVoid()) : EIntfCastError::kNoInterface;
+    if (!result) throw EIntfCastError(code < 0 ? code : EIntfCastError::kNoInterface);
+    return result;
+  }
+  // A reference to interface U of the same object, or null.
+  template <class U>
+  TComPtr<U> TryAs() const {
     TComPtr<U> result;
     if (ptr_) ptr_->QueryInterface(U::kIID, result.PutVoid());
     return result;

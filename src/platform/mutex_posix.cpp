@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cassert>
 #include <cerrno>
 #include <cstdlib>
 #include <system_error>
@@ -129,6 +130,8 @@ void NamedMutex::Close() { impl_.reset(); }
 
 bool NamedMutex::Publish(const std::string& text) {
   if (!impl_) return false;
+  // Only the creator holds the lock: another's handle would keep the first holder's alive.
+  assert(outcome_ == MutexOutcome::kCreated && "a mutex held by an object that did not create it");
   const std::string part = impl_->stateFile + ".part";
   const int fd = openat(impl_->dirFd, part.c_str(), O_CREAT | O_TRUNC | O_WRONLY | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd < 0) return false;

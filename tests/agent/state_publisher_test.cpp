@@ -14,11 +14,11 @@ namespace {
 // An unwritable store is reported once; its runs reach it once it can be written; an idle
 // agent's poll reaches it every ten seconds.
 TEST(StatePublisherTest, AnUnwritableStoreIsReportedOnceAndItsRunsAreWrittenLater) {
-  // Relative, with '/': under Wine the host's SQLite ODBC driver reads the same path.
-  const std::string dir = "qar_publisher_" + std::to_string(platform::CurrentProcessId());
+  // The store names the file to the driver itself, as the driver opens it.
+  const std::string dir = platform::TempDirectory() + "qar_publisher_" + std::to_string(platform::CurrentProcessId());
   std::filesystem::remove_all(platform::ToNativePath(dir));
   std::ofstream(platform::ToNativePath(dir)) << "a file where the store's directory belongs";
-  const std::string path = dir + "/" + state::kStateStoreFileName;
+  const std::string path = dir + platform::kPathDelim + state::kStateStoreFileName;
   platform::SimulatedClock clock(46361.5);
   std::vector<std::string> reports;
   state::TAgentRecord self;

@@ -11,7 +11,7 @@
 #include <sstream>
 #include <tuple>
 
-#include "../support/database_files.h"
+#include "scratch_database.h"
 #include "../data/session_statements.h"
 #include "../diagnostics/diagnostics_sandbox.h"
 #include "automation/MtsRdm.h"
@@ -174,10 +174,7 @@ class SqliteModuleTest : public diagnostics::testing::DiagnosticsSandbox,
   void SetUp() override {
     DiagnosticsSandbox::SetUp();
     Store("TmpFileDir=" + LogDir());  // the error log of a failed statement stays in the sandbox
-    // In the working directory: under Wine the ODBC driver may be the host's, which
-    // reads a Windows path as a relative name.
-    TdmGravacao::connectionString = GetParam().prefix + file_;
-    ::qar::testing::RemoveDatabaseFiles(file_);
+    TdmGravacao::connectionString = GetParam().prefix + database_.DriverFile();
     client.SetConnectionString(TdmGravacao::connectionString);
     try {
       client.Execute(::qar::testing::kCreateSessionTable);
@@ -206,7 +203,6 @@ class SqliteModuleTest : public diagnostics::testing::DiagnosticsSandbox,
   void TearDown() override {
     server_.Reset();
     client.Close();
-    ::qar::testing::RemoveDatabaseFiles(file_);
     gGravacaoFactory.Environment() = DefaultAutomationEnvironment();
     SetServerConnectionList(std::nullopt);
     DiagnosticsSandbox::TearDown();
@@ -249,7 +245,7 @@ class SqliteModuleTest : public diagnostics::testing::DiagnosticsSandbox,
     return text;
   }
 
-  const std::string file_ = "qar_call_test_" + std::to_string(platform::CurrentProcessId()) + ".db";
+  const ::qar::testing::TScratchDatabase database_{"call.db"};
   TADOConnection client;  // also the caller's own connection in the two-argument form
   platform::SimulatedClock clock_{platform::EncodeDateTime({2026, 12, 5, 14, 3, 27, 0})};
   testing::TInstalledObjectContext installed_{gGravacaoFactory};

@@ -14,6 +14,7 @@
 
 #include "data/ado_connection.h"
 #include "data/data_error.h"
+#include "scratch_database.h"
 
 namespace qar {
 namespace {
@@ -150,19 +151,15 @@ TEST_F(SessionPoolTest, TwoThreadsNeverShareASession) {
 // The same cases on both drivers that reach a SQLite file, each on a pool of its own.
 class PooledSqliteTest : public ::testing::TestWithParam<const char*> {
  protected:
-  void SetUp() override { Remove(); }
   void TearDown() override {
     a.Close();
     b.Close();
     pool->Clear();
-    Remove();
-  }
-  void Remove() {
-    for (const char* suffix : {"", "-wal", "-shm", ".new"}) std::remove((file_ + suffix).c_str());
+    std::remove((file_ + ".new").c_str());
   }
   void Connect(TADOConnection& connection) {
     connection.ConnectionObject()->SetSessionPool(pool);
-    connection.SetConnectionString(GetParam() + file_);
+    connection.SetConnectionString(GetParam() + database_.DriverFile());
   }
   static std::string Value(TADOConnection& connection, const std::string& select) {
     std::vector<TDriverParameter> none;
@@ -171,7 +168,8 @@ class PooledSqliteTest : public ::testing::TestWithParam<const char*> {
   }
   static std::int64_t Id(TADOConnection& connection) { return connection.ConnectionObject()->SessionId(); }
 
-  std::string file_ = std::string("qar_pool_test_") + (GetParam()[0] == 'P' ? "embedded.db" : "odbc.db");
+  const ::qar::testing::TScratchDatabase database_{GetParam()[0] == 'P' ? "pooled_embedded.db" : "pooled_odbc.db"};
+  const std::string& file_ = database_.File();
   platform::SimulatedClock clock{platform::EncodeDateTime({2026, 12, 7, 9, 0, 0, 0})};
   std::shared_ptr<TSessionPool> pool = std::make_shared<TSessionPool>(clock);
   TADOConnection a, b;

@@ -11,6 +11,7 @@
 #include "data/data_error.h"
 #include "data/data_set_provider.h"
 #include "data/statement_cache.h"
+#include "scratch_database.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 extern "C" std::size_t __sanitizer_get_current_allocated_bytes();  // the sanitizer's runtime
@@ -25,16 +26,11 @@ class SqliteDatabaseTest : public ::testing::TestWithParam<const char*> {
  protected:
   void SetUp() override {
     platform::SetShortDateFormat("dd/MM/yyyy", '/');
-    std::remove(file_.c_str());
     connection.SetConnectionString(ConnectionString());
     connection.Open();
   }
-  void TearDown() override {
-    connection.Close();
-    ProcessSessionPool().Clear();  // nothing of this file outlives the test
-    for (const char* suffix : {"", "-wal", "-shm"}) std::remove((file_ + suffix).c_str());
-  }
-  std::string ConnectionString() const { return GetParam() + file_; }
+  void TearDown() override { connection.Close(); }
+  std::string ConnectionString() const { return GetParam() + database_.DriverFile(); }
 
   template <class T>
   T& Add(const std::string& text) {
@@ -52,8 +48,8 @@ class SqliteDatabaseTest : public ::testing::TestWithParam<const char*> {
   }
   TStatementCacheStats Cache() const { return connection.ConnectionObject()->StatementCache(); }
 
-  // Relative to the working directory: under Wine the host's ODBC driver resolves it there too.
-  std::string file_ = std::string("qar_data_test_") + (GetParam()[0] == 'P' ? "embedded.db" : "odbc.db");
+  // Gone after the connection and its pooled sessions.
+  const ::qar::testing::TScratchDatabase database_{GetParam()[0] == 'P' ? "embedded.db" : "odbc.db"};
   TComponent form;
   TADOConnection& connection = form.CreateComponent<TADOConnection>();
 };

@@ -16,15 +16,17 @@
 
 namespace qar::diagnostics::testing {
 
-// Each test gets its own directory and a settings cache as at process start.
-// POSIX: HKEY_LOCAL_MACHINE is a fresh file in that directory. Windows: the real
-// registry of the (throw-away) prefix; the key's values are removed before and after.
+// Each test gets its own directory (under `base`, the temporary directory unless given) and a
+// settings cache as at process start. POSIX: HKEY_LOCAL_MACHINE is a fresh file in that
+// directory. Windows: the real registry of the (throw-away) prefix; the key's values are
+// removed before and after.
 class DiagnosticsSandbox : public ::testing::Test {
  public:
+  explicit DiagnosticsSandbox(std::string base = platform::TempDirectory()) : base_(std::move(base)) {}
   void SetUp() override {
     static int counter = 0;
-    dir_ = platform::TempDirectory() + "qar_diag_" + std::to_string(platform::CurrentProcessId()) + "_" +
-           std::to_string(counter++) + platform::kPathDelim;
+    dir_ = base_ + "qar_diag_" + std::to_string(platform::CurrentProcessId()) + "_" + std::to_string(counter++) +
+           platform::kPathDelim;
     std::filesystem::remove_all(platform::ToNativePath(dir_));
     std::filesystem::create_directories(platform::ToNativePath(LogDir()));
     platform::SetEnv("QARSNC_HKLM", dir_ + "HKLM.reg");
@@ -75,6 +77,7 @@ class DiagnosticsSandbox : public ::testing::Test {
 #endif
 
  private:
+  std::string base_;  // ends with the path separator
   std::string dir_;
 };
 

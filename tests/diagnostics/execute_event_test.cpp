@@ -1,6 +1,6 @@
 // The SQL execution monitor on real statements of both SQLite drivers: byte-exact
 // entries, chaining, failures, threads.
-#include "../support/database_files.h"
+#include "scratch_database.h"
 #include "diagnostics/execute_event.h"
 
 #include <gtest/gtest.h>
@@ -50,14 +50,12 @@ class ExecuteEventTest : public testing::DiagnosticsSandbox, public ::testing::W
     DiagnosticsSandbox::SetUp();
     platform::SetShortDateFormat("dd/MM/yyyy", '/');
     module.SetName("dmVendas");
-    ::qar::testing::RemoveDatabaseFiles(database);  // relative: under Wine the host's ODBC driver finds it alike
-    connection.SetConnectionString(GetParam() + database);
+    connection.SetConnectionString(GetParam() + database.DriverFile());
     connection.Execute("CREATE TABLE PEDIDO (ID INTEGER, SITUACAO VARCHAR(1))");
     connection.Execute("INSERT INTO PEDIDO VALUES (42, 'A')");
   }
   void TearDown() override {
     connection.Close();
-    ::qar::testing::RemoveDatabaseFiles(database);
     DiagnosticsSandbox::TearDown();
   }
   // A statement of the data module whose parameter ID holds 42.
@@ -81,7 +79,7 @@ class ExecuteEventTest : public testing::DiagnosticsSandbox, public ::testing::W
     return std::regex_replace(ReadFile(path + ".log"), std::regex("(no such table: PEDIDOX).+"), "$1");
   }
 
-  const std::string database = std::string("qar_execute_event_") + (GetParam()[0] == 'P' ? "embedded.db" : "odbc.db");
+  const ::qar::testing::TScratchDatabase database{GetParam()[0] == 'P' ? "event_embedded.db" : "event_odbc.db"};
   TComponent module;
   TADOConnection& connection = module.CreateComponent<TADOConnection>();
   platform::SimulatedClock clock{At(14, 3, 27)};

@@ -18,16 +18,16 @@ inline std::string ReadBytes(const std::filesystem::path& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// Points QARSNC_HKLM (read by the POSIX build only) at a file in a fresh temp directory, where
-// the POSIX cipher's machine key lands too, and names a test key "Software\QarSncTest\<pid>-<n>".
-// The destructor deletes the key (Windows: the real registry) and the directory, and puts the
-// variable back.
+// Points QARSNC_HKLM (read by the POSIX build only) at a file in a fresh directory under `base`
+// (the temp directory unless given), where the POSIX cipher's machine key lands too, and names a
+// test key "Software\QarSncTest\<pid>-<n>". The destructor deletes the key (Windows: the real
+// registry) and the directory, and puts the variable back.
 class ScratchRegistry {
  public:
-  ScratchRegistry() {
+  explicit ScratchRegistry(const std::filesystem::path& base = std::filesystem::temp_directory_path()) {
     static int counter = 0;
     const std::string id = std::to_string(CurrentProcessId()) + "-" + std::to_string(++counter);
-    dir_ = std::filesystem::temp_directory_path() / ("qarsnc-reg-" + id);
+    dir_ = base / ("qarsnc-reg-" + id);
     std::filesystem::remove_all(dir_);
     std::filesystem::create_directories(dir_);
     old_ = GetEnv("QARSNC_HKLM");

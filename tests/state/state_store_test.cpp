@@ -8,6 +8,7 @@
 #include "data/driver_session.h"
 #include "platform/module.h"
 #include "platform/process.h"
+#include "scratch_database.h"
 
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -24,17 +25,6 @@ constexpr platform::TDateTime kT0 = 46000.5;  // a day at noon
 
 class StateStoreTest : public ::testing::Test {
  protected:
-  // Relative: under Wine the host's SQLite ODBC driver resolves it in the same directory.
-  void SetUp() override {
-    static int counter = 0;
-    path_ = "qar_state_" + std::to_string(platform::CurrentProcessId()) + "_" + std::to_string(counter++) + ".db";
-    TearDown();
-  }
-  void TearDown() override {
-    raw_.reset();
-    for (const char* suffix : {"", "-wal", "-shm", "-journal"}) std::filesystem::remove(path_ + suffix);
-  }
-
   static TRunRecord Run(const std::string& key, std::int64_t request, double startSec, double endSec,
                         TRunEnd end, int code = 0) {
       TRunRecord r;
@@ -61,7 +51,9 @@ class StateStoreTest : public ::testing::Test {
     return raw_->Execute(statement, parameters, std::nullopt);
   }
 
-  std::string path_;
+  // The store names the file to the driver itself, as the driver opens it.
+  const ::qar::testing::TScratchDatabase database_{"state.db"};
+  const std::string& path_ = database_.File();
   std::unique_ptr<TDriverSession> raw_;
 };
 

@@ -1,4 +1,4 @@
-// Removing a test's SQLite database: its pooled sessions first, then the file with its write-ahead log.
+// Removing a test's SQLite database: its pooled sessions first, then the file with its logs.
 #pragma once
 
 #include <cstdio>
@@ -12,7 +12,7 @@ namespace qar::testing {
 // a later test creates its database at.
 inline void RemoveDatabaseFiles(const std::string& file) {
   ProcessSessionPool().Clear();
-  for (const char* suffix : {"", "-wal", "-shm"}) std::remove((file + suffix).c_str());
+  for (const char* suffix : {"", "-wal", "-shm", "-journal"}) std::remove((file + suffix).c_str());
 }
 
 }  // namespace qar::testing

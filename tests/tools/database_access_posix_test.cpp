@@ -2,7 +2,6 @@
 // may not write is reported with its owner, its mode and the command that mends it.
 #include <grp.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -15,6 +14,7 @@
 #include "platform/module.h"
 #include "platform/process.h"
 #include "platform/shared_file.h"
+#include "unprivileged_posix.h"
 
 namespace qar {
 namespace {
@@ -25,7 +25,9 @@ using namespace std::string_literals;
 class DatabaseAccessTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::path(platform::TempDirectory()) / ("qar_db_access_" + std::to_string(platform::CurrentProcessId()));
+    // Where the unprivileged user of a check reaches the files.
+    dir_ = fs::path(::qar::testing::ReachableScratchDirectory()) /
+           ("qar_db_access_" + std::to_string(platform::CurrentProcessId()));
     fs::remove_all(dir_);
     fs::create_directories(dir_);
     fs::permissions(dir_, fs::perms(0755));
@@ -74,15 +76,8 @@ TEST_F(DatabaseAccessTest, ADatabaseThatMayNotBeWrittenSaysWhoOwnsItAndHowToMend
     }
     return 2;
   };
-  int failed = 100, status = 0;  // root may write anything: the check runs as "nobody" then
-  if (::geteuid() != 0) {
-    failed = check();
-  } else if (const pid_t child = ::fork(); child == 0) {
-    _exit(::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0 ? check() : 100);
-  } else if (::waitpid(child, &status, 0) == child) {
-    failed = WIFEXITED(status) ? WEXITSTATUS(status) : 101;
-  }
-  EXPECT_EQ(failed, 0) << "1: the message lacks the file's owner, mode or mending; 2: the write succeeded";
+  EXPECT_EQ(::qar::testing::RunUnprivileged(check), 0)
+      << "1: the message lacks the file's owner, mode or mending; 2: the write succeeded";
 }
 
 }  // namespace

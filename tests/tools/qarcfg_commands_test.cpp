@@ -1,5 +1,4 @@
 // QarCfg's commands run in-process against a scratch registry and a scratch SQLite database.
-#include "../support/database_files.h"
 #include "tools/qarcfg_commands.h"
 
 #include <gtest/gtest.h>
@@ -20,6 +19,7 @@
 #include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/secret.h"
+#include "scratch_database.h"
 #include "state/control_table.h"
 #include "state/state_store.h"
 #include "tools/admin_settings.h"
@@ -36,17 +36,6 @@ bool HasControlBesidesLineEnds(const std::string& text) {
 // A scratch registry (see DiagnosticsSandbox) and a scratch SQLite database.
 class QarCfgTest : public diagnostics::testing::DiagnosticsSandbox {
  protected:
-  void SetUp() override {
-    DiagnosticsSandbox::SetUp();
-    // Relative: under Wine the host's SQLite ODBC driver resolves it in the same directory.
-    database_ = "qar_cfg_test_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + ".db";
-    ::qar::testing::RemoveDatabaseFiles(database_);
-  }
-  void TearDown() override {
-    ::qar::testing::RemoveDatabaseFiles(database_);
-    DiagnosticsSandbox::TearDown();
-  }
-
   int Run(std::vector<std::string> args, const std::string& input = {}) {
     out_.str("");
     err_.str("");
@@ -70,7 +59,9 @@ class QarCfgTest : public diagnostics::testing::DiagnosticsSandbox {
 
   std::string SqliteConnection() const { return "Provider=SQLite;Data Source=" + database_; }
 
-  std::string database_;
+  const ::qar::testing::TScratchDatabase scratch_{"cfg.db"};
+  // The tool checks and makes the file itself, and the driver opens it: one name for both.
+  const std::string database_ = scratch_.DriverFile();
   std::ostringstream out_;
   std::ostringstream err_;
 };

@@ -3,14 +3,14 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-
 #include "../diagnostics/diagnostics_sandbox.h"
 #include "data/ado_connection.h"
 #include "data/ado_query.h"
 #include "data/data_error.h"
 #include "platform/datetime.h"
+#include "platform/environment.h"
 #include "platform/process.h"
+#include "scratch_database.h"
 #include "state/command_error.h"
 #include "state/control_table.h"
 #include "state/state_store.h"
@@ -29,16 +29,16 @@ class StatusSiteTest : public diagnostics::testing::DiagnosticsSandbox {
  protected:
   void SetUp() override {
     DiagnosticsSandbox::SetUp();
-    // Relative: under Wine the host's SQLite ODBC driver resolves it in the same directory.
-    database_ = "status_site_test_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + ".db";
-    std::remove(database_.c_str());
-    connectionString_ = "Provider=SQLite;Data Source=" + database_;
+    // The installation's state store, in the sandbox: beside the settings file (POSIX), under
+    // %ProgramData% (Windows).
+    platform::SetEnv("ProgramData", Dir().substr(0, Dir().size() - 1));
+    connectionString_ = "Provider=SQLite;Data Source=" + database_.DriverFile();
     db_.SetConnectionString(connectionString_);
     db_.Execute(JoinStatementLines(kCreateTable));
   }
   void TearDown() override {
     db_.Close();
-    std::remove(database_.c_str());
+    programData_ ? platform::SetEnv("ProgramData", *programData_) : platform::UnsetEnv("ProgramData");
     DiagnosticsSandbox::TearDown();
   }
   // `days` ago: 0 is today.
@@ -63,7 +63,8 @@ class StatusSiteTest : public diagnostics::testing::DiagnosticsSandbox {
     return {"GET", path, std::move(params), {{"host", "127.0.0.1:8470"}}};
   }
 
-  std::string database_;
+  const std::optional<std::string> programData_ = platform::GetEnv("ProgramData");
+  const ::qar::testing::TScratchDatabase database_{"status_site.db"};  // gone after db_
   std::string connectionString_;
   TADOConnection db_;
 };
@@ -95,9 +96,6 @@ TEST_F(StatusSiteTest, WithATokenEveryRequestMustCarryIt) {
     if (!c.cookie.empty()) request.headers["cookie"] = c.cookie;
     EXPECT_EQ(site.Handle(request).status, c.status) << c.header << c.cookie << c.query;
   }
-  EXPECT_TRUE(ConstantTimeEquals("abc", "abc"));
-  EXPECT_FALSE(ConstantTimeEquals("abc", "abcd"));
-  EXPECT_FALSE(ConstantTimeEquals("abcd", "abc"));
 }
 
 TEST_F(StatusSiteTest, CancelNeedsTheSessionsAntiForgeryTokenAndFollowsQarCfgsRule) {
@@ -139,7 +137,7 @@ TEST_F(StatusSiteTest, TheSupervisedRequestIsRunning) {
   agent.request = "2";
   state::TStateStore::OpenForAgent(state::StateStorePath()).Write({agent, {}});
   const std::string status = Site().Handle(Get("/api/status")).body;
-  if (status.find("there is no") != std::string::npos) GTEST_SKIP() << "the state store is not readable here: " << status;
+  ASSERT_NE(status.find("\"storeError\":null"), std::string::npos) << "the state store was not read: " << status;
   EXPECT_NE(status.find("\"queue\":{\"pendingToday\":1,\"expired\":0,\"running\":1}"), std::string::npos) << status;
   const std::string page = Site().Handle(Get("/requests")).body;
   EXPECT_NE(page.find("P (running)"), std::string::npos);

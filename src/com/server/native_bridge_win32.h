@@ -24,13 +24,12 @@ class TServerHolder {
   TServerHolder& operator=(const TServerHolder&) = delete;
 };
 
-// The one place on the system's side where a thrown value becomes a result code.
-// std::bad_alloc gives E_OUTOFMEMORY and nothing else. Otherwise the code is the
-// thrown EOleError's (E_FAIL for any other exception, E_UNEXPECTED for what is not a
-// std::exception; a code that is not a failure becomes E_FAIL) and the message goes
-// where the caller reads it: into `excepInfo` with the result DISP_E_EXCEPTION when
-// one is given, else into the thread's error information. An argument's conversion
-// error (EArgumentError) keeps its own code and sets *argErr.
+// The one place on the system's side where a thrown value becomes a result code. The
+// code and message are the model's classification (DescribeFailure): std::bad_alloc
+// gives E_OUTOFMEMORY and nothing else. The message goes where the caller reads it:
+// into `excepInfo` with the result DISP_E_EXCEPTION when one is given, else into the
+// thread's error information. An argument's error (EArgumentError) sets *argErr; a
+// conversion's (type mismatch, bad type) is its own code, without a description.
 HRESULT FailureToSystem(std::exception_ptr error, std::string_view source, EXCEPINFO* excepInfo = nullptr,
                         UINT* argErr = nullptr) noexcept;
 

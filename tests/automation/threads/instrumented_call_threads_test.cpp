@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <thread>
 
-#include "../../support/database_files.h"
+#include "scratch_database.h"
 #include "../../data/session_statements.h"
 #include "../../diagnostics/diagnostics_sandbox.h"
 #include "automation/VCLCom.h"
@@ -61,10 +61,8 @@ using CallThreadsTest = diagnostics::testing::DiagnosticsSandbox;
 // third on another.
 TEST_F(CallThreadsTest, EachCallKeepsItsOwnKeyMonitorAndRowAndCallsOnOneObjectTakeTurns) {
   SetInteger("TunningID", 1);
-  // In the working directory: under Wine the ODBC driver may be the host's.
-  const std::string file = "qar_call_threads_" + std::to_string(platform::CurrentProcessId()) + ".db";
-  testing::RemoveDatabaseFiles(file);
-  TdmParalelo::connectionString = "Provider=SQLite;Data Source=" + file;
+  const ::qar::testing::TScratchDatabase database("call_threads.db");  // gone after everything below
+  TdmParalelo::connectionString = "Provider=SQLite;Data Source=" + database.DriverFile();
   TADOConnection admin;
   admin.SetConnectionString(TdmParalelo::connectionString);
   try {
@@ -96,10 +94,6 @@ TEST_F(CallThreadsTest, EachCallKeepsItsOwnKeyMonitorAndRowAndCallsOnOneObjectTa
     EXPECT_EQ(answers[t], expected);
   }
   EXPECT_EQ(sharedModule->overlaps, 0);
-  shared.Reset();  // the objects and their connections go before the file
-  other.Reset();
-  admin.Close();
-  testing::RemoveDatabaseFiles(file);
 }
 
 }  // namespace

@@ -12,18 +12,21 @@
 #include "platform/module.h"
 #include "platform/registry.h"
 #include "platform/secret.h"
+#include "scratch_database.h"
 
 namespace qar::e2e {
-
-// "Provider=SQLite;Data Source=<file>" with the file as the driver sees it (under Wine: the host's path),
-// and "Journal Mode=<mode>" while gSqliteJournalMode names one.
-std::string SqliteConnectionString(const std::string& databaseFile);
 
 // Empty: the default write-ahead log. "Delete": the rollback journal, for a case whose file
 // is removed or locked against readers under the agent, which the write-ahead log does not serve.
 inline std::string gSqliteJournalMode;
 inline std::string WithJournalMode(std::string connectionString) {
   return gSqliteJournalMode.empty() ? connectionString : connectionString + ";Journal Mode=" + gSqliteJournalMode;
+}
+
+// "Provider=SQLite;Data Source=<file>" with the file as the driver sees it (under Wine: the host's path),
+// and "Journal Mode=<mode>" while gSqliteJournalMode names one.
+inline std::string SqliteConnectionString(const std::string& databaseFile) {
+  return WithJournalMode("Provider=SQLite;Data Source=" + ::qar::testing::SqliteDriverPath(databaseFile));
 }
 
 // A fresh directory holding copies of QarSnc.exe, QarTab.exe (the agent starts the

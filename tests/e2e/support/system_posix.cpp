@@ -40,8 +40,4 @@ std::optional<int> ChildProcess::ExitCode() {
   return exitCode_;
 }
 
-std::string SqliteConnectionString(const std::string& databaseFile) {
-  return WithJournalMode("Provider=SQLite;Data Source=" + databaseFile);
-}
-
 }  // namespace qar::e2e

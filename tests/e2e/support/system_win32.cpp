@@ -1,10 +1,10 @@
 // Windows: children through CreateProcessA with inherited file handles.
 #include <windows.h>
 
+#include <memory>
 #include <stdexcept>
 
 #include "installation.h"
-#include "platform/text.h"
 
 namespace qar::e2e {
 
@@ -50,18 +50,6 @@ std::optional<int> ChildProcess::ExitCode() {
     exitCode_ = static_cast<int>(code);
   }
   return exitCode_;
-}
-
-// Under Wine the SQLite ODBC driver is the host's: it opens the file by its host
-// path, which Wine gives for any of its own paths.
-std::string SqliteConnectionString(const std::string& databaseFile) {
-  const auto toUnix = reinterpret_cast<char*(CDECL*)(const WCHAR*)>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
-  if (toUnix == nullptr) return WithJournalMode("Provider=SQLite;Data Source=" + databaseFile);
-  const std::unique_ptr<char, void (*)(char*)> unixName(
-      toUnix(reinterpret_cast<const WCHAR*>(platform::AnsiToUtf16(databaseFile).c_str())),
-      [](char* name) { HeapFree(GetProcessHeap(), 0, name); });
-  return WithJournalMode("Provider=SQLite;Data Source=" + platform::Utf8ToAnsi(unixName.get()));
 }
 
 }  // namespace qar::e2e
