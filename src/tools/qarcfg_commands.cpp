@@ -42,21 +42,11 @@ void ExpectArgumentCount(const Args& args, std::size_t count, std::string_view f
 
 std::string SetForm() { return "set <" + SettingNames("|") + "> <value>"; }
 
-// What each setting takes, as lines of the usage under its command.
+// What each setting takes, a line each under the usage of set.
 std::string SettingsUsage() {
-  std::string text = "        store a server setting:";
-  std::size_t line = text.size();
-  const std::vector<std::string> ranges = SettingRanges();
-  for (std::size_t i = 0; i < ranges.size(); ++i) {
-    const std::string item = " " + ranges[i] + (i + 1 < ranges.size() ? ";" : "");
-    if (line + item.size() > 88) {
-      text += "\n        ";
-      line = 8;
-    }
-    text += item;
-    line += item.size();
-  }
-  return text + "\n";
+  std::string text = "        store a server setting, one of:\n";
+  for (const std::string& range : SettingRanges()) text += "          " + range + "\n";
+  return text;
 }
 
 // Longest message line: a driver's or the system's text can be long too.
@@ -298,7 +288,7 @@ std::string QarCfgUsage() {
          "        with -, read it from standard input (keeps a password out of the process list);\n"
          "        --create makes a missing SQLite database file (mode 0660, group qarsnc)\n"
          "  show  print the settings; the connection string with its password masked\n"
-         "  " + SetForm() + "\n" + SettingsUsage() +
+         "  set <setting> <value>\n" + SettingsUsage() +
          "  enqueue --filial X --caixa Y\n"
          "        request a synchronisation run in CTRLEXECREM and print its id\n"
          "  cancel ID\n"
