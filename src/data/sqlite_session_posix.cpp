@@ -6,12 +6,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
 #include <optional>
 #include <utility>
 
@@ -24,7 +27,9 @@ namespace qar {
 
 namespace {
 
-constexpr int kBusyTimeoutMs = 5000;
+// The pauses between looks at a lock another session holds, as SQLite's own busy
+// timeout makes them: short at first, then a tenth of a second.
+constexpr int kBusyPausesMs[] = {1, 2, 5, 10, 15, 20, 25, 25, 25, 50, 50, 100};
 
 struct DatabaseCloser {
   void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
@@ -170,8 +175,9 @@ class TRewind {
 class TSqliteSession : public TDriverSession {
  public:
   // `journal` is set on a session that may write; a read-only one keeps the file's mode.
-  TSqliteSession(const std::string& fileName, int flags, std::optional<TJournalMode> journal)
-      : fileName_(fileName), path_(platform::AnsiToUtf8(fileName)) {
+  TSqliteSession(const std::string& fileName, int flags, std::optional<TJournalMode> journal, int busyTimeoutMs)
+      : fileName_(fileName), path_(platform::AnsiToUtf8(fileName)), busyTimeout_(busyTimeoutMs),
+        readOnly_((flags & SQLITE_OPEN_READONLY) != 0) {
     sqlite3* db = nullptr;
     const int rc = sqlite3_open_v2(path_.c_str(), &db, flags, nullptr);
     db_.reset(db);
@@ -179,7 +185,7 @@ class TSqliteSession : public TDriverSession {
       const std::string reason = db_ ? platform::Utf8ToAnsi(sqlite3_errmsg(db_.get())) : "out of memory";
       throw EDataError(reason + ": " + fileName, "08001", rc);
     }
-    sqlite3_busy_timeout(db_.get(), kBusyTimeoutMs);
+    sqlite3_busy_handler(db_.get(), &TSqliteSession::WaitWhileBusy, this);
     sqlite3_extended_result_codes(db_.get(), 1);
     struct stat info {};
     if (::stat(path_.c_str(), &info) == 0) opened_ = {info.st_dev, info.st_ino};
@@ -228,7 +234,11 @@ class TSqliteSession : public TDriverSession {
     throw EDataError("SQLite has no stored procedures (" + name + ")", "IM001");
   }
 
-  void BeginTransaction() override { Exec("BEGIN"); }
+  // The write lock is taken at the start: a transaction that began without it and
+  // read would fail at its first write, at once, whenever another session wrote in
+  // between (its snapshot is then stale, and no wait mends that). A session that may
+  // not write has no use for it.
+  void BeginTransaction() override { Exec(readOnly_ ? "BEGIN" : "BEGIN IMMEDIATE"); }
   void Commit() override { Exec("COMMIT"); }
   void Rollback() override { Exec("ROLLBACK"); }
 
@@ -331,7 +341,37 @@ class TSqliteSession : public TDriverSession {
   }
 
   void Exec(const char* sql) {
+    busySince_.reset();
     if (sqlite3_exec(db_.get(), sql, nullptr, nullptr, nullptr) != SQLITE_OK) Fail(db_.get());
+  }
+
+  // SQLite's busy handler, and the pause before a statement runs again: false once the
+  // busy timeout has passed since the statement first found the database locked,
+  // else true after a pause.
+  static int WaitWhileBusy(void* self, int attempt) { return static_cast<TSqliteSession*>(self)->Pause(attempt); }
+  bool Pause(int attempt) {
+    const auto now = std::chrono::steady_clock::now();
+    if (!busySince_) busySince_ = now;
+    const auto left = std::chrono::milliseconds(busyTimeout_) - (now - *busySince_);
+    if (left <= std::chrono::milliseconds::zero()) return false;
+    const int pause = kBusyPausesMs[std::min<std::size_t>(static_cast<std::size_t>(attempt), std::size(kBusyPausesMs) - 1)];
+    sqlite3_sleep(static_cast<int>(std::min<std::int64_t>(
+        pause, std::chrono::ceil<std::chrono::milliseconds>(left).count())));
+    return true;
+  }
+
+  // SQLite waits for a lock by itself (WaitWhileBusy), but a statement may still find
+  // the database locked without waiting. Outside a transaction it changed nothing
+  // then, and runs again while the busy timeout lasts; inside one the caller decides.
+  int Step(sqlite3_stmt* statement) {
+    busySince_.reset();
+    int rc = sqlite3_step(statement);
+    for (int attempt = 0; (rc & 0xFF) == SQLITE_BUSY && sqlite3_get_autocommit(db_.get()) && Pause(attempt);
+         ++attempt) {
+      sqlite3_reset(statement);
+      rc = sqlite3_step(statement);
+    }
+    return rc;
   }
 
   // A kept statement that failed is dropped: the next run prepares the text afresh.
@@ -390,7 +430,7 @@ class TSqliteSession : public TDriverSession {
     // sqlite3_changes keeps the count of the last INSERT, UPDATE or DELETE; a
     // statement that changed nothing (a CREATE, say) must not report it again.
     const int changesBefore = sqlite3_total_changes(db_.get());
-    int rc = sqlite3_step(statement);
+    int rc = Step(statement);
     // Columns are read after the first step: a statement kept from before a schema
     // change is prepared again there and reports the new columns.
     const int columns = sqlite3_column_count(statement);
@@ -442,6 +482,9 @@ class TSqliteSession : public TDriverSession {
 
   std::string fileName_;
   std::string path_;  // fileName_ in UTF-8, as the file system takes it
+  int busyTimeout_;   // milliseconds
+  bool readOnly_;
+  std::optional<std::chrono::steady_clock::time_point> busySince_;  // the running statement first found a lock
   std::optional<std::pair<dev_t, ino_t>> opened_;  // the file opened; none for a database without one
   bool fileJustChecked_ = false;                    // Alive looked, and no statement ran since
   Database db_;
@@ -454,12 +497,14 @@ class TSqliteSession : public TDriverSession {
 
 }  // namespace
 
-std::unique_ptr<TDriverSession> OpenSqliteSession(const std::string& fileName, TJournalMode journal) {
-  return std::make_unique<TSqliteSession>(fileName, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, journal);
+std::unique_ptr<TDriverSession> OpenSqliteSession(const std::string& fileName, TJournalMode journal,
+                                                  int busyTimeoutMs) {
+  return std::make_unique<TSqliteSession>(fileName, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, journal,
+                                          busyTimeoutMs);
 }
 
 std::unique_ptr<TDriverSession> OpenSqliteSessionReadOnly(const std::string& fileName) {
-  return std::make_unique<TSqliteSession>(fileName, SQLITE_OPEN_READONLY, std::nullopt);
+  return std::make_unique<TSqliteSession>(fileName, SQLITE_OPEN_READONLY, std::nullopt, kDefaultBusyTimeoutMs);
 }
 
 }  // namespace qar
