@@ -25,13 +25,19 @@ struct TDriverParameter {
   Variant value;
 };
 
-// What a statement returned: its columns with their declared types (ftUnknown when the
-// server declares none, as for an expression), its rows (ANSI texts, numbers, dates or
-// Null; every row, or as many as the limit allowed), and the rows affected (-1 when
-// the statement reports none).
+// A result's columns: their names (ANSI) and declared types (ftUnknown when the server
+// declares none, as for an expression), one each.
+struct TResultColumns {
+  std::vector<std::string> names;
+  std::vector<TFieldType> types;
+};
+
+// What a statement returned: its columns (none for a statement without any; a kept
+// statement hands out the same ones run after run), its rows (ANSI texts, numbers,
+// dates or Null; every row, or as many as the limit allowed), and the rows affected
+// (-1 when the statement reports none).
 struct TDriverResult {
-  std::vector<std::string> columns;
-  std::vector<TFieldType> columnTypes;  // one per column
+  std::shared_ptr<const TResultColumns> columns;
   std::vector<std::vector<Variant>> rows;
   std::int64_t rowsAffected = -1;
 };

@@ -578,6 +578,7 @@ class TOdbcSession : public TDriverSession {
   void Fetch(const Handle& statement, SQLSMALLINT columns, std::size_t limit, TDriverResult& result) {
     std::vector<SQLSMALLINT> types(static_cast<std::size_t>(columns));
     std::vector<SQLSMALLINT> scales(static_cast<std::size_t>(columns));
+    auto described = std::make_shared<TResultColumns>();
     for (SQLSMALLINT i = 1; i <= columns; ++i) {
       SQLWCHAR name[256] = {};
       SQLSMALLINT nameLength = 0, type = 0, digits = 0, nullable = 0;
@@ -588,11 +589,12 @@ class TOdbcSession : public TDriverSession {
             statement, "SQLDescribeColW");
       std::size_t length = static_cast<std::size_t>(nameLength);
       if (length >= sizeof name / sizeof name[0]) length = sizeof name / sizeof name[0] - 1;
-      result.columns.push_back(Ansi(name, length));
-      result.columnTypes.push_back(FieldTypeOf(type, digits));
+      described->names.push_back(Ansi(name, length));
+      described->types.push_back(FieldTypeOf(type, digits));
       types[static_cast<std::size_t>(i - 1)] = type;
       scales[static_cast<std::size_t>(i - 1)] = digits;
     }
+    result.columns = std::move(described);
     while (result.rows.size() < limit) {
       const SQLRETURN rc = SQLFetch(statement.Get());
       if (rc == SQL_NO_DATA) break;

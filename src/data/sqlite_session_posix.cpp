@@ -129,13 +129,6 @@ bool ParseDateText(const char* text, platform::TDateTime& value) {
   return true;
 }
 
-bool IsDateColumn(sqlite3_stmt* statement, int i) {
-  const char* declared = sqlite3_column_decltype(statement, i);
-  if (declared == nullptr) return false;
-  const std::string upper = platform::UpperCaseAscii(declared);
-  return upper.find("DATE") != std::string::npos || upper.find("TIME") != std::string::npos;
-}
-
 // A column's declared type by SQLite's rules of affinity (INT before the rest); a
 // date or time column reads as dates. ftUnknown for an expression or another name.
 TFieldType DeclaredType(sqlite3_stmt* statement, int i) {
@@ -149,6 +142,34 @@ TFieldType DeclaredType(sqlite3_stmt* statement, int i) {
   if (has("REAL") || has("FLOA") || has("DOUB")) return ftFloat;
   return ftUnknown;
 }
+
+// A statement's columns as its results report them. Read once for each preparation
+// of the statement: SQLite prepares a kept statement again after a schema change (its
+// count of preparations grows), and its columns may change with it.
+struct TColumns {
+  int preparation = -1;  // the statement's count of preparations when they were read
+  std::shared_ptr<const TResultColumns> described;
+
+  const std::shared_ptr<const TResultColumns>& Describe(sqlite3_stmt* statement, int count) {
+    const int now = sqlite3_stmt_status(statement, SQLITE_STMTSTATUS_REPREPARE, 0);
+    if (described && now == preparation && described->names.size() == static_cast<std::size_t>(count))
+      return described;
+    auto columns = std::make_shared<TResultColumns>();
+    for (int i = 0; i < count; ++i) {
+      columns->names.push_back(platform::Utf8ToAnsi(sqlite3_column_name(statement, i)));
+      columns->types.push_back(DeclaredType(statement, i));
+    }
+    preparation = now;
+    described = std::move(columns);
+    return described;
+  }
+};
+
+// A statement kept prepared, with its columns.
+struct TKept {
+  Statement statement;
+  TColumns columns;
+};
 
 bool IsBlank(const char* p, const char* end) {
   for (; p < end; ++p)
@@ -202,8 +223,8 @@ class TSqliteSession : public TDriverSession {
     CheckSameFile();
     TDriverResult result;
     std::size_t nextParameter = 0;
-    if (Statement* kept = cache_.Find(statement)) {
-      RunKept(statement, kept->get(), parameters, maxRows, result);
+    if (TKept* kept = cache_.Find(statement)) {
+      RunKept(statement, *kept, parameters, maxRows, result);
       return result;
     }
     const std::string utf8 = platform::AnsiToUtf8(ServerText(statement));
@@ -221,11 +242,12 @@ class TSqliteSession : public TDriverSession {
       if (!prepared) continue;  // only blanks or a comment were left
       ++prepareCount_;
       if (first && IsBlank(tail, end)) {
-        RunKept(statement, cache_.Insert(statement, std::move(prepared)).get(), parameters, maxRows, result);
+        RunKept(statement, cache_.Insert(statement, TKept{std::move(prepared), {}}), parameters, maxRows, result);
         return result;
       }
       first = false;
-      Run(raw, parameters, nextParameter, maxRows, result);
+      TColumns columns;
+      Run(raw, columns, parameters, nextParameter, maxRows, result);
     }
     return result;
   }
@@ -375,11 +397,11 @@ class TSqliteSession : public TDriverSession {
   }
 
   // A kept statement that failed is dropped: the next run prepares the text afresh.
-  void RunKept(const std::string& text, sqlite3_stmt* statement, std::vector<TDriverParameter>& parameters,
+  void RunKept(const std::string& text, TKept& kept, std::vector<TDriverParameter>& parameters,
                std::optional<std::size_t> maxRows, TDriverResult& result) {
     std::size_t nextParameter = 0;
     try {
-      Run(statement, parameters, nextParameter, maxRows, result);
+      Run(kept.statement.get(), kept.columns, parameters, nextParameter, maxRows, result);
     } catch (...) {
       cache_.Erase(text);
       throw;
@@ -418,7 +440,7 @@ class TSqliteSession : public TDriverSession {
 
   // Binds the statement's markers from parameters[nextParameter...] and runs it,
   // stepping through no more than `maxRows` rows.
-  void Run(sqlite3_stmt* statement, std::vector<TDriverParameter>& parameters,
+  void Run(sqlite3_stmt* statement, TColumns& described, std::vector<TDriverParameter>& parameters,
            std::size_t& nextParameter, std::optional<std::size_t> maxRows, TDriverResult& result) {
     const TRewind rewind(statement);
     const int count = sqlite3_bind_parameter_count(statement);
@@ -435,13 +457,8 @@ class TSqliteSession : public TDriverSession {
     // change is prepared again there and reports the new columns.
     const int columns = sqlite3_column_count(statement);
     if (columns > 0) {
-      result.columns.clear();
-      result.columnTypes.clear();
+      result.columns = described.Describe(statement, columns);
       result.rows.clear();
-      for (int i = 0; i < columns; ++i) {
-        result.columns.push_back(platform::Utf8ToAnsi(sqlite3_column_name(statement, i)));
-        result.columnTypes.push_back(DeclaredType(statement, i));
-      }
     }
     // At the limit the statement is rewound with the rest never stepped through (the
     // first step is needed for the columns, so a limit of 0 still makes one).
@@ -449,7 +466,8 @@ class TSqliteSession : public TDriverSession {
     while (rc == SQLITE_ROW && result.rows.size() < limit) {
       std::vector<Variant> row;
       row.reserve(static_cast<std::size_t>(columns));
-      for (int i = 0; i < columns; ++i) row.push_back(Column(statement, i));
+      for (int i = 0; i < columns; ++i)
+        row.push_back(Column(statement, i, result.columns->types[static_cast<std::size_t>(i)]));
       result.rows.push_back(std::move(row));
       if (result.rows.size() == limit) return;
       rc = sqlite3_step(statement);
@@ -461,7 +479,8 @@ class TSqliteSession : public TDriverSession {
           sqlite3_total_changes(db_.get()) == changesBefore ? 0 : sqlite3_changes(db_.get());
   }
 
-  static Variant Column(sqlite3_stmt* statement, int i) {
+  // A text of a column declared as a date or time (ftDateTime) reads as a date.
+  static Variant Column(sqlite3_stmt* statement, int i, TFieldType declared) {
     switch (sqlite3_column_type(statement, i)) {
       case SQLITE_INTEGER: return Variant(static_cast<std::int64_t>(sqlite3_column_int64(statement, i)));
       case SQLITE_FLOAT: return Variant(sqlite3_column_double(statement, i));
@@ -473,7 +492,7 @@ class TSqliteSession : public TDriverSession {
       default: {
         const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, i));
         platform::TDateTime date = 0;
-        if (text && IsDateColumn(statement, i) && ParseDateText(text, date)) return Variant::FromDate(date);
+        if (text && declared == ftDateTime && ParseDateText(text, date)) return Variant::FromDate(date);
         return Variant(platform::Utf8ToAnsi(
             std::string_view(text ? text : "", static_cast<std::size_t>(sqlite3_column_bytes(statement, i)))));
       }
@@ -489,7 +508,7 @@ class TSqliteSession : public TDriverSession {
   bool fileJustChecked_ = false;                    // Alive looked, and no statement ran since
   Database db_;
   Statement temporaryProbe_;
-  TStatementCache<Statement> cache_;  // destroyed first: its statements go before the database
+  TStatementCache<TKept> cache_;  // destroyed first: its statements go before the database
   std::uint64_t prepareCount_ = 0;
   bool mayHoldTemporary_ = false;  // a statement that may have made a temporary object ran
   bool attached_ = false;          // a statement that may have attached a database or set a PRAGMA ran
