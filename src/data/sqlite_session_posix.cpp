@@ -363,14 +363,17 @@ class TSqliteSession : public TDriverSession {
   }
 
   void Exec(const char* sql) {
-    busySince_.reset();
     if (sqlite3_exec(db_.get(), sql, nullptr, nullptr, nullptr) != SQLITE_OK) Fail(db_.get());
   }
 
-  // SQLite's busy handler, and the pause before a statement runs again: false once the
-  // busy timeout has passed since the statement first found the database locked,
-  // else true after a pause.
-  static int WaitWhileBusy(void* self, int attempt) { return static_cast<TSqliteSession*>(self)->Pause(attempt); }
+  // SQLite's busy handler: true after a pause while the busy timeout lasts, counted
+  // from its first call for this lock (`attempt` 0), or within Step from the
+  // statement's first wait; then false, and the statement fails.
+  static int WaitWhileBusy(void* self, int attempt) {
+    auto& session = *static_cast<TSqliteSession*>(self);
+    if (attempt == 0 && !session.stepping_) session.busySince_.reset();
+    return session.Pause(attempt);
+  }
   bool Pause(int attempt) {
     const auto now = std::chrono::steady_clock::now();
     if (!busySince_) busySince_ = now;
@@ -387,12 +390,14 @@ class TSqliteSession : public TDriverSession {
   // then, and runs again while the busy timeout lasts; inside one the caller decides.
   int Step(sqlite3_stmt* statement) {
     busySince_.reset();
+    stepping_ = true;
     int rc = sqlite3_step(statement);
     for (int attempt = 0; (rc & 0xFF) == SQLITE_BUSY && sqlite3_get_autocommit(db_.get()) && Pause(attempt);
          ++attempt) {
       sqlite3_reset(statement);
       rc = sqlite3_step(statement);
     }
+    stepping_ = false;
     return rc;
   }
 
@@ -503,7 +508,8 @@ class TSqliteSession : public TDriverSession {
   std::string path_;  // fileName_ in UTF-8, as the file system takes it
   int busyTimeout_;   // milliseconds
   bool readOnly_;
-  std::optional<std::chrono::steady_clock::time_point> busySince_;  // the running statement first found a lock
+  std::optional<std::chrono::steady_clock::time_point> busySince_;  // the current wait for a lock began
+  bool stepping_ = false;                                          // Step runs a statement
   std::optional<std::pair<dev_t, ino_t>> opened_;  // the file opened; none for a database without one
   bool fileJustChecked_ = false;                    // Alive looked, and no statement ran since
   Database db_;
