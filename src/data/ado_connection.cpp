@@ -14,10 +14,9 @@ namespace {
 void DriverParameters(const TStatementRequest& request, std::vector<TDriverParameter>& bound) {
   bound.clear();
   auto add = [&bound](const TParameter& parameter) {
-    bound.push_back({parameter.Name(), parameter.DataType(), parameter.Direction(), parameter.Size(),
-                     parameter.Direction() == pdOutput || parameter.Direction() == pdReturnValue
-                         ? Variant::Null()
-                         : parameter.BindValue()});
+    const bool output = parameter.Direction() == pdOutput || parameter.Direction() == pdReturnValue;
+    bound.emplace_back(parameter.Name(), parameter.DataType(), parameter.Direction(), parameter.Size(),
+                       output ? Variant::Null() : parameter.BindValue());
   };
   if (request.commandType == cmdStoredProc) {
     if (request.parameters)
