@@ -14,6 +14,7 @@
 #include "data/ado_connection.h"
 #include "data/ado_query.h"
 #include "data/named_params.h"
+#include "data/session_pool.h"
 #include "data/sqlite_dialect.h"
 
 namespace qar {
@@ -42,6 +43,7 @@ std::string ServerText(const std::string& text) {
 }
 
 void Prepare(TADOConnection& connection) {
+  ProcessSessionPool().Clear();  // a pooled in-memory database would keep the last case's table
   connection.SetConnectionString("Provider=SQLite;Data Source=:memory:");
   connection.Open();
   connection.Execute(kCreate);

@@ -2,8 +2,8 @@
 // nested arrays, NaN and infinities, dates out of range, integers out of range) to a
 // method of each parameter type. Properties: a value that reaches a method equals the
 // value sent; one that cannot be converted gives a type mismatch or an overflow and
-// the method is not called; a date that is no date is an overflow; nothing the method
-// received refers to the caller's variables.
+// the method is not called; a date that is no date is an overflow, and one that is
+// decodes as it encodes; nothing the method received refers to the caller's variables.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cmath>
@@ -11,9 +11,11 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "com/type_info.h"
+#include "platform/datetime.h"
 #include "fuzz_check.h"
 
 namespace {
@@ -55,7 +57,8 @@ const qar::TComPtr<com::ITypeInfo>& TypeInfo() {
 double SpecialDouble(FuzzedDataProvider& in) {
   static const double kSpecial[] = {NAN, INFINITY, -INFINITY, 9223372036854775808.0, -9223372036854775808.0,
                                     18446744073709551616.0, 2147483647.5, -2147483648.5, 2958466.0, -693594.0,
-                                    2958465.9999999, 0.5, -0.5, 1e300};
+                                    2958465.9999999, 2958465.999999999, -693593.999999999, -1.9999999999,
+                                    -0.9999999999, 0.5, -0.5, 1e300};
   if (in.ConsumeBool()) return kSpecial[in.ConsumeIntegralInRange<std::size_t>(0, std::size(kSpecial) - 1)];
   return in.ConsumeFloatingPoint<double>();
 }
@@ -117,6 +120,27 @@ bool HasBadDate(const Variant& plain) {
   return false;
 }
 
+// The instant a date stands for, in days: before the epoch the fraction still counts forward.
+double Instant(double date) {
+  const double day = std::trunc(date);
+  return day + std::fabs(date - day);
+}
+
+// A date decodes as it encodes: its parts encode to the same instant to the millisecond (the
+// next day's midnight when the time rounds to 24:00) and decode to the same parts again.
+void CheckDatesRoundTrip(const Variant& plain) {
+  for (const Variant& item : plain.ArrayItems()) CheckDatesRoundTrip(item);
+  if (plain.VarType() != qar::kVarDate || !qar::platform::IsValidDateTime(plain.AsDouble())) return;
+  namespace platform = qar::platform;
+  const platform::DateTimeParts parts = platform::DecodeDateTime(plain.AsDouble());
+  const double again = platform::EncodeDateTime(parts);
+  QAR_FUZZ_CHECK(platform::IsValidDateTime(again));
+  QAR_FUZZ_CHECK(std::fabs(Instant(again) - Instant(plain.AsDouble())) * 86400000.0 <= 0.5001);
+  const platform::DateTimeParts same = platform::DecodeDateTime(again);
+  QAR_FUZZ_CHECK(std::tie(parts.year, parts.month, parts.day, parts.hour, parts.minute, parts.second, parts.millisecond) ==
+                 std::tie(same.year, same.month, same.day, same.hour, same.minute, same.second, same.millisecond));
+}
+
 bool IsIntegerCode(std::uint16_t code) {
   return code == qar::kVarSmallInt || code == qar::kVarInteger || (code >= qar::kVarShortInt && code <= qar::kVarUInt64);
 }
@@ -150,6 +174,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       TypeInfo()->Invoke(&target, method, com::kDispatchMethod, args.Params(), &result, &excepInfo, &argErr);
 
   if (HasBadDate(sent)) QAR_FUZZ_CHECK(hr == com::kDISP_E_OVERFLOW);
+  CheckDatesRoundTrip(sent);
   if (hr != com::kS_OK) {
     QAR_FUZZ_CHECK(hr == com::kDISP_E_TYPEMISMATCH || hr == com::kDISP_E_OVERFLOW ||
                    (hr == com::kDISP_E_PARAMNOTOPTIONAL && sent.VarType() == qar::kVarError));

@@ -4,10 +4,13 @@
 // log, the error log and tr_report.txt, with their last entries. demo.vbs makes the
 // same calls through COM on Windows and prints the same lines.
 //
-//   QarDemo.exe           the calls
-//   QarDemo.exe --setup   creates PEDIDO and SQLWEBTUNNING in the database of the stored
-//                         connection string when missing, and puts the demo orders back
+//   QarDemo.exe              the calls
+//   QarDemo.exe --setup      creates PEDIDO and SQLWEBTUNNING in the database of the stored
+//                            connection string when missing, and puts the demo orders back
+//   QarDemo.exe --rounds N   N rounds of the calls as a busy client makes them, beside
+//                            others on the same database; prints each call that failed
 #include <algorithm>
+#include <charconv>
 #include <exception>
 #include <fstream>
 #include <iterator>
@@ -118,6 +121,36 @@ int RunCalls() {
   return unexpected;
 }
 
+// N rounds of the calls of an identified client: each reads the orders, its session, sets
+// two orders in one transaction, leaves one open (rolled back by the layer) and sets
+// another order; order 43 ends as the committed calls left it ("A"). Prints every call
+// that failed and a count; returns how many failed.
+int RunRounds(int rounds) {
+  const std::string maria = Identity('$', "MARIA");
+  const std::vector<TDemoCall> round = {
+      {"ListaPedidos()", "ListaPedidos", {}},
+      {"SessoesAtivas()", "SessoesAtivas", {maria}},
+      {"GravaPedidos(\"A\", 41, 43)", "GravaPedidos", {maria, "A", 41, 43}},
+      {"AbrePedido(43)", "AbrePedido", {maria, 43}},
+      {"GravaPedido(\"F\", 42)", "GravaPedido", {maria, "F", 42}},
+  };
+  TComPtr<com::IDispatch> server = com::CreateOleObject("QarDemo.Vendas");
+  int failed = 0;
+  for (int r = 1; r <= rounds; ++r) {
+    for (const TDemoCall& call : round) {
+      try {
+        com::CallByName(*server, call.method, call.args);
+      } catch (const std::exception& error) {
+        ++failed;
+        Print("round " + std::to_string(r) + ", " + call.label + " -> error: " + error.what() + "\n");
+      }
+    }
+  }
+  Print(std::to_string(rounds) + " rounds of " + std::to_string(round.size()) + " calls: " + std::to_string(failed) +
+        " failed\n");
+  return failed;
+}
+
 // The text from the last line that opens an entry (all of it when none does).
 std::string LastEntry(const std::string& text, bool (*opens)(std::string_view previous, std::string_view line)) {
   std::size_t start = 0;
@@ -174,8 +207,14 @@ int main(int argc, char** argv) {
       SetUpDatabase();
       return 0;
     }
+    if (args.size() == 2 && args[0] == "--rounds") {
+      int rounds = 0;
+      const char* const end = args[1].data() + args[1].size();
+      const auto [stop, error] = std::from_chars(args[1].data(), end, rounds);
+      if (error == std::errc() && stop == end && rounds > 0) return RunRounds(rounds) == 0 ? 0 : 1;
+    }
     if (!args.empty()) {
-      platform::WriteToConsole(platform::ConsoleStream::kError, "usage: QarDemo.exe [--setup]\n");
+      platform::WriteToConsole(platform::ConsoleStream::kError, "usage: QarDemo.exe [--setup | --rounds N]\n");
       return 2;
     }
     const int unexpected = RunCalls();

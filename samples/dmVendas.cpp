@@ -47,6 +47,10 @@ class TdmVendas : public automation::TMtsDataModule {
     dspPedidos.SetKeyFields({"ID"});
     RegisterProvider(dspPedidos);
 
+    adqPedido.SetName("adqPedido");
+    adqPedido.SetConnection(&adcVendas);
+    adqPedido.SQL().Add("select SITUACAO from PEDIDO where ID = :ID");
+
     acmGravaPedido.SetName("acmGravaPedido");
     acmGravaPedido.SetConnection(&adcVendas);
     acmGravaPedido.SetCommandText("update PEDIDO set SITUACAO = :SITUACAO where ID = :ID");
@@ -72,12 +76,16 @@ class TdmVendas : public automation::TMtsDataModule {
     return dspPedidos.GetRecords(-1, count, 0, "", params, ownerData);
   }
 
-  // A method that forgets to commit: it cancels the order inside a transaction and
-  // returns. The layer writes the open transaction to tr_report.txt and rolls it
-  // back, so the order keeps its situation.
+  // A method that forgets to commit: inside a transaction it looks the order up and
+  // cancels it, and returns. The layer writes the open transaction to tr_report.txt
+  // and rolls it back, so the order keeps its situation.
   std::int32_t AbrePedido(std::int32_t id) {
     adcVendas.BeginTrans();
-    return GravaPedido("C", id);
+    adqPedido.Parameters().ParamByName("ID").SetValue(id);
+    adqPedido.Open();
+    const bool found = !adqPedido.Eof();
+    adqPedido.Close();
+    return found ? GravaPedido("C", id) : 0;
   }
 
   // A statement that fails (order 41 exists): the client gets the database's message,
@@ -120,6 +128,7 @@ class TdmVendas : public automation::TMtsDataModule {
   TADOConnection& adcVendas = CreateComponent<TADOConnection>();
   TADOQuery& adqPedidos = CreateComponent<TADOQuery>();
   TDataSetProvider& dspPedidos = CreateComponent<TDataSetProvider>();
+  TADOQuery& adqPedido = CreateComponent<TADOQuery>();
   TADOCommand& acmGravaPedido = CreateComponent<TADOCommand>();
   TADOQuery& adqSessoes = CreateComponent<TADOQuery>();
 };

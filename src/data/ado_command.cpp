@@ -52,9 +52,9 @@ void TADOCommand::Refresh() {
 std::int64_t TADOCommand::Execute() {
   if (connection_ == nullptr) throw EDataError("Missing Connection or ConnectionString");
   TStatementRequest request;
-  request.commandText = commandObject_.CommandText();
+  request.commandText = &commandObject_.CommandText();
   request.commandType = commandType_ == cmdStoredProc ? cmdStoredProc : cmdText;
-  request.markerNames = markerNames_;
+  request.markerNames = &markerNames_;
   request.parameters = &parameters_;
   request.command = &commandObject_;
   return connection_->RunStatement(request).rowsAffected;

@@ -10,25 +10,25 @@ namespace qar {
 
 namespace {
 
-std::vector<TDriverParameter> DriverParameters(const TStatementRequest& request) {
-  std::vector<TDriverParameter> bound;
+// The request's parameters as the driver binds them, into `bound` (emptied first).
+void DriverParameters(const TStatementRequest& request, std::vector<TDriverParameter>& bound) {
+  bound.clear();
   auto add = [&bound](const TParameter& parameter) {
-    bound.push_back({parameter.Name(), parameter.DataType(), parameter.Direction(), parameter.Size(),
-                     parameter.Direction() == pdOutput || parameter.Direction() == pdReturnValue
-                         ? Variant::Null()
-                         : parameter.BindValue()});
+    const bool output = parameter.Direction() == pdOutput || parameter.Direction() == pdReturnValue;
+    bound.emplace_back(parameter.Name(), parameter.DataType(), parameter.Direction(), parameter.Size(),
+                       output ? Variant::Null() : parameter.BindValue());
   };
   if (request.commandType == cmdStoredProc) {
     if (request.parameters)
       for (int i = 0; i < request.parameters->Count(); ++i) add(request.parameters->Items(i));
-    return bound;
+    return;
   }
-  for (const std::string& name : request.markerNames) {
+  if (request.markerNames == nullptr) return;
+  for (const std::string& name : *request.markerNames) {
     const TParameter* parameter = request.parameters ? request.parameters->FindParam(name) : nullptr;
     if (parameter == nullptr) throw EDataError("Parameter '" + name + "' not found", "07002");
     add(*parameter);
   }
-  return bound;
 }
 
 TADOError ErrorOf(const std::exception& failure) {
@@ -82,7 +82,7 @@ std::int64_t TADOConnection::Execute(const std::string& commandText) {
   TADOCommandObject command(noParameters);
   command.SetCommandText(commandText);
   TStatementRequest request;
-  request.commandText = commandText;
+  request.commandText = &commandText;
   request.command = &command;
   return RunStatement(request).rowsAffected;
 }
@@ -112,24 +112,34 @@ TCustomADODataSet& TADOConnection::GetADODataSet(int index) const {
 
 TDriverResult TADOConnection::RunStatement(TStatementRequest& request) {
   Open();
-  // The object is held for the statement: a handler may swap the connection's object.
-  std::shared_ptr<TConnectionObject> object = object_;
+  // A will-execute handler may swap the connection's object: it is held for the
+  // statement then. Without one nothing can swap it before the statement has run.
+  std::shared_ptr<TConnectionObject> held;
+  TConnectionObject* const object = OnWillExecute ? (held = object_).get() : object_.get();
   TEventStatus status = esOK;
   TCursorType cursorType = request.recordset ? ctKeyset : ctUnspecified;
   TADOLockType lockType = request.recordset ? ltOptimistic : ltUnspecified;
   TExecuteOptions options = 0;
-  if (OnWillExecute)
-    OnWillExecute(*this, request.commandText, cursorType, lockType, request.commandType, options,
-                  status, request.command, request.recordset);
-  if (request.recordset) request.recordset->source_ = request.commandText;
+  // The handler may rewrite the text: it gets a copy, which then goes out.
+  std::string rewritten;
+  const std::string* text = request.commandText;
+  if (OnWillExecute) {
+    rewritten = *text;
+    text = &rewritten;
+    OnWillExecute(*this, rewritten, cursorType, lockType, request.commandType, options, status, request.command,
+                  request.recordset);
+  }
+  if (request.recordset) request.recordset->source_ = *text;
 
   TDriverResult result;
-  std::vector<TDriverParameter> bound;
+  // The last statement's list serves again; a statement run from a handler meanwhile
+  // finds none and makes its own.
+  std::vector<TDriverParameter> bound = std::move(spareParameters_);
   try {
     if (status == esCancel) throw EDataError("Operation was cancelled.", "HY008");
-    bound = DriverParameters(request);
-    result = request.commandType == cmdStoredProc ? object->ExecuteProcedure(request.commandText, bound)
-                                                  : object->Execute(request.commandText, bound, request.maxRows);
+    DriverParameters(request, bound);
+    result = request.commandType == cmdStoredProc ? object->ExecuteProcedure(*text, bound)
+                                                  : object->Execute(*text, bound, request.maxRows);
   } catch (const std::exception& failure) {
     const TADOError error = ErrorOf(failure);
     status = esErrorsOccured;
@@ -142,6 +152,8 @@ TDriverResult TADOConnection::RunStatement(TStatementRequest& request) {
       if (bound[i].direction != pdInput && bound[i].direction != pdUnknown)
         request.parameters->Items(static_cast<int>(i)).SetValue(bound[i].value);
   }
+  bound.clear();  // no value is kept past its statement; the room is
+  spareParameters_ = std::move(bound);
   if (OnExecuteComplete)
     OnExecuteComplete(*this, result.rowsAffected, nullptr, status, request.command, request.recordset);
   return result;

@@ -35,11 +35,12 @@ using TExecuteCompleteEvent =
     TEvent<void(TADOConnection& connection, std::int64_t recordsAffected, const TADOError* error,
                 TEventStatus& status, TADOCommandObject* command, TCustomADODataSet* recordset)>;
 
-// One statement as a component hands it to its connection.
+// One statement as a component hands it to its connection. The text and the names
+// are the component's own, read as the statement goes out.
 struct TStatementRequest {
-  std::string commandText;                  // as reported: "?" markers, or the procedure name
+  const std::string* commandText = nullptr;               // as reported: "?" markers, or the procedure name
   TCommandType commandType = cmdText;
-  std::vector<std::string> markerNames;     // names of the "?" markers in order (text statements)
+  const std::vector<std::string>* markerNames = nullptr;  // names of the "?" markers in order (none: no markers)
   TParameters* parameters = nullptr;        // bound by name (text) or in order (procedure)
   TADOCommandObject* command = nullptr;
   TCustomADODataSet* recordset = nullptr;
@@ -114,6 +115,7 @@ class TADOConnection : public TComponent {
   bool loginPrompt_ = false;
   std::vector<TADOCommand*> commands_;
   std::vector<TCustomADODataSet*> dataSets_;
+  std::vector<TDriverParameter> spareParameters_;  // empty; the room of the last statement's, for the next
 };
 
 }  // namespace qar

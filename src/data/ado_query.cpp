@@ -5,10 +5,9 @@
 namespace qar {
 
 const TNamedParamText& TADOQuery::ParsedSql() {
-  std::string text = sql_.Text();
-  if (text != parsedSql_) {
-    parsed_ = ParseNamedParams(text);
-    parsedSql_ = std::move(text);
+  if (sql_.Revision() != parsedRevision_) {
+    parsed_ = ParseNamedParams(sql_.Text());
+    parsedRevision_ = sql_.Revision();
   }
   return parsed_;
 }
@@ -25,9 +24,9 @@ TStatementRequest TADOQuery::BuildRequest() {
   const TNamedParamText& parsed = ParsedSql();
   TCustomADODataSet::Parameters().SyncNames(parsed.names);
   TStatementRequest request;
-  request.commandText = parsed.text;
+  request.commandText = &parsed.text;
   request.commandType = cmdText;
-  request.markerNames = parsed.names;
+  request.markerNames = &parsed.names;
   request.recordset = this;
   return request;
 }

@@ -38,7 +38,7 @@ class TADOQuery : public TCustomADODataSet {
   const TNamedParamText& ParsedSql();
 
   TStrings sql_;
-  std::string parsedSql_;
+  std::uint64_t parsedRevision_ = 0;  // the revision of sql_ that parsed_ is made of (none: empty)
   TNamedParamText parsed_;
 };
 

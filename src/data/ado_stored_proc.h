@@ -24,7 +24,7 @@ class TADOStoredProc : public TCustomADODataSet {
  protected:
   TStatementRequest BuildRequest() override {
     TStatementRequest request;
-    request.commandText = procedureName_;
+    request.commandText = &procedureName_;
     request.commandType = cmdStoredProc;
     request.recordset = this;
     return request;

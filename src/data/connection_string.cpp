@@ -1,5 +1,7 @@
 #include "data/connection_string.h"
 
+#include <charconv>
+
 #include "data/data_error.h"
 #include "platform/text.h"
 
@@ -109,6 +111,14 @@ TDriverChoice ChooseDriver(std::string_view connectionString,
     choice.journalDelete = platform::SameTextAscii(journal, "Delete");
     if (!journal.empty() && !choice.journalDelete && !platform::SameTextAscii(journal, "WAL"))
       throw EDataError("Journal Mode must be WAL or Delete (" + journal + ")");
+    const std::string timeout = ConnectionStringValue(connectionString, "Busy Timeout");
+    if (!timeout.empty()) {
+      const auto [end, error] = std::from_chars(timeout.data(), timeout.data() + timeout.size(), choice.busyTimeoutMs);
+      if (error != std::errc() || end != timeout.data() + timeout.size() || choice.busyTimeoutMs < 0 ||
+          choice.busyTimeoutMs > kMaxBusyTimeoutMs)
+        throw EDataError("Busy Timeout must be a number of milliseconds from 0 to " +
+                         std::to_string(kMaxBusyTimeoutMs) + " (" + timeout + ")");
+    }
     return choice;
   }
 

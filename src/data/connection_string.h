@@ -21,17 +21,25 @@ std::string ConnectionStringValue(std::string_view text, std::string_view key);
 // `provider` put in front ("Data Source=srv;..." read by "SQLOLEDB.1" is SQL Server).
 std::string WithDefaultProvider(std::string_view text, std::string_view provider);
 
+// How long a statement on the embedded database waits for a lock another session
+// holds, unless the connection string says otherwise ("Busy Timeout"), and the most
+// it may say.
+inline constexpr int kDefaultBusyTimeoutMs = 5000;
+inline constexpr int kMaxBusyTimeoutMs = 600000;
+
 struct TDriverChoice {
   enum Kind { kEmbeddedSqlite, kOdbc };
   Kind kind = kOdbc;
   std::string target;  // the database file (embedded) or the ODBC connection string
   bool journalDelete = false;  // embedded: "Journal Mode=Delete" asks for the rollback journal
+  int busyTimeoutMs = kDefaultBusyTimeoutMs;  // embedded: "Busy Timeout=<milliseconds>"
 };
 
 // Picks the driver by provider:
 //   Provider=SQLite;Data Source=<file>          -> the embedded SQLite driver
 //       ("Journal Mode=Delete": rollback journal instead of the write-ahead log;
-//        any other value raises EDataError)
+//        "Busy Timeout=<milliseconds>", 0 to kMaxBusyTimeoutMs: the wait for a lock;
+//        any other value of either raises EDataError)
 //   Provider=SQLOLEDB[.1] / MSOLEDBSQL / SQLNCLI* -> ODBC, keywords translated
 //       (Data Source -> Server, Initial Catalog -> Database, User ID -> UID,
 //        Password -> PWD, Integrated Security=SSPI -> Trusted_Connection=yes),

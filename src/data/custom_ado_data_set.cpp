@@ -28,10 +28,22 @@ TDriverResult TCustomADODataSet::Run(std::optional<std::size_t> maxRows) {
 void TCustomADODataSet::Open(std::optional<std::size_t> maxRows) {
   if (active_) return;
   TDriverResult result = Run(maxRows);
-  fields_.clear();
-  for (std::size_t i = 0; i < result.columns.size(); ++i)
-    fields_.push_back(std::make_unique<TField>(*this, result.columns[i], static_cast<int>(i),
-                                               i < result.columnTypes.size() ? result.columnTypes[i] : ftUnknown));
+  static const TResultColumns kNone;
+  const TResultColumns& columns = result.columns ? *result.columns : kNone;
+  const auto typeOf = [&columns](std::size_t i) { return i < columns.types.size() ? columns.types[i] : ftUnknown; };
+  // The fields of the last open serve again for the same columns (a query opened
+  // again and again); any other result gets fields of its own.
+  bool same = spareFields_.size() == columns.names.size();
+  for (std::size_t i = 0; same && i < spareFields_.size(); ++i)
+    same = spareFields_[i]->FieldName() == columns.names[i] && spareFields_[i]->DataType() == typeOf(i);
+  if (same) {
+    fields_.swap(spareFields_);
+  } else {
+    fields_.clear();
+    for (std::size_t i = 0; i < columns.names.size(); ++i)
+      fields_.push_back(std::make_unique<TField>(*this, columns.names[i], static_cast<int>(i), typeOf(i)));
+  }
+  spareFields_.clear();
   rows_ = std::move(result.rows);
   recordIndex_ = 0;
   active_ = true;
@@ -39,6 +51,7 @@ void TCustomADODataSet::Open(std::optional<std::size_t> maxRows) {
 
 void TCustomADODataSet::Close() {
   active_ = false;
+  if (!fields_.empty()) spareFields_.swap(fields_);
   fields_.clear();
   rows_.clear();
   recordIndex_ = 0;

@@ -96,6 +96,7 @@ class TCustomADODataSet : public TComponent {
   int commandTimeout_ = 30;
   bool active_ = false;
   std::vector<std::unique_ptr<TField>> fields_;
+  std::vector<std::unique_ptr<TField>> spareFields_;  // the fields of the last open, while closed
   std::vector<std::vector<Variant>> rows_;
   int recordIndex_ = 0;
   std::string source_;

@@ -9,7 +9,8 @@ std::unique_ptr<TDriverSession> OpenDriverSession(const std::string& connectionS
   const TDriverChoice choice =
       ChooseDriver(connectionString, DefaultSqlServerOdbcDriver(), DefaultOracleOdbcDriver());
   if (choice.kind == TDriverChoice::kEmbeddedSqlite)
-    return OpenEmbeddedSqlite(choice.target, choice.journalDelete ? TJournalMode::kDelete : TJournalMode::kWal);
+    return OpenEmbeddedSqlite(choice.target, choice.journalDelete ? TJournalMode::kDelete : TJournalMode::kWal,
+                              choice.busyTimeoutMs);
   return OpenOdbcSession(choice.target);
 }
 

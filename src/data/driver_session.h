@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "data/connection_string.h"
 #include "data/parameters.h"
 #include "framework/variant.h"
 
@@ -24,13 +25,19 @@ struct TDriverParameter {
   Variant value;
 };
 
-// What a statement returned: its columns with their declared types (ftUnknown when the
-// server declares none, as for an expression), its rows (ANSI texts, numbers, dates or
-// Null; every row, or as many as the limit allowed), and the rows affected (-1 when
-// the statement reports none).
+// A result's columns: their names (ANSI) and declared types (ftUnknown when the server
+// declares none, as for an expression), one each.
+struct TResultColumns {
+  std::vector<std::string> names;
+  std::vector<TFieldType> types;
+};
+
+// What a statement returned: its columns (none for a statement without any; a kept
+// statement hands out the same ones run after run), its rows (ANSI texts, numbers,
+// dates or Null; every row, or as many as the limit allowed), and the rows affected
+// (-1 when the statement reports none).
 struct TDriverResult {
-  std::vector<std::string> columns;
-  std::vector<TFieldType> columnTypes;  // one per column
+  std::shared_ptr<const TResultColumns> columns;
   std::vector<std::vector<Variant>> rows;
   std::int64_t rowsAffected = -1;
 };
@@ -109,9 +116,17 @@ std::string DefaultOracleOdbcDriver();
 // the connection string says "Journal Mode=Delete" (rollback journal, synchronous=FULL).
 enum class TJournalMode { kWal, kDelete };
 
-// Opens the embedded SQLite database file (created when missing).
+// Opens the embedded SQLite database file (created when missing). Another program may
+// use the file at the same time:
+// - a statement waits up to `busyTimeoutMs` for a lock another session holds, and
+//   one outside a transaction that still finds the database locked is run again
+//   while that time lasts; only then does it fail ("database is locked");
+// - BeginTransaction takes the write lock at once (BEGIN IMMEDIATE), waiting for it
+//   the same way: a transaction that read and then writes would otherwise fail at its
+//   first write, without waiting, whenever another session wrote in between.
 std::unique_ptr<TDriverSession> OpenEmbeddedSqlite(const std::string& fileName,
-                                                   TJournalMode journal = TJournalMode::kWal);
+                                                   TJournalMode journal = TJournalMode::kWal,
+                                                   int busyTimeoutMs = kDefaultBusyTimeoutMs);
 // Opens an existing embedded SQLite database file for reading only: nothing is
 // created, and read access to the file is enough. A missing file raises EDataError
 // with SQLSTATE 08001.

@@ -9,8 +9,9 @@ namespace qar {
 std::string DefaultSqlServerOdbcDriver() { return "FreeTDS"; }
 std::string DefaultOracleOdbcDriver() { return "Oracle"; }
 
-std::unique_ptr<TDriverSession> OpenEmbeddedSqlite(const std::string& fileName, TJournalMode journal) {
-  return OpenSqliteSession(fileName, journal);
+std::unique_ptr<TDriverSession> OpenEmbeddedSqlite(const std::string& fileName, TJournalMode journal,
+                                                   int busyTimeoutMs) {
+  return OpenSqliteSession(fileName, journal, busyTimeoutMs);
 }
 
 // Pooled sessions end with the process as closed connections would: a write-ahead

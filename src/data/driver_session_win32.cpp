@@ -10,26 +10,30 @@ std::string DefaultOracleOdbcDriver() { return "Microsoft ODBC for Oracle"; }
 
 // No SQLite library is linked into the Windows build: the SQLite ODBC driver serves
 // the same database file, and the SQLite dialect is recognised by the server's name.
-// A locked database is waited for five seconds, as on POSIX (the driver's own
+// A locked database is waited for as long as on POSIX (the driver's Timeout; its own
 // default is 100 s). The journal is the driver's JournalMode and SyncPragma.
 namespace {
-std::unique_ptr<TDriverSession> OpenSqliteThroughOdbc(const std::string& fileName, const std::string& options) {
+std::unique_ptr<TDriverSession> OpenSqliteThroughOdbc(const std::string& fileName, int busyTimeoutMs,
+                                                      const std::string& options) {
   try {
-    return OpenOdbcSession("Driver=SQLite3;Database=" + fileName + ";Timeout=5000" + options);
+    return OpenOdbcSession("Driver=SQLite3;Database=" + fileName + ";Timeout=" + std::to_string(busyTimeoutMs) +
+                           options);
   } catch (const EDataError& error) {
     throw EDataError(std::string(error.what()) + ": " + fileName, error.SqlState(), error.NativeError());
   }
 }
 }  // namespace
 
-std::unique_ptr<TDriverSession> OpenEmbeddedSqlite(const std::string& fileName, TJournalMode journal) {
-  return OpenSqliteThroughOdbc(fileName, journal == TJournalMode::kWal ? ";JournalMode=WAL;SyncPragma=NORMAL"
-                                                                       : ";JournalMode=DELETE;SyncPragma=FULL");
+std::unique_ptr<TDriverSession> OpenEmbeddedSqlite(const std::string& fileName, TJournalMode journal,
+                                                   int busyTimeoutMs) {
+  return OpenSqliteThroughOdbc(fileName, busyTimeoutMs,
+                               journal == TJournalMode::kWal ? ";JournalMode=WAL;SyncPragma=NORMAL"
+                                                             : ";JournalMode=DELETE;SyncPragma=FULL");
 }
 
 // The driver's NoCreat refuses a missing file; the session itself only ever reads.
 std::unique_ptr<TDriverSession> OpenEmbeddedSqliteForReading(const std::string& fileName) {
-  return OpenSqliteThroughOdbc(fileName, ";NoCreat=1");
+  return OpenSqliteThroughOdbc(fileName, kDefaultBusyTimeoutMs, ";NoCreat=1");
 }
 
 // Nothing is closed at process end here: the pool may live in an in-process server

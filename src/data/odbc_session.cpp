@@ -238,14 +238,27 @@ class TOdbcSession : public TDriverSession {
     return Run(call, parameters);
   }
 
+  // SQLite's transaction is begun by a statement of its own that takes the write lock
+  // at once: with autocommit off the SQLite driver begins a deferred transaction, and
+  // one that reads (the schema look before every statement does) and then writes
+  // fails at its first write, without waiting, whenever another session wrote in
+  // between. The driver keeps autocommit on meanwhile and leaves SQLite's transaction
+  // alone. (Outside a transaction the driver itself runs a statement that found the
+  // database locked again, until its Timeout has passed.) Other servers begin theirs
+  // by turning autocommit off.
   void BeginTransaction() override {
+    if (sqlite_) {
+      sqliteTransaction_ = true;  // also when the statement fails: the pool then ends whatever it left
+      RunOwn(begin_, "BEGIN IMMEDIATE");
+      return;
+    }
     manualCommit_ = true;  // also when the call fails: the pool then ends whatever it left
     Check(SQLSetConnectAttrW(dbc_.Get(), SQL_ATTR_AUTOCOMMIT,
                              reinterpret_cast<SQLPOINTER>(static_cast<std::uintptr_t>(SQL_AUTOCOMMIT_OFF)), 0),
           dbc_, "SQLSetConnectAttrW");
   }
-  void Commit() override { End(SQL_COMMIT); }
-  void Rollback() override { End(SQL_ROLLBACK); }
+  void Commit() override { sqliteTransaction_ ? EndSqlite(commit_, "COMMIT") : End(SQL_COMMIT); }
+  void Rollback() override { sqliteTransaction_ ? EndSqlite(rollback_, "ROLLBACK") : End(SQL_ROLLBACK); }
 
   TStatementCacheStats StatementCache() const override { return {cache_.Size(), prepareCount_}; }
 
@@ -255,7 +268,7 @@ class TOdbcSession : public TDriverSession {
     try {
       if (!keepsPrepared_ || pragmaRun_) return false;  // nothing kept a new session lacks; or its own settings
       if (manualCommit_) End(SQL_ROLLBACK);
-      if (sqlite_ && begunByStatement_) SqliteRollback();
+      if (sqlite_ && (begunByStatement_ || sqliteTransaction_)) SqliteRollback();
       // The file is looked at when the session is handed out again (Alive).
       return DriverReportsAlive() && (!sqlite_ || !mayHoldTemporary_ || !SqliteHasTemporaryObjects());
     } catch (...) {
@@ -314,15 +327,30 @@ class TOdbcSession : public TDriverSession {
     if (upper.find("PRAGMA") != std::string::npos) pragmaRun_ = true;  // may change how the session locks
   }
 
-  // A transaction begun by a statement ("BEGIN") is SQLite's own: the driver's
-  // autocommit attribute does not show it.
+  // Runs one of the session's own statements, kept in `kept` once prepared.
+  void RunOwn(Handle& kept, const char* text) {
+    if (!kept.Get()) kept = PrepareStatement(text, false);
+    const TRewind rewind(kept.Get());
+    const SQLRETURN rc = SQLExecute(kept.Get());
+    if (!Ok(rc) && rc != SQL_NO_DATA) Fail(SQL_HANDLE_STMT, kept.Get(), "SQLExecute");
+  }
+
+  // Ends the transaction BeginTransaction began; one that failed to end stays open
+  // for the caller's rollback (or the pool's).
+  void EndSqlite(Handle& kept, const char* text) {
+    RunOwn(kept, text);
+    sqliteTransaction_ = false;
+  }
+
+  // A transaction begun by a statement (the caller's "BEGIN", or BeginTransaction's) is
+  // SQLite's own: the driver's autocommit attribute does not show it.
   void SqliteRollback() {
-    if (!rollback_.Get()) rollback_ = PrepareStatement("ROLLBACK", false);
-    const TRewind rewind(rollback_.Get());
-    const SQLRETURN rc = SQLExecute(rollback_.Get());
-    if (Ok(rc) || rc == SQL_NO_DATA) return;
-    const EDataError error = Diagnostic(SQL_HANDLE_STMT, rollback_.Get(), "SQLExecute");
-    if (std::string(error.what()).find("no transaction is active") == std::string::npos) throw error;
+    try {
+      RunOwn(rollback_, "ROLLBACK");
+    } catch (const EDataError& error) {
+      if (std::string(error.what()).find("no transaction is active") == std::string::npos) throw;
+    }
+    sqliteTransaction_ = false;
   }
 
   // A temporary object or an attached database belongs to the caller that made it.
@@ -550,6 +578,7 @@ class TOdbcSession : public TDriverSession {
   void Fetch(const Handle& statement, SQLSMALLINT columns, std::size_t limit, TDriverResult& result) {
     std::vector<SQLSMALLINT> types(static_cast<std::size_t>(columns));
     std::vector<SQLSMALLINT> scales(static_cast<std::size_t>(columns));
+    auto described = std::make_shared<TResultColumns>();
     for (SQLSMALLINT i = 1; i <= columns; ++i) {
       SQLWCHAR name[256] = {};
       SQLSMALLINT nameLength = 0, type = 0, digits = 0, nullable = 0;
@@ -560,11 +589,12 @@ class TOdbcSession : public TDriverSession {
             statement, "SQLDescribeColW");
       std::size_t length = static_cast<std::size_t>(nameLength);
       if (length >= sizeof name / sizeof name[0]) length = sizeof name / sizeof name[0] - 1;
-      result.columns.push_back(Ansi(name, length));
-      result.columnTypes.push_back(FieldTypeOf(type, digits));
+      described->names.push_back(Ansi(name, length));
+      described->types.push_back(FieldTypeOf(type, digits));
       types[static_cast<std::size_t>(i - 1)] = type;
       scales[static_cast<std::size_t>(i - 1)] = digits;
     }
+    result.columns = std::move(described);
     while (result.rows.size() < limit) {
       const SQLRETURN rc = SQLFetch(statement.Get());
       if (rc == SQL_NO_DATA) break;
@@ -631,13 +661,17 @@ class TOdbcSession : public TDriverSession {
   // Destroyed before the connection: the statements go first.
   TStatementCache<Handle> cache_;
   std::uint64_t prepareCount_ = 0;
-  Handle schemaProbe_;  // SQLite only
-  Handle temporaryProbe_;  // SQLite only
-  Handle rollback_;        // SQLite only
-  bool manualCommit_ = false;      // BeginTransaction turned autocommit off, and no End turned it on
-  bool pragmaRun_ = false;         // a PRAGMA was prepared
-  bool begunByStatement_ = false;  // a text that may begin a transaction was prepared
-  bool mayHoldTemporary_ = false;  // a text that may make a temporary object or attach was prepared
+  // SQLite only: the schema look, the temporary objects' look, and the transaction's statements.
+  Handle schemaProbe_;
+  Handle temporaryProbe_;
+  Handle begin_;
+  Handle commit_;
+  Handle rollback_;
+  bool manualCommit_ = false;       // BeginTransaction turned autocommit off, and no End turned it on
+  bool sqliteTransaction_ = false;  // BeginTransaction began SQLite's transaction, and nothing ended it
+  bool pragmaRun_ = false;          // a PRAGMA was prepared
+  bool begunByStatement_ = false;   // a text that may begin a transaction was prepared
+  bool mayHoldTemporary_ = false;   // a text that may make a temporary object or attach was prepared
   std::int64_t schemaVersion_ = 0;
   bool sqlite_ = false;
   std::optional<std::pair<std::string, platform::TFileIdentity>> databaseFile_;  // SQLite only

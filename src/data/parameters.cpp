@@ -6,7 +6,7 @@
 namespace qar {
 
 Variant TParameter::BindValue() const {
-  if (value_.IsNull() || value_.IsEmpty() || value_.Type() != TVarType::String) return value_;
+  if (value_.Type() != TVarType::String) return value_;  // Null and Empty too
   switch (dataType_) {
     case ftSmallint:
     case ftInteger:

@@ -6,12 +6,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
 #include <optional>
 #include <utility>
 
@@ -24,7 +27,9 @@ namespace qar {
 
 namespace {
 
-constexpr int kBusyTimeoutMs = 5000;
+// The pauses between looks at a lock another session holds, as SQLite's own busy
+// timeout makes them: short at first, then a tenth of a second.
+constexpr int kBusyPausesMs[] = {1, 2, 5, 10, 15, 20, 25, 25, 25, 50, 50, 100};
 
 struct DatabaseCloser {
   void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
@@ -124,13 +129,6 @@ bool ParseDateText(const char* text, platform::TDateTime& value) {
   return true;
 }
 
-bool IsDateColumn(sqlite3_stmt* statement, int i) {
-  const char* declared = sqlite3_column_decltype(statement, i);
-  if (declared == nullptr) return false;
-  const std::string upper = platform::UpperCaseAscii(declared);
-  return upper.find("DATE") != std::string::npos || upper.find("TIME") != std::string::npos;
-}
-
 // A column's declared type by SQLite's rules of affinity (INT before the rest); a
 // date or time column reads as dates. ftUnknown for an expression or another name.
 TFieldType DeclaredType(sqlite3_stmt* statement, int i) {
@@ -144,6 +142,34 @@ TFieldType DeclaredType(sqlite3_stmt* statement, int i) {
   if (has("REAL") || has("FLOA") || has("DOUB")) return ftFloat;
   return ftUnknown;
 }
+
+// A statement's columns as its results report them. Read once for each preparation
+// of the statement: SQLite prepares a kept statement again after a schema change (its
+// count of preparations grows), and its columns may change with it.
+struct TColumns {
+  int preparation = -1;  // the statement's count of preparations when they were read
+  std::shared_ptr<const TResultColumns> described;
+
+  const std::shared_ptr<const TResultColumns>& Describe(sqlite3_stmt* statement, int count) {
+    const int now = sqlite3_stmt_status(statement, SQLITE_STMTSTATUS_REPREPARE, 0);
+    if (described && now == preparation && described->names.size() == static_cast<std::size_t>(count))
+      return described;
+    auto columns = std::make_shared<TResultColumns>();
+    for (int i = 0; i < count; ++i) {
+      columns->names.push_back(platform::Utf8ToAnsi(sqlite3_column_name(statement, i)));
+      columns->types.push_back(DeclaredType(statement, i));
+    }
+    preparation = now;
+    described = std::move(columns);
+    return described;
+  }
+};
+
+// A statement kept prepared, with its columns.
+struct TKept {
+  Statement statement;
+  TColumns columns;
+};
 
 bool IsBlank(const char* p, const char* end) {
   for (; p < end; ++p)
@@ -170,8 +196,9 @@ class TRewind {
 class TSqliteSession : public TDriverSession {
  public:
   // `journal` is set on a session that may write; a read-only one keeps the file's mode.
-  TSqliteSession(const std::string& fileName, int flags, std::optional<TJournalMode> journal)
-      : fileName_(fileName), path_(platform::AnsiToUtf8(fileName)) {
+  TSqliteSession(const std::string& fileName, int flags, std::optional<TJournalMode> journal, int busyTimeoutMs)
+      : fileName_(fileName), path_(platform::AnsiToUtf8(fileName)), busyTimeout_(busyTimeoutMs),
+        readOnly_((flags & SQLITE_OPEN_READONLY) != 0) {
     sqlite3* db = nullptr;
     const int rc = sqlite3_open_v2(path_.c_str(), &db, flags, nullptr);
     db_.reset(db);
@@ -179,7 +206,7 @@ class TSqliteSession : public TDriverSession {
       const std::string reason = db_ ? platform::Utf8ToAnsi(sqlite3_errmsg(db_.get())) : "out of memory";
       throw EDataError(reason + ": " + fileName, "08001", rc);
     }
-    sqlite3_busy_timeout(db_.get(), kBusyTimeoutMs);
+    sqlite3_busy_handler(db_.get(), &TSqliteSession::WaitWhileBusy, this);
     sqlite3_extended_result_codes(db_.get(), 1);
     struct stat info {};
     if (::stat(path_.c_str(), &info) == 0) opened_ = {info.st_dev, info.st_ino};
@@ -196,8 +223,8 @@ class TSqliteSession : public TDriverSession {
     CheckSameFile();
     TDriverResult result;
     std::size_t nextParameter = 0;
-    if (Statement* kept = cache_.Find(statement)) {
-      RunKept(statement, kept->get(), parameters, maxRows, result);
+    if (TKept* kept = cache_.Find(statement)) {
+      RunKept(statement, *kept, parameters, maxRows, result);
       return result;
     }
     const std::string utf8 = platform::AnsiToUtf8(ServerText(statement));
@@ -215,11 +242,12 @@ class TSqliteSession : public TDriverSession {
       if (!prepared) continue;  // only blanks or a comment were left
       ++prepareCount_;
       if (first && IsBlank(tail, end)) {
-        RunKept(statement, cache_.Insert(statement, std::move(prepared)).get(), parameters, maxRows, result);
+        RunKept(statement, cache_.Insert(statement, TKept{std::move(prepared), {}}), parameters, maxRows, result);
         return result;
       }
       first = false;
-      Run(raw, parameters, nextParameter, maxRows, result);
+      TColumns columns;
+      Run(raw, columns, parameters, nextParameter, maxRows, result);
     }
     return result;
   }
@@ -228,7 +256,11 @@ class TSqliteSession : public TDriverSession {
     throw EDataError("SQLite has no stored procedures (" + name + ")", "IM001");
   }
 
-  void BeginTransaction() override { Exec("BEGIN"); }
+  // The write lock is taken at the start: a transaction that began without it and
+  // read would fail at its first write, at once, whenever another session wrote in
+  // between (its snapshot is then stale, and no wait mends that). A session that may
+  // not write has no use for it.
+  void BeginTransaction() override { Exec(readOnly_ ? "BEGIN" : "BEGIN IMMEDIATE"); }
   void Commit() override { Exec("COMMIT"); }
   void Rollback() override { Exec("ROLLBACK"); }
 
@@ -334,12 +366,47 @@ class TSqliteSession : public TDriverSession {
     if (sqlite3_exec(db_.get(), sql, nullptr, nullptr, nullptr) != SQLITE_OK) Fail(db_.get());
   }
 
+  // SQLite's busy handler: true after a pause while the busy timeout lasts, counted
+  // from its first call for this lock (`attempt` 0), or within Step from the
+  // statement's first wait; then false, and the statement fails.
+  static int WaitWhileBusy(void* self, int attempt) {
+    auto& session = *static_cast<TSqliteSession*>(self);
+    if (attempt == 0 && !session.stepping_) session.busySince_.reset();
+    return session.Pause(attempt);
+  }
+  bool Pause(int attempt) {
+    const auto now = std::chrono::steady_clock::now();
+    if (!busySince_) busySince_ = now;
+    const auto left = std::chrono::milliseconds(busyTimeout_) - (now - *busySince_);
+    if (left <= std::chrono::milliseconds::zero()) return false;
+    const int pause = kBusyPausesMs[std::min<std::size_t>(static_cast<std::size_t>(attempt), std::size(kBusyPausesMs) - 1)];
+    sqlite3_sleep(static_cast<int>(std::min<std::int64_t>(
+        pause, std::chrono::ceil<std::chrono::milliseconds>(left).count())));
+    return true;
+  }
+
+  // SQLite waits for a lock by itself (WaitWhileBusy), but a statement may still find
+  // the database locked without waiting. Outside a transaction it changed nothing
+  // then, and runs again while the busy timeout lasts; inside one the caller decides.
+  int Step(sqlite3_stmt* statement) {
+    busySince_.reset();
+    stepping_ = true;
+    int rc = sqlite3_step(statement);
+    for (int attempt = 0; (rc & 0xFF) == SQLITE_BUSY && sqlite3_get_autocommit(db_.get()) && Pause(attempt);
+         ++attempt) {
+      sqlite3_reset(statement);
+      rc = sqlite3_step(statement);
+    }
+    stepping_ = false;
+    return rc;
+  }
+
   // A kept statement that failed is dropped: the next run prepares the text afresh.
-  void RunKept(const std::string& text, sqlite3_stmt* statement, std::vector<TDriverParameter>& parameters,
+  void RunKept(const std::string& text, TKept& kept, std::vector<TDriverParameter>& parameters,
                std::optional<std::size_t> maxRows, TDriverResult& result) {
     std::size_t nextParameter = 0;
     try {
-      Run(statement, parameters, nextParameter, maxRows, result);
+      Run(kept.statement.get(), kept.columns, parameters, nextParameter, maxRows, result);
     } catch (...) {
       cache_.Erase(text);
       throw;
@@ -378,7 +445,7 @@ class TSqliteSession : public TDriverSession {
 
   // Binds the statement's markers from parameters[nextParameter...] and runs it,
   // stepping through no more than `maxRows` rows.
-  void Run(sqlite3_stmt* statement, std::vector<TDriverParameter>& parameters,
+  void Run(sqlite3_stmt* statement, TColumns& described, std::vector<TDriverParameter>& parameters,
            std::size_t& nextParameter, std::optional<std::size_t> maxRows, TDriverResult& result) {
     const TRewind rewind(statement);
     const int count = sqlite3_bind_parameter_count(statement);
@@ -390,18 +457,13 @@ class TSqliteSession : public TDriverSession {
     // sqlite3_changes keeps the count of the last INSERT, UPDATE or DELETE; a
     // statement that changed nothing (a CREATE, say) must not report it again.
     const int changesBefore = sqlite3_total_changes(db_.get());
-    int rc = sqlite3_step(statement);
+    int rc = Step(statement);
     // Columns are read after the first step: a statement kept from before a schema
     // change is prepared again there and reports the new columns.
     const int columns = sqlite3_column_count(statement);
     if (columns > 0) {
-      result.columns.clear();
-      result.columnTypes.clear();
+      result.columns = described.Describe(statement, columns);
       result.rows.clear();
-      for (int i = 0; i < columns; ++i) {
-        result.columns.push_back(platform::Utf8ToAnsi(sqlite3_column_name(statement, i)));
-        result.columnTypes.push_back(DeclaredType(statement, i));
-      }
     }
     // At the limit the statement is rewound with the rest never stepped through (the
     // first step is needed for the columns, so a limit of 0 still makes one).
@@ -409,7 +471,8 @@ class TSqliteSession : public TDriverSession {
     while (rc == SQLITE_ROW && result.rows.size() < limit) {
       std::vector<Variant> row;
       row.reserve(static_cast<std::size_t>(columns));
-      for (int i = 0; i < columns; ++i) row.push_back(Column(statement, i));
+      for (int i = 0; i < columns; ++i)
+        row.push_back(Column(statement, i, result.columns->types[static_cast<std::size_t>(i)]));
       result.rows.push_back(std::move(row));
       if (result.rows.size() == limit) return;
       rc = sqlite3_step(statement);
@@ -421,7 +484,8 @@ class TSqliteSession : public TDriverSession {
           sqlite3_total_changes(db_.get()) == changesBefore ? 0 : sqlite3_changes(db_.get());
   }
 
-  static Variant Column(sqlite3_stmt* statement, int i) {
+  // A text of a column declared as a date or time (ftDateTime) reads as a date.
+  static Variant Column(sqlite3_stmt* statement, int i, TFieldType declared) {
     switch (sqlite3_column_type(statement, i)) {
       case SQLITE_INTEGER: return Variant(static_cast<std::int64_t>(sqlite3_column_int64(statement, i)));
       case SQLITE_FLOAT: return Variant(sqlite3_column_double(statement, i));
@@ -433,7 +497,7 @@ class TSqliteSession : public TDriverSession {
       default: {
         const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, i));
         platform::TDateTime date = 0;
-        if (text && IsDateColumn(statement, i) && ParseDateText(text, date)) return Variant::FromDate(date);
+        if (text && declared == ftDateTime && ParseDateText(text, date)) return Variant::FromDate(date);
         return Variant(platform::Utf8ToAnsi(
             std::string_view(text ? text : "", static_cast<std::size_t>(sqlite3_column_bytes(statement, i)))));
       }
@@ -442,11 +506,15 @@ class TSqliteSession : public TDriverSession {
 
   std::string fileName_;
   std::string path_;  // fileName_ in UTF-8, as the file system takes it
+  int busyTimeout_;   // milliseconds
+  bool readOnly_;
+  std::optional<std::chrono::steady_clock::time_point> busySince_;  // the current wait for a lock began
+  bool stepping_ = false;                                          // Step runs a statement
   std::optional<std::pair<dev_t, ino_t>> opened_;  // the file opened; none for a database without one
   bool fileJustChecked_ = false;                    // Alive looked, and no statement ran since
   Database db_;
   Statement temporaryProbe_;
-  TStatementCache<Statement> cache_;  // destroyed first: its statements go before the database
+  TStatementCache<TKept> cache_;  // destroyed first: its statements go before the database
   std::uint64_t prepareCount_ = 0;
   bool mayHoldTemporary_ = false;  // a statement that may have made a temporary object ran
   bool attached_ = false;          // a statement that may have attached a database or set a PRAGMA ran
@@ -454,12 +522,14 @@ class TSqliteSession : public TDriverSession {
 
 }  // namespace
 
-std::unique_ptr<TDriverSession> OpenSqliteSession(const std::string& fileName, TJournalMode journal) {
-  return std::make_unique<TSqliteSession>(fileName, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, journal);
+std::unique_ptr<TDriverSession> OpenSqliteSession(const std::string& fileName, TJournalMode journal,
+                                                  int busyTimeoutMs) {
+  return std::make_unique<TSqliteSession>(fileName, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, journal,
+                                          busyTimeoutMs);
 }
 
 std::unique_ptr<TDriverSession> OpenSqliteSessionReadOnly(const std::string& fileName) {
-  return std::make_unique<TSqliteSession>(fileName, SQLITE_OPEN_READONLY, std::nullopt);
+  return std::make_unique<TSqliteSession>(fileName, SQLITE_OPEN_READONLY, std::nullopt, kDefaultBusyTimeoutMs);
 }
 
 }  // namespace qar

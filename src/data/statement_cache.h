@@ -30,6 +30,8 @@ class TStatementCache {
   std::size_t Size() const { return index_.size(); }
 
   T* Find(std::string_view text) {
+    // A text run again and again is found without hashing it.
+    if (!entries_.empty() && entries_.front().first == text) return &entries_.front().second;
     const auto found = index_.find(text);
     if (found == index_.end()) return nullptr;
     entries_.splice(entries_.begin(), entries_, found->second);

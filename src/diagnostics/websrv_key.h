@@ -5,7 +5,8 @@
 
 namespace qar::diagnostics {
 
-// Under HKEY_LOCAL_MACHINE. Holds TunningID, SqlMonitor, SqlMonUser and TmpFileDir.
+// Under HKEY_LOCAL_MACHINE. Holds the connection string and the server settings (QarCfg's
+// `set` takes them all).
 inline constexpr std::string_view kWebSrvKey = "Software\\VALTIRA\\Sistemas Integrados Valtira\\WebSrv";
 
 }  // namespace qar::diagnostics

@@ -12,6 +12,7 @@ std::string TStrings::Text() const {
 }
 
 void TStrings::SetText(std::string_view text) {
+  ++revision_;
   lines_.clear();
   std::size_t start = 0;
   while (start < text.size()) {

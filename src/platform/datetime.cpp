@@ -72,6 +72,26 @@ void AppendNumber(std::string& out, int value, int width) {
   out.append(buffer, static_cast<std::size_t>(n));
 }
 
+// The day (days since the epoch) and the time of day in milliseconds of a value
+// between the limits. The day is the whole part: before the epoch the fraction counts
+// the time forward from that day's start, as it does after it. A time that rounds to
+// 24:00 is the start of the next day on either side of the epoch.
+struct TDayAndTime {
+  long long day;
+  long long ms;
+};
+TDayAndTime SplitDateTime(TDateTime value) {
+  const double whole = std::trunc(value);
+  TDayAndTime split{static_cast<long long>(whole), std::llround(std::fabs(value - whole) * kMsPerDay)};
+  if (split.ms >= kMsPerDay) {
+    split.ms -= kMsPerDay;
+    ++split.day;
+  }
+  return split;
+}
+
+constexpr long long kLastDay = static_cast<long long>(kMaxDateTime) - 1;  // 9999-12-31
+
 char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 }  // namespace
 
@@ -91,6 +111,11 @@ TDateTime EncodeDateTime(const DateTimeParts& p) {
   return days >= 0 ? static_cast<double>(days) + time : static_cast<double>(days) - time;
 }
 
+bool IsValidDateTime(TDateTime value) {
+  if (!(value > kMinDateTime && value < kMaxDateTime)) return false;  // NaN too
+  return SplitDateTime(value).day <= kLastDay;
+}
+
 DateTimeParts DecodeDateTime(TDateTime value) {
   if (!IsValidDateTime(value)) {
     char text[40];
@@ -98,13 +123,7 @@ DateTimeParts DecodeDateTime(TDateTime value) {
     throw std::out_of_range(std::string("Not a representable date: ") + text);
   }
   DateTimeParts p;
-  double whole = std::trunc(value);
-  long long ms = std::llround(std::fabs(value - whole) * kMsPerDay);
-  long long days = static_cast<long long>(whole);
-  if (ms >= kMsPerDay) {  // rounding reached midnight of the next day
-    ms -= kMsPerDay;
-    days += value >= 0 ? 1 : -1;
-  }
+  const auto [days, ms] = SplitDateTime(value);
   CivilFromDays(days - kEpochOffset, p.year, p.month, p.day);
   p.millisecond = static_cast<int>(ms % 1000);
   p.second = static_cast<int>(ms / 1000 % 60);

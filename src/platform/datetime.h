@@ -19,10 +19,9 @@ struct DateTimeParts {
 // epoch the time of day is subtracted, so the first day spans (-693594, -693593].
 inline constexpr TDateTime kMinDateTime = -693594.0;  // exclusive
 inline constexpr TDateTime kMaxDateTime = 2958466.0;  // exclusive
-// False for NaN, infinities and anything outside the representable dates.
-constexpr bool IsValidDateTime(TDateTime value) {
-  return value > kMinDateTime && value < kMaxDateTime;  // false for NaN too
-}
+// False for NaN, infinities and anything outside the representable dates, also for a
+// value of the last day whose time rounds to the next midnight (see DecodeDateTime).
+bool IsValidDateTime(TDateTime value);
 
 // The current local date-time from the system clock.
 TDateTime Now();
@@ -39,8 +38,9 @@ TDateTime UtcToLocal(TUtcDateTime utc);
 int LocalOffsetSeconds();
 
 TDateTime EncodeDateTime(const DateTimeParts& parts);
-// Throws std::out_of_range for a value that is no representable date; so does
-// FormatDateTime.
+// The date and the time of day rounded to the millisecond; a time that rounds to
+// 24:00 is midnight of the next day, before the epoch as after it. Throws
+// std::out_of_range for a value that is no representable date; so does FormatDateTime.
 DateTimeParts DecodeDateTime(TDateTime value);
 
 // Formats with the tokens the system uses: yyyy, yy, mm / m (month, or minutes

@@ -416,12 +416,11 @@ TStateStore TStateStore::OpenForAgent(const std::string& path, int busyTimeoutMs
   std::unique_ptr<TDriverSession> session;
   try {
     PrepareStoreFile(path);
-    session = OpenEmbeddedSqlite(platform::HostFileName(path));
+    session = OpenEmbeddedSqlite(platform::HostFileName(path), TJournalMode::kWal, std::max(0, busyTimeoutMs));
   } catch (const EDataError& error) {
     throw EStateStore("State store " + path + ": " + error.what());
   }
   TStateStore store(path, std::move(session));
-  Run(*store.session_, path, "PRAGMA busy_timeout = " + std::to_string(std::max(0, busyTimeoutMs)));
   // A write a poll must cost next to nothing: with a write-ahead log a commit is not
   // flushed to disk, and a crash loses at most the last polls, never the file.
   Run(*store.session_, path, "PRAGMA journal_mode = WAL");

@@ -36,22 +36,24 @@ struct TSettingInfo {
   TSettingKind kind;
   std::size_t maxLength;  // texts: the length the diagnostics keep
   bool mayBeEmpty;
-  // Numbers: the largest value the system uses, and how the refusal says the range.
+  // Numbers: the largest value the system uses. What the setting takes, as the
+  // refusal of a number and the usage say it.
   std::uint32_t maxNumber = 0xFFFFFFFF;
   const char* range = "a whole number from 0 to 4294967295";
   bool directory = false;  // texts: an absolute directory the logs go to
   std::uint32_t minNumber = 0;
 };
 
-// The diagnostics cut SqlMonUser to 255 and TmpFileDir to 200 characters; a longer
-// value would be used cut, so it is refused here instead. A number the system would
-// read as another (SqlMonitor 9 as a level nobody documented, TunningID 2 as off) is
-// refused too.
+// Every setting `set` accepts and `show` prints, in this order; the messages and the
+// usage name them from here. The diagnostics cut SqlMonUser to 255 and TmpFileDir to
+// 200 characters; a longer value would be used cut, so it is refused here instead. A
+// number the system would read as another (SqlMonitor 9 as a level nobody documented,
+// TunningID 2 as off) is refused too.
 constexpr TSettingInfo kSettings[] = {
     {"TunningID", TSettingKind::kDword, 0, false, 1, "0 (off) or 1 (sessions registered)"},
     {"SqlMonitor", TSettingKind::kDword, 0, false, 4, "a level from 0 (off) to 4"},
-    {"SqlMonUser", TSettingKind::kText, 255, true},  // empty: every operator is monitored
-    {"TmpFileDir", TSettingKind::kText, 200, false, 0, "", true},
+    {"SqlMonUser", TSettingKind::kText, 255, true, 0, "the monitored operators (empty: every one)"},
+    {"TmpFileDir", TSettingKind::kText, 200, false, 0, "an absolute directory for the logs", true},
     {"MaxWorkerRuns", TSettingKind::kDword, 0, false, 0x7FFFFFFF, "0 (no limit) or a number of runs up to 2147483647"},
     {"ConnectionPooling", TSettingKind::kDword, 0, false, 1, "0 (off) or 1 (on)"},
     {"PoolMaxIdleSessions", TSettingKind::kDword, 0, false, 64, "a number of sessions from 1 to 64", false, 1},
@@ -296,10 +298,22 @@ std::vector<std::string> StoreConnectionString(const std::string& connectionStri
   return notes;
 }
 
+std::string SettingNames(std::string_view separator) {
+  std::string names;
+  for (const TSettingInfo& setting : kSettings) names += (names.empty() ? "" : std::string(separator)) + setting.name;
+  return names;
+}
+
+std::vector<std::string> SettingRanges() {
+  std::vector<std::string> ranges;
+  for (const TSettingInfo& setting : kSettings) ranges.push_back(std::string(setting.name) + " " + setting.range);
+  return ranges;
+}
+
 std::string StoreSetting(const std::string& name, const std::string& value, std::vector<std::string>* notes) {
   const TSettingInfo* setting = FindSetting(name);
   if (setting == nullptr) {
-    throw EUsageError("unknown setting \"" + Quoted(name) + "\" (TunningID, SqlMonitor, SqlMonUser, TmpFileDir)");
+    throw EUsageError("unknown setting \"" + Quoted(name) + "\" (" + SettingNames(", ") + ")");
   }
   if (setting->kind == TSettingKind::kDword) {
     const std::uint32_t dword = ParseDword(*setting, value);

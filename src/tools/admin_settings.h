@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace qar::tools {
@@ -31,10 +32,16 @@ void CheckEmbeddedDatabaseExists(const std::string& connectionString);
 // Returns notes worth showing the administrator (may be empty).
 std::vector<std::string> StoreConnectionString(const std::string& connectionString, bool create = false);
 
-// Stores one of TunningID (0 or 1), SqlMonitor (0 to 4), SqlMonUser (at most 255
-// characters) or TmpFileDir (an absolute directory, at most 200 characters); texts
-// are one line. The name is accepted in any case and stored in this case, which is
-// returned. A wrong name or value raises EUsageError before the registry is touched.
+// The names of the server settings StoreSetting accepts (and `show` prints), in
+// order, joined by `separator`; and for each, its name and what it takes.
+std::string SettingNames(std::string_view separator);
+std::vector<std::string> SettingRanges();
+
+// Stores one of the settings SettingNames lists, checked against what it takes (a
+// number in its range; a text of one line, SqlMonUser of at most 255 characters,
+// TmpFileDir an absolute directory of at most 200). The name is accepted in any case
+// and stored in the case SettingNames gives, which is returned. A wrong name or value
+// raises EUsageError before the registry is touched.
 // A log directory that is missing or not writable here is stored, with a warning
 // added to `notes`.
 std::string StoreSetting(const std::string& name, const std::string& value,

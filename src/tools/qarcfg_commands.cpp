@@ -50,9 +50,18 @@ constexpr const char* kQarVersion = "unknown";
 
 using Args = std::vector<std::string>;
 
-void ExpectArgumentCount(const Args& args, std::size_t count, const char* form) {
-  if (args.size() < count) throw EUsageError(std::string("missing value: usage is QarCfg ") + form);
-  if (args.size() > count) throw EUsageError(std::string("too many arguments: usage is QarCfg ") + form);
+void ExpectArgumentCount(const Args& args, std::size_t count, std::string_view form) {
+  if (args.size() < count) throw EUsageError("missing value: usage is QarCfg " + std::string(form));
+  if (args.size() > count) throw EUsageError("too many arguments: usage is QarCfg " + std::string(form));
+}
+
+std::string SetForm() { return "set <" + SettingNames("|") + "> <value>"; }
+
+// What each setting takes, a line each under the usage of set.
+std::string SettingsUsage() {
+  std::string text = "        store a server setting, one of:\n";
+  for (const std::string& range : SettingRanges()) text += "          " + range + "\n";
+  return text;
 }
 
 // Longest message line: a driver's or the system's text can be long too.
@@ -146,7 +155,7 @@ int SetConnection(Args args, const TStreams& streams) {
 }
 
 int Set(const Args& args, std::ostream& out) {
-  ExpectArgumentCount(args, 3, "set <TunningID|SqlMonitor|SqlMonUser|TmpFileDir> <value>");
+  ExpectArgumentCount(args, 3, SetForm());
   std::vector<std::string> notes;
   const std::string name = StoreSetting(args[1], args[2], &notes);
   out << name << " = " << Printable(args[2]) << '\n';
@@ -294,9 +303,7 @@ std::string QarCfgUsage() {
          "        with -, read it from standard input (keeps a password out of the process list);\n"
          "        --create makes a missing SQLite database file (mode 0660, group qarsnc)\n"
          "  show  print the settings; the connection string with its password masked\n"
-         "  set <TunningID|SqlMonitor|SqlMonUser|TmpFileDir> <value>\n"
-         "        store a server setting: TunningID 0 or 1, SqlMonitor 0 to 4, SqlMonUser the\n"
-         "        monitored operators, TmpFileDir an absolute directory for the logs\n"
+         "  set <setting> <value>\n" + SettingsUsage() +
          "  enqueue --filial X --caixa Y\n"
          "        request a synchronisation run in CTRLEXECREM and print its id\n"
          "  cancel ID\n"

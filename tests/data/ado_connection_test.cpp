@@ -140,7 +140,7 @@ TEST_F(ConnectionTest, AProviderKeepsNoArgumentPastItsCall) {
   query.Parameters().ParamByName("ID").SetValue(1);
   TDataSetProvider& provider = module.CreateComponent<TDataSetProvider>();
   provider.SetDataSet(&query);
-  recording->result = {{"A"}, {ftInteger}, {{1}, {"x"}}};
+  recording->result = {std::make_shared<TResultColumns>(TResultColumns{{"A"}, {ftInteger}}), {{1}, {"x"}}};
   auto value = std::make_unique<Variant>(7);
   Variant reference = Variant::ByRef(*value);
   Variant params = Variant::Array({Variant::Array({"ID", Variant::ByRef(reference)})}), none, owner;

@@ -29,14 +29,19 @@ TEST(ConnectionStringTest, PairsAreSplitTrimmedAndUnquotedAndTheProviderPicksThe
       {"Driver=SQLite3;Database=/tmp/a.db", "odbc Driver=SQLite3;Database=/tmp/a.db"},
       {"Provider=MSDASQL;DSN=loja;UID=u", "odbc DSN=loja;UID=u"}, {"Provider=SQLite", "error"},
       {"Provider=MSDAORA;Data Source=ORCL;User ID=u;Password=p", "odbc Driver=Oracle;DBQ=ORCL;UID=u;PWD=p"},
-      {"Provider=SQLite;Data Source=/var/lib/qar/qar.db", "embedded /var/lib/qar/qar.db"},
+      {"Provider=SQLite;Data Source=/var/lib/qar/qar.db", "embedded /var/lib/qar/qar.db 5000 ms"},
+      {"Provider=SQLite;Data Source=a.db;Busy Timeout= 250", "embedded a.db 250 ms"},
+      {"Provider=SQLite;Data Source=a.db;Busy Timeout=2s", "error"}, {"Provider=SQLite;Data Source=a.db;Busy Timeout=-1", "error"},
+      {"Provider=SQLite;Data Source=a.db;Busy Timeout=600001", "error"},
       {"Provider=Nope.1;Data Source=x", "error IM002"},
   };
   for (const auto& [text, expected] : cases) {
     std::string chosen;
     try {
       const TDriverChoice choice = ChooseDriver(text, "FreeTDS", "Oracle");
-      chosen = (choice.kind == TDriverChoice::kOdbc ? "odbc " : "embedded ") + choice.target;
+      chosen = choice.kind == TDriverChoice::kOdbc
+                   ? "odbc " + choice.target
+                   : "embedded " + choice.target + " " + std::to_string(choice.busyTimeoutMs) + " ms";
     } catch (const EDataError& error) {
       chosen = error.SqlState() == "IM002" ? "error IM002" : "error";
     }

@@ -1,6 +1,7 @@
 // The same cases on both drivers that reach a SQLite database: embedded ("Provider=SQLite") and ODBC ("Driver=SQLite3").
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 
@@ -162,6 +163,31 @@ TEST_P(SqliteDatabaseTest, KeptStatementsRunAsNewOnes) {
   query.SetConnection(&other);
   query.Open();
   EXPECT_EQ(Cache().prepared - prepared, 6u) << "new: the update, two checks and the rewritten text";
+}
+
+// A transaction takes the write lock when it begins, so its read and then its write never meet another
+// session's write in between; another session's write waits for it and fails, "database is locked",
+// only once that session's busy timeout ("Busy Timeout", the ODBC driver's "Timeout") has passed.
+TEST_P(SqliteDatabaseTest, ATransactionHoldsTheWriteLockFromItsStartAndOthersWaitForIt) {
+  connection.Execute("PRAGMA journal_mode=WAL");  // the ODBC driver's default journal would block the write anyway
+  connection.Execute("CREATE TABLE T (ID INTEGER)");
+  TADOConnection other;
+  other.SetConnectionString(ConnectionString() + (GetParam()[0] == 'P' ? ";Busy Timeout=300" : ";Timeout=300"));
+  other.Execute("INSERT INTO T VALUES (1)");
+  connection.BeginTrans();
+  EXPECT_EQ(Value("SELECT COUNT(*) FROM T"), "1");
+  const auto started = std::chrono::steady_clock::now();
+  try {
+    other.Execute("INSERT INTO T VALUES (2)");
+    ADD_FAILURE() << "written beside an open transaction";
+  } catch (const EDataError& error) {
+    EXPECT_NE(std::string(error.what()).find("database is locked"), std::string::npos) << error.what();
+  }
+  EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(280));
+  connection.Execute("UPDATE T SET ID = ID + 10");
+  connection.CommitTrans();
+  other.Execute("INSERT INTO T VALUES (2)");
+  EXPECT_EQ(Value("SELECT group_concat(ID) FROM T"), "11,2");
 }
 
 // A kept statement is not reused across a schema change; the cache keeps its bound,

@@ -6,6 +6,8 @@
 #include <fstream>
 #include <regex>
 #include <tuple>
+#include <utility>
+#include <vector>
 
 #include "agent_fixture.h"
 #include "config/GeralQar.h"
@@ -104,6 +106,40 @@ TEST_F(DemoServerTest, EveryCallLeavesItsTracesAndNoSessionRowOrOpenUpdateIsLeft
   EXPECT_EQ(RunAdminTool({"set", "TunningID", "0"}).exitCode, 0);
   EXPECT_EQ(SetUpAndRunClient().substr(0, ExpectedCalls("0", failure).size()), ExpectedCalls("0", failure));
   EXPECT_EQ(SessionRowsLeft(), 0);
+}
+
+// Two clients at once on one SQLite file, each making 500 rounds of the server's calls, among them
+// AbrePedido's transaction that reads and then writes, through the embedded driver and the SQLite ODBC
+// driver (Windows has only the latter): a lock the other holds is waited for, so no call fails; no
+// session row is left, and order 43 ends as the committed calls left it, AbrePedido's update rolled
+// back every time.
+TEST_F(DemoServerTest, TwoClientsAtOnceNeverSeeTheDatabaseLocked) {
+  const std::string file = installation_.DatabaseFile("vendas.db");
+  std::vector<std::string> drivers = {SqliteConnectionString(file)};
+#ifndef _WIN32
+  drivers.push_back("Driver=SQLite3;Database=" + file);
+#endif
+  for (const std::string& driver : drivers) {
+    SCOPED_TRACE(driver);
+    ASSERT_EQ(RunAdminTool({"set-connection", driver}).exitCode, 0);
+    ASSERT_EQ(ChildProcess(Dir() + "QarDemo.exe", {"--setup"}, Dir(), Dir() + "setup").Wait(kBound), 0)
+        << installation_.ReadText("setup.err");
+    ChildProcess first(Dir() + "QarDemo.exe", {"--rounds", "500"}, Dir(), Dir() + "rounds1");
+    ChildProcess second(Dir() + "QarDemo.exe", {"--rounds", "500"}, Dir(), Dir() + "rounds2");
+    for (const auto& [client, output] : {std::pair<ChildProcess*, std::string>{&first, "rounds1"}, {&second, "rounds2"}}) {
+      EXPECT_EQ(client->Wait(10 * kBound), 0) << installation_.ReadText(output + ".err");
+      EXPECT_EQ(std::regex_replace(installation_.ReadText(output + ".out"), std::regex("\r"), ""),
+                "500 rounds of 5 calls: 0 failed\n");
+    }
+    EXPECT_EQ(SessionRowsLeft(), 0);
+    TADOConnection connection;
+    connection.SetConnectionString(SqliteConnectionString(file));
+    TADOQuery orders;
+    orders.SetConnection(&connection);
+    orders.SQL().Add("select group_concat(SITUACAO, '') as S from (select SITUACAO from PEDIDO order by ID)");
+    orders.Open();
+    EXPECT_EQ(orders.FieldByName("S").AsString(), "AFA");
+  }
 }
 
 #ifdef _WIN32

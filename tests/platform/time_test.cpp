@@ -32,6 +32,25 @@ TEST(DateTime, SerialNumbersRoundTripToTheMillisecond) {
   EXPECT_GT(Now(), At(2020, 1, 1));
 }
 
+// A time that rounds to 24:00 is the next day's midnight, before the epoch as after it; on the
+// last day it is past the limit and refused like any other date out of range.
+TEST(DateTime, MidnightReachedByRoundingIsTheNextDayAndPastTheLastDayIsRefused) {
+  const struct {
+    TDateTime value;
+    const char* text;
+  } cases[] = {{-1.9999999999, "1899-12-30 00:00:00.000"}, {-0.9999999999, "1899-12-31 00:00:00.000"},
+               {0.9999999999, "1899-12-31 00:00:00.000"},  {-693593.999999999, "0001-01-02 00:00:00.000"},
+               {-693593.9999999, "0001-01-01 23:59:59.991"},   {2958465.9999999, "9999-12-31 23:59:59.991"}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(FormatDateTime("yyyy-MM-dd hh:nn:ss.zzz", c.value), c.text) << c.value;
+    EXPECT_EQ(FormatDateTime("yyyy-MM-dd hh:nn:ss.zzz", EncodeDateTime(DecodeDateTime(c.value))), c.text) << c.value;
+  }
+  for (const TDateTime value : {2958465.999999999, kMaxDateTime, kMinDateTime}) {
+    EXPECT_FALSE(IsValidDateTime(value)) << value;
+    EXPECT_THROW(DecodeDateTime(value), std::out_of_range) << value;
+  }
+}
+
 TEST(DateTime, FormatsTheSystemUses) {
   const TDateTime t = At(2026, 12, 5, 7, 8, 9, 45);
   const struct {
