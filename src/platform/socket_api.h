@@ -12,6 +12,15 @@
 
 namespace qar::platform {
 
+#ifdef _WIN32
+using TSocketHandle = SOCKET;
+#else
+using TSocketHandle = int;
+#endif
+
+// Closes a socket (Windows: closesocket; POSIX: close).
+void CloseSocket(TSocketHandle socket);
+
 // Holds the socket library started for as long as it lives (Windows: WSAStartup and
 // WSACleanup; POSIX: nothing to do).
 class TSocketLibrary {

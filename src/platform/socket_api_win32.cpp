@@ -11,4 +11,6 @@ TSocketLibrary::~TSocketLibrary() {
   if (started_) WSACleanup();
 }
 
+void CloseSocket(TSocketHandle socket) { closesocket(socket); }
+
 }  // namespace qar::platform
