@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "data/data_error.h"
+#include "data/driver_session.h"
 #include "platform/datetime.h"
 #include "platform/module.h"
 #include "tools/command_error.h"
@@ -216,6 +217,26 @@ void TStatusSite::Open(unsigned needs, TSiteContext& context) const {
   }
 }
 
+THttpResponse TStatusSite::Run(const TSiteRoute& route, const THttpRequest& request, std::int64_t id,
+                               const TAccess& access) const {
+  // Where the embedded database's sessions may not be used side by side, the routes
+  // that read take turns, to the last close; requests are still received and
+  // answers sent side by side.
+  std::unique_lock turn(dataTurn_, std::defer_lock);
+  if (!kEmbeddedSessionsSideBySide && (route.needs & (kNeedsAgents | kNeedsDatabase | kNeedsWritableDatabase)) != 0)
+    turn.lock();
+  const bool api = request.path.starts_with("/api/");
+  try {
+    TSiteContext context{request, id, api, TPageFrame{access.csrf, {}}, access, {}, {}, {}, {}};
+    Open(route.needs, context);
+    return route.handler(context);
+  } catch (const EUsageError& error) {
+    return Refused(400, "Bad request", error.what(), api);
+  } catch (const std::exception& error) {
+    return Refused(503, "The status cannot be read", error.what(), api);
+  }
+}
+
 THttpResponse TStatusSite::Handle(const THttpRequest& request) {
   const bool api = request.path.starts_with("/api/");
   THttpResponse response;
@@ -249,15 +270,7 @@ THttpResponse TStatusSite::Handle(const THttpRequest& request) {
     response = Refused(403, "Not sent from this page",
                        "The form did not come from this page: open the page again and repeat the action.", api);
   } else {
-    TSiteContext context{request, match.id, api, TPageFrame{access.csrf, {}}, access, {}, {}, {}, {}};
-    try {
-      Open(match.route->needs, context);
-      response = match.route->handler(context);
-    } catch (const EUsageError& error) {
-      response = Refused(400, "Bad request", error.what(), api);
-    } catch (const std::exception& error) {
-      response = Refused(503, "The status cannot be read", error.what(), api);
-    }
+    response = Run(*match.route, request, match.id, access);
   }
   for (auto& header : SecurityHeaders()) response.headers.push_back(std::move(header));
   return response;

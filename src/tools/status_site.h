@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
@@ -69,13 +70,17 @@ class TStatusSite {
   THttpResponse Handle(const THttpRequest& request);
 
  private:
+  using TSiteRoute = TRouteTable<TSiteContext>::TRoute;
   void AddRoutes();
+  // Opens what `route` needs and runs its handler; a failure becomes an error page.
+  THttpResponse Run(const TSiteRoute& route, const THttpRequest& request, std::int64_t id, const TAccess& access) const;
   // Opens what a route needs (TRouteNeeds bits) into `context`. Raises ECommandError
   // when the database cannot be reached; a store that cannot be read is told in
   // context.report.storeError.
   void Open(unsigned needs, TSiteContext& context) const;
 
   TStatusSources sources_;
+  mutable std::mutex dataTurn_;
   TAccessControl access_;
   TRouteTable<TSiteContext> routes_;
 };
