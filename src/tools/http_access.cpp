@@ -37,7 +37,8 @@ bool TServedOrigin::NamedBy(std::string_view hostHeader) const {
   std::string_view host, portText;
   SplitHostPort(hostHeader, host, portText);
   if (!portText.empty() && portText != std::to_string(port)) return false;
-  return std::any_of(hosts.begin(), hosts.end(), [host](const std::string& name) { return platform::SameTextAscii(host, name); });
+  return std::any_of(hosts.begin(), hosts.end(),
+                     [host](const std::string& name) { return platform::SameTextAscii(host, name); });
 }
 
 bool TServedOrigin::IsOrigin(std::string_view origin) const {

@@ -386,7 +386,8 @@ THttpServer::THttpServer(THandler handler, THttpLimits limits) : impl_(std::make
   httplib::Server& parser = impl_->parser;
   parser.set_payload_max_length(limits.maxBodyBytes);
   parser.set_keep_alive_max_count(static_cast<std::size_t>(limits.keepAliveRequests));
-  parser.set_keep_alive_timeout(std::max<time_t>(1, std::chrono::duration_cast<std::chrono::seconds>(limits.keepAliveIdle).count()));
+  // What the answers' Keep-Alive header says; the accepting thread enforces keepAliveIdle.
+  parser.set_keep_alive_timeout(std::max<time_t>(1, std::chrono::ceil<std::chrono::seconds>(limits.keepAliveIdle).count()));
   const auto answer = [handler = std::move(handler), limits](const httplib::Request& in, httplib::Response& out) {
     const THttpResponse response = in.target.size() > limits.maxUriBytes ? TransportAnswer(414, RefusalText(414))
                                                                          : handler(ToRequest(in));
@@ -464,7 +465,8 @@ bool THttpServer::Serve() {
     if (!accepting) next = std::min(next, std::max(impl.acceptPausedUntil, now + std::chrono::milliseconds(10)));
     for (auto& connection : impl.connections) {
       if (connection->state == TConnection::TState::kBusy) continue;
-      polled.push_back({connection->fd.Get(), static_cast<short>(connection->state == TConnection::TState::kWriting ? POLLOUT : POLLIN), 0});
+      const bool writing = connection->state == TConnection::TState::kWriting;
+      polled.push_back({connection->fd.Get(), static_cast<short>(writing ? POLLOUT : POLLIN), 0});
       polledConnections.push_back(connection.get());
       next = std::min(next, connection->deadline);
     }

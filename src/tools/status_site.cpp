@@ -51,11 +51,11 @@ std::string LocalPath(const std::string& path) {
   return path;
 }
 
-// The request's address without the field `left`, encoded again.
-std::string AddressWithout(const THttpRequest& request, const std::string& left) {
+// The request's address without its field "token", encoded again.
+std::string AddressWithoutToken(const THttpRequest& request) {
   std::string query;
   for (const auto& [name, value] : request.params) {
-    if (name == left) continue;
+    if (name == "token") continue;
     query += (query.empty() ? "?" : "&") + UrlEncoded(name) + "=" + UrlEncoded(value);
   }
   std::string path;
@@ -159,12 +159,14 @@ void TStatusSite::AddRoutes() {
   };
   routes_.Add("GET", "/static/status.js", kOpenToAll, file(StatusScript(), "text/javascript; charset=utf-8"));
   routes_.Add("GET", "/static/status.css", kOpenToAll, file(StatusStyle(), "text/css; charset=utf-8"));
-  routes_.Add("GET", "/login", kOpenToAll, [](TSiteContext& c) { return SignIn(200, "Sign in", "", LocalPath(c.request.Param("next")), false); });
+  routes_.Add("GET", "/login", kOpenToAll,
+              [](TSiteContext& c) { return SignIn(200, "Sign in", "", LocalPath(c.request.Param("next")), false); });
   routes_.Add("POST", "/login", kOpenToAll, [this](TSiteContext& c) {
     if (!access_.FromPage(c.request))
       return Refused(403, "Not sent from this page", "The sign-in form must be sent from this page: open it again.", false);
     const std::string next = LocalPath(c.request.Param("next"));
-    if (!access_.IsToken(c.request.Param("token"))) return SignIn(401, "Wrong access token", "The access token is wrong.", next, false);
+    if (!access_.IsToken(c.request.Param("token")))
+      return SignIn(401, "Wrong access token", "The access token is wrong.", next, false);
     THttpResponse response = Redirect(next);
     response.headers.emplace_back("Set-Cookie", access_.OpenSession());
     return response;
@@ -253,15 +255,16 @@ THttpResponse TStatusSite::Handle(const THttpRequest& request) {
     // the browser sent on without it, so that it stays out of the history.
     if (!access_.IsToken(request.Param("token"))) {
       response = SignIn(401, "Wrong access token", "The access token in the address is wrong.",
-                        AddressWithout(request, "token"), api);
+                        AddressWithoutToken(request), api);
     } else {
-      response = Redirect(AddressWithout(request, "token"));
+      response = Redirect(AddressWithoutToken(request));
       response.headers.emplace_back("Set-Cookie", access_.OpenSession());
     }
   } else if (!(match.route != nullptr && (match.route->needs & kOpenToAll) != 0) &&
              !(access = access_.Check(request)).Granted()) {
-    response = SignIn(401, "Access token needed", "This page needs the access token that QarCfg serve printed with its address.",
-                      get ? AddressWithout(request, "") : "/", api);
+    response = SignIn(401, "Access token needed",
+                      "This page needs the access token that QarCfg serve printed with its address.",
+                      get ? AddressWithoutToken(request) : "/", api);
   } else if (match.route == nullptr) {
     response = match.pathKnown ? Refused(405, "Method not allowed", "This address does not take " + request.method + ".", api)
                                : Refused(404, "Page not found", "There is no such page.", api);
