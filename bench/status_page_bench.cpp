@@ -57,8 +57,9 @@ TFixture& Fixture() {
 }
 
 void BM_RequestsPage(benchmark::State& state) {
-  const TStatusSite site(Fixture().sources, "127.0.0.1", 8470, std::nullopt);
-  const THttpRequest request{"GET", "/requests", {{"page", std::to_string(state.range(0))}}, {{"host", "127.0.0.1:8470"}}};
+  TStatusSite site(Fixture().sources, TServedOrigin{{"127.0.0.1"}, 8470}, "bench-token-0123456789");
+  const THttpRequest request{"GET", "/requests", {{"page", std::to_string(state.range(0))}},
+                             {{"host", "127.0.0.1:8470"}, {"x-qar-token", "bench-token-0123456789"}}};
   for (auto _ : state) {
     const THttpResponse response = site.Handle(request);
     if (response.status != 200 || response.body.find("10000 requests today") == std::string::npos) {

@@ -131,5 +131,9 @@ std::unique_ptr<TDriverSession> OpenEmbeddedSqlite(const std::string& fileName,
 // created, and read access to the file is enough. A missing file raises EDataError
 // with SQLSTATE 08001.
 std::unique_ptr<TDriverSession> OpenEmbeddedSqliteForReading(const std::string& fileName);
+// Whether threads may each use sessions of embedded databases at the same time.
+// POSIX (the SQLite library): yes. Windows (the SQLite ODBC driver): no; with two
+// databases in use at once, a statement now and then runs on the other database.
+extern const bool kEmbeddedSessionsSideBySide;
 
 }  // namespace qar

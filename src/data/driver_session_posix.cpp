@@ -6,6 +6,8 @@
 
 namespace qar {
 
+const bool kEmbeddedSessionsSideBySide = true;
+
 std::string DefaultSqlServerOdbcDriver() { return "FreeTDS"; }
 std::string DefaultOracleOdbcDriver() { return "Oracle"; }
 

@@ -8,6 +8,8 @@ namespace qar {
 std::string DefaultSqlServerOdbcDriver() { return "SQL Server"; }
 std::string DefaultOracleOdbcDriver() { return "Microsoft ODBC for Oracle"; }
 
+const bool kEmbeddedSessionsSideBySide = false;
+
 // No SQLite library is linked into the Windows build: the SQLite ODBC driver serves
 // the same database file, and the SQLite dialect is recognised by the server's name.
 // A locked database is waited for as long as on POSIX (the driver's Timeout; its own

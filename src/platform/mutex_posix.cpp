@@ -1,16 +1,14 @@
 // POSIX: the named mutex is an flock on "<name>.lock" in the user's runtime directory.
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cassert>
 #include <cerrno>
-#include <cstdlib>
 #include <system_error>
 
-#include "platform/module.h"
 #include "platform/mutex.h"
+#include "platform/runtime_dir_posix.h"
 #include "platform/text.h"
 
 namespace qar::platform {
@@ -31,56 +29,6 @@ bool PlainName(std::string_view name) {
   return !name.empty() && name.find_first_of(std::string_view("/\\\0", 3)) == std::string_view::npos;
 }
 
-// A directory only this user may write into: anyone else able to create or swap
-// files there could hold or fake our lock.
-bool OwnedAndPrivate(int dirFd) {
-  struct stat info {};
-  return fstat(dirFd, &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == geteuid() &&
-         (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
-}
-
-// $XDG_RUNTIME_DIR when it is an absolute, private directory of ours.
-int OpenXdgRuntimeDir() {
-  const char* xdg = std::getenv("XDG_RUNTIME_DIR");
-  if (xdg == nullptr || xdg[0] != '/') return -1;
-  const int fd = open(xdg, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return -1;
-  if (OwnedAndPrivate(fd) && faccessat(fd, ".", W_OK | X_OK, 0) == 0) return fd;
-  close(fd);
-  return -1;
-}
-
-// "<temp>/qarsnc-<uid>", created 0700; refused when it is a symbolic link or
-// another user's. Returns -1 with errno set on failure.
-int OpenPerUserDir() {
-  std::string temp = AnsiToUtf8(TempDirectory());
-  if (temp.empty() || temp.front() != '/') temp = "/tmp/";
-  if (temp.back() != '/') temp += '/';
-  const std::string dir = temp + "qarsnc-" + std::to_string(geteuid());
-  if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return -1;
-  const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return -1;  // ELOOP: a symbolic link; ENOTDIR: not a directory
-  struct stat info {};
-  int error = 0;
-  if (fstat(fd, &info) != 0) {
-    error = errno;
-  } else if (info.st_uid != geteuid()) {
-    error = EPERM;  // planted by another user
-  } else if ((info.st_mode & 077) != 0 && fchmod(fd, 0700) != 0) {
-    error = errno;
-  }
-  if (error == 0) return fd;
-  close(fd);
-  errno = error;
-  return -1;
-}
-
-// The directory of the user's locks; -1 with errno set when there is none.
-int OpenLockDir() {
-  const int dirFd = OpenXdgRuntimeDir();
-  return dirFd >= 0 ? dirFd : OpenPerUserDir();
-}
-
 }  // namespace
 
 NamedMutex::NamedMutex(std::string_view name) {
@@ -88,7 +36,7 @@ NamedMutex::NamedMutex(std::string_view name) {
     lastError_ = EINVAL;
     return;
   }
-  const int dirFd = OpenLockDir();
+  const int dirFd = OpenUserRuntimeDir();
   if (dirFd < 0) {
     lastError_ = errno;
     return;
@@ -142,7 +90,7 @@ bool NamedMutex::Publish(const std::string& text) {
 
 std::optional<std::string> NamedMutex::ReadPublished(std::string_view name) {
   if (!PlainName(name)) return std::nullopt;
-  const int dirFd = OpenLockDir();
+  const int dirFd = OpenUserRuntimeDir();
   if (dirFd < 0) return std::nullopt;
   const int fd = openat(dirFd, (AnsiToUtf8(name) + ".state").c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
   close(dirFd);

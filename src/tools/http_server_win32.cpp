@@ -1,7 +1,7 @@
 #include "tools/http_server.h"
 
-// The system's HTTP server (http.sys) parses the requests; this file only carries
-// them to the handler and the answer back.
+// The system's HTTP server (http.sys) reads and parses the requests; this file only
+// carries them to the handler and the answers back, several at a time.
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <windows.h>
@@ -13,7 +13,11 @@
 #include <cstring>
 #include <map>
 #include <stdexcept>
+#include <string_view>
+#include <thread>
 #include <vector>
+
+#include "platform/unique_handle_win32.h"
 
 namespace qar::tools {
 
@@ -96,102 +100,94 @@ struct THttpServer::TImpl {
   std::wstring url;
   bool winsock = false;
   std::atomic<bool> stopping{false};
+  platform::UniqueHandle stopEvent{CreateEventA(nullptr, TRUE, FALSE, nullptr), nullptr};
+
+  // One of the outstanding requests: receives, answers, sends, again.
+  bool Work();
+  THttpResponse Answer(const HTTP_REQUEST& request) const;
+  // Waits for an overlapped call on the queue; after `timeout`, or once stopping, it is
+  // cancelled. The call's buffers stay ours until it has completed either way.
+  ULONG Complete(ULONG started, OVERLAPPED& overlapped, DWORD timeout, bool stopEnds) const;
 };
 
-THttpServer::THttpServer(THandler handler, THttpLimits limits) : impl_(std::make_unique<TImpl>()) {
-  impl_->handler = std::move(handler);
-  impl_->limits = limits;
+ULONG THttpServer::TImpl::Complete(ULONG started, OVERLAPPED& overlapped, DWORD timeout, bool stopEnds) const {
+  if (started != ERROR_IO_PENDING) return started;
+  const HANDLE waits[2] = {overlapped.hEvent, stopEvent.Get()};
+  if (WaitForMultipleObjects(stopEnds ? 2 : 1, waits, FALSE, timeout) != WAIT_OBJECT_0) CancelIoEx(queue, &overlapped);
+  DWORD transferred = 0;
+  return GetOverlappedResult(queue, &overlapped, &transferred, TRUE) ? NO_ERROR : GetLastError();
 }
 
-THttpServer::~THttpServer() {
-  Stop();
-  if (impl_->queue != nullptr) {
-    HttpRemoveUrl(impl_->queue, impl_->url.c_str());
-    CloseHandle(impl_->queue);
-    HttpTerminate(HTTP_INITIALIZE_SERVER, nullptr);
+THttpResponse THttpServer::TImpl::Answer(const HTTP_REQUEST& request) const {
+  THttpRequest in;
+  in.method = request.Verb == HttpVerbUnknown && request.pUnknownVerb ? std::string(request.pUnknownVerb, request.UnknownVerbLength)
+                                                                      : VerbName(request.Verb);
+  const std::string_view raw(request.pRawUrl, request.RawUrlLength);
+  const std::size_t question = raw.find('?');
+  in.path = Decoded(raw.substr(0, question), false);
+  if (question != std::string_view::npos) AddFields(raw.substr(question + 1), in.params);
+  const auto known = [&](HTTP_HEADER_ID header, const char* name) {
+    const HTTP_KNOWN_HEADER& value = request.Headers.KnownHeaders[header];
+    if (value.pRawValue != nullptr) in.headers.emplace(name, std::string(value.pRawValue, value.RawValueLength));
+  };
+  known(HttpHeaderHost, "host");
+  known(HttpHeaderCookie, "cookie");
+  known(HttpHeaderContentType, "content-type");
+  known(HttpHeaderAuthorization, "authorization");
+  known(HttpHeaderReferer, "referer");
+  for (USHORT i = 0; i < request.Headers.UnknownHeaderCount; ++i) {
+    const HTTP_UNKNOWN_HEADER& header = request.Headers.pUnknownHeaders[i];
+    in.headers.emplace(Lower(std::string(header.pName, header.NameLength)), std::string(header.pRawValue, header.RawValueLength));
   }
-  if (impl_->winsock) WSACleanup();
+  if (request.Address.pRemoteAddress != nullptr) {
+    char numeric[NI_MAXHOST] = {};
+    const int length = request.Address.pRemoteAddress->sa_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+    if (getnameinfo(request.Address.pRemoteAddress, length, numeric, sizeof numeric, nullptr, 0, NI_NUMERICHOST) == 0)
+      in.remoteAddress = numeric;
+  }
+  std::string body;
+  for (USHORT i = 0; i < request.EntityChunkCount; ++i) {
+    const HTTP_DATA_CHUNK& chunk = request.pEntityChunks[i];
+    if (chunk.DataChunkType == HttpDataChunkFromMemory)
+      body.append(static_cast<const char*>(chunk.FromMemory.pBuffer), chunk.FromMemory.BufferLength);
+  }
+  if ((request.Flags & HTTP_REQUEST_FLAG_MORE_ENTITY_BODY_EXISTS) != 0 || body.size() > limits.maxBodyBytes)
+    return TransportAnswer(413, "The request is too large.");
+  if (raw.size() > limits.maxUriBytes) return TransportAnswer(414, "The address is too long.");
+  if (in.headers["content-type"].starts_with("application/x-www-form-urlencoded")) AddFields(body, in.params);
+  return handler(in);
 }
 
-int THttpServer::Listen(const std::string& host, int port) {
-  WSADATA data;
-  impl_->winsock = WSAStartup(MAKEWORD(2, 2), &data) == 0;
-  if (port == 0) port = FreePort(host);
-  const ULONG init = HttpInitialize(HTTPAPI_VERSION_1, HTTP_INITIALIZE_SERVER, nullptr);
-  if (init != NO_ERROR) throw std::runtime_error("the system's HTTP server cannot be used (error " + std::to_string(init) + ")");
-  if (const ULONG created = HttpCreateHttpHandle(&impl_->queue, 0); created != NO_ERROR) {
-    impl_->queue = nullptr;
-    HttpTerminate(HTTP_INITIALIZE_SERVER, nullptr);
-    throw std::runtime_error("the system's HTTP server gives no request queue (error " + std::to_string(created) + ")");
-  }
-  const std::string shown = host.find(':') != std::string::npos ? "[" + host + "]" : host;
-  const std::string url = "http://" + shown + ":" + std::to_string(port) + "/";
-  impl_->url.assign(url.begin(), url.end());
-  if (const ULONG added = HttpAddUrl(impl_->queue, impl_->url.c_str(), nullptr); added != NO_ERROR) {
-    throw std::runtime_error("cannot listen on " + url + " (error " + std::to_string(added) +
-                             (added == ERROR_ACCESS_DENIED ? ": reserve it with netsh http add urlacl, or run as an administrator)" : ")"));
-  }
-  return port;
-}
-
-bool THttpServer::Serve() {
-  // One request at a time: the answers are short, and a client can hold no more.
-  std::vector<char> buffer(sizeof(HTTP_REQUEST) + impl_->limits.maxUriBytes + impl_->limits.maxBodyBytes + 16 * 1024);
+bool THttpServer::TImpl::Work() {
+  std::vector<char> buffer(sizeof(HTTP_REQUEST) + limits.maxUriBytes + limits.maxBodyBytes + 16 * 1024);
   auto* request = reinterpret_cast<HTTP_REQUEST*>(buffer.data());
-  while (!impl_->stopping) {
-    ULONG received = 0;
-    HTTP_REQUEST_ID id = HTTP_NULL_ID;
-    ULONG result = HttpReceiveHttpRequest(impl_->queue, id, HTTP_RECEIVE_REQUEST_FLAG_COPY_BODY, request,
-                                          static_cast<ULONG>(buffer.size()), &received, nullptr);
+  const platform::UniqueHandle event(CreateEventA(nullptr, TRUE, FALSE, nullptr), nullptr);
+  if (!event.Valid()) return false;
+  const DWORD sendTimeout = static_cast<DWORD>(limits.writeTimeout.count());
+  while (!stopping) {
+    OVERLAPPED receiving{};
+    receiving.hEvent = event.Get();
+    ResetEvent(event.Get());
+    const ULONG received = Complete(HttpReceiveHttpRequest(queue, HTTP_NULL_ID, HTTP_RECEIVE_REQUEST_FLAG_COPY_BODY, request,
+                                                           static_cast<ULONG>(buffer.size()), nullptr, &receiving),
+                                    receiving, INFINITE, true);
+    if (stopping) return true;
     THttpResponse response;
-    if (result == ERROR_MORE_DATA) {
-      response.status = 413;
-      response.body = "The request is too large.\n";
-    } else if (result != NO_ERROR) {
-      return impl_->stopping;
+    if (received == ERROR_MORE_DATA) {
+      response = TransportAnswer(413, "The request is too large.");
+    } else if (received == ERROR_CONNECTION_INVALID || received == ERROR_OPERATION_ABORTED) {
+      continue;  // the client left before its request was read
+    } else if (received != NO_ERROR) {
+      return false;
     } else {
-      THttpRequest in;
-      in.method = request->Verb == HttpVerbUnknown && request->pUnknownVerb ? std::string(request->pUnknownVerb, request->UnknownVerbLength)
-                                                                             : VerbName(request->Verb);
-      const std::string_view raw(request->pRawUrl, request->RawUrlLength);
-      const std::size_t question = raw.find('?');
-      in.path = Decoded(raw.substr(0, question), false);
-      if (question != std::string_view::npos) AddFields(raw.substr(question + 1), in.params);
-      const auto known = [&](HTTP_HEADER_ID header, const char* name) {
-        const HTTP_KNOWN_HEADER& value = request->Headers.KnownHeaders[header];
-        if (value.pRawValue != nullptr) in.headers.emplace(name, std::string(value.pRawValue, value.RawValueLength));
-      };
-      known(HttpHeaderHost, "host");
-      known(HttpHeaderCookie, "cookie");
-      known(HttpHeaderContentType, "content-type");
-      for (USHORT i = 0; i < request->Headers.UnknownHeaderCount; ++i) {
-        const HTTP_UNKNOWN_HEADER& header = request->Headers.pUnknownHeaders[i];
-        in.headers.emplace(Lower(std::string(header.pName, header.NameLength)), std::string(header.pRawValue, header.RawValueLength));
-      }
-      std::string body;
-      for (USHORT i = 0; i < request->EntityChunkCount; ++i) {
-        const HTTP_DATA_CHUNK& chunk = request->pEntityChunks[i];
-        if (chunk.DataChunkType == HttpDataChunkFromMemory)
-          body.append(static_cast<const char*>(chunk.FromMemory.pBuffer), chunk.FromMemory.BufferLength);
-      }
-      if ((request->Flags & HTTP_REQUEST_FLAG_MORE_ENTITY_BODY_EXISTS) != 0 || body.size() > impl_->limits.maxBodyBytes ||
-          raw.size() > impl_->limits.maxUriBytes) {
-        response.status = 413;
-        response.body = "The request is too large.\n";
-      } else {
-        if (in.headers["content-type"].starts_with("application/x-www-form-urlencoded")) AddFields(body, in.params);
-        response = impl_->handler(in);
-      }
-    }
-    if (response.status == 413) {
-      response.contentType = "text/plain; charset=utf-8";
-      response.headers = SecurityHeaders();
+      response = Answer(*request);
     }
 
+    const std::string reason(ReasonPhrase(response.status));
     HTTP_RESPONSE out{};
     out.StatusCode = static_cast<USHORT>(response.status);
-    out.pReason = response.status < 300 ? "OK" : response.status < 400 ? "See Other" : "Refused";
-    out.ReasonLength = static_cast<USHORT>(std::strlen(out.pReason));
+    out.pReason = reason.c_str();
+    out.ReasonLength = static_cast<USHORT>(reason.size());
     out.Headers.KnownHeaders[HttpHeaderContentType].pRawValue = response.contentType.c_str();
     out.Headers.KnownHeaders[HttpHeaderContentType].RawValueLength = static_cast<USHORT>(response.contentType.size());
     std::vector<HTTP_UNKNOWN_HEADER> extra;
@@ -211,15 +207,75 @@ bool THttpServer::Serve() {
     chunk.FromMemory.BufferLength = static_cast<ULONG>(response.body.size());
     out.EntityChunkCount = response.body.empty() ? 0 : 1;
     out.pEntityChunks = &chunk;
-    ULONG sent = 0;
-    HttpSendHttpResponse(impl_->queue, request->RequestId, 0, &out, nullptr, &sent, nullptr, 0, nullptr, nullptr);
+    // A client that stops reading keeps its answer for writeTimeout at most; then the
+    // send is cancelled, which ends the connection.
+    OVERLAPPED sending{};
+    sending.hEvent = event.Get();
+    ResetEvent(event.Get());
+    Complete(HttpSendHttpResponse(queue, request->RequestId, 0, &out, nullptr, nullptr, nullptr, 0, &sending, nullptr),
+             sending, sendTimeout, false);
   }
   return true;
 }
 
+THttpServer::THttpServer(THandler handler, THttpLimits limits) : impl_(std::make_unique<TImpl>()) {
+  impl_->handler = std::move(handler);
+  impl_->limits = limits;
+  if (!impl_->stopEvent.Valid()) throw std::runtime_error("no event for stopping the server");
+}
+
+THttpServer::~THttpServer() {
+  Stop();
+  if (impl_->queue != nullptr) {
+    HttpRemoveUrl(impl_->queue, impl_->url.c_str());
+    CloseHandle(impl_->queue);
+    HttpTerminate(HTTP_INITIALIZE_SERVER, nullptr);
+  }
+  if (impl_->winsock) WSACleanup();
+}
+
+int THttpServer::Listen(const std::string& address, int port) {
+  WSADATA data;
+  impl_->winsock = WSAStartup(MAKEWORD(2, 2), &data) == 0;
+  if (port == 0) port = FreePort(address);
+  const ULONG init = HttpInitialize(HTTPAPI_VERSION_1, HTTP_INITIALIZE_SERVER, nullptr);
+  if (init != NO_ERROR) throw std::runtime_error("the system's HTTP server cannot be used (error " + std::to_string(init) + ")");
+  if (const ULONG created = HttpCreateHttpHandle(&impl_->queue, 0); created != NO_ERROR) {
+    impl_->queue = nullptr;
+    HttpTerminate(HTTP_INITIALIZE_SERVER, nullptr);
+    throw std::runtime_error("the system's HTTP server gives no request queue (error " + std::to_string(created) + ")");
+  }
+  const std::string shown = address.find(':') != std::string::npos ? "[" + address + "]" : address;
+  const std::string url = "http://" + shown + ":" + std::to_string(port) + "/";
+  impl_->url.assign(url.begin(), url.end());
+  if (const ULONG added = HttpAddUrl(impl_->queue, impl_->url.c_str(), nullptr); added != NO_ERROR) {
+    throw std::runtime_error("cannot listen on " + url + " (error " + std::to_string(added) +
+                             (added == ERROR_ACCESS_DENIED ? ": reserve it with netsh http add urlacl, or run as an administrator)" : ")"));
+  }
+  return port;
+}
+
+bool THttpServer::Serve() {
+  if (impl_->queue == nullptr) return false;
+  // Several requests outstanding at once: a slow answer, or a client that reads its
+  // answer slowly, holds one of them.
+  std::atomic<bool> failed{false};
+  std::vector<std::thread> workers;
+  for (int i = 0; i < std::max(1, impl_->limits.workers); ++i) {
+    workers.emplace_back([this, &failed] {
+      if (!impl_->Work() && !impl_->stopping) {
+        failed = true;
+        Stop();
+      }
+    });
+  }
+  for (std::thread& worker : workers) worker.join();
+  return !failed;
+}
+
 void THttpServer::Stop() {
   impl_->stopping = true;
-  if (impl_->queue != nullptr) HttpShutdownRequestQueue(impl_->queue);
+  SetEvent(impl_->stopEvent.Get());
 }
 
 }  // namespace qar::tools

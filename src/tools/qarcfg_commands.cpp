@@ -317,8 +317,9 @@ std::string QarCfgUsage() {
          "        error and the worker it supervises; workers left running; the queue.\n"
          "        Exit code 0 when an agent runs, 3 when none does, 4 when that cannot be read\n"
          "  serve [--listen ADDR:PORT] [--token-file FILE]\n"
-         "        serve the status page (default 127.0.0.1:8470); any address but loopback\n"
-         "        needs a token file, whose token every request must carry\n"
+         "        serve the status page (default 127.0.0.1:8470) to those with its access\n"
+         "        token: the one in FILE (yours alone), else a new one, printed in the page's\n"
+         "        address and kept in a file only you can read\n"
          "  help  print this text\n"
          "  --version  print the version\n"
          "An argument, or standard input, holds at most " +

@@ -1,7 +1,8 @@
 #include "tools/serve_command.h"
 
+#include <cctype>
 #include <charconv>
-#include <fstream>
+#include <filesystem>
 #include <thread>
 
 #include "config/GeralQar.h"
@@ -9,6 +10,9 @@
 #include "platform/cmdline.h"
 #include "platform/datetime.h"
 #include "platform/module.h"
+#include "platform/net_address.h"
+#include "platform/private_file.h"
+#include "platform/random.h"
 #include "platform/stop_request.h"
 #include "state/command_error.h"
 #include "state/shown_text.h"
@@ -29,6 +33,7 @@ namespace {
 
 constexpr const char* kForm = "serve [--listen ADDR:PORT] [--token-file FILE]";
 constexpr std::size_t kMinTokenLength = 16;
+constexpr std::size_t kMadeTokenBytes = 32;  // 64 hex characters
 
 void ParseListen(const std::string& text, TServeOptions& options) {
   const std::size_t colon = text.rfind(':');
@@ -52,13 +57,17 @@ void ParseListen(const std::string& text, TServeOptions& options) {
   options.port = value;
 }
 
+struct TRemovedAtEnd {
+  std::string file;
+  ~TRemovedAtEnd() {
+    std::error_code ignored;
+    if (!file.empty()) std::filesystem::remove(platform::ToNativePath(file), ignored);
+  }
+};
+
 std::string ReportFile() { return platform::ExtractFilePath(platform::ExecutableFileName()) + "tr_report.txt"; }
 
 }  // namespace
-
-bool IsLoopbackHost(const std::string& host) {
-  return host.starts_with("127.") || host == "::1" || host == "localhost";
-}
 
 TServeOptions ParseServeArguments(const std::vector<std::string>& args) {
   TServeOptions options;
@@ -78,39 +87,53 @@ TServeOptions ParseServeArguments(const std::vector<std::string>& args) {
       options.tokenFile = args[i + 1];
     }
   }
-  if (options.host == "0.0.0.0" || options.host == "::") {
-    throw EUsageError("listen on one address of this machine, not on every address (" + options.host +
-                      "): the page checks that the Host header names the address it listens on");
+  // Resolved first, so that no spelling of an address ("0", "0.0.0.00", "[0::0]") or
+  // name passes for what its text looks like.
+  std::vector<platform::TResolvedAddress> addresses;
+  try {
+    addresses = platform::ResolveAddresses(options.host);
+  } catch (const std::runtime_error& error) {
+    throw EUsageError(std::string("--listen: ") + error.what());
   }
-  if (!IsLoopbackHost(options.host) && options.tokenFile.empty()) {
-    throw EUsageError("listening on " + Quoted(options.host) +
-                      " makes the page reachable from other machines: give --token-file FILE with a random "
-                      "token of at least 16 characters that every request must carry");
+  for (const platform::TResolvedAddress& address : addresses) {
+    if (address.unspecified) {
+      throw EUsageError("listen on one address of this machine, not on every address (" + Quoted(options.host) +
+                        " is " + address.numeric + "): the page checks that the Host header names the address it listens on");
+    }
   }
+  options.address = addresses.front().numeric;
   return options;
 }
 
 std::string ReadTokenFile(const std::string& file) {
-  std::ifstream in(platform::ToNativePath(file), std::ios::binary);
-  std::string line;
-  if (!in || !std::getline(in, line)) throw ECommandError("the token file " + Quoted(file, 200) + " cannot be read");
+  std::string text;
+  try {
+    text = platform::ReadPrivateFile(file, 4096);
+  } catch (const std::runtime_error& error) {
+    throw ECommandError(std::string("the token file is refused: ") + error.what());
+  }
+  const std::string line = text.substr(0, text.find('\n'));
   const std::size_t first = line.find_first_not_of(" \t\r");
   const std::size_t last = line.find_last_not_of(" \t\r");
   const std::string token = first == std::string::npos ? std::string() : line.substr(first, last - first + 1);
   if (token.size() < kMinTokenLength) {
     throw ECommandError("the token in " + Quoted(file, 200) + " is shorter than " + std::to_string(kMinTokenLength) +
-                        " characters: make a random one");
+                        " characters: make a random one (openssl rand -hex 32)");
   }
   for (const char c : token) {
-    if (c < '!' || c > '~') throw ECommandError("the token in " + Quoted(file, 200) + " holds a character that is not printable ASCII");
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '.' && c != '_' && c != '~') {
+      throw ECommandError("the token in " + Quoted(file, 200) +
+                          " holds a character that an address would change (such as + / =): use letters, digits"
+                          " and - . _ ~ only (openssl rand -hex 32)");
+    }
   }
   return token;
 }
 
 int Serve(const std::vector<std::string>& args) {
   const TServeOptions options = ParseServeArguments(args);
-  std::optional<std::string> token;
-  if (!options.tokenFile.empty()) token = ReadTokenFile(options.tokenFile);
+  const bool madeToken = options.tokenFile.empty();
+  const std::string token = madeToken ? platform::RandomHex(kMadeTokenBytes) : ReadTokenFile(options.tokenFile);
 
   std::string connectionString;
   try {
@@ -137,12 +160,27 @@ int Serve(const std::vector<std::string>& args) {
   platform::CatchStopSignals();
   std::unique_ptr<TStatusSite> site;
   THttpServer server([&site](const THttpRequest& request) { return site->Handle(request); }, THttpLimits{});
-  const int port = server.Listen(options.host, options.port);
-  site = std::make_unique<TStatusSite>(std::move(sources), options.host, port, token);
+  const int port = server.Listen(options.address, options.port);
+  TServedOrigin origin{{options.address}, port};
+  if (options.host != options.address) origin.hosts.push_back(options.host);
+  origin.hosts.emplace_back("localhost");
+  site = std::make_unique<TStatusSite>(std::move(sources), origin, token);
 
-  const std::string shownHost = options.host.find(':') != std::string::npos ? "[" + options.host + "]" : options.host;
-  platform::WriteToConsole(platform::ConsoleStream::kOut, "QarCfg: serving the status page on http://" + shownHost + ":" +
-                                                              std::to_string(port) + "/ (Ctrl+C stops)\n");
+  // A made token is kept where only this user can read it, for the user's scripts,
+  // and goes when the page does.
+  TRemovedAtEnd madeFile;
+  if (madeToken) {
+    try {
+      madeFile.file = platform::WritePrivateFile("qarcfg-serve-" + std::to_string(port) + ".token", token + "\n");
+    } catch (const std::runtime_error& error) {
+      throw ECommandError(std::string("the access token cannot be kept: ") + error.what());
+    }
+  }
+  const std::string& tokenPlace = madeToken ? madeFile.file : options.tokenFile;
+  platform::WriteToConsole(platform::ConsoleStream::kOut,
+                           "QarCfg: serving the status page on " + origin.Url() + (madeToken ? "?token=" + token : "") +
+                               " (Ctrl+C stops); its access token is " +
+                               (madeToken ? "kept in " : "the one in ") + tokenPlace + "\n");
   std::thread stopper([&server] {
     while (!platform::WaitForStop(std::chrono::milliseconds(500))) {
     }

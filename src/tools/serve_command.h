@@ -7,24 +7,24 @@
 namespace qar::tools {
 
 struct TServeOptions {
-  std::string host = "127.0.0.1";
+  std::string host = "127.0.0.1";     // as given: an address or a name
+  std::string address = "127.0.0.1";  // the numeric address it resolved to, which is bound
   int port = 8470;
-  std::string tokenFile;  // empty: no access token
+  std::string tokenFile;  // empty: a token is made at start
 };
 
-// Parses "serve [--listen ADDR:PORT] [--token-file FILE]" (args[0] is "serve"). An
-// IPv6 address is written in brackets, [::1]:8470. Raises EUsageError for a wrong
-// form, for a wildcard address (0.0.0.0, ::), which no Host header can be checked
-// against, and for an address other than loopback without --token-file: such a page
-// is reachable from other machines and must not open without the operator's token.
+// Parses "serve [--listen ADDR:PORT] [--token-file FILE]" (args[0] is "serve") and
+// resolves ADDR (an address in any spelling, or a name). An IPv6 address is written
+// in brackets, [::1]:8470. Raises EUsageError for a wrong form, an address that does
+// not resolve, and one that resolves to a wildcard (0.0.0.0, ::, ::ffff:0.0.0.0 in
+// any spelling): the page must be served on one address that the Host header is
+// checked against.
 TServeOptions ParseServeArguments(const std::vector<std::string>& args);
 
-// True for 127.0.0.0/8, ::1 and localhost.
-bool IsLoopbackHost(const std::string& host);
-
 // The token in `file`: its first line without surrounding blanks. Raises
-// ECommandError when the file cannot be read, or the token is shorter than 16
-// characters or holds anything but printable ASCII.
+// ECommandError when the file cannot be read, when other users may read or write it,
+// or when the token is shorter than 16 characters or holds anything but letters,
+// digits and - . _ ~ (the characters an address carries unchanged).
 std::string ReadTokenFile(const std::string& file);
 
 // Runs `serve` until SIGINT/SIGTERM (Ctrl+C); prints the address it serves first.

@@ -242,6 +242,17 @@ std::string RenderProblem(const TPageFrame& frame, std::string_view title, std::
   return Page(title, "", frame, "<p class=\"bad\">" + H(problem) + "</p>\n");
 }
 
+std::string RenderSignIn(const TPageFrame& frame, std::string_view title, std::string_view problem, std::string_view next) {
+  std::string body = problem.empty() ? std::string() : "<p class=\"bad\">" + H(problem) + "</p>\n";
+  body += "<form method=\"post\" action=\"/login\" class=\"sign-in\">"
+          "<label for=\"token\">Access token</label> "
+          "<input id=\"token\" name=\"token\" type=\"password\" autocomplete=\"current-password\" required> "
+          "<input type=\"hidden\" name=\"next\" value=\"" + H(next) + "\">"
+          "<button type=\"submit\">Sign in</button></form>\n"
+          "<p>QarCfg serve prints the page's address with its token, and names the file that keeps it.</p>\n";
+  return Page(title, "", frame, body);
+}
+
 std::string_view StatusScript() {
   // Every 2 s the live parts are fetched again and swapped in; nothing runs while the
   // tab is hidden, and a failed fetch only marks the page as stale.
@@ -291,6 +302,7 @@ a { color: #0b4f8a; }
 .good { color: #0a6b2d; font-weight: bold; } .bad { color: #a4000f; font-weight: bold; }
 .notice { background: #eef5ff; padding: .5rem; border-left: 4px solid #0b4f8a; }
 .filters label { display: inline-block; margin: 0 .5rem .5rem 0; }
+.sign-in input { font: inherit; padding: .4rem; margin: 0 .5rem .5rem 0; max-width: 100%; }
 .pager a { display: inline-block; margin: .5rem 1rem .5rem 0; }
 dl.fields { display: grid; grid-template-columns: max-content 1fr; gap: .25rem 1rem; }
 dt { font-weight: bold; } dd { margin: 0; }

@@ -42,6 +42,9 @@ std::string RenderSettings(const TPageFrame& frame, const std::vector<std::strin
                            const std::vector<std::string>& problems);
 // A page that only says what went wrong (ANSI text), with the usual navigation.
 std::string RenderProblem(const TPageFrame& frame, std::string_view title, std::string_view problem);
+// The sign-in page: `problem` (none: empty) and the form that posts the access token
+// to /login, which then sends the browser to `next` (a path of the page).
+std::string RenderSignIn(const TPageFrame& frame, std::string_view title, std::string_view problem, std::string_view next);
 
 // The refresh script and the style sheet, served as files (the page's policy allows
 // no inline script or style).

@@ -4,50 +4,26 @@
 #include <charconv>
 #include <fstream>
 
-#include "data/ado_connection.h"
 #include "data/data_error.h"
+#include "data/driver_session.h"
 #include "platform/datetime.h"
 #include "platform/module.h"
-#include "platform/random.h"
-#include "platform/text.h"
 #include "state/command_error.h"
 #include "state/control_requests.h"
-#include "state/shown_text.h"
 #include "state/state_store.h"
-#include "tools/agent_status_report.h"
 
 namespace qar::tools {
 
 using state::CancelRequest;
-using state::ECommandError;
-using state::EUsageError;
-using state::ReadInstallationStatus;
-using state::TAgentView;
-using state::TListedRequest;
 using state::CountQueue;
+using state::ECommandError;
+using state::ReadInstallationStatus;
 using state::RunningRequests;
+using state::TListedRequest;
 using state::TRequestRow;
 using state::TStatusReport;
 
 namespace {
-
-constexpr const char* kSessionCookie = "qar_session";
-constexpr const char* kTokenCookie = "qar_token";
-constexpr std::size_t kSessionLength = 32;  // hex characters
-
-std::string Param(const THttpRequest& request, const std::string& name) {
-  const auto found = request.params.find(name);
-  return found == request.params.end() ? std::string() : found->second;
-}
-
-std::string Header(const THttpRequest& request, const std::string& name) {
-  const auto found = request.headers.find(name);
-  return found == request.headers.end() ? std::string() : found->second;
-}
-
-bool IsHex(std::string_view text) {
-  return text.find_first_not_of("0123456789abcdef") == std::string_view::npos;
-}
 
 THttpResponse Answer(int status, std::string body, std::string contentType = "text/html; charset=utf-8") {
   THttpResponse response;
@@ -63,21 +39,38 @@ THttpResponse Redirect(const std::string& location) {
   return response;
 }
 
-THttpResponse Refused(int status, std::string_view problem, bool api) {
+// An error page titled by what happened, or its JSON for the API.
+THttpResponse Refused(int status, std::string_view title, std::string_view problem, bool api) {
   if (api) return Answer(status, "{\"error\":" + JsonString(problem) + "}\n", "application/json");
-  return Answer(status, RenderProblem(TPageFrame{}, "Refused", problem));
+  return Answer(status, RenderProblem(TPageFrame{}, title, problem));
 }
 
-// The digits of "/requests/ID" and "/requests/ID/cancel"; 0 when the path is not one.
-std::int64_t RequestIdOf(std::string_view path, std::string_view suffix) {
-  constexpr std::string_view kPrefix = "/requests/";
-  if (!path.starts_with(kPrefix) || !path.ends_with(suffix)) return 0;
-  const std::string_view digits = path.substr(kPrefix.size(), path.size() - kPrefix.size() - suffix.size());
-  std::int64_t id = 0;
-  const auto [stop, error] = std::from_chars(digits.data(), digits.data() + digits.size(), id);
-  if (digits.empty() || error != std::errc() || stop != digits.data() + digits.size() || id < 1 || id > 2147483647)
-    return 0;
-  return id;
+// The sign-in page, with the form that brings the browser back to `next`.
+THttpResponse SignIn(int status, std::string_view title, std::string_view problem, const std::string& next, bool api) {
+  THttpResponse response =
+      api ? Refused(status, title, problem, true) : Answer(status, RenderSignIn(TPageFrame{}, title, problem, next));
+  if (status == 401) response.headers.emplace_back("WWW-Authenticate", "Bearer realm=\"QarSnc\"");
+  return response;
+}
+
+// A path of this page to return to: "/..." but not "//..." (another host).
+std::string LocalPath(const std::string& path) {
+  if (path.empty() || path.front() != '/' || path.starts_with("//") || path.starts_with("/\\") ||
+      path.find_first_of("\r\n") != std::string::npos)
+    return "/";
+  return path;
+}
+
+// The request's address without its field "token", encoded again.
+std::string AddressWithoutToken(const THttpRequest& request) {
+  std::string query;
+  for (const auto& [name, value] : request.params) {
+    if (name == "token") continue;
+    query += (query.empty() ? "?" : "&") + UrlEncoded(name) + "=" + UrlEncoded(value);
+  }
+  std::string path;
+  for (const char c : request.path) path += c == '/' ? std::string("/") : UrlEncoded(std::string_view(&c, 1));
+  return LocalPath(path) + query;
 }
 
 bool Contains(const std::vector<std::string>& ids, const std::string& id) {
@@ -98,206 +91,193 @@ std::string OutputTail(const std::string& file) {
   return start == std::string::npos || start == 0 ? text : text.substr(start + 1);
 }
 
-}  // namespace
-
-std::vector<std::pair<std::string, std::string>> SecurityHeaders() {
-  return {{"Content-Security-Policy", "default-src 'self'; frame-ancestors 'none'; form-action 'self'"},
-          {"X-Content-Type-Options", "nosniff"},
-          {"Referrer-Policy", "no-referrer"},
-          {"X-Frame-Options", "DENY"},
-          {"Cache-Control", "no-store"}};
+THttpResponse Overview(TSiteContext& c) {
+  c.report.queue = CountQueue(c.database, c.running);
+  if (c.api) return Answer(200, StatusJson(c.report) + "\n", "application/json");
+  return Answer(200, RenderOverview(c.frame, c.report, *c.report.queue));
 }
 
-bool ConstantTimeEquals(std::string_view a, std::string_view b) {
-  // Every byte of the longer text is looked at; a difference in length counts too.
-  const std::size_t length = std::max(a.size(), b.size());
-  unsigned difference = a.size() == b.size() ? 0u : 1u;
-  for (std::size_t i = 0; i < length; ++i) {
-    const auto x = static_cast<unsigned char>(i < a.size() ? a[i] : 0);
-    const auto y = static_cast<unsigned char>(i < b.size() ? b[i] : 0);
-    difference |= static_cast<unsigned>(x ^ y);
+THttpResponse Requests(TSiteContext& c) {
+  const THttpRequest& request = c.request;
+  const TRequestFilter filter =
+      ParseRequestFilter(request.Param("status"), request.Param("date"), request.Param("id"), request.Param("page"));
+  const TRequestPage page = QueryRequests(c.database, filter);
+  const state::TMoment now = state::TMoment::Now();
+  std::vector<TListedRequest> listed;
+  for (const TRequestRow& row : page.rows) {
+    TListedRequest item{row, Contains(c.running, row.id), std::nullopt};
+    if (c.store) item.runs = c.store->SummaryOf(std::stoll(row.id), now);
+    listed.push_back(std::move(item));
   }
-  return difference == 0;
-}
-
-std::string CookieValue(const std::string& cookieHeader, std::string_view name) {
-  std::string_view rest(cookieHeader);
-  while (!rest.empty()) {
-    const std::size_t end = rest.find(';');
-    std::string_view pair = rest.substr(0, end);
-    rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
-    while (pair.starts_with(' ')) pair.remove_prefix(1);
-    if (pair.size() > name.size() && pair.starts_with(name) && pair[name.size()] == '=')
-      return std::string(pair.substr(name.size() + 1));
-  }
-  return {};
-}
-
-TStatusSite::TStatusSite(TStatusSources sources, std::string listenHost, int port,
-                         std::optional<std::string> accessToken)
-    : sources_(std::move(sources)), listenHost_(std::move(listenHost)), port_(port), accessToken_(std::move(accessToken)) {}
-
-bool TStatusSite::HostAllowed(const std::string& host) const {
-  std::string name = host;
-  std::string port;
-  const std::size_t bracket = host.rfind(']');
-  const std::size_t colon = host.rfind(':');
-  if (colon != std::string::npos && (bracket == std::string::npos || colon > bracket)) {
-    name = host.substr(0, colon);
-    port = host.substr(colon + 1);
-  }
-  if (name.size() > 2 && name.front() == '[' && name.back() == ']') name = name.substr(1, name.size() - 2);
-  if (!port.empty() && port != std::to_string(port_)) return false;
-  return platform::SameTextAscii(name, listenHost_) || platform::SameTextAscii(name, "localhost");
-}
-
-THttpResponse TStatusSite::Handle(const THttpRequest& request) const {
-  const bool api = request.path.starts_with("/api/");
-  THttpResponse response;
-  // A page answered under another host name is a page a foreign site's script could
-  // read through a rebound name.
-  if (!HostAllowed(Header(request, "host"))) {
-    response = Refused(421, "The Host header must name " + listenHost_ + ":" + std::to_string(port_) + " or localhost.", api);
-  } else {
-    const std::string cookies = Header(request, "cookie");
-    std::string session = CookieValue(cookies, kSessionCookie);
-    const bool newSession = session.size() != kSessionLength || !IsHex(session);
-    if (newSession) session = platform::RandomHex(kSessionLength / 2);
-
-    const std::string offered = Param(request, "token");
-    if (accessToken_ && request.path == "/" && !offered.empty()) {
-      // Visiting /?token=... once sets the cookie and takes the token out of the address bar.
-      if (!ConstantTimeEquals(offered, *accessToken_)) {
-        response = Refused(401, "The access token is wrong.", api);
-      } else {
-        response = Redirect("/");
-        response.headers.emplace_back("Set-Cookie", std::string(kTokenCookie) + "=" + *accessToken_ +
-                                                        "; Path=/; HttpOnly; SameSite=Strict");
-      }
-    } else if (accessToken_ && !ConstantTimeEquals(Header(request, "x-qar-token").empty()
-                                                       ? CookieValue(cookies, kTokenCookie)
-                                                       : Header(request, "x-qar-token"),
-                                                   *accessToken_)) {
-      response = Refused(401, "This page needs the access token: send the X-Qar-Token header, or open /?token=... once.", api);
-    } else if (request.method == "POST") {
-      // The form's field must repeat the session's cookie, which no other site can read.
-      const std::string csrf = Param(request, "csrf");
-      if (newSession || csrf.empty() || !ConstantTimeEquals(csrf, session)) {
-        response = Refused(403, "The form has no valid anti-forgery token: open the page again and repeat the action.", api);
-      } else {
-        response = Route(request, session);
-      }
-    } else if (request.method != "GET" && request.method != "HEAD") {
-      response = Refused(405, "Only GET, and POST for a cancellation, are answered.", api);
-    } else {
-      response = Route(request, session);
-    }
-    if (newSession) {
-      response.headers.emplace_back("Set-Cookie", std::string(kSessionCookie) + "=" + session +
-                                                      "; Path=/; HttpOnly; SameSite=Strict");
-    }
-  }
-  for (auto& header : SecurityHeaders()) response.headers.push_back(std::move(header));
+  if (!c.api) return Answer(200, RenderRequests(c.frame, filter, page.total, listed));
+  THttpResponse response = Answer(200, ListJson(listed) + "\n", "application/json");
+  response.headers.emplace_back("X-Total-Count", std::to_string(page.total));
   return response;
 }
 
-THttpResponse TStatusSite::Route(const THttpRequest& request, const std::string& csrf) const {
-  const std::string& path = request.path;
-  const bool api = path.starts_with("/api/");
-  TPageFrame frame{csrf, {}};
-  try {
-    if (path == "/static/status.js") return Answer(200, std::string(StatusScript()), "text/javascript; charset=utf-8");
-    if (path == "/static/status.css") return Answer(200, std::string(StatusStyle()), "text/css; charset=utf-8");
-    if (path == "/settings") {
-      const auto [lines, problems] = sources_.settings();
-      return Answer(200, RenderSettings(frame, lines, problems));
-    }
-    if (path == "/logs") {
-      const std::string page = Param(request, "page");
-      std::int64_t number = 1;
-      std::from_chars(page.data(), page.data() + page.size(), number);
-      return Answer(200, RenderLogs(frame, sources_.todaysLogEntries(), number));
-    }
+THttpResponse NoSuchRequest(const TSiteContext& c) {
+  return Answer(404, RenderProblem(c.frame, "No such request", "There is no request " + std::to_string(c.id) + "."));
+}
 
+THttpResponse Request(TSiteContext& c) {
+  const TRequestDetail detail = QueryRequest(c.database, c.id);
+  if (!detail.found) return NoSuchRequest(c);
+  if (c.request.Param("notice") == "cancelled")
+    c.frame.notice = "Request " + std::to_string(c.id) + ": status C (was P); the agent stops its worker.";
+  std::vector<TRunView> runs;
+  if (c.store) {
+    for (const state::TRunRecord& run : c.store->RunsOfRequest(c.id, state::TMoment::Now()))
+      runs.push_back({run, run.output.empty() ? std::string() : OutputTail(run.output)});
+  }
+  return Answer(200, RenderRequest(c.frame, detail, Contains(c.running, detail.row.id), runs));
+}
+
+THttpResponse CancelConfirmation(TSiteContext& c) {
+  const TRequestDetail detail = QueryRequest(c.database, c.id);
+  if (!detail.found) return NoSuchRequest(c);
+  return Answer(200, RenderCancelConfirmation(c.frame, detail));
+}
+
+THttpResponse Cancel(TSiteContext& c) {
+  try {
+    CancelRequest(c.database, c.id);
+  } catch (const ECommandError& error) {
+    return Answer(409, RenderProblem(c.frame, "Request " + std::to_string(c.id) + " was not cancelled", error.what()));
+  }
+  return Redirect("/requests/" + std::to_string(c.id) + "?notice=cancelled");
+}
+
+}  // namespace
+
+TStatusSite::TStatusSite(TStatusSources sources, TServedOrigin origin, std::string accessToken)
+    : sources_(std::move(sources)), access_(std::move(accessToken), std::move(origin)) {
+  AddRoutes();
+}
+
+void TStatusSite::AddRoutes() {
+  const auto file = [](std::string_view text, const char* type) {
+    return [text, type](TSiteContext&) { return Answer(200, std::string(text), type); };
+  };
+  routes_.Add("GET", "/static/status.js", kOpenToAll, file(StatusScript(), "text/javascript; charset=utf-8"));
+  routes_.Add("GET", "/static/status.css", kOpenToAll, file(StatusStyle(), "text/css; charset=utf-8"));
+  routes_.Add("GET", "/login", kOpenToAll,
+              [](TSiteContext& c) { return SignIn(200, "Sign in", "", LocalPath(c.request.Param("next")), false); });
+  routes_.Add("POST", "/login", kOpenToAll, [this](TSiteContext& c) {
+    if (!access_.FromPage(c.request))
+      return Refused(403, "Not sent from this page", "The sign-in form must be sent from this page: open it again.", false);
+    const std::string next = LocalPath(c.request.Param("next"));
+    if (!access_.IsToken(c.request.Param("token")))
+      return SignIn(401, "Wrong access token", "The access token is wrong.", next, false);
+    THttpResponse response = Redirect(next);
+    response.headers.emplace_back("Set-Cookie", access_.OpenSession());
+    return response;
+  });
+  routes_.Add("GET", "/settings", kNeedsNothing, [this](TSiteContext& c) {
+    const auto [lines, problems] = sources_.settings();
+    return Answer(200, RenderSettings(c.frame, lines, problems));
+  });
+  routes_.Add("GET", "/logs", kNeedsNothing, [this](TSiteContext& c) {
+    const std::string page = c.request.Param("page");
+    std::int64_t number = 1;
+    std::from_chars(page.data(), page.data() + page.size(), number);
+    return Answer(200, RenderLogs(c.frame, sources_.todaysLogEntries(), number));
+  });
+  routes_.Add("GET", "/", kNeedsAgents | kNeedsDatabase, Overview);
+  routes_.Add("GET", "/api/status", kNeedsAgents | kNeedsDatabase, Overview);
+  routes_.Add("GET", "/requests", kNeedsAgents | kNeedsDatabase, Requests);
+  routes_.Add("GET", "/api/requests", kNeedsAgents | kNeedsDatabase, Requests);
+  routes_.Add("GET", "/requests/{id}", kNeedsAgents | kNeedsDatabase, Request);
+  routes_.Add("GET", "/requests/{id}/cancel", kNeedsDatabase, CancelConfirmation);
+  routes_.Add("POST", "/requests/{id}/cancel", kNeedsWritableDatabase, Cancel);
+}
+
+void TStatusSite::Open(unsigned needs, TSiteContext& context) const {
+  if ((needs & kNeedsAgents) != 0) {
     // The agents as they published themselves in the state store, as `status` reads them.
-    const state::TMoment now = state::TMoment::Now();
-    TStatusReport report = ReadInstallationStatus(sources_.installation, now);
+    context.report = ReadInstallationStatus(sources_.installation, state::TMoment::Now());
+    TStatusReport& report = context.report;
     if (report.storeMissing) report.storeError = "No agent of this installation has run yet (there is no " + report.store + ").";
-    std::optional<state::TStateStore> store;
     if (report.storeError.empty()) {
       try {
-        store.emplace(state::TStateStore::OpenForReading(report.store));
+        context.store.emplace(state::TStateStore::OpenForReading(report.store));
       } catch (const state::EStateStore& error) {
         report.storeError = error.what();
       }
     }
-    const std::vector<std::string> running = RunningRequests(report);
-
-    if (request.method == "POST") {
-      const std::int64_t id = RequestIdOf(path, "/cancel");
-      if (id == 0) return Refused(404, "There is nothing to post to here.", api);
-      TADOConnection connection;  // the one connection that may write
-      try {
-        connection.SetConnectionString(sources_.connectionString);
-        connection.Open();
-      } catch (const EDataError& error) {
-        throw ECommandError(std::string("the database cannot be reached: ") + error.what());
-      }
-      try {
-        CancelRequest(connection, id);
-      } catch (const ECommandError& error) {
-        return Answer(409, RenderProblem(frame, "Request " + std::to_string(id) + " was not cancelled", error.what()));
-      }
-      return Redirect("/requests/" + std::to_string(id) + "?notice=cancelled");
-    }
-
-    TADOConnection connection;
+    context.running = RunningRequests(report);
+  }
+  if ((needs & (kNeedsDatabase | kNeedsWritableDatabase)) != 0) {
     try {
-      OpenReadOnly(connection, sources_.connectionString);
+      if ((needs & kNeedsWritableDatabase) != 0) {
+        context.database.SetConnectionString(sources_.connectionString);
+        context.database.Open();
+      } else {
+        OpenReadOnly(context.database, sources_.connectionString);
+      }
     } catch (const EDataError& error) {
       throw ECommandError(std::string("the database cannot be reached: ") + error.what());
     }
-    if (path == "/" || path == "/api/status") {
-      report.queue = CountQueue(connection, running);
-      if (api) return Answer(200, StatusJson(report) + "\n", "application/json");
-      return Answer(200, RenderOverview(frame, report, *report.queue));
-    }
-    if (path == "/requests" || path == "/api/requests") {
-      const TRequestFilter filter = ParseRequestFilter(Param(request, "status"), Param(request, "date"),
-                                                       Param(request, "id"), Param(request, "page"));
-      const TRequestPage page = QueryRequests(connection, filter);
-      std::vector<TListedRequest> listed;
-      for (const TRequestRow& row : page.rows) {
-        TListedRequest item{row, Contains(running, row.id), std::nullopt};
-        if (store) item.runs = store->SummaryOf(std::stoll(row.id), now);
-        listed.push_back(std::move(item));
-      }
-      if (!api) return Answer(200, RenderRequests(frame, filter, page.total, listed));
-      THttpResponse response = Answer(200, ListJson(listed) + "\n", "application/json");
-      response.headers.emplace_back("X-Total-Count", std::to_string(page.total));
-      return response;
-    }
-    const std::int64_t cancelId = RequestIdOf(path, "/cancel");
-    const std::int64_t id = cancelId != 0 ? cancelId : RequestIdOf(path, "");
-    if (id != 0) {
-      const TRequestDetail detail = QueryRequest(connection, id);
-      if (!detail.found) return Answer(404, RenderProblem(frame, "No such request", "There is no request " + std::to_string(id) + "."));
-      if (cancelId != 0) return Answer(200, RenderCancelConfirmation(frame, detail));
-      if (Param(request, "notice") == "cancelled")
-        frame.notice = "Request " + std::to_string(id) + ": status C (was P); the agent stops its worker.";
-      std::vector<TRunView> runs;
-      if (store) {
-        for (const state::TRunRecord& run : store->RunsOfRequest(id, now))
-          runs.push_back({run, run.output.empty() ? std::string() : OutputTail(run.output)});
-      }
-      return Answer(200, RenderRequest(frame, detail, Contains(running, detail.row.id), runs));
-    }
-    return Refused(404, "There is no such page.", api);
-  } catch (const EUsageError& error) {
-    return Refused(400, error.what(), api);
-  } catch (const std::exception& error) {
-    return Refused(503, error.what(), api);
   }
+}
+
+THttpResponse TStatusSite::Run(const TSiteRoute& route, const THttpRequest& request, std::int64_t id,
+                               const TAccess& access) const {
+  // Where the embedded database's sessions may not be used side by side, the routes
+  // that read take turns, to the last close; requests are still received and
+  // answers sent side by side.
+  std::unique_lock turn(dataTurn_, std::defer_lock);
+  if (!kEmbeddedSessionsSideBySide && (route.needs & (kNeedsAgents | kNeedsDatabase | kNeedsWritableDatabase)) != 0)
+    turn.lock();
+  const bool api = request.path.starts_with("/api/");
+  try {
+    TSiteContext context{request, id, api, TPageFrame{access.csrf, {}}, access, {}, {}, {}, {}};
+    Open(route.needs, context);
+    return route.handler(context);
+  } catch (const EUsageError& error) {
+    return Refused(400, "Bad request", error.what(), api);
+  } catch (const std::exception& error) {
+    return Refused(503, "The status cannot be read", error.what(), api);
+  }
+}
+
+THttpResponse TStatusSite::Handle(const THttpRequest& request) {
+  const bool api = request.path.starts_with("/api/");
+  THttpResponse response;
+  const auto match = routes_.Find(request.method, request.path);
+  const bool get = request.method == "GET" || request.method == "HEAD";
+  TAccess access;
+  // A page answered under another host name is a page a foreign site's script could
+  // read through a rebound name.
+  if (!access_.Origin().NamedBy(request.Header("host"))) {
+    response = Refused(421, "Wrong host name",
+                       "The Host header must name " + access_.Origin().Url() + " or localhost with its port.", api);
+  } else if (get && request.params.count("token") != 0) {
+    // The address the page was opened with: the token is exchanged for a session, and
+    // the browser sent on without it, so that it stays out of the history.
+    if (!access_.IsToken(request.Param("token"))) {
+      response = SignIn(401, "Wrong access token", "The access token in the address is wrong.",
+                        AddressWithoutToken(request), api);
+    } else {
+      response = Redirect(AddressWithoutToken(request));
+      response.headers.emplace_back("Set-Cookie", access_.OpenSession());
+    }
+  } else if (!(match.route != nullptr && (match.route->needs & kOpenToAll) != 0) &&
+             !(access = access_.Check(request)).Granted()) {
+    response = SignIn(401, "Access token needed",
+                      "This page needs the access token that QarCfg serve printed with its address.",
+                      get ? AddressWithoutToken(request) : "/", api);
+  } else if (match.route == nullptr) {
+    response = match.pathKnown ? Refused(405, "Method not allowed", "This address does not take " + request.method + ".", api)
+                               : Refused(404, "Page not found", "There is no such page.", api);
+  } else if (request.method == "POST" && access.kind == TAccessKind::kSession && !access_.IsPageForm(request, access)) {
+    // A cookie comes with any site's form; only the page's own forms carry its session's field.
+    response = Refused(403, "Not sent from this page",
+                       "The form did not come from this page: open the page again and repeat the action.", api);
+  } else {
+    response = Run(*match.route, request, match.id, access);
+  }
+  for (auto& header : SecurityHeaders()) response.headers.push_back(std::move(header));
+  return response;
 }
 
 }  // namespace qar::tools

@@ -50,7 +50,8 @@ function insert(inst, rows) {
   inst.sql(`INSERT INTO CTRLEXECREM (CDAPP,TPOPERACAO,DSOPERACAO,IDSTCTRLEXECREM,DSERRO,DTINCLUSAO) VALUES ${values.join(',')}`);
 }
 
-// Starts a program of the installation; resolves with its first line of output.
+// Starts a program of the installation; resolves with the address it printed (and the
+// access token that address carries, when it made one).
 function start(inst, program, args) {
   const child = spawn(path.join(bin, program), args, { env: inst.env, stdio: ['ignore', 'pipe', 'pipe'] });
   started.push(child);
@@ -59,7 +60,7 @@ function start(inst, program, args) {
     child.stdout.on('data', (chunk) => {
       out += chunk;
       const url = out.match(/http:\/\/[^ ]+\//);
-      if (url) resolve({ child, url: url[0] });
+      if (url) resolve({ child, url: url[0], token: out.match(/\?token=([0-9a-f]+)/)?.[1] });
     });
     child.stderr.on('data', (chunk) => { out += chunk; });
     child.on('exit', (code) => reject(new Error(`${program} ended (${code}): ${out}`)));
@@ -78,8 +79,16 @@ async function browser(inst, viewport = { width: 1100, height: 800 }) {
   return { context, page };
 }
 
-// A raw request, for what a browser would not send.
-function request(url, { method = 'GET', headers = {}, body = '' } = {}) {
+// A browser of its own, signed in with the token in the address serve printed.
+async function signedIn(inst, served, viewport) {
+  const opened = await browser(inst, viewport);
+  await opened.page.goto(`${served.url}?token=${served.token}`);
+  return opened;
+}
+
+// A raw request, for what a browser would not send; a script's, with `token`.
+function request(url, { method = 'GET', headers = {}, body = '', token } = {}) {
+  if (token) headers = { ...headers, 'x-qar-token': token };
   return new Promise((resolve, reject) => {
     const req = http.request(url, { method, headers }, (res) => {
       let text = '';
@@ -105,10 +114,11 @@ test('the overview shows the running agent and the day\'s counts', async () => {
     ['NOK', '{}', 0, 'Cancelado pelo operador'], ['P', '{}', 2], ['OK', '{}', 1]]);
   const agent = spawn(path.join(bin, 'QarSnc.exe'), [], { env: inst.env, stdio: 'ignore' });
   started.push(agent);
-  const { url } = await serve(inst);
-  await waitFor(async () => (await request(url + 'api/status')).text.includes(`"pid":${agent.pid},`), 'agent published');
-  const { context, page } = await browser(inst);
-  await page.goto(url);
+  const served = await serve(inst);
+  const { url, token } = served;
+  await waitFor(async () => (await request(url + 'api/status', { token })).text.includes(`"pid":${agent.pid},`), 'agent published');
+  const { context, page } = await signedIn(inst, served);
+  assert.equal(page.url(), url);
   assert.match(await page.locator('table').innerText(), new RegExp(`${agent.pid}[\\s\\S]*running`));
   const counts = await page.locator('.count').allInnerTexts();
   assert.deepEqual(counts.map((c) => c.replace(/\s+/g, ' ').trim()),
@@ -125,8 +135,9 @@ test('filters and pages select the rows', async () => {
   const inst = install('filters');
   insert(inst, Array.from({ length: 120 }, (_, i) => [i % 4 === 0 ? 'NOK' : 'OK', `{"N":${i + 1}}`]));
   insert(inst, [['P', '{"OLD":1}', 5]]);
-  const { url } = await serve(inst);
-  const { context, page } = await browser(inst);
+  const served = await serve(inst);
+  const { url } = served;
+  const { context, page } = await signedIn(inst, served);
   await page.goto(url + 'requests');
   assert.match(await page.locator('.summary').innerText(), /120 requests today, page 1 of 3/);
   await page.getByRole('link', { name: 'Next page' }).click();
@@ -153,8 +164,9 @@ test('a hostile operation text is shown as text and runs nothing', async () => {
   const inst = install('hostile');
   const hostile = ['<script>alert(1)</script>', '"><img src=x onerror="alert(2)">', "'><svg onload=alert(3)>"];
   insert(inst, hostile.map((text) => ['NOK', text, 0, text]));
-  const { url } = await serve(inst);
-  const { context, page } = await browser(inst);
+  const served = await serve(inst);
+  const { url } = served;
+  const { context, page } = await signedIn(inst, served);
   for (const where of ['requests', 'requests/1', 'requests/2', 'requests/3']) {
     await page.goto(url + where);
     await page.waitForTimeout(0);
@@ -192,46 +204,62 @@ test('cancel, with the access token and after a confirmation, changes the row as
   await context.close();
 });
 
-test('a POST without the anti-forgery token is refused', async () => {
-  const inst = install('forgery');
+test('signing in: the token in the address or the form gives a session cookie, never the token', async () => {
+  const inst = install('login');
+  const served = await serve(inst);
+  const { url, token } = served;
+  const { context, page } = await browser(inst);
+  const refused = await page.goto(url + 'requests?status=P');
+  assert.equal(refused.status(), 401);
+  assert.equal(refused.headers()['content-security-policy'].split(';')[0], "default-src 'self'");
+  assert.equal(await page.title(), 'QarSnc: Access token needed');
+  await page.getByLabel('Access token').fill('not-the-token-at-all');
+  await page.getByRole('button', { name: 'Sign in' }).click();
+  assert.equal(await page.title(), 'QarSnc: Wrong access token');
+  await page.getByLabel('Access token').fill(token);
+  await page.getByRole('button', { name: 'Sign in' }).click();
+  assert.equal(page.url(), url + 'requests?status=P');
+  await context.clearCookies();
+  const visit = await page.goto(`${url}logs?token=${token}`);
+  assert.equal(page.url(), url + 'logs');  // the token left the address bar
+  assert.equal((await visit.request().redirectedFrom().response()).status(), 303);
+  const cookies = await context.cookies();
+  assert.equal(cookies.length, 1);
+  assert.ok(cookies[0].httpOnly && cookies[0].sameSite === 'Strict' && cookies[0].expires > Date.now() / 1000);
+  assert.ok(!cookies[0].value.includes(token));
+  await context.close();
+});
+
+test('a page on another port of the host cannot cancel, even with the form\'s field', async () => {
+  const inst = install('crossorigin');
   insert(inst, [['P', '{}']]);
-  const { url } = await serve(inst);
-  const first = await request(url + 'requests/1/cancel');
-  const cookie = first.headers['set-cookie'][0].split(';')[0];
-  const form = { 'content-type': 'application/x-www-form-urlencoded' };
-  assert.equal((await request(url + 'requests/1/cancel', { method: 'POST', headers: { ...form, cookie }, body: '' })).status, 403);
-  assert.equal((await request(url + 'requests/1/cancel', { method: 'POST', headers: form, body: 'csrf=' + cookie.split('=')[1] })).status, 403);
+  const served = await serve(inst);
+  const { context, page } = await signedIn(inst, served);
+  await page.goto(served.url + 'requests/1/cancel');
+  const csrf = await page.locator('input[name=csrf]').getAttribute('value');
+  const target = `${served.url}requests/1/cancel`;
+  const attacker = http.createServer((req, res) => {
+    res.setHeader('content-type', 'text/html');
+    res.end(`<form method="post" action="${target}"><input name="csrf" value="${csrf}"></form>
+      <script>document.forms[0].submit()</script>`);
+  });
+  await new Promise((resolve) => attacker.listen(0, '127.0.0.1', resolve));
+  const answer = page.waitForResponse((response) => response.url() === target);
+  await page.goto(`http://127.0.0.1:${attacker.address().port}/`);
+  assert.equal((await answer).status(), 403);
+  assert.equal(await page.title(), 'QarSnc: Not sent from this page');
   assert.equal(inst.sql('SELECT IDSTCTRLEXECREM FROM CTRLEXECREM'), 'P');
-});
-
-test('listening beyond loopback without a token file refuses to start', () => {
-  const inst = install('nontoken');
-  let failure;
-  try {
-    inst.qarcfg('serve', '--listen', '192.0.2.10:8470');
-  } catch (error) {
-    failure = error;
-  }
-  assert.equal(failure?.status, 2);
-  assert.match(failure.stderr, /reachable from other machines: give --token-file FILE/);
-});
-
-test('a wrong Host header is refused', async () => {
-  const inst = install('host');
-  const { url } = await serve(inst);
-  assert.equal((await request(url + 'api/status', { headers: { host: 'rebound.example' } })).status, 421);
-  assert.equal((await request(url + 'api/status', { headers: { host: 'localhost:' + new URL(url).port } })).status, 200);
-  const answer = await request(url + 'api/status');
-  assert.equal(answer.headers['content-security-policy'].split(';')[0], "default-src 'self'");
-  assert.equal(answer.headers['cache-control'], 'no-store');
+  attacker.close();
+  await context.close();
 });
 
 test('usable at 375 px wide, with no serious accessibility violation', async () => {
   const inst = install('narrow');
   insert(inst, [['NOK', '{"CDFILIAL":"001","CDCAIXA":"01"}', 0, 'a long error text that has to wrap on a narrow screen']]);
-  const { url } = await serve(inst);
-  const { context, page } = await browser(inst, { width: 375, height: 740 });
-  for (const where of ['', 'requests', 'requests/1', 'requests/1/cancel', 'logs', 'settings']) {
+  const served = await serve(inst);
+  const { url } = served;
+  const { context, page } = await signedIn(inst, served, { width: 375, height: 740 });
+  for (const where of ['', 'requests', 'requests/1', 'requests/1/cancel', 'logs', 'settings', 'login']) {
     await page.goto(url + where);
     assert.ok(await page.evaluate(() => document.documentElement.scrollWidth <= 375), `${where} scrolls sideways`);
     await page.evaluate(axeSource + ';0');

@@ -3,12 +3,16 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <filesystem>
+
 #include "../diagnostics/diagnostics_sandbox.h"
 #include "data/ado_connection.h"
 #include "data/ado_query.h"
 #include "data/data_error.h"
 #include "platform/datetime.h"
 #include "platform/environment.h"
+#include "platform/private_file.h"
 #include "platform/process.h"
 #include "scratch_database.h"
 #include "state/command_error.h"
@@ -24,6 +28,7 @@ using namespace ::qar::state;
 
 constexpr int kPort = 8470;
 constexpr const char* kToken = "0123456789abcdef-token";
+constexpr const char* kOrigin = "http://127.0.0.1:8470";
 
 class StatusSiteTest : public diagnostics::testing::DiagnosticsSandbox {
  protected:
@@ -54,13 +59,19 @@ class StatusSiteTest : public diagnostics::testing::DiagnosticsSandbox {
     query.Open();
     return query.FieldByName("IDSTCTRLEXECREM").AsString();
   }
-  TStatusSite Site(std::optional<std::string> token = std::nullopt) {
+  std::unique_ptr<TStatusSite> Site() {
     TStatusSources sources{connectionString_, Dir(), [] { return std::vector<TLogEntry>(); },
                            [] { return std::pair{std::vector<std::string>{"StringConex: x;PWD=*******"}, std::vector<std::string>()}; }};
-    return TStatusSite(sources, "127.0.0.1", kPort, token);
+    return std::make_unique<TStatusSite>(sources, TServedOrigin{{"127.0.0.1", "localhost"}, kPort}, kToken);
   }
+  // A script's request: the token in a header.
   static THttpRequest Get(const std::string& path, std::map<std::string, std::string> params = {}) {
-    return {"GET", path, std::move(params), {{"host", "127.0.0.1:8470"}}};
+    return {"GET", path, std::move(params), {{"host", "127.0.0.1:8470"}, {"x-qar-token", kToken}}};
+  }
+  static std::string SetCookie(const THttpResponse& response) {
+    for (const auto& [name, value] : response.headers)
+      if (name == "Set-Cookie") return value;
+    return {};
   }
 
   const std::optional<std::string> programData_ = platform::GetEnv("ProgramData");
@@ -70,13 +81,13 @@ class StatusSiteTest : public diagnostics::testing::DiagnosticsSandbox {
 };
 
 TEST_F(StatusSiteTest, OnlyTheListeningAddressOrLocalhostIsAnsweredAsHost) {
-  const TStatusSite site = Site();
+  const auto site = Site();
   for (const auto& [host, status] : std::vector<std::pair<std::string, int>>{
            {"127.0.0.1:8470", 200}, {"localhost:8470", 200}, {"LOCALHOST", 200}, {"127.0.0.1", 200},
            {"evil.example:8470", 421}, {"127.0.0.1:8471", 421}, {"", 421}, {"127.0.0.1.evil.example:8470", 421}}) {
     THttpRequest request = Get("/api/status");
     request.headers["host"] = host;
-    const THttpResponse response = site.Handle(request);
+    const THttpResponse response = site->Handle(request);
     EXPECT_EQ(response.status, status) << host;
     EXPECT_NE(std::find(response.headers.begin(), response.headers.end(),
                         std::pair<std::string, std::string>{"X-Content-Type-Options", "nosniff"}),
@@ -84,44 +95,103 @@ TEST_F(StatusSiteTest, OnlyTheListeningAddressOrLocalhostIsAnsweredAsHost) {
   }
 }
 
-TEST_F(StatusSiteTest, WithATokenEveryRequestMustCarryIt) {
-  const TStatusSite site = Site(kToken);
-  struct Case { std::string header, cookie, query; int status; };
-  for (const Case& c : std::vector<Case>{{"", "", "", 401}, {"0123456789abcdef-tokem", "", "", 401}, {kToken, "", "", 200},
-                                         {"", std::string("qar_token=") + kToken, "", 200},
-                                         {"", "qar_token=0123456789abcdef", "", 401}, {"", "", kToken, 303}, {"", "", "wrong", 401}}) {
-    THttpRequest request = Get("/", c.query.empty() ? std::map<std::string, std::string>{}
-                                                    : std::map<std::string, std::string>{{"token", c.query}});
-    if (!c.header.empty()) request.headers["x-qar-token"] = c.header;
-    if (!c.cookie.empty()) request.headers["cookie"] = c.cookie;
-    EXPECT_EQ(site.Handle(request).status, c.status) << c.header << c.cookie << c.query;
+// Scripts send the token in a header; a browser shows it once, in the address or the
+// sign-in form, and gets a session cookie that is not the token.
+TEST_F(StatusSiteTest, EveryRequestNeedsTheTokenOrASessionOpenedWithIt) {
+  const auto site = Site();
+  const auto with = [&](const std::string& header, const std::string& value, const std::string& path = "/settings") {
+    THttpRequest request{"GET", path, {}, {{"host", "127.0.0.1:8470"}}};
+    if (!header.empty()) request.headers[header] = value;
+    return site->Handle(request);
+  };
+  for (const auto& [header, value, status] : std::vector<std::tuple<std::string, std::string, int>>{
+           {"", "", 401}, {"x-qar-token", kToken, 200}, {"x-qar-token", "0123456789abcdef-tokem", 401},
+           {"authorization", std::string("Bearer ") + kToken, 200}, {"authorization", std::string("bearer  ") + kToken, 200},
+           {"authorization", "Bearer 0123456789abcdef", 401}, {"authorization", std::string("Basic ") + kToken, 401},
+           {"cookie", std::string("qar_token=") + kToken, 401}, {"cookie", "qar_session_8470=" + std::string(64, 'a'), 401}}) {
+    EXPECT_EQ(with(header, value).status, status) << header << ": " << value;
   }
+  const THttpResponse refused = with("", "", "/requests/3");
+  EXPECT_NE(refused.body.find("<title>QarSnc: Access token needed</title>"), std::string::npos);
+  EXPECT_NE(refused.body.find("name=\"next\" value=\"/requests/3\""), std::string::npos);
+  EXPECT_EQ(with("", "", "/api/status").contentType, "application/json");
+  EXPECT_EQ(with("", "", "/static/status.css").status, 200);
+
+  THttpRequest visit{"GET", "/requests", {{"token", kToken}, {"status", "P"}}, {{"host", "127.0.0.1:8470"}}};
+  const THttpResponse exchanged = site->Handle(visit);
+  ASSERT_EQ(exchanged.status, 303);
+  EXPECT_EQ(exchanged.headers.front(), (std::pair<std::string, std::string>{"Location", "/requests?status=P"}));
+  const std::string cookie = SetCookie(exchanged);
+  EXPECT_EQ(cookie.find(kToken), std::string::npos);
+  EXPECT_NE(cookie.find("; Path=/; Max-Age=43200; HttpOnly; SameSite=Strict"), std::string::npos) << cookie;
+  EXPECT_EQ(with("cookie", "other=1; " + cookie.substr(0, cookie.find(';'))).status, 200);
+  visit.params["token"] = "wrong";
+  EXPECT_EQ(site->Handle(visit).status, 401);
+
+  THttpRequest login{"POST", "/login", {{"token", kToken}, {"next", "//evil.example/"}}, {{"host", "127.0.0.1:8470"}, {"origin", kOrigin}}};
+  const THttpResponse signedIn = site->Handle(login);
+  EXPECT_EQ(signedIn.status, 303);
+  EXPECT_EQ(signedIn.headers.front().second, "/");
+  EXPECT_EQ(with("cookie", SetCookie(signedIn).substr(0, SetCookie(signedIn).find(';'))).status, 200);
+  login.headers["origin"] = "http://127.0.0.1:9999";
+  EXPECT_EQ(site->Handle(login).status, 403);
+  login.headers["origin"] = kOrigin;
+  login.params["token"] = "wrong";
+  EXPECT_EQ(site->Handle(login).status, 401);
 }
 
-TEST_F(StatusSiteTest, CancelNeedsTheSessionsAntiForgeryTokenAndFollowsQarCfgsRule) {
+// Sessions live in the server for their lifetime; past the bound the oldest goes.
+TEST(StatusAccess, SessionsExpireAndAreBounded) {
+  platform::SimulatedClock clock(46000.0);
+  TAccessControl access(kToken, TServedOrigin{{"127.0.0.1"}, kPort}, TSessionLimits{std::chrono::seconds(60), 2}, clock);
+  const auto carrying = [&](const std::string& setCookie) {
+    return access.Check({"GET", "/", {}, {{"cookie", setCookie.substr(0, setCookie.find(';'))}}}).kind;
+  };
+  const std::string first = access.OpenSession();
+  clock.Advance(std::chrono::seconds(30));
+  const std::string second = access.OpenSession(), third = access.OpenSession();
+  EXPECT_EQ(carrying(first), TAccessKind::kNone);  // the third pushed it out
+  EXPECT_EQ(carrying(second), TAccessKind::kSession);
+  clock.Advance(std::chrono::seconds(61));
+  EXPECT_EQ(carrying(second), TAccessKind::kNone);  // its minute is over
+}
+
+// A browser's POST must come from a page of this origin and carry its session's
+// field; a session is never one the client chose.
+TEST_F(StatusSiteTest, CancelNeedsAFormOfThePageAndFollowsQarCfgsRule) {
   Insert("P", "{}");
   Insert("OK", "{}");
-  const TStatusSite site = Site();
-  const THttpResponse first = site.Handle(Get("/requests/1/cancel"));
-  ASSERT_EQ(first.status, 200);
-  const auto cookie = std::find_if(first.headers.begin(), first.headers.end(), [](const auto& h) { return h.first == "Set-Cookie"; });
-  ASSERT_NE(cookie, first.headers.end());
-  const std::string session = CookieValue(cookie->second.substr(0, cookie->second.find(';')), "qar_session");
-  EXPECT_NE(first.body.find("value=\"" + session + "\""), std::string::npos);  // the confirmation's form carries it
+  const auto site = Site();
+  const std::string cookie = [&] {
+    const std::string set = SetCookie(site->Handle({"GET", "/", {{"token", kToken}}, {{"host", "127.0.0.1:8470"}}}));
+    return set.substr(0, set.find(';'));
+  }();
+  THttpRequest confirm = Get("/requests/1/cancel");
+  confirm.headers = {{"host", "127.0.0.1:8470"}, {"cookie", cookie}};
+  const THttpResponse form = site->Handle(confirm);
+  ASSERT_EQ(form.status, 200);
+  constexpr std::string_view kField = "name=\"csrf\" value=\"";
+  const std::size_t field = form.body.find(kField);
+  ASSERT_NE(field, std::string::npos);
+  const std::string csrf = form.body.substr(field + kField.size(), 64);
 
-  const auto post = [&](int id, const std::string& csrf, const std::string& cookies) {
-    THttpRequest request{"POST", "/requests/" + std::to_string(id) + "/cancel", {{"csrf", csrf}}, {{"host", "localhost:8470"}}};
-    if (!cookies.empty()) request.headers["cookie"] = cookies;
-    return site.Handle(request).status;
+  const auto post = [&](int id, const std::string& token, std::map<std::string, std::string> headers) {
+    headers["host"] = "localhost:8470";
+    headers.emplace("cookie", cookie);
+    return site->Handle({"POST", "/requests/" + std::to_string(id) + "/cancel", {{"csrf", token}}, std::move(headers)}).status;
   };
-  EXPECT_EQ(post(1, "", "qar_session=" + session), 403);
-  EXPECT_EQ(post(1, session, ""), 403);  // a form without its session
-  EXPECT_EQ(post(1, std::string(32, 'a'), "qar_session=" + session), 403);
+  EXPECT_EQ(post(1, "", {{"origin", kOrigin}}), 403);
+  EXPECT_EQ(post(1, csrf, {}), 403);  // neither Origin nor Referer
+  EXPECT_EQ(post(1, csrf, {{"origin", "http://127.0.0.1:9999"}}), 403);
+  EXPECT_EQ(post(1, csrf, {{"origin", "null"}}), 403);
+  EXPECT_EQ(post(1, csrf, {{"referer", "http://127.0.0.1:9999/requests/1/cancel"}}), 403);
+  EXPECT_EQ(post(1, std::string(64, 'a'), {{"origin", kOrigin}, {"cookie", "qar_session_8470=" + std::string(64, 'a')}}), 401);
   EXPECT_EQ(Status(1), "P");
-  EXPECT_EQ(post(1, session, "qar_session=" + session), 303);
+  EXPECT_EQ(post(1, csrf, {{"referer", std::string(kOrigin) + "/requests/1/cancel"}}), 303);
   EXPECT_EQ(Status(1), "C");
-  EXPECT_EQ(post(1, session, "qar_session=" + session), 409);  // no longer pending
-  EXPECT_EQ(post(2, session, "qar_session=" + session), 409);
+  EXPECT_EQ(post(1, csrf, {{"origin", kOrigin}}), 409);  // no longer pending
+  THttpRequest script{"POST", "/requests/2/cancel", {}, {{"host", "127.0.0.1:8470"}, {"authorization", std::string("Bearer ") + kToken}}};
+  EXPECT_EQ(site->Handle(script).status, 409);
   EXPECT_EQ(Status(2), "OK");
 }
 
@@ -136,23 +206,12 @@ TEST_F(StatusSiteTest, TheSupervisedRequestIsRunning) {
   agent.lastPoll = platform::NowUtc();
   agent.request = "2";
   state::TStateStore::OpenForAgent(state::StateStorePath()).Write({agent, {}});
-  const std::string status = Site().Handle(Get("/api/status")).body;
+  const std::string status = Site()->Handle(Get("/api/status")).body;
   ASSERT_NE(status.find("\"storeError\":null"), std::string::npos) << "the state store was not read: " << status;
   EXPECT_NE(status.find("\"queue\":{\"pendingToday\":1,\"expired\":0,\"running\":1}"), std::string::npos) << status;
-  const std::string page = Site().Handle(Get("/requests")).body;
+  const std::string page = Site()->Handle(Get("/requests")).body;
   EXPECT_NE(page.find("P (running)"), std::string::npos);
   EXPECT_NE(page.find("<td>P</td>"), std::string::npos);
-}
-
-TEST_F(StatusSiteTest, HostileTextsFromTheDatabaseAreShownAsText) {
-  Insert("NOK", "<script>alert(1)</script>", 0, "\"><img src=x onerror=alert(2)>");
-  const TStatusSite site = Site();
-  for (const std::string path : {"/requests", "/requests/1", "/requests/1/cancel"}) {
-    const std::string body = site.Handle(Get(path)).body;
-    EXPECT_EQ(body.find("<script>alert"), std::string::npos) << path;
-    EXPECT_EQ(body.find("<img"), std::string::npos) << path;
-    EXPECT_NE(body.find("&lt;script&gt;alert(1)&lt;/script&gt;"), std::string::npos) << path;
-  }
 }
 
 TEST_F(StatusSiteTest, CountsAndPagesFollowTheFilters) {
@@ -183,7 +242,7 @@ TEST_F(StatusSiteTest, CountsAndPagesFollowTheFilters) {
   }
   EXPECT_THROW(ParseRequestFilter("P'--", "", "", ""), EUsageError);
   EXPECT_THROW(ParseRequestFilter("", "2026-13", "", ""), EUsageError);
-  EXPECT_EQ(Site().Handle(Get("/requests", {{"page", "0"}})).status, 400);
+  EXPECT_EQ(Site()->Handle(Get("/requests", {{"page", "0"}})).status, 400);
   // The page's connection cannot write.
   EXPECT_THROW(connection.Execute("UPDATE CTRLEXECREM SET IDSTCTRLEXECREM = 'X'"), EDataError);
 }
@@ -198,25 +257,49 @@ TEST(StatusLogs, EntriesAreSplitAtTheirSeparatorsWithTheirTimes) {
   EXPECT_EQ(SplitLogEntries("tr_report.txt", report).at(0).time, "05/12/2026 14:03:29");
 }
 
-TEST(ServeArguments, ListeningBeyondLoopbackNeedsATokenFile) {
-  struct Case { std::vector<std::string> args; bool ok; std::string host; int port; };
-  for (const Case& c : std::vector<Case>{{{"serve"}, true, "127.0.0.1", 8470},
-                                         {{"serve", "--listen", "127.0.0.2:0"}, true, "127.0.0.2", 0},
-                                         {{"serve", "--listen", "[::1]:9000"}, true, "::1", 9000},
-                                         {{"serve", "--listen", "192.0.2.7:8470", "--token-file", "t"}, true, "192.0.2.7", 8470},
-                                         {{"serve", "--listen", "192.0.2.7:8470"}, false, "", 0},
-                                         {{"serve", "--listen", "::1:80"}, false, "", 0},
-                                         {{"serve", "--listen", "0.0.0.0:8470", "--token-file", "t"}, false, "", 0},
-                                         {{"serve", "--listen", "127.0.0.1:70000"}, false, "", 0},
-                                         {{"serve", "--port", "1"}, false, "", 0}}) {
-    if (!c.ok) {
-      EXPECT_THROW(ParseServeArguments(c.args), EUsageError) << c.args.back();
+// Addresses are resolved before they are judged: no spelling of the wildcard passes,
+// and a name is what it resolves to, whatever it looks like.
+TEST(ServeArguments, TheAddressIsResolvedAndNoWildcardIsServed) {
+  struct Case { std::string listen; std::string address; int port; };
+  for (const Case& c : std::vector<Case>{{"", "127.0.0.1", 8470}, {"127.0.0.2:0", "127.0.0.2", 0}, {"127.1:9000", "127.0.0.1", 9000},
+                                         {"[::1]:9000", "::1", 9000}, {"192.0.2.7:8470", "192.0.2.7", 8470},
+                                         {"0:8470", "", 0}, {"0.0.0.00:8470", "", 0}, {"[0::0]:8470", "", 0}, {"[::]:1", "", 0},
+                                         {"[::ffff:0.0.0.0]:8470", "", 0}, {"0.0.0.0:8470", "", 0},
+                                         {"127.evil.example:8470", "", 0}, {"::1:80", "", 0}, {"127.0.0.1:70000", "", 0}}) {
+    std::vector<std::string> args{"serve"};
+    if (!c.listen.empty()) args.insert(args.end(), {"--listen", c.listen});
+    if (c.address.empty()) {
+      EXPECT_THROW(ParseServeArguments(args), EUsageError) << c.listen;
       continue;
     }
-    const TServeOptions options = ParseServeArguments(c.args);
-    EXPECT_EQ(options.host, c.host);
+    const TServeOptions options = ParseServeArguments(args);
+    EXPECT_EQ(options.address, c.address);
     EXPECT_EQ(options.port, c.port);
   }
+  EXPECT_THROW(ParseServeArguments({"serve", "--port", "1"}), EUsageError);
+}
+
+// A token file is the user's alone (as ssh wants a key) and holds a token an address
+// carries unchanged.
+TEST_F(StatusSiteTest, ATokenFileIsPrivateAndHoldsAUrlSafeTokenOfSixteenCharactersOrMore) {
+  const std::optional<std::string> runtime = platform::GetEnv("XDG_RUNTIME_DIR");
+  platform::SetEnv("XDG_RUNTIME_DIR", Dir());  // POSIX: the file goes here (Windows: the temporary directory)
+  for (const auto& [text, ok] : std::vector<std::pair<std::string, bool>>{
+           {"  0123456789abcdef-._~XYZ \r\nsecond line", true}, {"0123456789abcde\n", false},
+           {"0123456789abcdef+/ab=\n", false}, {"", false}}) {
+    const std::string file = platform::WritePrivateFile("qar_token_test_" + std::to_string(platform::CurrentProcessId()), text);
+    if (ok) {
+      EXPECT_EQ(ReadTokenFile(file), "0123456789abcdef-._~XYZ");
+      if (platform::kPathDelim == '/') {  // POSIX: a group or other permission is refused
+        std::filesystem::permissions(file, std::filesystem::perms::group_read, std::filesystem::perm_options::add);
+        EXPECT_THROW(ReadTokenFile(file), ECommandError);
+      }
+    } else {
+      EXPECT_THROW(ReadTokenFile(file), ECommandError) << text;
+    }
+    std::remove(file.c_str());
+  }
+  runtime ? platform::SetEnv("XDG_RUNTIME_DIR", *runtime) : platform::UnsetEnv("XDG_RUNTIME_DIR");
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Windows build's `QarCfg.exe serve` under Wine, asked from the host: /api/status
-# answers in the status form with the queue of its own database, a foreign Host is
-# refused. Uses $WINEPREFIX (a throw-away prefix) and build/windows/serve-check.
+# answers with the token serve made (header or Bearer) in the status form with the
+# queue of its own database; no token, and a foreign Host, are refused; requests are
+# answered side by side. Uses $WINEPREFIX (a throw-away prefix) and build/windows/serve-check.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 wine=/usr/lib/wine/wine64
@@ -24,10 +25,21 @@ for _ in $(seq 1 300); do  # the first start of a prefix takes a while
   sleep 0.2
 done
 [[ -n $url ]] || fail "serve printed no address"
-status=$(curl -s --noproxy 127.0.0.1 --max-time 20 "${url}api/status") || fail "no answer from ${url}api/status"
+token=$(grep -o '?token=[0-9a-f]\{64\}' serve.out | head -n 1 | cut -d= -f2)
+[[ -n $token ]] || fail "serve printed no address with its token"
+ask() { curl -s --noproxy 127.0.0.1 --max-time 20 "$@"; }
+status=$(ask -H "X-Qar-Token: $token" "${url}api/status") || fail "no answer from ${url}api/status"
 [[ $status == *'"version":1'* && $status == *'"pendingToday":1'* ]] || fail "unexpected status: $status"
-code=$(curl -s --noproxy 127.0.0.1 --max-time 20 -o /dev/null -w '%{http_code}' -H 'Host: rebound.example' "${url}api/status")
+code=$(ask -o /dev/null -w '%{http_code}' -H "Authorization: Bearer $token" "${url}api/requests")
+[[ $code == 200 ]] || fail "the Bearer token was answered $code"
+code=$(ask -o /dev/null -w '%{http_code}' "${url}api/status")
+[[ $code == 401 ]] || fail "a request without the token was answered $code"
+code=$(ask -o /dev/null -w '%{http_code}' -H "X-Qar-Token: $token" -H 'Host: rebound.example' "${url}api/status")
 [[ $code != 200 ]] || fail "a foreign Host was answered"
+# Requests at once, of pages that read one database or both.
+codes=$(for _ in 1 2 3 4; do for page in requests api/status requests/1/cancel; do
+  ask -o /dev/null -w '%{http_code}\n' -H "X-Qar-Token: $token" "${url}$page" & done; done; wait)
+[[ $(grep -c '^200$' <<<"$codes") == 12 ]] || fail "of 12 requests at once: $(sort <<<"$codes" | uniq -c | xargs)"
 kill "$pid" 2>/dev/null
 wait "$pid" 2>/dev/null
-echo "serve_status: ${url}api/status answered from the host; a foreign Host refused"
+echo "serve_status: ${url}api/status answered from the host with the token; none and a foreign Host refused"

@@ -1,0 +1,24 @@
+// Files that only the user who runs this program may read, such as the status page's access token.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace qar::platform {
+
+// Writes `text` into the file `name` of the user's private runtime directory,
+// replacing one of that name, readable and writable by this user alone, and returns
+// its path. POSIX: $XDG_RUNTIME_DIR, else "<temp>/qarsnc-<uid>" (0700); the file 0600.
+// Windows: the user's temporary directory; the file's access list names the user
+// alone. Raises std::runtime_error naming the file and the system's reason.
+std::string WritePrivateFile(const std::string& name, const std::string& text);
+
+// The first `maxBytes` bytes of the file `ansiPath`. Refused, as ssh refuses a key,
+// when the file lets anyone but its owner read or write it, or belongs to another
+// user: POSIX, any group or other permission bit, or an owner who is neither this
+// user nor root; Windows, an allowing entry of its access list for anyone but its
+// owner, this user, the system and the administrators. Raises std::runtime_error
+// naming the file and saying what is wrong and how to mend it.
+std::string ReadPrivateFile(const std::string& ansiPath, std::size_t maxBytes);
+
+}  // namespace qar::platform
