@@ -70,7 +70,9 @@ void WINAPI ServiceMain(DWORD /*argc*/, char** /*argv*/) {
 }  // namespace
 
 int RunAsService(const std::string& name, const std::function<int()>& body) {
-  TServiceRun run{name, &body};
+  TServiceRun run;
+  run.name = name;
+  run.body = &body;
   gRun = &run;
   SERVICE_TABLE_ENTRYA table[] = {{run.name.data(), ServiceMain}, {nullptr, nullptr}};
   const bool dispatched = StartServiceCtrlDispatcherA(table) != 0;
