@@ -53,10 +53,10 @@ void IdleTick(benchmark::State& state, bool withIndex, bool withStore = false, b
   services.startWatchdog = [] {};
   services.workers = realWatch ? WatchWorkers("/opt/qarsnc") : TWorkerWatch{[] { return false; }, [] {}};
   services.startWorker = [](const TWorkerStart&) { return platform::ProcessResult{true, 0, {}}; };
-  config::TAgentRecord self;
+  state::TAgentRecord self;
   self.instance = "bench";
   self.exe = "/opt/qarsnc/QarSnc.exe";
-  TStatePublisher publisher(config::StateStorePath(), self, clock, [](const std::string& error) {
+  TStatePublisher publisher(state::StateStorePath(), self, clock, [](const std::string& error) {
     std::fprintf(stderr, "%s\n", error.c_str());
   });
   if (withStore) services.polled = [&] { publisher.Polled(); };

@@ -4,14 +4,16 @@
 #include <benchmark/benchmark.h>
 
 #include "bench_sandbox.h"
-#include "config/state_store.h"
 #include "data/ado_connection.h"
-#include "data/control_table.h"
 #include "platform/datetime.h"
+#include "state/control_table.h"
+#include "state/state_store.h"
 #include "tools/status_site.h"
 
 namespace qar::tools {
 namespace {
+
+using namespace ::qar::state;
 
 constexpr int kRows = 10000;
 
@@ -26,18 +28,18 @@ struct TFixture {
                " SELECT 'PDV', 'SYNC', '{\"CDFILIAL\":\"001\",\"CDCAIXA\":\"' || i || '\"}',"
                " CASE WHEN i % 10 = 0 THEN 'NOK' ELSE 'OK' END, CASE WHEN i % 10 = 0 THEN 'timeout' ELSE '' END FROM n");
     db.Close();
-    config::TStateStore store = config::TStateStore::OpenForAgent(config::StateStorePath());
-    config::TStateUpdate update;
+    state::TStateStore store = state::TStateStore::OpenForAgent(state::StateStorePath());
+    state::TStateUpdate update;
     update.agent.pid = 1;
     update.agent.instance = "bench";
-    const platform::TDateTime now = platform::Now();
+    const platform::TUtcDateTime now = platform::NowUtc();
     for (int i = 1; i <= kRows; ++i) {
-      config::TRunRecord run;
+      state::TRunRecord run;
       run.key = "bench-" + std::to_string(i);
       run.request = i;
       run.started = now - 0.001;
       run.ended = now;
-      run.end = config::TRunEnd::kExited;
+      run.end = state::TRunEnd::kExited;
       update.runs.push_back(run);
     }
     store.Write(update);

@@ -11,18 +11,29 @@
 #include <vector>
 
 #include "agent/agent_state.h"
+#include "agent/agent_texts.h"
 #include "agent/operation_value.h"
 #include "agent/watchdog.h"
-#include "config/agent_status.h"
 #include "config/GeralQar.h"
 #include "data/connection_string.h"
-#include "data/control_table.h"
 #include "data/data_error.h"
 #include "diagnostics/monitor_settings.h"
 #include "platform/module.h"
 #include "platform/stop_request.h"
+#include "state/agent_status.h"
+#include "state/control_table.h"
 
 namespace qar::agent {
+
+using state::JoinStatementLines;
+using state::kCancelUpdate;
+using state::kCreateStatusIndex;
+using state::kCreateTable;
+using state::kIdParameter;
+using state::kPendingRowsQuery;
+using state::kRowByIdQuery;
+using state::kStatusCancelRequested;
+using state::kStatusPending;
 
 namespace {
 constexpr unsigned kTimerIntervalMs = 2000;
@@ -40,8 +51,6 @@ constexpr const char* kNotStartedUpdate[] = {
     "           DTULTATU = GETDATE()",
     " WHERE IDCTRLEXECREM = :IDCTRLEXECREM",
 };
-// Texts for the requester, in Windows-1252.
-constexpr const char* kNotStarted = "N\xE3o iniciado: ";
 
 template <std::size_t N>
 void SetSql(TADOQuery& query, const char* const (&lines)[N]) {
@@ -81,6 +90,7 @@ AgentServices AgentServices::Real() {
   };
   services.workerEnd = [worker] { return worker->Reap(); };
   services.workerPid = [worker] { return worker->Pid(); };
+  services.workerInstance = [worker] { return worker->Pid() ? platform::ProcessInstance(worker->Pid()) : std::string(); };
   if (platform::kChildOutputToFile) services.logDirectory = diagnostics::GetTmpFileDir();
   services.startWatchdog = [] { StartWatchdog(); };
   services.connectionString = [] { return config::GetConnectionString(""); };
@@ -192,15 +202,21 @@ void TfrmSync::ProcessPendingOperation() {
   // No second worker while one runs: one left by an earlier agent, or one whose
   // supervision this agent gave up, is supervised first.
   if (services_.workers.running()) {
-    LogRunStart("left", "a worker started earlier is running" +
-                            (lastRequest_.empty() ? std::string() : " (request " + lastRequest_ + ")") +
-                            ": supervising it before any request");
-    services_.supervising(lastRequest_.empty() ? std::string(config::kUnknownRequest) : lastRequest_);
+    LogRunStart("left", texts::LeftWorkerRunning(lastRequest_));
+    services_.supervising(lastRequest_.empty() ? std::string(state::kUnknownRequest) : lastRequest_);
     Supervise(lastRequest_, services_.clock->Now());
     return;
   }
 
   lastRequest_.clear();  // no worker left: nothing adopted any more
+  const std::optional<TPendingRow> row = SelectPendingRow();
+  if (!row) return;
+  const std::optional<TWorkerPlan> plan = CheckPendingRow(*row);
+  if (!plan) return;
+  StartWorker(*row, *plan);
+}
+
+std::optional<TfrmSync::TPendingRow> TfrmSync::SelectPendingRow() {
   Guarded([this] {
     if (probeNeeded_) ProbeControlTable();
     adqVerifTab.Close();
@@ -213,69 +229,74 @@ void TfrmSync::ProcessPendingOperation() {
   // A row that has not run yet goes before one started again, so a row that keeps
   // failing never takes every turn.
   const platform::TDateTime now = services_.clock->Now();
-  std::string id, operation, againId, againOperation;
+  std::optional<TPendingRow> first, again;
   std::map<std::string, TRetry> stillPending;
-  for (; !adqVerifTab.Eof() && id.empty(); adqVerifTab.Next()) {
+  for (; !adqVerifTab.Eof() && !first; adqVerifTab.Next()) {
     if (adqVerifTab.FieldByName("IDSTCTRLEXECREM").AsString() != kStatusPending) continue;
     const std::string rowId = adqVerifTab.FieldByName("IDCTRLEXECREM").AsString();
     const auto retry = retries_.find(rowId);
     if (retry == retries_.end()) {
-      id = rowId;
-      operation = adqVerifTab.FieldByName("DSOPERACAO").AsString();
+      first = TPendingRow{rowId, adqVerifTab.FieldByName("DSOPERACAO").AsString()};
       break;
     }
     stillPending.insert(*retry);
-    if (againId.empty() && retry->second.notBefore <= now) {
-      againId = rowId;
-      againOperation = adqVerifTab.FieldByName("DSOPERACAO").AsString();
-    }
+    if (!again && retry->second.notBefore <= now)
+      again = TPendingRow{rowId, adqVerifTab.FieldByName("DSOPERACAO").AsString()};
   }
   // Rows no longer pending are forgotten, once every pending row was seen.
   if (adqVerifTab.Eof()) retries_.swap(stillPending);
-  if (id.empty()) id = againId, operation = againOperation;
-  if (id.empty()) return;
+  return first ? first : again;
+}
 
+std::optional<TfrmSync::TWorkerPlan> TfrmSync::CheckPendingRow(const TPendingRow& row) {
   std::string branch;
   std::string till;
-  ExtractOperationValue(operation, "CDFILIAL", branch);
-  ExtractOperationValue(operation, "CDCAIXA", till);
-  const std::string params = "SYNC_" + id + "_" + branch + "_" + till + "_";
-  const std::string workerPath = services_.agentDirectory + platform::kPathDelim + kWorkerExeName;
+  ExtractOperationValue(row.operation, "CDFILIAL", branch);
+  ExtractOperationValue(row.operation, "CDCAIXA", till);
+  TWorkerPlan plan;
+  plan.params = "SYNC_" + row.id + "_" + branch + "_" + till + "_";
+  plan.path = services_.agentDirectory + platform::kPathDelim + kWorkerExeName;
 
   // A row that can never be started would otherwise block every row behind it.
-  std::int32_t idNumber = 0;
-  if (!ParseNumber(id, idNumber)) {
-    return MarkNotStarted(id, std::string(kNotStarted) + "o id " + id +
-                                  " excede o par\xE2metro inteiro IDCTRLEXECREM (-2147483648 a 2147483647)");
+  if (!ParseNumber(row.id, plan.idNumber)) {
+    MarkNotStarted(row.id, texts::IdOutOfRange(row.id));
+    return std::nullopt;
   }
-  if (const std::size_t limit = services_.maxParams(workerPath); params.size() > limit) {
-    return MarkNotStarted(id, std::string(kNotStarted) + "os par\xE2metros do " + kWorkerExeName + " t\xEAm " +
-                                  std::to_string(params.size()) + " caracteres, acima do limite de " +
-                                  std::to_string(limit) + " do sistema");
+  if (const std::size_t limit = services_.maxParams(plan.path); plan.params.size() > limit) {
+    MarkNotStarted(row.id, texts::ParametersTooLong(kWorkerExeName, plan.params.size(), limit));
+    return std::nullopt;
   }
+  return plan;
+}
 
+void TfrmSync::StartWorker(const TPendingRow& row, const TWorkerPlan& plan) {
+  const std::string& id = row.id;
   const platform::TDateTime startedAt = services_.clock->Now();
   std::string output;
   if (!services_.logDirectory.empty()) {
     output = services_.logDirectory + "QarTab_" + id + "_" +
              platform::FormatDateTime("yyyymmddhhnnss", startedAt) + ".log";
   }
-  const platform::ProcessResult started = services_.startWorker({workerPath, params, id, output});
+  const platform::ProcessResult started = services_.startWorker({plan.path, plan.params, id, output});
   if (!started.ok) {
     // It may pass (the file put back): reported through the tick, tried again.
-    throw std::runtime_error("request " + id + ": " + workerPath + " cannot be started: " + started.message +
-                             "; tried again at the next tick");
+    throw std::runtime_error(texts::WorkerCannotStart(id, plan.path, started.message));
   }
   lastRequest_ = id;
   services_.supervising(id);  // published at once: an agent ended now leaves it to the next
 
-  config::TRunRecord run;
+  state::TRunRecord run;
   run.key = services_.instance + "/" + std::to_string(++runCount_);
-  run.request = idNumber;
-  run.started = startedAt;
+  run.request = plan.idNumber;
+  const platform::TSteadyStamp steady = services_.clock->Steady();
+  run.started = services_.clock->NowUtc();
+  if (!steady.boot.empty()) run.startSteady = steady.seconds;
+  run.boot = steady.boot;
   run.output = output;
   run.agentPid = platform::CurrentProcessId();
+  run.agentInstance = services_.instance;
   run.workerPid = services_.workerPid();
+  run.workerInstance = services_.workerInstance();
   services_.recordRun(run);
   run_ = run;
   cancelled_ = false;
@@ -284,12 +305,9 @@ void TfrmSync::ProcessPendingOperation() {
   const auto retry = retries_.find(id);
   if (retry == retries_.end()) {
     runs_.Reset();
-    LogRunStart("run " + id, "request " + id + ": worker started with " + params);
+    LogRunStart("run " + id, texts::WorkerStarted(id, plan.params));
   } else if (TRetry& r = retry->second; r.runs <= 3 || (startedAt - r.lastLogged) * 86400.0 >= 3600) {
-    const std::string since =
-        r.unlogged > 0 ? " (" + std::to_string(r.unlogged) + " re-runs since the last line)" : std::string();
-    services_.log("request " + id + ": run " + std::to_string(r.runs + 1) + ", started again: the last one ended " +
-                  r.lastOutcome + " with the row still " + kStatusPending + since);
+    services_.log(texts::StartedAgain(id, r.runs + 1, r.lastOutcome, r.unlogged));
     r.lastLogged = startedAt;
     r.unlogged = 0;
     runLogged_ = true;
@@ -325,8 +343,7 @@ void TfrmSync::Supervise(const std::string& id, platform::TDateTime began) {
       // The worker runs on: giving up here would let the next tick start the
       // same request again beside it.
       const std::string error = DescribeException(std::current_exception());
-      if (auto line = failures.Pass(error, "request " + id + ": the row cannot be read while its worker runs: " +
-                                               error + "; checked again in 10 s")) {
+      if (auto line = failures.Pass(error, texts::RowUnreadableWhileRunning(id, error))) {
         services_.report(*line);
       }
     }
@@ -335,12 +352,11 @@ void TfrmSync::Supervise(const std::string& id, platform::TDateTime began) {
   services_.supervising("");
   lastRequest_.clear();
   if (run_ && std::to_string(run_->request) == id) {
-    config::TRunRecord run = *std::exchange(run_, std::nullopt);
+    state::TRunRecord run = *std::exchange(run_, std::nullopt);
     return EndRun(id, std::move(run), cancelled_);
   }
   if (runLogged_) {
-    services_.log("request " + id + ": worker ended, gone " +
-                  std::to_string(SecondsBetween(began, services_.clock->Now())) + " s after the start (checked every 10 s)");
+    services_.log(texts::WorkerGone(id, SecondsBetween(began, services_.clock->Now())));
   }
 }
 
@@ -353,8 +369,7 @@ std::optional<std::string> TfrmSync::RowStatus(std::int32_t id) {
     });
     return adqControleTab.FieldByName("IDSTCTRLEXECREM").AsString();
   } catch (...) {
-    services_.report("request " + std::to_string(id) + ": the row cannot be read after its run: " +
-                     DescribeException(std::current_exception()));
+    services_.report(texts::RowUnreadableAfterRun(std::to_string(id), DescribeException(std::current_exception())));
     return std::nullopt;
   }
 }
@@ -383,31 +398,31 @@ std::string TfrmSync::OutputTail(const std::string& file) {
   return joined;
 }
 
-void TfrmSync::EndRun(const std::string& id, config::TRunRecord run, bool cancelled) {
+void TfrmSync::EndRun(const std::string& id, state::TRunRecord run, bool cancelled) {
   const platform::TDateTime now = services_.clock->Now();
-  run.ended = now;
+  run.ended = services_.clock->NowUtc();
+  if (const platform::TSteadyStamp steady = services_.clock->Steady(); !run.boot.empty() && steady.boot == run.boot)
+    run.endSteady = steady.seconds;
   if (const std::optional<platform::TExitStatus> status = services_.workerEnd()) {
-    run.end = status->signalled ? config::TRunEnd::kSignalled : config::TRunEnd::kExited;
+    run.end = status->signalled ? state::TRunEnd::kSignalled : state::TRunEnd::kExited;
     run.code = status->code;
   } else {
-    run.end = config::TRunEnd::kUnknown;
+    run.end = state::TRunEnd::kUnknown;
   }
   const std::optional<std::string> row = RowStatus(static_cast<std::int32_t>(run.request));
   if (row) run.leftPending = *row != kStatusPending;
-  if (cancelled) run.note = "cancelled by the operator";
+  if (cancelled) run.note = texts::kRunCancelled;
   services_.recordRun(run);
 
-  const std::string outcome = config::DescribeRunEnd(run);
-  const bool abnormal = run.end == config::TRunEnd::kSignalled || (run.end == config::TRunEnd::kExited && run.code != 0);
-  std::string line = "request " + id + ": worker ended: " + outcome + " after " +
-                     std::to_string(SecondsBetween(run.started, now)) + " s";
+  const std::string outcome = state::DescribeRunEnd(run);
+  const bool abnormal = run.end == state::TRunEnd::kSignalled || (run.end == state::TRunEnd::kExited && run.code != 0);
+  std::string line = texts::WorkerEnded(id, outcome, SecondsBetween(run.started, run.ended));
   if (abnormal && !run.output.empty()) {
-    const std::string tail = OutputTail(run.output);
-    line += "; its last output: " + (tail.empty() ? std::string("(none)") : tail) + " (" + run.output + ")";
+    line += texts::LastOutput(OutputTail(run.output), run.output);
   }
   if (!row || *row != kStatusPending) {
     retries_.erase(id);
-    if (runLogged_) services_.log(line + (row ? "; the row is now " + *row : std::string()));
+    if (runLogged_) services_.log(line + (row ? texts::RowNow(*row) : std::string()));
     return;
   }
   TRetry& retry = retries_[id];
@@ -417,13 +432,11 @@ void TfrmSync::EndRun(const std::string& id, config::TRunRecord run, bool cancel
   retry.notBefore = now + platform::MillisecondsToDays(wait.count());
   if (services_.maxWorkerRuns > 0 && retry.runs >= services_.maxWorkerRuns) {
     retries_.erase(id);
-    if (runLogged_) services_.log(line + "; the row is still " + kStatusPending);
-    return MarkNotStarted(id, "Executado " + std::to_string(services_.maxWorkerRuns) + " vezes sem sair de " +
-                                  kStatusPending + " (MaxWorkerRuns); \xFAltimo: " + outcome);
+    if (runLogged_) services_.log(line + texts::RowStillPending());
+    return MarkNotStarted(id, texts::RanTooOften(services_.maxWorkerRuns, outcome));
   }
   if (runLogged_) {
-    services_.log(line + "; the row is still " + kStatusPending + ": started again in " +
-                  std::to_string(wait.count() / 1000) + " s at the earliest, other requests meanwhile");
+    services_.log(line + texts::StartedAgainIn(wait.count() / 1000));
   }
 }
 
@@ -440,8 +453,7 @@ void TfrmSync::CheckCancellation(std::int32_t id, bool& unmarked) {
   acmUpdVerifTab.Execute();
   unmarked = false;
   cancelled_ = true;
-  services_.log("request " + std::to_string(id) + ": cancelled by the operator, worker stopped, row marked " +
-                kStatusNotOk);
+  services_.log(texts::CancelledByOperator(id));
 }
 
 void TfrmSync::LogRunStart(const std::string& key, const std::string& message) {
@@ -458,7 +470,7 @@ void TfrmSync::MarkNotStarted(const std::string& id, const std::string& reason) 
   idParameter.SetValue(numeric ? Variant(wide) : Variant(id));
   acmNaoIniciado.Parameters().ParamByName("DSERRO").SetValue(reason);
   Guarded([this] { acmNaoIniciado.Execute(); });
-  services_.report("request " + id + " is marked " + kStatusNotOk + ": " + reason);
+  services_.report(texts::MarkedNotOk(id, reason));
 }
 
 void RunMessageLoop(TTimer& timer, platform::Clock& clock, const std::function<bool()>& stop,

@@ -11,7 +11,6 @@
 
 #include "agent/error_report.h"
 #include "agent/process_utils.h"
-#include "config/state_store.h"
 #include "data/ado_command.h"
 #include "data/ado_connection.h"
 #include "data/ado_query.h"
@@ -19,6 +18,7 @@
 #include "framework/timer.h"
 #include "platform/clock.h"
 #include "platform/process.h"
+#include "state/state_store.h"
 
 namespace qar::agent {
 
@@ -39,6 +39,8 @@ struct AgentServices {
   // cannot be known. Its process id (0: not known).
   std::function<std::optional<platform::TExitStatus>()> workerEnd = [] { return std::nullopt; };
   std::function<std::uint32_t()> workerPid = [] { return 0u; };
+  // Its process identity (platform::ProcessInstance); empty: not known.
+  std::function<std::string()> workerInstance = [] { return std::string(); };
   // The longest parameter string the system can start the worker `path` with.
   std::function<std::size_t(const std::string& path)> maxParams = platform::MaxStartParamsLength;
   std::function<void()> startWatchdog;
@@ -59,7 +61,7 @@ struct AgentServices {
   std::int32_t maxWorkerRuns = 0;
   // Each run at its start and at its end (keyed by TRunRecord::key), for the state
   // store; and a sign of life after every tick and supervision pass.
-  std::function<void(const config::TRunRecord&)> recordRun = [](const config::TRunRecord&) {};
+  std::function<void(const state::TRunRecord&)> recordRun = [](const state::TRunRecord&) {};
   std::function<void()> polled = [] {};
   // Makes run keys unique across agents (the agent's process instance).
   std::string instance;
@@ -105,6 +107,19 @@ class TfrmSync : public TComponent {
   TADOCommand& acmNaoIniciado;  // marks a row that can never be started
 
  private:
+  // A tick's three steps: select the row to start, check that it can ever start (a
+  // row that cannot is marked "NOK"), start its worker and supervise it.
+  struct TPendingRow {
+    std::string id, operation;
+  };
+  struct TWorkerPlan {
+    std::string path, params;
+    std::int32_t idNumber = 0;
+  };
+  std::optional<TPendingRow> SelectPendingRow();
+  std::optional<TWorkerPlan> CheckPendingRow(const TPendingRow& row);
+  void StartWorker(const TPendingRow& row, const TWorkerPlan& plan);
+
   void ProbeControlTable();
   // Runs `step`; a lost connection (the database file removed or replaced) also
   // closes it, so the next step connects anew and probes the table again.
@@ -113,7 +128,7 @@ class TfrmSync : public TComponent {
   void Supervise(const std::string& id, platform::TDateTime began);
   // After a run of `id` ended: records it, logs its outcome and, when its row is
   // still "P", holds the row back for a growing wait (or marks it past MaxWorkerRuns).
-  void EndRun(const std::string& id, config::TRunRecord run, bool cancelled);
+  void EndRun(const std::string& id, state::TRunRecord run, bool cancelled);
   // The row's status as read by id now; none when it cannot be read.
   std::optional<std::string> RowStatus(std::int32_t id);
   // The last lines of a run's output file, for the log.
@@ -140,7 +155,7 @@ class TfrmSync : public TComponent {
   bool runLogged_ = false;   // the last start was logged, so its end is too
   TRepeatFilter runs_;
   std::map<std::string, TRetry> retries_;
-  std::optional<config::TRunRecord> run_;  // the run being supervised
+  std::optional<state::TRunRecord> run_;  // the run being supervised
   bool cancelled_ = false;                 // its row was cancelled
   std::uint64_t runCount_ = 0;
 };

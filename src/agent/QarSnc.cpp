@@ -10,9 +10,7 @@
 #include "agent/state_publisher.h"
 #include "agent/watchdog.h"
 #include "automation/VCLCom.h"
-#include "config/agent_status.h"
 #include "config/GeralQar.h"
-#include "config/state_store.h"
 #include "diagnostics/connection_mask.h"
 #include "diagnostics/websrv_key.h"
 #include "platform/cmdline.h"
@@ -22,6 +20,8 @@
 #include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/stop_request.h"
+#include "state/agent_status.h"
+#include "state/state_store.h"
 
 #ifndef QAR_VERSION
 #define QAR_VERSION "unknown"
@@ -68,11 +68,11 @@ int RunAgent() {
     return 1;
   }
 
-  platform::NamedMutex single(config::kAgentMutexName);
+  platform::NamedMutex single(state::kAgentMutexName);
   if (single.Outcome() == platform::MutexOutcome::kAlreadyExists) {
     // Said on standard error, so whoever started this one knows why it ended at once.
-    const config::TAgentStatus holder =
-        config::ParseAgentStatus(platform::NamedMutex::ReadPublished(config::kAgentMutexName).value_or(""));
+    const state::TAgentStatus holder =
+        state::ParseAgentStatus(platform::NamedMutex::ReadPublished(state::kAgentMutexName).value_or(""));
     platform::WriteToConsole(platform::ConsoleStream::kError,
                              "QarSnc.exe: an agent already runs for user " + platform::CurrentUserName() +
                                  (holder.pid ? ": pid " + std::to_string(holder.pid) + ", since " + holder.started +
@@ -85,10 +85,10 @@ int RunAgent() {
   }
 
   // What the previous agent left: the request of a worker it may have left running.
-  const config::TAgentStatus previous =
-      config::ParseAgentStatus(platform::NamedMutex::ReadPublished(config::kAgentMutexName).value_or(""));
-  config::TAgentStatus status{platform::CurrentProcessId(), platform::ExecutableFileName(), Timestamp(), {}, {}};
-  single.Publish(config::FormatAgentStatus(status));
+  const state::TAgentStatus previous =
+      state::ParseAgentStatus(platform::NamedMutex::ReadPublished(state::kAgentMutexName).value_or(""));
+  state::TAgentStatus status{platform::CurrentProcessId(), platform::ExecutableFileName(), Timestamp(), {}, {}};
+  single.Publish(state::FormatAgentStatus(status));
 
   const std::string connection = config::GetConnectionString("");
   agent::LogInfo(std::string("QarSnc.exe ") + QAR_VERSION + " started, pid " + std::to_string(status.pid) +
@@ -100,21 +100,21 @@ int RunAgent() {
   }
 
   agent::AgentServices services = agent::AgentServices::Real();
-  config::TAgentRecord self;
+  state::TAgentRecord self;
   self.pid = status.pid;
   self.instance = platform::ProcessInstance(self.pid);
   self.user = platform::CurrentUserName();
   self.exe = status.exe;
-  self.started = platform::Now();
-  agent::TStatePublisher state(config::StateStorePath(), self, platform::SystemClock(), agent::ReportError,
+  self.started = platform::NowUtc();
+  agent::TStatePublisher state(state::StateStorePath(), self, platform::SystemClock(), agent::ReportError,
                                services.logDirectory);
   const auto report = [&state](const std::string& message) {
     state.Error(message);
     agent::ReportError(message);
   };
   services.report = report;
-  services.recordRun = [&state](const config::TRunRecord& run) {
-    config::TRunRecord mine = run;
+  services.recordRun = [&state](const state::TRunRecord& run) {
+    state::TRunRecord mine = run;
     mine.agentUser = state.Self().user;
     mine.agentExe = state.Self().exe;
     state.Run(mine);
@@ -125,12 +125,12 @@ int RunAgent() {
   services.supervising = [&, workerPid = services.workerPid](const std::string& request) {
     status.request = request;
     status.since = request.empty() ? std::string() : Timestamp();
-    single.Publish(config::FormatAgentStatus(status));
+    single.Publish(state::FormatAgentStatus(status));
     state.Supervising(request, workerPid());
   };
   const agent::TWorkerWatch workers = services.workers;
   agent::TfrmSync frmSync(std::move(services));
-  if (previous.request != config::kUnknownRequest) frmSync.AdoptRequest(previous.request);
+  if (previous.request != state::kUnknownRequest) frmSync.AdoptRequest(previous.request);
   try {
     frmSync.FormCreate();
   } catch (...) {

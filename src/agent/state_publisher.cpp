@@ -7,7 +7,7 @@
 
 namespace qar::agent {
 
-TStatePublisher::TStatePublisher(std::string path, config::TAgentRecord self, platform::Clock& clock,
+TStatePublisher::TStatePublisher(std::string path, state::TAgentRecord self, platform::Clock& clock,
                                  std::function<void(const std::string&)> report, std::string logDirectory)
     : path_(std::move(path)),
       self_(std::move(self)),
@@ -17,20 +17,21 @@ TStatePublisher::TStatePublisher(std::string path, config::TAgentRecord self, pl
 
 void TStatePublisher::Supervising(const std::string& request, std::uint32_t workerPid) {
   self_.request = request;
-  self_.requestSince = request.empty() ? 0 : clock_.Now();
+  self_.requestSince = request.empty() ? 0 : clock_.NowUtc();
   self_.workerPid = request.empty() ? 0 : workerPid;
   changed_ = true;
 }
 
 void TStatePublisher::Error(const std::string& message) {
   self_.lastError = message;
-  self_.lastErrorAt = clock_.Now();
+  self_.lastErrorAt = clock_.NowUtc();
   changed_ = true;
 }
 
-void TStatePublisher::Run(const config::TRunRecord& run) {
+void TStatePublisher::Run(const state::TRunRecord& run, const state::TCounterDeltas& counters) {
+  for (const auto& [name, delta] : counters) counters_[name] += delta;
   // A run written again at its end replaces its start still queued.
-  for (config::TRunRecord& queued : queued_) {
+  for (state::TRunRecord& queued : queued_) {
     if (queued.key == run.key) {
       queued = run;
       return;
@@ -50,7 +51,7 @@ void TStatePublisher::Failed(const std::string& what) {
 bool TStatePublisher::Open() {
   if (store_) return true;
   try {
-    store_ = config::TStateStore::OpenForAgent(path_);
+    store_ = state::TStateStore::OpenForAgent(path_);
     return true;
   } catch (const std::exception& error) {
     Failed(error.what());
@@ -59,13 +60,18 @@ bool TStatePublisher::Open() {
 }
 
 void TStatePublisher::Polled() {
-  const platform::TDateTime now = clock_.Now();
+  const platform::TUtcDateTime now = clock_.NowUtc();
   if (!changed_ && queued_.empty() && (now - lastWrite_) * 86400.0 < kRefreshSeconds) return;
   if (!Open()) return;
+  const platform::TSteadyStamp steady = clock_.Steady();
   self_.lastPoll = now;
+  self_.pollSteady = steady.boot.empty() ? std::nullopt : std::optional<double>(steady.seconds);
+  self_.boot = steady.boot;
   try {
-    if (changed_ || !queued_.empty() || !store_->Touch(self_.instance, now)) store_->Write({self_, queued_});
+    if (changed_ || !queued_.empty() || !counters_.empty() || !store_->Touch(self_.instance, now, steady))
+      store_->Write({self_, queued_, counters_});
     queued_.clear();
+    counters_.clear();
     reported_ = false;
     changed_ = false;
     lastWrite_ = now;
@@ -77,12 +83,12 @@ void TStatePublisher::Polled() {
 
 void TStatePublisher::RemoveOld() {
   lastCleanup_ = self_.lastPoll;
-  const platform::TDateTime before = self_.lastPoll - config::kRunsKeptDays;
+  const platform::TUtcDateTime before = self_.lastPoll - state::kRunsKeptDays;
   store_->RemoveRunsBefore(before);
   if (logDirectory_.empty()) return;
   // The runs' output files, kept as long as the runs.
   std::error_code error;
-  const auto limit = std::filesystem::file_time_type::clock::now() - std::chrono::hours(24 * config::kRunsKeptDays);
+  const auto limit = std::filesystem::file_time_type::clock::now() - std::chrono::hours(24 * state::kRunsKeptDays);
   for (std::filesystem::directory_iterator it(platform::ToNativePath(logDirectory_), error), end; !error && it != end;
        it.increment(error)) {
     const std::string name = platform::FromNativePath(it->path().filename());

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "config/state_store.h"
 #include "platform/clock.h"
+#include "state/state_store.h"
 
 namespace qar::agent {
 
@@ -19,8 +19,8 @@ namespace qar::agent {
 // again only after it worked in between); the agent goes on, and the runs not yet
 // written are kept (the last kMaxQueuedRuns) for the next write.
 //
-//   TStatePublisher state(config::StateStorePath(), self, clock, ReportError);
-//   services.recordRun = [&](const config::TRunRecord& run) { state.Run(run); };
+//   TStatePublisher state(state::StateStorePath(), self, clock, ReportError);
+//   services.recordRun = [&](const state::TRunRecord& run) { state.Run(run); };
 //   services.polled = [&] { state.Polled(); };
 class TStatePublisher {
  public:
@@ -28,19 +28,21 @@ class TStatePublisher {
   static constexpr double kRefreshSeconds = 10;
 
   // `logDirectory` (ending with a separator; empty: none) holds the runs' output
-  // files, removed with the runs after config::kRunsKeptDays.
-  TStatePublisher(std::string path, config::TAgentRecord self, platform::Clock& clock,
+  // files, removed with the runs after state::kRunsKeptDays.
+  TStatePublisher(std::string path, state::TAgentRecord self, platform::Clock& clock,
                   std::function<void(const std::string&)> report, std::string logDirectory = {});
 
   void Supervising(const std::string& request, std::uint32_t workerPid);
   void Error(const std::string& message);
-  void Run(const config::TRunRecord& run);
+  // A run at its start or its end, and what its end adds to the counters: written
+  // together, in one transaction. Counters are never dropped, however many runs wait.
+  void Run(const state::TRunRecord& run, const state::TCounterDeltas& counters = {});
   // Writes the agent's row (its last poll now) and the queued runs.
   void Polled();
   // The agent ends: its row goes (its runs stay).
   void Ended();
 
-  const config::TAgentRecord& Self() const { return self_; }
+  const state::TAgentRecord& Self() const { return self_; }
 
  private:
   bool Open();
@@ -48,16 +50,17 @@ class TStatePublisher {
   void RemoveOld();
 
   std::string path_;
-  config::TAgentRecord self_;
+  state::TAgentRecord self_;
   platform::Clock& clock_;
   std::function<void(const std::string&)> report_;
   std::string logDirectory_;
-  std::optional<config::TStateStore> store_;
-  std::vector<config::TRunRecord> queued_;
+  std::optional<state::TStateStore> store_;
+  std::vector<state::TRunRecord> queued_;
+  state::TCounterDeltas counters_;
   bool reported_ = false;
   bool changed_ = true;               // something to tell since the last write
-  platform::TDateTime lastWrite_ = 0;
-  platform::TDateTime lastCleanup_ = 0;
+  platform::TUtcDateTime lastWrite_ = 0;
+  platform::TUtcDateTime lastCleanup_ = 0;
 };
 
 }  // namespace qar::agent

@@ -13,6 +13,8 @@ class RealClock : public Clock {
   std::chrono::milliseconds Elapsed() override {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch());
   }
+  TUtcDateTime NowUtc() override { return platform::NowUtc(); }
+  TSteadyStamp Steady() override { return SystemSteadyStamp(); }
   // A program asked to stop does not sleep on.
   void Sleep(std::chrono::milliseconds duration) override { WaitForStop(duration); }
 };

@@ -6,10 +6,27 @@
 #include <cstddef>
 #include <functional>
 #include <mutex>
+#include <string>
 
 #include "platform/datetime.h"
 
 namespace qar::platform {
+
+// A reading of the machine's steady clock that any process on the machine can compare
+// with its own: seconds since the system started, suspended time included, which no
+// change of the wall clock or of daylight-saving time moves, and the identity of that
+// start. Two stamps of the same boot give an age; stamps of different boots, or with
+// an empty boot, compare to nothing.
+//   POSIX: CLOCK_BOOTTIME and the kernel's boot id (/proc/sys/kernel/random/boot_id).
+//   Windows: GetTickCount64 and the system's boot time (NtQuerySystemInformation); a
+//   change of the system time changes that boot identity, so stamps taken before it
+//   compare to nothing, never to a wrong age.
+struct TSteadyStamp {
+  double seconds = 0;
+  std::string boot;  // empty: not known
+  bool operator==(const TSteadyStamp&) const = default;
+};
+TSteadyStamp SystemSteadyStamp();
 
 // Everything that sleeps or reads the time takes a Clock. Production code uses
 // SystemClock(); tests use SimulatedClock.
@@ -25,6 +42,12 @@ class Clock {
   virtual std::chrono::milliseconds Elapsed() {
     return std::chrono::milliseconds(static_cast<long long>(Now() * 86400000.0));
   }
+  // The time on the UTC clock. The system clock's is the system's; any other clock
+  // has no time zone: its Now is taken as UTC.
+  virtual TUtcDateTime NowUtc() { return Now(); }
+  // A stamp for ages that other processes read (SystemSteadyStamp). Any clock but the
+  // system's gives its Elapsed seconds under the boot "simulated".
+  virtual TSteadyStamp Steady() { return {static_cast<double>(Elapsed().count()) / 1000.0, "simulated"}; }
 };
 
 // The real local clock; Sleep blocks the calling thread, and returns early once

@@ -75,6 +75,12 @@ void AppendNumber(std::string& out, int value, int width) {
 char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 }  // namespace
 
+int LocalOffsetSeconds() {
+  // Two readings a moment apart: whole minutes absorb the moment.
+  const double seconds = (Now() - NowUtc()) * 86400.0;
+  return static_cast<int>(std::lround(seconds / 60.0)) * 60;
+}
+
 TDateTime EncodeDateTime(const DateTimeParts& p) {
   const long long days = DaysFromCivil(p.year, static_cast<unsigned>(p.month),
                                        static_cast<unsigned>(p.day)) + kEpochOffset;

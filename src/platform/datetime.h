@@ -27,6 +27,17 @@ constexpr bool IsValidDateTime(TDateTime value) {
 // The current local date-time from the system clock.
 TDateTime Now();
 
+// A date-time on the UTC clock, counted as TDateTime is (days since 1899-12-30): what a
+// file keeps that programs share across time zones and changes of daylight-saving time.
+using TUtcDateTime = double;
+// The current date-time on the UTC clock.
+TUtcDateTime NowUtc();
+// The local date-time of a UTC one, by the local zone's rules at that moment; 0 for a
+// value that is no representable date.
+TDateTime UtcToLocal(TUtcDateTime utc);
+// Seconds the local clock is ahead of UTC now (negative west of Greenwich), to the minute.
+int LocalOffsetSeconds();
+
 TDateTime EncodeDateTime(const DateTimeParts& parts);
 // Throws std::out_of_range for a value that is no representable date; so does
 // FormatDateTime.

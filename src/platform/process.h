@@ -22,6 +22,10 @@ struct TExitStatus {
   bool operator==(const TExitStatus&) const = default;
 };
 
+// The name of the signal numbered `signal`: "SIGKILL" for 9, "SIGRTMIN+2"; empty for a
+// number that names no signal of this system, and always on Windows.
+std::string SignalName(int signal);
+
 // Requests the termination of a process with exit code 0 (POSIX: SIGKILL).
 // Does not wait for the process to end. Ids 0 and above INT32_MAX name no single
 // process and are refused (POSIX would read them as "a whole group" or "everyone").
@@ -137,5 +141,10 @@ std::string ProcessInstance(std::uint32_t pid);
 // True when this Windows build runs under Wine (ntdll exports wine_get_version);
 // always false on POSIX.
 bool RunningUnderWine();
+
+// The name under which the host's own programs reach the file `path`: under Wine the
+// host's (Unix) name, which the host's libraries loaded into this process (the SQLite
+// ODBC driver) need; `path` itself everywhere else.
+std::string HostFileName(const std::string& path);
 
 }  // namespace qar::platform

@@ -13,6 +13,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <algorithm>
 #include <memory>
 #include <system_error>
@@ -20,6 +21,7 @@
 
 extern char** environ;
 
+#include "platform/clock.h"
 #include "platform/process.h"
 #include "platform/text.h"
 
@@ -424,14 +426,17 @@ std::string ProcessInstance(std::uint32_t pid) {
     rest.remove_prefix(end);
   }
   if (count < 20 || fields[0] == "Z" || fields[0] == "X") return {};
-  static const std::string bootId = [] {
-    std::string id = ReadSmallFile("/proc/sys/kernel/random/boot_id");
-    while (!id.empty() && (id.back() == '\n' || id.back() == ' ')) id.pop_back();
-    return id;
-  }();
-  return std::to_string(pid) + "@" + std::string(fields[19]) + "@" + bootId;
+  return std::to_string(pid) + "@" + std::string(fields[19]) + "@" + SystemSteadyStamp().boot;
 }
 
 bool RunningUnderWine() { return false; }
+
+std::string HostFileName(const std::string& path) { return path; }
+
+std::string SignalName(int signal) {
+  if (signal >= SIGRTMIN && signal <= SIGRTMAX) return "SIGRTMIN+" + std::to_string(signal - SIGRTMIN);
+  const char* abbreviation = signal > 0 ? ::sigabbrev_np(signal) : nullptr;
+  return abbreviation ? std::string("SIG") + abbreviation : std::string();
+}
 
 }  // namespace qar::platform

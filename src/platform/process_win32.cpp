@@ -5,10 +5,12 @@
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/process.h"
+#include "platform/text.h"
 #include "platform/unique_handle_win32.h"
 
 namespace qar::platform {
@@ -83,6 +85,19 @@ bool RunningUnderWine() {
   const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
   return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
+
+std::string HostFileName(const std::string& path) {
+  using ToUnix = char*(CDECL*)(const WCHAR*);
+  const auto toUnix = reinterpret_cast<ToUnix>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+  if (toUnix == nullptr) return path;  // real Windows
+  const std::unique_ptr<char, void (*)(char*)> unixName(
+      toUnix(reinterpret_cast<const WCHAR*>(AnsiToUtf16(path).c_str())),
+      [](char* name) { HeapFree(GetProcessHeap(), 0, name); });
+  return unixName ? Utf8ToAnsi(unixName.get()) : path;
+}
+
+std::string SignalName(int) { return {}; }
 
 namespace {
 // The user SID of a process's token, or empty.

@@ -14,8 +14,6 @@ namespace qar::platform {
 // the executable's file name) and end the process as before. Call it on the main thread before any other thread starts (they inherit
 // the blocked signals; one thread then waits for them). Windows: nothing to catch.
 void CatchStopSignals(const std::string& program = {}, int hangupExitCode = 0);
-// "SIGHUP" for SIGHUP (POSIX).
-std::string SignalName(int signal);
 
 // Asks the program to end with `exitCode`; `reason` says why ("SIGTERM", ...). The
 // first request wins. Wakes every sleep of SystemClock() and WaitForStop().

@@ -38,20 +38,20 @@ void OnFault(int signal) {
   ::raise(signal);
 }
 
-}  // namespace
-
-std::string SignalName(int signal) {
-  if (signal >= SIGRTMIN && signal <= SIGRTMAX) return "SIGRTMIN+" + std::to_string(signal - SIGRTMIN);
-  const char* abbreviation = ::sigabbrev_np(signal);
-  return abbreviation ? std::string("SIG") + abbreviation : "signal " + std::to_string(signal);
+// The signal's name for a line or a stop reason, its number when it has none.
+std::string SignalText(int signal) {
+  const std::string name = SignalName(signal);
+  return name.empty() ? "signal " + std::to_string(signal) : name;
 }
+
+}  // namespace
 
 void CatchStopSignals(const std::string& program, int hangupExitCode) {
   for (const int signal : kFaults) {
     TFaultLine& line = gFaultLines[signal];
     const std::string name = program.empty() ? ExtractFileName(ExecutableFileName()) : program;
     const int length = std::snprintf(line.text, sizeof line.text, "%s[%u]: error: ended by %s\n", name.c_str(),
-                                     CurrentProcessId(), SignalName(signal).c_str());
+                                     CurrentProcessId(), SignalText(signal).c_str());
     line.length = length > 0 ? std::min(static_cast<std::size_t>(length), sizeof line.text - 1) : 0;
     struct sigaction action {};
     action.sa_handler = OnFault;
@@ -71,7 +71,7 @@ void CatchStopSignals(const std::string& program, int hangupExitCode) {
     // TERM and INT are the ordinary ways to stop it; HUP is the operator's "start
     // again"; any other is unexpected, and the exit status says which it was.
     const int exitCode = signal == SIGTERM || signal == SIGINT ? 0 : signal == SIGHUP ? hangupExitCode : 128 + signal;
-    RequestStop(exitCode, SignalName(signal));
+    RequestStop(exitCode, SignalText(signal));
   }).detach();
 }
 

@@ -3,8 +3,6 @@
 
 namespace qar::platform {
 
-std::string SignalName(int signal) { return "signal " + std::to_string(signal); }
-
 void CatchStopSignals(const std::string& /*program*/, int /*hangupExitCode*/) {}
 
 }  // namespace qar::platform

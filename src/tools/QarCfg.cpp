@@ -4,8 +4,8 @@
 #include <sstream>
 
 #include "platform/cmdline.h"
+#include "state/shown_text.h"
 #include "tools/qarcfg_commands.h"
-#include "tools/shown_text.h"
 
 int main(int argc, char** argv) {
   using qar::platform::ConsoleStream;
@@ -18,7 +18,7 @@ int main(int argc, char** argv) {
         qar::platform::CommandLineArguments(argc, argv),
         [] { return qar::platform::ReadStandardInput("Connection string: "); }, out, err);
   } catch (const std::exception& error) {
-    err << "QarCfg: " << qar::tools::Quoted(error.what(), 2000) << '\n';
+    err << "QarCfg: " << qar::state::Quoted(error.what(), 2000) << '\n';
   }
   WriteToConsole(ConsoleStream::kOut, out.str());
   WriteToConsole(ConsoleStream::kError, err.str());

@@ -17,10 +17,15 @@
 #include "platform/secret.h"
 #include "platform/shared_file.h"
 #include "platform/text.h"
-#include "tools/command_error.h"
-#include "tools/shown_text.h"
+#include "state/command_error.h"
+#include "state/shown_text.h"
 
 namespace qar::tools {
+
+using state::ECommandError;
+using state::EUsageError;
+using state::Printable;
+using state::Quoted;
 
 namespace {
 

@@ -1,47 +1,29 @@
 #include "tools/agent_status_report.h"
 
 #include <algorithm>
-#include <map>
+#include <array>
 
-#include "config/agent_status.h"
-#include "config/state_store.h"
-#include "data/ado_connection.h"
-#include "data/ado_query.h"
-#include "data/data_error.h"
-#include "platform/file_identity.h"
-#include "platform/module.h"
-#include "platform/process.h"
-#include "platform/text.h"
-#include "tools/command_error.h"
+#include "state/agent_status.h"
+#include "state/shown_text.h"
+#include "tools/state_json.h"
 
 namespace qar::tools {
 
-namespace {
-std::int64_t Count(TADOConnection& connection, const std::string& where) {
-  TADOQuery query;
-  query.SetConnection(&connection);
-  query.SQL().Add("SELECT COUNT(*) AS N FROM CTRLEXECREM WHERE IDSTCTRLEXECREM = 'P'" + where);
-  query.Open();
-  return query.FieldByName("N").Value().AsInt64();
-}
-}  // namespace
+using state::Quoted;
+using state::TAgentView;
+using state::TLeftWorker;
+using state::TListedRequest;
+using state::TRequestRow;
+using state::TStatusReport;
 
 namespace {
 
-std::string WithoutTrailingDelimiter(std::string dir) {
-  while (dir.size() > 1 && (dir.back() == '/' || dir.back() == '\\') && dir[dir.size() - 2] != ':') dir.pop_back();
-  return dir;
-}
+// Widest cell of `list`; a longer text (another program's operation or error) is cut.
+constexpr std::size_t kMaxCellWidth = 60;
 
-// The same directory however it is written (case, a trailing delimiter, a link).
-bool SameDirectory(const std::string& a, const std::string& b) {
-  const std::string left = WithoutTrailingDelimiter(a), right = WithoutTrailingDelimiter(b);
-  if (left == right) return true;
-  const auto identity = platform::FileIdentity(left);
-  return identity && identity == platform::FileIdentity(right);
+std::string Ago(std::optional<double> seconds) {
+  return seconds ? std::to_string(static_cast<long long>(*seconds + 0.5)) + " s ago" : std::string("at a time not known");
 }
-
-std::string Ago(double seconds) { return std::to_string(static_cast<long long>(seconds + 0.5)) + " s ago"; }
 
 std::string Duration(double seconds) {
   const long long s = static_cast<long long>(seconds + 0.5);
@@ -50,75 +32,34 @@ std::string Duration(double seconds) {
   return std::to_string(s / 3600) + " h " + std::to_string(s % 3600 / 60) + " min";
 }
 
-bool IsNumber(const std::string& text) {
-  return !text.empty() && text.size() < 11 && text.find_first_not_of("0123456789") == std::string::npos;
-}
+// The rows as aligned columns under a heading; an expired request's status reads
+// "P (expired)". Cells are printable and cut to a readable width.
+std::vector<std::string> FormatRequestRows(const std::vector<TRequestRow>& rows) {
+  using Cells = std::array<std::string, 5>;
+  std::vector<Cells> table{{"ID", "STATUS", "DSOPERACAO", "DTINCLUSAO", "DSERRO"}};
+  for (const TRequestRow& row : rows) {
+    const auto cell = [](const std::string& text) { return Quoted(text, kMaxCellWidth); };
+    table.push_back({cell(row.id), cell(row.status) + (row.expired ? " (expired)" : ""),
+                     cell(row.operation), cell(row.inserted), cell(row.error)});
+  }
+  std::array<std::size_t, 5> widths{};
+  for (const Cells& cells : table)
+    for (std::size_t i = 0; i < cells.size(); ++i) widths[i] = std::max(widths[i], cells[i].size());
 
-// The requests whose worker an agent of the installation supervises now, or that a
-// worker left running by an ended agent still works on.
-std::vector<std::string> RunningRequests(const TStatusReport& status) {
-  std::vector<std::string> ids;
-  for (const TAgentView& agent : status.agents)
-    if (agent.running && IsNumber(agent.record.request)) ids.push_back(agent.record.request);
-  for (const TLeftWorker& worker : status.leftWorkers)
-    if (IsNumber(worker.request)) ids.push_back(worker.request);
-  return ids;
+  std::vector<std::string> lines;
+  for (const Cells& cells : table) {
+    std::string line;
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+      line += cells[i];
+      if (i + 1 < cells.size()) line += std::string(widths[i] - cells[i].size() + 2, ' ');
+    }
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    lines.push_back(std::move(line));
+  }
+  return lines;
 }
 
 }  // namespace
-
-std::string InstallationDirectory() { return platform::ExtractFileDir(platform::ExecutableFileName()); }
-
-TStatusReport ReadInstallationStatus(const std::string& installationDir, platform::TDateTime now) {
-  TStatusReport report;
-  report.installation = installationDir;
-  report.store = config::StateStorePath();
-  try {
-    config::TStateStore store = config::TStateStore::OpenForReading(report.store);
-    std::vector<std::uint32_t> endedAgents;
-    for (config::TAgentRecord& record : store.Agents(now)) {
-      if (!SameDirectory(platform::ExtractFileDir(record.exe), installationDir)) continue;
-      TAgentView view;
-      view.running = config::AgentProcessRuns(record);
-      view.responding = view.running && record.pollAgeSeconds <= config::kNotRespondingSeconds;
-      view.record = std::move(record);
-      report.agents.push_back(std::move(view));
-    }
-    // A run still open whose agent is gone: its worker may run on, unsupervised
-    // until an agent starts again.
-    for (const config::TRunRecord& run : store.RecentRuns(200, now)) {
-      if (run.end != config::TRunEnd::kRunning || !SameDirectory(platform::ExtractFileDir(run.agentExe), installationDir))
-        continue;
-      bool supervised = false;
-      for (const TAgentView& agent : report.agents)
-        supervised = supervised || (agent.running && agent.record.pid == run.agentPid);
-      if (supervised || run.workerPid == 0 || platform::ProcessInstance(run.workerPid).empty()) continue;
-      report.leftWorkers.push_back({std::to_string(run.request), run.workerPid, run.started, run.agentPid, run.agentUser});
-    }
-  } catch (const config::EStateStore& error) {
-    report.storeError = error.what();
-    report.storeMissing = error.Missing();
-  } catch (const std::exception& error) {
-    report.storeError = error.what();
-  }
-  return report;
-}
-
-TQueueCounts CountQueue(TADOConnection& connection, const TStatusReport& status) {
-  try {
-    std::string running;
-    for (const std::string& id : RunningRequests(status)) running += (running.empty() ? "" : ",") + id;
-    const std::string notRunning = running.empty() ? "" : " AND IDCTRLEXECREM NOT IN (" + running + ")";
-    TQueueCounts counts;
-    const std::string today = " AND CONVERT(VARCHAR,DTINCLUSAO,103) = CONVERT(VARCHAR,GETDATE(),103)";
-    counts.pendingToday = Count(connection, today + notRunning);
-    counts.expired = Count(connection, notRunning) - counts.pendingToday;
-    counts.running = running.empty() ? 0 : Count(connection, " AND IDCTRLEXECREM IN (" + running + ")");
-    return counts;
-  } catch (const EDataError& error) {
-    throw ECommandError(std::string("CTRLEXECREM cannot be read: ") + error.what());
-  }
-}
 
 std::vector<std::string> DescribeStatus(const TStatusReport& status) {
   std::vector<std::string> lines{"Installation: " + status.installation + " (state " + status.store + ")"};
@@ -130,7 +71,7 @@ std::vector<std::string> DescribeStatus(const TStatusReport& status) {
     lines.push_back("Agent:      not running");
   }
   for (const TAgentView& view : status.agents) {
-    const config::TAgentRecord& a = view.record;
+    const state::TAgentRecord& a = view.record;
     std::string line = "Agent:      pid " + std::to_string(a.pid) + ", user " + a.user + ", started " +
                        StateTime(a.started) + ", ";
     if (!view.running) {
@@ -142,7 +83,7 @@ std::vector<std::string> DescribeStatus(const TStatusReport& status) {
     if (!view.running) continue;
     if (a.request.empty()) {
       lines.push_back("            supervises no request");
-    } else if (a.request == config::kUnknownRequest) {
+    } else if (a.request == state::kUnknownRequest) {
       lines.push_back("            supervises a worker an earlier agent left (request not known) since " +
                       StateTime(a.requestSince));
     } else {
@@ -172,34 +113,6 @@ int StatusExitCode(const TStatusReport& status) {
   return kExitNoAgent;
 }
 
-std::vector<TListedRequest> ListRequestsWithRuns(TADOConnection& connection, const TStatusReport& status,
-                                                 std::optional<platform::TDateTime> since,
-                                                 const std::string& onlyStatus) {
-  const std::vector<std::string> running = RunningRequests(status);
-  std::vector<config::TRequestSummary> summaries;
-  if (status.storeError.empty()) {
-    try {
-      summaries = config::TStateStore::OpenForReading(status.store).Summaries(0, platform::Now());
-    } catch (const std::exception&) {
-      // The runs are left out; the requests are still listed.
-    }
-  }
-  std::map<std::string, const config::TRequestSummary*> byId;
-  for (const config::TRequestSummary& s : summaries) byId[std::to_string(s.request)] = &s;
-  std::vector<TListedRequest> listed;
-  for (TRequestRow& row : ListedRequests(connection, since)) {
-    TListedRequest request;
-    request.running = std::find(running.begin(), running.end(), row.id) != running.end() && row.status == "P";
-    if (const auto found = byId.find(row.id); found != byId.end()) request.runs = *found->second;
-    request.row = std::move(row);
-    if (!onlyStatus.empty() &&
-        !(onlyStatus == "running" ? request.running : platform::SameTextAscii(request.row.status, onlyStatus)))
-      continue;
-    listed.push_back(std::move(request));
-  }
-  return listed;
-}
-
 std::vector<std::string> FormatListedRequests(const std::vector<TListedRequest>& requests) {
   std::vector<TRequestRow> rows;
   for (const TListedRequest& r : requests) {
@@ -222,7 +135,7 @@ std::vector<std::string> FormatListedRequests(const std::vector<TListedRequest>&
     std::string duration = r.runs ? Duration(r.runs->totalSeconds) : "-";
     runs.resize(std::max<std::size_t>(runs.size() + 2, 6), ' ');
     duration.resize(std::max<std::size_t>(duration.size() + 2, 10), ' ');
-    lines[i] += runs + duration + (r.runs ? config::DescribeRunEnd(r.runs->last) : "-");
+    lines[i] += runs + duration + (r.runs ? state::DescribeRunEnd(r.runs->last) : "-");
   }
   return lines;
 }

@@ -15,15 +15,30 @@
 #include "diagnostics/connection_mask.h"
 #include "platform/cmdline.h"
 #include "platform/datetime.h"
+#include "state/command_error.h"
+#include "state/control_requests.h"
+#include "state/shown_text.h"
 #include "tools/admin_settings.h"
 #include "tools/agent_status_report.h"
-#include "tools/command_error.h"
-#include "tools/control_requests.h"
 #include "tools/serve_command.h"
-#include "tools/shown_text.h"
 #include "tools/state_json.h"
 
 namespace qar::tools {
+
+using state::CancelRequest;
+using state::CountQueue;
+using state::ECommandError;
+using state::EUsageError;
+using state::EnqueueSyncRequest;
+using state::InstallationDirectory;
+using state::ListRequestsWithRuns;
+using state::Printable;
+using state::Quoted;
+using state::ReadInstallationStatus;
+using state::RunningRequests;
+using state::SyncOperationText;
+using state::TListedRequest;
+using state::TStatusReport;
 
 namespace {
 
@@ -175,7 +190,7 @@ int Cancel(const Args& args, std::ostream& out) {
   ConnectStored(connection);
   CancelRequest(connection, id);
   const std::string outcome =
-      DescribeCancelOutcome(ReadInstallationStatus(InstallationDirectory(), platform::Now()), std::to_string(id));
+      DescribeCancelOutcome(ReadInstallationStatus(InstallationDirectory(), state::TMoment::Now()), std::to_string(id));
   out << "request " << id << ": status C (was P); " << Printable(outcome) << '\n';
   return 0;
 }
@@ -216,11 +231,11 @@ TReportOptions ParseReportOptions(const Args& args, bool listing) {
 
 int Status(const Args& args, std::ostream& out) {
   const TReportOptions options = ParseReportOptions(args, false);
-  TStatusReport report = ReadInstallationStatus(InstallationDirectory(), platform::Now());
+  TStatusReport report = ReadInstallationStatus(InstallationDirectory(), state::TMoment::Now());
   try {
     TADOConnection connection;
     ConnectStored(connection);
-    report.queue = CountQueue(connection, report);
+    report.queue = CountQueue(connection, RunningRequests(report));
   } catch (const std::exception& error) {
     report.queueError = error.what();
   }
@@ -237,7 +252,7 @@ int List(const Args& args, std::ostream& out) {
   TADOConnection connection;
   ConnectStored(connection);
   const std::vector<TListedRequest> requests = ListRequestsWithRuns(
-      connection, ReadInstallationStatus(InstallationDirectory(), platform::Now()), options.since, options.status);
+      connection, ReadInstallationStatus(InstallationDirectory(), state::TMoment::Now()), options.since, options.status);
   if (options.json) {
     out << ListJson(requests) << '\n';
   } else {

@@ -5,20 +5,25 @@
 #include <thread>
 
 #include "config/GeralQar.h"
-#include "config/state_store.h"
 #include "diagnostics/monitor_settings.h"
 #include "platform/cmdline.h"
 #include "platform/datetime.h"
 #include "platform/module.h"
 #include "platform/stop_request.h"
+#include "state/command_error.h"
+#include "state/shown_text.h"
+#include "state/state_store.h"
 #include "tools/admin_settings.h"
 #include "tools/agent_status_report.h"
-#include "tools/command_error.h"
 #include "tools/http_server.h"
-#include "tools/shown_text.h"
 #include "tools/status_site.h"
 
 namespace qar::tools {
+
+using state::ECommandError;
+using state::EUsageError;
+using state::InstallationDirectory;
+using state::Quoted;
 
 namespace {
 

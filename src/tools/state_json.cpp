@@ -7,12 +7,17 @@
 
 namespace qar::tools {
 
+using state::TAgentView;
+using state::TLeftWorker;
+using state::TListedRequest;
+using state::TStatusReport;
+
 namespace {
 
-std::string Number(double value) {
-  if (!std::isfinite(value)) return "null";
+std::string Number(std::optional<double> value) {
+  if (!value || !std::isfinite(*value)) return "null";
   char buffer[32];
-  std::snprintf(buffer, sizeof buffer, "%.3f", value);
+  std::snprintf(buffer, sizeof buffer, "%.3f", *value);
   return buffer;
 }
 
@@ -20,11 +25,14 @@ std::string Bool(bool value) { return value ? "true" : "false"; }
 
 // A text that may be absent: empty is null.
 std::string StringOrNull(std::string_view ansi) { return ansi.empty() ? "null" : JsonString(ansi); }
-std::string TimeOrNull(platform::TDateTime value) { return value == 0 ? "null" : JsonString(StateTime(value)); }
+std::string TimeOrNull(platform::TUtcDateTime value) {
+  const std::string shown = StateTime(value);
+  return shown.empty() ? "null" : JsonString(shown);
+}
 std::string PidOrNull(std::uint32_t pid) { return pid == 0 ? "null" : std::to_string(pid); }
 
 std::string AgentJson(const TAgentView& view) {
-  const config::TAgentRecord& a = view.record;
+  const state::TAgentRecord& a = view.record;
   std::string out = "{\"pid\":" + std::to_string(a.pid) + ",\"user\":" + JsonString(a.user) +
                     ",\"exe\":" + JsonString(a.exe) + ",\"started\":" + TimeOrNull(a.started) +
                     ",\"lastPoll\":" + TimeOrNull(a.lastPoll) + ",\"pollAgeSeconds\":" + Number(a.pollAgeSeconds) +
@@ -65,23 +73,18 @@ std::string JsonString(std::string_view ansi) {
   return out + "\"";
 }
 
-std::string StateTime(platform::TDateTime value) {
-  return value == 0 ? std::string() : platform::FormatDateTime("yyyy-mm-dd hh:nn:ss", value);
+std::string StateTime(platform::TUtcDateTime value) {
+  const platform::TDateTime local = value == 0 ? 0 : platform::UtcToLocal(value);
+  return local == 0 ? std::string() : platform::FormatDateTime("yyyy-mm-dd hh:nn:ss", local);
 }
 
-bool TStatusReport::AgentRuns() const {
-  for (const TAgentView& agent : agents)
-    if (agent.running) return true;
-  return false;
-}
-
-std::string RunJson(const config::TRunRecord& run) {
-  const bool ended = run.end != config::TRunEnd::kRunning;
-  const bool coded = run.end == config::TRunEnd::kExited || run.end == config::TRunEnd::kSignalled;
+std::string RunJson(const state::TRunRecord& run) {
+  const bool ended = run.end != state::TRunEnd::kRunning;
+  const bool coded = run.end == state::TRunEnd::kExited || run.end == state::TRunEnd::kSignalled;
   return "{\"started\":" + TimeOrNull(run.started) + ",\"ended\":" + (ended ? TimeOrNull(run.ended) : "null") +
-         ",\"outcome\":" + JsonString(config::RunEndName(run.end)) +
+         ",\"outcome\":" + JsonString(state::RunEndName(run.end)) +
          ",\"code\":" + (coded ? std::to_string(run.code) : "null") +
-         ",\"description\":" + JsonString(config::DescribeRunEnd(run)) +
+         ",\"description\":" + JsonString(state::DescribeRunEnd(run)) +
          ",\"leftPending\":" + (run.leftPending ? Bool(*run.leftPending) : "null") +
          ",\"durationSeconds\":" + Number(run.durationSeconds) + ",\"output\":" + StringOrNull(run.output) +
          ",\"note\":" + StringOrNull(run.note) + ",\"agentPid\":" + std::to_string(run.agentPid) +

@@ -9,21 +9,24 @@
 #include "data/ado_connection.h"
 #include "data/ado_query.h"
 #include "data/connection_object.h"
-#include "data/control_table.h"
 #include "data/data_error.h"
 #include "platform/module.h"
-#include "tools/command_error.h"
-#include "tools/shown_text.h"
+#include "state/command_error.h"
+#include "state/control_table.h"
+#include "state/shown_text.h"
 
 namespace qar::tools {
 
+using state::ECommandError;
+using state::EUsageError;
+using state::Quoted;
+using state::TRequestRow;
+using state::kInsertedToday;
+using state::ReadRequestRow;
+using state::RequestRowColumns;
+using state::kStatusPending;
+
 namespace {
-
-// The agent's day filter: inserted on the database server's current day.
-constexpr const char* kInsertedToday = "CONVERT(VARCHAR,DTINCLUSAO,103) = CONVERT(VARCHAR,GETDATE(),103)";
-
-// What the agent writes when it ends a run for a cancellation.
-constexpr const char* kCancelledByOperator = "Cancelado pelo operador";
 
 constexpr const char* kExpired = "expired";
 
@@ -50,17 +53,6 @@ std::string DayAsDdMmYyyy(const std::string& day) {
   return day.substr(8, 2) + "/" + day.substr(5, 2) + "/" + day.substr(0, 4);
 }
 
-TRequestRow ReadRow(TADOQuery& query) {
-  TRequestRow row{query.FieldByName("IDCTRLEXECREM").AsString(), query.FieldByName("IDSTCTRLEXECREM").AsString(),
-                  query.FieldByName("DSOPERACAO").AsString(), query.FieldByName("DTINCLUSAO").AsString(),
-                  query.FieldByName("DSERRO").AsString()};
-  row.expired = row.status == kStatusPending && query.FieldByName("HOJE").AsString() != "1";
-  return row;
-}
-
-constexpr const char* kRowColumns =
-    "SELECT IDCTRLEXECREM, IDSTCTRLEXECREM, DSOPERACAO, CONVERT(VARCHAR,DTINCLUSAO,120) AS DTINCLUSAO, DSERRO,";
-
 bool IsSeparator(std::string_view line) {
   return line.size() >= 8 && (line.find_first_not_of('-') == std::string_view::npos ||
                               line.find_first_not_of('=') == std::string_view::npos);
@@ -85,50 +77,6 @@ void OpenReadOnly(TADOConnection& connection, const std::string& connectionStrin
   connection.SetConnectionString(connectionString);
   connection.Open();
   if (connection.ConnectionObject()->SqliteDialect()) connection.Execute("PRAGMA query_only = ON");
-}
-
-TRequestCounts CountRequests(TADOConnection& connection, const std::vector<std::string>& runningIds) {
-  TRequestCounts counts;
-  try {
-    TADOQuery query;
-    query.SetConnection(&connection);
-    query.SQL().Add("SELECT IDSTCTRLEXECREM, CASE WHEN DSERRO = :CANCELADO THEN 1 ELSE 0 END AS CANCELADO,");
-    query.SQL().Add(std::string("       CASE WHEN ") + kInsertedToday + " THEN 1 ELSE 0 END AS HOJE, COUNT(*) AS N");
-    query.SQL().Add("  FROM CTRLEXECREM");
-    query.SQL().Add(std::string(" WHERE ") + kInsertedToday + " OR IDSTCTRLEXECREM = '" + kStatusPending + "'");
-    query.SQL().Add(" GROUP BY IDSTCTRLEXECREM, CASE WHEN DSERRO = :CANCELADO2 THEN 1 ELSE 0 END,");
-    query.SQL().Add(std::string("       CASE WHEN ") + kInsertedToday + " THEN 1 ELSE 0 END");
-    for (const char* name : {"CANCELADO", "CANCELADO2"})
-      query.Parameters().ParamByName(name).SetValue(std::string(kCancelledByOperator));
-    query.Open();
-    for (query.First(); !query.Eof(); query.Next()) {
-      const std::string status = query.FieldByName("IDSTCTRLEXECREM").AsString();
-      const std::int64_t n = query.FieldByName("N").Value().AsInt64();
-      const bool today = query.FieldByName("HOJE").AsString() == "1";
-      if (status == kStatusPending) {
-        (today ? counts.pending : counts.expired) += n;
-      } else if (status == kStatusCancelRequested || query.FieldByName("CANCELADO").AsString() == "1") {
-        counts.cancelled += n;
-      } else if (status == kStatusNotOk) {
-        counts.failed += n;
-      } else {
-        counts.done += n;
-      }
-    }
-  } catch (const EDataError& error) {
-    throw ECommandError(std::string("CTRLEXECREM cannot be read: ") + error.what());
-  }
-  // A request whose worker runs is still "P": counted running, not pending.
-  for (const std::string& id : runningIds) {
-    std::int64_t number = 0;
-    if (std::from_chars(id.data(), id.data() + id.size(), number).ec != std::errc() || number < 1) continue;
-    const TRequestDetail detail = QueryRequest(connection, number);
-    if (detail.found && detail.row.status == kStatusPending && !detail.row.expired && counts.pending > 0) {
-      --counts.pending;
-      ++counts.running;
-    }
-  }
-  return counts;
 }
 
 TRequestFilter ParseRequestFilter(const std::string& status, const std::string& day, const std::string& id,
@@ -183,8 +131,7 @@ TRequestPage QueryRequests(TADOConnection& connection, const TRequestFilter& fil
     const std::int64_t offset = (filter.page - 1) * kRequestsPerPage;
     TADOQuery query;
     query.SetConnection(&connection);
-    query.SQL().Add(kRowColumns);
-    query.SQL().Add(std::string("       CASE WHEN ") + kInsertedToday + " THEN 1 ELSE 0 END AS HOJE");
+    query.SQL().Add("SELECT " + RequestRowColumns());
     query.SQL().Add("  FROM CTRLEXECREM" + where);
     query.SQL().Add(" ORDER BY IDCTRLEXECREM DESC");
     // Both numbers are checked whole numbers: written into the text, no driver needs
@@ -196,7 +143,7 @@ TRequestPage QueryRequests(TADOConnection& connection, const TRequestFilter& fil
                               std::to_string(kRequestsPerPage) + " ROWS ONLY");
     bind(query);
     query.Open();
-    for (query.First(); !query.Eof(); query.Next()) page.rows.push_back(ReadRow(query));
+    for (query.First(); !query.Eof(); query.Next()) page.rows.push_back(ReadRequestRow(query));
   } catch (const EDataError& error) {
     throw ECommandError(std::string("CTRLEXECREM cannot be read: ") + error.what());
   }
@@ -208,8 +155,7 @@ TRequestDetail QueryRequest(TADOConnection& connection, std::int64_t id) {
   try {
     TADOQuery query;
     query.SetConnection(&connection);
-    query.SQL().Add(kRowColumns);
-    query.SQL().Add(std::string("       CASE WHEN ") + kInsertedToday + " THEN 1 ELSE 0 END AS HOJE,");
+    query.SQL().Add("SELECT " + RequestRowColumns() + ",");
     query.SQL().Add("       CDAPP, TPOPERACAO, CONVERT(VARCHAR,DTINICIO,120) AS DTINICIO,");
     query.SQL().Add("       CONVERT(VARCHAR,DTULTATU,120) AS DTULTATU");
     query.SQL().Add("  FROM CTRLEXECREM WHERE IDCTRLEXECREM = :ID");
@@ -217,7 +163,7 @@ TRequestDetail QueryRequest(TADOConnection& connection, std::int64_t id) {
     query.Open();
     if (query.IsEmpty()) return detail;
     detail.found = true;
-    detail.row = ReadRow(query);
+    detail.row = ReadRequestRow(query);
     detail.application = query.FieldByName("CDAPP").AsString();
     detail.type = query.FieldByName("TPOPERACAO").AsString();
     detail.started = query.FieldByName("DTINICIO").AsString();

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/control_requests.h"
+#include "state/control_requests.h"
 
 namespace qar {
 class TADOConnection;
@@ -17,16 +17,6 @@ namespace qar::tools {
 // (query_only); other drivers only ever get the page's SELECT statements on it.
 // Raises EDataError.
 void OpenReadOnly(TADOConnection& connection, const std::string& connectionString);
-
-// Today's requests by what became of them. "Cancelled" are the cancellations asked
-// for (status C) and the rows the agent ended for them; "expired" are the pending rows
-// of earlier days, which the agent never starts.
-struct TRequestCounts {
-  std::int64_t pending = 0, running = 0, done = 0, failed = 0, cancelled = 0, expired = 0;
-};
-// `runningIds`: the requests whose worker runs (counted running, not pending).
-// Raises ECommandError.
-TRequestCounts CountRequests(TADOConnection& connection, const std::vector<std::string>& runningIds);
 
 // Which requests a page of the requests table shows.
 struct TRequestFilter {
@@ -42,7 +32,7 @@ TRequestFilter ParseRequestFilter(const std::string& status, const std::string& 
                                   const std::string& id, const std::string& page);
 
 struct TRequestPage {
-  std::vector<TRequestRow> rows;  // by id, newest first
+  std::vector<state::TRequestRow> rows;  // by id, newest first
   std::int64_t total = 0;         // rows the filter selects on all pages
 };
 TRequestPage QueryRequests(TADOConnection& connection, const TRequestFilter& filter);
@@ -50,7 +40,7 @@ TRequestPage QueryRequests(TADOConnection& connection, const TRequestFilter& fil
 // One request with its times; `found` false when no row has the id.
 struct TRequestDetail {
   bool found = false;
-  TRequestRow row;
+  state::TRequestRow row;
   std::string application, type, started, updated;
 };
 TRequestDetail QueryRequest(TADOConnection& connection, std::int64_t id);

@@ -6,6 +6,12 @@
 
 namespace qar::tools {
 
+using state::TAgentView;
+using state::TLeftWorker;
+using state::TListedRequest;
+using state::TRequestRow;
+using state::TStatusReport;
+
 namespace {
 
 std::string H(std::string_view ansi) { return EscapeHtml(ansi); }
@@ -35,7 +41,9 @@ std::string Page(std::string_view title, std::string_view current, const TPageFr
 
 std::string Cell(std::string_view ansi) { return "<td>" + H(ansi) + "</td>"; }
 
-std::string Seconds(double seconds) { return std::to_string(static_cast<std::int64_t>(seconds + 0.5)) + " s"; }
+std::string Seconds(std::optional<double> seconds) {
+  return seconds ? std::to_string(static_cast<std::int64_t>(*seconds + 0.5)) + " s" : std::string("not known");
+}
 
 std::string StatusText(const TRequestRow& row, const std::string& runningId) {
   if (!runningId.empty() && row.id == runningId && row.status == "P") return "P (running)";
@@ -72,7 +80,7 @@ std::string EscapeHtml(std::string_view ansi) {
   return out;
 }
 
-std::string RenderOverview(const TPageFrame& frame, const TStatusReport& report, const TRequestCounts& counts) {
+std::string RenderOverview(const TPageFrame& frame, const TStatusReport& report, const state::TQueueCounts& counts) {
   std::string body = "<div data-live id=\"overview\">\n<h2>Agents</h2>\n";
   if (!report.storeError.empty()) body += "<p class=\"bad\">" + H(report.storeError) + "</p>\n";
   if (!report.AgentRuns()) {
@@ -83,12 +91,12 @@ std::string RenderOverview(const TPageFrame& frame, const TStatusReport& report,
             "<th scope=\"col\">Started</th><th scope=\"col\">Last poll</th><th scope=\"col\">State</th>"
             "<th scope=\"col\">Supervises</th><th scope=\"col\">Last error</th></tr></thead><tbody>\n";
     for (const TAgentView& agent : report.agents) {
-      const config::TAgentRecord& a = agent.record;
+      const state::TAgentRecord& a = agent.record;
       const std::string state = !agent.running      ? "<td class=\"bad agent-state\">ended</td>"
                                 : agent.responding ? "<td class=\"good agent-state\">running</td>"
                                                    : "<td class=\"bad agent-state\">not responding</td>";
       body += "<tr>" + Cell(a.user) + Cell(std::to_string(a.pid)) + Cell(StateTime(a.started)) +
-              Cell(std::to_string(static_cast<std::int64_t>(a.pollAgeSeconds)) + " s ago") + state +
+              Cell(a.pollAgeSeconds ? Seconds(a.pollAgeSeconds) + " ago" : std::string("not known")) + state +
               (a.request.empty() ? std::string("<td>no request</td>")
                                  : "<td><a href=\"/requests/" + H(a.request) + "\">request " + H(a.request) +
                                        "</a> since " + H(StateTime(a.requestSince)) + "</td>") +
@@ -103,7 +111,7 @@ std::string RenderOverview(const TPageFrame& frame, const TStatusReport& report,
             ") ended.</p>\n";
   }
   body += "<h2>Today's requests</h2>\n<div class=\"counts\">";
-  body += Count("pending", counts.pending, "/requests?status=P");
+  body += Count("pending", counts.pendingToday, "/requests?status=P");
   body += Count("running", counts.running, "/requests?status=P");
   body += Count("done", counts.done, "/requests");
   body += Count("failed (NOK)", counts.failed, "/requests?status=NOK");
@@ -144,7 +152,7 @@ std::string RenderRequests(const TPageFrame& frame, const TRequestFilter& filter
             "<td class=\"text\">" + H(row.operation) + "</td>" + Cell(row.inserted) + "<td class=\"text\">" +
             H(row.error) + "</td>" +
             (listed.runs ? Cell(std::to_string(listed.runs->runs)) + Cell(Seconds(listed.runs->totalSeconds)) +
-                               Cell(config::DescribeRunEnd(listed.runs->last))
+                               Cell(state::DescribeRunEnd(listed.runs->last))
                          : std::string("<td>0</td><td>-</td><td>-</td>")) +
             "</tr>\n";
   }
@@ -170,10 +178,10 @@ std::string RenderRequest(const TPageFrame& frame, const TRequestDetail& detail,
   body += "</dl>\n<h2>Runs</h2>\n";
   if (runs.empty()) body += "<p>No run recorded.</p>\n";
   for (std::size_t i = 0; i < runs.size(); ++i) {
-    const config::TRunRecord& run = runs[i].run;
-    body += "<section class=\"run\"><h3>Run " + std::to_string(i + 1) + ": " + H(config::DescribeRunEnd(run)) +
+    const state::TRunRecord& run = runs[i].run;
+    body += "<section class=\"run\"><h3>Run " + std::to_string(i + 1) + ": " + H(state::DescribeRunEnd(run)) +
             "</h3><p>Started " + H(StateTime(run.started)) +
-            (run.end == config::TRunEnd::kRunning ? std::string() : ", ended " + H(StateTime(run.ended))) + ", " +
+            (run.end == state::TRunEnd::kRunning ? std::string() : ", ended " + H(StateTime(run.ended))) + ", " +
             Seconds(run.durationSeconds) + (run.workerPid ? ", worker pid " + std::to_string(run.workerPid) : "") +
             (run.note.empty() ? std::string() : "; " + H(run.note)) + "</p>";
     if (!runs[i].outputTail.empty())

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "config/state_store.h"
+#include "state/state_store.h"
 #include "tools/state_json.h"
 #include "tools/status_data.h"
 
@@ -18,7 +18,7 @@ std::string EscapeHtml(std::string_view ansi);
 
 // One run of a request with the last lines of the worker's output file, when it has one.
 struct TRunView {
-  config::TRunRecord run;
+  state::TRunRecord run;
   std::string outputTail;  // ANSI as written; empty: no file, or an empty one
 };
 
@@ -29,10 +29,10 @@ struct TPageFrame {
 };
 
 // `report`: the agents and left workers as `QarCfg status` reads them.
-std::string RenderOverview(const TPageFrame& frame, const TStatusReport& report, const TRequestCounts& counts);
+std::string RenderOverview(const TPageFrame& frame, const state::TStatusReport& report, const state::TQueueCounts& counts);
 // `rows`: the page's rows with their runs; `total` the rows on all pages.
 std::string RenderRequests(const TPageFrame& frame, const TRequestFilter& filter, std::int64_t total,
-                           const std::vector<TListedRequest>& rows);
+                           const std::vector<state::TListedRequest>& rows);
 std::string RenderRequest(const TPageFrame& frame, const TRequestDetail& detail, bool running,
                           const std::vector<TRunView>& runs);
 std::string RenderCancelConfirmation(const TPageFrame& frame, const TRequestDetail& detail);

@@ -4,19 +4,30 @@
 #include <charconv>
 #include <fstream>
 
-#include "config/state_store.h"
 #include "data/ado_connection.h"
 #include "data/data_error.h"
 #include "platform/datetime.h"
 #include "platform/module.h"
 #include "platform/random.h"
 #include "platform/text.h"
-#include "tools/command_error.h"
+#include "state/command_error.h"
+#include "state/control_requests.h"
+#include "state/shown_text.h"
+#include "state/state_store.h"
 #include "tools/agent_status_report.h"
-#include "tools/control_requests.h"
-#include "tools/shown_text.h"
 
 namespace qar::tools {
+
+using state::CancelRequest;
+using state::ECommandError;
+using state::EUsageError;
+using state::ReadInstallationStatus;
+using state::TAgentView;
+using state::TListedRequest;
+using state::CountQueue;
+using state::RunningRequests;
+using state::TRequestRow;
+using state::TStatusReport;
 
 namespace {
 
@@ -67,14 +78,6 @@ std::int64_t RequestIdOf(std::string_view path, std::string_view suffix) {
   if (digits.empty() || error != std::errc() || stop != digits.data() + digits.size() || id < 1 || id > 2147483647)
     return 0;
   return id;
-}
-
-// The requests whose worker an agent of the installation supervises now.
-std::vector<std::string> SupervisedRequests(const TStatusReport& report) {
-  std::vector<std::string> ids;
-  for (const TAgentView& agent : report.agents)
-    if (agent.running && !agent.record.request.empty()) ids.push_back(agent.record.request);
-  return ids;
 }
 
 bool Contains(const std::vector<std::string>& ids, const std::string& id) {
@@ -217,18 +220,18 @@ THttpResponse TStatusSite::Route(const THttpRequest& request, const std::string&
     }
 
     // The agents as they published themselves in the state store, as `status` reads them.
-    const platform::TDateTime now = platform::Now();
+    const state::TMoment now = state::TMoment::Now();
     TStatusReport report = ReadInstallationStatus(sources_.installation, now);
     if (report.storeMissing) report.storeError = "No agent of this installation has run yet (there is no " + report.store + ").";
-    std::optional<config::TStateStore> store;
+    std::optional<state::TStateStore> store;
     if (report.storeError.empty()) {
       try {
-        store.emplace(config::TStateStore::OpenForReading(report.store));
-      } catch (const config::EStateStore& error) {
+        store.emplace(state::TStateStore::OpenForReading(report.store));
+      } catch (const state::EStateStore& error) {
         report.storeError = error.what();
       }
     }
-    const std::vector<std::string> running = SupervisedRequests(report);
+    const std::vector<std::string> running = RunningRequests(report);
 
     if (request.method == "POST") {
       const std::int64_t id = RequestIdOf(path, "/cancel");
@@ -255,10 +258,9 @@ THttpResponse TStatusSite::Route(const THttpRequest& request, const std::string&
       throw ECommandError(std::string("the database cannot be reached: ") + error.what());
     }
     if (path == "/" || path == "/api/status") {
-      const TRequestCounts counts = CountRequests(connection, running);
-      report.queue = TQueueCounts{counts.pending, counts.expired, counts.running};
+      report.queue = CountQueue(connection, running);
       if (api) return Answer(200, StatusJson(report) + "\n", "application/json");
-      return Answer(200, RenderOverview(frame, report, counts));
+      return Answer(200, RenderOverview(frame, report, *report.queue));
     }
     if (path == "/requests" || path == "/api/requests") {
       const TRequestFilter filter = ParseRequestFilter(Param(request, "status"), Param(request, "date"),
@@ -285,7 +287,7 @@ THttpResponse TStatusSite::Route(const THttpRequest& request, const std::string&
         frame.notice = "Request " + std::to_string(id) + ": status C (was P); the agent stops its worker.";
       std::vector<TRunView> runs;
       if (store) {
-        for (const config::TRunRecord& run : store->RunsOfRequest(id, now))
+        for (const state::TRunRecord& run : store->RunsOfRequest(id, now))
           runs.push_back({run, run.output.empty() ? std::string() : OutputTail(run.output)});
       }
       return Answer(200, RenderRequest(frame, detail, Contains(running, detail.row.id), runs));

@@ -69,7 +69,7 @@ class TfrmSyncTest : public ::testing::Test {
     services.supervising = [this](const std::string& id) { published_.push_back(id); };
     services.agentDirectory = "agentdir";
     services.workerEnd = [this] { return exit_; };
-    services.recordRun = [this](const config::TRunRecord& run) { runs_.push_back(run); };
+    services.recordRun = [this](const state::TRunRecord& run) { runs_.push_back(run); };
     form_ = std::make_unique<TfrmSync>(services);
   }
   void TearDown() override {
@@ -104,7 +104,7 @@ class TfrmSyncTest : public ::testing::Test {
   std::function<void(const std::string&)> onStart_;
   std::optional<platform::TExitStatus> exit_;
   std::vector<double> startedAt_;  // seconds after kStart
-  std::vector<config::TRunRecord> runs_;
+  std::vector<state::TRunRecord> runs_;
   AgentServices services_;
   Lines started_, logs_, reports_, published_;
   std::string startedPath_, file_, connectionString_;
@@ -259,10 +259,10 @@ TEST_F(TfrmSyncTest, ARowLeftPendingWaitsLongerEachTimeWhileOthersStart) {
   EXPECT_EQ(TfrmSync::RetryWait(1000), 300s);
   EXPECT_EQ(Row(1), "NOK|Executado 12 vezes sem sair de P (MaxWorkerRuns); \xFAltimo: exit 3|updated");
   int ended = 0;
-  for (const config::TRunRecord& run : runs_) {
-    if (run.request != 1 || run.end == config::TRunEnd::kRunning) continue;
+  for (const state::TRunRecord& run : runs_) {
+    if (run.request != 1 || run.end == state::TRunEnd::kRunning) continue;
     ++ended;
-    EXPECT_EQ(std::pair(run.end, run.code), std::pair(config::TRunEnd::kExited, 3));
+    EXPECT_EQ(std::pair(run.end, run.code), std::pair(state::TRunEnd::kExited, 3));
     EXPECT_EQ(run.leftPending, false);
   }
   EXPECT_EQ(ended, 12);

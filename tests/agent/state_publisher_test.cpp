@@ -18,13 +18,13 @@ TEST(StatePublisherTest, AnUnwritableStoreIsReportedOnceAndItsRunsAreWrittenLate
   const std::string dir = "qar_publisher_" + std::to_string(platform::CurrentProcessId());
   std::filesystem::remove_all(platform::ToNativePath(dir));
   std::ofstream(platform::ToNativePath(dir)) << "a file where the store's directory belongs";
-  const std::string path = dir + "/" + config::kStateStoreFileName;
+  const std::string path = dir + "/" + state::kStateStoreFileName;
   platform::SimulatedClock clock(46361.5);
   std::vector<std::string> reports;
-  config::TAgentRecord self;
+  state::TAgentRecord self;
   self.instance = "agent-1";
   TStatePublisher publisher(path, self, clock, [&](const std::string& line) { reports.push_back(line); });
-  config::TRunRecord run;
+  state::TRunRecord run;
   std::tie(run.key, run.request, run.started) = std::tuple("agent-1/1", 17, clock.Now());
   for (int poll = 0; poll < 3; ++poll) {
     publisher.Run(run);
@@ -36,7 +36,7 @@ TEST(StatePublisherTest, AnUnwritableStoreIsReportedOnceAndItsRunsAreWrittenLate
   std::filesystem::remove(platform::ToNativePath(dir));
   std::filesystem::create_directories(platform::ToNativePath(dir));
   publisher.Polled();
-  config::TStateStore reader = config::TStateStore::OpenForReading(path);
+  state::TStateStore reader = state::TStateStore::OpenForReading(path);
   EXPECT_EQ(reader.RunsOfRequest(17, clock.Now()).size(), 1u);
   const platform::TDateTime firstPoll = reader.Agents(clock.Now()).at(0).lastPoll;
   clock.Sleep(std::chrono::seconds(4));

@@ -6,12 +6,15 @@
 #include <filesystem>
 #include <memory>
 
-#include "installation.h"
 #include "data/ado_connection.h"
 #include "data/ado_query.h"
-#include "data/control_table.h"
+#include "installation.h"
+#include "state/control_table.h"
 
 namespace qar::e2e {
+
+using state::JoinStatementLines;
+using state::kCreateTable;
 
 // Bound, in seconds, of a wait for one step of the programs under test (a start, a
 // dispatch, a supervision pass of 10 s). Generous, for a loaded machine or Wine; a

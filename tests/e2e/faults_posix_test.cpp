@@ -6,8 +6,8 @@
 #include <cstdlib>
 
 #include "agent_fixture.h"
-#include "config/agent_status.h"
 #include "platform/mutex.h"
+#include "state/agent_status.h"
 
 namespace qar::e2e {
 namespace {
@@ -16,8 +16,8 @@ using FaultsPosixTest = AgentCase;
 
 bool WaitForPublishedRequest(long long id) {  // the agent says it supervises request `id`
   return WaitUntil([&] {
-    const auto note = platform::NamedMutex::ReadPublished(config::kAgentMutexName);
-    return note && config::ParseAgentStatus(*note).request == std::to_string(id);
+    const auto note = platform::NamedMutex::ReadPublished(state::kAgentMutexName);
+    return note && state::ParseAgentStatus(*note).request == std::to_string(id);
   }, kBound);
 }
 

@@ -7,8 +7,8 @@
 #include <nlohmann/json.hpp>
 
 #include "agent_fixture.h"
-#include "config/state_store.h"
 #include "platform/environment.h"
+#include "state/state_store.h"
 
 namespace qar::e2e {
 namespace {
@@ -24,12 +24,12 @@ class WorkersPosixTest : public AgentCase {
         << "#!/bin/sh\n" << prelude << "\n" << (exec ? "exec " : "") << "\"$(dirname \"$0\")/QarTab.bin\" \"$@\"\n";
     std::filesystem::permissions(installation_.WorkerPath(), std::filesystem::perms::owner_all);
   }
-  std::vector<config::TRunRecord> Runs(long long id) const {
-    return config::TStateStore::OpenForReading(config::StateStorePath()).RunsOfRequest(id, platform::Now());
+  std::vector<state::TRunRecord> Runs(long long id) const {
+    return state::TStateStore::OpenForReading(state::StateStorePath()).RunsOfRequest(id, platform::Now());
   }
   std::size_t EndedRuns(long long id) const {
-    const std::vector<config::TRunRecord> runs = Runs(id);
-    return std::count_if(runs.begin(), runs.end(), [](const auto& run) { return run.end != config::TRunEnd::kRunning; });
+    const std::vector<state::TRunRecord> runs = Runs(id);
+    return std::count_if(runs.begin(), runs.end(), [](const auto& run) { return run.end != state::TRunEnd::kRunning; });
   }
   // QarCfg's JSON; with `exitCode`, the exit code it must end with.
   nlohmann::json Json(const std::vector<std::string>& args, std::optional<int> exitCode = 0) {
@@ -91,15 +91,15 @@ TEST_F(WorkersPosixTest, ACrashingWorkersRequestIsRetriedWithGrowingWaitsWhileAn
   ASSERT_TRUE(WaitUntil([&] { return EndedRuns(failing) >= 3; }, kBound)) << AgentLog();
   EXPECT_EQ(Row(failing), "P");
   EXPECT_EQ(Row(other), "OK");
-  const std::vector<config::TRunRecord> runs = Runs(failing);
-  const std::vector<config::TRunRecord> others = Runs(other);
+  const std::vector<state::TRunRecord> runs = Runs(failing);
+  const std::vector<state::TRunRecord> others = Runs(other);
   ASSERT_EQ(others.size(), 1u);
   EXPECT_LT(others[0].started, runs[1].started);  // the other request did not wait for the retries
   const double first = (runs[1].started - runs[0].ended) * 86400, second = (runs[2].started - runs[1].ended) * 86400;
   EXPECT_GE(first, 1.9);
   EXPECT_GE(second, 3.9);
-  for (const config::TRunRecord& run : std::vector(runs.begin(), runs.begin() + 3)) {
-    EXPECT_EQ(std::pair(run.end, run.code), std::pair(config::TRunEnd::kExited, 3));
+  for (const state::TRunRecord& run : std::vector(runs.begin(), runs.begin() + 3)) {
+    EXPECT_EQ(std::pair(run.end, run.code), std::pair(state::TRunEnd::kExited, 3));
     EXPECT_EQ(run.leftPending, false);
     EXPECT_NE(run.output.find("QarTab_" + std::to_string(failing) + "_"), npos) << run.output;
   }
@@ -123,8 +123,8 @@ TEST_F(WorkersPosixTest, AKilledWorkersRunIsRecordedWithItsSignalAndItsLastOutpu
   ASSERT_TRUE(WaitForWorker(id, "001", "01")) << AgentLog();
   for (const platform::TProcessHandle& worker : platform::FindProcessesOfFile(WorkerBinary())) worker.Terminate();
   ASSERT_TRUE(WaitUntil([&] { return EndedRuns(id) >= 1; }, kBound)) << AgentLog();
-  const config::TRunRecord run = Runs(id).front();
-  EXPECT_EQ(std::pair(run.end, run.code), std::pair(config::TRunEnd::kSignalled, int{SIGKILL}));
+  const state::TRunRecord run = Runs(id).front();
+  EXPECT_EQ(std::pair(run.end, run.code), std::pair(state::TRunEnd::kSignalled, int{SIGKILL}));
   EXPECT_NE(installation_.ReadText("logs/" + platform::ExtractFileName(run.output)).find("enviando lote 7"), npos);
   EXPECT_NE(AgentLog().find("worker ended: signal 9 (SIGKILL) after "), npos) << AgentLog();
   EXPECT_NE(AgentLog().find("its last output: enviando lote 7 ("), npos) << AgentLog();
@@ -158,8 +158,8 @@ TEST_F(WorkersPosixTest, StatusOfAnotherOperatorSeesTheAgentAndItsExitCodesTellW
   agent.Stop();
   ASSERT_TRUE(agent.Wait(kBound));
   EXPECT_EQ(Json({"status", "--json"}, kExitNoAgent)["leftWorkers"].size(), 1u);
-  for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(config::StateStorePath() + suffix);
-  std::filesystem::create_directory(config::StateStorePath());  // there, but no database
+  for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(state::StateStorePath() + suffix);
+  std::filesystem::create_directory(state::StateStorePath());  // there, but no database
   const ToolRun unreadable = RunAdminTool({"status"});
   EXPECT_EQ(unreadable.exitCode, kExitStateUnreadable) << unreadable.out << unreadable.err;
   EXPECT_NE(unreadable.out.find("Agent:      not known: State store "), npos) << unreadable.out;

@@ -50,6 +50,18 @@ TEST(DateTime, FormatsTheSystemUses) {
 
 // A stop request ends the real clock's sleeps at once, so an agent asked to end
 // does not first sleep out its ten-second wait; the first request wins.
+// The UTC clock shown locally is the local clock, a value that is no date shows as not
+// known, and the machine's steady clock names its boot and does not go back.
+TEST(SystemClock, UtcShowsLocallyAndTheSteadyClockNamesItsBoot) {
+  EXPECT_NEAR(UtcToLocal(NowUtc()), Now(), 2.0 / 86400);
+  EXPECT_EQ(UtcToLocal(1e300), 0);
+  const TSteadyStamp first = SystemClock().Steady();
+  const TSteadyStamp second = SystemSteadyStamp();
+  EXPECT_FALSE(first.boot.empty());
+  EXPECT_EQ(first.boot, second.boot);
+  EXPECT_GE(second.seconds, first.seconds);
+}
+
 TEST(SystemClock, ASleepEndsWhenAStopIsRequested) {
   std::thread stopper([] {
     while (!WaitForStop(1ms)) RequestStop(3, "test");

@@ -3,6 +3,7 @@
 #include "tools/qarcfg_commands.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cstdio>
@@ -13,14 +14,20 @@
 #include "config/GeralQar.h"
 #include "data/ado_connection.h"
 #include "data/ado_query.h"
-#include "data/control_table.h"
+#include "data/driver_session.h"
 #include "diagnostics/websrv_key.h"
+#include "platform/module.h"
+#include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/secret.h"
+#include "state/control_table.h"
+#include "state/state_store.h"
 #include "tools/admin_settings.h"
 
 namespace qar::tools {
 namespace {
+
+using namespace ::qar::state;
 
 bool HasControlBesidesLineEnds(const std::string& text) {
   return std::ranges::any_of(text, [](unsigned char c) { return c != '\n' && (c < 0x20 || c == 0x7F); });
@@ -249,6 +256,37 @@ TEST_F(QarCfgTest, EnqueueCancelAndListAmongOtherRequestersRows) {
   EXPECT_EQ(listed[4].rfind("5   p ", 0), 0u) << listed[4];
   for (const std::string& line : listed) EXPECT_LT(line.size(), 200u) << line;
   EXPECT_FALSE(HasControlBesidesLineEnds(out_.str()));
+}
+
+// One odd value that any member of the group can store breaks neither list nor status:
+// it reads as not known, and the exit codes keep their meaning.
+TEST_F(QarCfgTest, OddStoredValuesLeaveListAndStatusWorking) {
+  ASSERT_EQ(Run({"set-connection", "--create", SqliteConnection()}), 0) << err_.str();
+  ASSERT_EQ(Run({"enqueue", "--filial", "001", "--caixa", "02"}), 0) << err_.str();
+  TAgentRecord self;  // this process, as the installation's agent
+  std::tie(self.pid, self.exe) = std::tuple(platform::CurrentProcessId(), platform::ExecutableFileName());
+  std::tie(self.instance, self.lastPoll) = std::tuple(platform::ProcessInstance(self.pid), platform::NowUtc());
+  TStateStore::OpenForAgent(StateStorePath()).Write({self, {{.key = "x/1", .request = 1, .started = self.lastPoll}}});
+  std::vector<TDriverParameter> none;
+  const auto raw = OpenEmbeddedSqlite(platform::HostFileName(StateStorePath()));
+  raw->Execute("UPDATE RUNS SET STARTED = 1e300, AGENTPID = -4 WHERE RUNKEY = 'x/1'", none, std::nullopt);
+  raw->Execute("UPDATE AGENTS SET LASTPOLL = 'soon' WHERE INSTANCE = '" + self.instance + "'", none, std::nullopt);
+  struct TRemove {  // Windows: the store is the machine's, shared with the other cases
+    TDriverSession& raw;
+    std::string instance;
+    ~TRemove() {
+      std::vector<TDriverParameter> none;
+      raw.Execute("DELETE FROM RUNS WHERE RUNKEY = 'x/1'", none, std::nullopt);
+      raw.Execute("DELETE FROM AGENTS WHERE INSTANCE = '" + instance + "'", none, std::nullopt);
+    }
+  } remove{*raw, self.instance};
+
+  ASSERT_EQ(Run({"list", "--json"}), 0) << err_.str();
+  EXPECT_EQ(nlohmann::json::parse(out_.str())["requests"][0]["lastRun"]["started"], nullptr) << out_.str();
+  ASSERT_EQ(Run({"status", "--json"}), 0) << err_.str();
+  EXPECT_EQ(nlohmann::json::parse(out_.str())["agents"][0]["responding"], false) << out_.str();  // never fresh
+  EXPECT_EQ(Run({"status"}), 0) << err_.str();
+  EXPECT_NE(out_.str().find("NOT RESPONDING"), std::string::npos) << out_.str();
 }
 
 // A mistyped path is no new database: set-connection refuses a missing file unless told to

@@ -7,7 +7,9 @@
 namespace qar::tools {
 namespace {
 
-constexpr platform::TDateTime kNoon = 46000.5;  // 2025-12-09 12:00:00
+using namespace ::qar::state;
+
+constexpr platform::TUtcDateTime kNoon = 46000.5;  // 2025-12-09 12:00:00 UTC
 
 // Texts from other programs (an error with quotes, a line break, a control
 // character and the ANSI 'ã') arrive intact as UTF-8; unknown values are null.
@@ -31,7 +33,8 @@ TEST(StateJsonTest, StatusAndListParseWithTheirFields) {
   EXPECT_EQ(status["running"], true);
   ASSERT_EQ(status["agents"].size(), 2u);
   EXPECT_EQ(status["agents"][0]["lastError"]["text"], "n\u00e3o \"conecta\"\r\n\x01");
-  EXPECT_EQ(status["agents"][0]["request"]["since"], "2025-12-09 12:00:00");
+  EXPECT_EQ(status["agents"][0]["request"]["since"],  // shown in local time
+            platform::FormatDateTime("yyyy-mm-dd hh:nn:ss", platform::UtcToLocal(kNoon)));
   EXPECT_TRUE(status["agents"][0]["request"]["workerPid"].is_null());
   EXPECT_TRUE(status["agents"][1]["request"].is_null());
   EXPECT_TRUE(status["agents"][1]["started"].is_null());
@@ -41,11 +44,11 @@ TEST(StateJsonTest, StatusAndListParseWithTheirFields) {
 
   TListedRequest ran;
   ran.row = {"17", "P", "{\"CDFILIAL\":\"1\"}", "2025-12-10 11:00:00", "", false};
-  config::TRunRecord last;
-  last.end = config::TRunEnd::kExited;
+  state::TRunRecord last;
+  last.end = state::TRunEnd::kExited;
   last.code = 4;
   last.leftPending = true;
-  ran.runs = config::TRequestSummary{17, 3, 12.5, last};
+  ran.runs = state::TRequestSummary{17, 3, 12.5, last};
   const TListedRequest never{{"18", "", "", "", "", false}, true, std::nullopt};
   const nlohmann::json list = nlohmann::json::parse(ListJson({ran, never}));
   ASSERT_EQ(list["requests"].size(), 2u);

@@ -8,17 +8,19 @@
 #include "../diagnostics/diagnostics_sandbox.h"
 #include "data/ado_connection.h"
 #include "data/ado_query.h"
-#include "data/control_table.h"
 #include "data/data_error.h"
-#include "config/state_store.h"
 #include "platform/datetime.h"
 #include "platform/process.h"
-#include "tools/command_error.h"
+#include "state/command_error.h"
+#include "state/control_table.h"
+#include "state/state_store.h"
 #include "tools/serve_command.h"
 #include "tools/status_data.h"
 
 namespace qar::tools {
 namespace {
+
+using namespace ::qar::state;
 
 constexpr int kPort = 8470;
 constexpr const char* kToken = "0123456789abcdef-token";
@@ -129,13 +131,13 @@ TEST_F(StatusSiteTest, CancelNeedsTheSessionsAntiForgeryTokenAndFollowsQarCfgsRu
 TEST_F(StatusSiteTest, TheSupervisedRequestIsRunning) {
   Insert("P", "{}");
   Insert("P", "{}");
-  config::TAgentRecord agent;
+  state::TAgentRecord agent;
   agent.pid = platform::CurrentProcessId();
   agent.instance = platform::ProcessInstance(agent.pid);
   agent.exe = Dir() + "QarSnc.exe";
-  agent.lastPoll = platform::Now();
+  agent.lastPoll = platform::NowUtc();
   agent.request = "2";
-  config::TStateStore::OpenForAgent(config::StateStorePath()).Write({agent, {}});
+  state::TStateStore::OpenForAgent(state::StateStorePath()).Write({agent, {}});
   const std::string status = Site().Handle(Get("/api/status")).body;
   if (status.find("there is no") != std::string::npos) GTEST_SKIP() << "the state store is not readable here: " << status;
   EXPECT_NE(status.find("\"queue\":{\"pendingToday\":1,\"expired\":0,\"running\":1}"), std::string::npos) << status;
@@ -165,10 +167,12 @@ TEST_F(StatusSiteTest, CountsAndPagesFollowTheFilters) {
   Insert("OK", "{}", 2);                                                     // 126: not today
   TADOConnection connection;
   OpenReadOnly(connection, connectionString_);
-  const TRequestCounts counts = CountRequests(connection, {"121"});
-  EXPECT_EQ(std::vector<std::int64_t>({counts.pending, counts.running, counts.done, counts.failed, counts.cancelled, counts.expired}),
+  const TQueueCounts counts = CountQueue(connection, {"121", "124", "x"});
+  EXPECT_EQ(std::vector<std::int64_t>({counts.pendingToday, counts.running, counts.done, counts.failed, counts.cancelled, counts.expired}),
             std::vector<std::int64_t>({1, 1, 90, 30, 2, 1}));
-  EXPECT_EQ(CountRequests(connection, {"125"}).pending, 2);  // an expired row is never running
+  const TQueueCounts crossedMidnight = CountQueue(connection, {"125"});  // a worker of an expired row runs
+  EXPECT_EQ(std::vector<std::int64_t>({crossedMidnight.pendingToday, crossedMidnight.running, crossedMidnight.expired}),
+            std::vector<std::int64_t>({2, 1, 0}));
 
   struct Case { std::string status, day, id, page; std::int64_t total; std::size_t rows; std::string first; };
   for (const Case& c : std::vector<Case>{{"", "", "", "", 124, 50, "124"}, {"", "", "", "3", 124, 24, "24"},

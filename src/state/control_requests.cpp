@@ -1,28 +1,20 @@
-#include "tools/control_requests.h"
+#include "state/control_requests.h"
 
 #include <algorithm>
-#include <array>
 
 #include "data/ado_command.h"
 #include "data/ado_connection.h"
 #include "data/ado_query.h"
-#include "data/control_table.h"
 #include "data/data_error.h"
-#include "tools/command_error.h"
-#include "tools/shown_text.h"
+#include "state/command_error.h"
+#include "state/control_table.h"
+#include "state/shown_text.h"
 
-namespace qar::tools {
+namespace qar::state {
 
 namespace {
 
 constexpr const char* kRequesterApp = "QarCfg";
-
-// The agent's day filter: inserted on the database server's current day.
-constexpr const char* kInsertedToday =
-    "CONVERT(VARCHAR,DTINCLUSAO,103) = CONVERT(VARCHAR,GETDATE(),103)";
-
-// Widest cell of `list`; a longer text (another program's operation or error) is cut.
-constexpr std::size_t kMaxCellWidth = 60;
 
 void CheckOperationValue(const char* name, const std::string& value) {
   if (value.empty()) throw EUsageError(std::string(name) + " cannot be empty");
@@ -84,6 +76,20 @@ std::int64_t LastInsertedId(TADOConnection& connection) {
 
 }  // namespace
 
+std::string RequestRowColumns() {
+  return std::string("IDCTRLEXECREM, IDSTCTRLEXECREM, DSOPERACAO, CONVERT(VARCHAR,DTINCLUSAO,120) AS DTINCLUSAO,"
+                     " DSERRO, ") +
+         kInsertedTodayColumn.data();
+}
+
+TRequestRow ReadRequestRow(TADOQuery& query) {
+  TRequestRow row{query.FieldByName("IDCTRLEXECREM").AsString(), query.FieldByName("IDSTCTRLEXECREM").AsString(),
+                  query.FieldByName("DSOPERACAO").AsString(), query.FieldByName("DTINCLUSAO").AsString(),
+                  query.FieldByName("DSERRO").AsString()};
+  row.expired = row.status == kStatusPending && query.FieldByName("HOJE").AsString() != "1";
+  return row;
+}
+
 std::string SyncOperationText(const std::string& filial, const std::string& caixa) {
   CheckOperationValue("CDFILIAL", filial);
   CheckOperationValue("CDCAIXA", caixa);
@@ -113,22 +119,20 @@ void CancelRequest(TADOConnection& connection, std::int64_t id) {
   try {
     TADOQuery row;
     row.SetConnection(&connection);
-    row.SQL().Add("SELECT IDSTCTRLEXECREM, CONVERT(VARCHAR,DTINCLUSAO,120) AS DTINCLUSAO,");
-    row.SQL().Add(std::string("       CASE WHEN ") + kInsertedToday + " THEN 1 ELSE 0 END AS HOJE");
+    row.SQL().Add("SELECT " + RequestRowColumns());
     row.SQL().Add("  FROM CTRLEXECREM WHERE IDCTRLEXECREM = :IDCTRLEXECREM");
     row.Parameters().ParamByName(kIdParameter).SetDataType(ftInteger);
     row.Parameters().ParamByName(kIdParameter).SetValue(id);
     row.Open();
     if (row.IsEmpty()) throw ECommandError("there is no " + request);
-    const std::string status = row.FieldByName("IDSTCTRLEXECREM").AsString();
+    const TRequestRow found = ReadRequestRow(row);
     // Exactly "P", as the agent compares it, whatever the database's collation.
-    if (status != kStatusPending) {
+    if (found.status != kStatusPending) {
       throw ECommandError(request + " is not pending or running: its status is " +
-                          (status.empty() ? std::string("empty") : "\"" + Quoted(status) + "\""));
+                          (found.status.empty() ? std::string("empty") : "\"" + Quoted(found.status) + "\""));
     }
-    if (row.FieldByName("HOJE").AsString() != "1") {
-      throw ECommandError(request + " expired: it is pending since " +
-                          Quoted(row.FieldByName("DTINCLUSAO").AsString()) +
+    if (found.expired) {
+      throw ECommandError(request + " expired: it is pending since " + Quoted(found.inserted) +
                           ", an earlier day, and the agent never starts it");
     }
 
@@ -154,9 +158,7 @@ std::vector<TRequestRow> ListedRequests(TADOConnection& connection, std::optiona
   try {
     TADOQuery query;
     query.SetConnection(&connection);
-    query.SQL().Add("SELECT IDCTRLEXECREM, IDSTCTRLEXECREM, DSOPERACAO,");
-    query.SQL().Add("       CONVERT(VARCHAR,DTINCLUSAO,120) AS DTINCLUSAO, DSERRO,");
-    query.SQL().Add(std::string("       CASE WHEN ") + kInsertedToday + " THEN 1 ELSE 0 END AS HOJE");
+    query.SQL().Add("SELECT " + RequestRowColumns());
     query.SQL().Add("  FROM CTRLEXECREM");
     if (since) {
       query.SQL().Add(" WHERE DTINCLUSAO >= :DESDE");
@@ -170,44 +172,11 @@ std::vector<TRequestRow> ListedRequests(TADOConnection& connection, std::optiona
       query.Parameters().ParamByName("DESDE").SetValue(Variant::FromDate(*since));
     }
     query.Open();
-    for (query.First(); !query.Eof(); query.Next()) {
-      TRequestRow row{query.FieldByName("IDCTRLEXECREM").AsString(),
-                      query.FieldByName("IDSTCTRLEXECREM").AsString(),
-                      query.FieldByName("DSOPERACAO").AsString(),
-                      query.FieldByName("DTINCLUSAO").AsString(),
-                      query.FieldByName("DSERRO").AsString()};
-      row.expired = row.status == kStatusPending && query.FieldByName("HOJE").AsString() != "1";
-      rows.push_back(std::move(row));
-    }
+    for (query.First(); !query.Eof(); query.Next()) rows.push_back(ReadRequestRow(query));
   } catch (const EDataError& error) {
     throw ECommandError(std::string("CTRLEXECREM cannot be read: ") + error.what());
   }
   return rows;
 }
 
-std::vector<std::string> FormatRequestRows(const std::vector<TRequestRow>& rows) {
-  using Cells = std::array<std::string, 5>;
-  std::vector<Cells> table{{"ID", "STATUS", "DSOPERACAO", "DTINCLUSAO", "DSERRO"}};
-  for (const TRequestRow& row : rows) {
-    const auto cell = [](const std::string& text) { return Quoted(text, kMaxCellWidth); };
-    table.push_back({cell(row.id), cell(row.status) + (row.expired ? " (expired)" : ""),
-                     cell(row.operation), cell(row.inserted), cell(row.error)});
-  }
-  std::array<std::size_t, 5> widths{};
-  for (const Cells& cells : table)
-    for (std::size_t i = 0; i < cells.size(); ++i) widths[i] = std::max(widths[i], cells[i].size());
-
-  std::vector<std::string> lines;
-  for (const Cells& cells : table) {
-    std::string line;
-    for (std::size_t i = 0; i < cells.size(); ++i) {
-      line += cells[i];
-      if (i + 1 < cells.size()) line += std::string(widths[i] - cells[i].size() + 2, ' ');
-    }
-    while (!line.empty() && line.back() == ' ') line.pop_back();
-    lines.push_back(std::move(line));
-  }
-  return lines;
-}
-
-}  // namespace qar::tools
+}  // namespace qar::state

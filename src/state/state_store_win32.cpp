@@ -4,14 +4,14 @@
 #include <memory>
 #include <system_error>
 
-#include "config/state_store.h"
-#include "config/state_store_system.h"
 #include "data/data_error.h"
 #include "platform/environment.h"
 #include "platform/module.h"
 #include "platform/text.h"
+#include "state/state_store.h"
+#include "state/state_store_system.h"
 
-namespace qar::config {
+namespace qar::state {
 
 std::string StateStorePath() {
   const std::string programData = platform::GetEnv("ProgramData").value_or("C:\\ProgramData");
@@ -31,17 +31,4 @@ bool StoreFileExists(const std::string& path) {
   return std::filesystem::exists(platform::ToNativePath(path), error);
 }
 
-std::string StoreDriverPath(const std::string& path) {
-  using ToUnix = char*(CDECL*)(const WCHAR*);
-  const auto toUnix = reinterpret_cast<ToUnix>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
-  if (toUnix == nullptr) return path;  // real Windows
-  const std::unique_ptr<char, void (*)(char*)> unixName(
-      toUnix(reinterpret_cast<const WCHAR*>(platform::AnsiToUtf16(path).c_str())),
-      [](char* name) { HeapFree(GetProcessHeap(), 0, name); });
-  return unixName ? platform::Utf8ToAnsi(unixName.get()) : path;
-}
-
-std::string SignalName(int) { return {}; }
-
-}  // namespace qar::config
+}  // namespace qar::state

@@ -11,9 +11,10 @@
 
 namespace qar {
 class TADOConnection;
+class TADOQuery;
 }
 
-namespace qar::tools {
+namespace qar::state {
 
 // The longest branch or till code a request takes: codes are short, and a longer one
 // would only widen every line of `list` and the worker's parameter string.
@@ -46,12 +47,13 @@ struct TRequestRow {
   bool expired = false;  // still "P" from an earlier day: the agent never starts it
 };
 
+// The SELECT list a TRequestRow is read from (its last column HOJE, see
+// kInsertedTodayColumn), and the row a query built on it is positioned on.
+std::string RequestRowColumns();
+TRequestRow ReadRequestRow(TADOQuery& query);
+
 // The requests inserted on the database server's current day and the expired
 // pending ones of earlier days, by id; with `since`, those inserted from then on.
 std::vector<TRequestRow> ListedRequests(TADOConnection& connection, std::optional<platform::TDateTime> since = {});
 
-// The rows as aligned columns under a heading; an expired request's status reads
-// "P (expired)". Cells are printable and cut to a readable width.
-std::vector<std::string> FormatRequestRows(const std::vector<TRequestRow>& rows);
-
-}  // namespace qar::tools
+}  // namespace qar::state

@@ -3,7 +3,7 @@
 
 #include <stdexcept>
 
-namespace qar::tools {
+namespace qar::state {
 
 // The command line itself is wrong: unknown command or setting, a missing or extra
 // argument, a value of the wrong form. Exit code 2; retrying cannot help.
@@ -19,4 +19,4 @@ class ECommandError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-}  // namespace qar::tools
+}  // namespace qar::state

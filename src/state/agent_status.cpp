@@ -1,8 +1,8 @@
-#include "config/agent_status.h"
+#include "state/agent_status.h"
 
 #include <charconv>
 
-namespace qar::config {
+namespace qar::state {
 
 namespace {
 // One line per field: a value never holds a line break.
@@ -43,4 +43,4 @@ TAgentStatus ParseAgentStatus(std::string_view text) {
   return status;
 }
 
-}  // namespace qar::config
+}  // namespace qar::state

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace qar::config {
+namespace qar::state {
 
 // The agent's single-instance mutex; the agent publishes its status beside it.
 inline constexpr const char* kAgentMutexName = "QSYNC";
@@ -32,4 +32,4 @@ std::string FormatAgentStatus(const TAgentStatus& status);
 // Unknown names and malformed lines are skipped; a field not given stays empty.
 TAgentStatus ParseAgentStatus(std::string_view text);
 
-}  // namespace qar::config
+}  // namespace qar::state

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace qar::tools {
+namespace qar::state {
 
 // The text on one line with nothing a terminal would act on: CR, LF and tab become
 // \r, \n and \t, every other control character (and the five bytes of Windows-1252
@@ -19,4 +19,4 @@ inline constexpr std::size_t kQuotedLength = 60;
 // so that no message repeats a huge argument.
 std::string Quoted(std::string_view text, std::size_t length = kQuotedLength);
 
-}  // namespace qar::tools
+}  // namespace qar::state

@@ -3,17 +3,16 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 
-#include "config/state_store.h"
-#include "config/state_store_system.h"
 #include "data/data_error.h"
 #include "platform/module.h"
 #include "platform/registry.h"
 #include "platform/text.h"
+#include "state/state_store.h"
+#include "state/state_store_system.h"
 
-namespace qar::config {
+namespace qar::state {
 
 namespace {
 constexpr char kSystemSettings[] = "/etc/qarsnc/HKLM.reg";
@@ -45,30 +44,4 @@ bool StoreFileExists(const std::string& path) {
   return ::stat(platform::AnsiToUtf8(path).c_str(), &info) == 0;
 }
 
-std::string StoreDriverPath(const std::string& path) { return path; }
-
-std::string SignalName(int signal) {
-  switch (signal) {
-    case SIGHUP: return "SIGHUP";
-    case SIGINT: return "SIGINT";
-    case SIGQUIT: return "SIGQUIT";
-    case SIGILL: return "SIGILL";
-    case SIGTRAP: return "SIGTRAP";
-    case SIGABRT: return "SIGABRT";
-    case SIGBUS: return "SIGBUS";
-    case SIGFPE: return "SIGFPE";
-    case SIGKILL: return "SIGKILL";
-    case SIGUSR1: return "SIGUSR1";
-    case SIGSEGV: return "SIGSEGV";
-    case SIGUSR2: return "SIGUSR2";
-    case SIGPIPE: return "SIGPIPE";
-    case SIGALRM: return "SIGALRM";
-    case SIGTERM: return "SIGTERM";
-    case SIGXCPU: return "SIGXCPU";
-    case SIGXFSZ: return "SIGXFSZ";
-    case SIGSYS: return "SIGSYS";
-    default: return {};
-  }
-}
-
-}  // namespace qar::config
+}  // namespace qar::state

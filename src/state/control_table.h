@@ -1,35 +1,63 @@
-// The remote-execution control table CTRLEXECREM: its status values and the agent's statements.
+// The remote-execution control table CTRLEXECREM: its status values, its predicates and the agent's statements.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <string>
 
-namespace qar {
+namespace qar::state {
 
 // Status values the agent knows, compared as exact texts.
 inline constexpr const char* kStatusPending = "P";
 inline constexpr const char* kStatusCancelRequested = "C";
 inline constexpr const char* kStatusNotOk = "NOK";
 
-// The statements, line by line; lines are joined with CR LF.
+// The agent's day filter, the one rule for "inserted today": inserted on the database
+// server's current day. Every reader of the table uses it; a pending row that fails it
+// has expired, and the agent never starts it.
+inline constexpr char kInsertedToday[] = "CONVERT(VARCHAR,DTINCLUSAO,103) = CONVERT(VARCHAR,GETDATE(),103)";
+
+// What the agent writes into DSERRO when it ends a run for a cancellation.
+inline constexpr char kCancelledByOperator[] = "Cancelado pelo operador";
+
+// Literal texts joined at compile time, so that a statement's fixed line can hold a
+// shared fragment: ConcatText("a", "b").data() is "ab".
+template <std::size_t... N>
+constexpr std::array<char, (N + ...) - sizeof...(N) + 1> ConcatText(const char (&... parts)[N]) {
+  std::array<char, (N + ...) - sizeof...(N) + 1> text{};
+  std::size_t at = 0;
+  const auto append = [&](const char* part, std::size_t size) {
+    for (std::size_t i = 0; i + 1 < size; ++i) text[at++] = part[i];
+  };
+  (append(parts, N), ...);
+  return text;
+}
+
+inline constexpr auto kAndInsertedTodayLine = ConcatText("   AND ", kInsertedToday);
+// A column HOJE of a row: 1 when it was inserted today, else 0.
+inline constexpr auto kInsertedTodayColumn = ConcatText("CASE WHEN ", kInsertedToday, " THEN 1 ELSE 0 END AS HOJE");
+inline constexpr auto kCancelledByOperatorLine = ConcatText("           DSERRO = '", kCancelledByOperator, "',");
+
+// The statements, line by line; lines are joined with CR LF. Their texts are fixed:
+// the server gets them byte for byte.
 inline constexpr const char* kPendingRowsQuery[] = {
     "SELECT IDCTRLEXECREM, IDSTCTRLEXECREM, TPOPERACAO, DSOPERACAO",
     "  FROM CTRLEXECREM",
     " WHERE IDSTCTRLEXECREM = 'P'",
-    "   AND CONVERT(VARCHAR,DTINCLUSAO,103) = CONVERT(VARCHAR,GETDATE(),103)",
+    kAndInsertedTodayLine.data(),
 };
 
 inline constexpr const char* kRowByIdQuery[] = {
     "SELECT IDCTRLEXECREM, IDSTCTRLEXECREM, TPOPERACAO",
     "  FROM CTRLEXECREM",
     " WHERE IDCTRLEXECREM = :IDCTRLEXECREM",
-    "   AND CONVERT(VARCHAR,DTINCLUSAO,103) = CONVERT(VARCHAR,GETDATE(),103)",
+    kAndInsertedTodayLine.data(),
 };
 
 inline constexpr const char* kCancelUpdate[] = {
     "UPDATE CTRLEXECREM",
     "   SET IDSTCTRLEXECREM = 'NOK',",
-    "           DSERRO = 'Cancelado pelo operador',",
+    kCancelledByOperatorLine.data(),
     "           DTULTATU = GETDATE()",
     " WHERE IDCTRLEXECREM = :IDCTRLEXECREM",
 };
@@ -67,4 +95,4 @@ std::string JoinStatementLines(const char* const (&lines)[N]) {
   return text;
 }
 
-}  // namespace qar
+}  // namespace qar::state

@@ -1,6 +1,6 @@
-#include "tools/shown_text.h"
+#include "state/shown_text.h"
 
-namespace qar::tools {
+namespace qar::state {
 
 namespace {
 
@@ -39,4 +39,4 @@ std::string Quoted(std::string_view text, std::size_t length) {
   return Printable(text.substr(0, length)) + "... (" + std::to_string(text.size()) + " characters)";
 }
 
-}  // namespace qar::tools
+}  // namespace qar::state

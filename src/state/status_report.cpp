@@ -1,0 +1,171 @@
+#include "state/status_report.h"
+
+#include <algorithm>
+#include <map>
+
+#include "data/ado_connection.h"
+#include "data/ado_query.h"
+#include "data/data_error.h"
+#include "platform/file_identity.h"
+#include "platform/module.h"
+#include "platform/process.h"
+#include "platform/text.h"
+#include "state/agent_status.h"
+#include "state/command_error.h"
+#include "state/control_table.h"
+
+namespace qar::state {
+
+namespace {
+
+std::string WithoutTrailingDelimiter(std::string dir) {
+  while (dir.size() > 1 && (dir.back() == '/' || dir.back() == '\\') && dir[dir.size() - 2] != ':') dir.pop_back();
+  return dir;
+}
+
+// The same directory however it is written (case, a trailing delimiter, a link).
+bool SameDirectory(const std::string& a, const std::string& b) {
+  const std::string left = WithoutTrailingDelimiter(a), right = WithoutTrailingDelimiter(b);
+  if (left == right) return true;
+  const auto identity = platform::FileIdentity(left);
+  return identity && identity == platform::FileIdentity(right);
+}
+
+bool IsNumber(const std::string& text) {
+  return !text.empty() && text.size() < 11 && text.find_first_not_of("0123456789") == std::string::npos;
+}
+
+}  // namespace
+
+bool TStatusReport::AgentRuns() const {
+  for (const TAgentView& agent : agents)
+    if (agent.running) return true;
+  return false;
+}
+
+std::vector<std::string> RunningRequests(const TStatusReport& status) {
+  std::vector<std::string> ids;
+  for (const TAgentView& agent : status.agents)
+    if (agent.running && IsNumber(agent.record.request)) ids.push_back(agent.record.request);
+  for (const TLeftWorker& worker : status.leftWorkers)
+    if (IsNumber(worker.request)) ids.push_back(worker.request);
+  return ids;
+}
+
+std::string InstallationDirectory() { return platform::ExtractFileDir(platform::ExecutableFileName()); }
+
+TStatusReport ReadInstallationStatus(const std::string& installationDir, const TMoment& now) {
+  TStatusReport report;
+  report.installation = installationDir;
+  report.store = StateStorePath();
+  try {
+    TStateStore store = TStateStore::OpenForReading(report.store);
+    std::vector<std::uint32_t> endedAgents;
+    for (TAgentRecord& record : store.Agents(now)) {
+      if (!SameDirectory(platform::ExtractFileDir(record.exe), installationDir)) continue;
+      TAgentView view;
+      view.running = AgentProcessRuns(record);
+      view.responding = view.running && record.pollAgeSeconds && *record.pollAgeSeconds <= kNotRespondingSeconds;
+      view.record = std::move(record);
+      report.agents.push_back(std::move(view));
+    }
+    // A run still open whose agent is gone: its worker may run on, unsupervised
+    // until an agent starts again.
+    for (const TRunRecord& run : store.RecentRuns(200, now)) {
+      if (run.end != TRunEnd::kRunning || !SameDirectory(platform::ExtractFileDir(run.agentExe), installationDir))
+        continue;
+      bool supervised = false;
+      for (const TAgentView& agent : report.agents)
+        supervised = supervised || (agent.running && agent.record.pid == run.agentPid);
+      if (supervised || run.workerPid == 0 || platform::ProcessInstance(run.workerPid).empty()) continue;
+      report.leftWorkers.push_back({std::to_string(run.request), run.workerPid, run.started, run.agentPid, run.agentUser});
+    }
+  } catch (const EStateStore& error) {
+    report.storeError = error.what();
+    report.storeMissing = error.Missing();
+  } catch (const std::exception& error) {
+    report.storeError = error.what();
+  }
+  return report;
+}
+
+TQueueCounts CountQueue(TADOConnection& connection, const std::vector<std::string>& runningIds) {
+  TQueueCounts counts;
+  try {
+    TADOQuery query;
+    query.SetConnection(&connection);
+    query.SQL().Add("SELECT IDSTCTRLEXECREM, CASE WHEN DSERRO = :CANCELADO THEN 1 ELSE 0 END AS CANCELADO,");
+    query.SQL().Add(std::string("       ") + kInsertedTodayColumn.data() + ", COUNT(*) AS N");
+    query.SQL().Add("  FROM CTRLEXECREM");
+    query.SQL().Add(std::string(" WHERE ") + kInsertedToday + " OR IDSTCTRLEXECREM = '" + kStatusPending + "'");
+    query.SQL().Add(" GROUP BY IDSTCTRLEXECREM, CASE WHEN DSERRO = :CANCELADO2 THEN 1 ELSE 0 END,");
+    query.SQL().Add(std::string("       CASE WHEN ") + kInsertedToday + " THEN 1 ELSE 0 END");
+    for (const char* name : {"CANCELADO", "CANCELADO2"})
+      query.Parameters().ParamByName(name).SetValue(std::string(kCancelledByOperator));
+    query.Open();
+    for (query.First(); !query.Eof(); query.Next()) {
+      const std::string status = query.FieldByName("IDSTCTRLEXECREM").AsString();
+      const std::int64_t n = query.FieldByName("N").Value().AsInt64();
+      const bool today = query.FieldByName("HOJE").AsString() == "1";
+      if (status == kStatusPending) {
+        (today ? counts.pendingToday : counts.expired) += n;
+      } else if (status == kStatusCancelRequested || query.FieldByName("CANCELADO").AsString() == "1") {
+        counts.cancelled += n;
+      } else if (status == kStatusNotOk) {
+        counts.failed += n;
+      } else {
+        counts.done += n;
+      }
+    }
+
+    // The pending ones whose worker runs move from pending (or expired) to running.
+    std::string ids;
+    for (const std::string& id : runningIds)
+      if (IsNumber(id)) ids += (ids.empty() ? "" : ",") + id;
+    if (ids.empty()) return counts;
+    TADOQuery running;
+    running.SetConnection(&connection);
+    running.SQL().Add(std::string("SELECT ") + kInsertedTodayColumn.data() + " FROM CTRLEXECREM");
+    running.SQL().Add(std::string(" WHERE IDSTCTRLEXECREM = '") + kStatusPending + "' AND IDCTRLEXECREM IN (" + ids + ")");
+    running.Open();
+    for (running.First(); !running.Eof(); running.Next()) {
+      std::int64_t& from = running.FieldByName("HOJE").AsString() == "1" ? counts.pendingToday : counts.expired;
+      if (from == 0) continue;  // the row changed between the two queries
+      --from;
+      ++counts.running;
+    }
+  } catch (const EDataError& error) {
+    throw ECommandError(std::string("CTRLEXECREM cannot be read: ") + error.what());
+  }
+  return counts;
+}
+
+std::vector<TListedRequest> ListRequestsWithRuns(TADOConnection& connection, const TStatusReport& status,
+                                                 std::optional<platform::TDateTime> since,
+                                                 const std::string& onlyStatus) {
+  const std::vector<std::string> running = RunningRequests(status);
+  std::vector<TRequestSummary> summaries;
+  if (status.storeError.empty()) {
+    try {
+      summaries = TStateStore::OpenForReading(status.store).Summaries(0, TMoment::Now());
+    } catch (const std::exception&) {
+      // The runs are left out; the requests are still listed.
+    }
+  }
+  std::map<std::string, const TRequestSummary*> byId;
+  for (const TRequestSummary& s : summaries) byId[std::to_string(s.request)] = &s;
+  std::vector<TListedRequest> listed;
+  for (TRequestRow& row : ListedRequests(connection, since)) {
+    TListedRequest request;
+    request.running = std::find(running.begin(), running.end(), row.id) != running.end() && row.status == "P";
+    if (const auto found = byId.find(row.id); found != byId.end()) request.runs = *found->second;
+    request.row = std::move(row);
+    if (!onlyStatus.empty() &&
+        !(onlyStatus == "running" ? request.running : platform::SameTextAscii(request.row.status, onlyStatus)))
+      continue;
+    listed.push_back(std::move(request));
+  }
+  return listed;
+}
+
+}  // namespace qar::state
