@@ -28,7 +28,9 @@ std::optional<double> RunDuration(const TRunRecord& run) {
     return std::nullopt;
   }
   if (!(seconds >= 0) || seconds > kLongestAgeSeconds) return std::nullopt;
-  return seconds;
+  // To the millisecond: a day count holds no finer time, and a run of exactly a
+  // bound's length must fall into that bound's bucket.
+  return std::round(seconds * 1000) / 1000;
 }
 
 }  // namespace

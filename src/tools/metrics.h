@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "state/run_counters.h"
+
 namespace qar::tools {
 
 // One running agent and when it last polled.
@@ -14,24 +16,6 @@ struct TAgentPoll {
   std::uint32_t pid = 0;
   std::string user;  // UTF-8
   double lastPollUnixSeconds = 0;
-};
-
-// How the worker's runs ended, counted since the installation's state store exists.
-enum class TRunOutcome { kOk, kFailed, kKilled, kCancelled, kLeftPending };
-inline constexpr std::size_t kRunOutcomeCount = 5;
-// The label values, in the enumeration's order.
-inline constexpr std::array<const char*, kRunOutcomeCount> kRunOutcomeNames = {"ok", "failed", "killed", "cancelled",
-                                                                               "left_pending"};
-// Upper bounds in seconds of the run-duration histogram's buckets: runs of a second
-// to an hour; longer ones fall into +Inf only.
-inline constexpr std::array<double, 11> kRunDurationBounds = {1, 5, 15, 30, 60, 120, 300, 600, 1200, 1800, 3600};
-
-struct TRunTotals {
-  std::array<std::int64_t, kRunOutcomeCount> byOutcome{};
-  // Runs whose duration fell into each bucket alone (not cumulative); the last one
-  // holds the runs longer than every bound.
-  std::array<std::int64_t, kRunDurationBounds.size() + 1> byDuration{};
-  double durationSumSeconds = 0;
 };
 
 // What one scrape reports. A part that could not be read stays empty and its
@@ -44,7 +28,7 @@ struct TMetricsSnapshot {
   // From the state store, when it was read.
   std::int64_t agentsRunning = 0, agentsNotResponding = 0, agentsStandby = 0;
   std::vector<TAgentPoll> agents;
-  std::optional<TRunTotals> runs;
+  std::optional<state::TRunTotals> runs;
   // From the control table: today's requests by status, the pending ones of earlier
   // days, and the age of the oldest request waiting to start (0: none).
   struct TRequests {
@@ -53,7 +37,21 @@ struct TMetricsSnapshot {
   };
   std::optional<TRequests> requests;
   std::optional<std::int64_t> errorLogEntriesToday;
+  // Why a part could not be read, for `QarCfg.exe metrics` to tell (the page shows them itself).
+  std::vector<std::string> problems;
 };
+
+// Where a scrape reads.
+struct TMetricsSources {
+  std::string connectionString;  // the store's database; empty: none is stored
+  std::string installation;      // the installation's directory: its agents are counted
+  std::string logDirectory;      // the diagnostics' error logs; empty: not counted
+};
+
+// One scrape: the agents and the counters from the state store, the requests' counts
+// and the oldest pending request from the database (read-only), today's error-log
+// entries. Never raises: what cannot be read is left out and told in `problems`.
+TMetricsSnapshot CollectMetrics(const TMetricsSources& sources);
 
 // The exposition of `snapshot`, HELP and TYPE lines for every family. Agents that
 // share a pid and user (a stale row beside a live one) are shown once, with the
