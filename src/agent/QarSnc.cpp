@@ -21,6 +21,7 @@
 #include "platform/registry.h"
 #include "platform/stop_request.h"
 #include "state/agent_status.h"
+#include "state/run_counters.h"
 #include "state/state_store.h"
 
 #ifndef QAR_VERSION
@@ -117,7 +118,7 @@ int RunAgent() {
     state::TRunRecord mine = run;
     mine.agentUser = state.Self().user;
     mine.agentExe = state.Self().exe;
-    state.Run(mine);
+    state.Run(mine, state::RunEndCounters(mine));  // a run's end counts, in the same write
   };
   services.polled = [&state] { state.Polled(); };
   services.instance = self.instance;

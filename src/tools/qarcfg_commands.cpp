@@ -13,13 +13,16 @@
 #include "data/ado_connection.h"
 #include "data/data_error.h"
 #include "diagnostics/connection_mask.h"
+#include "diagnostics/monitor_settings.h"
 #include "platform/cmdline.h"
 #include "platform/datetime.h"
+#include "platform/replace_file.h"
 #include "state/command_error.h"
 #include "state/control_requests.h"
 #include "state/shown_text.h"
 #include "tools/admin_settings.h"
 #include "tools/agent_status_report.h"
+#include "tools/metrics.h"
 #include "tools/serve_command.h"
 #include "tools/state_json.h"
 
@@ -270,7 +273,40 @@ int List(const Args& args, std::ostream& out) {
   return 0;
 }
 
-int Dispatch(const Args& args, const TStreams& streams) {
+// The installation's metrics, printed or written at once into a file (a collector's).
+int Metrics(const Args& args, std::ostream& out, std::ostream& err) {
+  constexpr const char* kForm = "metrics [--output FILE]";
+  std::string output;
+  if (args.size() == 3 && args[1] == "--output" && !args[2].empty()) {
+    output = args[2];
+  } else if (args.size() != 1) {
+    throw EUsageError(std::string("usage is QarCfg ") + kForm);
+  }
+  std::string connectionString;
+  try {
+    connectionString = config::ReadConnectionString("");
+  } catch (const std::exception& error) {
+    err << "QarCfg: warning: the stored connection string cannot be read from " << SettingsPlace() << ": "
+        << Quoted(error.what(), kMaxMessage) << '\n';
+  }
+  const TMetricsSnapshot snapshot =
+      CollectMetrics({connectionString, InstallationDirectory(), diagnostics::GetTmpFileDir()});
+  // The metrics say what is down; the reason goes to the administrator's console or journal.
+  for (const std::string& problem : snapshot.problems) err << "QarCfg: warning: " << Quoted(problem, kMaxMessage) << '\n';
+  const std::string text = FormatMetrics(snapshot);
+  if (output.empty()) {
+    out << text;
+    return 0;
+  }
+  try {
+    platform::ReplaceFileContent(output, text);
+  } catch (const std::exception& error) {
+    throw ECommandError(error.what());
+  }
+  return 0;
+}
+
+int Dispatch(const Args& args, const TStreams& streams, std::ostream& err) {
   std::ostream& out = streams.out;
   if (args.empty()) throw EUsageError("no command given (QarCfg help lists the commands)");
   for (std::size_t i = 0; i < args.size(); ++i) CheckInputLength(args[i], "argument " + std::to_string(i + 1));
@@ -291,6 +327,7 @@ int Dispatch(const Args& args, const TStreams& streams) {
   if (command == "list") return List(args, out);
   if (command == "status") return Status(args, out);
   if (command == "serve") return Serve(args);
+  if (command == "metrics") return Metrics(args, out, err);
   throw EUsageError("unknown command \"" + Quoted(command) + "\" (QarCfg help lists the commands)");
 }
 
@@ -320,6 +357,10 @@ std::string QarCfgUsage() {
          "        serve the status page (default 127.0.0.1:8470) to those with its access\n"
          "        token: the one in FILE (yours alone), else a new one, printed in the page's\n"
          "        address and kept in a file only you can read\n"
+         "  metrics [--output FILE]\n"
+         "        print the installation's metrics in the Prometheus text format (those of\n"
+         "        serve's /metrics); with --output, write them into FILE at once (a new file\n"
+         "        beside it, renamed over it) for a textfile collector\n"
          "  help  print this text\n"
          "  --version  print the version\n"
          "An argument, or standard input, holds at most " +
@@ -331,7 +372,7 @@ std::string QarCfgUsage() {
 int RunQarCfg(const std::vector<std::string>& args, const std::function<std::string()>& readInput,
               std::ostream& out, std::ostream& err) {
   try {
-    return Dispatch(args, TStreams{readInput, out});
+    return Dispatch(args, TStreams{readInput, out}, err);
   } catch (const EUsageError& error) {
     err << "QarCfg: " << Quoted(error.what(), kMaxMessage) << '\n';
     return 2;

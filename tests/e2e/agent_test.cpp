@@ -5,6 +5,8 @@
 
 #include "agent_fixture.h"
 #include "config/GeralQar.h"
+#include "state/run_counters.h"
+#include "state/state_store.h"
 
 namespace qar::e2e {
 namespace {
@@ -113,6 +115,10 @@ TEST_F(AgentTest, FaultsOfTheDatabaseOrOfARowNeitherStartASecondWorkerNorLoseACa
   ASSERT_TRUE(WaitForStatus(id, "NOK")) << AgentLog();
   EXPECT_EQ(Row(id, "DSERRO"), "Cancelado pelo operador");
   EXPECT_TRUE(WaitUntil([&] { return RunningWorkers() == 0; }, kBound));
+  EXPECT_TRUE(WaitUntil([&] {  // the metrics count the run as cancelled, once the agent wrote its end
+    const auto counters = state::TStateStore::OpenForReading(state::StateStorePath()).Counters();
+    return state::RunTotals(counters).byOutcome[static_cast<int>(state::TRunOutcome::kCancelled)] == 1;
+  }, kBound));
 
   const std::string content = installation_.ReadText("qar.db");
   const auto overwrite = [&](const std::string& text) {

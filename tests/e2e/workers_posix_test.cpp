@@ -8,6 +8,7 @@
 
 #include "agent_fixture.h"
 #include "platform/environment.h"
+#include "state/run_counters.h"
 #include "state/state_store.h"
 
 namespace qar::e2e {
@@ -112,6 +113,10 @@ TEST_F(WorkersPosixTest, ACrashingWorkersRequestIsRetriedWithGrowingWaitsWhileAn
   ASSERT_EQ(list["requests"].size(), 1u) << list;
   EXPECT_GE(list["requests"][0]["runs"], 3);
   EXPECT_EQ(list["requests"][0]["lastRun"]["outcome"], "exit");
+  const state::TRunTotals totals =
+      state::RunTotals(state::TStateStore::OpenForReading(state::StateStorePath()).Counters());
+  EXPECT_GE(totals.byOutcome[static_cast<int>(state::TRunOutcome::kFailed)], 3);  // as the metrics count them
+  EXPECT_EQ(totals.byOutcome[static_cast<int>(state::TRunOutcome::kOk)], 1);
 }
 
 TEST_F(WorkersPosixTest, AKilledWorkersRunIsRecordedWithItsSignalAndItsLastOutputLine) {
