@@ -20,6 +20,7 @@
 #include "tools/admin_settings.h"
 #include "tools/agent_status_report.h"
 #include "tools/http_server.h"
+#include "tools/metrics.h"
 #include "tools/status_site.h"
 
 namespace qar::tools {
@@ -151,6 +152,9 @@ int Serve(const std::vector<std::string>& args) {
   sources.todaysLogEntries = [] {
     return ReadTodaysLogEntries(diagnostics::GetTmpFileDir(), ReportFile(),
                                 platform::FormatDateTime("yyyymmdd", platform::Now()));
+  };
+  sources.metrics = [connectionString, installation = sources.installation] {
+    return FormatMetrics(CollectMetrics({connectionString, installation, diagnostics::GetTmpFileDir()}));
   };
   sources.settings = [] {
     TSettingsReport report = DescribeSettings();

@@ -17,6 +17,7 @@ namespace qar::tools {
 using state::CancelRequest;
 using state::CountQueue;
 using state::ECommandError;
+using state::EUsageError;
 using state::ReadInstallationStatus;
 using state::RunningRequests;
 using state::TListedRequest;
@@ -182,6 +183,11 @@ void TStatusSite::AddRoutes() {
     std::from_chars(page.data(), page.data() + page.size(), number);
     return Answer(200, RenderLogs(c.frame, sources_.todaysLogEntries(), number));
   });
+  if (sources_.metrics) {
+    routes_.Add("GET", "/metrics", kNeedsNothing, [this](TSiteContext&) {
+      return Answer(200, sources_.metrics(), "text/plain; version=0.0.4; charset=utf-8");
+    });
+  }
   routes_.Add("GET", "/", kNeedsAgents | kNeedsDatabase, Overview);
   routes_.Add("GET", "/api/status", kNeedsAgents | kNeedsDatabase, Overview);
   routes_.Add("GET", "/requests", kNeedsAgents | kNeedsDatabase, Requests);

@@ -25,6 +25,7 @@ struct TStatusSources {
   std::string installation;      // the installation's directory: its agents are shown
   std::function<std::vector<TLogEntry>()> todaysLogEntries;
   std::function<std::pair<std::vector<std::string>, std::vector<std::string>>()> settings;  // lines, problems
+  std::function<std::string()> metrics;  // the Prometheus text of one scrape; empty function: no /metrics
 };
 
 // What a route declares it needs; the site opens only that before the handler runs.
@@ -57,6 +58,7 @@ struct TSiteContext {
 //   GET  /requests/ID          one request       GET /logs, /settings
 //   GET  /requests/ID/cancel   the confirmation  POST /requests/ID/cancel  cancel it
 //   GET  /login                the sign-in form  POST /login        exchange the token for a session
+//   GET  /metrics              the installation's metrics for Prometheus (a Bearer token)
 // Before anything else, the Host header must name the page (TServedOrigin::NamedBy).
 // Every request but the style, the script and the sign-in needs the access token:
 // a header (TAccessControl::Check) or a session's cookie. A GET with ?token=TOKEN
