@@ -54,7 +54,7 @@ store() {
   else
     printf '#!/bin/sh\necho "failing on purpose: $*" >&2\nexit 3\n' >"$dir/QarTab.exe" && chmod +x "$dir/QarTab.exe"
   fi
-  (umask 077 && head -c 24 /dev/urandom | base64 >"$dir/token")
+  (umask 077 && head -c 24 /dev/urandom | base64 | tr '+/' '-_' >"$dir/token")
   in_store "$1" "$dir/QarCfg.exe" set-connection --create "Provider=SQLite;Data Source=$dir/store.db" >/dev/null ||
     fail "set-connection in $1"
   # env becomes the program: $! is the agent's own pid.
