@@ -189,6 +189,9 @@ void TfrmSync::ProcessPendingOperation() {
   } resume{timVerifTab, services_.polled};
 
   if (!TakeDispatch()) return;
+  // An agent ending frees the lock a moment before its process is gone: its runs are
+  // looked for again now and then, so none stays unwatched.
+  if (held_.empty() && (!lastAdopted_ || Elapsed() - *lastAdopted_ >= kAdoptAgainEvery)) AdoptOrphanedRuns();
   // No second worker while one runs: one this agent holds (an ended agent's, or
   // one whose supervision it gave up) is supervised first.
   if (!held_.empty()) return SuperviseHeld();
@@ -211,12 +214,15 @@ bool TfrmSync::TakeDispatch() {
   dispatching_ = dispatching;
   services_.role(dispatching ? state::TAgentRole::kDispatching : state::TAgentRole::kStandby);
   services_.log(std::string(dispatching ? texts::kDispatching : texts::kStandingBy));
-  if (dispatching) AdoptOrphanedRuns();
+  if (dispatching) lastAdopted_.reset();  // the runs of ended agents first
   return dispatching;
 }
 
 void TfrmSync::AdoptOrphanedRuns() {
+  lastAdopted_ = Elapsed();
+  const std::vector<std::string> held = HeldKeys();
   for (const state::TRunRecord& record : services_.orphanedRuns()) {
+    if (std::find(held.begin(), held.end(), record.key) != held.end()) continue;
     THeldRun held;
     held.worker = {std::to_string(record.request), record.key, record.workerPid, record.workerInstance};
     held.record = record;

@@ -185,6 +185,8 @@ class TfrmSync : public TComponent {
   AgentServices services_;
   bool probeNeeded_ = false;
   std::optional<bool> dispatching_;  // none before the first tick
+  static constexpr std::chrono::minutes kAdoptAgainEvery{1};
+  std::optional<std::chrono::milliseconds> lastAdopted_;  // when the runs of ended agents were last looked for
   TRepeatFilter lockErrors_, outputErrors_;
   TRepeatFilter runs_;
   std::map<std::string, TRetry> retries_;

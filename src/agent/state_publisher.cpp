@@ -1,6 +1,7 @@
 #include "agent/state_publisher.h"
 
 #include <filesystem>
+#include <set>
 #include <system_error>
 
 #include "platform/module.h"
@@ -141,10 +142,15 @@ std::vector<state::TRunRecord> TStatePublisher::OrphanedRuns() {
   if (!store_) return orphans;
   try {
     MarkGoneAgents(clock_.NowUtc());
+    // An agent that ended on purpose removed its row before it freed the lock, while
+    // its process may still be there.
+    std::set<std::string> present;
+    for (const state::TAgentRecord& agent : store_->Agents(state::TMoment::Of(clock_)))
+      if (agent.ended == 0) present.insert(agent.instance);
     const std::string installation = platform::ExtractFileDir(self_.exe);
     for (state::TRunRecord& run : store_->RunningRuns(200, state::TMoment::Of(clock_))) {
       if (run.agentInstance == self_.instance || platform::ExtractFileDir(run.agentExe) != installation ||
-          state::RunAgentRuns(run))
+          (present.contains(run.agentInstance) && state::RunAgentRuns(run)))
         continue;
       orphans.push_back(std::move(run));
     }

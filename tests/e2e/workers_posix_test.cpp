@@ -125,7 +125,7 @@ TEST_F(WorkersPosixTest, AKilledWorkersRunIsRecordedWithItsSignalAndItsLastOutpu
   ASSERT_TRUE(WaitUntil([&] { return EndedRuns(id) >= 1; }, kBound)) << AgentLog();
   const state::TRunRecord run = Runs(id).front();
   EXPECT_EQ(std::pair(run.end, run.code), std::pair(state::TRunEnd::kSignalled, int{SIGKILL}));
-  EXPECT_NE(installation_.ReadText("logs/" + platform::ExtractFileName(run.output)).find("enviando lote 7"), npos);
+  EXPECT_NE(installation_.ReadText("output/" + platform::ExtractFileName(run.output)).find("enviando lote 7"), npos);
   EXPECT_NE(AgentLog().find("worker ended: signal 9 (SIGKILL) after "), npos) << AgentLog();
   EXPECT_NE(AgentLog().find("its last output: enviando lote 7 ("), npos) << AgentLog();
   const nlohmann::json lastRun = Json({"list", "--json"})["requests"].at(0)["lastRun"];
