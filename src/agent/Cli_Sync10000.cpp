@@ -418,27 +418,31 @@ bool TfrmSync::StillRunning(THeldRun& held) {
   return false;
 }
 
+std::string TfrmSync::ReadRowStatus(std::int32_t id) {
+  std::string status;
+  Guarded([&] {
+    adqControleTab.Close();
+    adqControleTab.Parameters().ParamByName(kIdParameter).SetValue(id);
+    adqControleTab.Open();
+    if (!adqControleTab.Eof()) {
+      status = adqControleTab.FieldByName("IDSTCTRLEXECREM").AsString();
+      return;
+    }
+    // Not today's any more (the run crossed the server's midnight), or gone.
+    TADOQuery anyDay;
+    anyDay.SetConnection(&adcVerifTab);
+    SetSql(anyDay, state::kRowStatusAnyDayQuery);
+    DeclareIdParameter(anyDay.Parameters());
+    anyDay.Parameters().ParamByName(kIdParameter).SetValue(id);
+    anyDay.Open();
+    status = anyDay.Eof() ? std::string() : anyDay.FieldByName("IDSTCTRLEXECREM").AsString();
+  });
+  return status;
+}
+
 std::optional<std::string> TfrmSync::RowStatus(std::int32_t id, bool quiet) {
   try {
-    std::optional<std::string> status;
-    Guarded([&] {
-      adqControleTab.Close();
-      adqControleTab.Parameters().ParamByName(kIdParameter).SetValue(id);
-      adqControleTab.Open();
-      if (!adqControleTab.Eof()) {
-        status = adqControleTab.FieldByName("IDSTCTRLEXECREM").AsString();
-        return;
-      }
-      // Not today's any more (the run crossed the server's midnight), or gone.
-      TADOQuery anyDay;
-      anyDay.SetConnection(&adcVerifTab);
-      SetSql(anyDay, state::kRowStatusAnyDayQuery);
-      DeclareIdParameter(anyDay.Parameters());
-      anyDay.Parameters().ParamByName(kIdParameter).SetValue(id);
-      anyDay.Open();
-      status = anyDay.Eof() ? std::string() : anyDay.FieldByName("IDSTCTRLEXECREM").AsString();
-    });
-    return status;
+    return ReadRowStatus(id);
   } catch (...) {
     if (!quiet) {
       services_.report(texts::RowUnreadableAfterRun(std::to_string(id), DescribeException(std::current_exception())));
@@ -516,9 +520,7 @@ void TfrmSync::EndRun(THeldRun& held, bool watched) {
 
 void TfrmSync::CheckCancellation(THeldRun& held, std::int32_t id, bool& unmarked) {
   if (!unmarked) {
-    const std::optional<std::string> status = RowStatus(id, true);
-    if (!status) throw std::runtime_error("the row cannot be read");
-    if (*status != kStatusCancelRequested) return;
+    if (ReadRowStatus(id) != kStatusCancelRequested) return;  // what fails is reported with its cause
     const std::vector<std::string> failures = services_.workers->Stop(held.worker);
     if (!failures.empty()) {
       std::string text;

@@ -162,6 +162,8 @@ class TfrmSync : public TComponent {
   // The row's status as read by id now, also after the server's midnight; empty when
   // the row is gone, none when it cannot be read (`quiet`: not reported).
   std::optional<std::string> RowStatus(std::int32_t id, bool quiet = false);
+  // The same, raising what prevents reading it.
+  std::string ReadRowStatus(std::int32_t id);
   // The last lines of a run's output file, for the log.
   static std::string OutputTail(const std::string& file);
   // Stops the run of a row asked to be cancelled, then marks the row.
