@@ -46,7 +46,8 @@ class WorkersPosixTest : public AgentCase {
   // The agents of the status as (pid, role) of those running, and the pids of those found ended.
   std::pair<std::map<std::uint32_t, std::string>, std::set<std::uint32_t>> Agents() {
     std::pair<std::map<std::uint32_t, std::string>, std::set<std::uint32_t>> agents;
-    for (const auto& agent : Json({"status", "--json"}, std::nullopt)["agents"]) {
+    const nlohmann::json status = Json({"status", "--json"}, std::nullopt);
+    for (const auto& agent : status["agents"]) {
       if (agent["running"] == true) agents.first[agent["pid"]] = agent["role"];
       if (!agent["ended"].is_null()) agents.second.insert(agent["pid"].get<std::uint32_t>());
     }
@@ -270,7 +271,8 @@ TEST_F(WorkersPosixTest, AWorkersGroupIsItsRunAndNothingElseHoldsTheQueue) {
   const int first = Request("001", "02"), second = Request("001", "03");
   ASSERT_TRUE(WaitForStatus(second, "OK")) << AgentLog();
   EXPECT_EQ(Row(first), "OK");
-  EXPECT_EQ(Occurrences(AgentLog(), "left running by its worker, no longer holds the queue"), 2u) << AgentLog();
+  EXPECT_TRUE(WaitUntil([&] { return Occurrences(AgentLog(), "left running by its worker, no longer holds the queue") == 2; },
+                        kBound)) << AgentLog();
   EXPECT_EQ(Occurrences(AgentLog(), "belongs to none of its runs: ignored"), 1u);
   EXPECT_EQ(WorkerStarts(cancelled, "001", "01"), 1u);
   EXPECT_EQ(Running(sleeper).size(), 2u);
