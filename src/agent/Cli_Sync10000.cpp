@@ -4,8 +4,6 @@
 #include <charconv>
 #include <chrono>
 #include <cstdint>
-#include <fstream>
-#include <iterator>
 #include <limits>
 #include <memory>
 #include <vector>
@@ -14,14 +12,17 @@
 #include "agent/agent_texts.h"
 #include "agent/operation_value.h"
 #include "agent/watchdog.h"
+#include "agent/worker_watch.h"
 #include "config/GeralQar.h"
 #include "data/connection_string.h"
 #include "data/data_error.h"
-#include "diagnostics/monitor_settings.h"
+#include "diagnostics/mask_password.h"
+#include "platform/file_tail.h"
 #include "platform/module.h"
 #include "platform/stop_request.h"
 #include "state/agent_status.h"
 #include "state/control_table.h"
+#include "state/worker_output.h"
 
 namespace qar::agent {
 
@@ -50,6 +51,7 @@ constexpr const char* kNotStartedUpdate[] = {
     "           DSERRO = :DSERRO,",
     "           DTULTATU = GETDATE()",
     " WHERE IDCTRLEXECREM = :IDCTRLEXECREM",
+    "   AND IDSTCTRLEXECREM = 'P'",
 };
 
 template <std::size_t N>
@@ -71,27 +73,13 @@ bool ParseNumber(const std::string& text, Number& value) {
   return !text.empty() && error == std::errc() && end == text.data() + text.size();
 }
 
-long long SecondsBetween(platform::TDateTime from, platform::TDateTime to) {
-  return static_cast<long long>((to - from) * 86400.0 + 0.5);
-}
 }  // namespace
 
 AgentServices AgentServices::Real() {
   AgentServices services;
   services.agentDirectory = platform::ExtractFileDir(platform::ExecutableFileName());
-  services.workers = WatchWorkers(services.agentDirectory);
-  // The last worker started, held so that its end can be known.
-  auto worker = std::make_shared<platform::TProcessHandle>();
-  services.startWorker = [worker, dir = services.agentDirectory](const TWorkerStart& start) {
-    platform::TStartedChild child = platform::StartChild(
-        start.path, start.params, {WorkerMarker(dir), WorkerRequestItem(start.request)}, start.output);
-    *worker = std::move(child.process);
-    return child.result;
-  };
-  services.workerEnd = [worker] { return worker->Reap(); };
-  services.workerPid = [worker] { return worker->Pid(); };
-  services.workerInstance = [worker] { return worker->Pid() ? platform::ProcessInstance(worker->Pid()) : std::string(); };
-  if (platform::kChildOutputToFile) services.logDirectory = diagnostics::GetTmpFileDir();
+  services.workers = SystemWorkers(services.agentDirectory);
+  if (platform::kChildOutputToFile) services.outputDirectory = state::WorkerOutputDirectory();
   services.startWatchdog = [] { StartWatchdog(); };
   services.connectionString = [] { return config::GetConnectionString(""); };
   services.stopRequested = platform::StopRequested;
@@ -150,6 +138,7 @@ void TfrmSync::FormCreate() {
   WorkerBusy = false;
   services_.startWatchdog();
   LastRestartTime = services_.clock->Now();
+  LastRestartElapsedMs = services_.clock->Elapsed().count();
   ProbeControlTable();
 }
 
@@ -199,21 +188,59 @@ void TfrmSync::ProcessPendingOperation() {
     }
   } resume{timVerifTab, services_.polled};
 
-  // No second worker while one runs: one left by an earlier agent, or one whose
-  // supervision this agent gave up, is supervised first.
-  if (services_.workers.running()) {
-    LogRunStart("left", texts::LeftWorkerRunning(lastRequest_));
-    services_.supervising(lastRequest_.empty() ? std::string(state::kUnknownRequest) : lastRequest_);
-    Supervise(lastRequest_, services_.clock->Now());
-    return;
-  }
-
-  lastRequest_.clear();  // no worker left: nothing adopted any more
+  if (!TakeDispatch()) return;
+  // An agent ending frees the lock a moment before its process is gone: its runs are
+  // looked for again now and then, so none stays unwatched.
+  if (held_.empty() && (!lastAdopted_ || Elapsed() - *lastAdopted_ >= kAdoptAgainEvery)) AdoptOrphanedRuns();
+  // No second worker while one runs: one this agent holds (an ended agent's, or
+  // one whose supervision it gave up) is supervised first.
+  if (!held_.empty()) return SuperviseHeld();
   const std::optional<TPendingRow> row = SelectPendingRow();
   if (!row) return;
   const std::optional<TWorkerPlan> plan = CheckPendingRow(*row);
   if (!plan) return;
   StartWorker(*row, *plan);
+}
+
+bool TfrmSync::TakeDispatch() {
+  std::string error;
+  const bool dispatching = services_.dispatch(error);
+  if (!error.empty()) {
+    if (auto line = lockErrors_.Pass(error, texts::CannotDispatch(error))) services_.report(*line);
+  } else {
+    lockErrors_.Reset();
+  }
+  if (dispatching_ == dispatching) return dispatching;
+  dispatching_ = dispatching;
+  services_.role(dispatching ? state::TAgentRole::kDispatching : state::TAgentRole::kStandby);
+  services_.log(std::string(dispatching ? texts::kDispatching : texts::kStandingBy));
+  if (dispatching) lastAdopted_.reset();  // the runs of ended agents first
+  return dispatching;
+}
+
+void TfrmSync::AdoptOrphanedRuns() {
+  lastAdopted_ = Elapsed();
+  const std::vector<std::string> held = HeldKeys();
+  for (const state::TRunRecord& record : services_.orphanedRuns()) {
+    if (std::find(held.begin(), held.end(), record.key) != held.end()) continue;
+    THeldRun held;
+    held.worker = {std::to_string(record.request), record.key, record.workerPid, record.workerInstance};
+    held.record = record;
+    held.adopted = true;
+    held.began = Elapsed();
+    const TRunLook look = services_.workers->Look(held.worker, HeldKeys());
+    if (look.workerRuns || !look.others.empty()) {
+      held_.push_back(std::move(held));
+    } else {
+      EndRun(held, false);
+    }
+  }
+}
+
+std::vector<std::string> TfrmSync::HeldKeys() const {
+  std::vector<std::string> keys;
+  for (const THeldRun& held : held_) keys.push_back(held.worker.key);
+  return keys;
 }
 
 std::optional<TfrmSync::TPendingRow> TfrmSync::SelectPendingRow() {
@@ -228,7 +255,7 @@ std::optional<TfrmSync::TPendingRow> TfrmSync::SelectPendingRow() {
   // whose last run left them "P", until their wait is over.
   // A row that has not run yet goes before one started again, so a row that keeps
   // failing never takes every turn.
-  const platform::TDateTime now = services_.clock->Now();
+  const std::chrono::milliseconds now = Elapsed();
   std::optional<TPendingRow> first, again;
   std::map<std::string, TRetry> stillPending;
   for (; !adqVerifTab.Eof() && !first; adqVerifTab.Next()) {
@@ -271,73 +298,87 @@ std::optional<TfrmSync::TWorkerPlan> TfrmSync::CheckPendingRow(const TPendingRow
 
 void TfrmSync::StartWorker(const TPendingRow& row, const TWorkerPlan& plan) {
   const std::string& id = row.id;
-  const platform::TDateTime startedAt = services_.clock->Now();
-  std::string output;
-  if (!services_.logDirectory.empty()) {
-    output = services_.logDirectory + "QarTab_" + id + "_" +
-             platform::FormatDateTime("yyyymmddhhnnss", startedAt) + ".log";
-  }
-  const platform::ProcessResult started = services_.startWorker({plan.path, plan.params, id, output});
-  if (!started.ok) {
+  THeldRun held;
+  held.worker.request = id;
+  held.worker.key = services_.instance + "/" + std::to_string(++runCount_);
+  state::TRunRecord& run = held.record;
+  run.started = services_.clock->NowUtc();
+  const TWorkerStarted started = services_.workers->Start(
+      {plan.path, plan.params, id, held.worker.key, services_.outputDirectory, services_.maxWorkerOutput(), run.started});
+  if (!started.result.ok) {
     // It may pass (the file put back): reported through the tick, tried again.
-    throw std::runtime_error(texts::WorkerCannotStart(id, plan.path, started.message));
+    throw std::runtime_error(texts::WorkerCannotStart(id, plan.path, started.result.message));
   }
-  lastRequest_ = id;
-  services_.supervising(id);  // published at once: an agent ended now leaves it to the next
+  held.worker.pid = started.pid;
+  held.worker.instance = started.instance;
+  held.began = Elapsed();
+  if (!started.outputError.empty()) {
+    if (auto line = outputErrors_.Pass(started.outputError, texts::NoOutputFile(id, started.outputError)))
+      services_.report(*line);
+  } else {
+    outputErrors_.Reset();
+  }
+  if (!started.warning.empty()) services_.report(texts::WatchWarning(id, started.warning));
 
-  state::TRunRecord run;
-  run.key = services_.instance + "/" + std::to_string(++runCount_);
+  run.key = held.worker.key;
   run.request = plan.idNumber;
   const platform::TSteadyStamp steady = services_.clock->Steady();
-  run.started = services_.clock->NowUtc();
   if (!steady.boot.empty()) run.startSteady = steady.seconds;
   run.boot = steady.boot;
-  run.output = output;
+  run.output = started.output;
   run.agentPid = platform::CurrentProcessId();
   run.agentInstance = services_.instance;
-  run.workerPid = services_.workerPid();
-  run.workerInstance = services_.workerInstance();
+  run.workerPid = started.pid;
+  run.workerInstance = started.instance;
   services_.recordRun(run);
-  run_ = run;
-  cancelled_ = false;
+  // Published at once: an agent ended now leaves the run to the next one.
+  services_.supervising(id, started.pid);
+  services_.polled();
 
   // A row started again: its first re-runs are logged, then one line an hour.
   const auto retry = retries_.find(id);
   if (retry == retries_.end()) {
     runs_.Reset();
-    LogRunStart("run " + id, texts::WorkerStarted(id, plan.params));
-  } else if (TRetry& r = retry->second; r.runs <= 3 || (startedAt - r.lastLogged) * 86400.0 >= 3600) {
-    services_.log(texts::StartedAgain(id, r.runs + 1, r.lastOutcome, r.unlogged));
-    r.lastLogged = startedAt;
+    held.logged = LogRunStart("run " + id, texts::WorkerStarted(id, plan.params));
+  } else if (TRetry& r = retry->second; r.runs <= 3 || !r.lastLogged || Elapsed() - *r.lastLogged >= std::chrono::hours(1)) {
+    services_.log(texts::StartedAgain(id, static_cast<int>(r.runs + 1), r.lastOutcome, r.unlogged));
+    r.lastLogged = Elapsed();
     r.unlogged = 0;
-    runLogged_ = true;
   } else {
     ++r.unlogged;
-    runLogged_ = false;
+    held.logged = false;
   }
+  held_.push_back(std::move(held));
   services_.clock->Sleep(kStartWaitMs);
-  Supervise(id, startedAt);
+  SuperviseHeld();
 }
 
-std::chrono::milliseconds TfrmSync::RetryWait(int runs) {
+std::chrono::milliseconds TfrmSync::RetryWait(std::int64_t runs) {
   constexpr std::chrono::milliseconds kFirst{2000}, kLongest{5 * 60 * 1000};
   std::chrono::milliseconds wait = kFirst;
-  for (int i = 1; i < runs && wait < kLongest; ++i) wait *= 2;
+  for (std::int64_t i = 1; i < runs && wait < kLongest; ++i) wait *= 2;
   return std::min(wait, kLongest);
 }
 
-void TfrmSync::Supervise(const std::string& id, platform::TDateTime began) {
+void TfrmSync::SuperviseHeld() {
+  THeldRun& held = held_.front();
+  const std::string id = held.worker.request;  // a copy: the run goes before the last line is written
+  if (held.adopted && !held.announced) {
+    held.announced = true;
+    held.logged = LogRunStart("left " + id, texts::LeftWorkerRunning(id));
+  }
+  services_.supervising(id, held.worker.pid);
   std::int32_t idNumber = 0;
   const bool known = ParseNumber(id, idNumber);
   TRepeatFilter failures;
   bool unmarked = false;  // stopped for a cancellation, the row not marked yet
-  while (!services_.stopRequested() && (unmarked || services_.workers.running())) {
+  while (!services_.stopRequested() && (unmarked || StillRunning(held))) {
     WorkerBusy = true;
     services_.polled();  // each pass is a poll: readers see the supervision at once
     services_.clock->Sleep(kSupervisionWaitMs);
     if (!known || services_.stopRequested()) continue;
     try {
-      Guarded([&] { CheckCancellation(idNumber, unmarked); });
+      Guarded([&] { CheckCancellation(held, idNumber, unmarked); });
       failures.Reset();
     } catch (...) {
       // The worker runs on: giving up here would let the next tick start the
@@ -348,45 +389,78 @@ void TfrmSync::Supervise(const std::string& id, platform::TDateTime began) {
       }
     }
   }
-  if (services_.stopRequested()) return;  // the worker, if any, runs on
-  services_.supervising("");
-  lastRequest_.clear();
-  if (run_ && std::to_string(run_->request) == id) {
-    state::TRunRecord run = *std::exchange(run_, std::nullopt);
-    return EndRun(id, std::move(run), cancelled_);
-  }
-  if (runLogged_) {
-    services_.log(texts::WorkerGone(id, SecondsBetween(began, services_.clock->Now())));
-  }
+  if (services_.stopRequested()) return;  // the worker, if any, runs on; the next agent takes it over
+  services_.supervising("", 0);
+  THeldRun ended = std::move(held_.front());
+  held_.pop_front();
+  EndRun(ended, true);
 }
 
-std::optional<std::string> TfrmSync::RowStatus(std::int32_t id) {
+bool TfrmSync::StillRunning(THeldRun& held) {
+  const TRunLook look = services_.workers->Look(held.worker, HeldKeys());
+  for (const TSeenProcess& stray : look.strays) {
+    if (straysLogged_.insert({stray.pid, stray.start}).second) services_.log(texts::StrayIgnored(stray.pid, stray.commandLine));
+  }
+  if (look.exit) held.exit = look.exit;
+  if (look.workerRuns) return true;
+  if (look.others.empty()) return false;
+  // The worker ended but processes of its run go on: while its row is still "P" they
+  // may be doing its work; once it left "P" they are only left behind.
+  std::int32_t idNumber = 0;
+  if (ParseNumber(held.worker.request, idNumber)) {
+    const std::optional<std::string> row = RowStatus(idNumber, true);
+    if (!row || *row == kStatusPending) return true;
+  }
+  for (const TSeenProcess& other : look.others) {
+    if (held.leftOver.insert(other.pid).second)
+      services_.log(texts::LeftOver(held.worker.request, other.pid, other.commandLine));
+  }
+  return false;
+}
+
+std::string TfrmSync::ReadRowStatus(std::int32_t id) {
+  std::string status;
+  Guarded([&] {
+    adqControleTab.Close();
+    adqControleTab.Parameters().ParamByName(kIdParameter).SetValue(id);
+    adqControleTab.Open();
+    if (!adqControleTab.Eof()) {
+      status = adqControleTab.FieldByName("IDSTCTRLEXECREM").AsString();
+      return;
+    }
+    // Not today's any more (the run crossed the server's midnight), or gone.
+    TADOQuery anyDay;
+    anyDay.SetConnection(&adcVerifTab);
+    SetSql(anyDay, state::kRowStatusAnyDayQuery);
+    DeclareIdParameter(anyDay.Parameters());
+    anyDay.Parameters().ParamByName(kIdParameter).SetValue(id);
+    anyDay.Open();
+    status = anyDay.Eof() ? std::string() : anyDay.FieldByName("IDSTCTRLEXECREM").AsString();
+  });
+  return status;
+}
+
+std::optional<std::string> TfrmSync::RowStatus(std::int32_t id, bool quiet) {
   try {
-    Guarded([&] {
-      adqControleTab.Close();
-      adqControleTab.Parameters().ParamByName(kIdParameter).SetValue(id);
-      adqControleTab.Open();
-    });
-    return adqControleTab.FieldByName("IDSTCTRLEXECREM").AsString();
+    return ReadRowStatus(id);
   } catch (...) {
-    services_.report(texts::RowUnreadableAfterRun(std::to_string(id), DescribeException(std::current_exception())));
+    if (!quiet) {
+      services_.report(texts::RowUnreadableAfterRun(std::to_string(id), DescribeException(std::current_exception())));
+    }
     return std::nullopt;
   }
 }
 
 std::string TfrmSync::OutputTail(const std::string& file) {
-  constexpr std::size_t kTailBytes = 2048, kTailLines = 3;
-  std::ifstream in(platform::ToNativePath(file), std::ios::binary | std::ios::ate);
-  if (!in) return {};
-  const std::streamoff size = in.tellg();
-  in.seekg(std::max<std::streamoff>(0, size - static_cast<std::streamoff>(kTailBytes)));
-  std::string text((std::istreambuf_iterator<char>(in)), {});
+  constexpr std::size_t kTailBytes = 4096, kTailLines = 5;
+  const platform::TFileTail tail = platform::ReadFileTail(file, kTailBytes);
+  if (!tail.ok) return {};
   std::vector<std::string> lines;
   std::string line;
-  for (const char c : text + "\n") {
+  for (const char c : tail.text + "\n") {
     if (c == '\n') {
       while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
-      if (!line.empty()) lines.push_back(line);
+      if (!line.empty()) lines.push_back(diagnostics::MaskPassword(line));
       line.clear();
     } else {
       line += static_cast<unsigned char>(c) < 0x20 ? ' ' : c;  // one log line, whatever it printed
@@ -398,68 +472,74 @@ std::string TfrmSync::OutputTail(const std::string& file) {
   return joined;
 }
 
-void TfrmSync::EndRun(const std::string& id, state::TRunRecord run, bool cancelled) {
-  const platform::TDateTime now = services_.clock->Now();
+void TfrmSync::EndRun(THeldRun& held, bool watched) {
+  const std::string id = held.worker.request;
+  state::TRunRecord run = held.record;
   run.ended = services_.clock->NowUtc();
-  if (const platform::TSteadyStamp steady = services_.clock->Steady(); !run.boot.empty() && steady.boot == run.boot)
-    run.endSteady = steady.seconds;
-  if (const std::optional<platform::TExitStatus> status = services_.workerEnd()) {
-    run.end = status->signalled ? state::TRunEnd::kSignalled : state::TRunEnd::kExited;
-    run.code = status->code;
-  } else {
-    run.end = state::TRunEnd::kUnknown;
-  }
+  const platform::TSteadyStamp steady = services_.clock->Steady();
+  if (!run.boot.empty() && steady.boot == run.boot) run.endSteady = steady.seconds;
+  run.end = held.exit ? (held.exit->signalled ? state::TRunEnd::kSignalled : state::TRunEnd::kExited)
+                      : state::TRunEnd::kUnknown;
+  run.code = held.exit ? held.exit->code : 0;
   const std::optional<std::string> row = RowStatus(static_cast<std::int32_t>(run.request));
   if (row) run.leftPending = *row != kStatusPending;
-  if (cancelled) run.note = texts::kRunCancelled;
+  if (held.cancelled) run.note = texts::kRunCancelled;
+  if (!watched) run.note = state::kRunEndedUnwatched;
   services_.recordRun(run);
 
   const std::string outcome = state::DescribeRunEnd(run);
-  const bool abnormal = run.end == state::TRunEnd::kSignalled || (run.end == state::TRunEnd::kExited && run.code != 0);
-  std::string line = texts::WorkerEnded(id, outcome, SecondsBetween(run.started, run.ended));
-  if (abnormal && !run.output.empty()) {
-    line += texts::LastOutput(OutputTail(run.output), run.output);
+  std::string line;
+  if (!watched) {
+    line = texts::WorkerEndedUnwatched(id, run.agentPid);
+  } else {
+    // Measured on the steady clock; an adopted run's from its stamps.
+    long long seconds = (Elapsed() - held.began).count() / 1000;
+    if (held.adopted) seconds = run.startSteady && run.endSteady ? static_cast<long long>(*run.endSteady - *run.startSteady) : 0;
+    line = texts::WorkerEnded(id, outcome, seconds);
   }
+  const bool abnormal = run.end == state::TRunEnd::kSignalled || (run.end == state::TRunEnd::kExited && run.code != 0);
+  if (abnormal && !run.output.empty()) line += texts::LastOutput(OutputTail(run.output), run.output);
   if (!row || *row != kStatusPending) {
     retries_.erase(id);
-    if (runLogged_) services_.log(line + (row ? texts::RowNow(*row) : std::string()));
+    if (held.logged) services_.log(line + (row ? texts::RowNow(*row) : std::string()));
     return;
   }
+  // Counted from the store, so every agent's runs and those before a restart count.
   TRetry& retry = retries_[id];
-  ++retry.runs;
+  retry.runs = std::max(retry.runs + 1, services_.runsLeftPending(run.request).value_or(0));
   retry.lastOutcome = outcome;
   const std::chrono::milliseconds wait = RetryWait(retry.runs);
-  retry.notBefore = now + platform::MillisecondsToDays(wait.count());
-  if (services_.maxWorkerRuns > 0 && retry.runs >= services_.maxWorkerRuns) {
+  retry.notBefore = Elapsed() + wait;
+  if (const std::int32_t maxRuns = services_.maxWorkerRuns(); maxRuns > 0 && retry.runs >= maxRuns) {
     retries_.erase(id);
-    if (runLogged_) services_.log(line + texts::RowStillPending());
-    return MarkNotStarted(id, texts::RanTooOften(services_.maxWorkerRuns, outcome));
+    if (held.logged) services_.log(line + texts::RowStillPending());
+    return MarkNotStarted(id, texts::RanTooOften(maxRuns, outcome));
   }
-  if (runLogged_) {
-    services_.log(line + texts::StartedAgainIn(wait.count() / 1000));
-  }
+  if (held.logged) services_.log(line + texts::StartedAgainIn(wait.count() / 1000));
 }
 
-void TfrmSync::CheckCancellation(std::int32_t id, bool& unmarked) {
+void TfrmSync::CheckCancellation(THeldRun& held, std::int32_t id, bool& unmarked) {
   if (!unmarked) {
-    adqControleTab.Close();
-    adqControleTab.Parameters().ParamByName(kIdParameter).SetValue(id);
-    adqControleTab.Open();
-    if (adqControleTab.FieldByName("IDSTCTRLEXECREM").AsString() != kStatusCancelRequested) return;
-    services_.workers.kill();
+    if (ReadRowStatus(id) != kStatusCancelRequested) return;  // what fails is reported with its cause
+    const std::vector<std::string> failures = services_.workers->Stop(held.worker);
+    if (!failures.empty()) {
+      std::string text;
+      for (const std::string& failure : failures) text += (text.empty() ? "" : "; ") + failure;
+      services_.report(texts::StopIncomplete(held.worker.request, text));
+    }
     unmarked = true;  // a failed update is tried again at the next pass
   }
   acmUpdVerifTab.Parameters().ParamByName(kIdParameter).SetValue(id);
   acmUpdVerifTab.Execute();
   unmarked = false;
-  cancelled_ = true;
+  held.cancelled = true;
   services_.log(texts::CancelledByOperator(id));
 }
 
-void TfrmSync::LogRunStart(const std::string& key, const std::string& message) {
+bool TfrmSync::LogRunStart(const std::string& key, const std::string& message) {
   const std::optional<std::string> line = runs_.Pass(key, message);
-  runLogged_ = line.has_value();
   if (line) services_.log(*line);
+  return line.has_value();
 }
 
 void TfrmSync::MarkNotStarted(const std::string& id, const std::string& reason) {
@@ -469,8 +549,11 @@ void TfrmSync::MarkNotStarted(const std::string& id, const std::string& reason) 
   idParameter.SetDataType(numeric ? ftLargeint : ftString);
   idParameter.SetValue(numeric ? Variant(wide) : Variant(id));
   acmNaoIniciado.Parameters().ParamByName("DSERRO").SetValue(reason);
-  Guarded([this] { acmNaoIniciado.Execute(); });
-  services_.report(texts::MarkedNotOk(id, reason));
+  std::int64_t marked = 0;
+  Guarded([&] { marked = acmNaoIniciado.Execute(); });
+  // Only a row still pending is marked: one a worker or an operator finished
+  // meanwhile keeps what they wrote.
+  services_.report(marked != 0 ? texts::MarkedNotOk(id, reason) : texts::LeftPendingMeanwhile(id, reason));
 }
 
 void RunMessageLoop(TTimer& timer, platform::Clock& clock, const std::function<bool()>& stop,

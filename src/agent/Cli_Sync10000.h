@@ -4,13 +4,17 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "agent/error_report.h"
-#include "agent/process_utils.h"
+#include "agent/worker_watch.h"
 #include "data/ado_command.h"
 #include "data/ado_connection.h"
 #include "data/ado_query.h"
@@ -22,25 +26,11 @@
 
 namespace qar::agent {
 
-// One worker start: the program, its parameter string, the request it is for and
-// the file that takes its output (empty: none).
-struct TWorkerStart {
-  std::string path, params, request, output;
-};
-
 // What the form uses of the world outside the database. Real() gives the real
 // ones; tests replace them to run the dispatcher in simulated time.
 struct AgentServices {
   platform::Clock* clock = &platform::SystemClock();
-  TWorkerWatch workers;
-  // Starts the worker hidden with its one parameter string.
-  std::function<platform::ProcessResult(const TWorkerStart& start)> startWorker;
-  // How the worker last started ended, once it has; none while it runs or when that
-  // cannot be known. Its process id (0: not known).
-  std::function<std::optional<platform::TExitStatus>()> workerEnd = [] { return std::nullopt; };
-  std::function<std::uint32_t()> workerPid = [] { return 0u; };
-  // Its process identity (platform::ProcessInstance); empty: not known.
-  std::function<std::string()> workerInstance = [] { return std::string(); };
+  std::shared_ptr<TWorkers> workers;
   // The longest parameter string the system can start the worker `path` with.
   std::function<std::size_t(const std::string& path)> maxParams = platform::MaxStartParamsLength;
   std::function<void()> startWatchdog;
@@ -51,22 +41,38 @@ struct AgentServices {
   std::function<void(const std::string&)> report = ReportError;
   // True once the agent is asked to end: supervision stops, the worker runs on.
   std::function<bool()> stopRequested = [] { return false; };
-  // Told the request whose worker runs from now on (from its start); empty when none.
-  std::function<void(const std::string& request)> supervising = [](const std::string&) {};
+  // Told the request whose worker it supervises from now on and that worker's pid
+  // (from its start, or its adoption); empty and 0 when none.
+  std::function<void(const std::string& request, std::uint32_t workerPid)> supervising =
+      [](const std::string&, std::uint32_t) {};
   // The directory of the agent's executable, without a trailing separator.
   std::string agentDirectory;
-  // Where each run's output file goes, ending with a separator; empty: nowhere.
-  std::string logDirectory;
-  // A row still "P" after this many runs is marked "NOK" (0: never).
-  std::int32_t maxWorkerRuns = 0;
+  // Where the runs' output files go (state::WorkerOutputDirectory); empty: nowhere.
+  std::string outputDirectory;
+  // The settings, read at each use: a row still "P" after MaxWorkerRuns runs is
+  // marked "NOK" (0: never); at most MaxWorkerOutput bytes of a run's output are kept.
+  std::function<std::int32_t()> maxWorkerRuns = [] { return 0; };
+  std::function<std::uint64_t()> maxWorkerOutput = [] { return std::uint64_t{10} << 20; };
   // Each run at its start and at its end (keyed by TRunRecord::key), for the state
   // store; and a sign of life after every tick and supervision pass.
   std::function<void(const state::TRunRecord&)> recordRun = [](const state::TRunRecord&) {};
   std::function<void()> polled = [] {};
   // Makes run keys unique across agents (the agent's process instance).
   std::string instance;
+  // The installation's dispatcher lock, taken when free and then held: true while
+  // this agent dispatches; `error` says why it cannot be taken at all.
+  std::function<bool(std::string& error)> dispatch = [](std::string&) { return true; };
+  // Told this agent's role whenever it changes.
+  std::function<void(state::TAgentRole)> role = [](state::TAgentRole) {};
+  // The installation's runs still recorded as running whose agents have ended (the
+  // state store), asked when this agent becomes the dispatcher.
+  std::function<std::vector<state::TRunRecord>()> orphanedRuns = [] { return std::vector<state::TRunRecord>(); };
+  // How many runs of a request ended with its row still "P", every agent's and
+  // across restarts (the state store); none when that cannot be known.
+  std::function<std::optional<std::int64_t>(std::int64_t request)> runsLeftPending =
+      [](std::int64_t) { return std::optional<std::int64_t>(); };
 
-  // The agent's real services: its workers, shell start, watchdog, GeralQar, log.
+  // The agent's real services: its workers, watchdog, GeralQar, log.
   static AgentServices Real();
 };
 
@@ -88,15 +94,17 @@ class TfrmSync : public TComponent {
   // is read with the agent's provider "SQLOLEDB.1".
   void adcVerifTabBeforeConnect(TADOConnection& connection);
   void timVerifTabTimer(TComponent& sender);
-  // One tick. A worker already running (one an earlier agent left) is supervised
-  // first; else the first pending row gets its worker, supervised until no worker
-  // is left. A row that can never be started is marked "NOK" with the reason.
+  // One tick. Only the agent that holds the installation's dispatcher lock goes on;
+  // the others stand by. When it becomes the dispatcher it takes over the runs of
+  // agents that ended. A worker it holds is supervised first; else the first
+  // pending row gets its worker, supervised until its run is over. A row that can
+  // never be started is marked "NOK" with the reason.
   void ProcessPendingOperation();
   // The wait before a row whose run ended without leaving "P" is started again
-  // after its n-th such run: 2 s, doubling, at most 5 minutes.
-  static std::chrono::milliseconds RetryWait(int runs);
-  // The request whose worker an earlier agent left running, as it published it.
-  void AdoptRequest(const std::string& id) { lastRequest_ = id; }
+  // after its n-th such run: 2 s, doubling, at most 5 minutes (steady clock).
+  static std::chrono::milliseconds RetryWait(std::int64_t runs);
+  // Whether a worker this agent holds still runs (one it leaves to the next agent when it ends).
+  bool HoldsWorker() { return !held_.empty(); }
 
   TTimer& timVerifTab;
   TADOConnection& adcVerifTab;
@@ -120,43 +128,72 @@ class TfrmSync : public TComponent {
   std::optional<TWorkerPlan> CheckPendingRow(const TPendingRow& row);
   void StartWorker(const TPendingRow& row, const TWorkerPlan& plan);
 
+  // A run this agent holds: one it started, or one an ended agent left (adopted).
+  struct THeldRun {
+    TWorkerRun worker;
+    state::TRunRecord record;
+    std::optional<platform::TExitStatus> exit;  // once its worker, this agent's child, was reaped
+    bool adopted = false;
+    bool announced = false;  // its supervision was logged (adopted)
+    bool cancelled = false;  // its row was cancelled
+    bool logged = true;      // its start was logged, so its end is
+    std::chrono::milliseconds began{0};  // on the steady clock (Elapsed)
+    std::set<std::uint32_t> leftOver;    // processes logged as left behind
+  };
+
+  // Takes the dispatcher lock when free; publishes a change of role. False: stand by.
+  bool TakeDispatch();
+  // The runs ended agents left: a worker still running is held, the others closed.
+  void AdoptOrphanedRuns();
   void ProbeControlTable();
   // Runs `step`; a lost connection (the database file removed or replaced) also
   // closes it, so the next step connects anew and probes the table again.
   template <class Step>
   void Guarded(Step step);
-  void Supervise(const std::string& id, platform::TDateTime began);
-  // After a run of `id` ended: records it, logs its outcome and, when its row is
-  // still "P", holds the row back for a growing wait (or marks it past MaxWorkerRuns).
-  void EndRun(const std::string& id, state::TRunRecord run, bool cancelled);
-  // The row's status as read by id now; none when it cannot be read.
-  std::optional<std::string> RowStatus(std::int32_t id);
+  // Supervises the first held run until it is over; then ends it.
+  void SuperviseHeld();
+  // Whether the run still holds the queue: its worker runs, or it ended with its row
+  // still "P" while processes of the run go on working.
+  bool StillRunning(THeldRun& run);
+  // After a run ended: records it (the one place a run's end is recorded), logs its
+  // outcome and, when its row is still "P", holds the row back for a growing wait (or
+  // marks it past MaxWorkerRuns). `watched`: an agent saw it to its end.
+  void EndRun(THeldRun& held, bool watched);
+  // The row's status as read by id now, also after the server's midnight; empty when
+  // the row is gone, none when it cannot be read (`quiet`: not reported).
+  std::optional<std::string> RowStatus(std::int32_t id, bool quiet = false);
+  // The same, raising what prevents reading it.
+  std::string ReadRowStatus(std::int32_t id);
   // The last lines of a run's output file, for the log.
   static std::string OutputTail(const std::string& file);
-  // Stops the workers of a row asked to be cancelled, then marks the row.
-  void CheckCancellation(std::int32_t id, bool& unmarked);
+  // Stops the run of a row asked to be cancelled, then marks the row.
+  void CheckCancellation(THeldRun& run, std::int32_t id, bool& unmarked);
   void MarkNotStarted(const std::string& id, const std::string& reason);
-  // Logs a run's start unless the same start repeats at every tick; its end is
-  // logged only when its start was.
-  void LogRunStart(const std::string& key, const std::string& message);
+  // Logs a run's start unless the same start repeats at every tick; false when not
+  // logged (its end is then not logged either).
+  bool LogRunStart(const std::string& key, const std::string& message);
+  std::vector<std::string> HeldKeys() const;
+  std::chrono::milliseconds Elapsed() const { return services_.clock->Elapsed(); }
 
   // A row whose runs keep ending with it still "P".
   struct TRetry {
-    int runs = 0;                    // runs so far that left it "P"
-    platform::TDateTime notBefore = 0;
+    std::int64_t runs = 0;               // runs so far that left it "P"
+    std::chrono::milliseconds notBefore{0};
     std::string lastOutcome;
-    platform::TDateTime lastLogged = 0;
-    int unlogged = 0;                // re-runs not logged since
+    std::optional<std::chrono::milliseconds> lastLogged;
+    int unlogged = 0;                    // re-runs not logged since
   };
 
   AgentServices services_;
   bool probeNeeded_ = false;
-  std::string lastRequest_;  // the request of the worker last started or adopted
-  bool runLogged_ = false;   // the last start was logged, so its end is too
+  std::optional<bool> dispatching_;  // none before the first tick
+  static constexpr std::chrono::minutes kAdoptAgainEvery{1};
+  std::optional<std::chrono::milliseconds> lastAdopted_;  // when the runs of ended agents were last looked for
+  TRepeatFilter lockErrors_, outputErrors_;
   TRepeatFilter runs_;
   std::map<std::string, TRetry> retries_;
-  std::optional<state::TRunRecord> run_;  // the run being supervised
-  bool cancelled_ = false;                 // its row was cancelled
+  std::deque<THeldRun> held_;  // front: the one supervised
+  std::set<std::pair<std::uint32_t, std::uint64_t>> straysLogged_;
   std::uint64_t runCount_ = 0;
 };
 

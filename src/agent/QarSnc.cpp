@@ -15,6 +15,7 @@
 #include "diagnostics/websrv_key.h"
 #include "platform/cmdline.h"
 #include "platform/datetime.h"
+#include "platform/file_lock.h"
 #include "platform/module.h"
 #include "platform/mutex.h"
 #include "platform/process.h"
@@ -23,6 +24,7 @@
 #include "state/agent_status.h"
 #include "state/run_counters.h"
 #include "state/state_store.h"
+#include "state/worker_output.h"
 
 #ifndef QAR_VERSION
 #define QAR_VERSION "unknown"
@@ -37,20 +39,22 @@ constexpr const char* kUsage =
     "Without arguments: the synchronisation agent. It polls CTRLEXECREM every 2 s, starts\n"
     "QarTab.exe from its own directory for each pending request and supervises it, and\n"
     "restarts itself about every twelve hours. One agent runs per user logon; a second\n"
-    "start ends at once. Its log goes to standard error and the system log (under systemd,\n"
-    "the journal once). TERM or INT stop it; HUP starts it again under systemd.\n"
+    "start ends at once. Of the agents of an installation, whatever their users, one\n"
+    "dispatches and the others stand by to take over. Its log goes to standard error and\n"
+    "the system log (under systemd, the journal once). TERM or INT stop it; HUP starts it\n"
+    "again under systemd.\n"
     "Settings: the connection string and server settings under HKEY_LOCAL_MACHINE\\\n"
     "(QarCfg.exe sets them; QarCfg.exe status shows what the agent is doing).\n";
 
 std::string Timestamp() { return platform::FormatDateTime("yyyy-mm-dd hh:nn:ss", platform::Now()); }
 
-// MaxWorkerRuns under the WebSrv key: 0 (no limit) when absent or unreadable.
-std::int32_t MaxWorkerRuns() {
+// A WebSrv setting: `fallback` when it is absent, unreadable or out of [low, high].
+std::int32_t WebSrvSetting(const char* name, std::int32_t low, std::int32_t high, std::int32_t fallback) {
   platform::RegistryKey key;
   std::int32_t value = 0;
   if (key.Open(diagnostics::kWebSrvKey, false, platform::RegAccess::kRead) != platform::RegStatus::kOk ||
-      key.ReadInteger("MaxWorkerRuns", value) != platform::RegStatus::kOk || value < 0)
-    return 0;
+      key.ReadInteger(name, value) != platform::RegStatus::kOk || value < low || value > high)
+    return fallback;
   return value;
 }
 
@@ -85,9 +89,6 @@ int RunAgent() {
     return 0;
   }
 
-  // What the previous agent left: the request of a worker it may have left running.
-  const state::TAgentStatus previous =
-      state::ParseAgentStatus(platform::NamedMutex::ReadPublished(state::kAgentMutexName).value_or(""));
   state::TAgentStatus status{platform::CurrentProcessId(), platform::ExecutableFileName(), Timestamp(), {}, {}};
   single.Publish(state::FormatAgentStatus(status));
 
@@ -107,8 +108,9 @@ int RunAgent() {
   self.user = platform::CurrentUserName();
   self.exe = status.exe;
   self.started = platform::NowUtc();
+  self.role = state::TAgentRole::kStandby;  // until it holds the dispatcher lock
   agent::TStatePublisher state(state::StateStorePath(), self, platform::SystemClock(), agent::ReportError,
-                               services.logDirectory);
+                               services.outputDirectory);
   const auto report = [&state](const std::string& message) {
     state.Error(message);
     agent::ReportError(message);
@@ -116,22 +118,33 @@ int RunAgent() {
   services.report = report;
   services.recordRun = [&state](const state::TRunRecord& run) {
     state::TRunRecord mine = run;
-    mine.agentUser = state.Self().user;
-    mine.agentExe = state.Self().exe;
+    if (mine.agentUser.empty()) mine.agentUser = state.Self().user;  // an adopted run keeps its own agent's
+    if (mine.agentExe.empty()) mine.agentExe = state.Self().exe;
     state.Run(mine, state::RunEndCounters(mine));  // a run's end counts, in the same write
   };
   services.polled = [&state] { state.Polled(); };
   services.instance = self.instance;
-  services.maxWorkerRuns = MaxWorkerRuns();
-  services.supervising = [&, workerPid = services.workerPid](const std::string& request) {
+  services.maxWorkerRuns = [] { return WebSrvSetting("MaxWorkerRuns", 0, INT32_MAX, 0); };
+  services.maxWorkerOutput = [] {
+    return static_cast<std::uint64_t>(WebSrvSetting("MaxWorkerOutput", 1, 1024, state::kDefaultMaxWorkerOutputMb)) << 20;
+  };
+  services.supervising = [&](const std::string& request, std::uint32_t workerPid) {
     status.request = request;
     status.since = request.empty() ? std::string() : Timestamp();
     single.Publish(state::FormatAgentStatus(status));
-    state.Supervising(request, workerPid());
+    state.Supervising(request, workerPid);
   };
-  const agent::TWorkerWatch workers = services.workers;
+  // One dispatcher per installation, whatever its user: the lock beside the state store.
+  platform::TFileLock dispatcher(state::DispatcherLockPath());
+  services.dispatch = [&dispatcher](std::string& error) {
+    const bool held = dispatcher.TryLock();
+    error = dispatcher.Error();
+    return held;
+  };
+  services.role = [&state](state::TAgentRole role) { state.Role(role); };
+  services.orphanedRuns = [&state] { return state.OrphanedRuns(); };
+  services.runsLeftPending = [&state](std::int64_t request) { return state.RunsLeftPending(request); };
   agent::TfrmSync frmSync(std::move(services));
-  if (previous.request != state::kUnknownRequest) frmSync.AdoptRequest(previous.request);
   try {
     frmSync.FormCreate();
   } catch (...) {
@@ -141,11 +154,12 @@ int RunAgent() {
   agent::RunMessageLoop(frmSync.timVerifTab, platform::SystemClock(), platform::StopRequested, report);
 
   const std::string ending = "ending (" + platform::StopReason() + ")" +
-                             (workers.running() ? "; the running worker is left to finish and the next agent supervises it"
-                                                : "");
+                             (frmSync.HoldsWorker() ? "; the running worker is left to finish and the next agent supervises it"
+                                                    : "");
   // A signal nobody sends to stop it on purpose ends it with 128 + its number.
   platform::StopExitCode() >= 128 ? agent::ReportError(ending) : agent::LogInfo(ending);
-  state.Ended();
+  state.Ended();  // its runs are in the store before the next dispatcher looks for them
+  dispatcher.Unlock();
   single.Close();
   config::FinalizeGeralQar();
   automation::FinalizeVCLCom();

@@ -2,10 +2,12 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
 #include "state/control_table.h"
+#include "state/state_store.h"
 
 namespace qar::agent::texts {
 
@@ -64,13 +66,20 @@ inline std::string WorkerEnded(const std::string& id, const std::string& outcome
   return "request " + id + ": worker ended: " + outcome + " after " + std::to_string(seconds) + " s";
 }
 
-// Appended to WorkerEnded after an abnormal end.
+inline std::string WorkerEndedUnwatched(const std::string& id, std::uint32_t agentPid) {
+  return "request " + id + ": its worker, left by an agent that ended (pid " + std::to_string(agentPid) + "), " +
+         state::kRunEndedUnwatched;
+}
+
+// Appended to WorkerEnded after an abnormal end: at most its last 5 lines, passwords masked.
 inline std::string LastOutput(const std::string& tail, const std::string& file) {
   return "; its last output: " + (tail.empty() ? std::string("(none)") : tail) + " (" + file + ")";
 }
 
-// Appended to WorkerEnded: what became of the row.
-inline std::string RowNow(const std::string& status) { return "; the row is now " + status; }
+// Appended to WorkerEnded: what became of the row (it may have been removed).
+inline std::string RowNow(const std::string& status) {
+  return status.empty() ? std::string("; the row is gone") : "; the row is now " + status;
+}
 inline std::string RowStillPending() { return std::string("; the row is still ") + state::kStatusPending; }
 inline std::string StartedAgainIn(long long seconds) {
   return RowStillPending() + ": started again in " + std::to_string(seconds) + " s at the earliest, other requests meanwhile";
@@ -83,6 +92,40 @@ inline std::string CancelledByOperator(long long id) {
 
 inline std::string MarkedNotOk(const std::string& id, const std::string& reason) {
   return "request " + id + " is marked " + state::kStatusNotOk + ": " + reason;
+}
+
+inline std::string LeftPendingMeanwhile(const std::string& id, const std::string& reason) {
+  return "request " + id + " left " + state::kStatusPending + " meanwhile and is not marked " + state::kStatusNotOk +
+         " (" + reason + ")";
+}
+
+inline std::string StopIncomplete(const std::string& id, const std::string& failures) {
+  return "request " + id + ": not every process of its worker could be stopped: " + failures;
+}
+
+// ---- one dispatcher per installation
+inline constexpr std::string_view kDispatching = "this agent dispatches the installation's requests from now on";
+inline constexpr std::string_view kStandingBy =
+    "another agent of this installation dispatches its requests; this one stands by and takes over when that one ends";
+inline std::string CannotDispatch(const std::string& error) { return error + "; this agent stands by"; }
+
+// ---- what supervision finds beside the worker
+inline std::string StrayIgnored(std::uint32_t pid, const std::string& commandLine) {
+  return "pid " + std::to_string(pid) + " (" + commandLine +
+         ") is marked as a worker of this installation but belongs to none of its runs: ignored";
+}
+
+inline std::string LeftOver(const std::string& id, std::uint32_t pid, const std::string& commandLine) {
+  return "request " + id + ": pid " + std::to_string(pid) + " (" + commandLine +
+         "), left running by its worker, no longer holds the queue";
+}
+
+inline std::string NoOutputFile(const std::string& id, const std::string& error) {
+  return "request " + id + ": " + error + "; its worker runs without an output file";
+}
+
+inline std::string WatchWarning(const std::string& id, const std::string& warning) {
+  return "request " + id + ": " + warning;
 }
 
 // The note of a run that the operator cancelled (state store).

@@ -1,32 +1,9 @@
-// Process utilities: the agent's worker processes, watched and stopped.
+// Process utilities: the Windows process walk by executable name, as the dispatcher first knew its workers.
 #pragma once
 
-#include <functional>
 #include <string>
 
 namespace qar::agent {
-
-// How the dispatcher sees its workers: whether one runs, and stopping all of them
-// (without waiting for them to end).
-struct TWorkerWatch {
-  std::function<bool()> running;
-  std::function<void()> kill;
-};
-
-// The environment items the agent gives a worker: the installation (its agent's
-// directory) and the request. Every process that carries the first is a worker of
-// that installation, whatever program it runs: a script, or what it exec'd.
-std::string WorkerMarker(const std::string& agentDir);
-std::string WorkerRequestItem(const std::string& request);
-
-// The workers of the agent in `agentDir`.
-// Windows: every process named "Qartab.exe", through IsProcessRunning and
-// KillProcessByName below.
-// POSIX: this user's processes that carry WorkerMarker(agentDir) or run the file
-// <agentDir>/QarTab.exe, each held while it is identified, so another program of
-// that name, another installation's worker or a process that got a worker's id
-// later is never seen or stopped.
-TWorkerWatch WatchWorkers(const std::string& agentDir);
 
 // The matching rule of the Windows process walk: the file-name part of an
 // executable name (after the last backslash, slash or colon) or the whole name

@@ -96,8 +96,4 @@ void KillProcessByName(const std::string& name) {
   });
 }
 
-TWorkerWatch WatchWorkers(const std::string& /*agentDir*/) {
-  return {[] { return IsProcessRunning(kWorkerWatchName); }, [] { KillProcessByName(kWorkerWatchName); }};
-}
-
 }  // namespace qar::agent

@@ -1,24 +1,43 @@
 #include "agent/state_publisher.h"
 
 #include <filesystem>
+#include <set>
 #include <system_error>
 
 #include "platform/module.h"
+#include "state/worker_output.h"
 
 namespace qar::agent {
 
+namespace {
+constexpr std::chrono::minutes kCheckEvery{1};
+constexpr std::chrono::hours kCleanupEvery{24};
+constexpr double kEndedRowsKeptDays = 1;
+constexpr std::chrono::milliseconds kRefresh{static_cast<long long>(TStatePublisher::kRefreshSeconds * 1000)};
+
+bool Due(const std::optional<std::chrono::milliseconds>& last, std::chrono::milliseconds now,
+         std::chrono::milliseconds every) {
+  return !last || now - *last >= every;
+}
+}  // namespace
+
 TStatePublisher::TStatePublisher(std::string path, state::TAgentRecord self, platform::Clock& clock,
-                                 std::function<void(const std::string&)> report, std::string logDirectory)
+                                 std::function<void(const std::string&)> report, std::string outputDirectory)
     : path_(std::move(path)),
       self_(std::move(self)),
       clock_(clock),
       report_(std::move(report)),
-      logDirectory_(std::move(logDirectory)) {}
+      outputDirectory_(std::move(outputDirectory)) {}
 
 void TStatePublisher::Supervising(const std::string& request, std::uint32_t workerPid) {
   self_.request = request;
   self_.requestSince = request.empty() ? 0 : clock_.NowUtc();
   self_.workerPid = request.empty() ? 0 : workerPid;
+  changed_ = true;
+}
+
+void TStatePublisher::Role(state::TAgentRole role) {
+  self_.role = role;
   changed_ = true;
 }
 
@@ -37,7 +56,13 @@ void TStatePublisher::Run(const state::TRunRecord& run, const state::TCounterDel
       return;
     }
   }
-  if (queued_.size() >= kMaxQueuedRuns) queued_.erase(queued_.begin());
+  if (queued_.size() >= kMaxQueuedRuns) {
+    queued_.erase(queued_.begin());
+    if (++dropped_ == 1) {
+      report_("the state store has not been written for " + std::to_string(kMaxQueuedRuns) +
+              " runs: the records of the oldest ones are dropped from now on");
+    }
+  }
   queued_.push_back(run);
 }
 
@@ -60,41 +85,94 @@ bool TStatePublisher::Open() {
 }
 
 void TStatePublisher::Polled() {
-  const platform::TUtcDateTime now = clock_.NowUtc();
-  if (!changed_ && queued_.empty() && (now - lastWrite_) * 86400.0 < kRefreshSeconds) return;
+  const std::chrono::milliseconds elapsed = Elapsed();
+  if (!changed_ && queued_.empty() && !Due(lastWrite_, elapsed, kRefresh)) return;
   if (!Open()) return;
   const platform::TSteadyStamp steady = clock_.Steady();
+  const platform::TUtcDateTime now = clock_.NowUtc();
   self_.lastPoll = now;
   self_.pollSteady = steady.boot.empty() ? std::nullopt : std::optional<double>(steady.seconds);
   self_.boot = steady.boot;
   try {
     if (changed_ || !queued_.empty() || !counters_.empty() || !store_->Touch(self_.instance, now, steady))
       store_->Write({self_, queued_, counters_});
+    if (dropped_ > 0) {
+      report_("the state store is written again; the records of " + std::to_string(dropped_) +
+              " runs were dropped meanwhile");
+      dropped_ = 0;
+    }
     queued_.clear();
     counters_.clear();
     reported_ = false;
     changed_ = false;
-    lastWrite_ = now;
-    if (self_.lastPoll - lastCleanup_ >= 1.0) RemoveOld();
+    lastWrite_ = elapsed;
+    if (Due(lastCheck_, elapsed, kCheckEvery)) MarkGoneAgents(now);
+    if (Due(lastCleanup_, elapsed, kCleanupEvery)) RemoveOld();
   } catch (const std::exception& error) {
     Failed(error.what());
   }
 }
 
+void TStatePublisher::MarkGoneAgents(platform::TUtcDateTime now) {
+  lastCheck_ = Elapsed();
+  for (const state::TAgentRecord& agent : store_->Agents(state::TMoment::Of(clock_))) {
+    if (agent.ended != 0 || agent.instance == self_.instance || state::AgentProcessRuns(agent)) continue;
+    store_->MarkAgentEnded(agent.instance, now);
+  }
+}
+
 void TStatePublisher::RemoveOld() {
-  lastCleanup_ = self_.lastPoll;
+  lastCleanup_ = Elapsed();
+  store_->RemoveAgentsEndedBefore(self_.lastPoll - kEndedRowsKeptDays);
   const platform::TUtcDateTime before = self_.lastPoll - state::kRunsKeptDays;
-  store_->RemoveRunsBefore(before);
-  if (logDirectory_.empty()) return;
-  // The runs' output files, kept as long as the runs.
-  std::error_code error;
-  const auto limit = std::filesystem::file_time_type::clock::now() - std::chrono::hours(24 * state::kRunsKeptDays);
-  for (std::filesystem::directory_iterator it(platform::ToNativePath(logDirectory_), error), end; !error && it != end;
-       it.increment(error)) {
-    const std::string name = platform::FromNativePath(it->path().filename());
-    if (!name.starts_with("QarTab_") || !name.ends_with(".log")) continue;
+  // Only files that this installation's runs name, in its output directory, by the
+  // rule: a name any group member could have written there is never taken as given.
+  for (const auto& [request, output] : store_->OutputsOfRunsBefore(before)) {
+    if (outputDirectory_.empty() || !state::IsWorkerOutputPath(output, outputDirectory_, request)) continue;
     std::error_code ignored;
-    if (it->last_write_time(ignored) < limit && !ignored) std::filesystem::remove(it->path(), ignored);
+    std::filesystem::remove(platform::ToNativePath(output), ignored);
+  }
+  store_->RemoveRunsBefore(before);
+}
+
+std::vector<state::TRunRecord> TStatePublisher::OrphanedRuns() {
+  changed_ = true;
+  Polled();
+  std::vector<state::TRunRecord> orphans;
+  if (!store_) return orphans;
+  try {
+    MarkGoneAgents(clock_.NowUtc());
+    // An agent that ended on purpose removed its row before it freed the lock, while
+    // its process may still be there.
+    std::set<std::string> present;
+    for (const state::TAgentRecord& agent : store_->Agents(state::TMoment::Of(clock_)))
+      if (agent.ended == 0) present.insert(agent.instance);
+    const std::string installation = platform::ExtractFileDir(self_.exe);
+    for (state::TRunRecord& run : store_->RunningRuns(200, state::TMoment::Of(clock_))) {
+      if (run.agentInstance == self_.instance || platform::ExtractFileDir(run.agentExe) != installation ||
+          (present.contains(run.agentInstance) && state::RunAgentRuns(run)))
+        continue;
+      orphans.push_back(std::move(run));
+    }
+  } catch (const std::exception& error) {
+    Failed(error.what());
+  }
+  return orphans;
+}
+
+std::optional<std::int64_t> TStatePublisher::RunsLeftPending(std::int64_t request) {
+  changed_ = true;
+  Polled();
+  if (!store_) return std::nullopt;
+  try {
+    std::int64_t count = store_->RunsLeftPending(request);
+    // Queued only when the write failed: then none of them is in the store.
+    for (const state::TRunRecord& run : queued_)
+      if (run.request == request && run.leftPending == false) ++count;
+    return count;
+  } catch (const std::exception& error) {
+    Failed(error.what());
+    return std::nullopt;
   }
 }
 

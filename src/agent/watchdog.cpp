@@ -21,13 +21,17 @@ void onDisparaThreadQarSnc::Execute() {
     clock.Sleep(milliseconds(kWatchdogTestIntervalMs));
     if (platform::StopRequested()) break;
     if (context_.workerBusy->load()) continue;
-    const double ageMinutes = (clock.Now() - context_.lastRestartTime->load()) * 24 * 60;
+    const auto restarted = [&] {
+      context_.lastRestartTime->store(clock.Now());
+      context_.lastRestartElapsedMs->store(clock.Elapsed().count());
+    };
+    const double ageMinutes = static_cast<double>(clock.Elapsed().count() - context_.lastRestartElapsedMs->load()) / 60000.0;
     if (!(ageMinutes > kRestartAgeMinutes)) continue;
-    context_.lastRestartTime->store(clock.Now());
+    restarted();
     clock.Sleep(milliseconds(kRestartDelayMs));
     if (platform::StopRequested()) break;
     context_.restart();
-    context_.lastRestartTime->store(clock.Now());
+    restarted();
   }
 }
 
@@ -40,7 +44,7 @@ void StartWatchdog(WatchdogContext context) {
 }
 
 void StartWatchdog() {
-  StartWatchdog({&platform::SystemClock(), &WorkerBusy, &LastRestartTime, &RestartAgent, {}});
+  StartWatchdog({&platform::SystemClock(), &WorkerBusy, &LastRestartTime, &LastRestartElapsedMs, &RestartAgent, {}});
 }
 
 std::string RestartCommandLine(const std::string& agentDir) {

@@ -20,6 +20,7 @@ struct WatchdogContext {
   platform::Clock* clock = nullptr;
   std::atomic<bool>* workerBusy = nullptr;
   std::atomic<platform::TDateTime>* lastRestartTime = nullptr;
+  std::atomic<long long>* lastRestartElapsedMs = nullptr;  // the clock's Elapsed at that moment
   std::function<void()> restart;
   std::function<void()> onTerminate;  // called when the loop has ended (tests)
 };
@@ -38,7 +39,11 @@ class onDisparaThreadQarSnc : public TDisparaThreadQarSnc {
 
  protected:
   // Every minute: when no worker is supervised and more than 720 minutes have
-  // passed since LastRestartTime, wait five minutes and restart the agent.
+  // passed since the last restart, wait five minutes and restart the agent. The
+  // minutes are the steady clock's, so neither a clock set back (which would delay
+  // the restart by as long) nor one set forward or a change of daylight-saving time
+  // (which would restart at once) moves it; LastRestartTime is still kept on the
+  // local clock for whoever shows it.
   void Execute() override;
 
  private:

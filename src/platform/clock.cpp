@@ -1,19 +1,38 @@
 // The system clock and the simulated clock used by tests.
 #include "platform/clock.h"
 
+#include <charconv>
+#include <fstream>
+#include <optional>
+
+#include "platform/environment.h"
+#include "platform/module.h"
 #include "platform/no_destructor.h"
 #include "platform/stop_request.h"
 
 namespace qar::platform {
 
 namespace {
+
+// The shift kWallClockShiftVariable asks for, in days; 0 without one.
+TDateTime WallClockShift() {
+  static const std::optional<std::string> file = GetEnv(kWallClockShiftVariable);
+  if (!file) return 0;
+  std::ifstream in(ToNativePath(*file));
+  std::string text;
+  in >> text;
+  long long seconds = 0;
+  std::from_chars(text.data(), text.data() + text.size(), seconds);
+  return static_cast<double>(seconds) / 86400.0;
+}
+
 class RealClock : public Clock {
  public:
-  TDateTime Now() override { return platform::Now(); }
+  TDateTime Now() override { return platform::Now() + WallClockShift(); }
   std::chrono::milliseconds Elapsed() override {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch());
   }
-  TUtcDateTime NowUtc() override { return platform::NowUtc(); }
+  TUtcDateTime NowUtc() override { return platform::NowUtc() + WallClockShift(); }
   TSteadyStamp Steady() override { return SystemSteadyStamp(); }
   // A program asked to stop does not sleep on.
   void Sleep(std::chrono::milliseconds duration) override { WaitForStop(duration); }
@@ -31,6 +50,11 @@ SimulatedClock::SimulatedClock(TDateTime start, bool autoAdvance)
 TDateTime SimulatedClock::Now() {
   std::lock_guard lock(mutex_);
   return base_ + MillisecondsToDays(offsetMs_);
+}
+
+std::chrono::milliseconds SimulatedClock::Elapsed() {
+  std::lock_guard lock(mutex_);
+  return std::chrono::milliseconds(elapsedMs_);
 }
 
 void SimulatedClock::Sleep(std::chrono::milliseconds duration) {

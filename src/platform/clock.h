@@ -52,7 +52,12 @@ class Clock {
 
 // The real local clock; Sleep blocks the calling thread, and returns early once
 // a stop was requested (RequestStop).
+// For the end-to-end case of a wall clock set back while the agent runs: when the
+// environment variable kWallClockShiftVariable names a file, the whole number of
+// seconds it holds (negative: back) is added to Now and NowUtc, read anew at each
+// reading; Elapsed, Steady and Sleep are never shifted.
 Clock& SystemClock();
+inline constexpr const char* kWallClockShiftVariable = "QARSNC_WALL_CLOCK_SHIFT_FILE";
 
 // A clock that only moves when told to.
 //
@@ -69,6 +74,9 @@ class SimulatedClock : public Clock {
   explicit SimulatedClock(TDateTime start, bool autoAdvance = true);
 
   TDateTime Now() override;
+  // The time advanced so far (by Sleep and Advance): Set() moves the wall clock only,
+  // as a change of the system time moves the real one and not its steady clock.
+  std::chrono::milliseconds Elapsed() override;
   void Sleep(std::chrono::milliseconds duration) override;
 
   void Set(TDateTime value);

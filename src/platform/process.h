@@ -35,21 +35,29 @@ ProcessResult TerminateProcessById(std::uint32_t pid);
 
 // One process, held from the moment it was identified, so that asking about it or
 // ending it reaches that process and never another that got its id later.
-// POSIX: a pidfd (Linux 5.3 or later); Windows: a process handle. Move-only.
+// POSIX: a pidfd (Linux 5.3 or later); for the caller's own child without one (an
+// older kernel, a refused pidfd_open), its id, which stays its own until it is
+// reaped. Windows: a process handle. Move-only.
 class TProcessHandle {
  public:
   TProcessHandle() = default;
-  TProcessHandle(std::uint32_t pid, std::intptr_t native) : pid_(pid), native_(native) {}
+  TProcessHandle(std::uint32_t pid, std::intptr_t native, bool child = false)
+      : pid_(pid), native_(native), child_(child) {}
   ~TProcessHandle() { Reset(); }
-  TProcessHandle(TProcessHandle&& other) noexcept : pid_(other.pid_), native_(other.native_) {
+  TProcessHandle(TProcessHandle&& other) noexcept
+      : pid_(other.pid_), native_(other.native_), child_(other.child_), reaped_(other.reaped_) {
     other.native_ = kNone;
+    other.child_ = false;
   }
   TProcessHandle& operator=(TProcessHandle&& other) noexcept {
     if (this != &other) {
       Reset();
       pid_ = other.pid_;
       native_ = other.native_;
+      child_ = other.child_;
+      reaped_ = other.reaped_;
       other.native_ = kNone;
+      other.child_ = false;
     }
     return *this;
   }
@@ -61,6 +69,10 @@ class TProcessHandle {
   bool Running() const;
   // Requests the termination with exit code 0 (POSIX: SIGKILL); does not wait.
   ProcessResult Terminate() const;
+  // The same for the process's whole group, for a child StartChild started and not
+  // reaped yet (the group keeps the child's id, which stays its own until it is
+  // reaped); Windows: Terminate.
+  ProcessResult TerminateGroup() const;
   // For a process the caller started with StartChild: how it ended, once it has
   // (POSIX: the child is reaped then, so ask once). None while it runs, or when the
   // end cannot be known.
@@ -71,6 +83,8 @@ class TProcessHandle {
   void Reset();
   std::uint32_t pid_ = 0;
   std::intptr_t native_ = kNone;
+  bool child_ = false;          // the caller's child (POSIX: reaped with waitpid)
+  mutable bool reaped_ = false;
 };
 
 // The running processes of this user whose executable is the file `exePath`: the
@@ -92,29 +106,66 @@ std::vector<TProcessHandle> FindProcessesOfFile(const std::string& exePath);
 ProcessResult StartDetached(const std::string& path, const std::string& params,
                             const std::string& workDir = {}, void* ownerWindow = nullptr);
 
+class TNewFile;
+
 // A program started as the caller's child and held from its start.
 struct TStartedChild {
   ProcessResult result;
   TProcessHandle process;  // empty when !result.ok
+  // What went wrong without stopping the start (POSIX: no pidfd, so the child is
+  // watched by polling); empty when nothing did.
+  std::string warning;
 };
 
 // Starts `path` hidden with one parameter string, as StartDetached does, but held
 // as the caller's child so that its end can be known (TProcessHandle::Reap). It
 // still outlives the caller (then the system adopts it).
-// POSIX: a new session; `environment` ("NAME=value" items) is added to the
-// caller's environment for it only; standard input is /dev/null, standard output
-// and error are appended to `outputFile` (created with mode 0640; empty: /dev/null).
-// Windows: ShellExecuteEx with SW_HIDE; `environment` and `outputFile` are not used.
-extern const bool kChildOutputToFile;  // whether StartChild's outputFile is used
+// POSIX: a new session, so the child leads a process group of its own; `environment`
+// ("NAME=value" items) is added to the caller's environment for it only; standard
+// input is /dev/null. Standard output and error go to `output` (null: /dev/null)
+// through a relay process of its own session (named "qarsnc-output"), which keeps
+// at most `outputLimit` bytes there (0: no limit): past it the oldest part is cut,
+// the end kept and the cut told in a line at the top. The relay always reads, so
+// the child never waits on it, and it outlives the caller as the child does.
+// Windows: ShellExecuteEx with SW_HIDE; `environment` and `output` are not used.
+extern const bool kChildOutputToFile;  // whether StartChild's output is used
 TStartedChild StartChild(const std::string& path, const std::string& params,
-                         const std::vector<std::string>& environment, const std::string& outputFile);
+                         const std::vector<std::string>& environment, const TNewFile* output,
+                         std::uint64_t outputLimit);
 
-// The running processes of this user that carry the environment item `marker`
-// ("NAME=value", set by whoever started them; inherited by their children and kept
-// across exec), or whose executable is the file `exePath` (see FindProcessesOfFile).
-// Each is held while it is identified; the caller itself is never listed.
-// Windows: only the executable rule.
-std::vector<TProcessHandle> FindMarkedProcesses(const std::string& exePath, const std::string& marker);
+// One running process, as a look at the whole process table sees it.
+struct TProcessEntry {
+  std::uint32_t pid = 0, parent = 0;
+  // POSIX: its process group and session; Windows: 0.
+  std::uint32_t group = 0, session = 0;
+  // When it started, in the units of ProcessInstance (0: not known).
+  std::uint64_t start = 0;
+  // Bit i: it carries marks[i] in its environment (POSIX, this user's processes only).
+  std::uint32_t marks = 0;
+};
+
+// Every running process (zombies left out) in one pass, the caller among them, with
+// which of `marks` (at most 32 "NAME=value" items) each of this user's processes
+// carries. POSIX reads /proc/<pid>/stat of each process, and /proc/<pid>/environ of
+// this user's when `marks` is not empty; Windows takes a Toolhelp32 snapshot and each
+// process's creation time.
+std::vector<TProcessEntry> ListProcesses(const std::vector<std::string>& marks = {});
+
+// Ends (exit code 0; POSIX: SIGKILL) the process `pid` if it is still the one that
+// started at `start` (TProcessEntry::start): it is held, then checked, then ended.
+// A process gone already counts as ended; ok=false says why a running one was not
+// (another user's, without the right).
+ProcessResult TerminateProcessInstance(std::uint32_t pid, std::uint64_t start);
+
+// The command line of the running process `pid`, for a log line: POSIX its arguments
+// joined by blanks (readable for any user's process), Windows its executable file;
+// cut to `maxLength`, control characters as blanks. Empty when it is gone.
+std::string ProcessCommandLine(std::uint32_t pid, std::size_t maxLength = 200);
+
+// The start (as TProcessEntry::start) that the identity `instance` (ProcessInstance)
+// gives for `pid`; none when it names another process or another boot of the
+// machine, or is no identity at all.
+std::optional<std::uint64_t> InstanceStart(const std::string& instance, std::uint32_t pid);
 
 // The longest `params` that StartDetached can hand to the program `path`: the
 // system's limit for one argument (POSIX) or for a whole command line (Windows).

@@ -5,16 +5,19 @@
 #include <poll.h>
 #include <pwd.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstdint>
-#include <cstring>
 #include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <memory>
 #include <system_error>
 #include <vector>
@@ -22,6 +25,7 @@
 extern char** environ;
 
 #include "platform/clock.h"
+#include "platform/new_file.h"
 #include "platform/process.h"
 #include "platform/text.h"
 
@@ -93,7 +97,16 @@ bool ParsePid(const char* text, std::uint32_t& pid) {
 #endif
 
 bool TProcessHandle::Running() const {
-  if (native_ == kNone) return false;
+  if (native_ == kNone) {
+    if (!child_ || reaped_) return false;
+    // Without a pidfd: asked without reaping, so Reap still gets the status.
+    siginfo_t info{};
+    int rc;
+    do {
+      rc = waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT);
+    } while (rc < 0 && errno == EINTR);
+    return rc == 0 && info.si_pid == 0;
+  }
   // A pidfd becomes readable when its process ends.
   pollfd entry{static_cast<int>(native_), POLLIN, 0};
   int n;
@@ -104,8 +117,19 @@ bool TProcessHandle::Running() const {
 }
 
 ProcessResult TProcessHandle::Terminate() const {
-  if (native_ == kNone) return Failure(ESRCH);
+  if (native_ == kNone) {
+    // An unreaped child's id is still its own.
+    if (!child_ || reaped_) return Failure(ESRCH);
+    return kill(static_cast<pid_t>(pid_), SIGKILL) == 0 ? ProcessResult{true, 0, {}} : Failure(errno);
+  }
   if (syscall(SYS_pidfd_send_signal, static_cast<int>(native_), SIGKILL, nullptr, 0) != 0) return Failure(errno);
+  return {true, 0, {}};
+}
+
+ProcessResult TProcessHandle::TerminateGroup() const {
+  if (!child_ || reaped_ || pid_ == 0 || pid_ > static_cast<std::uint32_t>(INT32_MAX)) return Terminate();
+  // The group bears the child's id, which no other process can get before the child is reaped.
+  if (kill(-static_cast<pid_t>(pid_), SIGKILL) != 0 && errno != ESRCH) return Failure(errno);
   return {true, 0, {}};
 }
 
@@ -145,26 +169,6 @@ bool RunsFile(const std::string& base, const TWantedFile& wanted) {
   constexpr std::string_view kDeleted = " (deleted)";
   if (link.ends_with(kDeleted)) link.resize(link.size() - kDeleted.size());
   return link == wanted.canonical;
-}
-
-// Whether the NUL-separated environment in /proc/<pid>/environ holds `item` whole.
-bool CarriesItem(const std::string& base, const std::string& item, std::string& buffer) {
-  UniqueFd fd(open((base + "/environ").c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.Get() < 0) return false;
-  buffer.clear();
-  char chunk[8192];
-  for (;;) {
-    const ssize_t n = read(fd.Get(), chunk, sizeof chunk);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    buffer.append(chunk, static_cast<std::size_t>(n));
-  }
-  for (std::size_t at = 0; at < buffer.size();) {
-    const std::size_t end = std::min(buffer.find('\0', at), buffer.size());
-    if (std::string_view(buffer).substr(at, end - at) == item) return true;
-    at = end + 1;
-  }
-  return false;
 }
 
 // This user's processes that `matches` (given /proc/<pid> and the process's
@@ -210,20 +214,6 @@ std::vector<TProcessHandle> FindProcessesOfFile(const std::string& exePath) {
     bool Candidate(std::string_view comm) const { return comm == wanted.comm; }
     bool Identified(const std::string& base, std::string_view) const { return RunsFile(base, wanted); }
   } matches{Wanted(exePath)};
-  return FindOwnProcesses(matches);
-}
-
-std::vector<TProcessHandle> FindMarkedProcesses(const std::string& exePath, const std::string& marker) {
-  struct {
-    TWantedFile wanted;
-    const std::string& marker;
-    std::string buffer;
-    // A marked process may run any program (a script's interpreter, what it exec'd).
-    bool Candidate(std::string_view) const { return true; }
-    bool Identified(const std::string& base, std::string_view comm) {
-      return (comm == wanted.comm && RunsFile(base, wanted)) || CarriesItem(base, marker, buffer);
-    }
-  } matches{Wanted(exePath), marker, {}};
   return FindOwnProcesses(matches);
 }
 
@@ -306,23 +296,117 @@ ProcessResult StartDetached(const std::string& path, const std::string& params,
 }
 
 std::optional<TExitStatus> TProcessHandle::Reap() const {
-  if (pid_ == 0 || pid_ > static_cast<std::uint32_t>(INT32_MAX) || Running()) return std::nullopt;
+  if (reaped_ || pid_ == 0 || pid_ > static_cast<std::uint32_t>(INT32_MAX) || Running()) return std::nullopt;
   int status = 0;
   pid_t done;
   do {
     done = waitpid(static_cast<pid_t>(pid_), &status, WNOHANG);
   } while (done < 0 && errno == EINTR);
   if (done != static_cast<pid_t>(pid_)) return std::nullopt;  // not (or no longer) our child
+  reaped_ = true;
   if (WIFSIGNALED(status)) return TExitStatus{true, WTERMSIG(status)};
   return TExitStatus{false, WEXITSTATUS(status)};
 }
 
 const bool kChildOutputToFile = true;
 
+namespace {
+
+// ---- the output relay: after fork without exec, so only async-signal-safe calls
+
+std::size_t FormatNumber(std::uint64_t value, char* out) {
+  char digits[24];
+  std::size_t n = 0;
+  do {
+    digits[n++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  for (std::size_t i = 0; i < n; ++i) out[i] = digits[n - 1 - i];
+  return n;
+}
+
+std::size_t Append(char* out, std::size_t at, const char* text) {
+  while (*text != '\0') out[at++] = *text++;
+  return at;
+}
+
+bool WriteAllAt(int fd, const char* data, std::size_t size, off_t at) {
+  while (size > 0) {
+    const ssize_t n = pwrite(fd, data, size, at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    size -= static_cast<std::size_t>(n);
+    at += n;
+  }
+  return true;
+}
+
+// The file `out` as the relay keeps it: the child's output, past `limit` bytes the
+// newest half of it behind one line that tells how much was cut.
+struct TCappedFile {
+  int fd;
+  std::uint64_t limit;
+  char* buffer;
+  std::size_t bufferSize;
+  off_t size = 0;          // the file's length
+  off_t contentStart = 0;  // where the output begins (after the cut's line)
+  std::uint64_t cut = 0;   // output bytes cut so far
+
+  void Add(const char* data, std::size_t n) {
+    if (WriteAllAt(fd, data, n, size)) size += static_cast<off_t>(n);  // a full disk loses it, the relay reads on
+    if (limit > 0 && static_cast<std::uint64_t>(size) > limit) Compact();
+  }
+
+  void Compact() {
+    const off_t keep = static_cast<off_t>(limit / 2);
+    off_t from = size - keep;
+    // The kept part starts at a line where one starts soon enough.
+    const ssize_t window = pread(fd, buffer, std::min<std::size_t>(bufferSize, 4096), from);
+    for (ssize_t i = 0; i < window; ++i) {
+      if (buffer[i] == '\n') {
+        from += i + 1;
+        break;
+      }
+    }
+    cut += static_cast<std::uint64_t>(from - contentStart);
+    char line[160];
+    std::size_t length = Append(line, 0, "[QarSnc: the first ");
+    length += FormatNumber(cut, line + length);
+    length = Append(line, length, " bytes of this output were cut; the last ");
+    length += FormatNumber(limit / (1024 * 1024) ? limit / (1024 * 1024) : 1, line + length);
+    length = Append(line, length, " MB at most are kept]\n");
+    off_t to = static_cast<off_t>(length);
+    for (off_t at = from; at < size;) {
+      const ssize_t n = pread(fd, buffer, std::min<std::size_t>(bufferSize, static_cast<std::size_t>(size - at)), at);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0 || !WriteAllAt(fd, buffer, static_cast<std::size_t>(n), to)) break;
+      at += n;
+      to += n;
+    }
+    WriteAllAt(fd, line, length, 0);
+    if (ftruncate(fd, to) == 0) size = to;
+    contentStart = static_cast<off_t>(length);
+  }
+};
+
+[[noreturn]] void RunRelay(int in, TCappedFile file) {
+  for (;;) {
+    const ssize_t n = read(in, file.buffer, file.bufferSize);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    file.Add(file.buffer, static_cast<std::size_t>(n));
+  }
+  _exit(0);
+}
+
+}  // namespace
+
 TStartedChild StartChild(const std::string& path, const std::string& params,
-                         const std::vector<std::string>& environment, const std::string& outputFile) {
-  // Everything the child needs is prepared here: between fork and exec only
-  // async-signal-safe calls may run.
+                         const std::vector<std::string>& environment, const TNewFile* output,
+                         std::uint64_t outputLimit) {
+  // Everything the children need is prepared here: between fork and exec (and in the
+  // relay, which does not exec) only async-signal-safe calls may run.
   std::string file = AnsiToUtf8(path);
   const std::string argument = AnsiToUtf8(params);
   char* argv[3] = {file.data(), params.empty() ? nullptr : const_cast<char*>(argument.c_str()), nullptr};
@@ -339,7 +423,8 @@ TStartedChild StartChild(const std::string& path, const std::string& params,
   }
   for (std::string& item : items) envp.push_back(item.data());
   envp.push_back(nullptr);
-  const std::string output = outputFile.empty() ? std::string("/dev/null") : AnsiToUtf8(outputFile);
+  const int outputFd = output != nullptr && output->Ok() ? static_cast<int>(output->Native()) : -1;
+  std::vector<char> relayBuffer(outputFd >= 0 ? 64 * 1024 : 0);
 
   struct sigaction defaultAction {};
   defaultAction.sa_handler = SIG_DFL;
@@ -347,16 +432,52 @@ TStartedChild StartChild(const std::string& path, const std::string& params,
   sigset_t emptyMask;
   sigemptyset(&emptyMask);
 
+  // The child's output: through a pipe to the relay.
+  int outputPipe[2] = {-1, -1};
+  if (outputFd >= 0 && pipe2(outputPipe, O_CLOEXEC) != 0) return {Failure(errno), {}, {}};
+  UniqueFd pipeRead(outputPipe[0]);
+  UniqueFd pipeWrite(outputPipe[1]);
+  if (outputFd >= 0) {
+    const pid_t relay = fork();
+    if (relay < 0) return {Failure(errno), {}, {}};
+    if (relay == 0) {
+      // A session of its own, then a grandchild that the system adopts: it outlives
+      // the agent, is never its zombie, and a cancel of the worker's group spares it.
+      if (setsid() < 0) _exit(1);
+      const pid_t grandchild = fork();
+      if (grandchild != 0) _exit(grandchild < 0 ? 1 : 0);
+      prctl(PR_SET_NAME, "qarsnc-output");  // not taken for an agent by the restarter
+      for (int sig = 1; sig < NSIG; ++sig) sigaction(sig, &defaultAction, nullptr);
+      sigprocmask(SIG_SETMASK, &emptyMask, nullptr);
+      const int in = fcntl(outputPipe[0], F_DUPFD, 10), out = fcntl(outputFd, F_DUPFD, 10);
+      if (in < 0 || out < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0) _exit(1);
+      // Nothing else stays open: the pipe's write end (or the relay would wait for
+      // itself), the agent's database and locks.
+#ifdef CLOSE_RANGE_CLOEXEC
+      close_range(2, ~0U, 0);
+#else
+      for (int fd = 2; fd < 1024; ++fd) close(fd);
+#endif
+      TCappedFile capped{1, outputLimit, relayBuffer.data(), relayBuffer.size()};
+      const off_t end = lseek(1, 0, SEEK_END);
+      capped.size = end > 0 ? end : 0;
+      RunRelay(0, capped);
+    }
+    while (waitpid(relay, nullptr, 0) < 0 && errno == EINTR) {
+    }
+  }
+  const int childOutput = outputPipe[1];
+
   int fds[2];
-  if (pipe2(fds, O_CLOEXEC) != 0) return {Failure(errno), {}};
+  if (pipe2(fds, O_CLOEXEC) != 0) return {Failure(errno), {}, {}};
   UniqueFd readEnd(fds[0]);
   UniqueFd writeEnd(fds[1]);
   const pid_t child = fork();
-  if (child < 0) return {Failure(errno), {}};
+  if (child < 0) return {Failure(errno), {}, {}};
   if (child == 0) {
     if (setsid() < 0) ReportAndExit(fds[1]);
     const int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
-    const int out = open(output.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0640);
+    const int out = childOutput >= 0 ? childOutput : open("/dev/null", O_WRONLY | O_CLOEXEC);
     if (in < 0 || out < 0) ReportAndExit(fds[1]);
     if (dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(out, 2) < 0) ReportAndExit(fds[1]);
 #ifdef CLOSE_RANGE_CLOEXEC
@@ -370,8 +491,12 @@ TStartedChild StartChild(const std::string& path, const std::string& params,
     ReportAndExit(fds[1]);
   }
   // Held before anything else can reap it: until reaped its id stays its own.
-  TProcessHandle process(static_cast<std::uint32_t>(child), syscall(SYS_pidfd_open, child, 0));
+  const long pidfd = syscall(SYS_pidfd_open, child, 0);
+  const int pidfdError = errno;
+  TProcessHandle process(static_cast<std::uint32_t>(child), pidfd >= 0 ? pidfd : -1, true);
   writeEnd.Reset();
+  pipeRead.Reset();
+  pipeWrite.Reset();  // the relay ends once the child and whatever inherited its output have closed it
   int childError = 0;
   ssize_t n;
   do {
@@ -380,9 +505,11 @@ TStartedChild StartChild(const std::string& path, const std::string& params,
   if (n == static_cast<ssize_t>(sizeof childError)) {
     while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
     }
-    return {Failure(childError), {}};
+    return {Failure(childError), {}, {}};
   }
-  return {{true, 0, {}}, std::move(process)};
+  std::string warning;
+  if (pidfd < 0) warning = "pidfd_open failed (" + SystemText(pidfdError) + "): the worker is watched by polling";
+  return {{true, 0, {}}, std::move(process), std::move(warning)};
 }
 
 std::uint32_t CurrentProcessId() { return static_cast<std::uint32_t>(getpid()); }
@@ -397,23 +524,35 @@ std::string CurrentUserName() {
 }
 
 namespace {
-std::string ReadSmallFile(const std::string& path) {
-  UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.Get() < 0) return {};
-  char buffer[1024];
-  const ssize_t n = read(fd.Get(), buffer, sizeof buffer);
-  return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
-}
-}  // namespace
 
-std::string ProcessInstance(std::uint32_t pid) {
-  if (pid == 0 || pid > static_cast<std::uint32_t>(INT32_MAX)) return {};
-  // Fields after the name, which ends at the last ')': state is the 3rd field,
-  // starttime the 22nd.
-  const std::string stat = ReadSmallFile("/proc/" + std::to_string(pid) + "/stat");
+// Reads a small /proc file whole into `buffer` (cleared first); false when it cannot be opened.
+bool ReadProcFile(const char* path, std::string& buffer) {
+  buffer.clear();
+  UniqueFd fd(open(path, O_RDONLY | O_CLOEXEC));
+  if (fd.Get() < 0) return false;
+  char chunk[8192];
+  for (;;) {
+    const ssize_t n = read(fd.Get(), chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    buffer.append(chunk, static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+// The fields of /proc/<pid>/stat the process table uses; false for a zombie or a
+// process that is gone.
+struct TStat {
+  std::uint32_t parent = 0, group = 0, session = 0;
+  std::uint64_t start = 0;
+};
+
+bool ParseStat(std::string_view stat, TStat& out) {
+  // The fields after the name, which ends at the last ')': state is the 3rd field,
+  // then ppid, pgrp, session; starttime is the 22nd.
   const std::size_t close = stat.rfind(')');
-  if (close == std::string::npos) return {};
-  std::string_view rest = std::string_view(stat).substr(close + 1);
+  if (close == std::string_view::npos) return false;
+  std::string_view rest = stat.substr(close + 1);
   std::string_view fields[20];
   std::size_t count = 0;
   while (count < 20) {
@@ -425,8 +564,104 @@ std::string ProcessInstance(std::uint32_t pid) {
     if (end == std::string_view::npos) break;
     rest.remove_prefix(end);
   }
-  if (count < 20 || fields[0] == "Z" || fields[0] == "X") return {};
-  return std::to_string(pid) + "@" + std::string(fields[19]) + "@" + SystemSteadyStamp().boot;
+  if (count < 20 || fields[0] == "Z" || fields[0] == "X") return false;
+  const auto number = [](std::string_view text, auto& value) {
+    return std::from_chars(text.data(), text.data() + text.size(), value).ec == std::errc();
+  };
+  return number(fields[1], out.parent) && number(fields[2], out.group) && number(fields[3], out.session) &&
+         number(fields[19], out.start);
+}
+
+bool ReadStat(std::uint32_t pid, TStat& out, std::string& buffer) {
+  char path[40];
+  std::snprintf(path, sizeof path, "/proc/%u/stat", pid);
+  return ReadProcFile(path, buffer) && ParseStat(buffer, out);
+}
+
+}  // namespace
+
+std::string ProcessInstance(std::uint32_t pid) {
+  if (pid == 0 || pid > static_cast<std::uint32_t>(INT32_MAX)) return {};
+  TStat stat;
+  std::string buffer;
+  if (!ReadStat(pid, stat, buffer)) return {};
+  return std::to_string(pid) + "@" + std::to_string(stat.start) + "@" + SystemSteadyStamp().boot;
+}
+
+std::optional<std::uint64_t> InstanceStart(const std::string& instance, std::uint32_t pid) {
+  const std::string prefix = std::to_string(pid) + "@";
+  const std::string suffix = "@" + SystemSteadyStamp().boot;
+  if (pid == 0 || !instance.starts_with(prefix) || !instance.ends_with(suffix) ||
+      instance.size() <= prefix.size() + suffix.size())
+    return std::nullopt;
+  const std::string_view start =
+      std::string_view(instance).substr(prefix.size(), instance.size() - prefix.size() - suffix.size());
+  std::uint64_t value = 0;
+  const auto [end, error] = std::from_chars(start.data(), start.data() + start.size(), value);
+  if (error != std::errc() || end != start.data() + start.size()) return std::nullopt;
+  return value;
+}
+
+std::vector<TProcessEntry> ListProcesses(const std::vector<std::string>& marks) {
+  std::vector<TProcessEntry> processes;
+  std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir("/proc"), &closedir);
+  if (!dir) return processes;
+  const uid_t uid = getuid();
+  const std::size_t markCount = std::min<std::size_t>(marks.size(), 32);
+  std::string buffer;
+  char path[48];
+  while (const dirent* entry = readdir(dir.get())) {
+    std::uint32_t pid = 0;
+    if (!ParsePid(entry->d_name, pid)) continue;
+    TStat stat;
+    if (!ReadStat(pid, stat, buffer)) continue;
+    TProcessEntry process{pid, stat.parent, stat.group, stat.session, stat.start, 0};
+    if (markCount > 0) {
+      // Only this user's: another's environment is not readable, and not its business.
+      struct stat owner {};
+      const int length = std::snprintf(path, sizeof path, "/proc/%u", pid);
+      const bool own = ::stat(path, &owner) == 0 && owner.st_uid == uid;
+      std::snprintf(path + length, sizeof path - static_cast<std::size_t>(length), "/environ");
+      if (own && ReadProcFile(path, buffer)) {
+        for (std::size_t at = 0; at < buffer.size();) {
+          const std::size_t end = std::min(buffer.find('\0', at), buffer.size());
+          const std::string_view item = std::string_view(buffer).substr(at, end - at);
+          for (std::size_t i = 0; i < markCount; ++i)
+            if (item == marks[i]) process.marks |= 1u << i;
+          at = end + 1;
+        }
+      }
+    }
+    processes.push_back(process);
+  }
+  return processes;
+}
+
+ProcessResult TerminateProcessInstance(std::uint32_t pid, std::uint64_t start) {
+  const ProcessResult kEnded{true, 0, {}};
+  if (pid == 0 || pid > static_cast<std::uint32_t>(INT32_MAX)) return kEnded;
+  // Held first, so that the process checked is the one signalled.
+  const long pidfd = syscall(SYS_pidfd_open, static_cast<pid_t>(pid), 0);
+  if (pidfd < 0 && errno == ESRCH) return kEnded;
+  const TProcessHandle held(pid, pidfd >= 0 ? pidfd : -1);
+  TStat stat;
+  std::string buffer;
+  if (!ReadStat(pid, stat, buffer) || stat.start != start) return kEnded;  // gone, or its id is another's now
+  if (pidfd >= 0) return held.Terminate();
+  // Without pidfds: checked just before.
+  return kill(static_cast<pid_t>(pid), SIGKILL) == 0 || errno == ESRCH ? kEnded : Failure(errno);
+}
+
+std::string ProcessCommandLine(std::uint32_t pid, std::size_t maxLength) {
+  std::string buffer;
+  char path[40];
+  std::snprintf(path, sizeof path, "/proc/%u/cmdline", pid);
+  if (pid == 0 || !ReadProcFile(path, buffer)) return {};
+  while (!buffer.empty() && buffer.back() == '\0') buffer.pop_back();
+  if (buffer.size() > maxLength) buffer.resize(maxLength);
+  for (char& c : buffer)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
+  return Utf8ToAnsi(buffer);
 }
 
 bool RunningUnderWine() { return false; }

@@ -3,12 +3,14 @@
 #include <shellapi.h>
 #include <tlhelp32.h>
 
+#include <charconv>
 #include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/new_file.h"
 #include "platform/process.h"
 #include "platform/text.h"
 #include "platform/unique_handle_win32.h"
@@ -138,6 +140,8 @@ ProcessResult TProcessHandle::Terminate() const {
   return {true, 0, {}};
 }
 
+ProcessResult TProcessHandle::TerminateGroup() const { return Terminate(); }
+
 void TProcessHandle::Reset() {
   if (native_ != kNone) CloseHandle(Native(native_));
   native_ = kNone;
@@ -183,22 +187,79 @@ std::optional<TExitStatus> TProcessHandle::Reap() const {
 const bool kChildOutputToFile = false;
 
 TStartedChild StartChild(const std::string& path, const std::string& params, const std::vector<std::string>&,
-                         const std::string&) {
+                         const TNewFile*, std::uint64_t) {
   SHELLEXECUTEINFOA info{};
   info.cbSize = sizeof info;
   info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
   info.lpFile = path.c_str();
   info.lpParameters = params.empty() ? nullptr : params.c_str();
   info.nShow = SW_HIDE;
-  if (!ShellExecuteExA(&info)) return {Failure(GetLastError()), {}};
-  if (info.hProcess == nullptr) return {{true, 0, {}}, {}};  // started through another program: not held
+  if (!ShellExecuteExA(&info)) return {Failure(GetLastError()), {}, {}};
+  if (info.hProcess == nullptr) return {{true, 0, {}}, {}, "started through another program: not held"};
   return {{true, 0, {}},
           TProcessHandle(static_cast<std::uint32_t>(GetProcessId(info.hProcess)),
-                         reinterpret_cast<std::intptr_t>(info.hProcess))};
+                         reinterpret_cast<std::intptr_t>(info.hProcess), true),
+          {}};
 }
 
-std::vector<TProcessHandle> FindMarkedProcesses(const std::string& exePath, const std::string&) {
-  return FindProcessesOfFile(exePath);
+namespace {
+// The creation time of a process, as ProcessInstance gives it; 0 when it cannot be read.
+std::uint64_t CreationTime(HANDLE process) {
+  FILETIME created{}, exited{}, kernel{}, user{};
+  if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) return 0;
+  return (static_cast<std::uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+}
+}  // namespace
+
+std::vector<TProcessEntry> ListProcesses(const std::vector<std::string>&) {
+  std::vector<TProcessEntry> processes;
+  UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0), INVALID_HANDLE_VALUE);
+  if (!snapshot.Valid()) return processes;
+  PROCESSENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32First(snapshot.Get(), &entry); more; more = Process32Next(snapshot.Get(), &entry)) {
+    TProcessEntry process;
+    process.pid = static_cast<std::uint32_t>(entry.th32ProcessID);
+    process.parent = static_cast<std::uint32_t>(entry.th32ParentProcessID);
+    UniqueHandle handle(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID), nullptr);
+    if (handle.Valid()) process.start = CreationTime(handle.Get());
+    processes.push_back(process);
+  }
+  return processes;
+}
+
+ProcessResult TerminateProcessInstance(std::uint32_t pid, std::uint64_t start) {
+  UniqueHandle process(OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, pid),
+                       nullptr);
+  if (!process.Valid()) {
+    const DWORD error = GetLastError();
+    return error == ERROR_INVALID_PARAMETER ? ProcessResult{true, 0, {}} : Failure(error);  // gone
+  }
+  // Held first, so that the process checked is the one ended.
+  if (CreationTime(process.Get()) != start || WaitForSingleObject(process.Get(), 0) != WAIT_TIMEOUT)
+    return {true, 0, {}};
+  if (!TerminateProcess(process.Get(), 0)) return Failure(GetLastError());
+  return {true, 0, {}};
+}
+
+std::string ProcessCommandLine(std::uint32_t pid, std::size_t maxLength) {
+  UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid), nullptr);
+  char image[MAX_PATH * 2] = {};
+  DWORD size = sizeof image;
+  if (!process.Valid() || !QueryFullProcessImageNameA(process.Get(), 0, image, &size)) return {};
+  std::string line(image, size);
+  if (line.size() > maxLength) line.resize(maxLength);
+  return line;
+}
+
+std::optional<std::uint64_t> InstanceStart(const std::string& instance, std::uint32_t pid) {
+  const std::string prefix = std::to_string(pid) + "@";
+  if (pid == 0 || !instance.starts_with(prefix) || instance.size() == prefix.size()) return std::nullopt;
+  std::uint64_t value = 0;
+  const char* begin = instance.data() + prefix.size();
+  const auto [end, error] = std::from_chars(begin, instance.data() + instance.size(), value);
+  if (error != std::errc() || end != instance.data() + instance.size()) return std::nullopt;
+  return value;
 }
 
 }  // namespace qar::platform

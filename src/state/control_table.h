@@ -54,6 +54,14 @@ inline constexpr const char* kRowByIdQuery[] = {
     kAndInsertedTodayLine.data(),
 };
 
+// The row's status whatever day it was inserted: the row-by-id query no longer finds
+// the row of a run that crossed the server's midnight.
+inline constexpr const char* kRowStatusAnyDayQuery[] = {
+    "SELECT IDSTCTRLEXECREM",
+    "  FROM CTRLEXECREM",
+    " WHERE IDCTRLEXECREM = :IDCTRLEXECREM",
+};
+
 inline constexpr const char* kCancelUpdate[] = {
     "UPDATE CTRLEXECREM",
     "   SET IDSTCTRLEXECREM = 'NOK',",

@@ -9,6 +9,7 @@
 
 #include "data/data_error.h"
 #include "data/driver_session.h"
+#include "platform/module.h"
 #include "platform/process.h"
 #include "state/state_store_system.h"
 
@@ -291,6 +292,11 @@ TRunRecord ReadRun(const std::vector<Variant>& row, std::size_t first, const TMo
 
 }  // namespace
 
+std::string DispatcherLockPath() {
+  const std::string dir = platform::ExtractFileDir(StateStorePath());
+  return (dir.empty() ? std::string(".") : dir) + platform::kPathDelim + kDispatcherLockFileName;
+}
+
 TMoment TMoment::Now() { return {platform::NowUtc(), platform::SystemSteadyStamp()}; }
 TMoment TMoment::Of(platform::Clock& clock) { return {clock.NowUtc(), clock.Steady()}; }
 
@@ -312,6 +318,15 @@ std::string AgentRoleName(TAgentRole role) {
 
 bool AgentProcessRuns(const TAgentRecord& agent) {
   return !agent.instance.empty() && platform::ProcessInstance(agent.pid) == agent.instance;
+}
+
+bool RunWorkerRuns(const TRunRecord& run) {
+  const std::string now = platform::ProcessInstance(run.workerPid);
+  return !now.empty() && (run.workerInstance.empty() || now == run.workerInstance);
+}
+
+bool RunAgentRuns(const TRunRecord& run) {
+  return !run.agentInstance.empty() && platform::ProcessInstance(run.agentPid) == run.agentInstance;
 }
 
 std::string RunEndName(TRunEnd end) {
@@ -499,6 +514,24 @@ std::int64_t TStateStore::RemoveRunsBefore(platform::TUtcDateTime before) {
   return std::max<std::int64_t>(0, Run(*session_, path_, "DELETE FROM RUNS WHERE STARTED < ?", {Param(before)}).rowsAffected);
 }
 
+std::vector<std::pair<std::int64_t, std::string>> TStateStore::OutputsOfRunsBefore(platform::TUtcDateTime before) {
+  std::vector<std::pair<std::int64_t, std::string>> outputs;
+  for (const auto& row : Run(*session_, path_,
+                             "SELECT REQUEST, OUTPUTFILE FROM RUNS WHERE STARTED < ? AND typeof(OUTPUTFILE) = 'text'"
+                             " AND OUTPUTFILE <> ''",
+                             {Param(before)})
+                             .rows) {
+    if (const auto request = WholeOf(row[0], 0, INT64_MAX)) outputs.emplace_back(*request, TextOf(row[1]));
+  }
+  return outputs;
+}
+
+void TStateStore::RemoveAgentsEndedBefore(platform::TUtcDateTime before) {
+  if (version_ < 1) return;
+  Run(*session_, path_, "DELETE FROM AGENTS WHERE typeof(ENDED) IN ('integer','real') AND ENDED <> 0 AND ENDED < ?",
+      {Param(before)});
+}
+
 void TStateStore::AddToCounter(const std::string& name, std::int64_t delta) {
   if (delta < 0) throw std::invalid_argument("counter " + name + ": a counter never goes down");
   Run(*session_, path_,
@@ -539,6 +572,18 @@ std::vector<TRunRecord> TStateStore::RunsOfRequest(std::int64_t request, const T
 std::vector<TRunRecord> TStateStore::RecentRuns(std::size_t limit, const TMoment& now) {
   return SelectRuns(*session_, path_, version_, "ORDER BY STARTED DESC, RUNKEY DESC LIMIT ?",
                     {Param(static_cast<std::int64_t>(std::min<std::size_t>(limit, INT64_MAX)))}, now);
+}
+
+std::vector<TRunRecord> TStateStore::RunningRuns(std::size_t limit, const TMoment& now) {
+  return SelectRuns(*session_, path_, version_, "WHERE OUTCOME = 'running' ORDER BY STARTED DESC, RUNKEY DESC LIMIT ?",
+                    {Param(static_cast<std::int64_t>(std::min<std::size_t>(limit, INT64_MAX)))}, now);
+}
+
+std::int64_t TStateStore::RunsLeftPending(std::int64_t request) {
+  return WholeResult(Run(*session_, path_,
+                         "SELECT COUNT(*) FROM RUNS WHERE REQUEST = ? AND typeof(LEFTPENDING) = 'integer'"
+                         " AND LEFTPENDING = 0",
+                         {Param(request)}));
 }
 
 std::map<std::string, std::int64_t> TStateStore::Counters() {

@@ -7,6 +7,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/clock.h"
@@ -29,6 +30,11 @@ namespace qar::state {
 // The file name is kStateStoreFileName in that directory.
 inline constexpr const char* kStateStoreFileName = "qarsnc-state.db";
 std::string StateStorePath();
+
+// The lock that lets one agent of the installation dispatch at a time, whatever its
+// user (platform::TFileLock): kDispatcherLockFileName beside the state store.
+inline constexpr const char* kDispatcherLockFileName = "qarsnc-dispatch.lock";
+std::string DispatcherLockPath();
 
 // An agent past this poll age is shown as not responding.
 inline constexpr double kNotRespondingSeconds = 30;
@@ -144,6 +150,16 @@ struct TRunRecord {
   bool operator==(const TRunRecord&) const = default;
 };
 
+// The note of a run whose agent ended while it ran and that no agent watched to its
+// end: found ended by the next agent, or by a reader.
+inline constexpr const char* kRunEndedUnwatched = "ended while no agent watched";
+
+// True while the run's worker process runs: the same process (its identity when the
+// run has one, else its pid). Works for any user's worker on this machine.
+bool RunWorkerRuns(const TRunRecord& run);
+// True while the agent that started the run still runs (its identity).
+bool RunAgentRuns(const TRunRecord& run);
+
 // The runs of one request, summed up (`QarCfg.exe list`, the status page).
 struct TRequestSummary {
   std::int64_t request = 0;
@@ -220,6 +236,11 @@ class TStateStore {
   void MarkAgentEnded(const std::string& instance, platform::TUtcDateTime when);
   // Removes runs that started before `before`; returns how many. Counters stay.
   std::int64_t RemoveRunsBefore(platform::TUtcDateTime before);
+  // The request and output file of every run that started before `before` and names
+  // one, for the clean-up to remove the files it may remove before the runs go.
+  std::vector<std::pair<std::int64_t, std::string>> OutputsOfRunsBefore(platform::TUtcDateTime before);
+  // Removes the rows of agents found gone before `before`.
+  void RemoveAgentsEndedBefore(platform::TUtcDateTime before);
   // Adds `delta` (0 or more) to the counter `name`, created at 0. Inside a
   // TStoreTransaction it is part of it.
   void AddToCounter(const std::string& name, std::int64_t delta);
@@ -236,6 +257,11 @@ class TStateStore {
   std::vector<TRequestSummary> Summaries(platform::TUtcDateTime since, const TMoment& now);
   // The summary of one request; none when it never ran.
   std::optional<TRequestSummary> SummaryOf(std::int64_t request, const TMoment& now);
+  // The runs still recorded as running (of any agent, gone or not), newest first, at
+  // most `limit`.
+  std::vector<TRunRecord> RunningRuns(std::size_t limit, const TMoment& now);
+  // How many runs of `request` ended with its row still "P" (what MaxWorkerRuns counts).
+  std::int64_t RunsLeftPending(std::int64_t request);
   // Every counter whose stored value is a whole number.
   std::map<std::string, std::int64_t> Counters();
 

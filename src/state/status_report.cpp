@@ -70,14 +70,17 @@ TStatusReport ReadInstallationStatus(const std::string& installationDir, const T
       report.agents.push_back(std::move(view));
     }
     // A run still open whose agent is gone: its worker may run on, unsupervised
-    // until an agent starts again.
-    for (const TRunRecord& run : store.RecentRuns(200, now)) {
-      if (run.end != TRunEnd::kRunning || !SameDirectory(platform::ExtractFileDir(run.agentExe), installationDir))
-        continue;
+    // until an agent of the installation adopts it. One that an agent supervises
+    // now (its own, or adopted: that agent publishes its request and worker) is not left.
+    for (const TRunRecord& run : store.RunningRuns(200, now)) {
+      if (!SameDirectory(platform::ExtractFileDir(run.agentExe), installationDir)) continue;
       bool supervised = false;
-      for (const TAgentView& agent : report.agents)
-        supervised = supervised || (agent.running && agent.record.pid == run.agentPid);
-      if (supervised || run.workerPid == 0 || platform::ProcessInstance(run.workerPid).empty()) continue;
+      for (const TAgentView& agent : report.agents) {
+        supervised = supervised || (agent.running && (agent.record.pid == run.agentPid ||
+                                                      (agent.record.request == std::to_string(run.request) &&
+                                                       agent.record.workerPid == run.workerPid)));
+      }
+      if (supervised || run.workerPid == 0 || RunAgentRuns(run) || !RunWorkerRuns(run)) continue;
       report.leftWorkers.push_back({std::to_string(run.request), run.workerPid, run.started, run.agentPid, run.agentUser});
     }
   } catch (const EStateStore& error) {
@@ -158,7 +161,17 @@ std::vector<TListedRequest> ListRequestsWithRuns(TADOConnection& connection, con
   for (TRequestRow& row : ListedRequests(connection, since)) {
     TListedRequest request;
     request.running = std::find(running.begin(), running.end(), row.id) != running.end() && row.status == "P";
-    if (const auto found = byId.find(row.id); found != byId.end()) request.runs = *found->second;
+    if (const auto found = byId.find(row.id); found != byId.end()) {
+      request.runs = *found->second;
+      // Still "running" in the store, but neither its agent nor its worker runs: no
+      // agent has found it ended yet, and a reader may not write.
+      TRunRecord& last = request.runs->last;
+      if (last.end == TRunEnd::kRunning && !RunAgentRuns(last) && !RunWorkerRuns(last)) {
+        last.end = TRunEnd::kUnknown;
+        last.note = kRunEndedUnwatched;
+        last.durationSeconds.reset();
+      }
+    }
     request.row = std::move(row);
     if (!onlyStatus.empty() &&
         !(onlyStatus == "running" ? request.running : platform::SameTextAscii(request.row.status, onlyStatus)))

@@ -55,6 +55,7 @@ constexpr TSettingInfo kSettings[] = {
     {"SqlMonUser", TSettingKind::kText, 255, true, 0, "the monitored operators (empty: every one)"},
     {"TmpFileDir", TSettingKind::kText, 200, false, 0, "an absolute directory for the logs", true},
     {"MaxWorkerRuns", TSettingKind::kDword, 0, false, 0x7FFFFFFF, "0 (no limit) or a number of runs up to 2147483647"},
+    {"MaxWorkerOutput", TSettingKind::kDword, 0, false, 1024, "a number of megabytes from 1 to 1024", false, 1},
     {"ConnectionPooling", TSettingKind::kDword, 0, false, 1, "0 (off) or 1 (on)"},
     {"PoolMaxIdleSessions", TSettingKind::kDword, 0, false, 64, "a number of sessions from 1 to 64", false, 1},
     {"PoolIdleTimeout", TSettingKind::kDword, 0, false, 3600, "a number of seconds from 1 to 3600", false, 1},

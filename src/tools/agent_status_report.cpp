@@ -75,9 +75,12 @@ std::vector<std::string> DescribeStatus(const TStatusReport& status) {
     std::string line = "Agent:      pid " + std::to_string(a.pid) + ", user " + a.user + ", started " +
                        StateTime(a.started) + ", ";
     if (!view.running) {
-      line += "not running (it ended without saying so; last poll " + StateTime(a.lastPoll) + ")";
+      line += "not running (it ended without saying so" +
+              (a.ended != 0 ? ", found gone " + StateTime(a.ended) : std::string()) + "; last poll " +
+              StateTime(a.lastPoll) + ")";
     } else {
-      line += "last poll " + Ago(a.pollAgeSeconds) + (view.responding ? "" : ": NOT RESPONDING");
+      line += (a.role == state::TAgentRole::kStandby ? "standing by" : "dispatching") + std::string(", last poll ") +
+              Ago(a.pollAgeSeconds) + (view.responding ? "" : ": NOT RESPONDING");
     }
     lines.push_back(line);
     if (!view.running) continue;
@@ -95,7 +98,7 @@ std::vector<std::string> DescribeStatus(const TStatusReport& status) {
   for (const TLeftWorker& w : status.leftWorkers) {
     lines.push_back("Left:       the worker of request " + w.request + " (pid " + std::to_string(w.pid) +
                     ") runs since " + StateTime(w.since) + " without its agent (pid " + std::to_string(w.agentPid) +
-                    ", user " + w.agentUser + "); the next agent of that user supervises it");
+                    ", user " + w.agentUser + "); the next agent that dispatches supervises it");
   }
   if (status.queue) {
     lines.push_back("Pending:    " + std::to_string(status.queue->pendingToday) + " today, " +
@@ -149,7 +152,7 @@ std::string DescribeCancelOutcome(const TStatusReport& status, const std::string
   for (const TLeftWorker& worker : status.leftWorkers) {
     if (worker.request == id)
       return "its worker (pid " + std::to_string(worker.pid) + ") runs without an agent: it is stopped when an "
-             "agent of user " + worker.agentUser + " starts";
+             "agent of the installation starts";
   }
   if (status.AgentRuns()) return "the agent will not start it";
   return "no agent runs: the request is not started, and a worker of it still running stops when an agent starts";

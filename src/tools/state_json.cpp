@@ -37,6 +37,7 @@ std::string AgentJson(const TAgentView& view) {
                     ",\"exe\":" + JsonString(a.exe) + ",\"started\":" + TimeOrNull(a.started) +
                     ",\"lastPoll\":" + TimeOrNull(a.lastPoll) + ",\"pollAgeSeconds\":" + Number(a.pollAgeSeconds) +
                     ",\"running\":" + Bool(view.running) + ",\"responding\":" + Bool(view.responding) +
+                    ",\"role\":" + JsonString(state::AgentRoleName(a.role)) + ",\"ended\":" + TimeOrNull(a.ended) +
                     ",\"lastError\":";
   out += a.lastError.empty() ? "null"
                              : "{\"text\":" + JsonString(a.lastError) + ",\"at\":" + TimeOrNull(a.lastErrorAt) + "}";

@@ -93,8 +93,10 @@ std::string RenderOverview(const TPageFrame& frame, const TStatusReport& report,
     for (const TAgentView& agent : report.agents) {
       const state::TAgentRecord& a = agent.record;
       const std::string state = !agent.running      ? "<td class=\"bad agent-state\">ended</td>"
-                                : agent.responding ? "<td class=\"good agent-state\">running</td>"
-                                                   : "<td class=\"bad agent-state\">not responding</td>";
+                                : !agent.responding ? "<td class=\"bad agent-state\">not responding</td>"
+                                : a.role == state::TAgentRole::kStandby
+                                    ? "<td class=\"good agent-state\">running, standing by</td>"
+                                    : "<td class=\"good agent-state\">running, dispatching</td>";
       body += "<tr>" + Cell(a.user) + Cell(std::to_string(a.pid)) + Cell(StateTime(a.started)) +
               Cell(a.pollAgeSeconds ? Seconds(a.pollAgeSeconds) + " ago" : std::string("not known")) + state +
               (a.request.empty() ? std::string("<td>no request</td>")

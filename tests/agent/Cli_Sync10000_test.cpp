@@ -1,8 +1,10 @@
 #include "agent/Cli_Sync10000.h"
+#include "agent/agent_texts.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
@@ -31,9 +33,10 @@ std::string ErrorOf(const std::function<void()>& action) {
   return "no error";
 }
 
-// The form on a real SQLite database, with the worker, the process list and the
-// clock simulated: a worker "runs" for workerLife of simulated time after its start.
-class TfrmSyncTest : public ::testing::Test {
+// The form on a real SQLite database, with the workers and the clock simulated (the
+// case is its own TWorkers): the worker of the last start "runs" for workerLife_ of
+// simulated time; a worker an ended agent left runs while adoptedAlive_.
+class TfrmSyncTest : public ::testing::Test, public TWorkers {
  protected:
   void SetUp() override {
     connectionString_ = "Provider=SQLite;Data Source=" + database_.DriverFile();
@@ -46,30 +49,52 @@ class TfrmSyncTest : public ::testing::Test {
     });
     AgentServices& services = services_;
     services.clock = &clock_;
-    services.workers = {[this] { return workerAlive_; },
-                        [this] { ++kills_, workerAlive_ = survivesKill_-- > 0, onKill_ ? onKill_() : void(); }};
-    services.startWorker = [this](const TWorkerStart& start) {
-      started_.push_back(start.params);
-      startedPath_ = start.path;
-      startedAt_.push_back((clock_.Now() - kStart) * 86400);
-      if (onStart_) onStart_(start.params);
-      if (startFails_) return platform::ProcessResult{false, 2, "No such file or directory"};
-      workerAlive_ = workerLife_ > 0ms;
-      workerEnds_ = elapsed_ + workerLife_;
-      return platform::ProcessResult{true, 0, {}};
-    };
+    services.workers = std::shared_ptr<TWorkers>(this, [](TWorkers*) {});
     services.maxParams = [this](const std::string&) { return maxParams_; };
     services.startWatchdog = [this] { ++watchdogStarts_; };
     services.connectionString = [this] { return connectionString_; };
     services.log = [this](const std::string& line) { logs_.push_back(line); };
     services.report = [this](const std::string& line) { reports_.push_back(line); };
-    services.supervising = [this](const std::string& id) { published_.push_back(id); };
+    services.supervising = [this](const std::string& id, std::uint32_t) { published_.push_back(id); };
     services.agentDirectory = "agentdir";
-    services.workerEnd = [this] { return exit_; };
     services.recordRun = [this](const state::TRunRecord& run) { runs_.push_back(run); };
+    services.dispatch = [this](std::string&) { return dispatching_; };
+    services.role = [this](state::TAgentRole role) { roles_.push_back(role); };
+    services.orphanedRuns = [this] { return std::exchange(orphans_, {}); };
     form_ = std::make_unique<TfrmSync>(services);
   }
   void TearDown() override { form_.reset(); }
+
+  TWorkerStarted Start(const TWorkerStart& start) override {
+    started_.push_back(start.params);
+    startedPath_ = start.path;
+    startedAt_.push_back(elapsed_.count() / 1000.0);
+    if (onStart_) onStart_(start.params);
+    TWorkerStarted started;
+    started.result = {!startFails_, startFails_ ? 2 : 0, startFails_ ? "No such file or directory" : ""};
+    if (startFails_) return started;
+    workerAlive_ = workerLife_ > 0ms;
+    workerEnds_ = elapsed_ + workerLife_;
+    exitTold_ = false;
+    started.pid = ++pid_;
+    std::tie(started.instance, started.output) = std::tuple("pid@" + std::to_string(pid_), output_);
+    return started;
+  }
+  TRunLook Look(const TWorkerRun& run, const std::vector<std::string>&) override {
+    TRunLook look;
+    if (run.pid != pid_ && run.pid != kAdoptedPid) return look;  // an ended agent's worker that is gone
+    look.workerRuns = run.pid == pid_ ? workerAlive_ : adoptedAlive_;
+    if (run.pid == pid_ && !workerAlive_ && !std::exchange(exitTold_, true)) look.exit = exit_;
+    look.others = others_;
+    look.strays = strays_;
+    return look;
+  }
+  std::vector<std::string> Stop(const TWorkerRun&) override {
+    ++kills_;
+    workerAlive_ = survivesKill_-- > 0;
+    if (onKill_) onKill_();
+    return {};
+  }
 
   void Sql(const std::string& text) { form_->adcVerifTab.Execute(text); }
   std::string Row(long long id) {  // status, error text, and whether the agent updated it
@@ -85,24 +110,33 @@ class TfrmSyncTest : public ::testing::Test {
     Sql("INSERT INTO CTRLEXECREM (CDAPP, TPOPERACAO, DSOPERACAO, IDSTCTRLEXECREM) VALUES ('PDV', 'SYNC', '" +
         operation + "', '" + status + "')");
   }
-  void Cancel(int id) { Sql("UPDATE CTRLEXECREM SET IDSTCTRLEXECREM = 'C' WHERE IDCTRLEXECREM = " + std::to_string(id)); }
+  void SetStatus(int id, const std::string& status) {
+    Sql("UPDATE CTRLEXECREM SET IDSTCTRLEXECREM = '" + status + "' WHERE IDCTRLEXECREM = " + std::to_string(id));
+  }
+  std::size_t Logged(const std::string& part) const {
+    return std::count_if(logs_.begin(), logs_.end(), [&](const std::string& line) { return line.find(part) != npos; });
+  }
 
   platform::SimulatedClock clock_{kStart};
   std::chrono::milliseconds elapsed_{0}, workerLife_{0}, workerEnds_{0};
-  bool workerAlive_ = false, startFails_ = false;
+  bool workerAlive_ = false, startFails_ = false, exitTold_ = false, adoptedAlive_ = false, dispatching_ = true;
   int survivesKill_ = 0, kills_ = 0, watchdogStarts_ = 0, passes_ = 0;
+  std::uint32_t pid_ = 100;
+  static constexpr std::uint32_t kAdoptedPid = 901;  // the one worker of an ended agent that still runs
   std::size_t maxParams_ = 1000;
   std::vector<std::pair<std::chrono::milliseconds, bool>> sleeps_;  // each sleep, and WorkerBusy during it
   std::map<int, std::function<void()>> onPass_;  // run at the n-th ten-second supervision pass
   std::function<void()> onKill_;
   std::function<void(const std::string&)> onStart_;
   std::optional<platform::TExitStatus> exit_;
-  std::vector<double> startedAt_;  // seconds after kStart
-  std::vector<state::TRunRecord> runs_;
+  std::vector<TSeenProcess> others_, strays_;
+  std::vector<double> startedAt_;  // seconds of the steady clock
+  std::vector<state::TRunRecord> runs_, orphans_;
+  std::vector<state::TAgentRole> roles_;
   AgentServices services_;
   Lines started_, logs_, reports_, published_;
   const ::qar::testing::TScratchDatabase database_{"agent.db"};  // gone after the form
-  std::string startedPath_, connectionString_;
+  std::string startedPath_, connectionString_, output_;
   std::unique_ptr<TfrmSync> form_;
 };
 
@@ -133,6 +167,8 @@ TEST_F(TfrmSyncTest, FormCreateCreatesTheTableStartsTheWatchdogAndHoldsTheStatem
             "    DSERRO          NVARCHAR(MAX),\r\n    DTINCLUSAO      DATETIME DEFAULT GETDATE(),\r\n"
             "    DTINICIO        DATETIME,\r\n    DTULTATU        DATETIME\r\n)");
   EXPECT_EQ(form_->acmUpdVerifTab.CommandTimeout() + form_->acmCTRLEXECREM.CommandTimeout(), 0);
+  // A row a worker or an operator finished meanwhile is never marked over.
+  EXPECT_NE(form_->acmNaoIniciado.CommandText().find(" WHERE IDCTRLEXECREM = :IDCTRLEXECREM\r\n   AND IDSTCTRLEXECREM = 'P'"), npos);
 }
 
 // A probe failing for another reason than a missing table still tries CREATE TABLE,
@@ -183,21 +219,25 @@ TEST_F(TfrmSyncTest, OnlyPendingRowsOfTodayStartWithTheirParameterStringAndOnesT
   EXPECT_EQ(startedPath_, worker);
   // A worker gone within the first second is not supervised; the row stays "P".
   EXPECT_EQ(sleeps_, (decltype(sleeps_){{1000ms, false}}));
+  EXPECT_EQ(runs_.back().end, state::TRunEnd::kUnknown);
   EXPECT_TRUE(form_->timVerifTab.Enabled());
   EXPECT_EQ(Row(4), "P||no update");
-  EXPECT_EQ(logs_, (Lines{"request 4: worker started with SYNC_4__02_",
+  EXPECT_EQ(logs_, (Lines{std::string(texts::kDispatching), "request 4: worker started with SYNC_4__02_",
                           "request 4: worker ended: status unknown after 1 s; the row is still P: started again "
                           "in 2 s at the earliest, other requests meanwhile"}));
 }
 
 // The cancelled row cannot be marked right after its worker was stopped: it is
 // marked at the next pass. The kill leaves the worker running: it is not killed again.
+// The run crossed the server's midnight: the cancellation still reaches it, and its
+// end still reads the row.
 TEST_F(TfrmSyncTest, ARunningWorkerIsSupervisedEveryTenSecondsAndACancellationStopsItAndIsMarkedOnce) {
   form_->FormCreate();
   Request(kRequest);
   workerLife_ = 60s;
   survivesKill_ = 1;
-  onPass_[3] = [this] { Cancel(1); };
+  onPass_[2] = [this] { Sql("UPDATE CTRLEXECREM SET DTINCLUSAO = datetime('now', 'localtime', '-1 day')"); };
+  onPass_[3] = [this] { SetStatus(1, "C"); };
   onKill_ = [this] {
     Sql("ALTER TABLE CTRLEXECREM RENAME TO HIDDEN");
     onPass_[4] = [this] { Sql("ALTER TABLE HIDDEN RENAME TO CTRLEXECREM"); };
@@ -210,35 +250,37 @@ TEST_F(TfrmSyncTest, ARunningWorkerIsSupervisedEveryTenSecondsAndACancellationSt
   for (std::size_t i = 0; i < sleeps_.size(); ++i) EXPECT_EQ(sleeps_[i], std::pair(i ? 10000ms : 1000ms, i > 0));
   EXPECT_FALSE(WorkerBusy.load());
   EXPECT_TRUE(form_->timVerifTab.Enabled());
-  EXPECT_EQ(published_, (Lines{"1", ""}));
-  EXPECT_EQ(logs_, (Lines{"request 1: worker started with SYNC_1_001_02_",
+  EXPECT_EQ(published_, (Lines{"1", "1", ""}));
+  EXPECT_EQ(logs_, (Lines{"this agent dispatches the installation's requests from now on",
+                          "request 1: worker started with SYNC_1_001_02_",
                           "request 1: cancelled by the operator, worker stopped, row marked NOK",
                           "request 1: worker ended: status unknown after 61 s; the row is now NOK"}));
-  // A worker whose request nobody told this agent is still published as supervised.
-  workerAlive_ = true;
-  workerEnds_ = elapsed_ + 10s;
-  published_.clear();
-  form_->ProcessPendingOperation();
-  EXPECT_EQ(published_, (Lines{"?", ""}));
+  EXPECT_EQ(runs_.back().note, "cancelled by the operator");
 }
 
-// A run that leaves its row "P" holds that row back for a growing wait while the
-// rows behind it start; its re-runs are logged with their count the first three
-// times (then once an hour); after MaxWorkerRuns runs the row is marked.
+// A run that leaves its row "P" holds that row back for a growing wait on the steady
+// clock while the rows behind it start, also when the wall clock is set back an hour;
+// its re-runs are logged with their count the first three times (then once an
+// hour); after MaxWorkerRuns runs the row is marked. An abnormal end quotes the last
+// five lines of the output, passwords masked.
 TEST_F(TfrmSyncTest, ARowLeftPendingWaitsLongerEachTimeWhileOthersStart) {
-  services_.maxWorkerRuns = 12;
+  services_.maxWorkerRuns = [] { return 12; };
   form_ = std::make_unique<TfrmSync>(services_);
   form_->FormCreate();
   Request(kRequest);
   Request(R"({"CDFILIAL":"9"})");
   exit_ = platform::TExitStatus{false, 3};
+  output_ = database_.File() + ".out";
+  std::ofstream(output_) << "1\n2\n3\n4\nconectando Password=segredo;\n6\n7\n";
   onStart_ = [this](const std::string& params) {
-    if (params == "SYNC_2_9__") Sql("UPDATE CTRLEXECREM SET IDSTCTRLEXECREM = 'OK' WHERE IDCTRLEXECREM = 2");
+    if (params == "SYNC_2_9__") SetStatus(2, "OK");
+    if (started_.size() == 3) clock_.Set(clock_.Now() - 1.0 / 24);  // the wall clock an hour back
   };
   for (int tick = 0; tick < 2000 && Row(1)[0] == 'P'; ++tick) {
     form_->ProcessPendingOperation();
     clock_.Sleep(2s);
   }
+  std::remove(output_.c_str());
   ASSERT_EQ(started_.size(), 13u);
   EXPECT_EQ(started_[1], "SYNC_2_9__");  // while row 1 waits
   startedAt_.erase(startedAt_.begin() + 1);
@@ -267,6 +309,74 @@ TEST_F(TfrmSyncTest, ARowLeftPendingWaitsLongerEachTimeWhileOthersStart) {
     if (line.find(", started again:") != npos) again.push_back(line);
   ASSERT_EQ(again.size(), 3u);
   EXPECT_EQ(again[0], "request 1: run 2, started again: the last one ended exit 3 with the row still P");
+  EXPECT_EQ(Logged("request 1: worker ended: exit 3 after 1 s; its last output: 3 | 4 | conectando Password=*******; "
+                   "| 6 | 7 (" + output_ + "); the row is still P: started again in 2 s"), 1u);
+}
+
+// The runs that count are the store's, every agent's and those before a restart; the
+// setting is read at every run's end.
+TEST_F(TfrmSyncTest, MaxWorkerRunsCountsTheStoresRunsAndIsReadAnew) {
+  std::int32_t maxRuns = 0;
+  services_.maxWorkerRuns = [&] { return maxRuns; };
+  services_.runsLeftPending = [](std::int64_t) { return std::optional<std::int64_t>(4); };
+  form_ = std::make_unique<TfrmSync>(services_);
+  form_->FormCreate();
+  Request(kRequest);
+  form_->ProcessPendingOperation();
+  EXPECT_EQ(Row(1), "P||no update");
+  maxRuns = 5;
+  clock_.Sleep(300s);
+  form_->ProcessPendingOperation();
+  EXPECT_EQ(started_.size(), 2u);
+  EXPECT_EQ(Row(1), "NOK|Executado 5 vezes sem sair de P (MaxWorkerRuns); \xFAltimo: status unknown|updated");
+}
+
+// A standing-by agent starts nothing. Once it dispatches, the runs of ended agents come
+// first: one whose worker is gone is closed at once, one whose worker runs is supervised
+// before any request. Processes of the run beside its worker hold the queue while the
+// row is "P", and are logged once and let go when it left "P"; a stray marked process
+// is logged once and never held.
+TEST_F(TfrmSyncTest, AStandbyAgentTakesOverTheRunsOfEndedAgentsBeforeAnyRequest) {
+  form_->FormCreate();
+  for (int i = 0; i < 3; ++i) Request(kRequest);
+  dispatching_ = false;
+  form_->ProcessPendingOperation();
+  form_->ProcessPendingOperation();
+  EXPECT_TRUE(started_.empty());
+  state::TRunRecord gone, left;
+  std::tie(gone.key, gone.request, gone.workerPid, gone.agentPid) = std::tuple("old/1", 1, 900, 50);
+  std::tie(left.key, left.request, left.workerPid, left.agentPid) = std::tuple("old/2", 2, kAdoptedPid, 50);
+  SetStatus(1, "OK");
+  orphans_ = {gone, left};
+  dispatching_ = adoptedAlive_ = true;
+  others_ = {{77, 1, "sleep 60"}};
+  strays_ = {{55, 1, "env QARSNC_INSTALLATION=agentdir sleep 300"}};
+  onPass_[1] = [this] { adoptedAlive_ = false; };
+  onPass_[3] = [this] { SetStatus(2, "OK"); };
+  form_->ProcessPendingOperation();
+  EXPECT_EQ(roles_, (std::vector{state::TAgentRole::kStandby, state::TAgentRole::kDispatching}));
+  EXPECT_TRUE(started_.empty());
+  ASSERT_EQ(runs_.size(), 2u);
+  EXPECT_EQ(std::tuple(runs_[0].key, runs_[0].end, runs_[0].note, runs_[0].leftPending),
+            std::tuple("old/1", state::TRunEnd::kUnknown, std::string("ended while no agent watched"), true));
+  EXPECT_EQ(std::tuple(runs_[1].key, runs_[1].end, runs_[1].note), std::tuple("old/2", state::TRunEnd::kUnknown, ""));
+  EXPECT_EQ(passes_, 3);
+  others_.clear();
+  form_->ProcessPendingOperation();
+  EXPECT_EQ(started_, Lines{"SYNC_3_001_02_"});
+  EXPECT_EQ(logs_, (Lines{"another agent of this installation dispatches its requests; this one stands by and takes "
+                          "over when that one ends",
+                          "this agent dispatches the installation's requests from now on",
+                          "request 1: its worker, left by an agent that ended (pid 50), ended while no agent watched; "
+                          "the row is now OK",
+                          "a worker started earlier is running (request 2): supervising it before any request",
+                          "pid 55 (env QARSNC_INSTALLATION=agentdir sleep 300) is marked as a worker of this installation "
+                          "but belongs to none of its runs: ignored",
+                          "request 2: pid 77 (sleep 60), left running by its worker, no longer holds the queue",
+                          "request 2: worker ended: status unknown after 0 s; the row is now OK",
+                          "request 3: worker started with SYNC_3_001_02_",
+                          "request 3: worker ended: status unknown after 1 s; the row is still P: started again in 2 s "
+                          "at the earliest, other requests meanwhile"}));
 }
 
 TEST(WithDefaultProvider, OnlyAStringWithoutProviderDriverOrDsnIsReadWithTheAgentsProvider) {

@@ -2,6 +2,10 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <map>
+#include <set>
+#include <sstream>
+
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
@@ -39,6 +43,39 @@ class WorkersPosixTest : public AgentCase {
       EXPECT_EQ(run.exitCode, exitCode) << run.out << run.err;
     }
     return nlohmann::json::parse(run.out);
+  }
+  // The agents of the status as (pid, role) of those running, and the pids of those found ended.
+  std::pair<std::map<std::uint32_t, std::string>, std::set<std::uint32_t>> Agents() {
+    std::pair<std::map<std::uint32_t, std::string>, std::set<std::uint32_t>> agents;
+    const nlohmann::json status = Json({"status", "--json"}, std::nullopt);
+    for (const auto& agent : status["agents"]) {
+      if (agent["running"] == true) agents.first[agent["pid"]] = agent["role"];
+      if (!agent["ended"].is_null()) agents.second.insert(agent["pid"].get<std::uint32_t>());
+    }
+    return agents;
+  }
+  // This user's processes that run `commandLine`, and the zombies of process `parent`.
+  static std::vector<platform::TProcessEntry> Running(const std::string& commandLine) {
+    std::vector<platform::TProcessEntry> found;
+    for (const platform::TProcessEntry& entry : platform::ListProcesses())
+      if (platform::ProcessCommandLine(entry.pid) == commandLine) found.push_back(entry);
+    return found;
+  }
+  static std::size_t Zombies(std::uint32_t parent) {
+    std::size_t count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+      std::ifstream in(entry.path() / "stat");
+      std::string line;
+      std::getline(in, line);
+      const std::size_t close = line.rfind(')');
+      if (close == npos) continue;
+      std::istringstream rest(line.substr(close + 1));
+      std::string state;
+      std::uint32_t ppid = 0;
+      rest >> state >> ppid;
+      count += state == "Z" && ppid == parent;
+    }
+    return count;
   }
   bool WaitForSupervised(long long id) {  // the store shows an agent supervising request `id`
     return WaitUntil([&] {
@@ -130,7 +167,7 @@ TEST_F(WorkersPosixTest, AKilledWorkersRunIsRecordedWithItsSignalAndItsLastOutpu
   ASSERT_TRUE(WaitUntil([&] { return EndedRuns(id) >= 1; }, kBound)) << AgentLog();
   const state::TRunRecord run = Runs(id).front();
   EXPECT_EQ(std::pair(run.end, run.code), std::pair(state::TRunEnd::kSignalled, int{SIGKILL}));
-  EXPECT_NE(installation_.ReadText("logs/" + platform::ExtractFileName(run.output)).find("enviando lote 7"), npos);
+  EXPECT_NE(installation_.ReadText("output/" + platform::ExtractFileName(run.output)).find("enviando lote 7"), npos);
   EXPECT_NE(AgentLog().find("worker ended: signal 9 (SIGKILL) after "), npos) << AgentLog();
   EXPECT_NE(AgentLog().find("its last output: enviando lote 7 ("), npos) << AgentLog();
   const nlohmann::json lastRun = Json({"list", "--json"})["requests"].at(0)["lastRun"];
@@ -168,6 +205,111 @@ TEST_F(WorkersPosixTest, StatusOfAnotherOperatorSeesTheAgentAndItsExitCodesTellW
   const ToolRun unreadable = RunAdminTool({"status"});
   EXPECT_EQ(unreadable.exitCode, kExitStateUnreadable) << unreadable.out << unreadable.err;
   EXPECT_NE(unreadable.out.find("Agent:      not known: State store "), npos) << unreadable.out;
+}
+
+// Two agents of one installation (two logons of one user: one lock per runtime
+// directory, one dispatcher lock beside the store): one dispatches, the other stands
+// by, takes over the run of the first when it is killed and marks its row ended; a
+// run whose agent and worker were both killed is closed by the next agent.
+TEST_F(WorkersPosixTest, OneOfTwoAgentsDispatchesAndTheOtherTakesOverItsRunWhenItIsKilled) {
+  Sql(JoinStatementLines(kCreateTable));
+  HoldWorkers();
+  StartAgent();
+  ASSERT_TRUE(WaitUntil([&] { return Agents().first.size() == 1; }, kBound)) << AgentLog(0);
+  const std::string own = *platform::GetEnv("XDG_RUNTIME_DIR");
+  std::filesystem::create_directory(installation_.Dir() + "second");
+  platform::SetEnv("XDG_RUNTIME_DIR", installation_.Dir() + "second");
+  StartAgent();
+  platform::SetEnv("XDG_RUNTIME_DIR", own);
+  const std::map<std::uint32_t, std::string> roles{{agents_[0]->Pid(), "dispatching"}, {agents_[1]->Pid(), "standby"}};
+  ASSERT_TRUE(WaitUntil([&] { return Agents().first == roles; }, kBound)) << AgentLog(1);
+  const int id = Request("001", "01");
+  ASSERT_TRUE(WaitForWorker(id, "001", "01")) << AgentLog(0);
+  ASSERT_TRUE(WaitForSupervised(id));
+  ASSERT_EQ(kill(static_cast<pid_t>(agents_[0]->Pid()), SIGKILL), 0);
+  ASSERT_TRUE(WaitForLog("a worker started earlier is running (request " + std::to_string(id), 1)) << AgentLog(1);
+  EXPECT_TRUE(WaitUntil([&] { return Agents().second.contains(agents_[0]->Pid()); }, kBound));
+  ReleaseWorkers();
+  ASSERT_TRUE(WaitForStatus(id, "OK"));
+  ASSERT_TRUE(WaitUntil([&] { return EndedRuns(id) == 1; }, kBound)) << AgentLog(1);
+  EXPECT_EQ(WorkerStarts(id, "001", "01"), 1u);
+
+  HoldWorkers();
+  const int left = Request("001", "02");
+  ASSERT_TRUE(WaitForWorker(left, "001", "02")) << AgentLog(1);
+  ASSERT_EQ(kill(static_cast<pid_t>(agents_[1]->Pid()), SIGKILL), 0);
+  for (const platform::TProcessHandle& worker : platform::FindProcessesOfFile(installation_.WorkerPath())) worker.Terminate();
+  StartAgent();
+  ASSERT_TRUE(WaitUntil([&] { return EndedRuns(left) == 1; }, kBound)) << AgentLog(2);
+  EXPECT_EQ(Runs(left).front().note, state::kRunEndedUnwatched);
+  EXPECT_EQ(WorkerStarts(left, "001", "02"), 1u);
+}
+
+// A worker that drops its marker and leaves a background child: supervised to its end,
+// started once, its cancel ends its whole group; a marked process of no run is ignored
+// and logged once; what a worker left behind no longer holds the queue once its row
+// left "P"; the agent leaves no zombie.
+TEST_F(WorkersPosixTest, AWorkersGroupIsItsRunAndNothingElseHoldsTheQueue) {
+  Sql(JoinStatementLines(kCreateTable));
+  // The background child every worker leaves, ended with the case however it ends.
+  const std::string sleeper = "sleep " + std::to_string(3000 + getpid() % 997);
+  const std::shared_ptr<void> endSleepers(nullptr, [&](void*) {
+    for (const platform::TProcessEntry& entry : Running(sleeper)) platform::TerminateProcessInstance(entry.pid, entry.start);
+  });
+  ScriptWorker("unset QARSNC_INSTALLATION QARSNC_REQUEST QARSNC_RUN\n" + sleeper + " &", true);
+  std::string marker = "QARSNC_INSTALLATION=" + installation_.Dir();
+  marker.pop_back();
+  ChildProcess stray("/usr/bin/env", {marker, "sleep", "600"}, installation_.Dir(), installation_.Dir() + "stray");
+  HoldWorkers();
+  const int cancelled = Request("001", "01");
+  StartAgent();
+  ASSERT_TRUE(WaitForWorker(cancelled, "001", "01")) << AgentLog();
+  ASSERT_TRUE(WaitForLog("pid " + std::to_string(stray.Pid()) + " (sleep 600) is marked as a worker of this "
+                         "installation but belongs to none of its runs: ignored")) << AgentLog();
+  EXPECT_EQ(RunAdminTool({"cancel", std::to_string(cancelled)}).exitCode, 0);
+  ASSERT_TRUE(WaitForStatus(cancelled, "NOK")) << AgentLog();
+  EXPECT_TRUE(WaitUntil([&] { return Running(sleeper).empty() && ProcessesOfFile(WorkerBinary()) == 0; }, kBound));
+  EXPECT_TRUE(stray.Running());
+
+  ReleaseWorkers();
+  installation_.ConfigureWorker({"status=OK"});
+  const int first = Request("001", "02"), second = Request("001", "03");
+  ASSERT_TRUE(WaitForStatus(second, "OK")) << AgentLog();
+  EXPECT_EQ(Row(first), "OK");
+  EXPECT_TRUE(WaitUntil([&] { return Occurrences(AgentLog(), "left running by its worker, no longer holds the queue") == 2; },
+                        kBound)) << AgentLog();
+  EXPECT_EQ(Occurrences(AgentLog(), "belongs to none of its runs: ignored"), 1u);
+  EXPECT_EQ(WorkerStarts(cancelled, "001", "01"), 1u);
+  EXPECT_EQ(Running(sleeper).size(), 2u);
+  EXPECT_EQ(Zombies(agents_[0]->Pid()), 0u);
+}
+
+// MaxWorkerRuns counts the runs in the store, also those before a restart; each run's
+// output keeps its end, at most MaxWorkerOutput MB with the cut marked, and the log
+// quotes its last lines with the password masked.
+TEST_F(WorkersPosixTest, MaxWorkerRunsHoldsAcrossARestartAndTheOutputIsCapped) {
+  Sql(JoinStatementLines(kCreateTable));
+  ASSERT_EQ(RunAdminTool({"set", "MaxWorkerRuns", "3"}).exitCode, 0);
+  ASSERT_EQ(RunAdminTool({"set", "MaxWorkerOutput", "1"}).exitCode, 0);
+  ScriptWorker("head -c 3000000 /dev/zero | tr '\\0' x; echo; echo 'conectando Password=segredo;'; exit 3", false);
+  const int id = Request("001", "01");
+  StartAgent();
+  ASSERT_TRUE(WaitUntil([&] { return EndedRuns(id) >= 1; }, kBound)) << AgentLog();
+  agents_[0]->Stop();
+  ASSERT_TRUE(agents_[0]->Wait(kBound));
+  StartAgent();
+  ASSERT_TRUE(WaitForStatus(id, "NOK")) << AgentLog(1);
+  EXPECT_EQ(Runs(id).size(), 3u);
+  EXPECT_NE(Row(id, "DSERRO").find("Executado 3 vezes"), npos);
+  EXPECT_NE(AgentLog(1).find("conectando Password=*******; ("), npos) << AgentLog(1);
+  EXPECT_EQ(AgentLog(1).find("segredo"), npos);
+  const std::string output = installation_.ReadText("output/" + platform::ExtractFileName(Runs(id).front().output));
+  EXPECT_LE(output.size(), 1u << 20);
+  EXPECT_TRUE(output.starts_with("[QarSnc: the first ")) << output.substr(0, 100);
+  EXPECT_TRUE(output.ends_with("xxx\nconectando Password=segredo;\n"));
+  struct stat info {};
+  ASSERT_EQ(stat((installation_.Dir() + "output").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 02770u);
 }
 
 }  // namespace

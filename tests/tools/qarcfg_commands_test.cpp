@@ -122,7 +122,7 @@ TEST_F(QarCfgTest, RefusedInputGetsOneShortLineAndLeavesTheRegistryAsItWas) {
       {{"set-connection", "-"}, 2, sqlite + "\n;Password=p\n"}, {{"set-connection", "-"}, 2, "\n"},
       {{"set-connection", "Provider=SQLite;Data Source=no_such_dir/sub/x.db"}, 1, {}, "no_such_dir/sub/x.db"},
       {{"set-connection", "--create", "Provider=SQLite;Data Source=no_such_dir/x.db"}, 1, {}, "cannot be created"},
-      {{"set", "TunningID"}, 2}, {{"set", "Tuning", "1"}, 2, {}, "TmpFileDir, MaxWorkerRuns, ConnectionPooling, PoolMaxIdleSessions, PoolIdleTimeout)"}, {{"set", "SqlMonitor", "-1"}, 2},
+      {{"set", "TunningID"}, 2}, {{"set", "Tuning", "1"}, 2, {}, "TmpFileDir, MaxWorkerRuns, MaxWorkerOutput, ConnectionPooling, PoolMaxIdleSessions, PoolIdleTimeout)"}, {{"set", "SqlMonitor", "-1"}, 2},
       {{"set", "SqlMonitor", "4294967296"}, 2}, {{"set", "SqlMonitor", huge}, 2, {}, "argument 3 holds 100000 characters"},
       {{"set", "SqlMonitor", "5"}, 2, {}, "0 (off) to 4"}, {{"set", "TunningID", "2"}, 2, {}, "0 (off) or 1"},
       {{"set", "PoolMaxIdleSessions", "0"}, 2, {}, "from 1 to 64"},
@@ -167,7 +167,7 @@ TEST_F(QarCfgTest, ShowPrintsOneEscapedLinePerValue) {
   EXPECT_FALSE(HasControlBesidesLineEnds(out)) << out;
   EXPECT_NE(out.find("TmpFileDir:  D:\\logs\\nStringConex: Provider=Fake\\x1B[1A\n"), std::string::npos) << out;
   EXPECT_NE(out.find(";Password=********;X=\\r1\n"), std::string::npos) << out;
-  EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), platform::RegistryFilePath().empty() ? 10 : 11) << out;
+  EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), platform::RegistryFilePath().empty() ? 11 : 12) << out;
 }
 
 // Neither show nor a request creates the key; requests need a stored string, and a value
