@@ -12,7 +12,7 @@
 
 #include "agent/agent_state.h"
 #include "agent/agent_texts.h"
-#include "agent/operation_value.h"
+#include "state/operation_value.h"
 #include "agent/watchdog.h"
 #include "config/GeralQar.h"
 #include "data/connection_string.h"
@@ -251,8 +251,8 @@ std::optional<TfrmSync::TPendingRow> TfrmSync::SelectPendingRow() {
 std::optional<TfrmSync::TWorkerPlan> TfrmSync::CheckPendingRow(const TPendingRow& row) {
   std::string branch;
   std::string till;
-  ExtractOperationValue(row.operation, "CDFILIAL", branch);
-  ExtractOperationValue(row.operation, "CDCAIXA", till);
+  state::ExtractOperationValue(row.operation, "CDFILIAL", branch);
+  state::ExtractOperationValue(row.operation, "CDCAIXA", till);
   TWorkerPlan plan;
   plan.params = "SYNC_" + row.id + "_" + branch + "_" + till + "_";
   plan.path = services_.agentDirectory + platform::kPathDelim + kWorkerExeName;
@@ -317,13 +317,6 @@ void TfrmSync::StartWorker(const TPendingRow& row, const TWorkerPlan& plan) {
   }
   services_.clock->Sleep(kStartWaitMs);
   Supervise(id, startedAt);
-}
-
-std::chrono::milliseconds TfrmSync::RetryWait(int runs) {
-  constexpr std::chrono::milliseconds kFirst{2000}, kLongest{5 * 60 * 1000};
-  std::chrono::milliseconds wait = kFirst;
-  for (int i = 1; i < runs && wait < kLongest; ++i) wait *= 2;
-  return std::min(wait, kLongest);
 }
 
 void TfrmSync::Supervise(const std::string& id, platform::TDateTime began) {

@@ -18,6 +18,7 @@
 #include "framework/timer.h"
 #include "platform/clock.h"
 #include "platform/process.h"
+#include "state/run_counters.h"
 #include "state/state_store.h"
 
 namespace qar::agent {
@@ -92,9 +93,7 @@ class TfrmSync : public TComponent {
   // first; else the first pending row gets its worker, supervised until no worker
   // is left. A row that can never be started is marked "NOK" with the reason.
   void ProcessPendingOperation();
-  // The wait before a row whose run ended without leaving "P" is started again
-  // after its n-th such run: 2 s, doubling, at most 5 minutes.
-  static std::chrono::milliseconds RetryWait(int runs);
+  static std::chrono::milliseconds RetryWait(int runs) { return state::RetryWait(runs); }
   // The request whose worker an earlier agent left running, as it published it.
   void AdoptRequest(const std::string& id) { lastRequest_ = id; }
 
