@@ -137,7 +137,7 @@ test('the overview shows the running agent and the day\'s counts', async () => {
   await page.goto(url);
   agent.kill('SIGTERM');
   await page.reload();
-  await page.getByText('No agent').waitFor();
+  await page.getByText('No agent:').waitFor();
   await context.close();
 });
 
@@ -171,6 +171,7 @@ test('filters and pages select the rows', async () => {
   await page.getByRole('button', { name: 'Yes, cancel request 121' }).click();
   await page.getByText('Request 121 is cancelled (status C)').waitFor();
   assert.match(await page.locator('.cancels').innerText(), / from 127\.0\.0\.1$/);
+  await page.goto(url + 'requests');
   await page.getByLabel('Status').selectOption('');
   await page.getByLabel('Id').fill('7');
   await page.getByRole('button', { name: 'Show' }).click();
