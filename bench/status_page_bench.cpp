@@ -1,6 +1,7 @@
-// The status page's requests page over a control table of 10,000 rows of today, each
-// with a recorded run: answered whole (count, page query, run summaries, HTML) by
-// the server in at most 50 ms, on the first page and on the last.
+// The status page over a control table of 100,000 rows of today, each with a run
+// recorded over the last 24 hours: the requests page answered whole (count, page
+// query, run summaries, HTML) on the first page and on the last, the overview with
+// its chart and /api/status, each in at most 50 ms.
 #include <benchmark/benchmark.h>
 
 #include "bench_sandbox.h"
@@ -15,7 +16,7 @@ namespace {
 
 using namespace ::qar::state;
 
-constexpr int kRows = 10000;
+constexpr int kRows = 100000;
 
 struct TFixture {
   explicit TFixture(const std::string& dir) : connectionString("Provider=SQLite;Data Source=" + dir + "status.db") {
@@ -37,8 +38,9 @@ struct TFixture {
       state::TRunRecord run;
       run.key = "bench-" + std::to_string(i);
       run.request = i;
-      run.started = now - 0.001;
-      run.ended = now;
+      run.started = now - static_cast<double>(i) / kRows;  // over the chart's 24 hours
+      run.ended = run.started + 0.0001;
+      run.code = i % 10 == 0 ? 3 : 0;
       run.end = state::TRunEnd::kExited;
       update.runs.push_back(run);
     }
@@ -56,20 +58,28 @@ TFixture& Fixture() {
   return fixture;
 }
 
-void BM_RequestsPage(benchmark::State& state) {
+// Answers `path` with `params` until the benchmark ends; each answer must hold `expected`.
+void Serve(benchmark::State& state, const char* path, std::map<std::string, std::string> params, const char* expected) {
   TStatusSite site(Fixture().sources, TServedOrigin{{"127.0.0.1"}, 8470}, "bench-token-0123456789");
-  const THttpRequest request{"GET", "/requests", {{"page", std::to_string(state.range(0))}},
-                             {{"host", "127.0.0.1:8470"}, {"x-qar-token", "bench-token-0123456789"}}};
+  const THttpRequest request{"GET", path, std::move(params), {{"host", "127.0.0.1:8470"}, {"x-qar-token", "bench-token-0123456789"}}};
   for (auto _ : state) {
     const THttpResponse response = site.Handle(request);
-    if (response.status != 200 || response.body.find("10000 requests today") == std::string::npos) {
+    if (response.status != 200 || response.body.find(expected) == std::string::npos) {
       state.SkipWithError("the page is not the expected one");
       break;
     }
     benchmark::DoNotOptimize(response.body.data());
   }
 }
+
+void BM_RequestsPage(benchmark::State& state) {
+  Serve(state, "/requests", {{"page", std::to_string(state.range(0))}}, "100000 requests today");
+}
 BENCHMARK(BM_RequestsPage)->Arg(1)->Arg(kRows / 50)->Unit(benchmark::kMillisecond);
+
+void BM_Overview(benchmark::State& state, const char* path, const char* expected) { Serve(state, path, {}, expected); }
+BENCHMARK_CAPTURE(BM_Overview, api_status, "/api/status", "\"queue\":{")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Overview, overview_chart, "/", "failed</title>")->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace qar::tools

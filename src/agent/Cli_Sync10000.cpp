@@ -10,7 +10,7 @@
 
 #include "agent/agent_state.h"
 #include "agent/agent_texts.h"
-#include "agent/operation_value.h"
+#include "state/operation_value.h"
 #include "agent/watchdog.h"
 #include "agent/worker_watch.h"
 #include "config/GeralQar.h"
@@ -278,8 +278,8 @@ std::optional<TfrmSync::TPendingRow> TfrmSync::SelectPendingRow() {
 std::optional<TfrmSync::TWorkerPlan> TfrmSync::CheckPendingRow(const TPendingRow& row) {
   std::string branch;
   std::string till;
-  ExtractOperationValue(row.operation, "CDFILIAL", branch);
-  ExtractOperationValue(row.operation, "CDCAIXA", till);
+  state::ExtractOperationValue(row.operation, "CDFILIAL", branch);
+  state::ExtractOperationValue(row.operation, "CDCAIXA", till);
   TWorkerPlan plan;
   plan.params = "SYNC_" + row.id + "_" + branch + "_" + till + "_";
   plan.path = services_.agentDirectory + platform::kPathDelim + kWorkerExeName;
@@ -351,13 +351,6 @@ void TfrmSync::StartWorker(const TPendingRow& row, const TWorkerPlan& plan) {
   held_.push_back(std::move(held));
   services_.clock->Sleep(kStartWaitMs);
   SuperviseHeld();
-}
-
-std::chrono::milliseconds TfrmSync::RetryWait(std::int64_t runs) {
-  constexpr std::chrono::milliseconds kFirst{2000}, kLongest{5 * 60 * 1000};
-  std::chrono::milliseconds wait = kFirst;
-  for (std::int64_t i = 1; i < runs && wait < kLongest; ++i) wait *= 2;
-  return std::min(wait, kLongest);
 }
 
 void TfrmSync::SuperviseHeld() {

@@ -22,6 +22,7 @@
 #include "framework/timer.h"
 #include "platform/clock.h"
 #include "platform/process.h"
+#include "state/run_counters.h"
 #include "state/state_store.h"
 
 namespace qar::agent {
@@ -102,7 +103,7 @@ class TfrmSync : public TComponent {
   void ProcessPendingOperation();
   // The wait before a row whose run ended without leaving "P" is started again
   // after its n-th such run: 2 s, doubling, at most 5 minutes (steady clock).
-  static std::chrono::milliseconds RetryWait(std::int64_t runs);
+  static std::chrono::milliseconds RetryWait(std::int64_t runs) { return state::RetryWait(runs); }
   // Whether a worker this agent holds still runs (one it leaves to the next agent when it ends).
   bool HoldsWorker() { return !held_.empty(); }
 

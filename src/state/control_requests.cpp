@@ -114,7 +114,7 @@ std::int64_t EnqueueSyncRequest(TADOConnection& connection, const std::string& f
   }
 }
 
-void CancelRequest(TADOConnection& connection, std::int64_t id) {
+void CancelRequest(TADOConnection& connection, std::int64_t id, bool evenExpired) {
   const std::string request = "request " + std::to_string(id);
   try {
     TADOQuery row;
@@ -131,7 +131,7 @@ void CancelRequest(TADOConnection& connection, std::int64_t id) {
       throw ECommandError(request + " is not pending or running: its status is " +
                           (found.status.empty() ? std::string("empty") : "\"" + Quoted(found.status) + "\""));
     }
-    if (found.expired) {
+    if (found.expired && !evenExpired) {
       throw ECommandError(request + " expired: it is pending since " + Quoted(found.inserted) +
                           ", an earlier day, and the agent never starts it");
     }

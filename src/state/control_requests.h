@@ -35,8 +35,10 @@ std::int64_t EnqueueSyncRequest(TADOConnection& connection, const std::string& f
 // Sets the status of request `id` to "C" (cancellation requested). Only a request
 // the agent can still start or stop is cancelled: status exactly "P", inserted on the
 // database server's current day. Anything else raises ECommandError naming the
-// status the request has (or that it does not exist, or that it expired).
-void CancelRequest(TADOConnection& connection, std::int64_t id);
+// status the request has (or that it does not exist, or that it expired). With
+// `evenExpired`, a pending row of an earlier day (never started) is cancelled too:
+// the status page clears such rows out of the operators' way.
+void CancelRequest(TADOConnection& connection, std::int64_t id, bool evenExpired = false);
 
 struct TRequestRow {
   std::string id;

@@ -68,4 +68,11 @@ TRunTotals RunTotals(const std::map<std::string, std::int64_t>& counters) {
   return totals;
 }
 
+std::chrono::milliseconds RetryWait(std::int64_t runs) {
+  constexpr std::chrono::milliseconds kFirst{2000}, kLongest{5 * 60 * 1000};
+  std::chrono::milliseconds wait = kFirst;
+  for (std::int64_t i = 1; i < runs && wait < kLongest; ++i) wait *= 2;
+  return std::min(wait, kLongest);
+}
+
 }  // namespace qar::state

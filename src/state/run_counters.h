@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -30,6 +31,10 @@ inline constexpr std::string_view kCancelledNote = "cancelled by the operator";
 inline constexpr std::array<double, 11> kRunDurationBounds = {1, 5, 15, 30, 60, 120, 300, 600, 1200, 1800, 3600};
 
 TRunOutcome RunOutcome(const TRunRecord& run);
+
+// The wait before the agent starts a row again whose run ended without leaving "P",
+// after its n-th such run: 2 s, doubling, at most 5 minutes.
+std::chrono::milliseconds RetryWait(std::int64_t runs);
 
 // What recording `run` adds to the counters (table COUNTERS): nothing while it runs;
 // at its end one to its outcome, and, when its duration is known, one to its duration's

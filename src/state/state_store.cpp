@@ -586,6 +586,23 @@ std::int64_t TStateStore::RunsLeftPending(std::int64_t request) {
                          {Param(request)}));
 }
 
+std::vector<THourOfRuns> TStateStore::RunsPerHour(platform::TUtcDateTime since) {
+  const TReading reading(version_, LocalOffsetDays());
+  const auto c = [&](const char* name) { return reading.Column(kRunColumns, name, "RUNS"); };
+  const std::string failed = "OUTCOME IN ('signal', 'not-started') OR (OUTCOME = 'exit' AND " + c("CODE") + " <> 0)";
+  std::vector<THourOfRuns> hours;
+  for (const auto& row : Run(*session_, path_,
+                             "SELECT CAST((" + c("STARTED") + " - ?) * 24 AS INTEGER) AS H, COUNT(*),"
+                             " SUM(CASE WHEN " + failed + " THEN 1 ELSE 0 END) FROM RUNS WHERE STARTED >= ?"
+                             " GROUP BY H ORDER BY H",
+                             {Param(since), Param(since)})
+                             .rows) {
+    const auto hour = WholeOf(row[0], 0, INT32_MAX);
+    if (hour) hours.push_back({*hour, WholeOf(row[1], 0, INT64_MAX).value_or(0), WholeOf(row[2], 0, INT64_MAX).value_or(0)});
+  }
+  return hours;
+}
+
 std::map<std::string, std::int64_t> TStateStore::Counters() {
   std::map<std::string, std::int64_t> counters;
   if (version_ < 1) return counters;

@@ -168,6 +168,13 @@ struct TRequestSummary {
   TRunRecord last;          // the latest run (by start)
 };
 
+// The runs that started in one hour: `hour` counts whole hours from the `since` asked
+// for; failed ones exited with a status other than 0, were killed or did not start.
+struct THourOfRuns {
+  std::int64_t hour = 0;
+  std::int64_t runs = 0, failed = 0;
+};
+
 // Counters that only grow (table COUNTERS), by name: what pruning old runs must not
 // lower, such as the runs by outcome. Added to in the transaction that records a run.
 using TCounterDeltas = std::map<std::string, std::int64_t>;
@@ -255,6 +262,9 @@ class TStateStore {
   // One summary per request with a run started at or after `since` (0: all), by
   // request id. One grouped query: fit for tens of thousands of requests.
   std::vector<TRequestSummary> Summaries(platform::TUtcDateTime since, const TMoment& now);
+  // The runs started from `since` on, by hour of their start; hours without a run are
+  // left out. One grouped query on the start's index.
+  std::vector<THourOfRuns> RunsPerHour(platform::TUtcDateTime since);
   // The summary of one request; none when it never ran.
   std::optional<TRequestSummary> SummaryOf(std::int64_t request, const TMoment& now);
   // The runs still recorded as running (of any agent, gone or not), newest first, at

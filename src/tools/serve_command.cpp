@@ -156,6 +156,8 @@ int Serve(const std::vector<std::string>& args) {
   sources.metrics = [connectionString, installation = sources.installation] {
     return FormatMetrics(CollectMetrics({connectionString, installation, diagnostics::GetTmpFileDir()}));
   };
+  // Beside the installation's logs: who cancelled what from the page, and when.
+  sources.cancelLog = diagnostics::GetTmpFileDir() + "QarCfg_Cancels.log";
   sources.settings = [] {
     TSettingsReport report = DescribeSettings();
     return std::pair{report.lines, report.problems};

@@ -10,7 +10,9 @@
 namespace qar::tools {
 
 // The forms, version 1. Times are local "yyyy-mm-dd hh:nn:ss"; texts are UTF-8;
-// a value not known is null. Fields are only ever added, never renamed or removed.
+// a value not known is null; passwords in free texts (errors, notes, operations) are
+// masked as the connection log masks them. Fields are only ever added, never renamed
+// or removed.
 //
 // status:
 //   {"version":1,"installation":"...","store":"...","storeError":null,"running":true,

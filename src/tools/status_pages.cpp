@@ -1,8 +1,11 @@
 #include "tools/status_pages.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "platform/text.h"
+#include "state/operation_value.h"
+#include "state/run_counters.h"
 
 namespace qar::tools {
 
@@ -35,6 +38,10 @@ std::string Page(std::string_view title, std::string_view current, const TPageFr
   html += "</h1>\n";
   if (!frame.notice.empty()) html += "<p class=\"notice\" role=\"status\">" + H(frame.notice) + "</p>\n";
   html += body;
+  if (frame.now != 0) {
+    html += "<p class=\"refreshed\" data-live id=\"refreshed\">Shown as of <time>" +
+            platform::FormatDateTime("yyyy-mm-dd hh:nn:ss", frame.now) + "</time></p>\n";
+  }
   html += "</main></body></html>\n";
   return html;
 }
@@ -43,6 +50,14 @@ std::string Cell(std::string_view ansi) { return "<td>" + H(ansi) + "</td>"; }
 
 std::string Seconds(std::optional<double> seconds) {
   return seconds ? std::to_string(static_cast<std::int64_t>(*seconds + 0.5)) + " s" : std::string("not known");
+}
+
+// What the status means, for titles: "pending (P)", "done (OK)".
+std::string StatusMeaning(const TRequestRow& row, bool running) {
+  const std::string& s = row.status;
+  const std::string meaning = s == "P" ? (running ? "running" : row.expired ? "expired pending" : "pending")
+                              : s == "C" ? "cancelled" : s == "OK" ? "done" : s == "NOK" ? "failed" : "status";
+  return meaning + " (" + (s.empty() ? std::string("no status") : s) + ")";
 }
 
 std::string StatusText(const TRequestRow& row, const std::string& runningId) {
@@ -58,29 +73,169 @@ std::string Count(const char* label, std::int64_t n, const char* href) {
 std::string QueryString(const TRequestFilter& filter, std::int64_t page) {
   std::string q = "?status=" + H(filter.status) + "&amp;date=" + H(filter.day);
   if (filter.id != 0) q += "&amp;id=" + std::to_string(filter.id);
+  if (!filter.store.empty()) q += "&amp;store=" + H(filter.store);
+  if (!filter.till.empty()) q += "&amp;till=" + H(filter.till);
   return q + "&amp;page=" + std::to_string(page);
 }
 
-}  // namespace
+// A free text of a list's row: at most kShownTextChars, the rest behind the request's page.
+std::string CutCell(const std::string& ansi, const std::string& id) {
+  if (ansi.size() <= kShownTextChars) return "<td class=\"text\">" + H(ansi) + "</td>";
+  return "<td class=\"text\">" + H(ansi.substr(0, kShownTextChars)) + "\u2026 <a href=\"/requests/" + H(id) +
+         "\">whole text (" + std::to_string(ansi.size()) + " characters)</a></td>";
+}
 
-std::string EscapeHtml(std::string_view ansi) {
-  const std::string utf8 = platform::AnsiToUtf8(ansi);
+std::string Operation(const std::string& operation, const char* name) {
+  std::string value;
+  state::ExtractOperationValue(operation, name, value);
+  return value;
+}
+
+std::string Duration(double seconds) {
+  const auto s = static_cast<std::int64_t>(std::max(0.0, seconds) + 0.5);
+  if (s < 120) return std::to_string(s) + " s";
+  if (s < 7200) return std::to_string(s / 60) + " min";
+  if (s < 2 * 86400) return std::to_string(s / 3600) + " h " + std::to_string(s / 60 % 60) + " min";
+  return std::to_string(s / 86400) + " days";
+}
+
+// "yyyy-mm-dd hh:nn:ss" as the database gives DTINCLUSAO; 0 when it is not one.
+platform::TDateTime ParseInserted(const std::string& text) {
+  platform::DateTimeParts parts;
+  char end = 0;
+  if (std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%c", &parts.year, &parts.month, &parts.day, &parts.hour,
+                  &parts.minute, &parts.second, &end) != 6)
+    return 0;
+  const platform::TDateTime value = platform::EncodeDateTime(parts);
+  return platform::IsValidDateTime(value) ? value : 0;
+}
+
+// Appends one UTF-8 code point.
+void AppendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+// UTF-8 text as HTML text (see EscapeHtml).
+std::string EscapeUtf8(std::string_view utf8) {
   std::string out;
   out.reserve(utf8.size() + 16);
-  for (const char c : utf8) {
+  for (std::size_t i = 0; i < utf8.size(); ++i) {
+    const char c = utf8[i];
     switch (c) {
       case '&': out += "&amp;"; break;
       case '<': out += "&lt;"; break;
       case '>': out += "&gt;"; break;
       case '"': out += "&quot;"; break;
       case '\'': out += "&#39;"; break;
-      default: out += c;
+      case '\n': case '\t': out += c; break;
+      case '\r':
+        if (i + 1 < utf8.size() && utf8[i + 1] == '\n') break;  // a Windows line end
+        [[fallthrough]];
+      default:
+        if (static_cast<unsigned char>(c) < 0x20) AppendUtf8(out, 0x2400 + static_cast<unsigned char>(c));
+        else if (c == 0x7F) AppendUtf8(out, 0x2421);
+        else out += c;
     }
   }
   return out;
 }
 
-std::string RenderOverview(const TPageFrame& frame, const TStatusReport& report, const state::TQueueCounts& counts) {
+// Whether `text` is well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
+bool IsUtf8(std::string_view text) {
+  for (std::size_t i = 0; i < text.size();) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    const std::size_t n = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
+    if (n == 0 || i + n > text.size()) return false;
+    char32_t c = n == 1 ? b : b & (0x7F >> n);
+    for (std::size_t k = 1; k < n; ++k) {
+      const auto next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xC0) != 0x80) return false;
+      c = (c << 6) | (next & 0x3F);
+    }
+    if ((n == 2 && c < 0x80) || (n == 3 && c < 0x800) || (n == 4 && c < 0x10000) || c > 0x10FFFF ||
+        (c >= 0xD800 && c <= 0xDFFF))
+      return false;
+    i += n;
+  }
+  return true;
+}
+
+// The chart of runs per hour: a bar an hour, its failed part marked; no script.
+std::string RunsChart(const std::vector<state::THourOfRuns>& hours, platform::TUtcDateTime since) {
+  constexpr int kHours = 24, kBar = 24, kHeight = 120, kTop = 10, kBase = kTop + kHeight;
+  std::int64_t most = 1, runs = 0, failed = 0;
+  for (const auto& h : hours) {
+    most = std::max(most, h.runs);
+    runs += h.runs;
+    failed += h.failed;
+  }
+  std::string svg = "<figure class=\"chart\"><svg role=\"img\" viewBox=\"0 0 " + std::to_string(kHours * kBar + 40) + " " +
+                    std::to_string(kBase + 20) + "\" aria-labelledby=\"chart-title\"><title id=\"chart-title\">Runs per hour, last 24 hours: " +
+                    std::to_string(runs) + " runs, " + std::to_string(failed) + " failed</title>";
+  svg += "<line class=\"axis\" x1=\"30\" y1=\"" + std::to_string(kBase) + "\" x2=\"" + std::to_string(30 + kHours * kBar) +
+         "\" y2=\"" + std::to_string(kBase) + "\"/><text x=\"0\" y=\"" + std::to_string(kTop + 8) + "\">" + std::to_string(most) + "</text>";
+  for (int hour = 0; hour < kHours; ++hour) {
+    const auto found = std::find_if(hours.begin(), hours.end(), [hour](const auto& h) { return h.hour == hour; });
+    const std::int64_t n = found == hours.end() ? 0 : found->runs, bad = found == hours.end() ? 0 : found->failed;
+    const int x = 30 + hour * kBar + 2, all = static_cast<int>(n * kHeight / most), red = static_cast<int>(bad * kHeight / most);
+    const std::string label = platform::FormatDateTime("hh", platform::UtcToLocal(since + hour / 24.0)) + ":00";
+    svg += "<g><title>" + label + ": " + std::to_string(n) + " runs, " + std::to_string(bad) + " failed</title>";
+    if (all > red) {
+      svg += "<rect class=\"runs\" x=\"" + std::to_string(x) + "\" y=\"" + std::to_string(kBase - all) + "\" width=\"" +
+             std::to_string(kBar - 4) + "\" height=\"" + std::to_string(all - red) + "\"/>";
+    }
+    if (red > 0 || bad > 0) {
+      svg += "<rect class=\"failed\" x=\"" + std::to_string(x) + "\" y=\"" + std::to_string(kBase - std::max(red, 2)) +
+             "\" width=\"" + std::to_string(kBar - 4) + "\" height=\"" + std::to_string(std::max(red, 2)) + "\"/>";
+    }
+    svg += "</g>";
+    if (hour % 6 == 0) svg += "<text x=\"" + std::to_string(x) + "\" y=\"" + std::to_string(kBase + 15) + "\">" + label + "</text>";
+  }
+  return svg + "</svg><figcaption>Runs per hour over the last 24 hours; <span class=\"failed-key\">failed runs</span> in red.</figcaption></figure>\n";
+}
+
+}  // namespace
+
+std::string EscapeHtml(std::string_view ansi) { return EscapeUtf8(platform::AnsiToUtf8(ansi)); }
+
+std::string OutputHtml(std::string_view bytes) {
+  std::size_t cut = 0;  // a character the tail began inside of
+  while (cut < 3 && cut < bytes.size() && (static_cast<unsigned char>(bytes[cut]) & 0xC0) == 0x80) ++cut;
+  if (IsUtf8(bytes.substr(cut))) return EscapeUtf8(bytes.substr(cut));
+  return EscapeUtf8(platform::AnsiToUtf8(bytes));  // POSIX: Windows-1252; Windows: the system's ANSI code page
+}
+
+TPendingView PendingView(const TListedRequest& listed, platform::TDateTime now) {
+  TPendingView view;
+  if (listed.row.status != "P") return view;
+  if (const platform::TDateTime inserted = ParseInserted(listed.row.inserted); inserted != 0 && now != 0)
+    view.waiting = Duration((now - inserted) * 86400.0);
+  if (listed.row.expired) {
+    view.nextStart = "never: it expired";
+  } else if (listed.running || (listed.runs && listed.runs->last.end == state::TRunEnd::kRunning)) {
+    view.nextStart = "running now";
+  } else if (!listed.runs || listed.runs->last.ended == 0) {
+    view.nextStart = "at the agent's next poll";
+  } else {
+    const double wait = static_cast<double>(state::RetryWait(listed.runs->runs).count()) / 86400000.0;
+    const platform::TDateTime next = platform::UtcToLocal(listed.runs->last.ended) + wait;
+    view.nextStart = next <= now ? std::string("at the agent's next poll")
+                                 : "after " + platform::FormatDateTime("hh:nn:ss", next);
+  }
+  return view;
+}
+
+std::string RenderOverview(const TPageFrame& frame, const TStatusReport& report, const state::TQueueCounts& counts,
+                           const std::vector<state::THourOfRuns>& hours, platform::TUtcDateTime since) {
   std::string body = "<div data-live id=\"overview\">\n<h2>Agents</h2>\n";
   if (!report.storeError.empty()) body += "<p class=\"bad\">" + H(report.storeError) + "</p>\n";
   if (!report.AgentRuns()) {
@@ -114,23 +269,30 @@ std::string RenderOverview(const TPageFrame& frame, const TStatusReport& report,
   }
   body += "<h2>Today's requests</h2>\n<div class=\"counts\">";
   body += Count("pending", counts.pendingToday, "/requests?status=P");
-  body += Count("running", counts.running, "/requests?status=P");
-  body += Count("done", counts.done, "/requests");
+  body += Count("running", counts.running, "/requests?status=running");
+  body += Count("done", counts.done, "/requests?status=OK");
   body += Count("failed (NOK)", counts.failed, "/requests?status=NOK");
-  body += Count("cancelled", counts.cancelled, "/requests");
+  body += Count("cancelled", counts.cancelled, "/requests?status=C");
   body += Count("expired pending", counts.expired, "/requests?status=expired");
-  body += "</div>\n</div>\n";
-  return Page("Overview", "Overview", frame, body);
+  body += "</div>\n<h2>Runs</h2>\n" + RunsChart(hours, since) + "</div>\n";
+  const std::size_t agents = static_cast<std::size_t>(
+      std::count_if(report.agents.begin(), report.agents.end(), [](const TAgentView& a) { return a.running; }));
+  const std::string title = (agents == 0 ? std::string("no agent running")
+                                         : std::to_string(agents) + (agents == 1 ? " agent running" : " agents running")) +
+                            ", " + std::to_string(counts.pendingToday) + " pending, " + std::to_string(counts.running) +
+                            " running, " + std::to_string(counts.failed) + " failed today";
+  return Page("Overview: " + title, "Overview", frame, body);
 }
 
 std::string RenderRequests(const TPageFrame& frame, const TRequestFilter& filter, std::int64_t total,
                            const std::vector<TListedRequest>& rows) {
+  const bool today = filter.day.empty() && filter.id == 0 && filter.status != "expired" && filter.status != "running";
   std::string body;
   body.reserve(rows.size() * 500 + 2048);
   body += "<form method=\"get\" action=\"/requests\" class=\"filters\">"
           "<label>Status <select name=\"status\">";
   for (const auto& [value, label] : {std::pair{"", "any"}, std::pair{"P", "P pending"},
-                                     std::pair{"C", "C cancelling"}, std::pair{"OK", "OK done"},
+                                     std::pair{"running", "P running"}, std::pair{"C", "C cancelling"}, std::pair{"OK", "OK done"},
                                      std::pair{"NOK", "NOK failed"}, std::pair{"expired", "expired pending"}}) {
     body += std::string("<option value=\"") + value + "\"" + (filter.status == value ? " selected" : "") + ">" +
             label + "</option>";
@@ -138,39 +300,53 @@ std::string RenderRequests(const TPageFrame& frame, const TRequestFilter& filter
   body += "</select></label> <label>Date <input type=\"text\" name=\"date\" placeholder=\"yyyy-mm-dd, all\" value=\"" +
           H(filter.day) + "\" size=\"10\"></label> <label>Id <input type=\"text\" inputmode=\"numeric\" name=\"id\" value=\"" +
           (filter.id != 0 ? std::to_string(filter.id) : std::string()) +
-          "\" size=\"8\"></label> <button type=\"submit\">Show</button></form>\n";
+          "\" size=\"8\"></label> <label>Store <input type=\"text\" name=\"store\" value=\"" + H(filter.store) +
+          "\" size=\"6\"></label> <label>Till <input type=\"text\" name=\"till\" value=\"" + H(filter.till) +
+          "\" size=\"6\"></label> <button type=\"submit\">Show</button></form>\n";
 
   const std::int64_t pages = std::max<std::int64_t>(1, (total + kRequestsPerPage - 1) / kRequestsPerPage);
   body += "<div data-live id=\"requests\">\n<p class=\"summary\">" + std::to_string(total) +
-          (total == 1 ? " request" : " requests") + (filter.day.empty() && filter.id == 0 && filter.status != "expired" ? " today" : "") +
+          (total == 1 ? " request" : " requests") + (today ? " today" : "") +
           ", page " + std::to_string(filter.page) + " of " + std::to_string(pages) + "</p>\n";
   body += "<div class=\"scroll\"><table><thead><tr><th scope=\"col\">Id</th><th scope=\"col\">Status</th>"
-          "<th scope=\"col\">Operation</th><th scope=\"col\">Inserted</th><th scope=\"col\">Error</th>"
-          "<th scope=\"col\">Runs</th><th scope=\"col\">Duration</th><th scope=\"col\">Last outcome</th></tr></thead><tbody>\n";
+          "<th scope=\"col\">Store</th><th scope=\"col\">Till</th>"
+          "<th scope=\"col\">Operation</th><th scope=\"col\">Inserted</th><th scope=\"col\">Waiting</th><th scope=\"col\">Error</th>"
+          "<th scope=\"col\">Runs</th><th scope=\"col\">Duration</th><th scope=\"col\">Last outcome</th>"
+          "<th scope=\"col\">Next start</th><th scope=\"col\">Action</th></tr></thead><tbody>\n";
   for (const TListedRequest& listed : rows) {
     const TRequestRow& row = listed.row;
+    const TPendingView pending = PendingView(listed, frame.now);
     body += "<tr><td><a href=\"/requests/" + H(row.id) + "\">" + H(row.id) + "</a></td>" +
             Cell(listed.running && row.status == "P" ? std::string("P (running)") : StatusText(row, "")) +
-            "<td class=\"text\">" + H(row.operation) + "</td>" + Cell(row.inserted) + "<td class=\"text\">" +
-            H(row.error) + "</td>" +
+            Cell(Operation(row.operation, "CDFILIAL")) + Cell(Operation(row.operation, "CDCAIXA")) +
+            CutCell(row.operation, row.id) + Cell(row.inserted) + Cell(pending.waiting) + CutCell(row.error, row.id) +
             (listed.runs ? Cell(std::to_string(listed.runs->runs)) + Cell(Seconds(listed.runs->totalSeconds)) +
                                Cell(state::DescribeRunEnd(listed.runs->last))
                          : std::string("<td>0</td><td>-</td><td>-</td>")) +
+            Cell(pending.nextStart) +
+            (row.status == "P" ? "<td><a class=\"button\" href=\"/requests/" + H(row.id) + "/cancel\">Cancel</a></td>"
+                               : std::string("<td></td>")) +
             "</tr>\n";
   }
   body += "</tbody></table></div>\n<nav class=\"pager\" aria-label=\"Pages\">";
   if (filter.page > 1) body += "<a rel=\"prev\" href=\"/requests" + QueryString(filter, filter.page - 1) + "\">Previous page</a> ";
   if (filter.page < pages) body += "<a rel=\"next\" href=\"/requests" + QueryString(filter, filter.page + 1) + "\">Next page</a>";
   body += "</nav>\n</div>\n";
-  return Page("Requests", "Requests", frame, body);
+  const std::string which = filter.id != 0                ? "request " + std::to_string(filter.id)
+                            : filter.status == "running" ? std::to_string(total) + " running"
+                            : filter.status == "expired" ? std::to_string(total) + " expired pending"
+                            : std::to_string(total) + (filter.status.empty() ? std::string() : " " + filter.status) +
+                                  (today ? " today" : filter.day == "all" ? " on any day" : filter.day.empty() ? "" : " on " + filter.day);
+  return Page("Requests: " + which, "Requests", frame, body);
 }
 
 std::string RenderRequest(const TPageFrame& frame, const TRequestDetail& detail, bool running,
-                          const std::vector<TRunView>& runs) {
+                          const std::vector<TRunView>& runs, const std::vector<std::string>& cancels) {
   const TRequestRow& row = detail.row;
   std::string body = "<div data-live id=\"request\">\n<dl class=\"fields\">";
   for (const auto& [label, value] :
        {std::pair{"Status", running && row.status == "P" ? std::string("P (running)") : StatusText(row, "")},
+        std::pair{"Store", Operation(row.operation, "CDFILIAL")}, std::pair{"Till", Operation(row.operation, "CDCAIXA")},
         std::pair{"Operation", row.operation}, std::pair{"Type", detail.type},
         std::pair{"Application", detail.application}, std::pair{"Inserted", row.inserted},
         std::pair{"Started", detail.started}, std::pair{"Last update", detail.updated},
@@ -186,21 +362,35 @@ std::string RenderRequest(const TPageFrame& frame, const TRequestDetail& detail,
             (run.end == state::TRunEnd::kRunning ? std::string() : ", ended " + H(StateTime(run.ended))) + ", " +
             Seconds(run.durationSeconds) + (run.workerPid ? ", worker pid " + std::to_string(run.workerPid) : "") +
             (run.note.empty() ? std::string() : "; " + H(run.note)) + "</p>";
-    if (!runs[i].outputTail.empty())
-      body += "<p>The last lines of " + H(run.output) + ":</p><pre>" + H(runs[i].outputTail) + "</pre>";
+    if (!runs[i].outputProblem.empty()) body += "<p class=\"bad\">" + H(runs[i].outputProblem) + "</p>";
+    if (!runs[i].outputTail.empty()) {
+      body += "<p>" + std::string(runs[i].outputSize > runs[i].outputTail.size() ? "The last " + std::to_string(runs[i].outputTail.size()) + " of " + std::to_string(runs[i].outputSize) + " bytes" : "The output") +
+              " of " + H(run.output) + ":</p><pre class=\"output\">" + OutputHtml(runs[i].outputTail) + "</pre>";
+    }
     body += "</section>\n";
   }
-  if (row.status == "P" && !row.expired) {
+  if (!cancels.empty()) {
+    body += "<h2>Cancels from this page</h2>\n<ul class=\"cancels\">";
+    for (const std::string& cancel : cancels) body += "<li>" + H(cancel) + "</li>";
+    body += "</ul>\n";
+  }
+  if (row.status == "P") {
     body += "<p><a class=\"button\" href=\"/requests/" + H(row.id) + "/cancel\">Cancel this request</a></p>\n";
   }
   body += "</div>\n";
-  return Page("Request " + row.id, "Requests", frame, body);
+  return Page("Request " + row.id + ": " + StatusMeaning(row, running), "Requests", frame, body);
 }
 
 std::string RenderCancelConfirmation(const TPageFrame& frame, const TRequestDetail& detail) {
   const TRequestRow& row = detail.row;
+  if (row.status != "P") {
+    return Page("Request " + row.id + " cannot be cancelled", "Requests", frame,
+                "<p>Request " + H(row.id) + " is " + H(StatusMeaning(row, false)) + ": only a pending request is cancelled. <a href=\"/requests/" +
+                    H(row.id) + "\">Back to the request</a></p>\n");
+  }
   std::string body = "<p>Cancel request " + H(row.id) + " (" + H(row.operation) +
-                     ")? A pending request is never started; the agent stops a running one's worker.</p>\n"
+                     ")? " + (row.expired ? "It expired: the agent never starts it; cancelling it clears it from the pending rows."
+                                          : "A pending request is never started; the agent stops a running one's worker.") + "</p>\n"
                      "<form method=\"post\" action=\"/requests/" + H(row.id) + "/cancel\">"
                      "<input type=\"hidden\" name=\"csrf\" value=\"" + H(frame.csrfToken) + "\">"
                      "<button type=\"submit\" class=\"danger\">Yes, cancel request " + H(row.id) + "</button> "
@@ -212,7 +402,7 @@ std::string RenderLogs(const TPageFrame& frame, const std::vector<TLogEntry>& en
   const auto pages = static_cast<std::int64_t>(std::max<std::size_t>(1, (entries.size() + kLogEntriesPerPage - 1) / kLogEntriesPerPage));
   page = std::clamp<std::int64_t>(page, 1, pages);
   std::string body = "<div data-live id=\"logs\">\n<p class=\"summary\">" + std::to_string(entries.size()) +
-                     " entries today, newest first, page " + std::to_string(page) + " of " + std::to_string(pages) + "</p>\n";
+                     (entries.size() >= kMaxLogEntries ? " latest entries today" : " entries today") + ", newest first, page " + std::to_string(page) + " of " + std::to_string(pages) + "</p>\n";
   const std::size_t first = static_cast<std::size_t>(page - 1) * kLogEntriesPerPage;
   for (std::size_t i = first; i < entries.size() && i < first + kLogEntriesPerPage; ++i) {
     body += "<article class=\"entry\"><h2>" + H(entries[i].source) + (entries[i].time.empty() ? "" : " at " + H(entries[i].time)) +
@@ -222,7 +412,7 @@ std::string RenderLogs(const TPageFrame& frame, const std::vector<TLogEntry>& en
   if (page > 1) body += "<a rel=\"prev\" href=\"/logs?page=" + std::to_string(page - 1) + "\">Previous page</a> ";
   if (page < pages) body += "<a rel=\"next\" href=\"/logs?page=" + std::to_string(page + 1) + "\">Next page</a>";
   body += "</nav>\n</div>\n";
-  return Page("Logs", "Logs", frame, body);
+  return Page("Logs: " + std::to_string(entries.size()) + (entries.size() >= kMaxLogEntries ? " latest entries" : " entries") + " today", "Logs", frame, body);
 }
 
 std::string RenderSettings(const TPageFrame& frame, const std::vector<std::string>& lines,
@@ -310,7 +500,10 @@ dl.fields { display: grid; grid-template-columns: max-content 1fr; gap: .25rem 1
 dt { font-weight: bold; } dd { margin: 0; }
 a.button, button { font: inherit; padding: .4rem .8rem; border: 1px solid #0b4f8a; border-radius: 4px; background: #fff; color: #0b4f8a; text-decoration: none; }
 button.danger { background: #a4000f; color: #fff; border-color: #a4000f; }
-.entry pre { background: #f5f5f5; padding: .5rem; }
+.entry pre, pre.output { background: #f5f5f5; padding: .5rem; }
+.chart svg { width: 100%; max-width: 40rem; height: auto; } .chart text { font-size: 10px; fill: #444; }
+.chart .runs { fill: #0b4f8a; } .chart .failed { fill: #a4000f; } .chart .axis { stroke: #888; }
+.failed-key { color: #a4000f; font-weight: bold; } .refreshed { color: #555; font-size: .9rem; }
 body.stale main { opacity: .6; }
 @media (max-width: 30rem) { dl.fields { grid-template-columns: 1fr; } main { padding: 0 .5rem 1rem; } }
 )CSS";

@@ -2,15 +2,20 @@
 
 #include <algorithm>
 #include <charconv>
-#include <fstream>
+#include <cmath>
 
 #include "data/data_error.h"
 #include "data/driver_session.h"
+#include "diagnostics/log_file.h"
+#include "diagnostics/mask_password.h"
 #include "platform/datetime.h"
+#include "platform/file_tail.h"
 #include "platform/module.h"
 #include "state/command_error.h"
 #include "state/control_requests.h"
+#include "state/control_table.h"
 #include "state/state_store.h"
+#include "state/worker_output.h"
 
 namespace qar::tools {
 
@@ -78,31 +83,48 @@ bool Contains(const std::vector<std::string>& ids, const std::string& id) {
   return std::find(ids.begin(), ids.end(), id) != ids.end();
 }
 
-// The last lines of a worker's output file: at most 20 lines of its last 16 KB.
-std::string OutputTail(const std::string& file) {
-  std::ifstream in(platform::ToNativePath(file), std::ios::binary);
-  if (!in) return {};
-  in.seekg(0, std::ios::end);
-  const std::streamoff size = in.tellg();
-  in.seekg(std::max<std::streamoff>(0, size - 16 * 1024));
-  std::string text((std::istreambuf_iterator<char>(in)), {});
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-  std::size_t start = text.size();
-  for (int lines = 0; lines < 20 && start != std::string::npos && start > 0; ++lines) start = text.rfind('\n', start - 1);
-  return start == std::string::npos || start == 0 ? text : text.substr(start + 1);
+// The last bytes of a run's output shown on its request's page.
+constexpr std::size_t kOutputTailBytes = 16 * 1024;
+
+// A run with its output: read only when the stored name is the one the naming rule
+// gives for the request in the output directory (the store is group-writable: a
+// planted "/etc/passwd" is never opened), and only from a regular file.
+TRunView RunView(state::TRunRecord run, std::int64_t request) {
+  TRunView view{std::move(run), {}, 0, {}};
+  view.run.note = diagnostics::MaskPassword(view.run.note);
+  const std::string& file = view.run.output;
+  if (file.empty()) return view;
+  if (!state::IsWorkerOutputPath(file, state::WorkerOutputDirectory(), request)) {
+    view.outputProblem = "The recorded output file is not shown: it is not one of this request's files in " +
+                         state::WorkerOutputDirectory() + ".";
+    return view;
+  }
+  platform::TFileTail tail = platform::ReadFileTail(file, kOutputTailBytes);
+  if (!tail.ok) {
+    view.outputProblem = "The output file cannot be read: " + tail.error + ".";
+    return view;
+  }
+  view.outputTail = diagnostics::MaskPassword(tail.text);
+  view.outputSize = tail.size;
+  return view;
 }
 
 THttpResponse Overview(TSiteContext& c) {
   c.report.queue = CountQueue(c.database, c.running);
   if (c.api) return Answer(200, StatusJson(c.report) + "\n", "application/json");
-  return Answer(200, RenderOverview(c.frame, c.report, *c.report.queue));
+  // The chart's 24 hours end with the current one.
+  const platform::TUtcDateTime now = platform::NowUtc();
+  const platform::TUtcDateTime since = std::floor(now * 24.0) / 24.0 - 23.0 / 24.0;
+  std::vector<state::THourOfRuns> hours;
+  if (c.store) hours = c.store->RunsPerHour(since);
+  return Answer(200, RenderOverview(c.frame, c.report, *c.report.queue, hours, since));
 }
 
 THttpResponse Requests(TSiteContext& c) {
   const THttpRequest& request = c.request;
-  const TRequestFilter filter =
-      ParseRequestFilter(request.Param("status"), request.Param("date"), request.Param("id"), request.Param("page"));
-  const TRequestPage page = QueryRequests(c.database, filter);
+  const TRequestFilter filter = ParseRequestFilter(request.Param("status"), request.Param("date"), request.Param("id"),
+                                                   request.Param("page"), request.Param("store"), request.Param("till"));
+  const TRequestPage page = QueryRequests(c.database, filter, c.running);
   const state::TMoment now = state::TMoment::Now();
   std::vector<TListedRequest> listed;
   for (const TRequestRow& row : page.rows) {
@@ -120,17 +142,18 @@ THttpResponse NoSuchRequest(const TSiteContext& c) {
   return Answer(404, RenderProblem(c.frame, "No such request", "There is no request " + std::to_string(c.id) + "."));
 }
 
-THttpResponse Request(TSiteContext& c) {
+THttpResponse Request(TSiteContext& c, const std::string& cancelLog) {
   const TRequestDetail detail = QueryRequest(c.database, c.id);
   if (!detail.found) return NoSuchRequest(c);
-  if (c.request.Param("notice") == "cancelled")
-    c.frame.notice = "Request " + std::to_string(c.id) + ": status C (was P); the agent stops its worker.";
+  // The address is anyone's to write: the notice only says what the row itself says.
+  if (c.request.Param("notice") == "cancelled" && detail.row.status == state::kStatusCancelRequested)
+    c.frame.notice = "Request " + std::to_string(c.id) + " is cancelled (status C): the agent never starts it, and stops its worker if one runs.";
   std::vector<TRunView> runs;
   if (c.store) {
-    for (const state::TRunRecord& run : c.store->RunsOfRequest(c.id, state::TMoment::Now()))
-      runs.push_back({run, run.output.empty() ? std::string() : OutputTail(run.output)});
+    for (state::TRunRecord& run : c.store->RunsOfRequest(c.id, state::TMoment::Now())) runs.push_back(RunView(std::move(run), c.id));
   }
-  return Answer(200, RenderRequest(c.frame, detail, Contains(c.running, detail.row.id), runs));
+  const std::vector<std::string> cancels = cancelLog.empty() ? std::vector<std::string>() : RecordedCancels(cancelLog, c.id);
+  return Answer(200, RenderRequest(c.frame, detail, Contains(c.running, detail.row.id), runs, cancels));
 }
 
 THttpResponse CancelConfirmation(TSiteContext& c) {
@@ -139,11 +162,23 @@ THttpResponse CancelConfirmation(TSiteContext& c) {
   return Answer(200, RenderCancelConfirmation(c.frame, detail));
 }
 
-THttpResponse Cancel(TSiteContext& c) {
+THttpResponse Cancel(TSiteContext& c, const std::string& cancelLog) {
   try {
-    CancelRequest(c.database, c.id);
+    CancelRequest(c.database, c.id, true);
   } catch (const ECommandError& error) {
     return Answer(409, RenderProblem(c.frame, "Request " + std::to_string(c.id) + " was not cancelled", error.what()));
+  }
+  std::string problem;
+  try {
+    if (!cancelLog.empty())
+      RecordCancel(cancelLog, c.id, StateTime(platform::NowUtc()),
+                   c.request.remoteAddress.empty() ? std::string("an unknown address") : c.request.remoteAddress);
+  } catch (const diagnostics::EInOutError& error) {
+    problem = error.what();
+  }
+  if (!problem.empty()) {
+    return Answer(200, RenderProblem(c.frame, "Request " + std::to_string(c.id) + " cancelled, but not recorded",
+                                     "The request is cancelled; its record could not be written: " + problem));
   }
   return Redirect("/requests/" + std::to_string(c.id) + "?notice=cancelled");
 }
@@ -192,9 +227,11 @@ void TStatusSite::AddRoutes() {
   routes_.Add("GET", "/api/status", kNeedsAgents | kNeedsDatabase, Overview);
   routes_.Add("GET", "/requests", kNeedsAgents | kNeedsDatabase, Requests);
   routes_.Add("GET", "/api/requests", kNeedsAgents | kNeedsDatabase, Requests);
-  routes_.Add("GET", "/requests/{id}", kNeedsAgents | kNeedsDatabase, Request);
+  routes_.Add("GET", "/requests/{id}", kNeedsAgents | kNeedsDatabase,
+              [this](TSiteContext& c) { return Request(c, sources_.cancelLog); });
   routes_.Add("GET", "/requests/{id}/cancel", kNeedsDatabase, CancelConfirmation);
-  routes_.Add("POST", "/requests/{id}/cancel", kNeedsWritableDatabase, Cancel);
+  routes_.Add("POST", "/requests/{id}/cancel", kNeedsWritableDatabase,
+              [this](TSiteContext& c) { return Cancel(c, sources_.cancelLog); });
 }
 
 void TStatusSite::Open(unsigned needs, TSiteContext& context) const {
@@ -211,6 +248,7 @@ void TStatusSite::Open(unsigned needs, TSiteContext& context) const {
       }
     }
     context.running = RunningRequests(report);
+    for (state::TAgentView& agent : report.agents) agent.record.lastError = diagnostics::MaskPassword(agent.record.lastError);
   }
   if ((needs & (kNeedsDatabase | kNeedsWritableDatabase)) != 0) {
     try {
@@ -236,7 +274,7 @@ THttpResponse TStatusSite::Run(const TSiteRoute& route, const THttpRequest& requ
     turn.lock();
   const bool api = request.path.starts_with("/api/");
   try {
-    TSiteContext context{request, id, api, TPageFrame{access.csrf, {}}, access, {}, {}, {}, {}};
+    TSiteContext context{request, id, api, TPageFrame{access.csrf, {}, platform::Now()}, access, {}, {}, {}, {}};
     Open(route.needs, context);
     return route.handler(context);
   } catch (const EUsageError& error) {

@@ -26,6 +26,7 @@ struct TStatusSources {
   std::function<std::vector<TLogEntry>()> todaysLogEntries;
   std::function<std::pair<std::vector<std::string>, std::vector<std::string>>()> settings;  // lines, problems
   std::function<std::string()> metrics;  // the Prometheus text of one scrape; empty function: no /metrics
+  std::string cancelLog;  // the file that records the page's cancels (RecordCancel); empty: none
 };
 
 // What a route declares it needs; the site opens only that before the handler runs.

@@ -117,7 +117,14 @@ test('the overview shows the running agent and the day\'s counts', async () => {
   const served = await serve(inst);
   const { url, token } = served;
   await waitFor(async () => (await request(url + 'api/status', { token })).text.includes(`"pid":${agent.pid},`), 'agent published');
+  // Runs over the last 10 hours for the chart, every seventh one failed.
+  const now = Date.now() / 86400000 + 25569;  // days since 1899-12-30, UTC
+  const runs = Array.from({ length: 40 }, (_, i) => `('r${i}',${i + 1},${now - i / 96},${now - i / 96 + 1e-4},'exit',${i % 7 ? 0 : 3},'','',1,'u','x',0)`);
+  execFileSync('sqlite3', [JSON.parse((await request(url + 'api/status', { token })).text).store,
+    `INSERT INTO RUNS (RUNKEY,REQUEST,STARTED,ENDED,OUTCOME,CODE,OUTPUTFILE,NOTE,AGENTPID,AGENTUSER,AGENTEXE,WORKERPID) VALUES ${runs}`]);
   const { context, page } = await signedIn(inst, served);
+  assert.equal(await page.locator('#chart-title').textContent(), 'Runs per hour, last 24 hours: 40 runs, 6 failed');
+  assert.equal(await page.locator('.chart rect.failed').count(), 6);
   assert.equal(page.url(), url);
   assert.match(await page.locator('table').innerText(), new RegExp(`${agent.pid}[\\s\\S]*running`));
   const counts = await page.locator('.count').allInnerTexts();
@@ -125,25 +132,34 @@ test('the overview shows the running agent and the day\'s counts', async () => {
     ['0 pending', '0 running', '2 done', '1 failed (NOK)', '2 cancelled', '1 expired pending']);
   await page.screenshot({ path: path.join(inst.dir, 'overview.png') });
   if (process.env.QAR_SCREENSHOT) copyFileSync(path.join(inst.dir, 'overview.png'), process.env.QAR_SCREENSHOT);
+  await page.getByRole('link', { name: '0 running' }).click();
+  assert.equal(page.url(), url + 'requests?status=running');
+  await page.goto(url);
   agent.kill('SIGTERM');
   await page.reload();
-  await page.getByText('No agent').waitFor();
+  await page.getByText('No agent:').waitFor();
   await context.close();
 });
 
 test('filters and pages select the rows', async () => {
   const inst = install('filters');
   insert(inst, Array.from({ length: 120 }, (_, i) => [i % 4 === 0 ? 'NOK' : 'OK', `{"N":${i + 1}}`]));
-  insert(inst, [['P', '{"OLD":1}', 5]]);
+  insert(inst, [['P', '{"OLD":1}', 5], ['OK', '{"CDFILIAL":"007","CDCAIXA":"03"}']]);
   const served = await serve(inst);
   const { url } = served;
   const { context, page } = await signedIn(inst, served);
   await page.goto(url + 'requests');
-  assert.match(await page.locator('.summary').innerText(), /120 requests today, page 1 of 3/);
+  assert.match(await page.locator('.summary').innerText(), /121 requests today, page 1 of 3/);
   await page.getByRole('link', { name: 'Next page' }).click();
   await page.getByRole('link', { name: 'Next page' }).click();
   assert.match(await page.locator('.summary').innerText(), /page 3 of 3/);
-  assert.equal(await page.locator('tbody tr').count(), 20);
+  assert.equal(await page.locator('tbody tr').count(), 21);
+  await page.getByLabel('Store').fill('007');
+  await page.getByLabel('Till').fill('03');
+  await page.getByRole('button', { name: 'Show' }).click();
+  assert.match(await page.locator('tbody').innerText(), /^122\tOK\t007\t03\t/);
+  await page.getByLabel('Store').fill('');
+  await page.getByLabel('Till').fill('');
   await page.getByLabel('Status').selectOption('NOK');
   await page.getByRole('button', { name: 'Show' }).click();
   assert.match(await page.locator('.summary').innerText(), /^30 requests today/);
@@ -151,6 +167,11 @@ test('filters and pages select the rows', async () => {
   await page.getByRole('button', { name: 'Show' }).click();
   assert.match(await page.locator('tbody').innerText(), /\{"OLD":1\}[\s\S]*/);
   assert.match(await page.locator('tbody').innerText(), /P \(expired\)/);
+  await page.getByRole('link', { name: 'Cancel' }).click();  // an expired row is cleared away
+  await page.getByRole('button', { name: 'Yes, cancel request 121' }).click();
+  await page.getByText('Request 121 is cancelled (status C)').waitFor();
+  assert.match(await page.locator('.cancels').innerText(), / from 127\.0\.0\.1$/);
+  await page.goto(url + 'requests');
   await page.getByLabel('Status').selectOption('');
   await page.getByLabel('Id').fill('7');
   await page.getByRole('button', { name: 'Show' }).click();
@@ -194,7 +215,7 @@ test('cancel, with the access token and after a confirmation, changes the row as
   await page.getByRole('link', { name: 'Cancel this request' }).click();
   assert.equal(inst.sql('SELECT IDSTCTRLEXECREM FROM CTRLEXECREM WHERE IDCTRLEXECREM = 1'), 'P');  // not before confirming
   await page.getByRole('button', { name: 'Yes, cancel request 1' }).click();
-  await page.getByText('Request 1: status C (was P)').waitFor();
+  await page.getByText('Request 1 is cancelled (status C)').waitFor();
   inst.qarcfg('cancel', '2');
   const row = (id) => inst.sql(`SELECT IDSTCTRLEXECREM, DTULTATU IS NOT NULL, DSERRO FROM CTRLEXECREM WHERE IDCTRLEXECREM = ${id}`);
   assert.equal(row(1), 'C|1|');

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 
 #include "../diagnostics/diagnostics_sandbox.h"
 #include "data/ado_connection.h"
@@ -18,6 +19,7 @@
 #include "state/command_error.h"
 #include "state/control_table.h"
 #include "state/state_store.h"
+#include "state/worker_output.h"
 #include "tools/serve_command.h"
 #include "tools/status_data.h"
 
@@ -61,7 +63,8 @@ class StatusSiteTest : public diagnostics::testing::DiagnosticsSandbox {
   }
   std::unique_ptr<TStatusSite> Site() {
     TStatusSources sources{connectionString_, Dir(), [] { return std::vector<TLogEntry>(); },
-                           [] { return std::pair{std::vector<std::string>{"StringConex: x;PWD=*******"}, std::vector<std::string>()}; }};
+                           [] { return std::pair{std::vector<std::string>{"StringConex: x;PWD=*******"}, std::vector<std::string>()}; },
+                           {}, Dir() + "cancels.log"};
     return std::make_unique<TStatusSite>(sources, TServedOrigin{{"127.0.0.1", "localhost"}, kPort}, kToken);
   }
   // A script's request: the token in a header.
@@ -161,6 +164,7 @@ TEST(StatusAccess, SessionsExpireAndAreBounded) {
 TEST_F(StatusSiteTest, CancelNeedsAFormOfThePageAndFollowsQarCfgsRule) {
   Insert("P", "{}");
   Insert("OK", "{}");
+  Insert("P", "{}", 2);
   const auto site = Site();
   const std::string cookie = [&] {
     const std::string set = SetCookie(site->Handle({"GET", "/", {{"token", kToken}}, {{"host", "127.0.0.1:8470"}}}));
@@ -178,7 +182,7 @@ TEST_F(StatusSiteTest, CancelNeedsAFormOfThePageAndFollowsQarCfgsRule) {
   const auto post = [&](int id, const std::string& token, std::map<std::string, std::string> headers) {
     headers["host"] = "localhost:8470";
     headers.emplace("cookie", cookie);
-    return site->Handle({"POST", "/requests/" + std::to_string(id) + "/cancel", {{"csrf", token}}, std::move(headers)}).status;
+    return site->Handle({"POST", "/requests/" + std::to_string(id) + "/cancel", {{"csrf", token}}, std::move(headers), "192.0.2.9"}).status;
   };
   EXPECT_EQ(post(1, "", {{"origin", kOrigin}}), 403);
   EXPECT_EQ(post(1, csrf, {}), 403);  // neither Origin nor Referer
@@ -187,9 +191,15 @@ TEST_F(StatusSiteTest, CancelNeedsAFormOfThePageAndFollowsQarCfgsRule) {
   EXPECT_EQ(post(1, csrf, {{"referer", "http://127.0.0.1:9999/requests/1/cancel"}}), 403);
   EXPECT_EQ(post(1, std::string(64, 'a'), {{"origin", kOrigin}, {"cookie", "qar_session_8470=" + std::string(64, 'a')}}), 401);
   EXPECT_EQ(Status(1), "P");
+  const auto shown = [&](const std::string& path) { return site->Handle(Get(path, {{"notice", "cancelled"}})).body; };
+  EXPECT_EQ(shown("/requests/1").find("is cancelled"), std::string::npos);  // a forged notice
   EXPECT_EQ(post(1, csrf, {{"referer", std::string(kOrigin) + "/requests/1/cancel"}}), 303);
   EXPECT_EQ(Status(1), "C");
+  EXPECT_NE(shown("/requests/1").find("is cancelled (status C)"), std::string::npos);
+  EXPECT_NE(shown("/requests/1").find(" from 192.0.2.9</li>"), std::string::npos);  // the recorded cancel
+  EXPECT_EQ(shown("/requests/1").find("/cancel\""), std::string::npos);            // offered only while pending
   EXPECT_EQ(post(1, csrf, {{"origin", kOrigin}}), 409);  // no longer pending
+  EXPECT_EQ(post(3, csrf, {{"origin", kOrigin}}), 303);  // expired
   THttpRequest script{"POST", "/requests/2/cancel", {}, {{"host", "127.0.0.1:8470"}, {"authorization", std::string("Bearer ") + kToken}}};
   EXPECT_EQ(site->Handle(script).status, 409);
   EXPECT_EQ(Status(2), "OK");
@@ -197,9 +207,10 @@ TEST_F(StatusSiteTest, CancelNeedsAFormOfThePageAndFollowsQarCfgsRule) {
 
 // The request an agent (this process, in the state store) supervises is running, not pending.
 TEST_F(StatusSiteTest, TheSupervisedRequestIsRunning) {
-  Insert("P", "{}");
+  Insert("P", "{}", 0, "Server=db;PWD=hunter2");
   Insert("P", "{}");
   state::TAgentRecord agent;
+  agent.lastError = "login failed: Password=hunter2";
   agent.pid = platform::CurrentProcessId();
   agent.instance = platform::ProcessInstance(agent.pid);
   agent.exe = Dir() + "QarSnc.exe";
@@ -212,12 +223,50 @@ TEST_F(StatusSiteTest, TheSupervisedRequestIsRunning) {
   const std::string page = Site()->Handle(Get("/requests")).body;
   EXPECT_NE(page.find("P (running)"), std::string::npos);
   EXPECT_NE(page.find("<td>P</td>"), std::string::npos);
+  for (const std::string& shown : {status, page, Site()->Handle(Get("/")).body, Site()->Handle(Get("/api/requests")).body})
+    EXPECT_EQ(shown.find("hunter2"), std::string::npos) << shown;
+  EXPECT_NE(Site()->Handle(Get("/requests", {{"status", "running"}})).body.find("1 running"), std::string::npos);
+}
+
+// A run's output is read only from its own file in the output directory and only as a
+// regular file; its text shows as UTF-8 or Windows-1252, controls as symbols, passwords masked.
+TEST_F(StatusSiteTest, ARunsOutputIsReadOnlyFromItsOwnRegularFile) {
+  Insert("P", "{}");
+  const std::string dir = WorkerOutputDirectory();
+  std::filesystem::create_directories(dir);
+  const auto own = [&](const char* hex, int request = 1) { return dir + platform::kPathDelim + WorkerOutputName(request, 46000.5, hex); };
+  std::ofstream(own("0000000a"), std::ios::binary) << std::string(20000, 'x') << std::string("caf\xC3\xA9 \0\x01 Password=hunter2\n", 26);
+  std::ofstream(own("0000000b"), std::ios::binary) << "caf\xE9";
+  std::vector<std::string> outputs{own("0000000a"), own("0000000b"), "/etc/passwd", "/proc/self/environ", "/dev/zero",
+                                   dir + "/../x/" + WorkerOutputName(1, 46000.5, "0000000c"), own("0000000d", 2)};
+  if (platform::kPathDelim == '/') {
+    ASSERT_EQ(std::system(("mkfifo " + own("0000000e")).c_str()), 0);
+    std::filesystem::create_symlink("/dev/zero", own("0000000f"));
+    outputs.insert(outputs.end(), {own("0000000e"), own("0000000f")});
+  }
+  state::TStateUpdate update;
+  for (const std::string& output : outputs) {
+    update.runs.push_back({std::to_string(update.runs.size()), 1, 46000.5});
+    update.runs.back().output = output;
+  }
+  state::TStateStore::OpenForAgent(state::StateStorePath()).Write(update);
+  const std::string page = Site()->Handle(Get("/requests/1")).body;
+  const auto count = [&page](const std::string& text) {
+    std::size_t n = 0;
+    for (std::size_t at = page.find(text); at != std::string::npos; at = page.find(text, at + 1)) ++n;
+    return n;
+  };
+  EXPECT_EQ(count("is not one of this request"), 5u);
+  EXPECT_EQ(count("The output file cannot be read"), outputs.size() - 7);
+  EXPECT_EQ(count("caf\u00e9"), 2u) << page;
+  EXPECT_NE(page.find("The last 16384 of 20026 bytes"), std::string::npos);
+  EXPECT_NE(page.find("\u2400\u2401 Password=********</pre>"), std::string::npos);
 }
 
 TEST_F(StatusSiteTest, CountsAndPagesFollowTheFilters) {
   for (int i = 0; i < 120; ++i) Insert(i % 4 == 0 ? "NOK" : "OK", "{}");  // ids 1..120
   Insert("P", "{}");                                                         // 121: its worker runs
-  Insert("P", "{}");                                                         // 122
+  Insert("P", "{\"CDFILIAL\":\"7\",\"CDCAIXA\":\"2\"}");                     // 122
   Insert("C", "{}");                                                         // 123
   Insert("NOK", "{}", 0, "Cancelado pelo operador");                         // 124
   Insert("P", "{}", 3);                                                      // 125: expired
@@ -231,28 +280,35 @@ TEST_F(StatusSiteTest, CountsAndPagesFollowTheFilters) {
   EXPECT_EQ(std::vector<std::int64_t>({crossedMidnight.pendingToday, crossedMidnight.running, crossedMidnight.expired}),
             std::vector<std::int64_t>({2, 1, 0}));
 
-  struct Case { std::string status, day, id, page; std::int64_t total; std::size_t rows; std::string first; };
+  struct Case { std::string status, day, id, page; std::int64_t total; std::size_t rows; std::string first, store = {}, till = {}; };
   for (const Case& c : std::vector<Case>{{"", "", "", "", 124, 50, "124"}, {"", "", "", "3", 124, 24, "24"},
                                          {"NOK", "", "", "", 31, 31, "124"}, {"expired", "", "", "", 1, 1, "125"},
-                                         {"", "all", "", "", 126, 50, "126"}, {"", "", "126", "", 1, 1, "126"}}) {
-    const TRequestPage page = QueryRequests(connection, ParseRequestFilter(c.status, c.day, c.id, c.page));
+                                         {"", "all", "", "", 126, 50, "126"}, {"", "", "126", "", 1, 1, "126"},
+                                         {"running", "", "", "", 1, 1, "125"}, {"", "", "", "", 1, 1, "122", "7", "2"},
+                                         {"", "", "", "", 0, 0, "", "7", "1"}}) {
+    const TRequestPage page = QueryRequests(connection, ParseRequestFilter(c.status, c.day, c.id, c.page, c.store, c.till), {"125"});
     EXPECT_EQ(page.total, c.total) << c.status << c.day << c.id << c.page;
     ASSERT_EQ(page.rows.size(), c.rows) << c.status << c.day << c.id << c.page;
-    EXPECT_EQ(page.rows.front().id, c.first);
+    if (c.rows != 0) EXPECT_EQ(page.rows.front().id, c.first);
   }
   EXPECT_THROW(ParseRequestFilter("P'--", "", "", ""), EUsageError);
   EXPECT_THROW(ParseRequestFilter("", "2026-13", "", ""), EUsageError);
+  EXPECT_THROW(ParseRequestFilter("", "", "", "", "7%"), EUsageError);
   EXPECT_EQ(Site()->Handle(Get("/requests", {{"page", "0"}})).status, 400);
   // The page's connection cannot write.
   EXPECT_THROW(connection.Execute("UPDATE CTRLEXECREM SET IDSTCTRLEXECREM = 'X'"), EDataError);
 }
 
-TEST(StatusLogs, EntriesAreSplitAtTheirSeparatorsWithTheirTimes) {
+// Every entry is shown, an odd one as it is, newest first, passwords masked.
+TEST_F(StatusSiteTest, LogEntriesAreSplitAtTheirSeparatorsWithTheirTimes) {
   const std::string log = "--------\r\n14:03:27\r\n--------\r\nSQL: \r\n   select 1\r\n\r\n--------\r\n14:05:00\r\n--------\r\nErro: \r\n   x\r\n";
-  const std::vector<TLogEntry> entries = SplitLogEntries("a_Error.log", "tail of a cut entry\r\n" + log);
-  ASSERT_EQ(entries.size(), 2u);
-  EXPECT_EQ(entries[0].time, "14:03:27");
-  EXPECT_EQ(entries[0].text, "SQL: \n   select 1");
+  std::ofstream(Dir() + "a_20260105_Error.log") << "cut;PWD=hunter2\r\n" << log << "--------\n2026-01-05\n--------\nodd\n";
+  const std::vector<TLogEntry> entries = ReadTodaysLogEntries(Dir(), "", "20260105");
+  ASSERT_EQ(entries.size(), 4u);
+  EXPECT_EQ(entries[2].time, "14:03:27");
+  EXPECT_EQ(entries[2].text, "SQL: \n   select 1");
+  EXPECT_EQ(entries[0].time + entries[0].text, "2026-01-05odd");
+  EXPECT_EQ(entries[3].text, "cut;PWD=*******");
   const std::string report = std::string(77, '=') + "\r\nTitle\r\n" + std::string(77, '=') + "\r\nData/Hora .: 05/12/2026 14:03:29\r\nDLL .......: x\r\n";
   EXPECT_EQ(SplitLogEntries("tr_report.txt", report).at(0).time, "05/12/2026 14:03:29");
 }

@@ -3,7 +3,7 @@
 
 #include <string>
 
-namespace qar::agent {
+namespace qar::state {
 
 // Finds the first occurrence of `name` (case-sensitive) in `text`, skips the name
 // and the three characters after it (the ":" separator, whatever they are), and
@@ -11,4 +11,4 @@ namespace qar::agent {
 // Leaves `value` unchanged when the name does not occur.
 void ExtractOperationValue(std::string text, std::string name, std::string& value);
 
-}  // namespace qar::agent
+}  // namespace qar::state

@@ -1,10 +1,10 @@
-#include "agent/operation_value.h"
+#include "state/operation_value.h"
 
 #include <gtest/gtest.h>
 
 #include <tuple>
 
-namespace qar::agent {
+namespace qar::state {
 namespace {
 
 // Plain text positions, not JSON: the name's first occurrence, three characters
@@ -22,4 +22,4 @@ TEST(ExtractOperationValue, CutsByTextPositions) {
 }
 
 }  // namespace
-}  // namespace qar::agent
+}  // namespace qar::state

@@ -1,8 +1,8 @@
-#include "agent/operation_value.h"
+#include "state/operation_value.h"
 
 #include <algorithm>
 
-namespace qar::agent {
+namespace qar::state {
 
 void ExtractOperationValue(std::string text, std::string name, std::string& value) {
   if (name.empty()) return;  // an empty name occurs nowhere
@@ -14,4 +14,4 @@ void ExtractOperationValue(std::string text, std::string name, std::string& valu
   value = quote == std::string::npos ? std::string() : text.substr(0, quote);
 }
 
-}  // namespace qar::agent
+}  // namespace qar::state
