@@ -236,7 +236,7 @@ std::vector<TLogEntry> SplitLogEntries(const std::string& source, const std::str
 }
 
 std::vector<TLogEntry> ReadTodaysLogEntries(const std::string& logDirectory, const std::string& reportFile,
-                                            const std::string& yyyymmdd) {
+                                            const std::string& yyyymmdd, std::size_t maxEntries) {
   std::vector<TLogEntry> entries;
   const auto readFile = [&entries](const std::string& file, const auto& keep) {
     const std::string name = platform::ExtractFileName(file);
@@ -273,7 +273,7 @@ std::vector<TLogEntry> ReadTodaysLogEntries(const std::string& logDirectory, con
   };
   std::stable_sort(entries.begin(), entries.end(),
                    [&clock](const TLogEntry& a, const TLogEntry& b) { return clock(a) > clock(b); });
-  if (entries.size() > kMaxLogEntries) entries.resize(kMaxLogEntries);
+  if (entries.size() > maxEntries) entries.resize(maxEntries);
   for (TLogEntry& entry : entries) entry.text = diagnostics::MaskPassword(entry.text);
   return entries;
 }

@@ -61,13 +61,13 @@ struct TLogEntry {
 
 // Today's latest entries of the error logs in `logDirectory` (files
 // "*_yyyymmdd_Error.log") and of `reportFile` (tr_report.txt, the entries dated
-// today), newest first, at most kMaxLogEntries. The work is bounded: only the last
+// today), newest first, at most `maxEntries`. The work is bounded: only the last
 // kLogTailBytes of each of at most kMaxLogFiles files are read (platform::ReadFileTail:
 // regular files only). A file that cannot be read becomes an entry saying so; texts
 // come with their passwords masked.
 inline constexpr std::size_t kLogTailBytes = 256 << 10, kMaxLogFiles = 32, kMaxLogEntries = 500;
 std::vector<TLogEntry> ReadTodaysLogEntries(const std::string& logDirectory, const std::string& reportFile,
-                                            const std::string& yyyymmdd);
+                                            const std::string& yyyymmdd, std::size_t maxEntries = kMaxLogEntries);
 
 // The entries of one log file's text, in file order: each begins with a line of '-'
 // or '=' that a second such line follows after one line (the time or the title);

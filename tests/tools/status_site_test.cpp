@@ -20,6 +20,7 @@
 #include "state/control_table.h"
 #include "state/state_store.h"
 #include "state/worker_output.h"
+#include "tools/metrics.h"
 #include "tools/serve_command.h"
 #include "tools/status_data.h"
 
@@ -311,6 +312,14 @@ TEST_F(StatusSiteTest, LogEntriesAreSplitAtTheirSeparatorsWithTheirTimes) {
   EXPECT_EQ(entries[3].text, "cut;PWD=*******");
   const std::string report = std::string(77, '=') + "\r\nTitle\r\n" + std::string(77, '=') + "\r\nData/Hora .: 05/12/2026 14:03:29\r\nDLL .......: x\r\n";
   EXPECT_EQ(SplitLogEntries("tr_report.txt", report).at(0).time, "05/12/2026 14:03:29");
+}
+
+// The metrics count every entry of today's logs, not one page of the logs view.
+TEST_F(StatusSiteTest, TheMetricsCountAllOfTodaysLogEntries) {
+  std::ofstream log(Dir() + "a_" + platform::FormatDateTime("yyyymmdd", platform::Now()) + "_Error.log");
+  for (std::size_t i = 0; i < kMaxLogEntries + 100; ++i) log << "--------\r\n14:03:27\r\n--------\r\nErro: x\r\n";
+  log.close();
+  EXPECT_EQ(CollectMetrics({"", Dir(), Dir()}).errorLogEntriesToday, std::int64_t{kMaxLogEntries + 100});
 }
 
 // Addresses are resolved before they are judged: no spelling of the wildcard passes,
