@@ -15,8 +15,8 @@ void DriverParameters(const TStatementRequest& request, std::vector<TDriverParam
   bound.clear();
   auto add = [&bound](const TParameter& parameter) {
     const bool output = parameter.Direction() == pdOutput || parameter.Direction() == pdReturnValue;
-    bound.emplace_back(parameter.Name(), parameter.DataType(), parameter.Direction(), parameter.Size(),
-                       output ? Variant::Null() : parameter.BindValue());
+    bound.push_back(TDriverParameter{parameter.Name(), parameter.DataType(), parameter.Direction(), parameter.Size(),
+                                     output ? Variant::Null() : parameter.BindValue()});
   };
   if (request.commandType == cmdStoredProc) {
     if (request.parameters)
