@@ -82,6 +82,34 @@ std::string RequestRowColumns() {
          kInsertedTodayColumn.data();
 }
 
+std::string RequestRowColumns(const std::string& insertedToday) {
+  return "IDCTRLEXECREM, IDSTCTRLEXECREM, DSOPERACAO, CONVERT(VARCHAR,DTINCLUSAO,120) AS DTINCLUSAO, DSERRO,"
+         " CASE WHEN " + insertedToday + " THEN 1 ELSE 0 END AS HOJE";
+}
+
+std::string InsertedTodayCondition(TADOConnection& connection) {
+  TADOQuery query;
+  query.SetConnection(&connection);
+  query.SQL().Add("SELECT CONVERT(VARCHAR, GETDATE(), 112) AS HOJE");
+  query.Open();
+  const std::string day = query.FieldByName("HOJE").AsString();
+  platform::TDateTime start = 0;
+  if (day.size() == 8 && day.find_first_not_of("0123456789") == std::string::npos) {
+    platform::DateTimeParts parts;
+    parts.year = std::stoi(day.substr(0, 4));
+    parts.month = std::stoi(day.substr(4, 2));
+    parts.day = std::stoi(day.substr(6, 2));
+    start = platform::EncodeDateTime(parts);
+  }
+  if (!platform::IsValidDateTime(start + 1) || platform::FormatDateTime("yyyymmdd", start) != day)
+    throw EDataError("the database gave \"" + Quoted(day) + "\" as its date, not yyyymmdd");
+  // SQL Server reads yyyymmdd as a date whatever its language; the SQLite dialect keeps
+  // dates as "yyyy-mm-dd hh:mm:ss.mmm" texts, which compare as texts.
+  const char* format = connection.ConnectionObject()->SqliteDialect() ? "yyyy-mm-dd" : "yyyymmdd";
+  return "(DTINCLUSAO >= '" + platform::FormatDateTime(format, start) + "' AND DTINCLUSAO < '" +
+         platform::FormatDateTime(format, start + 1) + "')";
+}
+
 TRequestRow ReadRequestRow(TADOQuery& query) {
   TRequestRow row{query.FieldByName("IDCTRLEXECREM").AsString(), query.FieldByName("IDSTCTRLEXECREM").AsString(),
                   query.FieldByName("DSOPERACAO").AsString(), query.FieldByName("DTINCLUSAO").AsString(),
@@ -163,7 +191,7 @@ std::vector<TRequestRow> ListedRequests(TADOConnection& connection, std::optiona
     if (since) {
       query.SQL().Add(" WHERE DTINCLUSAO >= :DESDE");
     } else {
-      query.SQL().Add(std::string(" WHERE ") + kInsertedToday);
+      query.SQL().Add(" WHERE " + InsertedTodayCondition(connection));
       query.SQL().Add(std::string("    OR IDSTCTRLEXECREM = '") + kStatusPending + "'");
     }
     query.SQL().Add(" ORDER BY IDCTRLEXECREM");

@@ -52,7 +52,15 @@ struct TRequestRow {
 // The SELECT list a TRequestRow is read from (its last column HOJE, see
 // kInsertedTodayColumn), and the row a query built on it is positioned on.
 std::string RequestRowColumns();
+// The same with HOJE computed by `insertedToday` (see InsertedTodayCondition).
+std::string RequestRowColumns(const std::string& insertedToday);
 TRequestRow ReadRequestRow(TADOQuery& query);
+
+// kInsertedToday as the readers write it: the database server's current day, asked
+// once, as a range of DTINCLUSAO, which the database compares without converting
+// every row, e.g. "(DTINCLUSAO >= '20261207' AND DTINCLUSAO < '20261208')". The
+// agent's own statements keep kInsertedToday. Failures raise EDataError.
+std::string InsertedTodayCondition(TADOConnection& connection);
 
 // The requests inserted on the database server's current day and the expired
 // pending ones of earlier days, by id; with `since`, those inserted from then on.

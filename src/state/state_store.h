@@ -168,6 +168,9 @@ struct TRequestSummary {
   TRunRecord last;          // the latest run (by start)
 };
 
+// The hours the overview charts, the current one last.
+inline constexpr int kChartHours = 24;
+
 // The runs that started in one hour: `hour` counts whole hours from the `since` asked
 // for; failed ones exited with a status other than 0, were killed or did not start.
 struct THourOfRuns {
@@ -262,8 +265,8 @@ class TStateStore {
   // One summary per request with a run started at or after `since` (0: all), by
   // request id. One grouped query: fit for tens of thousands of requests.
   std::vector<TRequestSummary> Summaries(platform::TUtcDateTime since, const TMoment& now);
-  // The runs started from `since` on, by hour of their start; hours without a run are
-  // left out. One grouped query on the start's index.
+  // The runs started in the kChartHours hours from `since`, by hour of their start;
+  // hours without a run are left out. One query on an index of the start and outcome.
   std::vector<THourOfRuns> RunsPerHour(platform::TUtcDateTime since);
   // The summary of one request; none when it never ran.
   std::optional<TRequestSummary> SummaryOf(std::int64_t request, const TMoment& now);

@@ -12,6 +12,7 @@
 #include "platform/text.h"
 #include "state/agent_status.h"
 #include "state/command_error.h"
+#include "state/control_requests.h"
 #include "state/control_table.h"
 
 namespace qar::state {
@@ -95,29 +96,33 @@ TStatusReport ReadInstallationStatus(const std::string& installationDir, const T
 TQueueCounts CountQueue(TADOConnection& connection, const std::vector<std::string>& runningIds) {
   TQueueCounts counts;
   try {
+    // Grouped by status alone: SQLite then reads the rows in the status index's order
+    // and needs no sort of the day's rows.
+    const std::string today = InsertedTodayCondition(connection);
     TADOQuery query;
     query.SetConnection(&connection);
-    query.SQL().Add("SELECT IDSTCTRLEXECREM, CASE WHEN DSERRO = :CANCELADO THEN 1 ELSE 0 END AS CANCELADO,");
-    query.SQL().Add(std::string("       ") + kInsertedTodayColumn.data() + ", COUNT(*) AS N");
+    query.SQL().Add("SELECT IDSTCTRLEXECREM, COUNT(*) AS N,");
+    query.SQL().Add("       SUM(CASE WHEN DSERRO = :CANCELADO THEN 1 ELSE 0 END) AS CANCELADOS,");
+    query.SQL().Add("       SUM(CASE WHEN " + today + " THEN 1 ELSE 0 END) AS HOJE");
     query.SQL().Add("  FROM CTRLEXECREM");
-    query.SQL().Add(std::string(" WHERE ") + kInsertedToday + " OR IDSTCTRLEXECREM = '" + kStatusPending + "'");
-    query.SQL().Add(" GROUP BY IDSTCTRLEXECREM, CASE WHEN DSERRO = :CANCELADO2 THEN 1 ELSE 0 END,");
-    query.SQL().Add(std::string("       CASE WHEN ") + kInsertedToday + " THEN 1 ELSE 0 END");
-    for (const char* name : {"CANCELADO", "CANCELADO2"})
-      query.Parameters().ParamByName(name).SetValue(std::string(kCancelledByOperator));
+    query.SQL().Add(" WHERE " + today + " OR IDSTCTRLEXECREM = '" + kStatusPending + "'");
+    query.SQL().Add(" GROUP BY IDSTCTRLEXECREM");
+    query.Parameters().ParamByName("CANCELADO").SetValue(std::string(kCancelledByOperator));
     query.Open();
     for (query.First(); !query.Eof(); query.Next()) {
       const std::string status = query.FieldByName("IDSTCTRLEXECREM").AsString();
       const std::int64_t n = query.FieldByName("N").Value().AsInt64();
-      const bool today = query.FieldByName("HOJE").AsString() == "1";
+      const std::int64_t cancelled = query.FieldByName("CANCELADOS").Value().AsInt64();
       if (status == kStatusPending) {
-        (today ? counts.pendingToday : counts.expired) += n;
-      } else if (status == kStatusCancelRequested || query.FieldByName("CANCELADO").AsString() == "1") {
+        // Every pending row is counted, also an expired one; the others only of today.
+        const std::int64_t todays = query.FieldByName("HOJE").Value().AsInt64();
+        counts.pendingToday += todays;
+        counts.expired += n - todays;
+      } else if (status == kStatusCancelRequested) {
         counts.cancelled += n;
-      } else if (status == kStatusNotOk) {
-        counts.failed += n;
       } else {
-        counts.done += n;
+        counts.cancelled += cancelled;
+        (status == kStatusNotOk ? counts.failed : counts.done) += n - cancelled;
       }
     }
 
@@ -128,7 +133,7 @@ TQueueCounts CountQueue(TADOConnection& connection, const std::vector<std::strin
     if (ids.empty()) return counts;
     TADOQuery running;
     running.SetConnection(&connection);
-    running.SQL().Add(std::string("SELECT ") + kInsertedTodayColumn.data() + " FROM CTRLEXECREM");
+    running.SQL().Add("SELECT CASE WHEN " + today + " THEN 1 ELSE 0 END AS HOJE FROM CTRLEXECREM");
     running.SQL().Add(std::string(" WHERE IDSTCTRLEXECREM = '") + kStatusPending + "' AND IDCTRLEXECREM IN (" + ids + ")");
     running.Open();
     for (running.First(); !running.Eof(); running.Next()) {

@@ -23,7 +23,6 @@ using state::ECommandError;
 using state::EUsageError;
 using state::Quoted;
 using state::TRequestRow;
-using state::kInsertedToday;
 using state::ReadRequestRow;
 using state::RequestRowColumns;
 using state::kStatusPending;
@@ -82,7 +81,12 @@ void MaskRow(TRequestRow& row) {
 void OpenReadOnly(TADOConnection& connection, const std::string& connectionString) {
   connection.SetConnectionString(connectionString);
   connection.Open();
-  if (connection.ConnectionObject()->SqliteDialect()) connection.Execute("PRAGMA query_only = ON");
+  if (!connection.ConnectionObject()->SqliteDialect()) return;
+  connection.Execute("PRAGMA query_only = ON");
+  // A connection lives for one answer: the file's pages are read where the system
+  // caches them, and sorts stay in memory.
+  connection.Execute("PRAGMA mmap_size = 268435456");
+  connection.Execute("PRAGMA temp_store = MEMORY");
 }
 
 TRequestFilter ParseRequestFilter(const std::string& status, const std::string& day, const std::string& id,
@@ -110,6 +114,12 @@ TRequestFilter ParseRequestFilter(const std::string& status, const std::string& 
 
 TRequestPage QueryRequests(TADOConnection& connection, const TRequestFilter& filter,
                            const std::vector<std::string>& running) {
+  std::string today;
+  try {
+    today = state::InsertedTodayCondition(connection);
+  } catch (const EDataError& error) {
+    throw ECommandError(std::string("CTRLEXECREM cannot be read: ") + error.what());
+  }
   std::string where;
   const auto add = [&where](const std::string& condition) { where += (where.empty() ? " WHERE " : " AND ") + condition; };
   if (filter.status == kRunning) {
@@ -126,9 +136,9 @@ TRequestPage QueryRequests(TADOConnection& connection, const TRequestFilter& fil
   } else if (filter.status == kRunning) {
     // any day: the agent's own request
   } else if (filter.status == kExpired) {
-    add(std::string("IDSTCTRLEXECREM = '") + kStatusPending + "' AND NOT (" + kInsertedToday + ")");
+    add(std::string("IDSTCTRLEXECREM = '") + kStatusPending + "' AND NOT " + today);
   } else if (filter.day.empty()) {
-    add(kInsertedToday);
+    add(today);
   } else if (filter.day != "all") {
     add("CONVERT(VARCHAR,DTINCLUSAO,103) = :DIA");
   }
@@ -155,7 +165,7 @@ TRequestPage QueryRequests(TADOConnection& connection, const TRequestFilter& fil
     const std::int64_t offset = (filter.page - 1) * kRequestsPerPage;
     TADOQuery query;
     query.SetConnection(&connection);
-    query.SQL().Add("SELECT " + RequestRowColumns());
+    query.SQL().Add("SELECT " + RequestRowColumns(today));
     query.SQL().Add("  FROM CTRLEXECREM" + where);
     query.SQL().Add(" ORDER BY IDCTRLEXECREM DESC");
     // Both numbers are checked whole numbers: written into the text, no driver needs

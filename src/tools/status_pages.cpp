@@ -171,7 +171,7 @@ bool IsUtf8(std::string_view text) {
 
 // The chart of runs per hour: a bar an hour, its failed part marked; no script.
 std::string RunsChart(const std::vector<state::THourOfRuns>& hours, platform::TUtcDateTime since) {
-  constexpr int kHours = 24, kBar = 24, kHeight = 120, kTop = 10, kBase = kTop + kHeight;
+  constexpr int kHours = state::kChartHours, kBar = 24, kHeight = 120, kTop = 10, kBase = kTop + kHeight;
   std::int64_t most = 1, runs = 0, failed = 0;
   for (const auto& h : hours) {
     most = std::max(most, h.runs);

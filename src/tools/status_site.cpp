@@ -114,7 +114,7 @@ THttpResponse Overview(TSiteContext& c) {
   if (c.api) return Answer(200, StatusJson(c.report) + "\n", "application/json");
   // The chart's 24 hours end with the current one.
   const platform::TUtcDateTime now = platform::NowUtc();
-  const platform::TUtcDateTime since = std::floor(now * 24.0) / 24.0 - 23.0 / 24.0;
+  const platform::TUtcDateTime since = std::floor(now * 24.0) / 24.0 - (state::kChartHours - 1) / 24.0;
   std::vector<state::THourOfRuns> hours;
   if (c.store) hours = c.store->RunsPerHour(since);
   return Answer(200, RenderOverview(c.frame, c.report, *c.report.queue, hours, since));
