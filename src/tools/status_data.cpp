@@ -83,9 +83,8 @@ void OpenReadOnly(TADOConnection& connection, const std::string& connectionStrin
   connection.Open();
   if (!connection.ConnectionObject()->SqliteDialect()) return;
   connection.Execute("PRAGMA query_only = ON");
-  // A connection lives for one answer: the file's pages are read where the system
-  // caches them, and sorts stay in memory.
-  connection.Execute("PRAGMA mmap_size = 268435456");
+  // A connection lives for one answer: its sorts stay in memory. The file is not mapped:
+  // any member of the group may truncate it, and a mapped read past its end kills the page.
   connection.Execute("PRAGMA temp_store = MEMORY");
 }
 
