@@ -303,7 +303,7 @@ TEST_F(StatusSiteTest, CountsAndPagesFollowTheFilters) {
 // Every entry is shown, an odd one as it is, newest first, passwords masked.
 TEST_F(StatusSiteTest, LogEntriesAreSplitAtTheirSeparatorsWithTheirTimes) {
   const std::string log = "--------\r\n14:03:27\r\n--------\r\nSQL: \r\n   select 1\r\n\r\n--------\r\n14:05:00\r\n--------\r\nErro: \r\n   x\r\n";
-  std::ofstream(Dir() + "a_20260105_Error.log") << "cut;PWD=hunter2\r\n" << log << "--------\n2026-01-05\n--------\nodd\n";
+  std::ofstream(Dir() + "a_20260105_Error.log", std::ios::binary) << "cut;PWD=hunter2\r\n" << log << "--------\n2026-01-05\n--------\nodd\n";
   const std::vector<TLogEntry> entries = ReadTodaysLogEntries(Dir(), "", "20260105");
   ASSERT_EQ(entries.size(), 4u);
   EXPECT_EQ(entries[2].time, "14:03:27");
@@ -316,7 +316,7 @@ TEST_F(StatusSiteTest, LogEntriesAreSplitAtTheirSeparatorsWithTheirTimes) {
 
 // The metrics count every entry of today's logs, not one page of the logs view.
 TEST_F(StatusSiteTest, TheMetricsCountAllOfTodaysLogEntries) {
-  std::ofstream log(Dir() + "a_" + platform::FormatDateTime("yyyymmdd", platform::Now()) + "_Error.log");
+  std::ofstream log(Dir() + "a_" + platform::FormatDateTime("yyyymmdd", platform::Now()) + "_Error.log", std::ios::binary);
   for (std::size_t i = 0; i < kMaxLogEntries + 100; ++i) log << "--------\r\n14:03:27\r\n--------\r\nErro: x\r\n";
   log.close();
   EXPECT_EQ(CollectMetrics({"", Dir(), Dir()}).errorLogEntriesToday, std::int64_t{kMaxLogEntries + 100});
