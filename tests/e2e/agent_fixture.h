@@ -24,6 +24,7 @@ inline constexpr std::size_t npos = std::string::npos;
 
 class AgentCase : public ::testing::Test {
  protected:
+  explicit AgentCase(const std::string& base = platform::TempDirectory()) : installation_(base) {}
   struct ToolRun {
     std::optional<int> exitCode;  // nothing when it did not end in time
     std::string out, err;

@@ -14,6 +14,7 @@
 #include "platform/environment.h"
 #include "state/run_counters.h"
 #include "state/state_store.h"
+#include "unprivileged_posix.h"
 
 namespace qar::e2e {
 namespace {
@@ -22,6 +23,7 @@ constexpr int kExitNoAgent = 3, kExitStateUnreadable = 4;  // QarCfg status
 
 class WorkersPosixTest : public AgentCase {
  protected:
+  using AgentCase::AgentCase;
   // QarTab.exe becomes a script running `prelude`, then the worker moved to QarTab.bin (exec'd or not).
   void ScriptWorker(const std::string& prelude, bool exec) const {
     std::filesystem::rename(installation_.WorkerPath(), WorkerBinary());
@@ -207,22 +209,55 @@ TEST_F(WorkersPosixTest, StatusOfAnotherOperatorSeesTheAgentAndItsExitCodesTellW
   EXPECT_NE(unreadable.out.find("Agent:      not known: State store "), npos) << unreadable.out;
 }
 
-// Two agents of one installation (two logons of one user: one lock per runtime
-// directory, one dispatcher lock beside the store): one dispatches, the other stands
-// by, takes over the run of the first when it is killed and marks its row ended; a
-// run whose agent and worker were both killed is closed by the next agent.
-TEST_F(WorkersPosixTest, OneOfTwoAgentsDispatchesAndTheOtherTakesOverItsRunWhenItIsKilled) {
+// Two agents of one installation: one dispatches, the other stands by, takes over the
+// run of the first when it is killed and marks its row ended; a run whose agent and
+// worker were both killed is closed by the next agent. Under root the second agent is
+// another member of the installation's group (uid and gid 65534), as on a PC several
+// users share, the files made for the group as the Debian package makes them; not
+// root: a second logon of the same user (one lock per runtime directory).
+class TwoAgentsTest : public WorkersPosixTest {
+ protected:
+  static constexpr unsigned kOther = 65534;
+  // Under root, where the other user reaches the installation (the build tree may be private).
+  TwoAgentsTest() : WorkersPosixTest(geteuid() == 0 ? ::qar::testing::ReachableScratchDirectory() : platform::TempDirectory()) {}
+  void ShareWithGroup() const {  // directories setgid 2770, files with their owner's bits for the group
+    std::ofstream(installation_.Dir() + "QarTab.log", std::ios::app);  // where the stand-in worker appends
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(installation_.Dir())) Share(entry.path());
+    Share(installation_.Dir());
+    std::filesystem::permissions(installation_.Dir() + "machine.key", std::filesystem::perms(0640));
+  }
+  static void Share(const std::filesystem::path& path) {
+    struct stat info {};
+    ASSERT_EQ(stat(path.c_str(), &info), 0) << path;
+    const mode_t owner = info.st_mode & 0700;
+    ASSERT_EQ(chown(path.c_str(), -1, kOther) | chmod(path.c_str(), S_ISDIR(info.st_mode) ? 02770 : owner | owner >> 3), 0) << path;
+  }
+};
+
+TEST_F(TwoAgentsTest, OneOfTwoAgentsDispatchesAndTheOtherTakesOverItsRunWhenItIsKilled) {
+  const bool twoUsers = geteuid() == 0;
   Sql(JoinStatementLines(kCreateTable));
   HoldWorkers();
+  if (twoUsers) ShareWithGroup();
   StartAgent();
   ASSERT_TRUE(WaitUntil([&] { return Agents().first.size() == 1; }, kBound)) << AgentLog(0);
-  const std::string own = *platform::GetEnv("XDG_RUNTIME_DIR");
-  std::filesystem::create_directory(installation_.Dir() + "second");
-  platform::SetEnv("XDG_RUNTIME_DIR", installation_.Dir() + "second");
-  StartAgent();
+  const std::string own = *platform::GetEnv("XDG_RUNTIME_DIR"), second = installation_.Dir() + "second";
+  std::filesystem::create_directory(second);
+  ASSERT_EQ(twoUsers ? chown(second.c_str(), kOther, kOther) : 0, 0);
+  platform::SetEnv("XDG_RUNTIME_DIR", second);
+  if (twoUsers) {
+    agents_.emplace_back(std::make_unique<ChildProcess>(
+        "/usr/bin/setpriv", std::vector<std::string>{"--reuid=65534", "--regid=65534", "--clear-groups", installation_.AgentPath()},
+        installation_.Dir(), installation_.Dir() + "agent1"));
+  } else {
+    StartAgent();
+  }
   platform::SetEnv("XDG_RUNTIME_DIR", own);
   const std::map<std::uint32_t, std::string> roles{{agents_[0]->Pid(), "dispatching"}, {agents_[1]->Pid(), "standby"}};
   ASSERT_TRUE(WaitUntil([&] { return Agents().first == roles; }, kBound)) << AgentLog(1);
+  struct stat process {};
+  ASSERT_EQ(stat(("/proc/" + std::to_string(agents_[1]->Pid())).c_str(), &process), 0);
+  EXPECT_EQ(process.st_uid, twoUsers ? kOther : geteuid());
   const int id = Request("001", "01");
   ASSERT_TRUE(WaitForWorker(id, "001", "01")) << AgentLog(0);
   ASSERT_TRUE(WaitForSupervised(id));
@@ -237,8 +272,9 @@ TEST_F(WorkersPosixTest, OneOfTwoAgentsDispatchesAndTheOtherTakesOverItsRunWhenI
   HoldWorkers();
   const int left = Request("001", "02");
   ASSERT_TRUE(WaitForWorker(left, "001", "02")) << AgentLog(1);
+  ASSERT_TRUE(WaitUntil([&] { return Runs(left).size() == 1 && Runs(left).front().workerPid != 0; }, kBound));
   ASSERT_EQ(kill(static_cast<pid_t>(agents_[1]->Pid()), SIGKILL), 0);
-  for (const platform::TProcessHandle& worker : platform::FindProcessesOfFile(installation_.WorkerPath())) worker.Terminate();
+  ASSERT_EQ(kill(static_cast<pid_t>(Runs(left).front().workerPid), SIGKILL), 0);  // maybe the other user's
   StartAgent();
   ASSERT_TRUE(WaitUntil([&] { return EndedRuns(left) == 1; }, kBound)) << AgentLog(2);
   EXPECT_EQ(Runs(left).front().note, state::kRunEndedUnwatched);

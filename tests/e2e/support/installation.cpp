@@ -9,11 +9,11 @@
 
 namespace qar::e2e {
 
-Installation::Installation() {
+Installation::Installation(const std::string& base) {
   // Process ids come round again soon on a busy machine: the leftovers of an earlier
   // run under the same id must never be taken for this installation's.
   static int counter = 0;
-  dir_ = platform::TempDirectory() + "qar_e2e_" + std::to_string(platform::CurrentProcessId()) + "_" +
+  dir_ = base + "qar_e2e_" + std::to_string(platform::CurrentProcessId()) + "_" +
          std::to_string(std::random_device()() % 1000000) + "_" + std::to_string(++counter) + platform::kPathDelim;
   std::filesystem::create_directories(platform::ToNativePath(dir_));
   // The build passes each program's place relative to the test executable's directory.

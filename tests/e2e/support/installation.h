@@ -35,9 +35,10 @@ inline std::string SqliteConnectionString(const std::string& databaseFile) {
 // a private directory, so this installation's "QSYNC" never meets another agent's;
 // programs started afterwards inherit both. Windows: the registry of the test
 // prefix, the value removed again at the end. One at a time per test process.
+// Under `base`, by default the temporary directory.
 class Installation {
  public:
-  Installation();
+  explicit Installation(const std::string& base = platform::TempDirectory());
   ~Installation();
 
   const std::string& Dir() const { return dir_; }  // ends with the path separator
