@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "agent/operation_value.h"
+#include "state/operation_value.h"
 #include "fuzz_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string text(input.substr(split));
 
   std::string value = "\x01unset";
-  qar::agent::ExtractOperationValue(text, name, value);
+  qar::state::ExtractOperationValue(text, name, value);
   const std::size_t at = name.empty() ? std::string::npos : text.find(name);
   if (at == std::string::npos) {
     QAR_FUZZ_CHECK(value == "\x01unset");  // no such name: the value is left alone
@@ -33,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string branch(text.substr(0, text.find('"')));
   const std::string request = "{\"CDFILIAL\":\"" + branch + "\",\"CDCAIXA\":\"02\"}";
   std::string read;
-  qar::agent::ExtractOperationValue(request, "CDFILIAL", read);
+  qar::state::ExtractOperationValue(request, "CDFILIAL", read);
   QAR_FUZZ_CHECK(read == branch);
   return 0;
 }
