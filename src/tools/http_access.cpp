@@ -22,7 +22,11 @@ void SplitHostPort(std::string_view text, std::string_view& host, std::string_vi
     host = text.substr(0, colon);
     port = text.substr(colon + 1);
   }
-  if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+  if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
+    host = host.substr(1, host.size() - 2);
+  } else if (host.find(':') != std::string_view::npos) {
+    host = {};  // an IPv6 address is named in brackets; no other spelling names the page
+  }
 }
 
 std::string_view Trimmed(std::string_view text) {
