@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <map>
 #include <utility>
@@ -66,11 +67,12 @@ double OldestPendingAge(TADOConnection& connection, const std::vector<std::strin
   return std::max(0.0, std::round((*now - *oldest) * 86400.0));
 }
 
-// Entries in today's error logs, as the page's logs view reads them.
+// Entries in today's error logs, as the page's logs view reads them, but all of them:
+// a count that stopped at one page's entries would read as a quiet store.
 std::int64_t ErrorLogEntriesToday(const std::string& logDirectory) {
   std::int64_t count = 0;
   const std::string today = platform::FormatDateTime("yyyymmdd", platform::Now());
-  for (const TLogEntry& entry : ReadTodaysLogEntries(logDirectory, "", today))
+  for (const TLogEntry& entry : ReadTodaysLogEntries(logDirectory, "", today, SIZE_MAX))
     count += entry.time.empty() ? 0 : 1;  // not the notes on a file that cannot be read
   return count;
 }
@@ -201,7 +203,7 @@ std::string FormatMetrics(const TMetricsSnapshot& snapshot) {
   if (snapshot.runs) WriteRuns(text, *snapshot.runs);
   if (snapshot.errorLogEntriesToday) {
     text.Family("qarsnc_error_log_entries_today", "gauge",
-                "Entries in today's error logs of the diagnostics (the last 4 MiB of each file).");
+                "Entries in today's error logs of the diagnostics (the last 256 KiB of each of at most 32 of today's files).");
     text.Sample("qarsnc_error_log_entries_today", static_cast<double>(*snapshot.errorLogEntriesToday));
   }
   return std::move(text).Take();
