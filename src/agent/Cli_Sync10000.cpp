@@ -383,6 +383,13 @@ void TfrmSync::SuperviseHeld() {
     }
   }
   if (services_.stopRequested()) return;  // the worker, if any, runs on; the next agent takes it over
+  if (held.stopRefused && known) {
+    try {
+      Guarded([&] { MarkCancelledAfterEnd(held, idNumber); });
+    } catch (...) {
+      services_.report(texts::RowUnreadableAfterRun(id, DescribeException(std::current_exception())));
+    }
+  }
   services_.supervising("", 0);
   THeldRun ended = std::move(held_.front());
   held_.pop_front();
@@ -516,9 +523,14 @@ void TfrmSync::CheckCancellation(THeldRun& held, std::int32_t id, bool& unmarked
     if (ReadRowStatus(id) != kStatusCancelRequested) return;  // what fails is reported with its cause
     const std::vector<std::string> failures = services_.workers->Stop(held.worker);
     if (!failures.empty()) {
+      // Not stopped: marking the row now would tell the operator a worker ended that
+      // goes on working. The stop is tried again at every pass; the row is marked
+      // once the worker is gone, unless the worker finished it first.
       std::string text;
       for (const std::string& failure : failures) text += (text.empty() ? "" : "; ") + failure;
-      services_.report(texts::StopIncomplete(held.worker.request, text));
+      if (!std::exchange(held.stopRefused, true))
+        services_.report(texts::StopIncomplete(held.worker.request, held.adopted ? held.record.agentUser : "", text));
+      return;
     }
     unmarked = true;  // a failed update is tried again at the next pass
   }
@@ -527,6 +539,14 @@ void TfrmSync::CheckCancellation(THeldRun& held, std::int32_t id, bool& unmarked
   unmarked = false;
   held.cancelled = true;
   services_.log(texts::CancelledByOperator(id));
+}
+
+void TfrmSync::MarkCancelledAfterEnd(THeldRun& held, std::int32_t id) {
+  if (ReadRowStatus(id) != kStatusCancelRequested) return;  // the worker finished it: its end tells how
+  acmUpdVerifTab.Parameters().ParamByName(kIdParameter).SetValue(id);
+  acmUpdVerifTab.Execute();
+  held.cancelled = true;
+  services_.log(texts::CancelledAfterWorkerEnded(id));
 }
 
 bool TfrmSync::LogRunStart(const std::string& key, const std::string& message) {

@@ -137,6 +137,7 @@ class TfrmSync : public TComponent {
     bool adopted = false;
     bool announced = false;  // its supervision was logged (adopted)
     bool cancelled = false;  // its row was cancelled
+    bool stopRefused = false;  // a cancel could not stop it (another user's worker): its row stays "C"
     bool logged = true;      // its start was logged, so its end is
     std::chrono::milliseconds began{0};  // on the steady clock (Elapsed)
     std::set<std::uint32_t> leftOver;    // processes logged as left behind
@@ -169,6 +170,8 @@ class TfrmSync : public TComponent {
   static std::string OutputTail(const std::string& file);
   // Stops the run of a row asked to be cancelled, then marks the row.
   void CheckCancellation(THeldRun& run, std::int32_t id, bool& unmarked);
+  // A cancel whose stop was refused: the row still "C" once the worker is gone is marked then.
+  void MarkCancelledAfterEnd(THeldRun& run, std::int32_t id);
   void MarkNotStarted(const std::string& id, const std::string& reason);
   // Logs a run's start unless the same start repeats at every tick; false when not
   // logged (its end is then not logged either).

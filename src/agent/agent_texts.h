@@ -99,8 +99,17 @@ inline std::string LeftPendingMeanwhile(const std::string& id, const std::string
          " (" + reason + ")";
 }
 
-inline std::string StopIncomplete(const std::string& id, const std::string& failures) {
-  return "request " + id + ": not every process of its worker could be stopped: " + failures;
+// `starter`: the user whose agent started an adopted worker; empty: this agent's own.
+inline std::string StopIncomplete(const std::string& id, const std::string& starter, const std::string& failures) {
+  return "request " + id + ": the cancel cannot stop every process of its worker" +
+         (starter.empty() ? std::string() : ", started by an agent of user " + starter) + " (" + failures +
+         "); the worker runs on and the row stays " + state::kStatusCancelRequested +
+         " until it ends; it is stopped again at every pass";
+}
+
+inline std::string CancelledAfterWorkerEnded(long long id) {
+  return "request " + std::to_string(id) + ": cancelled by the operator, its worker ended without being stopped, row marked " +
+         state::kStatusNotOk;
 }
 
 // ---- one dispatcher per installation

@@ -76,10 +76,10 @@ TStatusReport ReadInstallationStatus(const std::string& installationDir, const T
     for (const TRunRecord& run : store.RunningRuns(200, now)) {
       if (!SameDirectory(platform::ExtractFileDir(run.agentExe), installationDir)) continue;
       bool supervised = false;
-      for (const TAgentView& agent : report.agents) {
-        supervised = supervised || (agent.running && (agent.record.pid == run.agentPid ||
-                                                      (agent.record.request == std::to_string(run.request) &&
-                                                       agent.record.workerPid == run.workerPid)));
+      for (TAgentView& agent : report.agents) {
+        const bool adopted = agent.record.request == std::to_string(run.request) && agent.record.workerPid == run.workerPid;
+        if (adopted) agent.workerStarter = run.agentUser;
+        supervised = supervised || (agent.running && (agent.record.pid == run.agentPid || adopted));
       }
       if (supervised || run.workerPid == 0 || RunAgentRuns(run) || !RunWorkerRuns(run)) continue;
       report.leftWorkers.push_back({std::to_string(run.request), run.workerPid, run.started, run.agentPid, run.agentUser});

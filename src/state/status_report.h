@@ -21,6 +21,9 @@ struct TAgentView {
   TAgentRecord record;
   bool running = false;     // its process still runs (AgentProcessRuns)
   bool responding = false;  // running and polled within kNotRespondingSeconds
+  // The user whose agent started the worker it supervises (an adopted one's may differ
+  // from its own); empty: none, or not known.
+  std::string workerStarter;
 };
 
 // A worker that still runs after the agent that supervised it ended.

@@ -145,9 +145,14 @@ std::vector<std::string> FormatListedRequests(const std::vector<TListedRequest>&
 
 std::string DescribeCancelOutcome(const TStatusReport& status, const std::string& id) {
   for (const TAgentView& agent : status.agents) {
-    if (agent.running && agent.record.request == id)
-      return "the agent (pid " + std::to_string(agent.record.pid) + ", user " + agent.record.user +
-             ") stops its worker within 10 s and marks the row NOK";
+    if (!agent.running || agent.record.request != id) continue;
+    const std::string who = "the agent (pid " + std::to_string(agent.record.pid) + ", user " + agent.record.user + ")";
+    if (agent.workerStarter.empty() || agent.workerStarter == agent.record.user)
+      return who + " stops its worker within 10 s and marks the row NOK";
+    // An agent may not be allowed to stop another user's process.
+    return who + " stops its worker (pid " + std::to_string(agent.record.workerPid) + ", started by an agent of user " +
+           agent.workerStarter + ") within 10 s if it may; if not, the row stays C until the worker ends and is "
+           "marked NOK then, unless the worker finished it: that user or an administrator can stop it";
   }
   for (const TLeftWorker& worker : status.leftWorkers) {
     if (worker.request == id)

@@ -20,11 +20,7 @@ namespace qar::tools {
 
 namespace {
 
-#ifdef QAR_VERSION
-constexpr const char* kVersion = QAR_VERSION;
-#else
-constexpr const char* kVersion = "unknown";
-#endif
+constexpr const char* kVersion = QAR_VERSION;  // the project's version, set by the build
 
 constexpr double Flag(bool value) { return value ? 1 : 0; }
 

@@ -45,11 +45,7 @@ using state::TStatusReport;
 
 namespace {
 
-#ifdef QAR_VERSION
-constexpr const char* kQarVersion = QAR_VERSION;
-#else
-constexpr const char* kQarVersion = "unknown";
-#endif
+constexpr const char* kQarVersion = QAR_VERSION;  // the project's version, set by the build
 
 using Args = std::vector<std::string>;
 

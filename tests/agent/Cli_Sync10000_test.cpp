@@ -89,8 +89,9 @@ class TfrmSyncTest : public ::testing::Test, public TWorkers {
     look.strays = strays_;
     return look;
   }
-  std::vector<std::string> Stop(const TWorkerRun&) override {
+  std::vector<std::string> Stop(const TWorkerRun& run) override {
     ++kills_;
+    if (stopRefused_) return {"pid " + std::to_string(run.pid) + ": Operation not permitted"};
     workerAlive_ = survivesKill_-- > 0;
     if (onKill_) onKill_();
     return {};
@@ -119,7 +120,7 @@ class TfrmSyncTest : public ::testing::Test, public TWorkers {
 
   platform::SimulatedClock clock_{kStart};
   std::chrono::milliseconds elapsed_{0}, workerLife_{0}, workerEnds_{0};
-  bool workerAlive_ = false, startFails_ = false, exitTold_ = false, adoptedAlive_ = false, dispatching_ = true;
+  bool workerAlive_ = false, startFails_ = false, stopRefused_ = false, exitTold_ = false, adoptedAlive_ = false, dispatching_ = true;
   int survivesKill_ = 0, kills_ = 0, watchdogStarts_ = 0, passes_ = 0;
   std::uint32_t pid_ = 100;
   static constexpr std::uint32_t kAdoptedPid = 901;  // the one worker of an ended agent that still runs
@@ -405,6 +406,35 @@ TEST(RunMessageLoop, DeliversTicksOnTheIntervalAndReportsALastingFailureOnceThen
   EXPECT_NEAR(at[2], 6.0, 1e-6);
   EXPECT_EQ(reports, (Lines{"database gone", "database gone (repeated 1800 times)",
                             "database gone (repeated 3600 times)", "database gone"}));
+}
+
+}  // namespace
+}  // namespace qar::agent
+
+namespace qar::agent {
+namespace {
+
+// A cancel that cannot stop the worker (another user's) is reported once; the row
+// stays "C" while the worker runs and is marked when it ends.
+TEST_F(TfrmSyncTest, ACancelThatCannotStopTheWorkerMarksTheRowOnlyOnceTheWorkerEnded) {
+  form_->FormCreate();
+  Request(kRequest);
+  workerLife_ = 60s;
+  stopRefused_ = true;
+  onPass_[2] = [this] { SetStatus(1, "C"); };
+  std::string whileRunning;
+  onPass_[4] = [&] { whileRunning = Row(1); };
+  form_->ProcessPendingOperation();
+  EXPECT_EQ(whileRunning, "C||no update");
+  EXPECT_EQ(kills_, 5);  // at each pass from the cancel on
+  EXPECT_EQ(reports_, (Lines{"request 1: the cancel cannot stop every process of its worker (pid 101: Operation not "
+                             "permitted); the worker runs on and the row stays C until it ends; it is stopped again "
+                             "at every pass"}));
+  EXPECT_EQ(Row(1), "NOK|Cancelado pelo operador|updated");
+  EXPECT_EQ(logs_, (Lines{std::string(texts::kDispatching), "request 1: worker started with SYNC_1_001_02_",
+                          "request 1: cancelled by the operator, its worker ended without being stopped, row marked NOK",
+                          "request 1: worker ended: status unknown after 61 s; the row is now NOK"}));
+  EXPECT_EQ(runs_.back().note, "cancelled by the operator");
 }
 
 }  // namespace

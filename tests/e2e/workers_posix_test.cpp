@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "agent_fixture.h"
+#include "data/driver_session.h"
 #include "platform/environment.h"
 #include "state/run_counters.h"
 #include "state/state_store.h"
@@ -119,23 +120,41 @@ TEST_F(WorkersPosixTest, ScriptWorkersAreSupervisedCancelledAndStartedOncePerReq
 
 // A worker failing with its row "P" is started again after 2 s, then 4 s, while another
 // request runs; the log says how each run ended, with the worker's last output line.
+// The other request's worker sets the agent's wall clock (libfaketime) back an hour
+// during the first wait: the waits are measured on the steady clock, so it is not stretched.
 TEST_F(WorkersPosixTest, ACrashingWorkersRequestIsRetriedWithGrowingWaitsWhileAnotherRequestRuns) {
+  const std::string faketime = "/usr/lib/x86_64-linux-gnu/faketime/libfaketimeMT.so.1";
+  ASSERT_TRUE(std::filesystem::exists(faketime)) << "libfaketime is missing: scripts/install-deps installs it";
   Sql(JoinStatementLines(kCreateTable));
   installation_.ConfigureWorker({"status=OK"});
   const int failing = Request("001", "01");
   const int other = Request("001", "02");
+  Sql("UPDATE CTRLEXECREM SET DTINCLUSAO = '2026-12-05 10:00:00'");  // the agent's day, whatever the real one
+  const std::string clock = installation_.Dir() + "wallclock";
+  std::ofstream(clock) << "@2026-12-05 12:00:00\n";
   ScriptWorker("case \"$1\" in SYNC_" + std::to_string(failing) +
-                   "_*) echo 'sem conexao com o servidor'; exit 3;; esac",
+                   "_*) echo 'sem conexao com o servidor'; exit 3;; *) echo '@2026-12-05 11:00:00' > \"" + clock +
+                   "\";; esac",
                true);
+  const std::map<std::string, std::string> fake{{"LD_PRELOAD", faketime},
+                                                {"FAKETIME_TIMESTAMP_FILE", clock},
+                                                {"FAKETIME_NO_CACHE", "1"},
+                                                {"FAKETIME_DONT_FAKE_MONOTONIC", "1"},
+                                                {"ASAN_OPTIONS", platform::GetEnv("ASAN_OPTIONS").value_or("") + ":verify_asan_link_order=0"}};
+  std::map<std::string, std::optional<std::string>> saved;
+  for (const auto& [name, value] : fake) saved[name] = platform::GetEnv(name), platform::SetEnv(name, value);
   StartAgent();
+  for (const auto& [name, value] : saved) value ? platform::SetEnv(name, *value) : platform::UnsetEnv(name);
   ASSERT_TRUE(WaitUntil([&] { return EndedRuns(failing) >= 3; }, kBound)) << AgentLog();
   EXPECT_EQ(Row(failing), "P");
   EXPECT_EQ(Row(other), "OK");
-  const std::vector<state::TRunRecord> runs = Runs(failing);
+  std::vector<state::TRunRecord> runs = Runs(failing);  // in the order they ran, which the wall clock no longer tells
+  std::sort(runs.begin(), runs.end(), [](const auto& a, const auto& b) { return a.startSteady < b.startSteady; });
   const std::vector<state::TRunRecord> others = Runs(other);
   ASSERT_EQ(others.size(), 1u);
-  EXPECT_LT(others[0].started, runs[1].started);  // the other request did not wait for the retries
-  const double first = (runs[1].started - runs[0].ended) * 86400, second = (runs[2].started - runs[1].ended) * 86400;
+  EXPECT_LT(runs[1].started, runs[0].started);  // the wall clock went back an hour between them
+  EXPECT_LT(*others[0].startSteady, *runs[1].startSteady);  // the other request did not wait for the retries
+  const double first = *runs[1].startSteady - *runs[0].endSteady, second = *runs[2].startSteady - *runs[1].endSteady;
   EXPECT_GE(first, 1.9);
   EXPECT_GE(second, 3.9);
   for (const state::TRunRecord& run : std::vector(runs.begin(), runs.begin() + 3)) {
@@ -177,7 +196,8 @@ TEST_F(WorkersPosixTest, AKilledWorkersRunIsRecordedWithItsSignalAndItsLastOutpu
   EXPECT_EQ(lastRun["code"], 9);
 }
 
-// An operator with another runtime directory sees the agent in the installation's state store.
+// An operator with another runtime directory sees the agent in the installation's state
+// store; odd stored values break neither the readers nor the next agent.
 TEST_F(WorkersPosixTest, StatusOfAnotherOperatorSeesTheAgentAndItsExitCodesTellWhetherOneRuns) {
   EXPECT_EQ(RunAdminTool({"status"}).exitCode, kExitNoAgent);
   HoldWorkers();
@@ -202,6 +222,31 @@ TEST_F(WorkersPosixTest, StatusOfAnotherOperatorSeesTheAgentAndItsExitCodesTellW
   agent.Stop();
   ASSERT_TRUE(agent.Wait(kBound));
   EXPECT_EQ(Json({"status", "--json"}, kExitNoAgent)["leftWorkers"].size(), 1u);
+
+  // Odd values any member of the group can store: the readers keep their exit codes,
+  // the next agent adopts the left worker and its request ends as it should.
+  {
+    std::vector<TDriverParameter> none;
+    const auto raw = OpenEmbeddedSqlite(state::StateStorePath());
+    const std::string exe = "'" + installation_.AgentPath() + "'";
+    raw->Execute("INSERT INTO AGENTS (INSTANCE, PID, USERNAME, EXE, STARTED, LASTPOLL, LASTERROR, LASTERRORAT, REQUEST,"
+                 " REQUESTSINCE, WORKERPID, POLLSTEADY, ROLE) VALUES ('odd', -5, x'00ff', " + exe + ", 1e300, 'abc', '',"
+                 " 9e999, 'x', -1e300, 1e11, -1, 'chief')", none, std::nullopt);
+    raw->Execute("INSERT INTO RUNS (RUNKEY, REQUEST, STARTED, ENDED, OUTCOME, CODE, OUTPUTFILE, NOTE, AGENTPID, AGENTUSER,"
+                 " AGENTEXE, WORKERPID, STARTSTEADY) VALUES ('odd/1', " + std::to_string(id) + ", 1e300, 'abc', 'running',"
+                 " 1e20, '/dev/zero', '', -1, '', " + exe + ", 4294967296, -1e300)", none, std::nullopt);
+  }
+  EXPECT_EQ(Json({"status", "--json"}, kExitNoAgent)["running"], false);
+  EXPECT_EQ(RunAdminTool({"list", "--json"}).exitCode, 0);
+  EXPECT_EQ(RunAdminTool({"metrics"}).exitCode, 0);
+  StartAgent();
+  EXPECT_TRUE(WaitForSupervised(id)) << AgentLog(1);
+  ReleaseWorkers();
+  EXPECT_TRUE(WaitForStatus(id, "OK")) << AgentLog(1);
+  EXPECT_EQ(Json({"status", "--json"})["running"], true);
+  agents_.back()->Stop();
+  ASSERT_TRUE(agents_.back()->Wait(kBound));
+
   for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(state::StateStorePath() + suffix);
   std::filesystem::create_directory(state::StateStorePath());  // there, but no database
   const ToolRun unreadable = RunAdminTool({"status"});
@@ -210,7 +255,8 @@ TEST_F(WorkersPosixTest, StatusOfAnotherOperatorSeesTheAgentAndItsExitCodesTellW
 }
 
 // Two agents of one installation: one dispatches, the other stands by, takes over the
-// run of the first when it is killed and marks its row ended; a run whose agent and
+// run of the first when it is killed (a cancel it may not carry out leaves the row
+// "C" and the worker finishes) and marks its agent ended; a run whose agent and
 // worker were both killed is closed by the next agent. Under root the second agent is
 // another member of the installation's group (uid and gid 65534), as on a PC several
 // users share, the files made for the group as the Debian package makes them; not
@@ -264,6 +310,13 @@ TEST_F(TwoAgentsTest, OneOfTwoAgentsDispatchesAndTheOtherTakesOverItsRunWhenItIs
   ASSERT_EQ(kill(static_cast<pid_t>(agents_[0]->Pid()), SIGKILL), 0);
   ASSERT_TRUE(WaitForLog("a worker started earlier is running (request " + std::to_string(id), 1)) << AgentLog(1);
   EXPECT_TRUE(WaitUntil([&] { return Agents().second.contains(agents_[0]->Pid()); }, kBound));
+  if (twoUsers) {  // root's worker, which the other user's agent may not stop: it finishes its row
+    const ToolRun cancel = RunAdminTool({"cancel", std::to_string(id)});
+    EXPECT_NE(cancel.out.find("started by an agent of user root) within 10 s if it may"), npos) << cancel.out;
+    ASSERT_TRUE(WaitForLog("the cancel cannot stop every process of its worker, started by an agent of user root", 1))
+        << AgentLog(1);
+    EXPECT_EQ(Row(id), "C");
+  }
   ReleaseWorkers();
   ASSERT_TRUE(WaitForStatus(id, "OK"));
   ASSERT_TRUE(WaitUntil([&] { return EndedRuns(id) == 1; }, kBound)) << AgentLog(1);
