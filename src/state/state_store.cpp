@@ -57,6 +57,14 @@ constexpr const char* kLayout1[] = {
     "INSERT INTO META (NAME, VALUE) VALUES ('compatible', 1)",
 };
 
+// Layout 2: the indexes the status page reads from: the runs per hour from the first
+// alone, the running runs found by the second. A store of layout 1 may have them already
+// (its agents made them when they opened it).
+constexpr const char* kLayout2[] = {
+    "CREATE INDEX IF NOT EXISTS RUNS_BY_START_OUTCOME ON RUNS (STARTED, OUTCOME, CODE)",
+    "CREATE INDEX IF NOT EXISTS RUNS_BY_OUTCOME ON RUNS (OUTCOME, STARTED)",
+};
+
 // The local times of layout 0 that become UTC in layout 1.
 constexpr std::pair<const char*, const char*> kLocalTimes[] = {
     {"AGENTS", "STARTED"}, {"AGENTS", "LASTPOLL"}, {"AGENTS", "LASTERRORAT"}, {"AGENTS", "REQUESTSINCE"},
@@ -413,16 +421,19 @@ void TStateStore::Migrate() {
                       EStateStore::TKind::kNewer);
   }
   if (version == kSchemaVersion) return;
-  for (const char* statement : kLayout0) Run(*session_, path_, statement);
-  for (const char* statement : kLayout1) Run(*session_, path_, statement);
-  // The local times become UTC with this machine's offset now: a time written on the
-  // other side of a change of daylight-saving time ends up an hour off, once.
-  const std::string offset = Literal(platform::LocalOffsetSeconds() / kSecondsPerDay);
-  for (const auto& [table, column] : kLocalTimes) {
-    const std::string c = column;
-    Run(*session_, path_, std::string("UPDATE ") + table + " SET " + c + " = " + c + " - " + offset + " WHERE typeof(" +
-                              c + ") IN ('integer','real') AND " + c + " <> 0");
+  if (version < 1) {
+    for (const char* statement : kLayout0) Run(*session_, path_, statement);
+    for (const char* statement : kLayout1) Run(*session_, path_, statement);
+    // The local times become UTC with this machine's offset now: a time written on the
+    // other side of a change of daylight-saving time ends up an hour off, once.
+    const std::string offset = Literal(platform::LocalOffsetSeconds() / kSecondsPerDay);
+    for (const auto& [table, column] : kLocalTimes) {
+      const std::string c = column;
+      Run(*session_, path_, std::string("UPDATE ") + table + " SET " + c + " = " + c + " - " + offset + " WHERE typeof(" +
+                                c + ") IN ('integer','real') AND " + c + " <> 0");
+    }
   }
+  for (const char* statement : kLayout2) Run(*session_, path_, statement);
   Run(*session_, path_, "PRAGMA user_version = " + std::to_string(kSchemaVersion));
   transaction.Commit();
 }
@@ -441,10 +452,6 @@ TStateStore TStateStore::OpenForAgent(const std::string& path, int busyTimeoutMs
   Run(*store.session_, path, "PRAGMA journal_mode = WAL");
   Run(*store.session_, path, "PRAGMA synchronous = NORMAL");
   store.Migrate();
-  // Indexes the status page's readers use: the runs per hour read from the first
-  // alone, the running runs found by the second. Any layout's readers ignore them.
-  Run(*store.session_, path, "CREATE INDEX IF NOT EXISTS RUNS_BY_START_OUTCOME ON RUNS (STARTED, OUTCOME, CODE)");
-  Run(*store.session_, path, "CREATE INDEX IF NOT EXISTS RUNS_BY_OUTCOME ON RUNS (OUTCOME, STARTED)");
   return store;
 }
 

@@ -46,10 +46,10 @@ inline constexpr double kLongestAgeSeconds = 10 * 366 * 86400.0;
 
 // The store's layout. user_version holds kSchemaVersion; the table META holds, under
 // "compatible", the oldest layout whose readers can still read the store. Layouts only
-// ever add tables and columns, so a reader reads any store that is not marked
+// ever add tables, columns and indexes, so a reader reads any store that is not marked
 // incompatible; an agent writes only its own layout (it brings an older store up to it
 // when it opens it, in one transaction; a newer store it refuses).
-inline constexpr int kSchemaVersion = 1;
+inline constexpr int kSchemaVersion = 2;
 
 // The reader's present against which stored moments become ages: the UTC clock and the
 // machine's steady clock. Ages come from the steady stamps where both are of one boot,
