@@ -55,7 +55,8 @@ std::vector<std::string> RunningRequests(const TStatusReport& status) {
 
 std::string InstallationDirectory() { return platform::ExtractFileDir(platform::ExecutableFileName()); }
 
-TStatusReport ReadInstallationStatus(const std::string& installationDir, const TMoment& now) {
+TStatusReport ReadInstallationStatus(const std::string& installationDir, const TMoment& now,
+                                     std::optional<TStateStore>* opened) {
   TStatusReport report;
   report.installation = installationDir;
   report.store = StateStorePath();
@@ -84,6 +85,7 @@ TStatusReport ReadInstallationStatus(const std::string& installationDir, const T
       if (supervised || run.workerPid == 0 || RunAgentRuns(run) || !RunWorkerRuns(run)) continue;
       report.leftWorkers.push_back({std::to_string(run.request), run.workerPid, run.started, run.agentPid, run.agentUser});
     }
+    if (opened) opened->emplace(std::move(store));
   } catch (const EStateStore& error) {
     report.storeError = error.what();
     report.storeMissing = error.Missing();
