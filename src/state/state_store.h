@@ -266,7 +266,8 @@ class TStateStore {
   // request id. One grouped query: fit for tens of thousands of requests.
   std::vector<TRequestSummary> Summaries(platform::TUtcDateTime since, const TMoment& now);
   // The runs started in the kChartHours hours from `since`, by hour of their start;
-  // hours without a run are left out. One query on an index of the start and outcome.
+  // hours without a run are left out. One query on the indexes of the start and of the
+  // failed runs.
   std::vector<THourOfRuns> RunsPerHour(platform::TUtcDateTime since);
   // The summary of one request; none when it never ran.
   std::optional<TRequestSummary> SummaryOf(std::int64_t request, const TMoment& now);
