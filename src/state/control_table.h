@@ -91,11 +91,11 @@ inline constexpr const char* kCreateTable[] = {
 inline constexpr const char* kCreateStatusIndex =
     "CREATE INDEX IXCTRLEXECREM_STATUS ON CTRLEXECREM (IDSTCTRLEXECREM)";
 
-// Made with the table and its status index where the database is SQLite (these are
-// SQLite's statements), for the readers' counts of the day: each status's rows of the
-// day are a range of the first, counted without reading a row; the second holds only
-// the rows the agent ended for a cancellation (a query takes it when its condition
-// holds kCancelledByOperatorCondition as it is written here).
+// Made with the table and its status index where the database is SQLite (the second,
+// a partial index, is SQLite's own), for the readers' counts of the day: each status's
+// rows of the day are a range of the first, counted without reading a row; the second
+// holds only the rows the agent ended for a cancellation (a query takes it when its
+// condition holds kCancelledByOperatorCondition as it is written here).
 inline constexpr const char* kCreateStatusDayIndex =
     "CREATE INDEX IXCTRLEXECREM_STATUS_DIA ON CTRLEXECREM (IDSTCTRLEXECREM, DTINCLUSAO)";
 inline constexpr auto kCreateCancelledIndex =
