@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <string>
 
 #include "agent/Cli_Sync10000.h"
 #include "agent/worker_watch.h"
@@ -27,8 +28,11 @@ std::string Database(std::int64_t rows, bool withIndex) {
   services.connectionString = [file] { return "Provider=SQLite;Data Source=" + file; };
   services.startWatchdog = [] {};
   TfrmSync form(services);
-  form.FormCreate();  // creates the table and its status index
-  if (!withIndex) form.adcVerifTab.Execute("DROP INDEX IXCTRLEXECREM_STATUS");
+  form.FormCreate();  // creates the table and its indexes
+  if (!withIndex) {
+    for (const char* index : {"IXCTRLEXECREM_STATUS", "IXCTRLEXECREM_STATUS_DIA", "IXCTRLEXECREM_CANCELADO"})
+      form.adcVerifTab.Execute(std::string("DROP INDEX ") + index);
+  }
   form.adcVerifTab.BeginTrans();
   form.adcVerifTab.Execute(
       "WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n LIMIT " + std::to_string(rows) +

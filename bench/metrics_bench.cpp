@@ -6,6 +6,7 @@
 #include "bench_sandbox.h"
 #include "data/ado_connection.h"
 #include "platform/datetime.h"
+#include "state/control_requests.h"
 #include "state/control_table.h"
 #include "state/run_counters.h"
 #include "state/state_store.h"
@@ -24,7 +25,7 @@ struct TFixture {
     TADOConnection db;
     db.SetConnectionString(sources.connectionString);
     db.Execute(state::JoinStatementLines(state::kCreateTable));
-    db.Execute(state::kCreateStatusIndex);
+    state::CreateControlTableIndexes(db);
     db.Execute("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " + std::to_string(kRequests) +
                ") INSERT INTO CTRLEXECREM (CDAPP, TPOPERACAO, DSOPERACAO, IDSTCTRLEXECREM, DSERRO)"
                " SELECT 'PDV', 'SYNC', '{}', CASE WHEN i % 10 = 0 THEN 'P' WHEN i % 7 = 0 THEN 'NOK' ELSE 'OK' END, '' FROM n");

@@ -7,6 +7,7 @@
 #include "bench_sandbox.h"
 #include "data/ado_connection.h"
 #include "platform/datetime.h"
+#include "state/control_requests.h"
 #include "state/control_table.h"
 #include "state/state_store.h"
 #include "tools/status_site.h"
@@ -23,7 +24,7 @@ struct TFixture {
     TADOConnection db;
     db.SetConnectionString(connectionString);
     db.Execute(JoinStatementLines(kCreateTable));
-    db.Execute(kCreateStatusIndex);
+    CreateControlTableIndexes(db);  // as the agent makes them with the table
     db.Execute("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " + std::to_string(kRows) +
                ") INSERT INTO CTRLEXECREM (CDAPP, TPOPERACAO, DSOPERACAO, IDSTCTRLEXECREM, DSERRO)"
                " SELECT 'PDV', 'SYNC', '{\"CDFILIAL\":\"001\",\"CDCAIXA\":\"' || i || '\"}',"

@@ -21,6 +21,7 @@
 #include "platform/module.h"
 #include "platform/stop_request.h"
 #include "state/agent_status.h"
+#include "state/control_requests.h"
 #include "state/control_table.h"
 #include "state/worker_output.h"
 
@@ -28,7 +29,6 @@ namespace qar::agent {
 
 using state::JoinStatementLines;
 using state::kCancelUpdate;
-using state::kCreateStatusIndex;
 using state::kCreateTable;
 using state::kIdParameter;
 using state::kPendingRowsQuery;
@@ -150,7 +150,7 @@ void TfrmSync::ProbeControlTable() {
     // Whatever made the probe fail, the table is created; its own error, if
     // any (the table exists after all), leaves here.
     acmCTRLEXECREM.Execute();
-    adcVerifTab.Execute(kCreateStatusIndex);
+    state::CreateControlTableIndexes(adcVerifTab);
   }
   probeNeeded_ = false;
 }

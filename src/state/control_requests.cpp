@@ -53,7 +53,7 @@ void EnsureControlTable(TADOConnection& connection) {
     create.SetCommandTimeout(0);
     create.SetCommandText(JoinStatementLines(kCreateTable));
     create.Execute();
-    connection.Execute(kCreateStatusIndex);
+    CreateControlTableIndexes(connection);
   } catch (const EDataError& error) {
     throw ECommandError("CTRLEXECREM cannot be read (" + probeError + ") nor created (" +
                         error.what() + ")");
@@ -87,7 +87,13 @@ std::string RequestRowColumns(const std::string& insertedToday) {
          " CASE WHEN " + insertedToday + " THEN 1 ELSE 0 END AS HOJE";
 }
 
-std::string InsertedTodayCondition(TADOConnection& connection) {
+void CreateControlTableIndexes(TADOConnection& connection) {
+  connection.Execute(kCreateStatusIndex);
+  if (!connection.ConnectionObject()->SqliteDialect()) return;
+  for (const char* statement : kCreateSqliteDayIndexes) connection.Execute(statement);
+}
+
+TInsertedToday InsertedToday(TADOConnection& connection) {
   TADOQuery query;
   query.SetConnection(&connection);
   query.SQL().Add("SELECT CONVERT(VARCHAR, GETDATE(), 112) AS HOJE");
@@ -104,11 +110,20 @@ std::string InsertedTodayCondition(TADOConnection& connection) {
   if (!platform::IsValidDateTime(start + 1) || platform::FormatDateTime("yyyymmdd", start) != day)
     throw EDataError("the database gave \"" + Quoted(day) + "\" as its date, not yyyymmdd");
   // SQL Server reads yyyymmdd as a date whatever its language; the SQLite dialect keeps
-  // dates as "yyyy-mm-dd hh:mm:ss.mmm" texts, which compare as texts.
-  const char* format = connection.ConnectionObject()->SqliteDialect() ? "yyyy-mm-dd" : "yyyymmdd";
-  return "(DTINCLUSAO >= '" + platform::FormatDateTime(format, start) + "' AND DTINCLUSAO < '" +
-         platform::FormatDateTime(format, start + 1) + "')";
+  // dates as "yyyy-mm-dd hh:mm:ss.mmm" texts, which compare as texts. There the column's
+  // numeric affinity would have every comparison try both texts as numbers first; "+"
+  // leaves the column's value as it is (and takes no index for it).
+  const bool sqlite = connection.ConnectionObject()->SqliteDialect();
+  const char* format = sqlite ? "yyyy-mm-dd" : "yyyymmdd";
+  const std::string from = "'" + platform::FormatDateTime(format, start) + "'";
+  const std::string till = "'" + platform::FormatDateTime(format, start + 1) + "'";
+  const auto range = [&](const char* column) {
+    return std::string("(") + column + " >= " + from + " AND " + column + " < " + till + ")";
+  };
+  return {range(sqlite ? "+DTINCLUSAO" : "DTINCLUSAO"), range("DTINCLUSAO")};
 }
+
+std::string InsertedTodayCondition(TADOConnection& connection) { return InsertedToday(connection).rows; }
 
 TRequestRow ReadRequestRow(TADOQuery& query) {
   TRequestRow row{query.FieldByName("IDCTRLEXECREM").AsString(), query.FieldByName("IDSTCTRLEXECREM").AsString(),

@@ -56,10 +56,24 @@ std::string RequestRowColumns();
 std::string RequestRowColumns(const std::string& insertedToday);
 TRequestRow ReadRequestRow(TADOQuery& query);
 
+// The indexes made with the table: kCreateStatusIndex, and on SQLite
+// kCreateSqliteDayIndexes. Failures raise EDataError.
+void CreateControlTableIndexes(TADOConnection& connection);
+
 // kInsertedToday as the readers write it: the database server's current day, asked
 // once, as a range of DTINCLUSAO, which the database compares without converting
 // every row, e.g. "(DTINCLUSAO >= '20261207' AND DTINCLUSAO < '20261208')". The
 // agent's own statements keep kInsertedToday. Failures raise EDataError.
+struct TInsertedToday {
+  // For a query that reads rows. On SQLite the column is compared as it is stored (the
+  // dialect's dates are texts, and so are the bounds): no value is converted on the way,
+  // and no index of the day is taken where the rows are wanted in the order of their ids.
+  std::string rows;
+  // For counting one status's rows: a range of IXCTRLEXECREM_STATUS_DIA on SQLite.
+  std::string counted;
+};
+TInsertedToday InsertedToday(TADOConnection& connection);
+// InsertedToday(connection).rows.
 std::string InsertedTodayCondition(TADOConnection& connection);
 
 // The requests inserted on the database server's current day and the expired

@@ -37,6 +37,8 @@ inline constexpr auto kAndInsertedTodayLine = ConcatText("   AND ", kInsertedTod
 // A column HOJE of a row: 1 when it was inserted today, else 0.
 inline constexpr auto kInsertedTodayColumn = ConcatText("CASE WHEN ", kInsertedToday, " THEN 1 ELSE 0 END AS HOJE");
 inline constexpr auto kCancelledByOperatorLine = ConcatText("           DSERRO = '", kCancelledByOperator, "',");
+// A row the agent ended for a cancellation, whatever its status now.
+inline constexpr auto kCancelledByOperatorCondition = ConcatText("DSERRO = '", kCancelledByOperator, "'");
 
 // The statements, line by line; lines are joined with CR LF. Their texts are fixed:
 // the server gets them byte for byte.
@@ -88,6 +90,18 @@ inline constexpr const char* kCreateTable[] = {
 // index lookup however many finished rows the table keeps.
 inline constexpr const char* kCreateStatusIndex =
     "CREATE INDEX IXCTRLEXECREM_STATUS ON CTRLEXECREM (IDSTCTRLEXECREM)";
+
+// Made with the table and its status index where the database is SQLite (the second,
+// a partial index, is SQLite's own), for the readers' counts of the day: each status's
+// rows of the day are a range of the first, counted without reading a row; the second
+// holds only the rows the agent ended for a cancellation (a query takes it when its
+// condition holds kCancelledByOperatorCondition as it is written here).
+inline constexpr const char* kCreateStatusDayIndex =
+    "CREATE INDEX IXCTRLEXECREM_STATUS_DIA ON CTRLEXECREM (IDSTCTRLEXECREM, DTINCLUSAO)";
+inline constexpr auto kCreateCancelledIndex =
+    ConcatText("CREATE INDEX IXCTRLEXECREM_CANCELADO ON CTRLEXECREM (IDSTCTRLEXECREM, DTINCLUSAO) WHERE DSERRO = '",
+               kCancelledByOperator, "'");
+inline constexpr const char* kCreateSqliteDayIndexes[] = {kCreateStatusDayIndex, kCreateCancelledIndex.data()};
 
 // The parameter of the row-by-id query and the cancel update.
 inline constexpr const char* kIdParameter = "IDCTRLEXECREM";

@@ -57,6 +57,21 @@ constexpr const char* kLayout1[] = {
     "INSERT INTO META (NAME, VALUE) VALUES ('compatible', 1)",
 };
 
+// A failed run: it exited with a status other than 0, was killed or did not start. One
+// expression rather than an OR, so that SQLite takes RUNS_FAILED_BY_START for a query that
+// names it (as it is written here) instead of an index of the outcome for each branch.
+constexpr const char* kFailedRun =
+    "CASE WHEN OUTCOME IN ('signal', 'not-started') THEN 1"
+    " WHEN OUTCOME = 'exit' AND typeof(CODE) = 'integer' AND CODE <> 0 THEN 1 ELSE 0 END = 1";
+
+// Layout 2: the indexes the status page reads from: the running runs found by the first;
+// the second holds only the failed runs, by start, for the chart. A store of layout 1 may
+// have the first already (its agents made it when they opened it).
+const std::string kLayout2[] = {
+    "CREATE INDEX IF NOT EXISTS RUNS_BY_OUTCOME ON RUNS (OUTCOME, STARTED)",
+    std::string("CREATE INDEX IF NOT EXISTS RUNS_FAILED_BY_START ON RUNS (STARTED, OUTCOME, CODE) WHERE ") + kFailedRun,
+};
+
 // The local times of layout 0 that become UTC in layout 1.
 constexpr std::pair<const char*, const char*> kLocalTimes[] = {
     {"AGENTS", "STARTED"}, {"AGENTS", "LASTPOLL"}, {"AGENTS", "LASTERRORAT"}, {"AGENTS", "REQUESTSINCE"},
@@ -413,16 +428,19 @@ void TStateStore::Migrate() {
                       EStateStore::TKind::kNewer);
   }
   if (version == kSchemaVersion) return;
-  for (const char* statement : kLayout0) Run(*session_, path_, statement);
-  for (const char* statement : kLayout1) Run(*session_, path_, statement);
-  // The local times become UTC with this machine's offset now: a time written on the
-  // other side of a change of daylight-saving time ends up an hour off, once.
-  const std::string offset = Literal(platform::LocalOffsetSeconds() / kSecondsPerDay);
-  for (const auto& [table, column] : kLocalTimes) {
-    const std::string c = column;
-    Run(*session_, path_, std::string("UPDATE ") + table + " SET " + c + " = " + c + " - " + offset + " WHERE typeof(" +
-                              c + ") IN ('integer','real') AND " + c + " <> 0");
+  if (version < 1) {
+    for (const char* statement : kLayout0) Run(*session_, path_, statement);
+    for (const char* statement : kLayout1) Run(*session_, path_, statement);
+    // The local times become UTC with this machine's offset now: a time written on the
+    // other side of a change of daylight-saving time ends up an hour off, once.
+    const std::string offset = Literal(platform::LocalOffsetSeconds() / kSecondsPerDay);
+    for (const auto& [table, column] : kLocalTimes) {
+      const std::string c = column;
+      Run(*session_, path_, std::string("UPDATE ") + table + " SET " + c + " = " + c + " - " + offset + " WHERE typeof(" +
+                                c + ") IN ('integer','real') AND " + c + " <> 0");
+    }
   }
+  for (const std::string& statement : kLayout2) Run(*session_, path_, statement);
   Run(*session_, path_, "PRAGMA user_version = " + std::to_string(kSchemaVersion));
   transaction.Commit();
 }
@@ -441,10 +459,6 @@ TStateStore TStateStore::OpenForAgent(const std::string& path, int busyTimeoutMs
   Run(*store.session_, path, "PRAGMA journal_mode = WAL");
   Run(*store.session_, path, "PRAGMA synchronous = NORMAL");
   store.Migrate();
-  // Indexes the status page's readers use: the runs per hour read from the first
-  // alone, the running runs found by the second. Any layout's readers ignore them.
-  Run(*store.session_, path, "CREATE INDEX IF NOT EXISTS RUNS_BY_START_OUTCOME ON RUNS (STARTED, OUTCOME, CODE)");
-  Run(*store.session_, path, "CREATE INDEX IF NOT EXISTS RUNS_BY_OUTCOME ON RUNS (OUTCOME, STARTED)");
   return store;
 }
 
@@ -592,18 +606,20 @@ std::int64_t TStateStore::RunsLeftPending(std::int64_t request) {
 
 std::vector<THourOfRuns> TStateStore::RunsPerHour(platform::TUtcDateTime since) {
   const TReading reading(version_, LocalOffsetDays());
-  const auto c = [&](const char* name) { return reading.Column(kRunColumns, name, "RUNS"); };
-  const std::string failed = "OUTCOME IN ('signal', 'not-started') OR (OUTCOME = 'exit' AND " + c("CODE") + " <> 0)";
-  // An hour a range of the start's index: no sort of the day's runs. A start that is
-  // no number is in no range; layout 0's local starts are converted first.
-  const std::string started = version_ >= 1 ? std::string("STARTED") : c("STARTED");
+  // An hour a range of the start's index: no sort of the day's runs, and the runs are
+  // counted without reading one; the failed ones a range of RUNS_FAILED_BY_START. A start
+  // that is no number is in no range; layout 0's local starts are converted first.
+  const std::string started = version_ >= 1 ? std::string("STARTED") : reading.Column(kRunColumns, "STARTED", "RUNS");
+  const std::string range = " FROM RUNS WHERE " + started + " >= ? AND " + started + " < ?";
   std::string statement;
   std::vector<TDriverParameter> params;
   for (int hour = 0; hour < kChartHours; ++hour) {
-    statement += std::string(hour ? " UNION ALL " : "") + "SELECT " + std::to_string(hour) + ", COUNT(*), SUM(CASE WHEN " +
-                 failed + " THEN 1 ELSE 0 END) FROM RUNS WHERE " + started + " >= ? AND " + started + " < ?";
-    params.push_back(Param(since + hour / 24.0));
-    params.push_back(Param(since + (hour + 1) / 24.0));
+    statement += std::string(hour ? " UNION ALL " : "") + "SELECT " + std::to_string(hour) + ", (SELECT COUNT(*)" +
+                 range + "), (SELECT COUNT(*)" + range + " AND " + kFailedRun + ")";
+    for (int twice = 0; twice < 2; ++twice) {
+      params.push_back(Param(since + hour / 24.0));
+      params.push_back(Param(since + (hour + 1) / 24.0));
+    }
   }
   std::vector<THourOfRuns> hours;
   for (const auto& row : Run(*session_, path_, statement, std::move(params)).rows) {

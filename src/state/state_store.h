@@ -46,10 +46,10 @@ inline constexpr double kLongestAgeSeconds = 10 * 366 * 86400.0;
 
 // The store's layout. user_version holds kSchemaVersion; the table META holds, under
 // "compatible", the oldest layout whose readers can still read the store. Layouts only
-// ever add tables and columns, so a reader reads any store that is not marked
+// ever add tables, columns and indexes, so a reader reads any store that is not marked
 // incompatible; an agent writes only its own layout (it brings an older store up to it
 // when it opens it, in one transaction; a newer store it refuses).
-inline constexpr int kSchemaVersion = 1;
+inline constexpr int kSchemaVersion = 2;
 
 // The reader's present against which stored moments become ages: the UTC clock and the
 // machine's steady clock. Ages come from the steady stamps where both are of one boot,
@@ -266,7 +266,8 @@ class TStateStore {
   // request id. One grouped query: fit for tens of thousands of requests.
   std::vector<TRequestSummary> Summaries(platform::TUtcDateTime since, const TMoment& now);
   // The runs started in the kChartHours hours from `since`, by hour of their start;
-  // hours without a run are left out. One query on an index of the start and outcome.
+  // hours without a run are left out. One query on the indexes of the start and of the
+  // failed runs.
   std::vector<THourOfRuns> RunsPerHour(platform::TUtcDateTime since);
   // The summary of one request; none when it never ran.
   std::optional<TRequestSummary> SummaryOf(std::int64_t request, const TMoment& now);

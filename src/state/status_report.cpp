@@ -55,7 +55,8 @@ std::vector<std::string> RunningRequests(const TStatusReport& status) {
 
 std::string InstallationDirectory() { return platform::ExtractFileDir(platform::ExecutableFileName()); }
 
-TStatusReport ReadInstallationStatus(const std::string& installationDir, const TMoment& now) {
+TStatusReport ReadInstallationStatus(const std::string& installationDir, const TMoment& now,
+                                     std::optional<TStateStore>* opened) {
   TStatusReport report;
   report.installation = installationDir;
   report.store = StateStorePath();
@@ -84,6 +85,7 @@ TStatusReport ReadInstallationStatus(const std::string& installationDir, const T
       if (supervised || run.workerPid == 0 || RunAgentRuns(run) || !RunWorkerRuns(run)) continue;
       report.leftWorkers.push_back({std::to_string(run.request), run.workerPid, run.started, run.agentPid, run.agentUser});
     }
+    if (opened) opened->emplace(std::move(store));
   } catch (const EStateStore& error) {
     report.storeError = error.what();
     report.storeMissing = error.Missing();
@@ -93,36 +95,78 @@ TStatusReport ReadInstallationStatus(const std::string& installationDir, const T
   return report;
 }
 
+namespace {
+
+// One whole number a query gives in its column N.
+std::int64_t CountOf(TADOQuery& query) {
+  query.Open();
+  return query.FieldByName("N").Value().AsInt64();
+}
+
+}  // namespace
+
 TQueueCounts CountQueue(TADOConnection& connection, const std::vector<std::string>& runningIds) {
   TQueueCounts counts;
   try {
-    // Grouped by status alone: SQLite then reads the rows in the status index's order
-    // and needs no sort of the day's rows.
-    const std::string today = InsertedTodayCondition(connection);
-    TADOQuery query;
-    query.SetConnection(&connection);
-    query.SQL().Add("SELECT IDSTCTRLEXECREM, COUNT(*) AS N,");
-    query.SQL().Add("       SUM(CASE WHEN DSERRO = :CANCELADO THEN 1 ELSE 0 END) AS CANCELADOS,");
-    query.SQL().Add("       SUM(CASE WHEN " + today + " THEN 1 ELSE 0 END) AS HOJE");
-    query.SQL().Add("  FROM CTRLEXECREM");
-    query.SQL().Add(" WHERE " + today + " OR IDSTCTRLEXECREM = '" + kStatusPending + "'");
-    query.SQL().Add(" GROUP BY IDSTCTRLEXECREM");
-    query.Parameters().ParamByName("CANCELADO").SetValue(std::string(kCancelledByOperator));
-    query.Open();
-    for (query.First(); !query.Eof(); query.Next()) {
-      const std::string status = query.FieldByName("IDSTCTRLEXECREM").AsString();
-      const std::int64_t n = query.FieldByName("N").Value().AsInt64();
-      const std::int64_t cancelled = query.FieldByName("CANCELADOS").Value().AsInt64();
+    const TInsertedToday today = InsertedToday(connection);
+    // Each status on its own, found one after the other by the status index: its rows of
+    // the day are then a range of IXCTRLEXECREM_STATUS_DIA (SQLite), counted without
+    // reading a row, where one grouped query would read every row of the day.
+    std::vector<std::pair<std::optional<std::string>, std::int64_t>> todays;  // none: NULL
+    TADOQuery first, next, count;
+    for (TADOQuery* query : {&first, &next, &count}) query->SetConnection(&connection);
+    first.SQL().Add("SELECT MIN(IDSTCTRLEXECREM) AS STATUS FROM CTRLEXECREM");
+    next.SQL().Add("SELECT MIN(IDSTCTRLEXECREM) AS STATUS FROM CTRLEXECREM WHERE IDSTCTRLEXECREM > :AFTER");
+    count.SQL().Add("SELECT COUNT(*) AS N FROM CTRLEXECREM WHERE IDSTCTRLEXECREM = :STATUS AND " + today.counted);
+    first.Open();
+    for (TADOQuery* found = &first; !found->FieldByName("STATUS").IsNull(); found = &next) {
+      const std::string status = found->FieldByName("STATUS").AsString();
+      count.Close();
+      count.Parameters().ParamByName("STATUS").SetValue(status);
+      todays.emplace_back(status, CountOf(count));
+      next.Close();
+      next.Parameters().ParamByName("AFTER").SetValue(status);
+      next.Open();
+    }
+    TADOQuery unset;
+    unset.SetConnection(&connection);
+    unset.SQL().Add("SELECT COUNT(*) AS N FROM CTRLEXECREM WHERE IDSTCTRLEXECREM IS NULL AND " + today.counted);
+    todays.emplace_back(std::nullopt, CountOf(unset));
+
+    // The rows of the day the agent ended for a cancellation, by status: the condition as
+    // IXCTRLEXECREM_CANCELADO (SQLite) holds it, so that the index, which holds only
+    // those rows, is taken.
+    std::map<std::optional<std::string>, std::int64_t> cancelledIn;
+    TADOQuery cancelled;
+    cancelled.SetConnection(&connection);
+    cancelled.SQL().Add("SELECT IDSTCTRLEXECREM, COUNT(*) AS N FROM CTRLEXECREM");
+    cancelled.SQL().Add(std::string(" WHERE ") + kCancelledByOperatorCondition.data() + " AND " + today.counted);
+    cancelled.SQL().Add(" GROUP BY IDSTCTRLEXECREM");
+    cancelled.Open();
+    for (cancelled.First(); !cancelled.Eof(); cancelled.Next()) {
+      const TField& status = cancelled.FieldByName("IDSTCTRLEXECREM");
+      cancelledIn[status.IsNull() ? std::nullopt : std::optional(status.AsString())] +=
+          cancelled.FieldByName("N").Value().AsInt64();
+    }
+
+    // Counted one query after the other: a row that changed in between takes no count below zero.
+    const auto less = [](std::int64_t n, std::int64_t taken) { return std::max<std::int64_t>(0, n - taken); };
+    for (const auto& [status, n] : todays) {
       if (status == kStatusPending) {
         // Every pending row is counted, also an expired one; the others only of today.
-        const std::int64_t todays = query.FieldByName("HOJE").Value().AsInt64();
-        counts.pendingToday += todays;
-        counts.expired += n - todays;
+        TADOQuery all;
+        all.SetConnection(&connection);
+        all.SQL().Add("SELECT COUNT(*) AS N FROM CTRLEXECREM WHERE IDSTCTRLEXECREM = :STATUS");
+        all.Parameters().ParamByName("STATUS").SetValue(*status);
+        counts.pendingToday += n;
+        counts.expired += less(CountOf(all), n);
       } else if (status == kStatusCancelRequested) {
         counts.cancelled += n;
       } else {
-        counts.cancelled += cancelled;
-        (status == kStatusNotOk ? counts.failed : counts.done) += n - cancelled;
+        const auto found = cancelledIn.find(status);
+        const std::int64_t ended = found == cancelledIn.end() ? 0 : found->second;
+        counts.cancelled += ended;
+        (status == kStatusNotOk ? counts.failed : counts.done) += less(n, ended);
       }
     }
 
@@ -133,12 +177,12 @@ TQueueCounts CountQueue(TADOConnection& connection, const std::vector<std::strin
     if (ids.empty()) return counts;
     TADOQuery running;
     running.SetConnection(&connection);
-    running.SQL().Add("SELECT CASE WHEN " + today + " THEN 1 ELSE 0 END AS HOJE FROM CTRLEXECREM");
+    running.SQL().Add("SELECT CASE WHEN " + today.rows + " THEN 1 ELSE 0 END AS HOJE FROM CTRLEXECREM");
     running.SQL().Add(std::string(" WHERE IDSTCTRLEXECREM = '") + kStatusPending + "' AND IDCTRLEXECREM IN (" + ids + ")");
     running.Open();
     for (running.First(); !running.Eof(); running.Next()) {
       std::int64_t& from = running.FieldByName("HOJE").AsString() == "1" ? counts.pendingToday : counts.expired;
-      if (from == 0) continue;  // the row changed between the two queries
+      if (from == 0) continue;  // the row changed between the queries
       --from;
       ++counts.running;
     }

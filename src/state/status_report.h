@@ -73,8 +73,10 @@ std::string InstallationDirectory();
 
 // The agents of the installation in `installationDir` as the state store shows
 // them, and the workers left running after their agent ended. Never raises: a store
-// that cannot be read is told in storeError.
-TStatusReport ReadInstallationStatus(const std::string& installationDir, const TMoment& now);
+// that cannot be read is told in storeError. With `opened`, the store read stays open
+// there for the caller's further reads (left empty when storeError is set).
+TStatusReport ReadInstallationStatus(const std::string& installationDir, const TMoment& now,
+                                     std::optional<TStateStore>* opened = nullptr);
 
 // The requests whose worker an agent of the installation supervises now, or that a
 // worker left running by an ended agent still works on (ids as decimal text).

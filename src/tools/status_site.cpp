@@ -236,17 +236,11 @@ void TStatusSite::AddRoutes() {
 
 void TStatusSite::Open(unsigned needs, TSiteContext& context) const {
   if ((needs & kNeedsAgents) != 0) {
-    // The agents as they published themselves in the state store, as `status` reads them.
-    context.report = ReadInstallationStatus(sources_.installation, state::TMoment::Now());
+    // The agents as they published themselves in the state store, as `status` reads them;
+    // the store stays open for the page's runs.
+    context.report = ReadInstallationStatus(sources_.installation, state::TMoment::Now(), &context.store);
     TStatusReport& report = context.report;
     if (report.storeMissing) report.storeError = "No agent of this installation has run yet (there is no " + report.store + ").";
-    if (report.storeError.empty()) {
-      try {
-        context.store.emplace(state::TStateStore::OpenForReading(report.store));
-      } catch (const state::EStateStore& error) {
-        report.storeError = error.what();
-      }
-    }
     context.running = RunningRequests(report);
     for (state::TAgentView& agent : report.agents) agent.record.lastError = diagnostics::MaskPassword(agent.record.lastError);
   }

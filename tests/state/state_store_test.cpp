@@ -153,8 +153,8 @@ TEST_F(StateStoreTest, AgentRunsOnlyAsTheSameProcess) {
 // A store written by the first agents (no layout version, local times) keeps its rows
 // when an agent of this version opens it: the times become UTC with the machine's offset,
 // the new columns take their defaults, the run's agent comes from its key, and a second
-// open changes nothing; a reader reads it as it is before. A later layout is never
-// written, and read unless marked unreadable.
+// open changes nothing; a reader reads it as it is before. A store of layout 1 gains the
+// status page's indexes. A later layout is never written, and read unless marked unreadable.
 TEST_F(StateStoreTest, AStoreOfTheFirstLayoutIsBroughtForwardOnce) {
 #ifndef _WIN32
   // Three hours west of UTC, so that the conversion shows (Windows: the machine's zone).
@@ -196,6 +196,11 @@ TEST_F(StateStoreTest, AStoreOfTheFirstLayoutIsBroughtForwardOnce) {
     EXPECT_NEAR(runs[0].ended, utc + 90 * kSecond, 1e-9);
     EXPECT_NEAR(store.SummaryOf(17, utc).value_or(TRequestSummary{}).totalSeconds, 90, 0.01);
   }
+
+  Sql("DROP INDEX RUNS_BY_OUTCOME");
+  Sql("PRAGMA user_version = 1");
+  EXPECT_EQ(TStateStore::OpenForAgent(path_).SchemaVersion(), kSchemaVersion);
+  EXPECT_EQ(Sql("SELECT COUNT(*) FROM sqlite_master WHERE name = 'RUNS_BY_OUTCOME'").rows.at(0).at(0).AsInt64(), 1);
 
   const auto refusedAsNewer = [](const std::function<void()>& open) {
     try {

@@ -17,6 +17,7 @@
 #include "platform/process.h"
 #include "scratch_database.h"
 #include "state/command_error.h"
+#include "state/control_requests.h"
 #include "state/control_table.h"
 #include "state/state_store.h"
 #include "state/worker_output.h"
@@ -292,6 +293,14 @@ TEST_F(StatusSiteTest, CountsAndPagesFollowTheFilters) {
     ASSERT_EQ(page.rows.size(), c.rows) << c.status << c.day << c.id << c.page;
     if (c.rows != 0) EXPECT_EQ(page.rows.front().id, c.first);
   }
+  // A row its worker marked done after the agent ended it for a cancellation is cancelled,
+  // one without a status done; the indexes made with the table change no count.
+  Insert("OK", "{}", 0, "Cancelado pelo operador");
+  db_.Execute("INSERT INTO CTRLEXECREM (DSOPERACAO) VALUES ('{}')");
+  CreateControlTableIndexes(db_);
+  const TQueueCounts more = CountQueue(connection, {});
+  EXPECT_EQ(std::vector<std::int64_t>({more.pendingToday, more.done, more.failed, more.cancelled, more.expired}),
+            std::vector<std::int64_t>({2, 91, 30, 3, 1}));
   EXPECT_THROW(ParseRequestFilter("P'--", "", "", ""), EUsageError);
   EXPECT_THROW(ParseRequestFilter("", "2026-13", "", ""), EUsageError);
   EXPECT_THROW(ParseRequestFilter("", "", "", "", "7%"), EUsageError);
