@@ -54,6 +54,33 @@ std::string WritePrivateFile(const std::string& name, const std::string& text) {
   return Utf8ToAnsi(dir + "/" + file);
 }
 
+bool CreatePrivateFile(const std::string& ansiPath, const std::string& text, bool replace) {
+  const std::string path = AnsiToUtf8(ansiPath);
+  const std::string part = path + "." + std::to_string(getpid()) + ".tmp";
+  // O_EXCL: never an existing file, nor through a link that someone placed.
+  const int fd = open(part.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) throw Failure("cannot create a file beside", ansiPath);
+  int error = 0;
+  const char* what = "cannot write";
+  {
+    TFdCloser closer(fd);
+    errno = EIO;  // what a short write without a reason reports
+    if (fchmod(fd, 0600) != 0 || write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size()) ||
+        fsync(fd) != 0)
+      error = errno;
+  }
+  // Without replace, a hard link puts it in place only where no file is.
+  if (error == 0 && (replace ? rename(part.c_str(), path.c_str()) : link(part.c_str(), path.c_str())) != 0) {
+    error = errno;
+    what = "cannot put in place";
+  }
+  if (error != 0 || !replace) unlink(part.c_str());
+  if (!replace && error == EEXIST) return false;
+  errno = error;
+  if (error != 0) throw Failure(what, ansiPath);
+  return true;
+}
+
 std::string ReadPrivateFile(const std::string& ansiPath, std::size_t maxBytes) {
   const int fd = open(AnsiToUtf8(ansiPath).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) throw Failure("cannot open", ansiPath);

@@ -16,7 +16,7 @@ int main(int argc, char** argv) {
   try {
     code = qar::tools::RunQarCfg(
         qar::platform::CommandLineArguments(argc, argv),
-        [] { return qar::platform::ReadStandardInput("Connection string: "); }, out, err);
+        [](std::string_view prompt) { return qar::platform::ReadStandardInput(prompt); }, out, err);
   } catch (const std::exception& error) {
     err << "QarCfg: " << qar::state::Quoted(error.what(), 2000) << '\n';
   }

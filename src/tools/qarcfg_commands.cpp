@@ -16,6 +16,7 @@
 #include "diagnostics/monitor_settings.h"
 #include "platform/cmdline.h"
 #include "platform/datetime.h"
+#include "platform/private_file.h"
 #include "platform/replace_file.h"
 #include "state/command_error.h"
 #include "state/control_requests.h"
@@ -67,7 +68,7 @@ std::string SettingsUsage() {
 constexpr std::size_t kMaxMessage = 2000;
 
 struct TStreams {
-  const std::function<std::string()>& readInput;
+  const std::function<std::string(std::string_view prompt)>& readInput;
   std::ostream& out;
 };
 
@@ -137,7 +138,7 @@ int SetConnection(Args args, const TStreams& streams) {
   if (connectionString == "-") {
     // Kept off the command line, where every user of the machine can read it.
     try {
-      connectionString = streams.readInput();
+      connectionString = streams.readInput("Connection string: ");
     } catch (const std::runtime_error& error) {
       throw EUsageError(error.what());  // too long, or not text: what was given is wrong
     }
@@ -302,6 +303,28 @@ int Metrics(const Args& args, std::ostream& out, std::ostream& err) {
   return 0;
 }
 
+// The access token of serve --token-file (the service's) in a file of its own: a new
+// random one, or with - the one on standard input (head office's).
+int NewToken(Args args, const TStreams& streams) {
+  constexpr const char* kForm = "new-token [--replace] FILE [-]";
+  const auto option = std::find(args.begin() + 1, args.end(), "--replace");
+  const bool replace = option != args.end();
+  if (replace) args.erase(option);
+  const bool given = args.size() == 3 && args[2] == "-";
+  if (args.size() != (given ? 3u : 2u) || args[1].empty() || args[1].front() == '-')
+    throw EUsageError(std::string("usage is QarCfg ") + kForm);
+  const std::string token = given ? TokenOfText(streams.readInput("Access token: "), "standard input") : MakeAccessToken();
+  bool made = false;
+  try {
+    made = platform::CreatePrivateFile(args[1], token + "\n", replace);
+  } catch (const std::runtime_error& error) {
+    throw ECommandError(error.what());
+  }
+  if (!made) throw ECommandError(Quoted(args[1]) + " exists and is kept (--replace puts the new token in its place)");
+  streams.out << (given ? "the token given" : "a new access token") << " is in " << Printable(args[1]) << '\n';
+  return 0;
+}
+
 int Dispatch(const Args& args, const TStreams& streams, std::ostream& err) {
   std::ostream& out = streams.out;
   if (args.empty()) throw EUsageError("no command given (QarCfg help lists the commands)");
@@ -324,6 +347,7 @@ int Dispatch(const Args& args, const TStreams& streams, std::ostream& err) {
   if (command == "status") return Status(args, out);
   if (command == "serve") return Serve(args);
   if (command == "metrics") return Metrics(args, out, err);
+  if (command == "new-token") return NewToken(args, streams);
   throw EUsageError("unknown command \"" + Quoted(command) + "\" (QarCfg help lists the commands)");
 }
 
@@ -349,10 +373,16 @@ std::string QarCfgUsage() {
          "        every agent of this installation, whatever its user: its last poll, last\n"
          "        error and the worker it supervises; workers left running; the queue.\n"
          "        Exit code 0 when an agent runs, 3 when none does, 4 when that cannot be read\n"
-         "  serve [--listen ADDR:PORT] [--token-file FILE]\n"
+         "  serve [--listen ADDR:PORT] [--token-file FILE] [--service]\n"
          "        serve the status page (default 127.0.0.1:8470) to those with its access\n"
          "        token: the one in FILE (yours alone), else a new one, printed in the page's\n"
-         "        address and kept in a file only you can read\n"
+         "        address and kept in a file only you can read; --service: as the Windows\n"
+         "        service QarSncServe, which the installer registers\n"
+         "  new-token [--replace] FILE [-]\n"
+         "        write a new random access token for serve, or with - the one on standard\n"
+         "        input, into the new FILE (with --replace, in place of FILE at once), which\n"
+         "        only you may read (POSIX: mode 0600; Windows: you, the system and the\n"
+         "        administrators, and NETWORK SERVICE, the account of the service)\n"
          "  metrics [--output FILE]\n"
          "        print the installation's metrics in the Prometheus text format (those of\n"
          "        serve's /metrics); with --output, write them into FILE at once (a new file\n"
@@ -365,7 +395,7 @@ std::string QarCfgUsage() {
          "Exit codes: 0 done, 1 the command failed, 2 the command line is wrong.\n";
 }
 
-int RunQarCfg(const std::vector<std::string>& args, const std::function<std::string()>& readInput,
+int RunQarCfg(const std::vector<std::string>& args, const std::function<std::string(std::string_view prompt)>& readInput,
               std::ostream& out, std::ostream& err) {
   try {
     return Dispatch(args, TStreams{readInput, out}, err);
@@ -379,7 +409,7 @@ int RunQarCfg(const std::vector<std::string>& args, const std::function<std::str
 }
 
 int RunQarCfg(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  return RunQarCfg(args, [] { return std::string(); }, out, err);
+  return RunQarCfg(args, [](std::string_view) { return std::string(); }, out, err);
 }
 
 }  // namespace qar::tools

@@ -1,5 +1,6 @@
 #include "tools/serve_command.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <filesystem>
@@ -13,7 +14,9 @@
 #include "platform/net_address.h"
 #include "platform/private_file.h"
 #include "platform/random.h"
+#include "platform/service.h"
 #include "platform/stop_request.h"
+#include "platform/systemlog.h"
 #include "state/command_error.h"
 #include "state/shown_text.h"
 #include "state/state_store.h"
@@ -32,7 +35,8 @@ using state::Quoted;
 
 namespace {
 
-constexpr const char* kForm = "serve [--listen ADDR:PORT] [--token-file FILE]";
+constexpr const char* kForm = "serve [--listen ADDR:PORT] [--token-file FILE] [--service]";
+constexpr const char* kServiceName = "QarSncServe";  // the installer's name for it
 constexpr std::size_t kMinTokenLength = 16;
 constexpr std::size_t kMadeTokenBytes = 32;  // 64 hex characters
 
@@ -73,19 +77,24 @@ std::string ReportFile() { return platform::ExtractFilePath(platform::Executable
 TServeOptions ParseServeArguments(const std::vector<std::string>& args) {
   TServeOptions options;
   bool listen = false;
-  for (std::size_t i = 1; i < args.size(); i += 2) {
+  for (std::size_t i = 1; i < args.size(); ++i) {
     const std::string& option = args[i];
+    if (option == "--service") {
+      if (options.service) throw EUsageError("--service is given twice");
+      options.service = true;
+      continue;
+    }
     if (option != "--listen" && option != "--token-file")
       throw EUsageError("unknown option \"" + Quoted(option) + "\": usage is QarCfg " + kForm);
-    if (i + 1 >= args.size()) throw EUsageError("missing value after " + option);
+    if (++i >= args.size()) throw EUsageError("missing value after " + option);
     if (option == "--listen") {
       if (listen) throw EUsageError("--listen is given twice");
-      ParseListen(args[i + 1], options);
+      ParseListen(args[i], options);
       listen = true;
     } else {
       if (!options.tokenFile.empty()) throw EUsageError("--token-file is given twice");
-      if (args[i + 1].empty()) throw EUsageError("--token-file takes a file name");
-      options.tokenFile = args[i + 1];
+      if (args[i].empty()) throw EUsageError("--token-file takes a file name");
+      options.tokenFile = args[i];
     }
   }
   // Resolved first, so that no spelling of an address ("0", "0.0.0.00", "[0::0]") or
@@ -106,35 +115,43 @@ TServeOptions ParseServeArguments(const std::vector<std::string>& args) {
   return options;
 }
 
-std::string ReadTokenFile(const std::string& file) {
-  std::string text;
-  try {
-    text = platform::ReadPrivateFile(file, 4096);
-  } catch (const std::runtime_error& error) {
-    throw ECommandError(std::string("the token file is refused: ") + error.what());
-  }
+std::string MakeAccessToken() { return platform::RandomHex(kMadeTokenBytes); }
+
+std::string TokenOfText(const std::string& text, const std::string& where) {
   const std::string line = text.substr(0, text.find('\n'));
   const std::size_t first = line.find_first_not_of(" \t\r");
   const std::size_t last = line.find_last_not_of(" \t\r");
   const std::string token = first == std::string::npos ? std::string() : line.substr(first, last - first + 1);
   if (token.size() < kMinTokenLength) {
-    throw ECommandError("the token in " + Quoted(file, 200) + " is shorter than " + std::to_string(kMinTokenLength) +
-                        " characters: make a random one (openssl rand -hex 32)");
+    throw ECommandError("the token in " + where + " is shorter than " + std::to_string(kMinTokenLength) +
+                        " characters: QarCfg new-token --replace FILE makes a random one");
   }
   for (const char c : token) {
     if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '.' && c != '_' && c != '~') {
-      throw ECommandError("the token in " + Quoted(file, 200) +
+      throw ECommandError("the token in " + where +
                           " holds a character that an address would change (such as + / =): use letters, digits"
-                          " and - . _ ~ only (openssl rand -hex 32)");
+                          " and - . _ ~ only (QarCfg new-token --replace FILE makes one)");
     }
   }
   return token;
 }
 
-int Serve(const std::vector<std::string>& args) {
-  const TServeOptions options = ParseServeArguments(args);
+std::string ReadTokenFile(const std::string& file) {
+  std::string text;
+  try {
+    text = platform::ReadPrivateFile(file, 4096);
+  } catch (const std::runtime_error& error) {
+    throw ECommandError(std::string("the token file is refused: ") + error.what() +
+                        " (QarCfg new-token --replace FILE makes one that serve takes)");
+  }
+  return TokenOfText(text, Quoted(file, 200));
+}
+
+namespace {
+
+int ServeUntilStopped(const TServeOptions& options) {
   const bool madeToken = options.tokenFile.empty();
-  const std::string token = madeToken ? platform::RandomHex(kMadeTokenBytes) : ReadTokenFile(options.tokenFile);
+  const std::string token = madeToken ? MakeAccessToken() : ReadTokenFile(options.tokenFile);
 
   std::string connectionString;
   try {
@@ -183,10 +200,11 @@ int Serve(const std::vector<std::string>& args) {
     }
   }
   const std::string& tokenPlace = madeToken ? madeFile.file : options.tokenFile;
+  const std::string serving = "serving the status page on " + origin.Url();
   platform::WriteToConsole(platform::ConsoleStream::kOut,
-                           "QarCfg: serving the status page on " + origin.Url() + (madeToken ? "?token=" + token : "") +
-                               " (Ctrl+C stops); its access token is " +
+                           "QarCfg: " + serving + (madeToken ? "?token=" + token : "") + " (Ctrl+C stops); its access token is " +
                                (madeToken ? "kept in " : "the one in ") + tokenPlace + "\n");
+  if (options.service) platform::WriteSystemLog(kServiceName, platform::LogLevel::kInfo, serving + " with the token in " + tokenPlace);
   std::thread stopper([&server] {
     while (!platform::WaitForStop(std::chrono::milliseconds(500))) {
     }
@@ -197,6 +215,22 @@ int Serve(const std::vector<std::string>& args) {
   stopper.join();
   if (!served && platform::StopExitCode() == 1) throw ECommandError("the server stopped serving");
   return 0;
+}
+
+}  // namespace
+
+int Serve(const std::vector<std::string>& args) {
+  if (std::find(args.begin(), args.end(), "--service") == args.end()) return ServeUntilStopped(ParseServeArguments(args));
+  // Nobody reads a service's console: why it ends, a wrong address in its command line
+  // too, goes to the event log.
+  return platform::RunAsService(kServiceName, [&args] {
+    try {
+      return ServeUntilStopped(ParseServeArguments(args));
+    } catch (const std::exception& error) {
+      platform::WriteSystemLog(kServiceName, platform::LogLevel::kError, std::string("QarCfg serve: ") + error.what());
+      throw;
+    }
+  });
 }
 
 }  // namespace qar::tools

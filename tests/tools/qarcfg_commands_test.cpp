@@ -20,9 +20,16 @@
 #include "platform/registry.h"
 #include "platform/secret.h"
 #include "scratch_database.h"
+#include "state/command_error.h"
 #include "state/control_table.h"
 #include "state/state_store.h"
 #include "tools/admin_settings.h"
+#include "tools/serve_command.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#include <sddl.h>
+#endif
 
 namespace qar::tools {
 namespace {
@@ -39,7 +46,7 @@ class QarCfgTest : public diagnostics::testing::DiagnosticsSandbox {
   int Run(std::vector<std::string> args, const std::string& input = {}) {
     out_.str("");
     err_.str("");
-    return RunQarCfg(args, [input] { return input; }, out_, err_);
+    return RunQarCfg(args, [input](std::string_view) { return input; }, out_, err_);
   }
 
   // Everything a command could have changed: whether the key exists, and its values.
@@ -299,6 +306,27 @@ TEST_F(QarCfgTest, OnlySetConnectionCreateMakesTheDatabase) {
         << err_.str() << out_.str();
     EXPECT_FALSE(std::filesystem::exists(database_)) << args[0];
   }
+}
+
+// new-token's file is accepted by serve, kept unless replaced, and refused once others may read it.
+TEST_F(QarCfgTest, NewTokenMakesAFileThatOnlyServeAndItsMakerRead) {
+  const std::string file = Dir() + "serve.token";
+  ASSERT_EQ(Run({"new-token", file}), 0) << err_.str();
+  const std::string token = ReadTokenFile(file);
+  EXPECT_EQ(token.size(), 64u);
+  EXPECT_EQ(Run({"new-token", file, "-"}, "head-office-token\n"), 1);
+  EXPECT_EQ(ReadTokenFile(file), token);
+  ASSERT_EQ(Run({"new-token", "--replace", file, "-"}, "head-office-token\n"), 0) << err_.str();
+  EXPECT_EQ(ReadTokenFile(file), "head-office-token");
+#ifdef _WIN32
+  PSECURITY_DESCRIPTOR everyone = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA("D:(A;;FA;;;WD)", SDDL_REVISION_1, &everyone, nullptr));
+  ASSERT_TRUE(SetFileSecurityA(file.c_str(), DACL_SECURITY_INFORMATION, everyone));
+  LocalFree(everyone);
+#else
+  std::filesystem::permissions(file, std::filesystem::perms::others_read, std::filesystem::perm_options::add);
+#endif
+  EXPECT_THROW(ReadTokenFile(file), ECommandError);
 }
 
 TEST_F(QarCfgTest, HelpAndVersionPrint) {
