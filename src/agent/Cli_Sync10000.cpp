@@ -151,8 +151,15 @@ void TfrmSync::ProbeControlTable() {
     // any (the table exists after all), leaves here.
     acmCTRLEXECREM.Execute();
     state::CreateControlTableIndexes(adcVerifTab);
+    probeNeeded_ = false;
+    return;
   }
   probeNeeded_ = false;
+  try {  // a table an earlier version made gains the readers' day indexes once
+    state::AddSqliteDayIndexes(adcVerifTab);
+  } catch (...) {
+    services_.report(texts::DayIndexesMissing(DescribeException(std::current_exception())));
+  }
 }
 
 template <class Step>

@@ -107,6 +107,11 @@ inline std::string StopIncomplete(const std::string& id, const std::string& star
          " until it ends; it is stopped again at every pass";
 }
 
+inline std::string DayIndexesMissing(const std::string& error) {
+  return "the control table's indexes of the day cannot be made (" + error +
+         "); the requests are dispatched as before, the status page counts them more slowly";
+}
+
 inline std::string CancelledAfterWorkerEnded(long long id) {
   return "request " + std::to_string(id) + ": cancelled by the operator, its worker ended without being stopped, row marked " +
          state::kStatusNotOk;

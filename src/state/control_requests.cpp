@@ -89,6 +89,10 @@ std::string RequestRowColumns(const std::string& insertedToday) {
 
 void CreateControlTableIndexes(TADOConnection& connection) {
   connection.Execute(kCreateStatusIndex);
+  AddSqliteDayIndexes(connection);
+}
+
+void AddSqliteDayIndexes(TADOConnection& connection) {
   if (!connection.ConnectionObject()->SqliteDialect()) return;
   for (const char* statement : kCreateSqliteDayIndexes) connection.Execute(statement);
 }

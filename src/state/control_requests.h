@@ -59,6 +59,8 @@ TRequestRow ReadRequestRow(TADOQuery& query);
 // The indexes made with the table: kCreateStatusIndex, and on SQLite
 // kCreateSqliteDayIndexes. Failures raise EDataError.
 void CreateControlTableIndexes(TADOConnection& connection);
+// On SQLite, kCreateSqliteDayIndexes where they are missing; elsewhere nothing.
+void AddSqliteDayIndexes(TADOConnection& connection);
 
 // kInsertedToday as the readers write it: the database server's current day, asked
 // once, as a range of DTINCLUSAO, which the database compares without converting

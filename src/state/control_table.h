@@ -91,15 +91,16 @@ inline constexpr const char* kCreateTable[] = {
 inline constexpr const char* kCreateStatusIndex =
     "CREATE INDEX IXCTRLEXECREM_STATUS ON CTRLEXECREM (IDSTCTRLEXECREM)";
 
-// Made with the table and its status index where the database is SQLite (the second,
+// Made with the table and its status index where the database is SQLite, and by the
+// agent on a table an earlier version made (the second,
 // a partial index, is SQLite's own), for the readers' counts of the day: each status's
 // rows of the day are a range of the first, counted without reading a row; the second
 // holds only the rows the agent ended for a cancellation (a query takes it when its
 // condition holds kCancelledByOperatorCondition as it is written here).
 inline constexpr const char* kCreateStatusDayIndex =
-    "CREATE INDEX IXCTRLEXECREM_STATUS_DIA ON CTRLEXECREM (IDSTCTRLEXECREM, DTINCLUSAO)";
+    "CREATE INDEX IF NOT EXISTS IXCTRLEXECREM_STATUS_DIA ON CTRLEXECREM (IDSTCTRLEXECREM, DTINCLUSAO)";
 inline constexpr auto kCreateCancelledIndex =
-    ConcatText("CREATE INDEX IXCTRLEXECREM_CANCELADO ON CTRLEXECREM (IDSTCTRLEXECREM, DTINCLUSAO) WHERE DSERRO = '",
+    ConcatText("CREATE INDEX IF NOT EXISTS IXCTRLEXECREM_CANCELADO ON CTRLEXECREM (IDSTCTRLEXECREM, DTINCLUSAO) WHERE DSERRO = '",
                kCancelledByOperator, "'");
 inline constexpr const char* kCreateSqliteDayIndexes[] = {kCreateStatusDayIndex, kCreateCancelledIndex.data()};
 

@@ -196,7 +196,12 @@ TEST_F(TfrmSyncTest, OnlyPendingRowsOfTodayStartWithTheirParameterStringAndOnesT
   Sql("CREATE TABLE CTRLEXECREM (IDCTRLEXECREM INTEGER PRIMARY KEY, CDAPP, TPOPERACAO, DSOPERACAO, "
       "IDSTCTRLEXECREM COLLATE NOCASE, DSERRO, DTINCLUSAO DATETIME DEFAULT (datetime('now','localtime')), "
       "DTINICIO, DTULTATU)");
-  form_->FormCreate();
+  form_->FormCreate();  // the table of an earlier version gains the readers' indexes of the day
+  TADOQuery indexes;
+  indexes.SetConnection(&form_->adcVerifTab);
+  indexes.SQL().Add("SELECT COUNT(*) AS N FROM sqlite_master WHERE name LIKE 'IXCTRLEXECREM_%'");
+  indexes.Open();
+  EXPECT_EQ(indexes.FieldByName("N").Value().AsInt64(), 2);
   Request(kRequest, "p");
   form_->ProcessPendingOperation();
   Sql("INSERT INTO CTRLEXECREM (DSOPERACAO, IDSTCTRLEXECREM, DTINCLUSAO) VALUES "
