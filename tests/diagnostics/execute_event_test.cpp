@@ -105,7 +105,7 @@ TEST_P(ExecuteEventTest, EntriesMatchTheGoldens) {
   TEventStatus status = esErrorsOccured;
   TMonitor(connection, clock).HandleExecuteComplete(connection, -1, nullptr, status, &failed.CommandObject(), nullptr);
   EXPECT_EQ(status, esErrorsOccured);
-  EXPECT_EQ(Log("", "Error"), Golden("unmonitored_error.log"));
+  EXPECT_EQ(Log("", "Error"), Golden("unmonitored_error.txt"));
 
   MonitorEverybody(1);
   clock.Set(At(14, 3, 27));
@@ -136,8 +136,8 @@ TEST_P(ExecuteEventTest, EntriesMatchTheGoldens) {
   clock.Set(At(9, 15, 0));
   connection.Open();
   { TMonitor monitor(connection, clock); procedure.ExecProc(); }
-  EXPECT_EQ(Log(), Golden("statement_monitor.log") + Golden("failure_monitor.log") +
-                       Golden("blank_operator_monitor.log") + Golden("procedure_monitor.log"));
+  EXPECT_EQ(Log(), Golden("statement_monitor.txt") + Golden("failure_monitor.txt") +
+                       Golden("blank_operator_monitor.txt") + Golden("procedure_monitor.txt"));
   EXPECT_EQ(Files(LogDir()), 2);
 }
 
@@ -150,7 +150,7 @@ TEST_P(ExecuteEventTest, AValueWithoutTextFormEndsTheEntryAndTheStatementStillRu
   update.Parameters().CreateParameter("FOTO", ftUnknown, pdInput, 0, picture);  // bound to no marker
   TMonitor monitor(connection, clock);
   EXPECT_EQ(update.Execute(), 1);
-  const std::string golden = Golden("statement_monitor.log");
+  const std::string golden = Golden("statement_monitor.txt");
   EXPECT_EQ(Log("MARIA_"), golden.substr(0, golden.find("\r\n\r\nT\xE9rmino") + 2) + "T\xE9rmino de Execu\xE7\xE3o: 14:03:27\r\n\r\n");
   // A text without markers has no parameter block, whatever the collection holds.
   update.SetCommandText("update PEDIDO set SITUACAO = 'G'");

@@ -106,12 +106,12 @@ TEST_F(LogEntriesTest, ConnectionEntriesMatchTheGoldens) {
   write("dmVendas", true, true, nullptr, false, 27);
   const TADOError refused{"Login failed for user 'sa'.", "28000", 18456}, timeout{"Timeout expired", "HYT00", 0};
   write("dmEstoque", false, false, &refused, true, 28);
-  EXPECT_EQ(ReadFile(log + "Monitor.log"), Golden("connection_monitor.log"));
+  EXPECT_EQ(ReadFile(log + "Monitor.log"), Golden("connection_monitor.txt"));
   Store("SqlMonitor=#0|TmpFileDir=" + LogDir());
   connectionString = "Driver={SQL Server};Server=SRV01;UID=sa;PWD=segredo";
   write("dmVendas", false, true, &timeout, false, 28);
   write("dmVendas", false, true, &timeout, true, 29);
-  EXPECT_EQ(ReadFile(log + "Error.log"), Golden("connection_error.log"));
+  EXPECT_EQ(ReadFile(log + "Error.log"), Golden("connection_error.txt"));
   EXPECT_EQ(Files(LogDir()), 2);
 }
 
