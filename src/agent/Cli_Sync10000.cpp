@@ -150,12 +150,10 @@ void TfrmSync::ProbeControlTable() {
     // Whatever made the probe fail, the table is created; its own error, if
     // any (the table exists after all), leaves here.
     acmCTRLEXECREM.Execute();
-    state::CreateControlTableIndexes(adcVerifTab);
-    probeNeeded_ = false;
-    return;
+    adcVerifTab.Execute(state::kCreateStatusIndex);
   }
   probeNeeded_ = false;
-  try {  // a table an earlier version made gains the readers' day indexes once
+  try {  // made with the table; one an earlier version made gains them here, once
     state::AddSqliteDayIndexes(adcVerifTab);
   } catch (...) {
     services_.report(texts::DayIndexesMissing(DescribeException(std::current_exception())));
@@ -227,9 +225,9 @@ bool TfrmSync::TakeDispatch() {
 
 void TfrmSync::AdoptOrphanedRuns() {
   lastAdopted_ = Elapsed();
-  const std::vector<std::string> held = HeldKeys();
+  const std::vector<std::string> heldKeys = HeldKeys();
   for (const state::TRunRecord& record : services_.orphanedRuns()) {
-    if (std::find(held.begin(), held.end(), record.key) != held.end()) continue;
+    if (std::find(heldKeys.begin(), heldKeys.end(), record.key) != heldKeys.end()) continue;
     THeldRun held;
     held.worker = {std::to_string(record.request), record.key, record.workerPid, record.workerInstance};
     held.record = record;
@@ -541,19 +539,20 @@ void TfrmSync::CheckCancellation(THeldRun& held, std::int32_t id, bool& unmarked
     }
     unmarked = true;  // a failed update is tried again at the next pass
   }
-  acmUpdVerifTab.Parameters().ParamByName(kIdParameter).SetValue(id);
-  acmUpdVerifTab.Execute();
+  MarkCancelled(held, id, texts::CancelledByOperator(id));
   unmarked = false;
-  held.cancelled = true;
-  services_.log(texts::CancelledByOperator(id));
 }
 
 void TfrmSync::MarkCancelledAfterEnd(THeldRun& held, std::int32_t id) {
-  if (ReadRowStatus(id) != kStatusCancelRequested) return;  // the worker finished it: its end tells how
+  // Not "C" any more: the worker finished it, and its end tells how.
+  if (ReadRowStatus(id) == kStatusCancelRequested) MarkCancelled(held, id, texts::CancelledAfterWorkerEnded(id));
+}
+
+void TfrmSync::MarkCancelled(THeldRun& held, std::int32_t id, const std::string& line) {
   acmUpdVerifTab.Parameters().ParamByName(kIdParameter).SetValue(id);
   acmUpdVerifTab.Execute();
   held.cancelled = true;
-  services_.log(texts::CancelledAfterWorkerEnded(id));
+  services_.log(line);
 }
 
 bool TfrmSync::LogRunStart(const std::string& key, const std::string& message) {

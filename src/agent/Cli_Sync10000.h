@@ -172,6 +172,8 @@ class TfrmSync : public TComponent {
   void CheckCancellation(THeldRun& run, std::int32_t id, bool& unmarked);
   // A cancel whose stop was refused: the row still "C" once the worker is gone is marked then.
   void MarkCancelledAfterEnd(THeldRun& run, std::int32_t id);
+  // Marks the row cancelled (kCancelUpdate) and logs `line`.
+  void MarkCancelled(THeldRun& run, std::int32_t id, const std::string& line);
   void MarkNotStarted(const std::string& id, const std::string& reason);
   // Logs a run's start unless the same start repeats at every tick; false when not
   // logged (its end is then not logged either).

@@ -40,18 +40,9 @@ std::string WritePrivateFile(const std::string& name, const std::string& text) {
   const int dirFd = OpenUserRuntimeDir(&dir);
   if (dirFd < 0) throw Failure("no private directory for", name);
   TFdCloser dirCloser(dirFd);
-  const std::string file = AnsiToUtf8(name);
-  const std::string part = file + ".part";
-  unlinkat(dirFd, part.c_str(), 0);
-  const int fd = openat(dirFd, part.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (fd < 0) throw Failure("cannot create", dir + "/" + part);
-  {
-    TFdCloser closer(fd);
-    if (fchmod(fd, 0600) != 0 || write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
-      throw Failure("cannot write", dir + "/" + part);
-  }
-  if (renameat(dirFd, part.c_str(), dirFd, file.c_str()) != 0) throw Failure("cannot write", dir + "/" + file);
-  return Utf8ToAnsi(dir + "/" + file);
+  const std::string path = Utf8ToAnsi(dir + "/" + AnsiToUtf8(name));
+  CreatePrivateFile(path, text, true);
+  return path;
 }
 
 bool CreatePrivateFile(const std::string& ansiPath, const std::string& text, bool replace) {
