@@ -113,12 +113,18 @@ void TStatePublisher::Polled() {
   }
 }
 
-void TStatePublisher::MarkGoneAgents(platform::TUtcDateTime now) {
+std::set<std::string> TStatePublisher::MarkGoneAgents(platform::TUtcDateTime now) {
   lastCheck_ = Elapsed();
+  std::set<std::string> present;
   for (const state::TAgentRecord& agent : store_->Agents(state::TMoment::Of(clock_))) {
-    if (agent.ended != 0 || agent.instance == self_.instance || state::AgentProcessRuns(agent)) continue;
-    store_->MarkAgentEnded(agent.instance, now);
+    if (agent.ended != 0) continue;
+    if (agent.instance == self_.instance || state::AgentProcessRuns(agent)) {
+      present.insert(agent.instance);
+    } else {
+      store_->MarkAgentEnded(agent.instance, now);
+    }
   }
+  return present;
 }
 
 void TStatePublisher::RemoveOld() {
@@ -141,12 +147,9 @@ std::vector<state::TRunRecord> TStatePublisher::OrphanedRuns() {
   std::vector<state::TRunRecord> orphans;
   if (!store_) return orphans;
   try {
-    MarkGoneAgents(clock_.NowUtc());
     // An agent that ended on purpose removed its row before it freed the lock, while
     // its process may still be there.
-    std::set<std::string> present;
-    for (const state::TAgentRecord& agent : store_->Agents(state::TMoment::Of(clock_)))
-      if (agent.ended == 0) present.insert(agent.instance);
+    const std::set<std::string> present = MarkGoneAgents(clock_.NowUtc());
     const std::string installation = platform::ExtractFileDir(self_.exe);
     for (state::TRunRecord& run : store_->RunningRuns(200, state::TMoment::Of(clock_))) {
       if (run.agentInstance == self_.instance || platform::ExtractFileDir(run.agentExe) != installation ||

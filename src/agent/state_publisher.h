@@ -4,6 +4,7 @@
 #include <chrono>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -64,7 +65,8 @@ class TStatePublisher {
  private:
   bool Open();
   void Failed(const std::string& what);
-  void MarkGoneAgents(platform::TUtcDateTime now);
+  // Marks the agents whose process is gone as ended; the instances of those still there.
+  std::set<std::string> MarkGoneAgents(platform::TUtcDateTime now);
   void RemoveOld();
   std::chrono::milliseconds Elapsed() const { return clock_.Elapsed(); }
 

@@ -47,7 +47,7 @@ namespace {
 
 class TSystemWorkers : public TWorkers {
  public:
-  explicit TSystemWorkers(std::string agentDir) : agentDir_(std::move(agentDir)), marker_(WorkerMarker(agentDir_)) {}
+  explicit TSystemWorkers(const std::string& agentDir) : marker_(WorkerMarker(agentDir)) {}
 
   TWorkerStarted Start(const TWorkerStart& start) override {
     TWorkerStarted started;
@@ -80,7 +80,8 @@ class TSystemWorkers : public TWorkers {
   TRunLook Look(const TWorkerRun& run, const std::vector<std::string>& heldKeys) override {
     TRunLook look;
     const auto child = children_.find(run.pid);
-    if (child != children_.end()) {
+    const bool ownChild = child != children_.end();  // the iterator goes with an ended child
+    if (ownChild) {
       look.workerRuns = child->second.Running();
       if (!look.workerRuns) {
         look.exit = child->second.Reap();
@@ -92,7 +93,7 @@ class TSystemWorkers : public TWorkers {
       if (key != run.key && marks.size() < 32) marks.push_back(WorkerRunItem(key));
     const std::vector<platform::TProcessEntry> table = platform::ListProcesses(marks);
     const TRunProcesses mine = SelectRunProcesses(table, run.pid, Start(run), 1);
-    if (child == children_.end()) look.workerRuns = mine.workerRuns;
+    if (!ownChild) look.workerRuns = mine.workerRuns;
     std::vector<bool> taken(table.size());
     for (const std::size_t i : mine.others) {
       taken[i] = true;
@@ -130,7 +131,6 @@ class TSystemWorkers : public TWorkers {
     return {entry.pid, entry.start, platform::ProcessCommandLine(entry.pid)};
   }
 
-  std::string agentDir_;
   std::string marker_;
   std::map<std::uint32_t, platform::TProcessHandle> children_;  // started, not reaped yet
 };
