@@ -26,10 +26,6 @@
 #include "state/state_store.h"
 #include "state/worker_output.h"
 
-#ifndef QAR_VERSION
-#define QAR_VERSION "unknown"
-#endif
-
 namespace {
 
 using namespace qar;

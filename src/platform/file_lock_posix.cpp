@@ -40,8 +40,9 @@ int OpenLockFile(const std::string& path, std::string& error) {
     return -1;
   }
   struct stat info {};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    error = ::fstat(fd, &info) != 0 ? Reason(path, errno) : "the lock file " + path + " is not a regular file";
+  const bool examined = ::fstat(fd, &info) == 0;
+  if (!examined || !S_ISREG(info.st_mode)) {
+    error = !examined ? Reason(path, errno) : "the lock file " + path + " is not a regular file";
     ::close(fd);
     return -1;
   }
